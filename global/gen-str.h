@@ -62,12 +62,14 @@ int CGenStrAssignChar(CGenStr *pStr, const char *szText); /* NULL szText: 0 */
 int CGenStrAssignStr(CGenStr *pStr, const CGenStr *pOther); /* self-assign: 1, unchanged */
 
 /* Replaces the text by the formatted text; returns its length, or -1 (text
- * emptied) when the buffer cannot grow to hold it. */
+ * emptied) when the buffer cannot grow to hold it (a wrapped buffer never
+ * grows). Arguments must not point into pStr itself. */
 int CGenStrSprintf(CGenStr *pStr, const char *szFormat, ...) __attribute__((format(printf, 2, 3)));
 int CGenStrVSprintf(CGenStr *pStr, const char *szFormat, va_list args);
 /* Writes the formatted text from iIndex on (0 <= iIndex <= text length),
  * replacing what followed; returns the length of the formatted part, or -1
- * (text cut at iIndex) when the buffer cannot grow or iIndex is out of range.
+ * when the buffer cannot grow (text cut at iIndex) or iIndex is outside
+ * 0..length (text unchanged). Arguments must not point into pStr itself.
  * Append idiom: CGenStrSprintfI(&s, CGenStrLastI(&s), ...). */
 int CGenStrSprintfI(CGenStr *pStr, int iIndex, const char *szFormat, ...) __attribute__((format(printf, 3, 4)));
 

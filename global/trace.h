@@ -41,12 +41,15 @@ void InitProcName(void);
  * "????". Returns a static 64-byte buffer that each call overwrites. */
 const char *PidToProcName(int iPid);
 /* Called first by main: at the first argument containing "trace"
- * (case-sensitive) it calls SetTraceFilenameForModule(argv[0]). */
-void ProcessTracingArgs(int argc, char **argv);
+ * (case-sensitive; argv[0] is not searched) it calls
+ * SetTraceFilenameForModule(argv[0]). Returns 1 when it did, else 0.
+ * Also applies the ZOLT_TRACE switches. */
+int ProcessTracingArgs(int argc, char **argv);
 /* Forms "<base of szProgramPath><pid>_trace" and hands it to
  * SetTraceFilenameForComponent. */
 void SetTraceFilenameForModule(const char *szProgramPath);
-/* Takes a component trace file name; this module keeps nothing. */
+/* Takes a component trace file name: only remembered in
+ * g_szTraceComponentName for inspection; no file is written under it. */
 void SetTraceFilenameForComponent(const char *szName);
 
 /* Debugging switch, read once at the first trace call (or from
@@ -69,5 +72,7 @@ void ZoltTraceSetFile(const char *szPath);
 extern const char *g_szProcStatFormat;
 /* The process name (base name), empty until InitProcName fills it. */
 extern char g_szTraceProcName[];
+/* The name last handed to SetTraceFilenameForComponent. */
+extern char g_szTraceComponentName[];
 
 #endif /* ZOLT_TRACE_H */

@@ -8,8 +8,8 @@
 #include <stdint.h>
 #include <sys/time.h>
 
-/* Mutex slots: plain non-recursive mutexes, ready before main, never torn
- * down. Never lock a slot you already hold. */
+/* Mutex slots: non-recursive (error-checking) mutexes, ready before main,
+ * never torn down. Never lock a slot you already hold (that answers EDEADLK). */
 #define ZOLT_MUTEX_SLOTS      12
 #define ZOLT_MUTEX_PIPE_READ  3   /* pipe layer read queue and read FIFOs */
 #define ZOLT_MUTEX_PIPE_WRITE 4   /* pipe layer write queue and write FIFOs */
