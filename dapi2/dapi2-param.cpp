@@ -1,0 +1,69 @@
+/* dapi2-param.cpp - the framework half of the parameter model: the rule of the
+ * predefined parameter "ZOLT_DAPI2_PERCENT_TO_TEST" and sending the validation
+ * answer of validate mode. Main thread only. */
+#include <stdlib.h>
+
+#include "dapi2.h"
+#include "param-valid.h"
+#include "trace.h"
+
+/* SendValidateParmsResults - builds the validation answer of every parameter of
+ * the list, wraps it in a TRANSACTION_RESPONSE to lSenderPid with RE ulReId in a
+ * DAPI2_VALIDATE_MSG_SIZE-byte message buffer and sends it through
+ * g_pfnDapi2SendMessage. Returns 1 sent; 0 when the answer cannot be built,
+ * does not fit the buffer or is not sent. Moves the list's position. */
+int SendValidateParmsResults(long lSenderPid, unsigned long ulReId, Dapi2ParamList *pPair)
+{
+    TPRINTF(9, __FILE__, __LINE__, "", "SendValidateParmsResults: checkpoint\n");
+    CGenStr strAnswer;
+    if (!CGenStrInit(&strAnswer))
+        return 0;
+    int iSent = 0;
+    char *szMsg = NULL;
+    if (!AppendValidateParmsXMLResults(pPair, &strAnswer))
+        goto done;
+    TPRINTF(9, __FILE__, __LINE__, "", "SendValidateParmsResults: checkpoint\n");
+    szMsg = (char *)malloc(DAPI2_VALIDATE_MSG_SIZE);
+    if (szMsg == NULL)
+        goto done;
+    TPRINTF(9, __FILE__, __LINE__, "", "SendValidateParmsResults: checkpoint\n");
+    if (ZoltClientCreateResponse(lSenderPid, ulReId, CGenStrC_Str(&strAnswer), szMsg,
+                                 DAPI2_VALIDATE_MSG_SIZE) != 0)
+        goto done;
+    TPRINTF(9, __FILE__, __LINE__, "", "SendValidateParmsResults: checkpoint\n");
+    iSent = g_pfnDapi2SendMessage(szMsg) == 0;
+done:
+    free(szMsg);
+    CGenStrDelete(&strAnswer);
+    return iSent;
+}
+
+/* ProcessPredefinedParameters - sets *piOk to 1 and the percentage to test to
+ * 100, then for each parameter whose id is "ZOLT_DAPI2_PERCENT_TO_TEST" sets its
+ * minimum to 0.0 and maximum to 100.0 and reads its value v as a float: v not
+ * above 0 marks it "value too small", v above 100 "value too big" (both set *piOk
+ * to 0); otherwise the percentage becomes v. Always returns 1. Moves the list's
+ * position. */
+int ProcessPredefinedParameters(Dapi2ParamList *pPair, int *piOk)
+{
+    *piOk = 1;
+    g_fDapi2PercentageToTest = 100.0f;
+    for (Dapi2Parameter *pParam = Dapi2_I_GetFirstParameter(pPair); pParam != NULL;
+         pParam = Dapi2_I_GetNextParameter(pPair)) {
+        if (!IsPredefinedParameter(pParam))
+            continue;
+        Dapi2_SetParameterMinValFromFloat(pParam, 0.0f);
+        Dapi2_SetParameterMaxValFromFloat(pParam, 100.0f);
+        float fPercent = Dapi2_GetParameterValAsFloat(pParam);
+        if (!(fPercent > 0.0f)) {
+            Dapi2_SetParameterValidFlag(pParam, DAPI2_PARAM_VALUE_TOO_SMALL);
+            *piOk = 0;
+        } else if (fPercent > 100.0f) {
+            Dapi2_SetParameterValidFlag(pParam, DAPI2_PARAM_VALUE_TOO_BIG);
+            *piOk = 0;
+        } else {
+            g_fDapi2PercentageToTest = fPercent;
+        }
+    }
+    return 1;
+}
