@@ -1,0 +1,155 @@
+/* gen-list.cpp - tests of CGenList: sentinels and by-value positions on
+ * empty and never-constructed lists, element ownership with destructors
+ * called in list order, erase during a walk, and find. */
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "gen-list.h"
+
+namespace {
+
+std::vector<int> g_aiDestroyed;   /* element values seen by the destructor, in order */
+
+void RecordDestroy(void *pElem)
+{
+    g_aiDestroyed.push_back(*static_cast<int *>(pElem));
+}
+
+int *NewInt(int i)
+{
+    int *p = static_cast<int *>(malloc(sizeof(int)));
+    *p = i;
+    return p;
+}
+
+int CompareInt(const void *pElem, const void *pKey)
+{
+    return *static_cast<const int *>(pElem) - *static_cast<const int *>(pKey);
+}
+
+/* The elements of the list, walked forwards, checked against the count. */
+std::vector<int> Contents(CGenList *pList)
+{
+    std::vector<int> ai;
+    CGenListIter it;
+    CGenListIterInit(&it, pList);
+    while (!CGenListIterAtEnd(&it)) {
+        ai.push_back(*static_cast<int *>(CGenListIterGetData(&it)));
+        CGenListIterAdv(&it);
+    }
+    EXPECT_EQ((int)ai.size(), CGenListGetCount(pList));
+    /* the backward links must mirror the forward ones */
+    std::vector<int> aiBack;
+    for (CGenListNode *p = pList->pTail->pPrev; p != pList->pHead; p = p->pPrev)
+        aiBack.insert(aiBack.begin(), *static_cast<int *>(p->pData));
+    EXPECT_EQ(ai, aiBack);
+    return ai;
+}
+
+TEST(CGenList, EmptyAndNeverConstructedListsAreSafe)
+{
+    CGenList zero;
+    memset(&zero, 0, sizeof zero);
+    EXPECT_EQ(CGenListGetCount(&zero), 0);
+    CGenListIter it;
+    CGenListIterInit(&it, &zero);
+    EXPECT_TRUE(CGenListIterAtEnd(&it));
+    EXPECT_EQ(CGenListIterGetData(&it), nullptr);
+    int i = 1;
+    EXPECT_EQ(CGenListPushBack(&zero, &i), 0);
+    CGenListClear(&zero);
+    EXPECT_EQ(CGenListGetCount(&zero), 0);
+
+    CGenList list;
+    ASSERT_EQ(CGenListConstruct(&list, 0, NULL), 1);
+    CGenListIterInit(&it, &list);
+    EXPECT_TRUE(CGenListIterAtEnd(&it));
+    EXPECT_EQ(CGenListIterGetData(&it), nullptr);
+    CGenListIterAdv(&it);                                 /* stays at the end */
+    EXPECT_TRUE(CGenListIterAtEnd(&it));
+    CGenListIter found = CGenListFind(&list, CompareInt, &i);
+    EXPECT_TRUE(CGenListIterAtEnd(&found));
+    CGenListIter next = CGenListErase(&list, it);
+    EXPECT_EQ(next.pNode, it.pNode);
+    EXPECT_EQ(CGenListGetCount(&list), 0);
+}
+
+TEST(CGenList, OwningListDestroysAndFreesInOrder)
+{
+    for (int bMemTracing = 0; bMemTracing <= 1; bMemTracing++) {
+        g_aiDestroyed.clear();
+        CGenList list;
+        if (bMemTracing)
+            CGenListConstructForMemTracing(&list, 1, RecordDestroy);
+        else
+            CGenListConstruct(&list, 1, RecordDestroy);
+        for (int i = 1; i <= 4; i++)
+            ASSERT_EQ(CGenListPushBack(&list, NewInt(i)), 1);
+        EXPECT_EQ(Contents(&list), (std::vector<int>{ 1, 2, 3, 4 }));
+        CGenListClear(&list);                             /* LeakSanitizer checks the frees */
+        EXPECT_EQ(g_aiDestroyed, (std::vector<int>{ 1, 2, 3, 4 }));
+        EXPECT_EQ(CGenListGetCount(&list), 0);
+        ASSERT_EQ(CGenListPushBack(&list, NewInt(9)), 1);  /* usable again after clear */
+        CGenListDestruct(&list);
+        EXPECT_EQ(g_aiDestroyed.back(), 9);
+    }
+    /* owning without destructor still frees each element */
+    CGenList list;
+    CGenListConstruct(&list, 1, NULL);
+    CGenListPushBack(&list, NewInt(5));
+    CGenListDestruct(&list);
+    EXPECT_EQ(CGenListGetCount(&list), 0);
+}
+
+TEST(CGenList, NonOwningListLeavesElementsAlone)
+{
+    g_aiDestroyed.clear();
+    int ai[3] = { 7, 8, 9 };                              /* stack elements: a free would crash */
+    CGenList list;
+    CGenListConstruct(&list, 0, RecordDestroy);
+    for (int &i : ai)
+        CGenListPushBack(&list, &i);
+    CGenListDestruct(&list);
+    EXPECT_TRUE(g_aiDestroyed.empty());
+    EXPECT_EQ(ai[1], 8);
+}
+
+TEST(CGenList, EraseDuringWalkKeepsLinksAndCount)
+{
+    g_aiDestroyed.clear();
+    CGenList list;
+    CGenListConstruct(&list, 1, RecordDestroy);
+    for (int i = 0; i < 10; i++)
+        CGenListPushBack(&list, NewInt(i));
+    CGenListIter it;
+    CGenListIterInit(&it, &list);
+    while (!CGenListIterAtEnd(&it)) {                     /* drop the even ones, first and last included */
+        if (*static_cast<int *>(CGenListIterGetData(&it)) % 2 == 0)
+            it = CGenListErase(&list, it);
+        else
+            CGenListIterAdv(&it);
+    }
+    EXPECT_EQ(Contents(&list), (std::vector<int>{ 1, 3, 5, 7, 9 }));
+    EXPECT_EQ(g_aiDestroyed, (std::vector<int>{ 0, 2, 4, 6, 8 }));
+
+    int iKey = 9;                                         /* erase the last: next is the end */
+    CGenListIter found = CGenListFind(&list, CompareInt, &iKey);
+    ASSERT_FALSE(CGenListIterAtEnd(&found));
+    CGenListIter next = CGenListErase(&list, found);
+    EXPECT_TRUE(CGenListIterAtEnd(&next));
+    iKey = 1;                                             /* erase the first */
+    next = CGenListErase(&list, CGenListFind(&list, CompareInt, &iKey));
+    EXPECT_EQ(*static_cast<int *>(CGenListIterGetData(&next)), 3);
+    EXPECT_EQ(Contents(&list), (std::vector<int>{ 3, 5, 7 }));
+    iKey = 4;
+    found = CGenListFind(&list, CompareInt, &iKey);
+    EXPECT_TRUE(CGenListIterAtEnd(&found));
+    CGenListDestruct(&list);
+}
+
+}  // namespace
