@@ -27,15 +27,9 @@
  * enough for a header with the longest peer name, type and language. */
 #define ZOLT_HDR_BUFFER_SIZE 200
 
-/* ---- Test seams (defaults are the real sources; tests may point them
- * elsewhere and must restore them). ---- */
-
-/* Own process id written into FROM; default ZoltGetClientPid. */
+/* Test seam: the own process id written into FROM (default ZoltGetClientPid).
+ * TIME comes from ZoltGetUtcTime, whose clock has its own seam. */
 extern long (*g_pfnZoltMsgLocalPid)(void);
-/* The 17 TIME digits "YYYYMMDDhhmmssmmm" into szOut (at least 18 bytes);
- * default reads the UTC time record (ZoltGetUtcTime). Returns 0, non-zero when
- * the clock cannot be read (the digits are then all zero). */
-extern int (*g_pfnZoltMsgTimeDigits)(char *szOut, int iSize);
 
 /* ---- Building ---- */
 
