@@ -10,7 +10,6 @@
 #include "device-record.h"
 #include "dapi2-device.h"
 #include "param-valid.h"
-#include "dapi2-param.h"
 #include "dapi2-events.h"
 #include "dapi2-reports.h"
 
