@@ -1,0 +1,250 @@
+/* Tests of the framework's test events: exact data texts, the progress
+ * throttle and percent filter on a stand-in clock, incoming engine commands,
+ * the time-out wait, and the NLS token builders. Messages are captured at the
+ * framework's send seam; commands are put straight into the message table. */
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "client-messaging-engine.h"
+#include "dapi2.h"
+#include "message-protocol.h"
+
+namespace {
+
+std::vector<std::string> g_sent;
+int g_iSendResult = 0;
+uint32_t g_uFakeNow = 0;
+uint32_t g_uClockStep = 0;   /* added to the stand-in clock at every read */
+
+int CaptureSend(const char *szMessage)
+{
+    g_sent.emplace_back(szMessage);
+    return g_iSendResult;
+}
+
+uint32_t FakeClock()
+{
+    uint32_t u = g_uFakeNow;
+    g_uFakeNow += g_uClockStep;
+    return u;
+}
+
+/* The DATA element of a captured message, tags included. */
+std::string DataOf(const std::string &msg)
+{
+    size_t uStart = msg.find("<DATA>");
+    size_t uEnd = msg.rfind("</DATA>");
+    if (uStart == std::string::npos || uEnd == std::string::npos)
+        return "";
+    return msg.substr(uStart, uEnd + 7 - uStart);
+}
+
+std::string Field(const std::string &msg, const char *szPath)
+{
+    char szBuf[256];
+    if (ZoltXmlGetField(msg.c_str(), szPath, 0, szBuf, sizeof szBuf) != 0)
+        return "<missing>";
+    return szBuf;
+}
+
+void Inject(const char *szData)
+{
+    std::string msg = std::string("<MSG><HDR><FROM>1</FROM><TO>2</TO><ID>9</ID><TYPE>DAPI_COMMAND</TYPE>"
+                                  "</HDR>") + szData + "</MSG>";
+    ASSERT_EQ(ZoltClient_I_MoveMessagesToTable(&msg[0]), 0);
+}
+
+class Events : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        g_sent.clear();
+        g_iSendResult = 0;
+        g_uFakeNow = 100000;
+        g_uClockStep = 0;
+        g_pfnDapi2SendMessage = CaptureSend;
+        g_pfnDapi2EventClock = FakeClock;
+        Dapi2_I_ResetEventState();
+        strcpy(g_szProcessId, "77");
+        while (ClientMessage *p = ZoltClientGetNextMessage(nullptr))
+            ZoltClientFreeMessage(p);
+    }
+    void TearDown() override
+    {
+        g_pfnDapi2SendMessage = nullptr;
+        g_pfnDapi2EventClock = Dapi2_I_MonotonicMs;
+    }
+};
+
+TEST_F(Events, DataTextsAndEnvelope)
+{
+    Dapi2_SetProgressInformation("step %d of %s", 3, "five");
+    Dapi2_Informative("<NLS id=x />");
+    Dapi2_Warning(3, "w%c", '!');
+    Dapi2_Error(-7, "bad");
+    Dapi2_SetTimeOut(45);
+    Dapi2_ClearTimeOutCount();
+    Dapi2_SetPercentDone(0);
+    const char *aszExpect[] = {
+        "<DATA><EVENT><TYPE>PROGRESS</TYPE><TESTPROCESSID>77</TESTPROCESSID><TEXT>step 3 of five</TEXT></EVENT></DATA>",
+        "<DATA><EVENT><TYPE>INFO</TYPE><TESTPROCESSID>77</TESTPROCESSID><TEXT><NLS id=x /></TEXT><EVENTCODE>-1</EVENTCODE></EVENT></DATA>",
+        "<DATA><EVENT><TYPE>WARN</TYPE><TESTPROCESSID>77</TESTPROCESSID><TEXT>w!</TEXT><EVENTCODE>3</EVENTCODE></EVENT></DATA>",
+        "<DATA><EVENT><TYPE>ERROR</TYPE><TESTPROCESSID>77</TESTPROCESSID><TEXT>bad</TEXT><EVENTCODE>-7</EVENTCODE></EVENT></DATA>",
+        "<DATA><EVENT><TYPE>SET_TIMEOUT</TYPE><TESTPROCESSID>77</TESTPROCESSID><TIMEOUT_VALUE>45</TIMEOUT_VALUE></EVENT></DATA>",
+        "<DATA><EVENT><TYPE>CLEAR_TIMEOUT</TYPE><TESTPROCESSID>77</TESTPROCESSID></EVENT></DATA>",
+        "<DATA><EVENT><TYPE>PERCENTDONE</TYPE><TESTPROCESSID>77</TESTPROCESSID><TEXT>0</TEXT></EVENT></DATA>",
+    };
+    ASSERT_EQ(g_sent.size(), sizeof aszExpect / sizeof aszExpect[0]);
+    for (size_t i = 0; i < g_sent.size(); i++) {
+        EXPECT_EQ(DataOf(g_sent[i]), aszExpect[i]) << i;
+        EXPECT_EQ(Field(g_sent[i], "MSG/HDR/TYPE"), "DE_EVENT");
+        EXPECT_EQ(Field(g_sent[i], "MSG/HDR/TO"), "DIAGENGINE");
+        EXPECT_EQ(Field(g_sent[i], "MSG/HDR/RE"), "<missing>");
+        EXPECT_EQ(g_sent[i].substr(g_sent[i].size() - 2), "\r\n");
+    }
+}
+
+TEST_F(Events, OverlongTextIsCutOrNotSent)
+{
+    /* A text that fits the 8192-byte text buffer but not the 2048-byte message
+     * is not sent; one beyond 8192 is cut, never overrun (ASan watches). */
+    std::string big(2000, 'a');
+    EXPECT_EQ(Dapi2_Error(1, "%s", big.c_str()), 0);
+    EXPECT_EQ(Dapi2_I_SendEvent(("<DATA>" + big + "</DATA>").c_str()), DAPI2_ERR_MESSAGE);
+    std::string huge(20000, 'b');
+    EXPECT_EQ(Dapi2_Warning(2, "%s", huge.c_str()), 0);
+    EXPECT_TRUE(g_sent.empty());
+    std::string fits(1500, 'c');
+    Dapi2_Informative("%s", fits.c_str());
+    ASSERT_EQ(g_sent.size(), 1u);
+    EXPECT_NE(g_sent[0].find(fits + "</TEXT><EVENTCODE>-1</EVENTCODE></EVENT></DATA>"), std::string::npos);
+}
+
+TEST_F(Events, SendFailureIsDroppedButReported)
+{
+    g_iSendResult = 1;
+    EXPECT_EQ(Dapi2_Error(1, "x"), 0);
+    EXPECT_EQ(Dapi2_I_SendEvent("<DATA>x</DATA>"), DAPI2_ERR_SEND);
+}
+
+TEST_F(Events, PercentDoneSentOnlyOnChange)
+{
+    const int aiValues[] = {0, 0, 5, 5, 6, -1, -1, 250};
+    for (int i : aiValues)
+        EXPECT_EQ(Dapi2_SetPercentDone(i), 0);
+    std::vector<std::string> texts;
+    for (auto &m : g_sent)
+        texts.push_back(Field(m, "MSG/DATA/EVENT/TEXT"));
+    EXPECT_EQ(texts, (std::vector<std::string>{"0", "5", "6", "-1", "250"}));
+}
+
+TEST_F(Events, TimedProgressThrottle)
+{
+    struct { uint32_t uAdvance, uInterval; bool bSent; } aSteps[] = {
+        {0, 1000, true},      /* the first call always goes */
+        {500, 1000, false},   /* 500 ms later */
+        {500, 1000, false},   /* exactly 1000 ms after the last one */
+        {1, 1000, true},      /* 1001 ms */
+        {0, 0, false},        /* interval 0, clock has not moved */
+        {1, 0, true},         /* interval 0, 1 ms later */
+    };
+    size_t uExpected = 0;
+    for (auto &s : aSteps) {
+        g_uFakeNow += s.uAdvance;
+        EXPECT_EQ(Dapi2_SetProgressInformationTimed(s.uInterval, "p%u", g_uFakeNow), 0);
+        uExpected += s.bSent ? 1 : 0;
+        EXPECT_EQ(g_sent.size(), uExpected) << "after advance " << s.uAdvance;
+    }
+    /* The clock wraps modulo 2^32: differences still count forward. */
+    g_uFakeNow = 0xFFFFFF00u;
+    Dapi2_SetProgressInformationTimed(0, "a");
+    g_uFakeNow = 0x00000010u;
+    Dapi2_SetProgressInformationTimed(100, "b");
+    EXPECT_EQ(g_sent.size(), uExpected + 2);
+    /* The untimed form has no throttle. */
+    Dapi2_SetProgressInformation("c");
+    Dapi2_SetProgressInformation("c");
+    EXPECT_EQ(g_sent.size(), uExpected + 4);
+}
+
+TEST_F(Events, StopCommandIsStickyAndOtherMessagesAreDropped)
+{
+    EXPECT_EQ(Dapi2_CheckForStop(), 0);
+    Inject("<DATA><DAPICOMMANDTYPE>PAUSE</DAPICOMMANDTYPE></DATA>");
+    std::string other = "<MSG><HDR><FROM>1</FROM><TO>2</TO><ID>3</ID><TYPE>DE_NOTIFY</TYPE></HDR>"
+                        "<DATA><DAPICOMMANDTYPE>STOPTESTING</DAPICOMMANDTYPE></DATA></MSG>";
+    ZoltClient_I_MoveMessagesToTable(&other[0]);
+    EXPECT_EQ(Dapi2_CheckForStop(), 0);
+    EXPECT_EQ(ZoltClient_I_GetWaitingMessageCount(), 0);
+    Inject("<DATA><DAPICOMMANDTYPE>STOPTESTING</DAPICOMMANDTYPE></DATA>");
+    EXPECT_EQ(Dapi2_CheckForStop(), 1);
+    EXPECT_EQ(Dapi2_CheckForStop(), 1);
+    EXPECT_EQ(ZoltClient_I_GetWaitingMessageCount(), 0);
+}
+
+TEST_F(Events, GetTimeOutWithAndWithoutAnswer)
+{
+    int iValue = -5;
+    EXPECT_EQ(Dapi2_GetTimeOut(nullptr), DAPI2_ERR_SEND);
+    EXPECT_TRUE(g_sent.empty());
+
+    g_uClockStep = 100;   /* every poll moves the stand-in clock by 100 ms */
+    EXPECT_EQ(Dapi2_GetTimeOut(&iValue), DAPI2_ERR_SEND);
+    EXPECT_EQ(iValue, 0);
+    ASSERT_EQ(g_sent.size(), 1u);
+    EXPECT_EQ(DataOf(g_sent[0]), "<DATA><EVENT><TYPE>GET_TIMEOUT</TYPE><TESTPROCESSID>77</TESTPROCESSID></EVENT></DATA>");
+    EXPECT_GE(g_uFakeNow - 100000, 2000u);
+
+    /* An answer held from earlier is consumed by the next wait, after its own
+     * GET_TIMEOUT went out. */
+    Inject("<DATA><DAPICOMMANDTYPE>SENDINGTIMEOUT</DAPICOMMANDTYPE><TIMEOUT_VALUE>30</TIMEOUT_VALUE></DATA>");
+    Dapi2_CheckForIncomingMessages();
+    EXPECT_EQ(g_iTestTimeout, 30);
+    EXPECT_EQ(Dapi2_GetTimeOut(&iValue), 0);
+    EXPECT_EQ(iValue, 30);
+    EXPECT_EQ(g_sent.size(), 2u);
+    EXPECT_EQ(g_iTestTimeout, -2);
+}
+
+TEST_F(Events, TokenBuilders)
+{
+    EXPECT_STREQ(Dapi2_NlsTagToTokenMod("zoltcpu", "szHello"), "<NLS mod=zoltcpu id=szHello />");
+    std::string tok = Dapi2_NlsTagToToken("szHello");
+    EXPECT_EQ(tok.rfind("<NLS mod=", 0), 0u) << tok;
+    EXPECT_NE(tok.find(".zmd id=szHello />"), std::string::npos) << tok;
+
+    std::string v = Dapi2_NlsTagToTokenVarMod("m", "szErrorMMX10_10", "%s%d", "instruction", "PADD",
+                                              "errno", 7);
+    EXPECT_EQ(v, "<NLS mod=m id=szErrorMMX10_10  instruction=PADD errno=7/>");
+
+    std::string f = Dapi2_NlsTagToTokenVarMod("m", "i", "%f%c%04x%ld%5.1e", "a", 2.5, "b", 'q',
+                                              "c", 255, "d", -3, "e", 12.0);
+    EXPECT_EQ(f, "<NLS mod=m id=i  a=2.500000 b=q c=00ff d=-3 e=1.2e+01/>");
+
+    /* Each variable goes in before the closing "/>" (the blank of the
+     * bare token stays). "%s" keeps 64 characters of a longer text; a "*" cannot take an argument. */
+    std::string s70(70, 'z');
+    std::string cut = Dapi2_NlsTagToTokenVarMod("m", "i", "%s%*d", "t", s70.c_str(), "n", 5);
+    EXPECT_EQ(cut, "<NLS mod=m id=i  t=" + std::string(64, 'z') + " n=5/>");
+
+    /* Fewer than 2 type characters add nothing. */
+    EXPECT_STREQ(Dapi2_NlsTagToTokenVarMod("m", "i", "%", "x", "y"), "<NLS mod=m id=i />");
+
+    std::string var = Dapi2_NlsTagToTokenVar("szX", "%u", "count", 12);
+    EXPECT_NE(var.find(" id=szX  count=12/>"), std::string::npos) << var;
+}
+
+TEST_F(Events, NlsStringNeedsOutputAndTwoLetterLanguage)
+{
+    char szOut[32] = "junk";
+    EXPECT_EQ(Dapi2_NlsGetStringWithXmlTag("<NLS id=a/>", "EN", nullptr, 10), nullptr);
+    EXPECT_EQ(Dapi2_NlsGetStringWithXmlTag("<NLS id=a/>", "EN", szOut, 0), nullptr);
+    EXPECT_EQ(Dapi2_NlsGetStringWithXmlTag("<NLS id=a/>", "ENG", szOut, sizeof szOut), szOut);
+    EXPECT_STREQ(szOut, "");
+}
+
+}  // namespace
