@@ -29,16 +29,7 @@
 #include "dapi2.h"
 #include "gen-list.h"
 #include "gen-str.h"
-#include "test-fpu.h"
-#include "test-mmx.h"
-#include "test-registers.h"
 #include "trace.h"
-#include "zoltcpu.h"
-#if __has_include("test-cache.h")
-#include "test-cache.h"
-#else
-TestThreadArgs *do_cache(TestThreadArgs *pArgs);
-#endif
 
 int g_iTestResult = 0;
 unsigned g_uBusyWaitTime = 0;
@@ -49,15 +40,6 @@ unsigned g_uNumCPUS = 0;
 const char *g_szMemInfoPath = "/proc/meminfo";
 const char *g_szCpuTimeFileFormat = "/proc/%u/cpu";
 const char *g_szTaskStatFileFormat = "/proc/self/task/%u/stat";
-
-/* Test numbers 0 to 3. */
-static const PFN_CPUTEST s_apfnCpuTests[] = {
-    do_registertests,       /* 0 integer unit */
-    do_mathregistertests,   /* 1 x87 unit */
-    do_MMX,                 /* 2 MMX unit */
-    do_cache,               /* 3 caches */
-};
-CpuTestTable g_CpuTestTable = { s_apfnCpuTests, sizeof s_apfnCpuTests / sizeof s_apfnCpuTests[0] };
 
 /* Deferred event types. */
 #define DEFER_ERROR       1
@@ -77,15 +59,10 @@ static int g_Dapi2MessageQueIsEmpty = 1;
 static pthread_mutex_t g_Dapi2MessageQueMutex = PTHREAD_MUTEX_INITIALIZER;
 static pthread_mutex_t g_ReadCPUTimes = PTHREAD_MUTEX_INITIALIZER;
 
-/* Memory below this many kB keeps the test in the direct mode. */
-#define PINNED_MIN_MEMTOTAL_KB 300000
 /* A run is accepted with more than this share (whole percent) on its target. */
 #define ACCEPT_MIN_PERCENT 79
 /* The third attempt (retry counter 2) accepts its first run whatever its share. */
 #define LAST_ATTEMPT_RETRY 2
-/* Milliseconds each routine spins at its start in the pinned mode, so that the
- * kernel's per-CPU accounting registers the run. */
-#define PINNED_BUSY_WAIT_MS 60
 /* "/proc/meminfo" lines are read into this many bytes. */
 #define MEMINFO_LINE_SIZE 10000
 /* Lines of a per-thread time file; a stat line is below 1 kB. */
@@ -103,7 +80,7 @@ static void ErrorDestructor(void *pElem)
 }
 
 /* Constructs the queue on first use. Caller holds g_Dapi2MessageQueMutex. */
-static void EnsureMessageQue(void)
+static void EnsureMessageQueLocked(void)
 {
     if (!g_bMessageQueConstructed) {
         CGenListConstruct(&g_Dapi2MessageQue, 1, ErrorDestructor);
@@ -115,7 +92,7 @@ static void EnsureMessageQue(void)
  * cannot be queued (no memory) is traced and lost. */
 static void QueueMessage(int iType, int iCode, const char *szText)
 {
-    EnsureMessageQue();
+    EnsureMessageQueLocked();
     DeferredMessage *pMsg = (DeferredMessage *)calloc(1, sizeof *pMsg);
     if (pMsg == nullptr || !CGenStrInitFromCStr(&pMsg->text, szText)) {
         free(pMsg);
@@ -207,7 +184,7 @@ void RemoveAllDapi2Messages(void)
 void ResetDriverState(void)
 {
     pthread_mutex_lock(&g_Dapi2MessageQueMutex);
-    EnsureMessageQue();
+    EnsureMessageQueLocked();
     CGenListClear(&g_Dapi2MessageQue);
     g_Dapi2MessageQueIsEmpty = 1;
     g_DeferErrors = 0;
@@ -482,7 +459,10 @@ void *RunTest(void *pArg)
 int InitThreads(const TestThreadArgs *pArgs)
 {
     unsigned uRuns = (unsigned)GetDeviceCount();
+    pthread_mutex_lock(&g_Dapi2MessageQueMutex);
+    EnsureMessageQueLocked();
     g_DeferErrors = 1;
+    pthread_mutex_unlock(&g_Dapi2MessageQueMutex);
     int iRetry = 0;
     int bFirstRun = 1;
     std::vector<TestThreadArgs> aArgs(uRuns);
@@ -547,50 +527,4 @@ int ReadMemTotal(int *piKb)
     }
     fclose(pFile);
     return iRc;
-}
-
-/* Slot 3 of the registration: see zoltcpu.h. */
-int OurDiagFunction(int iTest, Dapi2Device *pDevice)
-{
-    if (pDevice == nullptr)
-        return 9;
-    ScanDeviceTree(0);
-    CpuDevice *pRecord = FindDevice(pDevice);
-    if (pRecord == nullptr) {
-        Dapi2_Warning(105, "%s", Dapi2_NlsTagToToken("szWarnDeviceNotFound"));
-        return 9;
-    }
-    if ((unsigned)iTest >= g_CpuTestTable.uCount)
-        return 6;
-    PFN_CPUTEST pfnTest = g_CpuTestTable.ppfnRoutines[iTest];
-
-    int bPinned = 0;
-    if (GetDeviceCount() >= 2) {
-        int iKb = 0;
-        bPinned = !(ReadMemTotal(&iKb) == 0 && iKb < PINNED_MIN_MEMTOTAL_KB);
-    }
-    if (bPinned) {
-        g_uBusyWaitTime = PINNED_BUSY_WAIT_MS;
-        TestThreadArgs args;
-        memset(&args, 0, sizeof args);
-        args.uTargetCPU = (uint32_t)pRecord->iIndex;
-        args.pfnTest = pfnTest;
-        args.puLogicalCPUs = pRecord->puLogicalCPUs;
-        args.uLogicalCPUCount = pRecord->uLogicalCPUCount;
-        pthread_mutex_lock(&g_Dapi2MessageQueMutex);
-        EnsureMessageQue();
-        pthread_mutex_unlock(&g_Dapi2MessageQueMutex);
-        InitThreads(&args);
-    } else {
-        g_uBusyWaitTime = 0;
-        pfnTest(nullptr);
-    }
-
-    if (g_iTestResult == 0)
-        TPRINTF(4, __FILE__, __LINE__, "", "CPU TEST PASSED:%d CPU:%u\n", iTest,
-                (unsigned)pRecord->iIndex);
-    else
-        TPRINTF(4, __FILE__, __LINE__, "", "CPU TEST FAILED(%d) DAPI2:%u CPU:%u\n", iTest,
-                (unsigned)g_iTestResult, (unsigned)pRecord->iIndex);
-    return g_iTestResult;
 }
