@@ -1,0 +1,111 @@
+/* memory-alloc.cpp - tests of the text copy with its zeroed spare bytes, the
+ * verify stop (exact text on stderr, status 1) and the end-of-run block check
+ * with tracing off (silent, slot 9 free after) and on (exact listing). */
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "memory-alloc.h"
+#include "trace.h"
+#include "zolt-time.h"
+
+namespace {
+
+TEST(ZoltAllocStringEx, CopiesWithThreeSpareZeroBytes)
+{
+    for (const char *sz : { "", "abc", "a longer text of some length" }) {
+        size_t uLen = strlen(sz);
+        char *p = ZoltAllocStringEx(sz);
+        ASSERT_NE(p, nullptr);
+        EXPECT_STREQ(p, sz);
+        for (size_t i = uLen; i < uLen + 4; i++)   /* ASan flags a block shorter than len + 4 */
+            EXPECT_EQ(p[i], '\0') << sz << " byte " << i;
+        free(p);
+    }
+    EXPECT_EQ(ZoltAllocStringEx(NULL), nullptr);
+}
+
+TEST(ZoltVerify, FailedCheckStopsWithExactTextAndStatusOne)
+{
+    EXPECT_EXIT(ZOLT_VERIFY(1 + 1 == 3), ::testing::ExitedWithCode(1),
+                "^Zolt2000 Verify Failed: Line:[0-9]+ File:.*tests/global/memory-alloc\\.cpp "
+                "Possibly Out of Memory\\.\n$");
+    ZOLT_VERIFY(1 + 1 == 2);   /* a passing check does nothing */
+}
+
+TEST(FinishMemoryBlockTracing, SilentWithTracingOffAndSlotNineFreeAfter)
+{
+    if (getenv("ZOLT_TRACE") != NULL)
+        GTEST_SKIP() << "ZOLT_TRACE is set in this environment";
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(FinishMemoryBlockTracing(), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    ASSERT_EQ(ZoltTryMutex(__FILE__, __LINE__, "", ZOLT_MUTEX_MEMTRACE), 0);
+    EXPECT_EQ(ZoltGrabMutex(__FILE__, __LINE__, "", ZOLT_MUTEX_MEMTRACE, 0), 0);
+}
+
+TEST(FinishMemoryBlockTracing, SlotNineFailureIsAVerifyStop)
+{
+    /* the slot is already held by this thread: the lock fails at once */
+    EXPECT_EXIT(
+        {
+            ZoltGrabMutex(__FILE__, __LINE__, "", ZOLT_MUTEX_MEMTRACE, 1);
+            FinishMemoryBlockTracing();
+        },
+        ::testing::ExitedWithCode(1), "Verify Failed: Line:[0-9]+ File:.*global/memory-alloc\\.cpp ");
+}
+
+TEST(FinishMemoryBlockTracing, ListsBlocksStillRegisteredWhenMemTracingIsOn)
+{
+    std::string strFile = "/tmp/zolt-memtrace-test-" + std::to_string(getpid());
+    unlink(strFile.c_str());
+    ZoltTraceSetFile(strFile.c_str());
+    ZoltTraceSetType(ZOLT_TRACE_MEM, 1);
+    if (!g_bZoltMemBlockListInit) {
+        CGenListConstructForMemTracing(&g_ZoltMemBlockList, 1, NULL);
+        g_bZoltMemBlockListInit = 1;
+    }
+    ZoltMemBlockInfo *pInfo = static_cast<ZoltMemBlockInfo *>(calloc(1, sizeof *pInfo));
+    pInfo->pAddress = NULL;
+    pInfo->uSize = 48;
+    strcpy(pInfo->szFile, "dev.cpp");
+    pInfo->iLine = 12;
+    ASSERT_TRUE(CGenListPushBack(&g_ZoltMemBlockList, pInfo));
+
+    EXPECT_EQ(FinishMemoryBlockTracing(), 0);
+    EXPECT_EQ(CGenListGetCount(&g_ZoltMemBlockList), 0);   /* registry destroyed */
+    ZoltTraceSetType(ZOLT_TRACE_MEM, 0);
+    ZoltTraceSetFile(NULL);
+
+    std::ifstream in(strFile);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    std::string strHead = std::string(g_szTraceProcName) + "(" + std::to_string(getpid()) + "):():memory-alloc.cpp:";
+    std::string strText = ss.str();
+    /* two lines, each after its own header; the size carries a literal 'l' */
+    size_t uFirst = strText.find("\nMEMORY ERROR - some memory blocks have not been released\n"
+                                 "LIST OF BLOCKS STILL ALLOCATED\n");
+    size_t uSecond = strText.find("\nMEM BLOCK INFO\nAddress: (nil)\nSize: 48l\n"
+                                  "Allocated at file: dev.cpp\nLine: 12\n");
+    EXPECT_EQ(strText.rfind(strHead, 0), 0u) << strText;
+    EXPECT_NE(uFirst, std::string::npos) << strText;
+    EXPECT_NE(uSecond, std::string::npos) << strText;
+    EXPECT_LT(uFirst, uSecond);
+    unlink(strFile.c_str());
+
+    /* with the registry empty nothing is written */
+    ZoltTraceSetFile(strFile.c_str());
+    ZoltTraceSetType(ZOLT_TRACE_MEM, 1);
+    EXPECT_EQ(FinishMemoryBlockTracing(), 0);
+    ZoltTraceSetType(ZOLT_TRACE_MEM, 0);
+    ZoltTraceSetFile(NULL);
+    EXPECT_EQ(access(strFile.c_str(), F_OK), -1);
+}
+
+}  // namespace
