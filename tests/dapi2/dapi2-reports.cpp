@@ -1,0 +1,218 @@
+/* Tests of the framework's reports and device lists: exact DE_ENUMDATA and
+ * SYSINFO_RETURNED data texts (FRU parts, null texts, merged keys), and the
+ * once-per-process device-list fetch through a stand-in engine transaction. */
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "dapi2.h"
+#include "message-protocol.h"
+
+namespace {
+
+std::vector<std::string> g_sent;
+std::vector<std::string> g_requests;
+std::string g_answer;
+int g_iTransactionResult = 0;
+
+int CaptureSend(const char *szMessage)
+{
+    g_sent.emplace_back(szMessage);
+    return 0;
+}
+
+int FakeTransaction(const char *szRequest, CGenStr *pAnswer, int iTimeoutMs, int)
+{
+    g_requests.emplace_back(szRequest);
+    EXPECT_EQ(iTimeoutMs, 5000);
+    if (g_iTransactionResult != 0)
+        return g_iTransactionResult;
+    CGenStrAssignChar(pAnswer, g_answer.c_str());
+    return 0;
+}
+
+std::string DataOf(const std::string &msg)
+{
+    size_t uStart = msg.find("<DATA>");
+    size_t uEnd = msg.rfind("</DATA>");
+    if (uStart == std::string::npos || uEnd == std::string::npos)
+        return "";
+    return msg.substr(uStart, uEnd + 7 - uStart);
+}
+
+std::string Field(const std::string &msg, const char *szPath)
+{
+    char szBuf[256];
+    if (ZoltXmlGetField(msg.c_str(), szPath, 0, szBuf, sizeof szBuf) != 0)
+        return "<missing>";
+    return szBuf;
+}
+
+class Reports : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        g_sent.clear();
+        g_requests.clear();
+        g_answer.clear();
+        g_iTransactionResult = 0;
+        g_pfnDapi2SendMessage = CaptureSend;
+        g_pfnDapi2SendTransactionStr = FakeTransaction;
+        g_szDapi2CmdlinePath = ZOLT_FIXTURES "/dapi2/cmdline-linux";   /* module zoltcpu */
+        Dapi2_KillDeviceList();
+        Dapi2_I_ResetDeviceListState();
+    }
+    void TearDown() override
+    {
+        Dapi2_KillDeviceList();
+        Dapi2_I_ResetDeviceListState();
+        g_pfnDapi2SendMessage = nullptr;
+        g_pfnDapi2SendTransactionStr = nullptr;
+        g_szDapi2CmdlinePath = "/proc/%d/cmdline";
+    }
+    Dapi2Device *AddCpu(int iId, const char *szDescription, uint32_t uNumber)
+    {
+        Dapi2Device *p = nullptr;
+        EXPECT_EQ(Dapi2_CreateDeviceCPU("CPU", iId, ("CPU " + std::to_string(uNumber)).c_str(),
+                                        "/proc/cpuinfo", szDescription, uNumber, &p), 0);
+        EXPECT_NE(p, nullptr);
+        Dapi2_AddDevice(p);
+        return p;
+    }
+};
+
+TEST_F(Reports, EnumerationReportTexts)
+{
+    g_Callback = DAPI2_MODE_ENUMERATE;
+    ASSERT_EQ(Dapi2_SendEnumInfo(), 0);
+    ASSERT_EQ(g_sent.size(), 1u);
+    EXPECT_EQ(DataOf(g_sent[0]), "<DATA></DATA>");
+    EXPECT_EQ(Field(g_sent[0], "MSG/HDR/TYPE"), "DE_ENUMDATA");
+    EXPECT_EQ(Field(g_sent[0], "MSG/HDR/TO"), "DIAGENGINE");
+
+    Dapi2Device *p0 = AddCpu(0, "first", 0);
+    AddCpu(-1, nullptr, 1);               /* no FRU, null description, id printed unsigned */
+    Dapi2Device *p2 = AddCpu(2, "third", 2);
+    Dapi2_AddFruToDevice(p0, "Mk", "Mo", "S", "R", "D", "P");
+    Dapi2_AddFruAdditionalInfoToDevice(p0, "f", "d", "v");
+    Dapi2_AddFruAdditionalInfoToDevice(p0, "f2", "d2", "v2");
+    Dapi2_AddFruToDevice(p2, "a", "b", "c", "e", "g", "h");
+    Dapi2_AddTestsToDevice(p2, "0,1,2,3");
+    g_sent.clear();
+    ASSERT_EQ(Dapi2_SendEnumInfo(), 0);
+    ASSERT_EQ(g_sent.size(), 1u);
+    EXPECT_EQ(DataOf(g_sent[0]),
+              "<DATA>"
+              "<DEVICE><DID>0</DID><NAME>CPU 0</NAME><DESCRIPTION>first</DESCRIPTION>"
+              "<OSLOCATOR>/proc/cpuinfo</OSLOCATOR><HWLOCATOR>CPU:0</HWLOCATOR><DEVTYPE>CPU</DEVTYPE>"
+              "<BUSTYPE>SYSTEM_BUS</BUSTYPE>"
+              "<FRU_MANUFACTURER>Mk</FRU_MANUFACTURER><FRU_MODELNUMBER>Mo</FRU_MODELNUMBER>"
+              "<FRU_SERIALNUMBER>S</FRU_SERIALNUMBER><FRU_FIRMWAREREV>R</FRU_FIRMWAREREV>"
+              "<FRU_FIRMWAREDATE>D</FRU_FIRMWAREDATE><FRU_PHYSADDRESS>P</FRU_PHYSADDRESS>"
+              "<FRU_ADDINFO_FIELD>f</FRU_ADDINFO_FIELD><FRU_ADDINFO_DESC>d</FRU_ADDINFO_DESC>"
+              "<FRU_ADDINFO_VALUE>v</FRU_ADDINFO_VALUE>"
+              "<FRU_ADDINFO_FIELD>f2</FRU_ADDINFO_FIELD><FRU_ADDINFO_DESC>d2</FRU_ADDINFO_DESC>"
+              "<FRU_ADDINFO_VALUE>v2</FRU_ADDINFO_VALUE>"
+              "<TESTS_SUPPORTED>*</TESTS_SUPPORTED></DEVICE>"
+              "<DEVICE><DID>4294967295</DID><NAME>CPU 1</NAME><DESCRIPTION></DESCRIPTION>"
+              "<OSLOCATOR>/proc/cpuinfo</OSLOCATOR><HWLOCATOR>CPU:1</HWLOCATOR><DEVTYPE>CPU</DEVTYPE>"
+              "<BUSTYPE>SYSTEM_BUS</BUSTYPE><TESTS_SUPPORTED>*</TESTS_SUPPORTED></DEVICE>"
+              "<DEVICE><DID>2</DID><NAME>CPU 2</NAME><DESCRIPTION>third</DESCRIPTION>"
+              "<OSLOCATOR>/proc/cpuinfo</OSLOCATOR><HWLOCATOR>CPU:2</HWLOCATOR><DEVTYPE>CPU</DEVTYPE>"
+              "<BUSTYPE>SYSTEM_BUS</BUSTYPE>"
+              "<FRU_MANUFACTURER>a</FRU_MANUFACTURER><FRU_MODELNUMBER>b</FRU_MODELNUMBER>"
+              "<FRU_SERIALNUMBER>c</FRU_SERIALNUMBER><FRU_FIRMWAREREV>e</FRU_FIRMWAREREV>"
+              "<FRU_FIRMWAREDATE>g</FRU_FIRMWAREDATE><FRU_PHYSADDRESS>h</FRU_PHYSADDRESS>"
+              "<TESTS_SUPPORTED>0,1,2,3</TESTS_SUPPORTED></DEVICE>"
+              "</DATA>");
+    EXPECT_TRUE(g_requests.empty());   /* enumerate mode never asks the engine */
+}
+
+TEST_F(Reports, SysInfoMergesRecordsSharingAKey)
+{
+    g_Callback = DAPI2_MODE_ENUMERATE;
+    Dapi2Device *pOther = AddCpu(0, "other", 0);
+    Dapi2Device *p = AddCpu(1, "cpu", 1);
+    Dapi2_AddSysInfoToDevice(pOther, "K", "no", "not this device");
+    Dapi2_AddSysInfoToDevice(p, "K", "1", "first K");
+    Dapi2_AddSysInfoToDevice(p, "L", "x", "the L");
+    Dapi2_AddSysInfoToDevice(p, "K", "2", "second K");
+    Dapi2_AddSysInfoToDevice(p, "k", "3", "other case");
+    ASSERT_EQ(Dapi2_SendSysInfo("zoltcpu", "812", "17", "CPU:1"), 0);
+    ASSERT_EQ(g_sent.size(), 1u);
+    EXPECT_EQ(Field(g_sent[0], "MSG/HDR/TYPE"), "SYSINFO_RETURNED");
+    EXPECT_EQ(Field(g_sent[0], "MSG/HDR/RE"), "17");
+    EXPECT_EQ(DataOf(g_sent[0]),
+              "<DATA><DEVICE><TO>812</TO><MODULE_NAME>zoltcpu</MODULE_NAME><DID>1</DID>"
+              "<NAME>CPU 1</NAME><DESCRIPTION>cpu</DESCRIPTION><OSLOCATOR>/proc/cpuinfo</OSLOCATOR>"
+              "<HWLOCATOR>CPU:1</HWLOCATOR><DEVTYPE>CPU</DEVTYPE><BUSTYPE>SYSTEM_BUS</BUSTYPE>"
+              "<SYSINFO><SYSINFO_DESCRIPTION>first K</SYSINFO_DESCRIPTION><SYSINFO_KEY>K</SYSINFO_KEY>"
+              "<SYSINFO_VALUE>1</SYSINFO_VALUE><SYSINFO_VALUE>2</SYSINFO_VALUE></SYSINFO>"
+              "<SYSINFO><SYSINFO_DESCRIPTION>the L</SYSINFO_DESCRIPTION><SYSINFO_KEY>L</SYSINFO_KEY>"
+              "<SYSINFO_VALUE>x</SYSINFO_VALUE></SYSINFO>"
+              "<SYSINFO><SYSINFO_DESCRIPTION>other case</SYSINFO_DESCRIPTION><SYSINFO_KEY>k</SYSINFO_KEY>"
+              "<SYSINFO_VALUE>3</SYSINFO_VALUE></SYSINFO>"
+              "</DEVICE></DATA>");
+    /* The merged record is marked in place. */
+    EXPECT_STREQ(p->pSysInfo->pNext->pNext->szKey, "**PROCESSED**");
+
+    g_sent.clear();
+    ASSERT_EQ(Dapi2_SendSysInfo("zoltcpu", "812", "18", "CPU:9"), 0);
+    EXPECT_EQ(DataOf(g_sent[0]), "<DATA></DATA>");
+}
+
+TEST_F(Reports, DeviceListFetchedOnceFromAllComponents)
+{
+    g_Callback = DAPI2_MODE_RUNDIAG;
+    g_answer = "<MSG><HDR><FROM>5</FROM><TO>6</TO><ID>2</ID><RE>1</RE><TYPE>TRANSACTION_RESPONSE</TYPE></HDR>"
+               "<DATA><COMPONENT><DEVICE><DID>1</DID><NAME>CPU 0</NAME><HWLOCATOR>CPU:0</HWLOCATOR></DEVICE>"
+               "<DEVICE><DID>2</DID><NAME>CPU 1</NAME></DEVICE></COMPONENT>"
+               "<COMPONENT><DEVICE><DID>7</DID><NAME>other</NAME></DEVICE></COMPONENT></DATA></MSG>";
+    std::vector<int> ids;
+    for (Dapi2Device *p = Dapi2_GetFirstDevice(DAPI2_DEVLIST_TEST); p; p = Dapi2_GetNextDevice())
+        ids.push_back(Dapi2_GetDeviceId(p));
+    EXPECT_EQ(ids, (std::vector<int>{1, 2, 7}));
+    EXPECT_EQ(Dapi2_GetNextDevice(), nullptr);
+    ASSERT_EQ(g_requests.size(), 1u);
+    EXPECT_EQ(Field(g_requests[0], "MSG/DATA"), "LIST_DEVICES:zoltcpu");
+    EXPECT_EQ(Field(g_requests[0], "MSG/HDR/TYPE"), "DE_COMMAND");
+    EXPECT_EQ(Field(g_requests[0], "MSG/HDR/TO"), "DIAGENGINE");
+
+    /* A second walk, of either kind, reuses the list. */
+    Dapi2Device *pFirst = Dapi2_GetFirstDevice(DAPI2_DEVLIST_SYSINFO);
+    ASSERT_NE(pFirst, nullptr);
+    EXPECT_STREQ(Dapi2_GetDeviceHwLocator(pFirst), "CPU:0");
+    EXPECT_EQ(g_requests.size(), 1u);
+    EXPECT_TRUE(g_sent.empty());
+}
+
+TEST_F(Reports, DeviceListFailuresGiveNoDevices)
+{
+    struct { int iKind, iTransaction; const char *szAnswer, *szCommand; } aCases[] = {
+        {DAPI2_DEVLIST_TEST, 2, "", "LIST_DEVICES:zoltcpu"},                        /* no answer */
+        {DAPI2_DEVLIST_SYSINFO, 0, "<MSG><DATA>nothing</DATA></MSG>", "LIST_SYSINFO_DEVICES:zoltcpu"},
+        {DAPI2_DEVLIST_TEST, 0, "<MSG><DATA><COMPONENT></COMPONENT></DATA></MSG>", "LIST_DEVICES:zoltcpu"},
+        {DAPI2_DEVLIST_TEST, 0, "<MSG><DATA><COMPONENT><DEVICE><DID>1", "LIST_DEVICES:zoltcpu"},
+    };
+    for (auto &c : aCases) {
+        Dapi2_I_ResetDeviceListState();
+        g_requests.clear();
+        g_Callback = DAPI2_MODE_SYSINFO;
+        g_iTransactionResult = c.iTransaction;
+        g_answer = c.szAnswer;
+        EXPECT_EQ(Dapi2_GetFirstDevice(c.iKind), nullptr) << c.szAnswer;
+        EXPECT_EQ(Dapi2_GetNextDevice(), nullptr);
+        EXPECT_EQ(Dapi2_GetFirstDevice(c.iKind), nullptr);   /* not asked again */
+        ASSERT_EQ(g_requests.size(), 1u);
+        EXPECT_EQ(Field(g_requests[0], "MSG/DATA"), c.szCommand);
+    }
+    Dapi2_I_ResetDeviceListState();
+    g_iTransactionResult = 0;
+    g_answer = "<MSG><DATA>x</DATA></MSG>";
+    EXPECT_EQ(Dapi2_I_GetDeviceList(DAPI2_DEVLIST_TEST), 5);
+    g_iTransactionResult = 2;
+    EXPECT_EQ(Dapi2_I_GetDeviceList(DAPI2_DEVLIST_TEST), 4);
+}
+
+}  // namespace
