@@ -1,0 +1,226 @@
+/* profile.cpp - tests of the profile reader on the tricky lines (leading
+ * blanks kept in values, a tab ends a line, no comments, bracket blanks,
+ * duplicate keys and sections), CR LF files, 511-byte line cuts, the 64 KiB
+ * limit, binary input and paths that are not regular files. */
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+
+#include "profile.h"
+
+namespace {
+
+std::string Fixture(const char *szName)
+{
+    return std::string(ZOLT_FIXTURES) + "/profile/" + szName;
+}
+
+std::string ReadAll(const std::string &strPath)
+{
+    std::ifstream in(strPath, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+/* A temporary file removed at the end of the test. */
+class TempFile {
+public:
+    explicit TempFile(const std::string &strData, const char *szTag = "ini")
+        : m_strPath("/tmp/zolt-profile-" + std::string(szTag) + "-" + std::to_string(getpid()))
+    {
+        std::ofstream out(m_strPath, std::ios::binary);
+        out << strData;
+    }
+    ~TempFile() { unlink(m_strPath.c_str()); }
+    const char *Path() const { return m_strPath.c_str(); }
+private:
+    std::string m_strPath;
+};
+
+struct Query {
+    const char *szSection, *szKey, *szDefault;
+    int iSize, iRc;
+    const char *szExpect;
+};
+
+const Query s_aTricky[] = {
+    { "Module", "szType", "x", 64, 5, " DIAG" },             /* leading blank kept, key trimmed */
+    { "module", "SZTYPE", "x", 64, 5, " DIAG" },             /* names ignore case */
+    { "Module", "szModuleName", "x", 64, 7, "zoltcpu" },
+    { "Module", "szTab", "none", 64, 4, "none" },            /* the tab ended that line */
+    { "Module", ";commented", "x", 64, 3, "yes" },           /* no comment syntax */
+    { "Module", "; note", "x", 64, 1, "x" },                 /* no '=': ignored */
+    { "Module", "dup", "x", 64, 5, "first" },                /* first matching key */
+    { "Module", "spaces", "x", 64, 16, "  padded value  " },
+    { "Module", "empty", "d", 64, 0, "" },                   /* found, empty: not the default */
+    { "Module", "eq", "x", 64, 3, "a=b" },
+    { "Module", "afterbroken", "x", 64, 12, "still module" }, /* '[' without ']' ignored */
+    { "Module", "blanksection", "x", 64, 1, "x" },           /* "[ Module ]" ended [Module] */
+    { " Module ", "blanksection", "x", 64, 5, "inner" },     /* bracket blanks are the name */
+    { "Module", "second", "x", 64, 1, "x" },                 /* later [Module] never reached */
+    { "Module", "key before any section", "x", 64, 1, "x" },
+    { "Test", "long", "x", 20, 19, "0123456789012345678" },  /* cut to size - 1 */
+    { "Test", "missing", "5", 20, 1, "5" },
+    { "Test", "mixed", "x", 64, 4, "CaSe" },
+    { "Last", "final", "x", 64, 3, "end" },
+    { "Nope", "final", NULL, 64, 0, "" },                    /* NULL default: empty */
+    { "Test", "long", "x", 1, 0, "" },
+    { "Module", NULL, "x", 64, 1, "?" },                     /* section queries write nothing */
+    { " Module ", NULL, "x", 64, 1, "?" },
+    { "Last", NULL, "x", 64, 1, "?" },
+    { "Nope", NULL, "x", 64, 0, "?" },
+    { "Broken", NULL, "x", 64, 0, "?" },
+};
+
+void RunQueries(const char *szPath, const Query *aQuery, size_t uCount)
+{
+    for (size_t i = 0; i < uCount; i++) {
+        const Query &q = aQuery[i];
+        char szBuf[64];
+        strcpy(szBuf, "?");
+        int iRc = ZoltGetPrivateProfileString(q.szSection, q.szKey, q.szDefault, szBuf, q.iSize, szPath);
+        EXPECT_EQ(iRc, q.iRc) << "[" << q.szSection << "] " << (q.szKey ? q.szKey : "(null)");
+        EXPECT_STREQ(szBuf, q.szExpect) << "[" << q.szSection << "] " << (q.szKey ? q.szKey : "(null)");
+    }
+    EXPECT_EQ(lpSpeedINIHandleMem, nullptr);                  /* each lookup released its image */
+}
+
+TEST(Profile, TrickyLinesWithNewlineEnds)
+{
+    RunQueries(Fixture("tricky.ini").c_str(), s_aTricky, sizeof s_aTricky / sizeof s_aTricky[0]);
+}
+
+TEST(Profile, CarriageReturnLineFeedGivesSameResults)
+{
+    std::string strData = ReadAll(Fixture("tricky.ini"));
+    ASSERT_FALSE(strData.empty());
+    std::string strCrLf;
+    for (char c : strData)
+        strCrLf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    TempFile file(strCrLf);
+    RunQueries(file.Path(), s_aTricky, sizeof s_aTricky / sizeof s_aTricky[0]);
+}
+
+TEST(Profile, LinesAreCutAfter511Bytes)
+{
+    std::string strFit(509, 'v');                             /* "k=" + 509 = 511 bytes */
+    std::string strData = "[S]\nk=" + strFit + "\nc=" + strFit + "XY\n" +
+                          std::string(511, 'a') + "hidden=1\n";
+    TempFile file(strData);
+    std::string strBig(600, '\0');
+    EXPECT_EQ(ZoltGetPrivateProfileString("S", "k", "", &strBig[0], 600, file.Path()), 509);
+    EXPECT_EQ(ZoltGetPrivateProfileString("S", "c", "", &strBig[0], 600, file.Path()), 509);
+    EXPECT_EQ(std::string(strBig.c_str()), strFit);           /* "XY" cut off */
+    char szBuf[16];
+    EXPECT_EQ(ZoltGetPrivateProfileString("S", "hidden", "no", szBuf, 16, file.Path()), 2);
+    /* after the cut one byte ('h') is skipped and the rest is a line of its own */
+    EXPECT_EQ(ZoltGetPrivateProfileString("S", "idden", "no", szBuf, 16, file.Path()), 1);
+    EXPECT_STREQ(szBuf, "1");
+}
+
+TEST(Profile, ControlBytesEndLines)
+{
+    std::string strData("[A]\0k=v\x01j=w\x1fz=\x7f\xe9\n", 19);
+    TempFile file(strData);
+    char szBuf[16];
+    EXPECT_EQ(ZoltGetPrivateProfileString("A", "k", "", szBuf, 16, file.Path()), 1);
+    EXPECT_STREQ(szBuf, "v");
+    EXPECT_EQ(ZoltGetPrivateProfileString("A", "j", "", szBuf, 16, file.Path()), 1);
+    EXPECT_STREQ(szBuf, "w");
+    EXPECT_EQ(ZoltGetPrivateProfileString("A", "z", "", szBuf, 16, file.Path()), 2);
+    EXPECT_STREQ(szBuf, "\x7f\xe9");                          /* bytes of 127 and above are text */
+}
+
+TEST(Profile, SizeLimitIs65535Bytes)
+{
+    std::string strTail = "\nend=found\n";
+    std::string strData = "[S]\n";
+    strData += std::string(65535 - strData.size() - strTail.size(), '#');
+    strData += strTail;
+    ASSERT_EQ(strData.size(), 65535u);
+    char szBuf[16];
+    {
+        TempFile file(strData);
+        EXPECT_EQ(ZoltGetPrivateProfileString("S", "end", "def", szBuf, 16, file.Path()), 5);
+        EXPECT_STREQ(szBuf, "found");
+    }
+    strData.insert(4, "#");                                   /* 65536 bytes: refused */
+    TempFile file(strData);
+    EXPECT_EQ(ZoltGetPrivateProfileString("S", "end", "def", szBuf, 16, file.Path()), 3);
+    EXPECT_STREQ(szBuf, "def");
+    EXPECT_EQ(ZoltGetPrivateProfileString("S", NULL, NULL, szBuf, 16, file.Path()), 0);
+    EXPECT_EQ(ZoltSpeedIniAccess(file.Path()), 0);
+}
+
+TEST(Profile, UnreadablePathsGiveTheDefault)
+{
+    std::string strFifo = "/tmp/zolt-profile-fifo-" + std::to_string(getpid());
+    ASSERT_EQ(mkfifo(strFifo.c_str(), 0600), 0);
+    for (const char *szPath : { "/nonexistent/zoltcpu.ini", "/tmp", strFifo.c_str(), "", (const char *)NULL }) {
+        char szBuf[8];
+        EXPECT_EQ(ZoltGetPrivateProfileString("Module", "szType", "dflt", szBuf, 8, szPath), 4)
+            << (szPath ? szPath : "(null)");                  /* a FIFO must not block */
+        EXPECT_STREQ(szBuf, "dflt");
+        EXPECT_EQ(ZoltGetPrivateProfileString("Module", NULL, NULL, szBuf, 8, szPath), 0);
+        EXPECT_EQ(ZoltGetIniString(szPath, "Module", "szType"), nullptr);
+    }
+    unlink(strFifo.c_str());
+}
+
+TEST(Profile, BinaryFilesNeverOverrun)
+{
+    unsigned uSeed = (unsigned)time(NULL);
+    std::mt19937 rng(uSeed);
+    for (int iRound = 0; iRound < 20; iRound++) {
+        std::string strData(rng() % 65536, '\0');
+        for (char &c : strData)
+            c = (char)(rng() % 4 == 0 ? "[]= \n"[rng() % 5] : rng());
+        TempFile file(strData, "bin");
+        char szBuf[32];
+        int iRc = ZoltGetPrivateProfileString("\x41", "\x42", "d", szBuf, 32, file.Path());
+        EXPECT_GE(iRc, 0) << "seed " << uSeed;
+        EXPECT_LT(iRc, 32) << "seed " << uSeed;
+        EXPECT_EQ((size_t)iRc, strlen(szBuf)) << "seed " << uSeed;
+        free(ZoltGetIniString(file.Path(), "A", "B"));
+    }
+}
+
+TEST(ZoltGetIniString, HeapCopyOrNull)
+{
+    std::string strPath = Fixture("tricky.ini");
+    char *p = ZoltGetIniString(strPath.c_str(), "module", "szModuleName");
+    ASSERT_NE(p, nullptr);
+    EXPECT_STREQ(p, "zoltcpu");
+    for (int i = 7; i < 11; i++)                              /* length + 4 zero-filled bytes */
+        EXPECT_EQ(p[i], '\0');
+    free(p);
+    EXPECT_EQ(ZoltGetIniString(strPath.c_str(), "Module", "empty"), nullptr);
+    EXPECT_EQ(ZoltGetIniString(strPath.c_str(), "Module", "missing"), nullptr);
+    EXPECT_EQ(ZoltGetIniString(strPath.c_str(), "Nope", "szType"), nullptr);
+}
+
+TEST(ZoltSpeedIniAccess, LoadedImageServesLookupsUntilReleased)
+{
+    std::string strPath = Fixture("tricky.ini");
+    ASSERT_EQ(ZoltSpeedIniAccess(strPath.c_str()), 1);
+    EXPECT_EQ(wSpeedINIHandleSize, ReadAll(strPath).size());
+    char szBuf[16];
+    /* the loaded image is used whatever path is named, and stays loaded */
+    EXPECT_EQ(ZoltGetPrivateProfileString("Last", "final", "", szBuf, 16, "/nonexistent"), 3);
+    EXPECT_NE(lpSpeedINIHandleMem, nullptr);
+    EXPECT_EQ(ZoltGetPrivateProfileString("Test", "mixed", "", szBuf, 16, "/nonexistent"), 4);
+    ZoltEndSpeedIniAccess();
+    EXPECT_EQ(lpSpeedINIHandleMem, nullptr);
+    EXPECT_EQ(ZoltGetPrivateProfileString("Last", "final", "", szBuf, 16, "/nonexistent"), 0);
+}
+
+}  // namespace
