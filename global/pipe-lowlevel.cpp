@@ -185,17 +185,21 @@ int ZoltInitReadWriteThread(void)
     return iRc;
 }
 
-/* Clears the run flag and joins the thread. Main thread, no pipe lock held. */
+/* Clears the run flag and joins the thread; the flag is set again afterwards
+ * so that the transport can be restarted. Main thread, no pipe lock held. */
 int ZoltStopReadWriteThread(void)
 {
     TPRINTF(T1, __FILE__, __LINE__, "", "ZoltStopReadWriteThread: top of function\n");
-    g_ReadWriteThreadActive.store(0);
     if (!s_bThreadStarted)
         return 0;
+    g_ReadWriteThreadActive.store(0);
     TPRINTF(T1, __FILE__, __LINE__, "", "thread_id is %lu\n", (unsigned long)thread_id);
     int iRc = pthread_join(thread_id, nullptr);
     TPRINTF(T1, __FILE__, __LINE__, "", "pthread_join() returned %d\n", iRc);
     s_bThreadStarted = 0;
+    /* The flag only tells a running thread to end: with none left, a cycle run
+     * by hand (ZoltServicePipes) does both sides again. */
+    g_ReadWriteThreadActive.store(1);
     return iRc;
 }
 
@@ -364,6 +368,16 @@ int ZoltPipeWritePipe(int iHandle, const char *pBytes, int iLen)
         TPRINTF(T0, __FILE__, __LINE__, "",
                 "ZoltPipeWrite: Write_Failed Not enough room in pipe need %d, pipe has %d in it RETURNING\n", iLen,
                 (int)lUnread);
+        /* A FIFO whose reader has gone keeps its unread bytes, so it would look
+         * full for ever: the write end then reports an error condition. */
+        struct pollfd pfd;
+        pfd.fd = iHandle;
+        pfd.events = POLLOUT;
+        pfd.revents = 0;
+        if (poll(&pfd, 1, 0) > 0 && (pfd.revents & POLLERR) != 0) {
+            errno = EPIPE;
+            return -1;
+        }
         return 0;
     }
     ssize_t rv;

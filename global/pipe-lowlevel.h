@@ -82,7 +82,8 @@ int ZoltInitPipes(void);
 /* Sets the run flag and starts the read/write thread. Returns 0 or the
  * pthread_create error. A second start while it runs does nothing (0). */
 int ZoltInitReadWriteThread(void);
-/* Clears the run flag and joins the thread. Returns the pthread_join result
+/* Clears the run flag and joins the thread (the flag is set again after the
+ * join, so the thread may be started again). Returns the pthread_join result
  * (0 also when no thread runs). */
 int ZoltStopReadWriteThread(void);
 /* Takes both locks, closes every FIFO still registered and destroys the four
@@ -133,7 +134,8 @@ int ZoltPipeWriteQue(int iHandle, const char *pText, int iLen, int *pbBrokenPipe
 int ZoltPipeServiceWriteQue(int iHandle, int *pbBrokenPipe);
 /* Writes one frame when the FIFO has room for all of it (at most 4096 bytes
  * unread afterwards). Returns the write() result, 0 when there is no room or
- * the status cannot be read, -1 with errno (EPIPE: reader gone). */
+ * the status cannot be read, -1 with errno (EPIPE: reader gone, also seen
+ * while the FIFO is too full to write). */
 int ZoltPipeWritePipe(int iHandle, const char *pBytes, int iLen);
 /* Writes the delimiter of pQue (iType ZOLT_PIPE_FRAME_H or _F) into szOut.
  * Returns its length, or 0 when it would exceed iSize - 1 or 63 characters. */
