@@ -40,6 +40,7 @@ unsigned g_uNumCPUS = 0;
 const char *g_szMemInfoPath = "/proc/meminfo";
 const char *g_szCpuTimeFileFormat = "/proc/%u/cpu";
 const char *g_szTaskStatFileFormat = "/proc/self/task/%u/stat";
+PFN_CREATETHREAD g_pfnCreateRunThread = pthread_create;
 
 /* Deferred event types. */
 #define DEFER_ERROR       1
@@ -477,7 +478,7 @@ int InitThreads(const TestThreadArgs *pArgs)
             aArgs[i].uPid = 0;
             aArgs[i].bPrintMessages = bFirstRun ? 1 : 0;
             bFirstRun = 0;
-            int iRc = pthread_create(&aThreads[i], nullptr, RunTest, &aArgs[i]);
+            int iRc = g_pfnCreateRunThread(&aThreads[i], nullptr, RunTest, &aArgs[i]);
             if (iRc != 0) {
                 TPRINTF(4, __FILE__, __LINE__, "", "InitThreads: run %u not started: %s\n",
                         i, strerror(iRc));

@@ -74,6 +74,11 @@ extern const char *g_szMemInfoPath;         /* "/proc/meminfo" */
 extern const char *g_szCpuTimeFileFormat;   /* "/proc/%u/cpu" */
 extern const char *g_szTaskStatFileFormat;  /* "/proc/self/task/%u/stat" */
 
+/* Creates a run's thread: default pthread_create; tests may make it fail. */
+typedef int (*PFN_CREATETHREAD)(pthread_t *pThread, const pthread_attr_t *pAttr,
+                                void *(*pfnStart)(void *), void *pArg);
+extern PFN_CREATETHREAD g_pfnCreateRunThread;
+
 /* The table from test number to routine; OurDiagFunction range-checks the
  * number against uCount before indexing. Tests may point it at stand-ins. */
 typedef struct CpuTestTable {
