@@ -302,10 +302,11 @@ static int WaitForMessage(char *szBuffer, int iBufferSize, CGenStr *pStr, int iT
     WaitClock clock;
     WaitClockStart(&clock, iTimeoutMs);
     TPRINTF(3, __FILE__, __LINE__, "", "Start Time %lu,Time Out %d \n", (unsigned long)clock.iRealStart, iTimeoutMs);
-    int64_t iNow = clock.iRealStart;
     ClientMessage *pFound = NULL;
+    /* What is already in the table counts at once; only then is there a wait. */
+    int iWaiting = ZoltClientWaitForMessages(0, 0);
     for (;;) {
-        if (ZoltClientWaitForMessages(WaitClockRemaining(&clock, iNow), 0) > 0) {
+        if (iWaiting > 0) {
             TPRINTF(3, __FILE__, __LINE__, "", "ZoltClientWaitForMessage:ZoltClientWaitForMessages found messages\n");
             if (szType == NULL)
                 return 3;
@@ -318,12 +319,13 @@ static int WaitForMessage(char *szBuffer, int iBufferSize, CGenStr *pStr, int iT
             if (pFound != NULL)
                 break;
         }
-        iNow = ZoltGetTimeOfDay();
+        int64_t iNow = ZoltGetTimeOfDay();
         if (WaitClockExpired(&clock, iNow)) {
             TPRINTF(3, __FILE__, __LINE__, "", "ZoltClientWaitForMessage:timeout\n");
             TPRINTF(3, __FILE__, __LINE__, "", "Elapsed Time %lu\n", (unsigned long)(iNow - clock.iRealStart));
             return 2;
         }
+        iWaiting = ZoltClientWaitForMessages(WaitClockRemaining(&clock, iNow), 0);
     }
     TPRINTF(3, __FILE__, __LINE__, "", "ZoltClientWaitForMessage:found message [%p]=%s\n",
             (void *)pFound, pFound->szMessage);
@@ -376,10 +378,10 @@ static int SendTransaction(const char *szRequest, char *szReply, int iReplySize,
     /* szRequest may share its buffer with the answer: not used from here on. */
     WaitClock clock;
     WaitClockStart(&clock, iTimeoutMs);
-    int64_t iNow = clock.iRealStart;
+    int iWaitMs = 0;   /* an answer that is already there needs no wait */
     for (;;) {
         uint32_t uStep = ZoltMilliSeconds();
-        if (ZoltClientWaitForMessages(WaitClockRemaining(&clock, iNow), bWatchStdin) > 0) {
+        if (ZoltClientWaitForMessages(iWaitMs, bWatchStdin) > 0) {
             TPRINTF(3, __FILE__, __LINE__, "", "ZoltClientSendTransaction elapsed time %lu\n",
                     (unsigned long)(uint32_t)(ZoltMilliSeconds() - uStep));
             ClientMessage *p = ZoltClientFindMessageWithReField(lId);
@@ -391,9 +393,10 @@ static int SendTransaction(const char *szRequest, char *szReply, int iReplySize,
                 return 0;
             }
         }
-        iNow = ZoltGetTimeOfDay();
+        int64_t iNow = ZoltGetTimeOfDay();
         if (WaitClockExpired(&clock, iNow))
             return 2;
+        iWaitMs = WaitClockRemaining(&clock, iNow);
     }
 }
 
