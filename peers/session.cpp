@@ -1,0 +1,341 @@
+/* session.cpp - one zoltpeers session: transport, broker and engines together,
+ * running the module once per request and the four modes on top. */
+#include "session.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "pipe-lowlevel.h"
+#include "report.h"
+
+extern char **environ;
+
+/* Output file of the module inside the pipe directory. */
+#define PEERS_MODULE_OUTPUT "module-output.txt"
+/* After the module ended: rounds of this length without input end the drain. */
+#define PEERS_DRAIN_QUIET_MS 60
+/* ... and the drain never takes longer than this. */
+#define PEERS_DRAIN_LIMIT_MS 3000
+
+static int SessionSend(void *pCtx, long lToPid, const std::string &sMessage)
+{
+    return PeersBrokerSend((PeersSession *)pCtx, lToPid, sMessage);
+}
+
+/* Program base name before its first '.' ("/x/zoltcpu.linux" -> "zoltcpu"). */
+static std::string ModuleNameOf(const std::string &sPath)
+{
+    size_t uSlash = sPath.rfind('/');
+    std::string sBase = uSlash == std::string::npos ? sPath : sPath.substr(uSlash + 1);
+    size_t uDot = sBase.find('.');
+    return uDot == std::string::npos ? sBase : sBase.substr(0, uDot);
+}
+
+/* Returns 0, 1-3 broker codes, 4 transport thread. */
+int PeersSessionOpen(PeersSession *pSession, const PeersOptions *pOpt, const char *szModulePath,
+                     const char *szDefFile, const char *szBaseDir)
+{
+    pSession->opt = *pOpt;
+    pSession->lOwnPid = (long)getpid();
+    pSession->sModulePath = szModulePath ? szModulePath : "";
+    pSession->sDefFile = szDefFile ? szDefFile : "";
+    pSession->sModuleName = ModuleNameOf(pSession->sModulePath);
+    pSession->bTransport = 0;
+    PeersNlsInit(&pSession->nls, pSession->sDefFile.c_str());
+    PeersEngineInit(&pSession->engine, &pSession->opt, &pSession->nls, SessionSend, pSession);
+
+    ZoltPipeSignalHandle();
+    ZoltInitPipes();
+    int iRc = PeersBrokerOpen(&pSession->broker, szBaseDir);
+    if (iRc != 0) {
+        ZoltCleanupPipes();
+        return iRc;
+    }
+    if (ZoltInitReadWriteThread() != 0) {
+        PeersBrokerClose(&pSession->broker);
+        ZoltCleanupPipes();
+        return 4;
+    }
+    pSession->bTransport = 1;
+    return 0;
+}
+
+void PeersSessionClose(PeersSession *pSession)
+{
+    /* Whatever is still queued for the modules gets a short chance to leave. */
+    for (const PeersClient &c : pSession->broker.vClients)
+        if (c.hWrite > 0)
+            ZoltFlushWritePipe(c.hWrite, 0);
+    if (pSession->bTransport) {
+        ZoltStopReadWriteThread();
+        pSession->bTransport = 0;
+    }
+    PeersBrokerClose(&pSession->broker);
+    ZoltCleanupPipes();
+    pSession->engine.pCur = nullptr;
+}
+
+/* Reads the module's output file into pInv and removes it. */
+static void CollectOutput(PeersSession *pSession, PeersInvocation *pInv)
+{
+    std::string sPath = pSession->broker.sPipeDir + "/" + PEERS_MODULE_OUTPUT;
+    FILE *pFile = fopen(sPath.c_str(), "r");
+    if (pFile != nullptr) {
+        char szBuf[1024];
+        size_t uRead;
+        /* 64 KiB is plenty for what a module prints; the rest is dropped. */
+        while ((uRead = fread(szBuf, 1, sizeof szBuf, pFile)) > 0 && pInv->sModuleOutput.size() < 65536)
+            pInv->sModuleOutput.append(szBuf, uRead);
+        fclose(pFile);
+    }
+    unlink(sPath.c_str());
+}
+
+/* Waits without input: the broker is dead, nothing to read. */
+static void PauseMs(int iMs)
+{
+    poll(nullptr, 0, iMs);
+}
+
+/* Starts the module. Returns its pid, or -1 (pInv->bStartFailed set). */
+static long StartModule(PeersSession *pSession, PeersInvocation *pInv)
+{
+    std::vector<char *> vArgv;
+    for (std::string &s : pInv->vArgv)
+        vArgv.push_back(&s[0]);
+    vArgv.push_back(nullptr);
+    std::string sZoltPath = "ZOLT_PATH=" + pSession->broker.sPipeDir;
+    std::vector<char *> vEnv;
+    for (char **pp = environ; pp != nullptr && *pp != nullptr; pp++)
+        if (strncmp(*pp, "ZOLT_PATH=", 10) != 0)
+            vEnv.push_back(*pp);
+    vEnv.push_back(&sZoltPath[0]);
+    vEnv.push_back(nullptr);
+
+    std::string sOut = pSession->broker.sPipeDir + "/" + PEERS_MODULE_OUTPUT;
+    int hOut = open(sOut.c_str(), O_CREAT | O_WRONLY | O_TRUNC | O_CLOEXEC, 0600);
+    int aiStatus[2];
+    if (vArgv.size() < 2 || pipe2(aiStatus, O_CLOEXEC) != 0) {
+        if (hOut >= 0)
+            close(hOut);
+        pInv->bStartFailed = 1;
+        return -1;
+    }
+    pid_t pid = fork();
+    if (pid == 0) {
+        /* Child: only async-signal-safe calls until execve. */
+        signal(SIGPIPE, SIG_DFL);
+        if (hOut >= 0) {
+            dup2(hOut, 1);
+            dup2(hOut, 2);
+        }
+        execve(vArgv[0], vArgv.data(), vEnv.data());
+        int iErr = errno;
+        ssize_t iIgnored = write(aiStatus[1], &iErr, sizeof iErr);
+        (void)iIgnored;
+        _exit(127);
+    }
+    close(aiStatus[1]);
+    if (hOut >= 0)
+        close(hOut);
+    if (pid < 0) {
+        close(aiStatus[0]);
+        pInv->bStartFailed = 1;
+        return -1;
+    }
+    int iErr = 0;
+    ssize_t iRead;
+    do
+        iRead = read(aiStatus[0], &iErr, sizeof iErr);
+    while (iRead < 0 && errno == EINTR);
+    close(aiStatus[0]);
+    if (iRead > 0) {   /* execve failed: the child tells why and ends */
+        int iStatus;
+        waitpid(pid, &iStatus, 0);
+        pInv->bStartFailed = 1;
+        pInv->sModuleOutput = std::string("cannot start ") + pInv->vArgv[0] + ": " + strerror(iErr);
+        return -1;
+    }
+    return (long)pid;
+}
+
+/* Records how the child ended. */
+static void RecordStatus(PeersInvocation *pInv, int iStatus)
+{
+    if (WIFEXITED(iStatus))
+        pInv->iExitStatus = WEXITSTATUS(iStatus);
+    else if (WIFSIGNALED(iStatus))
+        pInv->iSignal = WTERMSIG(iStatus);
+}
+
+/* Returns 0 ended by itself, 1 not started, 2 killed. */
+int PeersSessionRunModule(PeersSession *pSession, PeersInvocation *pInv)
+{
+    PeersEngine *pEngine = &pSession->engine;
+    pEngine->pCur = pInv;
+    pEngine->vPending.clear();
+    pInv->ullStartMs = PeersNowMs();
+    long lPid = StartModule(pSession, pInv);
+    if (lPid < 0) {
+        pInv->ullEndMs = PeersNowMs();
+        pEngine->pCur = nullptr;
+        return 1;
+    }
+    pInv->lPid = lPid;
+    int iRc = 0;
+    for (;;) {
+        if (PeersBrokerPoll(pSession, PEERS_POLL_MS) < 0)
+            PauseMs(PEERS_POLL_MS);
+        unsigned long long ullNow = PeersNowMs();
+        PeersEngineTick(pEngine, ullNow);
+        int iStatus = 0;
+        pid_t r = waitpid((pid_t)lPid, &iStatus, WNOHANG);
+        if (r == (pid_t)lPid) {
+            RecordStatus(pInv, iStatus);
+            break;
+        }
+        if (ullNow - pInv->ullStartMs > (unsigned long long)pSession->opt.iModuleLimitMs) {
+            kill((pid_t)lPid, SIGKILL);
+            waitpid((pid_t)lPid, &iStatus, 0);
+            RecordStatus(pInv, iStatus);
+            pInv->bKilled = 1;
+            iRc = 2;
+            break;
+        }
+    }
+    /* What the module wrote just before it ended is still on its way. */
+    unsigned long long ullDrainStart = PeersNowMs();
+    while (PeersNowMs() - ullDrainStart < PEERS_DRAIN_LIMIT_MS) {
+        int iGot = PeersBrokerPoll(pSession, PEERS_DRAIN_QUIET_MS);
+        PeersEngineTick(pEngine, PeersNowMs());
+        if (iGot <= 0)
+            break;
+    }
+    /* A module that ended without STOP is forgotten all the same. */
+    for (size_t i = 0; i < pSession->broker.vClients.size(); i++) {
+        if (pSession->broker.vClients[i].lPid == lPid) {
+            if (pSession->broker.vClients[i].hWrite > 0)
+                ZoltPipeClose(pSession->broker.vClients[i].hWrite);
+            pSession->broker.vClients.erase(pSession->broker.vClients.begin() + (long)i);
+            break;
+        }
+    }
+    CollectOutput(pSession, pInv);
+    pInv->ullEndMs = PeersNowMs();
+    pEngine->pCur = nullptr;
+    pEngine->vPending.clear();
+    return iRc;
+}
+
+/* Serves modules started elsewhere, recording into pInv (may be null).
+ * Returns 0, 1 on time-out, 2 when the broker died. */
+int PeersSessionServe(PeersSession *pSession, PeersInvocation *pInv, int iStops, int iLimitMs)
+{
+    unsigned long long ullStart = PeersNowMs();
+    pSession->engine.pCur = pInv;
+    int iRc = 0;
+    while (pSession->broker.iStops < iStops) {
+        if (pSession->broker.bDead) {
+            iRc = 2;
+            break;
+        }
+        if (PeersNowMs() - ullStart > (unsigned long long)iLimitMs) {
+            iRc = 1;
+            break;
+        }
+        PeersBrokerPoll(pSession, PEERS_POLL_MS);
+        PeersEngineTick(&pSession->engine, PeersNowMs());
+    }
+    pSession->engine.pCur = nullptr;
+    return iRc;
+}
+
+const PeersDevice *PeersSessionFindDevice(const PeersSession *pSession, int iDevice)
+{
+    const std::vector<PeersDevice> *pDevices =
+        PeersEngineGetDevices(&pSession->engine, pSession->sModuleName.c_str());
+    if (pDevices == nullptr)
+        return nullptr;
+    for (const PeersDevice &d : *pDevices)
+        if (d.iId == iDevice)
+            return &d;
+    return nullptr;
+}
+
+/* "REFn": the reference text, also the TYPE of the startup notification. */
+static std::string NextRef(PeersSession *pSession, const char *szMode)
+{
+    return std::string("ZOLTPEERS_") + szMode + "_" + std::to_string(pSession->engine.iNextProcessId);
+}
+
+int PeersEnumerate(PeersSession *pSession, PeersInvocation *pInv)
+{
+    PeersInvocationInit(pInv, "enumerate");
+    pInv->vArgv = PeersEnumerateArgs(pSession->sModulePath.c_str(), pSession->sDefFile.c_str(),
+                                     NextRef(pSession, "ENUMERATE").c_str(), pSession->broker.sFifo.c_str());
+    pSession->engine.iNextProcessId++;
+    PeersSessionRunModule(pSession, pInv);
+    if (pInv->bEnumData) {
+        /* The module asks for its devices under its program name. */
+        PeersEngineSetDevices(&pSession->engine, pSession->sModuleName.c_str(), pInv->vDevices);
+    }
+    return pInv->bEnumData && pInv->iExitStatus == 0 ? 0 : 2;
+}
+
+int PeersRunTest(PeersSession *pSession, PeersInvocation *pInv, int iDevice, int iTest,
+                 const std::vector<std::string> &vParams, int iErrLimit)
+{
+    PeersInvocationInit(pInv, "run");
+    pInv->iDevice = iDevice;
+    pInv->iTest = iTest;
+    std::string sProcess = std::to_string(pSession->engine.iNextProcessId);
+    pInv->vArgv = PeersRunArgs(pSession->sModulePath.c_str(), pSession->sDefFile.c_str(),
+                               NextRef(pSession, "RUN").c_str(), iDevice, iTest, sProcess.c_str(),
+                               pSession->broker.sFifo.c_str(), vParams, iErrLimit);
+    pSession->engine.iNextProcessId++;
+    PeersSessionRunModule(pSession, pInv);
+    if (!pInv->bResult)
+        return 2;
+    return pInv->sResultWord == "PASS" ? 0 : 1;
+}
+
+int PeersSysInfo(PeersSession *pSession, PeersInvocation *pInv, int iDevice)
+{
+    PeersInvocationInit(pInv, "sysinfo");
+    pInv->iDevice = iDevice;
+    const PeersDevice *pDevice = PeersSessionFindDevice(pSession, iDevice);
+    std::string sLocator = pDevice ? pDevice->sHwLocator : "CPU:" + std::to_string(iDevice);
+    int iRequest = pSession->engine.iNextRequestId++;
+    pInv->vArgv = PeersSysInfoArgs(pSession->sModulePath.c_str(), pSession->lOwnPid, iRequest,
+                                   sLocator.c_str(), pSession->sDefFile.c_str(), pSession->sModuleName.c_str());
+    PeersSessionRunModule(pSession, pInv);
+    return pInv->bSysInfo ? 0 : 2;
+}
+
+int PeersValidate(PeersSession *pSession, PeersInvocation *pInv, int iDevice, int iTest,
+                  const std::vector<std::string> &vParams)
+{
+    PeersInvocationInit(pInv, "validate");
+    pInv->iDevice = iDevice;
+    pInv->iTest = iTest;
+    int iRequest = pSession->engine.iNextRequestId++;
+    std::string sProcess = std::to_string(pSession->engine.iNextProcessId);
+    pInv->vArgv = PeersValidateArgs(pSession->sModulePath.c_str(), pSession->sDefFile.c_str(),
+                                    NextRef(pSession, "VALIDATE").c_str(), iDevice, iTest, sProcess.c_str(),
+                                    pSession->broker.sFifo.c_str(), pSession->lOwnPid, iRequest, vParams);
+    pSession->engine.iNextProcessId++;
+    PeersSessionRunModule(pSession, pInv);
+    if (!pInv->bValidation)
+        return 2;
+    for (const PeersParamResult &r : pInv->vParams)
+        if (r.sValidFlag != "valid")
+            return 1;
+    return 0;
+}

@@ -1,0 +1,65 @@
+/* session.h - one zoltpeers session: the broker, the diagnostic engine and the
+ * language-string engine together, the transport they share, and running the
+ * module once per request (enumerate, run, sysinfo, validate) with ZOLT_PATH
+ * set to the broker's pipe directory, a time limit and a kill when it is over.
+ * DESIGN: one thread (the caller's) serves all three peers; the transport's
+ * read/write thread runs from PeersSessionOpen to PeersSessionClose. The module
+ * is started with fork and execve; its standard output and error go to a file
+ * in the pipe directory and are kept in the invocation record. */
+#ifndef ZOLT_PEERS_SESSION_H
+#define ZOLT_PEERS_SESSION_H
+
+#include <string>
+#include <vector>
+
+#include "broker.h"
+#include "engine.h"
+#include "nls-engine.h"
+#include "peers-common.h"
+
+struct PeersSession {
+    PeersOptions opt;
+    PeersBroker broker;
+    PeersNls nls;
+    PeersEngine engine;
+    long lOwnPid;                 /* FROM of every message the peers send */
+    std::string sModulePath;      /* the module program */
+    std::string sDefFile;         /* its definitions file */
+    std::string sModuleName;      /* program base name before its first '.' */
+    int bTransport;               /* transport thread started */
+};
+
+/* Starts the transport, opens the broker (pipe directory under szBaseDir, null:
+ * $TMPDIR or /tmp) and prepares both engines. pOpt is copied.
+ * Returns 0, 1-3 the broker's codes, 4 transport thread not started. */
+int PeersSessionOpen(PeersSession *pSession, const PeersOptions *pOpt, const char *szModulePath,
+                     const char *szDefFile, const char *szBaseDir);
+/* Stops the transport and removes the pipe directory. Safe to call twice. */
+void PeersSessionClose(PeersSession *pSession);
+
+/* Starts pInv->vArgv[0] with pInv->vArgv and ZOLT_PATH, serves the peers until
+ * it ends (then drains what it sent last) or until the time limit (then kills
+ * it). Fills pInv. Returns 0 the module ended by itself, 1 could not start,
+ * 2 killed. */
+int PeersSessionRunModule(PeersSession *pSession, PeersInvocation *pInv);
+
+/* Serves module processes started by somebody else until iStops STOP packets
+ * have been seen in total, recording what they send into pInv (may be null;
+ * its lPid 0 accepts every process). Returns 0, 1 when iLimitMs passed first,
+ * 2 when the broker died (its die switch). */
+int PeersSessionServe(PeersSession *pSession, PeersInvocation *pInv, int iStops, int iLimitMs);
+
+/* The modes. Each fills pInv and returns 0 when the module answered as the
+ * mode expects, 1 when it answered with a failure (run: not PASS; validate:
+ * a parameter not valid), 2 when it could not be run or gave no answer. */
+int PeersEnumerate(PeersSession *pSession, PeersInvocation *pInv);
+int PeersRunTest(PeersSession *pSession, PeersInvocation *pInv, int iDevice, int iTest,
+                 const std::vector<std::string> &vParams, int iErrLimit);
+int PeersSysInfo(PeersSession *pSession, PeersInvocation *pInv, int iDevice);
+int PeersValidate(PeersSession *pSession, PeersInvocation *pInv, int iDevice, int iTest,
+                  const std::vector<std::string> &vParams);
+
+/* The device with id iDevice of the module's last enumeration, or null. */
+const PeersDevice *PeersSessionFindDevice(const PeersSession *pSession, int iDevice);
+
+#endif
