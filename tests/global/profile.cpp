@@ -129,7 +129,8 @@ TEST(Profile, LinesAreCutAfter511Bytes)
 
 TEST(Profile, ControlBytesEndLines)
 {
-    std::string strData("[A]\0k=v\x01j=w\x1fz=\x7f\xe9\n", 19);
+    static const char s_acData[] = "[A]\0k=v\x01j=w\x1fz=\x7f\xe9\n";
+    std::string strData(s_acData, sizeof s_acData - 1);
     TempFile file(strData);
     char szBuf[16];
     EXPECT_EQ(ZoltGetPrivateProfileString("A", "k", "", szBuf, 16, file.Path()), 1);
