@@ -101,11 +101,15 @@ char *ZoltGetPipeDirectory(void)
 /* Sets the pipe directory (relative when it starts with '.'). Returns 0, or 1
  * when it cannot be searched: the star-framed message goes to standard error
  * and the directory stays empty, so the FIFO names begin with "/". A null
- * szDir changes nothing and returns 1. Main thread. */
+ * szDir forgets the set directory: the next use takes the working directory
+ * again (returns 0). Main thread. */
 int ZoltSetPipeDirectory(const char *szDir)
 {
-    if (szDir == NULL)
-        return 1;
+    if (szDir == NULL) {
+        s_bPipeDirSet = 0;
+        s_szSetPipeDir[0] = '\0';
+        return 0;
+    }
     ResolveDirectory(szDir, s_szSetPipeDir, sizeof s_szSetPipeDir);
     s_bPipeDirSet = 1;
     ZoltSafeStrCpy(g_szPipeDir, s_szSetPipeDir, sizeof g_szPipeDir);
@@ -192,10 +196,17 @@ char *ZoltGetClientFifoName(void)
 /* ------------------------------------------------------------ FIFO ends */
 
 /* Opens the broker FIFO for writing (non-blocking: fails unless the broker
- * holds it open for reading). Returns 0, or 1 with g_hFifoWrite 0. */
+ * holds it open for reading). Returns 0, or 1 with g_hFifoWrite 0 (also for a
+ * name longer than 255 characters, which is refused rather than cut). */
 int ZoltClient_I_OpenWriteFifo(void)
 {
-    ZoltSafeStrNCpy(g_szMainFifo, ZoltGetServerFifoName(), sizeof g_szMainFifo);
+    g_hFifoWrite = 0;
+    if (!ZoltSafeStrCpy(g_szMainFifo, ZoltGetServerFifoName(), sizeof g_szMainFifo)) {
+        /* a cut name would name some other file */
+        TPRINTF(3, __FILE__, __LINE__, "", "ZoltClient_I_OpenWriteFifo: name too long\n");
+        g_szMainFifo[0] = '\0';
+        return 1;
+    }
     int h = ZoltPipeOpen(g_szMainFifo, 1);
     if (h < 0) {
         TPRINTF(3, __FILE__, __LINE__, "", "ZoltClient_I_OpenWriteFifo: cannot open %s\n", g_szMainFifo);
@@ -236,15 +247,15 @@ int ZoltClient_I_CreateAndOpenReadFifo(const char *szPath)
 }
 
 /* Ignores SIGPIPE, opens the broker FIFO and makes the own read FIFO.
- * Returns 0, 1 (broker FIFO) or 2 (own FIFO; the broker FIFO is closed
- * again). Main thread. */
+ * Returns 0, 1 (broker FIFO) or 2 (own FIFO, also when its name is longer
+ * than 255 characters; the broker FIFO is closed again). Main thread. */
 int ZoltClient_I_OpenFifoConnection(void)
 {
     ZoltPipeSignalHandle();
     if (ZoltClient_I_OpenWriteFifo() != 0)
         return 1;
-    ZoltSafeStrNCpy(g_szOurFifoName, ZoltGetClientFifoName(), sizeof g_szOurFifoName);
-    if (ZoltClient_I_CreateAndOpenReadFifo(g_szOurFifoName) != 0) {
+    if (!ZoltSafeStrCpy(g_szOurFifoName, ZoltGetClientFifoName(), sizeof g_szOurFifoName)
+        || ZoltClient_I_CreateAndOpenReadFifo(g_szOurFifoName) != 0) {
         g_szOurFifoName[0] = '\0';
         ZoltClient_I_CloseWriteFifo();
         return 2;

@@ -37,7 +37,8 @@ char *ZoltGetPipeDirectory(void);
 /* Sets the pipe directory; "./x" (any text starting with '.') is taken relative
  * to the working directory (at most 512 characters in all). Returns 0, or 1
  * when the result cannot be searched (star-framed "Cannot Access" message on
- * standard error, directory left empty). */
+ * standard error, directory left empty). Null forgets the set directory, so
+ * that the working directory is taken again. */
 int ZoltSetPipeDirectory(const char *szDir);
 
 /* Program directory: same relative rule; requires that <dir>/zolt2000 can be
