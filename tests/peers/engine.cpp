@@ -1,0 +1,238 @@
+/* engine.cpp - tests of the stand-in diagnostic engine without FIFOs: what it
+ * records from a module's messages, its answers (device lists with RE, padded
+ * or split; GET_TIMEOUT; STOPTESTING when told), the supported-test list and
+ * the command lines of the four modes. */
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "engine.h"
+#include "message-protocol.h"
+
+static const std::string s_sModuleIni = std::string(ZOLT_SOURCE_DIR) + "/zoltcpu/zoltcpu.ini";
+
+struct Sent {
+    long lTo;
+    std::string sMsg;
+};
+
+static int CaptureSend(void *pCtx, long lToPid, const std::string &sMessage)
+{
+    ((std::vector<Sent> *)pCtx)->push_back({ lToPid, sMessage });
+    return 0;
+}
+
+/* A message from process 812 as the framework builds it. */
+static std::string From812(const char *szType, const char *szData)
+{
+    return "<MSG><HDR><FROM>812</FROM><TO>DIAGENGINE</TO><ID>9</ID><TYPE>" + std::string(szType)
+           + "</TYPE><TIME>20240305140709000</TIME></HDR>" + szData + "</MSG>";
+}
+
+static std::string Field(const std::string &sMsg, const char *szPath)
+{
+    std::string s;
+    PeersGetField(sMsg.c_str(), szPath, 0, s);
+    return s;
+}
+
+class PeersEngineTest : public ::testing::Test {
+protected:
+    PeersOptions m_opt;
+    PeersNls m_nls;
+    PeersEngine m_engine;
+    PeersInvocation m_inv;
+    std::vector<Sent> m_sent;
+
+    void SetUp() override
+    {
+        PeersOptionsInit(&m_opt);
+        PeersNlsInit(&m_nls, s_sModuleIni.c_str());
+        PeersEngineInit(&m_engine, &m_opt, &m_nls, CaptureSend, &m_sent);
+        PeersInvocationInit(&m_inv, "run");
+        m_inv.lPid = 812;
+        m_engine.pCur = &m_inv;
+    }
+    int Handle(const char *szType, const char *szData)
+    {
+        return PeersEngineHandleMessage(&m_engine, From812(szType, szData).c_str(), 812, "zoltcpu");
+    }
+};
+
+TEST_F(PeersEngineTest, RecordsARunAndTranslatesItsEvents)
+{
+    EXPECT_EQ(Handle("REF_RUN", "<DATA><STARTUP>REF_RUN</STARTUP><VERSION>1.2.11</VERSION></DATA>"), 0);
+    EXPECT_EQ(Handle("DE_EVENT", "<DATA><EVENT><TYPE>INFO</TYPE><TESTPROCESSID>4</TESTPROCESSID><TEXT>"
+                                 "<NLS mod=zoltcpu.zmd id=szInfo1 /></TEXT><EVENTCODE>-1</EVENTCODE></EVENT></DATA>"), 0);
+    EXPECT_EQ(Handle("DE_EVENT", "<DATA><EVENT><TYPE>PERCENTDONE</TYPE><TESTPROCESSID>4</TESTPROCESSID>"
+                                 "<TEXT>25</TEXT></EVENT></DATA>"), 0);
+    EXPECT_EQ(Handle("DE_EVENT", "<DATA><EVENT><TYPE>ERROR</TYPE><TESTPROCESSID>4</TESTPROCESSID><TEXT>"
+                                 "<NLS mod=zoltcpu.zmd id=szErrorMMX10_10  instruction=PADD errno=7/></TEXT>"
+                                 "<EVENTCODE>10</EVENTCODE></EVENT></DATA>"), 0);
+    EXPECT_EQ(Handle("DE_NOTIFY", "<DATA><TESTRESULT>FAIL</TESTRESULT><TESTPROCESSID>4</TESTPROCESSID></DATA>"), 0);
+    EXPECT_EQ(Handle("DE_NOTIFY", "<DATA>SHUTDOWN</DATA>"), 0);
+    EXPECT_EQ(Handle("SOMETHING_NEW", "<DATA>x</DATA>"), 1);
+    EXPECT_EQ(PeersEngineHandleMessage(&m_engine, "<STOP></STOP>", 812, ""), 2);
+
+    EXPECT_TRUE(m_inv.bStartupNote);
+    EXPECT_EQ(m_inv.sStartupType, "REF_RUN");
+    EXPECT_EQ(m_inv.sVersion, "1.2.11");
+    EXPECT_TRUE(m_inv.bResult);
+    EXPECT_EQ(m_inv.sResultWord, "FAIL");
+    EXPECT_EQ(m_inv.sResultProcessId, "4");
+    EXPECT_TRUE(m_inv.bShutdownNote);
+    EXPECT_EQ(m_inv.vPercents, std::vector<int>{ 25 });
+    ASSERT_EQ(m_inv.vEvents.size(), 3u);
+    EXPECT_EQ(m_inv.vEvents[0].sEnglish, "Testing the general registers");
+    EXPECT_EQ(m_inv.vEvents[2].sType, "ERROR");
+    EXPECT_EQ(m_inv.vEvents[2].iCode, 10);
+    EXPECT_EQ(m_inv.vEvents[2].sEnglish, "MMX PADD instruction test failed (fault mask 7)");
+    EXPECT_TRUE(m_sent.empty());
+
+    /* another process is answered but not recorded */
+    EXPECT_EQ(PeersEngineHandleMessage(&m_engine, From812("DE_NOTIFY", "<DATA>SHUTDOWN</DATA>").c_str(), 999, ""), 0);
+    EXPECT_EQ(m_inv.vEvents.size(), 3u);
+}
+
+TEST_F(PeersEngineTest, DeviceListsAnswerByReFromTheLastEnumeration)
+{
+    EXPECT_EQ(Handle("DE_ENUMDATA",
+                     "<DATA><DEVICE><DID>0</DID><NAME>CPU:0</NAME><HWLOCATOR>CPU:0</HWLOCATOR>"
+                     "<TESTS_SUPPORTED>*</TESTS_SUPPORTED></DEVICE><DEVICE><DID>1</DID><NAME>CPU:1</NAME>"
+                     "<HWLOCATOR>CPU:1</HWLOCATOR><TESTS_SUPPORTED>1,2,4</TESTS_SUPPORTED></DEVICE></DATA>"), 0);
+    ASSERT_TRUE(m_inv.bEnumData);
+    ASSERT_EQ(m_inv.vDevices.size(), 2u);
+    EXPECT_EQ(m_inv.vDevices[1].sTests, "1,2,4");
+    ASSERT_NE(PeersEngineGetDevices(&m_engine, "ZOLTCPU"), nullptr);
+
+    struct Case {
+        const char *szRequest;
+        int bSplit, iPad, bSilent;
+        int iComponents, iDevices;   /* in the answer; -1: no answer */
+    } aCases[] = {
+        { "LIST_DEVICES:zoltcpu", 0, 0, 0, 1, 2 },
+        { "LIST_SYSINFO_DEVICES:zoltcpu", 0, 0, 0, 1, 2 },
+        { "LIST_DEVICES:zoltcpu", 1, 0, 0, 2, 2 },          /* one component per device */
+        { "LIST_DEVICES:other", 0, 0, 0, 1, 0 },             /* unknown module: empty component */
+        { "LIST_DEVICES:zoltcpu", 0, 100000, 0, 1, 2 },     /* padded to 100 KB */
+        { "LIST_DEVICES:zoltcpu", 0, 0, 1, -1, -1 },         /* never answered */
+    };
+    for (const Case &c : aCases) {
+        SCOPED_TRACE(c.szRequest);
+        m_sent.clear();
+        m_engine.bSplitComponents = c.bSplit;
+        m_opt.iDeviceListPadBytes = c.iPad;
+        m_opt.bNoDeviceList = c.bSilent;
+        EXPECT_EQ(Handle("DE_COMMAND", (std::string("<DATA>") + c.szRequest + "</DATA>").c_str()), 0);
+        if (c.iComponents < 0) {
+            EXPECT_TRUE(m_sent.empty());
+            continue;
+        }
+        ASSERT_EQ(m_sent.size(), 1u);
+        EXPECT_EQ(m_sent[0].lTo, 812);
+        const std::string &s = m_sent[0].sMsg;
+        EXPECT_EQ(Field(s, "MSG/HDR/RE"), "9");
+        EXPECT_EQ(Field(s, "MSG/HDR/TO"), "812");
+        int iComponents = 0, iDevices = 0;
+        std::string sComp, sDev;
+        while (PeersGetField(s.c_str(), "MSG/DATA/COMPONENT", iComponents, sComp) == 0) {
+            for (int k = 0; PeersGetField(sComp.c_str(), "DEVICE", k, sDev) == 0; k++)
+                iDevices++;
+            iComponents++;
+        }
+        EXPECT_EQ(iComponents, c.iComponents);
+        EXPECT_EQ(iDevices, c.iDevices);
+        if (c.iPad > 0) {
+            EXPECT_GE(s.size(), (size_t)c.iPad);
+        }
+    }
+    EXPECT_EQ(m_inv.iDeviceListRequests, 6);
+}
+
+TEST_F(PeersEngineTest, TimedAnswersAndStops)
+{
+    /* a delayed device list leaves only when due */
+    m_opt.iDeviceListDelayMs = 500;
+    EXPECT_EQ(Handle("DE_COMMAND", "<DATA>LIST_DEVICES:zoltcpu</DATA>"), 0);
+    EXPECT_TRUE(m_sent.empty());
+    unsigned long long ullNow = PeersNowMs();
+    EXPECT_EQ(PeersEngineTick(&m_engine, ullNow), 0);
+    EXPECT_EQ(PeersEngineTick(&m_engine, ullNow + 1000), 1);
+    ASSERT_EQ(m_sent.size(), 1u);
+    EXPECT_EQ(Field(m_sent[0].sMsg, "MSG/HDR/TYPE"), PEERS_TYPE_DEVICE_LIST);
+
+    /* stop 200 ms after the startup notification, once */
+    m_sent.clear();
+    m_opt.iStopAfterMs = 200;
+    EXPECT_EQ(Handle("REF", "<DATA><STARTUP>REF</STARTUP><VERSION>1.2.11</VERSION></DATA>"), 0);
+    EXPECT_TRUE(m_sent.empty());
+    EXPECT_EQ(PeersEngineTick(&m_engine, m_inv.ullStartupNoteMs + 100), 0);
+    EXPECT_EQ(PeersEngineTick(&m_engine, m_inv.ullStartupNoteMs + 200), 1);
+    EXPECT_EQ(PeersEngineTick(&m_engine, m_inv.ullStartupNoteMs + 400), 0);
+    ASSERT_EQ(m_sent.size(), 1u);
+    EXPECT_EQ(Field(m_sent[0].sMsg, "MSG/HDR/TYPE"), "DAPI_COMMAND");
+    EXPECT_EQ(Field(m_sent[0].sMsg, "MSG/DATA/DAPICOMMANDTYPE"), "STOPTESTING");
+
+    /* GET_TIMEOUT: answered with the configured value, or not at all */
+    for (int bSilent = 0; bSilent <= 1; bSilent++) {
+        m_sent.clear();
+        m_opt.bNoTimeoutAnswer = bSilent;
+        m_opt.iTimeoutValue = 30;
+        EXPECT_EQ(Handle("DE_EVENT", "<DATA><EVENT><TYPE>GET_TIMEOUT</TYPE><TESTPROCESSID>4</TESTPROCESSID>"
+                                     "</EVENT></DATA>"), 0);
+        ASSERT_EQ(m_sent.size(), bSilent ? 0u : 1u);
+        if (!bSilent) {
+            EXPECT_EQ(Field(m_sent[0].sMsg, "MSG/DATA/TIMEOUT_VALUE"), "30");
+        }
+    }
+    EXPECT_EQ(m_inv.iTimeoutRequests, 2);
+}
+
+TEST_F(PeersEngineTest, RecordsSystemInformationAndValidation)
+{
+    EXPECT_EQ(Handle("SYSINFO_RETURNED",
+                     "<DATA><DEVICE><TO>1</TO><MODULE_NAME>zoltcpu</MODULE_NAME><DID>0</DID>"
+                     "<SYSINFO><SYSINFO_DESCRIPTION>Processor vendor</SYSINFO_DESCRIPTION><SYSINFO_KEY>VENDOR"
+                     "</SYSINFO_KEY><SYSINFO_VALUE>GenuineIntel</SYSINFO_VALUE></SYSINFO><SYSINFO>"
+                     "<SYSINFO_DESCRIPTION>d</SYSINFO_DESCRIPTION><SYSINFO_KEY>K</SYSINFO_KEY><SYSINFO_VALUE>1"
+                     "</SYSINFO_VALUE><SYSINFO_VALUE>2</SYSINFO_VALUE></SYSINFO></DEVICE></DATA>"), 0);
+    ASSERT_TRUE(m_inv.bSysInfo);
+    ASSERT_EQ(m_inv.vSysInfo.size(), 2u);
+    EXPECT_EQ(m_inv.vSysInfo[0].sKey, "VENDOR");
+    EXPECT_EQ(m_inv.vSysInfo[0].vValues, std::vector<std::string>{ "GenuineIntel" });
+    EXPECT_EQ(m_inv.vSysInfo[1].vValues, (std::vector<std::string>{ "1", "2" }));
+
+    EXPECT_EQ(Handle("TRANSACTION_RESPONSE",
+                     "<DATA><PARAM_VALIDATION_RESULTS><PARAMETER><ID>A</ID><VALID_FLAG>valid</VALID_FLAG>"
+                     "<MIN_VALUE>0</MIN_VALUE><MAX_VALUE>10</MAX_VALUE></PARAMETER><PARAMETER><ID>B</ID>"
+                     "<VALID_FLAG>value too big</VALID_FLAG></PARAMETER></PARAM_VALIDATION_RESULTS></DATA>"), 0);
+    ASSERT_EQ(m_inv.vParams.size(), 2u);
+    EXPECT_TRUE(m_inv.vParams[0].bHasMin && m_inv.vParams[0].bHasMax);
+    EXPECT_EQ(m_inv.vParams[0].sMax, "10");
+    EXPECT_FALSE(m_inv.vParams[1].bHasMin);
+    EXPECT_EQ(m_inv.vParams[1].sValidFlag, "value too big");
+}
+
+TEST(PeersSupportedTests, StarMeansAllListsCountFromOne)
+{
+    EXPECT_EQ(PeersSupportedTests("*"), (std::vector<int>{ 0, 1, 2, 3 }));
+    EXPECT_EQ(PeersSupportedTests(""), (std::vector<int>{ 0, 1, 2, 3 }));
+    EXPECT_EQ(PeersSupportedTests("1,2,4"), (std::vector<int>{ 0, 1, 3 }));
+    EXPECT_EQ(PeersSupportedTests(" 3 , x,0"), (std::vector<int>{ 2 }));
+}
+
+TEST(PeersCommandLines, EveryModeCarriesItsWords)
+{
+    EXPECT_EQ(PeersRunArgs("/m.linux", "/d.ini", "R1", 0, 3, "7", "/p/ZOLTFIFO", { "ERRLIMIT,2" }, 2),
+              (std::vector<std::string>{ "/m.linux", "run", "ref=R1", "deffile=/d.ini", "device=0", "test=3",
+                                         "process=7", "sfifo=/p/ZOLTFIFO", "param=ERRLIMIT,2", "errlimit=2" }));
+    EXPECT_EQ(PeersSysInfoArgs("/m.linux", 812, 5, "CPU:0", "/d.ini", "zoltcpu"),
+              (std::vector<std::string>{ "/m.linux", "sysinfo", "812", "5", "CPU:0", "/d.ini", "zoltcpu" }));
+    std::vector<std::string> v = PeersValidateArgs("/m.linux", "/d.ini", "R2", 1, 2, "8", "/p/F", 812, 6, {});
+    EXPECT_EQ(v[1], "validate");
+    EXPECT_NE(std::find(v.begin(), v.end(), "senderpid=812"), v.end());
+    EXPECT_NE(std::find(v.begin(), v.end(), "reid=6"), v.end());
+    EXPECT_EQ(PeersEnumerateArgs("/m.linux", "/d.ini", "R3", "/p/F")[1], "enumerate");
+}
