@@ -10,6 +10,10 @@
 
 #define X87_CLOBBERS "st", "st(1)", "st(2)", "st(3)", "st(4)", "st(5)", "st(6)", "st(7)", "fpsr"
 
+/* Sequences in the order of the checks; each comment in fpu-asm.h gives the
+ * instructions, each body the exact operand forms. FpuCmdFclex leaves one
+ * value on the register stack and FpuCmdFdecstp/FpuCmdFincstp/FpuCmdFfree
+ * leave TOP moved; the next initialisation clears both. */
 void FpuInitUnit(void)
 {
     uint16_t uCw = 0;

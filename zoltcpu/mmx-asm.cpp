@@ -25,6 +25,7 @@ uint64_t &mmx_res_0 = mmx_res[0], &mmx_res_1 = mmx_res[1], &mmx_res_2 = mmx_res[
 uint64_t &mmx_res_3 = mmx_res[3], &mmx_res_4 = mmx_res[4], &mmx_res_5 = mmx_res[5];
 uint64_t &mmx_res_6 = mmx_res[6], &mmx_res_7 = mmx_res[7];
 
+/* 1 with CPUID and the MMX bit, else 0 (see mmx-asm.h). Any thread. */
 uint16_t MMXExists(void)
 {
     uint32_t uChanged;

@@ -7,6 +7,7 @@
 /* The transfer sequence of one pattern. The mask and the ECX flag live in
  * memory operands because all six general registers belong to the sequence
  * (on i386 no other register is left for them). */
+/* Returns the failed check bits; see registers-asm.h. */
 uint32_t RegistersTransfer(uint32_t uPattern, const RegFaultWords *pFault,
                            uint32_t *pbEcxError)
 {
@@ -77,6 +78,7 @@ uint32_t RegistersTransfer(uint32_t uPattern, const RegFaultWords *pFault,
     return uMask;
 }
 
+/* ADD, SUB and IMUL keep the low 32 bits; overflow wraps. */
 int32_t IntAdd(int32_t iA, int32_t iB)
 {
     __asm__ volatile("addl %[b], %[a]" : [a] "+r"(iA) : [b] "r"(iB) : "cc");

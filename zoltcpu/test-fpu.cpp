@@ -41,6 +41,8 @@ static void Observe(unsigned uSubTest, unsigned uBit, uint32_t *puWord)
     TestFaultPoint(1, uSubTest, uBit, 0, puWord, sizeof *puWord);
 }
 
+/* Initialises the calling thread's unit under g_InitCPUMutex; afterwards the
+ * control word reads 0x037F and the status word 0. */
 void init_cocpu_and_no_exceptions(void)
 {
     pthread_mutex_lock(&g_InitCPUMutex);
@@ -274,6 +276,9 @@ TestThreadArgs *do_mathtrans(TestThreadArgs *pArgs)
     return pArgs;
 }
 
+/* Test 1: the four sub-tests in order with percent 25, 50, 75, 100 (no trace
+ * lines of its own). Signals the end of the run for a run record. Returns
+ * pArgs. Run's thread. */
 TestThreadArgs *do_mathregistertests(TestThreadArgs *pArgs)
 {
     static TestThreadArgs *(*const s_apfnSub[4])(TestThreadArgs *) = {

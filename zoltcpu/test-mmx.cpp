@@ -265,6 +265,8 @@ static uint16_t RunCases(unsigned uRoutine, const MmxCase *pCases, size_t uCount
 
 #define RUN_TABLE(routine, table) RunCases(routine, table, sizeof table / sizeof table[0])
 
+/* The table-driven test routines: fault mask of their case table (see the
+ * tables above for the bits). Test's thread. */
 uint16_t MMX_TestPADD(void) { return RUN_TABLE(MMX_ROUTINE_PADD, s_aPADD); }
 uint16_t MMX_TestPSUB(void) { return RUN_TABLE(MMX_ROUTINE_PSUB, s_aPSUB); }
 uint16_t MMX_TestPMUL(void) { return RUN_TABLE(MMX_ROUTINE_PMUL, s_aPMUL); }
@@ -347,6 +349,7 @@ static void RunGroup(const TestThreadArgs *pArgs, const char *szInfoTag,
 #define RUN_GROUP(args, tag, routines) \
     RunGroup(args, tag, routines, sizeof routines / sizeof routines[0])
 
+/* Arithmetic group: waits g_uBusyWaitTime, then PADD, PSUB, PMUL, PMADD. Returns pArgs. */
 TestThreadArgs *do_MMXarithmetics(TestThreadArgs *pArgs)
 {
     static const MmxRoutine s_a[] = {{MMX_TestPADD, "PADD"}, {MMX_TestPSUB, "PSUB"},
@@ -356,6 +359,7 @@ TestThreadArgs *do_MMXarithmetics(TestThreadArgs *pArgs)
     return pArgs;
 }
 
+/* Logical group: PAND, PANDN, POR, PXOR. Returns pArgs. */
 TestThreadArgs *do_MMXlogical(TestThreadArgs *pArgs)
 {
     static const MmxRoutine s_a[] = {{MMX_TestPAND, "PAND"}, {MMX_TestPANDN, "PANDN"},
@@ -364,6 +368,7 @@ TestThreadArgs *do_MMXlogical(TestThreadArgs *pArgs)
     return pArgs;
 }
 
+/* Shift group: PSLL, then the right shifts reported as "PSLR". Returns pArgs. */
 TestThreadArgs *do_MMXshift(TestThreadArgs *pArgs)
 {
     static const MmxRoutine s_a[] = {{MMX_TestSLL, "PSLL"}, {MMX_TestSRL, "PSLR"}};
@@ -382,6 +387,7 @@ TestThreadArgs *do_MMXmove(TestThreadArgs *pArgs)
     return pArgs;
 }
 
+/* Compare, pack and unpack group: PCMPEQ, PCMPGT, PACKSS, PACKUS, PUNPCK. Returns pArgs. */
 TestThreadArgs *do_MMXmisc(TestThreadArgs *pArgs)
 {
     static const MmxRoutine s_a[] = {{MMX_TestPCMPEQ, "PCMPEQ"}, {MMX_TestPCMPGT, "PCMPGT"},
@@ -391,6 +397,9 @@ TestThreadArgs *do_MMXmisc(TestThreadArgs *pArgs)
     return pArgs;
 }
 
+/* Test 2: without MMX warning 9 and result 5 (no group, no percent value);
+ * otherwise the five groups with percent 20, 40, 60, 80, 100. Signals the end
+ * of the run for a run record. Returns pArgs. Run's thread. */
 TestThreadArgs *do_MMX(TestThreadArgs *pArgs)
 {
     static TestThreadArgs *(*const s_apfnGroup[5])(TestThreadArgs *) = {

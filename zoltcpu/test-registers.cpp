@@ -154,6 +154,9 @@ TestThreadArgs *do_logical(TestThreadArgs *pArgs)
     return pArgs;
 }
 
+/* Test 0: the four sub-tests in order with percent 25, 50, 75, 100; a fault
+ * in one does not stop the next. Signals the end of the run for a run record.
+ * Returns pArgs. Run's thread. */
 TestThreadArgs *do_registertests(TestThreadArgs *pArgs)
 {
     static TestThreadArgs *(*const s_apfnSub[4])(TestThreadArgs *) = {

@@ -61,6 +61,11 @@ struct FpuFaultCase {
     int iErrno;
 };
 
+void PrintTo(const FpuFaultCase &c, std::ostream *pOs)
+{
+    *pOs << "sub-test " << c.uSubTest << ", error " << c.iError << ", errno " << c.iErrno;
+}
+
 const FpuFaultCase s_aFpuFaults[] = {
     {1, {{0x01, 0x01}}, 5, "szErrorMathReg", 0x01},
     {2, {{0x0001, 0x0001}}, 6, "szErrorMathCommands", 0x0001},  /* FCLEX left IE */

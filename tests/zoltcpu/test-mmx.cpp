@@ -89,6 +89,12 @@ struct MmxFaultCase {
     int iErrno;           /* 0: no error expected */
 };
 
+void PrintTo(const MmxFaultCase &c, std::ostream *pOs)
+{
+    *pOs << "routine " << c.uRoutine << " check " << c.uCheck << " case " << c.uCase
+         << " offset " << c.uOffset << " -> " << c.szInstruction << " " << c.iErrno;
+}
+
 /* One fault per test routine, in its last case (bit as in the tables), in a
  * destination word; plus the edges below. */
 const MmxFaultCase s_aMmxFaults[] = {

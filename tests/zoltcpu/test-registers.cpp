@@ -47,6 +47,11 @@ struct RegFaultCase {
     int iErrno;
 };
 
+void PrintTo(const RegFaultCase &c, std::ostream *pOs)
+{
+    *pOs << c.szName << " (sub-test " << c.uSubTest << ", errno " << c.iErrno << ")";
+}
+
 /* Flags seen by LAHF: bit 0 CF, bit 6 ZF. */
 const RegFaultCase s_aRegFaults[] = {
     {"EAX", 1, {{0x01, 0x1}}, 0, 1, "szErrorReg", 0x01},
