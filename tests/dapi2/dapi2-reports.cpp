@@ -15,6 +15,9 @@ std::vector<std::string> g_sent;
 std::vector<std::string> g_requests;
 std::string g_answer;
 int g_iTransactionResult = 0;
+std::vector<int> g_timeouts;
+/* Answers by command text, for the whole-machine services; empty: g_answer. */
+std::vector<std::pair<std::string, std::string>> g_answersByCommand;
 
 int CaptureSend(const char *szMessage)
 {
@@ -25,11 +28,19 @@ int CaptureSend(const char *szMessage)
 int FakeTransaction(const char *szRequest, CGenStr *pAnswer, int iTimeoutMs, int)
 {
     g_requests.emplace_back(szRequest);
-    EXPECT_EQ(iTimeoutMs, 5000);
+    g_timeouts.push_back(iTimeoutMs);
     if (g_iTransactionResult != 0)
         return g_iTransactionResult;
-    CGenStrAssignChar(pAnswer, g_answer.c_str());
-    return 0;
+    if (g_answersByCommand.empty()) {
+        CGenStrAssignChar(pAnswer, g_answer.c_str());
+        return 0;
+    }
+    for (auto &a : g_answersByCommand)
+        if (std::string(szRequest).find("<DATA>" + a.first + "</DATA>") != std::string::npos) {
+            CGenStrAssignChar(pAnswer, a.second.c_str());
+            return 0;
+        }
+    return 2;
 }
 
 std::string DataOf(const std::string &msg)
@@ -57,6 +68,8 @@ protected:
         g_requests.clear();
         g_answer.clear();
         g_iTransactionResult = 0;
+        g_timeouts.clear();
+        g_answersByCommand.clear();
         g_pfnDapi2SendMessage = CaptureSend;
         g_pfnDapi2SendTransactionStr = FakeTransaction;
         g_szDapi2CmdlinePath = ZOLT_FIXTURES "/dapi2/cmdline-linux";   /* module zoltcpu */
@@ -175,6 +188,7 @@ TEST_F(Reports, DeviceListFetchedOnceFromAllComponents)
     EXPECT_EQ(ids, (std::vector<int>{1, 2, 7}));
     EXPECT_EQ(Dapi2_GetNextDevice(), nullptr);
     ASSERT_EQ(g_requests.size(), 1u);
+    EXPECT_EQ(g_timeouts, (std::vector<int>{5000}));
     EXPECT_EQ(Field(g_requests[0], "MSG/DATA"), "LIST_DEVICES:zoltcpu");
     EXPECT_EQ(Field(g_requests[0], "MSG/HDR/TYPE"), "DE_COMMAND");
     EXPECT_EQ(Field(g_requests[0], "MSG/HDR/TO"), "DIAGENGINE");
@@ -213,6 +227,38 @@ TEST_F(Reports, DeviceListFailuresGiveNoDevices)
     EXPECT_EQ(Dapi2_I_GetDeviceList(DAPI2_DEVLIST_TEST), 5);
     g_iTransactionResult = 2;
     EXPECT_EQ(Dapi2_I_GetDeviceList(DAPI2_DEVLIST_TEST), 4);
+}
+
+TEST_F(Reports, WholeMachineSysInfo)
+{
+    g_answersByCommand = {
+        {"LIST_DEVICES", "<MSG><DATA><COMPONENT><DEVICE><DID>0</DID><HWLOCATOR>CPU:0</HWLOCATOR></DEVICE>"
+                         "<DEVICE><DID>5</DID></DEVICE></COMPONENT>"
+                         "<COMPONENT><DEVICE><HWLOCATOR>PCI:1</HWLOCATOR></DEVICE></COMPONENT></DATA></MSG>"},
+        {"SYSINFO:CPU:0", "<MSG><DATA><DEVICE><SYSINFO>s0</SYSINFO></DEVICE></DATA></MSG>"},
+    };
+    CGenStr out;
+    CGenStrInit(&out);
+    EXPECT_EQ(Dapi2_I_GetSysInfo(nullptr), 1);
+    ASSERT_EQ(Dapi2_I_GetSysInfo(&out), 0);
+    /* A device without HWLOCATOR is left out; one whose request fails keeps
+     * its element without system information. */
+    EXPECT_STREQ(CGenStrC_Str(&out),
+                 "<DEVICELIST><DEVICE><DID>0</DID><HWLOCATOR>CPU:0</HWLOCATOR><SYSINFO>s0</SYSINFO></DEVICE>"
+                 "<DEVICE><HWLOCATOR>PCI:1</HWLOCATOR></DEVICE></DEVICELIST>");
+    EXPECT_EQ(g_timeouts, (std::vector<int>{5000, 15000, 15000}));
+
+    CGenList list;
+    CGenListConstruct(&list, 1, Dapi2_I_KillDevice);
+    g_answersByCommand[0].second = "<MSG><DATA><COMPONENT><DEVICE><DID>3</DID><NAME>n</NAME></DEVICE>"
+                                   "</COMPONENT></DATA></MSG>";
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(Dapi2_I_GetAllDevicesList(&list), 0);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+              "\n<DEVICE><DID>3</DID><NAME>n</NAME></DEVICE>\n\n");
+    EXPECT_EQ(CGenListGetCount(&list), 1);
+    CGenListDestruct(&list);
+    CGenStrDelete(&out);
 }
 
 }  // namespace
