@@ -40,8 +40,8 @@ char g_szTraceComponentName[ZOLT_PATH_SIZE];
 #define PROC_NAME_READ 64
 static char s_szProcNameBuf[PROC_NAME_READ];
 
-/* Reads ZOLT_TRACE and ZOLT_TRACE_FILE once. */
-static void Trace_I_ReadEnv(void)
+/* Applies ZOLT_TRACE and ZOLT_TRACE_FILE now; see the header. */
+void ZoltTraceReadEnv(void)
 {
     const char *szList = getenv("ZOLT_TRACE");
     if (szList != NULL)
@@ -54,7 +54,7 @@ static void Trace_I_ReadEnv(void)
 /* Applies the environment switches; later calls do nothing. Any thread. */
 void ZoltTraceInitFromEnv(void)
 {
-    pthread_once(&s_EnvOnce, Trace_I_ReadEnv);
+    pthread_once(&s_EnvOnce, ZoltTraceReadEnv);
 }
 
 /* Switches one type 0-10 on or off; call before threads start. */

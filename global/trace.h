@@ -58,6 +58,9 @@ void SetTraceFilenameForComponent(const char *szName);
  * ZOLT_TRACE_FILE, when set, sends the lines to that file (appended) instead
  * of standard error. Unknown words are ignored. */
 void ZoltTraceInitFromEnv(void);
+/* Applies the two variables now, whether or not they were read before
+ * (types only ever switched on). Before threads start. */
+void ZoltTraceReadEnv(void);
 /* Enables (bOn 1) or disables one type 0-10; others ignored. Set before
  * threads start. */
 void ZoltTraceSetType(int iType, int bOn);

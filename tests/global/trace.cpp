@@ -159,29 +159,18 @@ TEST_F(Trace, EnableListParsesKeywordsAndNumbers)
     EXPECT_EQ(ZoltTraceEnableList(NULL), 0);
 }
 
-TEST(TraceEnv, SwitchIsReadFromEnvironment)
+TEST_F(Trace, SwitchIsReadFromEnvironment)
 {
-    /* a fresh process, so the one-time environment read happens here */
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    /* the re-executed child inherits the parent's file name */
-    if (getenv("ZOLT_TEST_TRACE_ENV_FILE") == NULL)
-        setenv("ZOLT_TEST_TRACE_ENV_FILE", ("/tmp/zolt-trace-env-" + std::to_string(getpid())).c_str(), 1);
-    std::string strFile = getenv("ZOLT_TEST_TRACE_ENV_FILE");
-    EXPECT_EXIT(
-        {
-            setenv("ZOLT_TRACE", "de", 1);
-            setenv("ZOLT_TRACE_FILE", strFile.c_str(), 1);
-            TPRINTF(6, "a.c", 3, "", "hello\n");
-            TPRINTF(0, "a.c", 4, "", "not this\n");
-            exit(TracingTypeEnabled(6) && !TracingTypeEnabled(0) ? 0 : 1);
-        },
-        ::testing::ExitedWithCode(0), "");
-    std::ifstream in(strFile);
-    std::string strLine;
-    std::getline(in, strLine);
-    EXPECT_NE(strLine.find("):():a.c:3 hello"), std::string::npos) << strLine;
-    EXPECT_FALSE(std::getline(in, strLine));
-    unlink(strFile.c_str());
+    setenv("ZOLT_TRACE", "de", 1);
+    setenv("ZOLT_TRACE_FILE", m_strFile.c_str(), 1);
+    ZoltTraceReadEnv();
+    unsetenv("ZOLT_TRACE");
+    unsetenv("ZOLT_TRACE_FILE");
+    EXPECT_TRUE(TracingTypeEnabled(6));
+    EXPECT_FALSE(TracingTypeEnabled(0));
+    TPRINTF(6, "a.c", 3, "", "hello\n");
+    TPRINTF(0, "a.c", 4, "", "not this\n");
+    EXPECT_EQ(ReadFile(), "global_trace(" + std::to_string(getpid()) + "):():a.c:3 hello\n");
 }
 
 TEST(TraceEnv, NothingIsOnByDefault)
