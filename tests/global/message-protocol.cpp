@@ -400,6 +400,7 @@ TEST(FieldLookup, FindsElementsByPathAndOccurrence)
     const std::string long45(45, 'N');
     const std::string withLongTag = "<MSG><" + long45 + ">v45</" + long45 + "></MSG>";
     const std::string path39 = "MSG/" + long45.substr(0, 39);
+    const std::string path40 = "MSG/" + long45.substr(0, 40);
     const std::string path16 = "L/L/L/L/L/L/L/L/L/L/L/L/L/L/L/IGNORED";
     LookupCase aCase[] = {
         {kWorkedExample, "MSG/HDR/TYPE", 0, 0, "DE_COMMAND"},
@@ -429,7 +430,7 @@ TEST(FieldLookup, FindsElementsByPathAndOccurrence)
         {deep.c_str(), "L/L/L/L/L/L/L/L/L/L/L/L/L/L/L", 0, 0, "deep"},
         {deep.c_str(), path16.c_str(), 0, 0, "deep"},                          /* 16th component ignored */
         {withLongTag.c_str(), path39.c_str(), 0, 0, "v45"},                    /* tag cut to 39 */
-        {withLongTag.c_str(), ("MSG/" + long45.substr(0, 40)).c_str(), 0, 2, ""}, /* component too long */
+        {withLongTag.c_str(), path40.c_str(), 0, 2, ""},                       /* component too long */
     };
     for (auto &c : aCase) {
         SCOPED_TRACE(std::string(c.szPath) + " in " + c.szText);
