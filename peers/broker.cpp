@@ -22,7 +22,7 @@ int PeersBrokerOpen(PeersBroker *pBroker, const char *szBaseDir)
     *pBroker = PeersBroker();
     pBroker->hRead = 0;
     pBroker->hKeepOpen = 0;
-    pBroker->iPacketsIn = pBroker->iPacketsOut = pBroker->iDropped = 0;
+    pBroker->iPacketsIn = pBroker->iPacketsOut = pBroker->iDropped = pBroker->iPacketsRun = 0;
     pBroker->iStartups = pBroker->iStops = 0;
     pBroker->bDead = 0;
     pBroker->uGarbageSeq = 0;
@@ -310,6 +310,7 @@ void PeersBrokerHandlePacket(PeersSession *pSession, const std::string &sPacket)
 {
     PeersBroker *pBroker = &pSession->broker;
     pBroker->iPacketsIn++;
+    pBroker->iPacketsRun++;
     if (sPacket.compare(0, 9, "<STARTUP>") == 0)
         HandleStartup(pSession, sPacket);
     else if (sPacket.compare(0, 6, "<STOP>") == 0)
@@ -320,7 +321,7 @@ void PeersBrokerHandlePacket(PeersSession *pSession, const std::string &sPacket)
         PeersReportPacket("in", 0, sPacket.c_str());
         pBroker->iDropped++;
     }
-    if (pSession->opt.iDieAfterPackets >= 0 && pBroker->iPacketsIn >= pSession->opt.iDieAfterPackets)
+    if (pSession->opt.iDieAfterPackets >= 0 && pBroker->iPacketsRun >= pSession->opt.iDieAfterPackets)
         PeersBrokerDie(pBroker);
 }
 

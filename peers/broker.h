@@ -31,6 +31,7 @@ struct PeersBroker {
     int hKeepOpen;              /* plain write end of sFifo; 0 none */
     std::vector<PeersClient> vClients;
     int iPacketsIn, iPacketsOut, iDropped;
+    int iPacketsRun;            /* packets in since the current module started */
     int iStartups, iStops;
     int bDead;                  /* stopped reading and closed its FIFOs */
     unsigned uGarbageSeq;       /* numbers of injected garbage frames */

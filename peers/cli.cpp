@@ -266,9 +266,18 @@ int PeersRunCommand(PeersCommand *pCmd)
     PeersReportText("zoltpeers: module %s, definitions %s\n", pCmd->sModule.c_str(), pCmd->sDefFile.c_str());
 
     int iExit = PEERS_EXIT_PASS;
+    const std::string &c = pCmd->sCommand;
+    /* run, sysinfo and validate enumerate first so that the engine knows the
+     * devices; the misbehaviours are meant for the request itself, so that
+     * enumeration meets faithful peers. */
+    PeersOptions optAsked = session.opt;
+    if (c != "all" && c != "enumerate") {
+        PeersOptionsInit(&session.opt);
+        session.opt.iModuleLimitMs = optAsked.iModuleLimitMs;
+    }
     PeersInvocation invEnum;
     int iEnum = DoEnumerate(&session, &invEnum);
-    const std::string &c = pCmd->sCommand;
+    session.opt = optAsked;
     if (c == "enumerate") {
         iExit = iEnum == 0 ? PEERS_EXIT_PASS : PEERS_EXIT_NOT_RUN;
     } else if (c == "all" || c == "run") {

@@ -179,8 +179,9 @@ std::string PeersInvocationJson(const PeersInvocation &inv, const char *szDevice
     std::string s = "{\"kind\":\"RESULT\"," + JsonPair("mode", inv.sMode) + ","
                     + JsonPair("device", szDevice ? szDevice : "") + ",\"test\":" + std::to_string(inv.iTest)
                     + ",\"pid\":" + std::to_string(inv.lPid) + ",\"exit_status\":"
-                    + std::to_string(inv.iExitStatus) + ",\"killed\":" + (inv.bKilled ? "true" : "false")
-                    + ",\"connected\":" + (inv.bConnected ? "true" : "false");
+                    + std::to_string(inv.iExitStatus) + ",\"signal\":" + std::to_string(inv.iSignal)
+                    + ",\"killed\":" + (inv.bKilled ? "true" : "false")
+                    + ",\"startup_seen\":" + (inv.bConnected ? "true" : "false");
     if (inv.bResult)
         s += "," + JsonPair("result", inv.sResultWord);
     s += ",\"percents\":[";

@@ -182,6 +182,7 @@ int PeersSessionRunModule(PeersSession *pSession, PeersInvocation *pInv)
     pEngine->pCur = pInv;
     pEngine->vPending.clear();
     pInv->ullStartMs = PeersNowMs();
+    pSession->broker.iPacketsRun = 0;
     long lPid = StartModule(pSession, pInv);
     if (lPid < 0) {
         pInv->ullEndMs = PeersNowMs();

@@ -1,0 +1,294 @@
+/* zoltpeers.cpp - end to end: the real zoltcpu.linux run by the real zoltpeers
+ * over real FIFOs. Checks the JSON records zoltpeers writes (one RESULT per
+ * module invocation, a SUMMARY) and its exit statuses: enumeration, each test
+ * with its result word, percent sequence and English texts, system
+ * information, validation, and the module's statuses under misbehaving peers. */
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct PeersRun {
+    int iExit = -1;                      /* zoltpeers' exit status */
+    std::vector<std::string> vResults;   /* RESULT lines, in order */
+    std::string sSummary;                /* the SUMMARY line, if any */
+    std::string sAll;                    /* everything it printed */
+};
+
+/* Runs zoltpeers --json with the words; standard error is kept apart. */
+PeersRun RunPeers(const std::vector<std::string> &vWords)
+{
+    PeersRun r;
+    std::vector<std::string> vArgs = { ZOLT_BIN "/zoltpeers", "--json", "--limit", "60000" };
+    vArgs.insert(vArgs.end(), vWords.begin(), vWords.end());
+    int aiOut[2];
+    if (pipe(aiOut) != 0)
+        return r;
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(aiOut[1], 1);
+        close(aiOut[0]);
+        close(aiOut[1]);
+        std::vector<char *> argv;
+        for (std::string &s : vArgs)
+            argv.push_back(&s[0]);
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(aiOut[1]);
+    char szBuf[4096];
+    ssize_t n;
+    while ((n = read(aiOut[0], szBuf, sizeof szBuf)) > 0)
+        r.sAll.append(szBuf, (size_t)n);
+    close(aiOut[0]);
+    int iStatus = 0;
+    waitpid(pid, &iStatus, 0);
+    r.iExit = WIFEXITED(iStatus) ? WEXITSTATUS(iStatus) : -1;
+    std::istringstream in(r.sAll);
+    std::string sLine;
+    while (std::getline(in, sLine)) {
+        if (sLine.find("{\"kind\":\"RESULT\"") == 0)
+            r.vResults.push_back(sLine);
+        else if (sLine.find("{\"kind\":\"SUMMARY\"") == 0)
+            r.sSummary = sLine;
+    }
+    return r;
+}
+
+/* The text value of "key" in a JSON line ("" when absent). */
+std::string Str(const std::string &sJson, const char *szKey)
+{
+    std::smatch m;
+    std::regex re(std::string("\"") + szKey + "\":\"((?:[^\"\\\\]|\\\\.)*)\"");
+    return std::regex_search(sJson, m, re) ? m[1].str() : "";
+}
+
+/* The number value of "key" (-9999 when absent). */
+int Num(const std::string &sJson, const char *szKey)
+{
+    std::smatch m;
+    std::regex re(std::string("\"") + szKey + "\":(-?[0-9]+)");
+    return std::regex_search(sJson, m, re) ? std::stoi(m[1].str()) : -9999;
+}
+
+std::string Percents(const std::string &sJson)
+{
+    std::smatch m;
+    return std::regex_search(sJson, m, std::regex("\"percents\":\\[([0-9,]*)\\]")) ? m[1].str() : "?";
+}
+
+/* Every value of "key" in a JSON line, in order. */
+std::vector<std::string> All(const std::string &sJson, const char *szKey)
+{
+    std::vector<std::string> v;
+    std::regex re(std::string("\"") + szKey + "\":\"((?:[^\"\\\\]|\\\\.)*)\"");
+    for (std::sregex_iterator it(sJson.begin(), sJson.end(), re), end; it != end; ++it)
+        v.push_back((*it)[1].str());
+    return v;
+}
+
+/* The last RESULT line of the given mode. */
+std::string ResultOf(const PeersRun &r, const char *szMode)
+{
+    for (auto it = r.vResults.rbegin(); it != r.vResults.rend(); ++it)
+        if (Str(*it, "mode") == szMode)
+            return *it;
+    return "";
+}
+
+bool CpuHasMmx()
+{
+    std::ifstream in("/proc/cpuinfo");
+    std::string sLine;
+    while (std::getline(in, sLine))
+        if (sLine.rfind("flags", 0) == 0)
+            return (sLine + " ").find(" mmx ") != std::string::npos;
+    return false;
+}
+
+}  // namespace
+
+TEST(ZoltPeersEndToEnd, EnumerateListsTheCpus)
+{
+    PeersRun r = RunPeers({ "enumerate" });
+    EXPECT_EQ(r.iExit, 0) << r.sAll;
+    std::string sEnum = ResultOf(r, "enumerate");
+    ASSERT_FALSE(sEnum.empty()) << r.sAll;
+    EXPECT_EQ(Num(sEnum, "exit_status"), 0);
+    std::vector<std::string> vNames = All(sEnum, "name");
+    ASSERT_GE(vNames.size(), 1u);
+    for (size_t i = 0; i < vNames.size(); i++)
+        EXPECT_EQ(vNames[i], "CPU:" + std::to_string(i));
+    EXPECT_EQ(All(sEnum, "hwlocator"), vNames);
+    long lCpus = sysconf(_SC_NPROCESSORS_CONF);
+    EXPECT_LE((long)vNames.size(), lCpus);
+}
+
+TEST(ZoltPeersEndToEnd, EachTestReportsItsWordPercentsAndTexts)
+{
+    struct Case {
+        int iTest;
+        const char *szPercents;
+        const char *szFirstText;      /* first INFO in English */
+    } aCases[] = {
+        { 0, "25,50,75,100", "Testing the general registers" },
+        { 1, "25,50,75,100", "Testing the floating-point data registers" },
+        { 2, "20,40,60,80,100", "Testing MMX arithmetic instructions" },
+    };
+    for (const Case &c : aCases) {
+        SCOPED_TRACE(c.iTest);
+        PeersRun r = RunPeers({ "run", "--device", "0", "--test", std::to_string(c.iTest) });
+        std::string sRun = ResultOf(r, "run");
+        ASSERT_FALSE(sRun.empty()) << r.sAll;
+        if (c.iTest == 2 && !CpuHasMmx()) {
+            EXPECT_EQ(Str(sRun, "result"), "NOTAPPLICABLE");
+            EXPECT_EQ(r.iExit, 1);
+            continue;
+        }
+        EXPECT_EQ(Str(sRun, "result"), "PASS") << sRun;
+        EXPECT_EQ(r.iExit, 0);
+        EXPECT_EQ(Percents(sRun), c.szPercents);
+        std::vector<std::string> vEnglish = All(sRun, "english");
+        ASSERT_FALSE(vEnglish.empty());
+        EXPECT_EQ(vEnglish[0], c.szFirstText);
+        EXPECT_EQ(Str(sRun, "type"), "INFO");   /* a sound unit: no warning, no error */
+    }
+}
+
+TEST(ZoltPeersEndToEnd, CacheTestPassesOrSaysWhyNot)
+{
+    PeersRun r = RunPeers({ "run", "--device", "0", "--test", "3" });
+    std::string sRun = ResultOf(r, "run");
+    ASSERT_FALSE(sRun.empty()) << r.sAll;
+    std::string sWord = Str(sRun, "result");
+    if (sWord == "PRIVILEGEERROR") {
+        /* no right to raise the locked-memory limit: warning 101, no percent */
+        EXPECT_EQ(r.iExit, 1);
+        EXPECT_EQ(Percents(sRun), "");
+        EXPECT_EQ(Num(sRun, "code"), 101);
+        EXPECT_NE(Str(sRun, "english").find("CAP_SYS_RESOURCE"), std::string::npos);
+        return;
+    }
+    EXPECT_EQ(sWord, "PASS");
+    EXPECT_EQ(r.iExit, 0);
+    EXPECT_EQ(Percents(sRun), "100");
+    std::vector<std::string> vEnglish = All(sRun, "english");
+    ASSERT_EQ(vEnglish.size(), 19u);   /* the allocation and 18 patterns */
+    EXPECT_EQ(vEnglish[1], "Cache pattern 1 of 18: 0xFFFFFFFF");
+    EXPECT_EQ(vEnglish[18], "Cache pattern 18 of 18: 0x88888888");
+}
+
+TEST(ZoltPeersEndToEnd, UnknownTestIsABadRequest)
+{
+    PeersRun r = RunPeers({ "run", "--device", "0", "--test", "4" });
+    std::string sRun = ResultOf(r, "run");
+    ASSERT_FALSE(sRun.empty()) << r.sAll;
+    EXPECT_EQ(Str(sRun, "result"), "BADPARAMS");
+    EXPECT_EQ(Percents(sRun), "");
+    EXPECT_EQ(r.iExit, 1);
+}
+
+TEST(ZoltPeersEndToEnd, SysinfoAnswersTheSwitchedOnItems)
+{
+    PeersRun r = RunPeers({ "sysinfo", "--device", "0" });
+    EXPECT_EQ(r.iExit, 0) << r.sAll;
+    std::string sInfo = ResultOf(r, "sysinfo");
+    ASSERT_FALSE(sInfo.empty());
+    EXPECT_EQ(Num(sInfo, "exit_status"), 0);
+    EXPECT_EQ(All(sInfo, "key"), (std::vector<std::string>{ "VENDOR", "FAMILY", "MODEL", "MODELNAME", "STEPPING",
+                                                             "CACHESIZE", "SPEED" }));
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(sInfo, m, std::regex("\"key\":\"SPEED\",[^\\]]*\"values\":\\[\"([0-9]+)\"\\]")))
+        << sInfo;
+}
+
+TEST(ZoltPeersEndToEnd, ValidateEndsAsTheModuleDoes)
+{
+    /* the module registers no validation callback: it ends with 30 at once */
+    PeersRun r = RunPeers({ "validate", "--test", "0" });
+    std::string sVal = ResultOf(r, "validate");
+    ASSERT_FALSE(sVal.empty()) << r.sAll;
+    EXPECT_EQ(Num(sVal, "exit_status"), 30);
+    EXPECT_EQ(sVal.find("\"parameters\""), std::string::npos);
+    EXPECT_EQ(r.iExit, 2);
+}
+
+TEST(ZoltPeersEndToEnd, AllRunsEverySupportedTestAndSummarises)
+{
+    PeersRun r = RunPeers({ "all" });
+    ASSERT_FALSE(r.sSummary.empty()) << r.sAll;
+    int iTests = Num(r.sSummary, "tests"), iPassed = Num(r.sSummary, "passed");
+    EXPECT_EQ(Num(r.sSummary, "not_run"), 0);
+    EXPECT_EQ(iTests + 1, (int)r.vResults.size());   /* one enumeration, then the tests */
+    EXPECT_GE(iTests, 3);
+    EXPECT_EQ(r.iExit, iPassed == iTests ? 0 : 1);
+    EXPECT_EQ(Num(r.sSummary, "exit_status"), r.iExit);
+}
+
+TEST(ZoltPeersEndToEnd, ExitStatusesWhenTheModuleCannotRun)
+{
+    PeersRun r = RunPeers({ "--module", "/nonexistent/zoltcpu.linux", "enumerate" });
+    EXPECT_EQ(r.iExit, 2);
+    r = RunPeers({ "run", "--device", "0" });   /* no --test */
+    EXPECT_EQ(r.iExit, 3);
+    /* a garbage acknowledgement: the module gives up the connection (29) */
+    r = RunPeers({ "--garbage-ack", "run", "--device", "0", "--test", "0" });
+    EXPECT_EQ(r.iExit, 2);
+    EXPECT_EQ(Num(ResultOf(r, "run"), "exit_status"), 29) << r.sAll;
+}
+
+TEST(ZoltPeersEndToEnd, NoAcknowledgementEndsTheModuleAfterItsWait)
+{
+    /* slow: the module waits 10 s for the acknowledgement */
+    PeersRun r = RunPeers({ "--no-ack", "run", "--device", "0", "--test", "0" });
+    EXPECT_EQ(r.iExit, 2);
+    std::string sRun = ResultOf(r, "run");
+    EXPECT_EQ(Num(sRun, "exit_status"), 29) << r.sAll;
+    EXPECT_EQ(sRun.find("\"result\""), std::string::npos);
+}
+
+TEST(ZoltPeersEndToEnd, MisbehavingPeersDoNotBreakTheModule)
+{
+    /* garbage frames and a 100 KB device list in many frames: still PASS */
+    for (const std::vector<std::string> &vOpt : { std::vector<std::string>{ "--garbage-frames" },
+                                                 std::vector<std::string>{ "--pad-devlist", "100000" } }) {
+        SCOPED_TRACE(vOpt[0]);
+        std::vector<std::string> vWords = vOpt;
+        vWords.insert(vWords.end(), { "run", "--device", "0", "--test", "0" });
+        PeersRun r = RunPeers(vWords);
+        EXPECT_EQ(Str(ResultOf(r, "run"), "result"), "PASS") << r.sAll;
+        EXPECT_EQ(r.iExit, 0);
+    }
+    /* the broker dies after STARTUP, NLS_REGMOD and the startup notification:
+     * the module waits out its device list and ends by itself, not by SIGPIPE */
+    PeersRun r = RunPeers({ "--die-after", "3", "run", "--device", "0", "--test", "0" });
+    std::string sRun = ResultOf(r, "run");
+    ASSERT_FALSE(sRun.empty()) << r.sAll;
+    EXPECT_EQ(Num(sRun, "signal"), 0);
+    EXPECT_EQ(sRun.find("\"killed\":true"), std::string::npos);
+    EXPECT_EQ(Num(sRun, "exit_status"), 0);
+    EXPECT_EQ(r.iExit, 2);
+}
+
+TEST(ZoltPeersEndToEnd, StopRightAfterStartupDiscontinuesTheCacheTest)
+{
+    PeersRun r = RunPeers({ "--stop-at-startup", "run", "--device", "0", "--test", "3" });
+    std::string sRun = ResultOf(r, "run");
+    ASSERT_FALSE(sRun.empty()) << r.sAll;
+    if (Str(sRun, "result") == "PRIVILEGEERROR")
+        GTEST_SKIP() << "the cache test needs the right to raise the locked-memory limit (CAP_SYS_RESOURCE)";
+    EXPECT_EQ(Str(sRun, "result"), "DISCONTINUED");
+    EXPECT_EQ(Percents(sRun), "");
+    EXPECT_EQ(r.iExit, 1);
+}
