@@ -107,9 +107,11 @@ int RunFreshChild(void)
 
 [[maybe_unused]] const int s_iFreshChild = getenv("ZOLT_MSG_FRESH_CHILD") != nullptr ? (RunFreshChild(), _exit(0), 0) : 0;
 
-/* Runs this program as a fresh child and returns what it printed. */
-std::string RunSelfFresh(void)
+/* Runs this program as a fresh child and returns what it printed; *pbRan is
+ * false when the program could not be started again (exec failed). */
+std::string RunSelfFresh(bool *pbRan)
 {
+    *pbRan = false;
     int aiPipe[2];
     if (pipe(aiPipe) != 0)
         return "";
@@ -131,7 +133,10 @@ std::string RunSelfFresh(void)
     close(aiPipe[0]);
     int iStatus = 0;
     waitpid(pid, &iStatus, 0);
-    EXPECT_TRUE(WIFEXITED(iStatus) && WEXITSTATUS(iStatus) == 0);
+    *pbRan = !(WIFEXITED(iStatus) && WEXITSTATUS(iStatus) == 127 && out.empty());
+    if (*pbRan) {
+        EXPECT_TRUE(WIFEXITED(iStatus) && WEXITSTATUS(iStatus) == 0) << iStatus;
+    }
     return out;
 }
 
@@ -149,7 +154,11 @@ std::vector<std::string> Split(const std::string &s, const std::string &sep)
 
 TEST(MessageId, FreshProcessCountsFromOneAndBuildsTheWorkedExample)
 {
-    std::vector<std::string> parts = Split(RunSelfFresh(), kRecordSep);
+    bool bRan = false;
+    std::string out = RunSelfFresh(&bRan);
+    if (!bRan)
+        GTEST_SKIP() << "this program cannot be started again from /proc/self/exe here (user-mode emulation?)";
+    std::vector<std::string> parts = Split(out, kRecordSep);
     ASSERT_EQ(parts.size(), 3u);
     EXPECT_EQ(parts[0], "0 <HDR><FROM>812</FROM><TO>MESSAGEBROKER</TO><ID>1</ID><TYPE>MBCMD</TYPE>"
                         "<TIME>20240305140709000</TIME></HDR>");
