@@ -111,10 +111,14 @@ int Dapi2_CreateDeviceGenericEx(const char *szType, int32_t iId, const char *szN
                                 Dapi2Device **ppOut);
 
 /* Reporting: moves the device from the junk list to the end of the enumeration
- * list (built on first use). 0, or 22 for null. */
+ * list (built on first use), which then owns it. 0, 22 for null, 27 when it
+ * could not be appended (it then stays in the junk list). */
 int Dapi2_AddDevice(Dapi2Device *pDevice);
 
-/* Attaching data. Each returns 0, 22 for a null device, 27 out of memory. */
+/* Attaching data. Each returns 0, 22 for a null device (or null tests text),
+ * 27 out of memory (the device is then unchanged). A second FRU replaces the
+ * first; additional information on a device without FRU first gives it one with
+ * six empty texts. */
 int Dapi2_AddTestsToDevice(Dapi2Device *pDevice, const char *szTests);
 int Dapi2_AddFruToDevice(Dapi2Device *pDevice, const char *szManufacturer,
                          const char *szModel, const char *szSerial,

@@ -71,10 +71,13 @@ extern Dapi2ParamList g_paramList;
 /* Record life. */
 int Dapi2_InitParameter(Dapi2Parameter *pParam);         /* 1, or 0 (nothing left set up) */
 void Dapi2_DestructParameter(void *pParam);              /* texts only; list releases the record */
+/* Reads ID, VALID_FLAG and the optional MIN_VALUE / MAX_VALUE from the inner text
+ * of one PARAMETER element. 1 with *piOk 1 done, 1 with *piOk 0 when ID or
+ * VALID_FLAG is missing, 0 out of memory or a store failed. */
 int Dapi2_AssignParameterFromXML(Dapi2Parameter *pParam, const char *szXml, int *piOk);
 int IsPredefinedParameter(const Dapi2Parameter *pParam); /* 1 for DAPI2_PERCENT_TO_TEST_ID */
 
-/* Scalar fields. */
+/* Accessors take an initialised record (never null). Scalar fields: */
 const char *Dapi2_GetParameterId(const Dapi2Parameter *pParam);
 int Dapi2_SetParameterId(Dapi2Parameter *pParam, const char *szText);
 const char *Dapi2_GetParameterName(const Dapi2Parameter *pParam);
