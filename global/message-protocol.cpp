@@ -287,28 +287,57 @@ int ZoltIsValidIdentifierChar(int c)
     return IsAsciiLetter(c) || (c >= '0' && c <= '9') || c == '_';
 }
 
+/* 1 for the identifier characters of tag names: letters, digits, '_'. */
+static const struct IdentTable {
+    unsigned char ab[256];
+    constexpr IdentTable() : ab()
+    {
+        for (int c = 0; c < 256; c++)
+            ab[c] = ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_') ? 1 : 0;
+    }
+} s_Ident;
+
+/* The tag at p (at '<', before pTextEnd, the text's terminator): its name as a
+ * pointer into the text and a length of at most 39 identifier characters. Returns the '>' of the tag, the '/' of an
+ * empty element "<X/>" (name not set), or null when no '>' follows. */
+static const char *TagAt(const char *p, const char *pTextEnd, const char **ppName, int *piNameLen)
+{
+    p++;
+    if (*p == '/')
+        p++;
+    const char *pClose = (const char *)memchr(p, '>', (size_t)(pTextEnd - p));
+    if (pClose == nullptr)
+        return nullptr;
+    if (pClose[-1] == '/')
+        return pClose - 1;
+    int i = 0;
+    while (i < ZOLT_XML_MAX_TAG_LEN && s_Ident.ab[(unsigned char)p[i]])
+        i++;
+    *ppName = p;
+    *piNameLen = i;
+    return pClose;
+}
+
 /* Reads one tag at p; see the header. */
 const char *ZoltXmlGetTag(const char *p, char *szName, int iNameSize)
 {
     if (p == nullptr || *p != '<')
         return nullptr;
-    p++;
-    if (*p == '/')
-        p++;
-    const char *pClose = strchr(p, '>');
-    if (pClose == nullptr)
-        return nullptr;
-    if (pClose[-1] == '/')
-        return pClose - 1;  /* "<X/>": an empty element */
+    const char *pName = nullptr;
+    int iLen = 0;
+    const char *pEnd = TagAt(p, p + strlen(p), &pName, &iLen);
+    if (pEnd == nullptr || *pEnd == '/')
+        return pEnd;
     if (szName != nullptr && iNameSize > 0) {
+        /* the caller's buffer may be longer than 39: copy the whole run then */
         int i = 0;
-        while (i < iNameSize - 1 && ZoltIsValidIdentifierChar((unsigned char)p[i])) {
-            szName[i] = p[i];
+        while (i < iNameSize - 1 && ZoltIsValidIdentifierChar((unsigned char)pName[i])) {
+            szName[i] = pName[i];
             i++;
         }
         szName[i] = '\0';
     }
-    return pClose;
+    return pEnd;
 }
 
 /* Splits szPath at '/' into at most 15 components. Returns their count, or 0
@@ -352,42 +381,52 @@ int ZoltXmlGetFieldStrAndTagStartEnd(const char *szText, const char **ppTagStart
     if (n == 0)
         return 2;
 
-    char aszOpen[ZOLT_XML_MAX_OPEN][ZOLT_XML_MAX_TAG_LEN + 1];
-    int d = 0;
+    int aiPathLen[ZOLT_XML_MAX_PATH_DEPTH];
+    for (int i = 0; i < n; i++)
+        aiPathLen[i] = (int)strlen(aszPath[i]);
+
+    /* The open elements: their names point into the text (at most 39
+     * characters counted). iMatched is how many of them, from the outermost,
+     * equal the path's components. */
+    const char *apOpen[ZOLT_XML_MAX_OPEN];
+    int aiOpenLen[ZOLT_XML_MAX_OPEN];
+    int d = 0, iMatched = 0;
     int k = iOccurrence;
     const char *pValue = nullptr;
     const char *pTagStart = nullptr;
     const char *p = szText;
+    const char *pTextEnd = szText + strlen(szText);
 
-    while (*p != '\0') {
-        if (*p != '<' || p[1] == '!' || p[1] == '?') {
+    while ((p = (const char *)memchr(p, '<', (size_t)(pTextEnd - p))) != nullptr) {
+        if (p[1] == '!' || p[1] == '?') {
             p++;
             continue;
         }
-        char szName[ZOLT_XML_MAX_TAG_LEN + 1];
-        szName[0] = '\0';
+        const char *pName = nullptr;
+        int iLen = 0;
         if (p[1] == '/') {
             if (d == 0) {  /* stray closing tag: passed over */
                 p++;
                 continue;
             }
-            const char *pEnd = ZoltXmlGetTag(p, szName, sizeof szName);
+            const char *pEnd = TagAt(p, pTextEnd, &pName, &iLen);
             if (pEnd == nullptr)
                 return 2;  /* no '>' anywhere after: no tag can close any more */
             if (*pEnd == '/') {  /* "</X/>" is no closing tag */
                 p = pEnd + 2;
                 continue;
             }
-            if (strcmp(szName, aszOpen[d - 1]) != 0) {
-                TPRINTF(ZOLT_TRACE_PROG, __FILE__, __LINE__, "", "ZoltXmlGetField(), unmatched tag, %s\n",
-                        aszOpen[d - 1]);
+            if (iLen != aiOpenLen[d - 1] || memcmp(pName, apOpen[d - 1], (size_t)iLen) != 0) {
+                TPRINTF(ZOLT_TRACE_PROG, __FILE__, __LINE__, "", "ZoltXmlGetField(), unmatched tag, %.*s\n",
+                        aiOpenLen[d - 1], apOpen[d - 1]);
                 p = pEnd + 1;
                 continue;
             }
             if (d == n && pValue != nullptr) {
-                for (const char *q = pValue; q < p; q++) {
-                    if (CGenStrCatC(pOut, *q) == 0)
-                        return 2;
+                /* one bounded write: a wrapped buffer that is too small fails */
+                if (p - pValue > INT_MAX || CGenStrSprintf(pOut, "%.*s", (int)(p - pValue), pValue) < 0) {
+                    CGenStrClear(pOut);
+                    return 2;
                 }
                 if (ppTagStart != nullptr)
                     *ppTagStart = pTagStart;
@@ -396,11 +435,13 @@ int ZoltXmlGetFieldStrAndTagStartEnd(const char *szText, const char **ppTagStart
                 return 0;
             }
             d--;
+            if (iMatched > d)
+                iMatched = d;
             p = pEnd + 1;
             continue;
         }
 
-        const char *pEnd = ZoltXmlGetTag(p, szName, sizeof szName);
+        const char *pEnd = TagAt(p, pTextEnd, &pName, &iLen);
         if (pEnd == nullptr)
             return 2;
         if (*pEnd == '/') {  /* "<X/>": passed over, never pushed */
@@ -412,19 +453,17 @@ int ZoltXmlGetFieldStrAndTagStartEnd(const char *szText, const char **ppTagStart
                     ZOLT_XML_MAX_OPEN);
             return 2;
         }
-        memcpy(aszOpen[d], szName, sizeof szName);
+        apOpen[d] = pName;
+        aiOpenLen[d] = iLen;
+        if (iMatched == d && d < n && iLen == aiPathLen[d] && memcmp(pName, aszPath[d], (size_t)iLen) == 0)
+            iMatched = d + 1;
         d++;
-        if (d == n && pValue == nullptr) {
-            int bMatch = 1;
-            for (int i = 0; i < n && bMatch; i++)
-                bMatch = strcmp(aszOpen[i], aszPath[i]) == 0;
-            if (bMatch) {
-                if (k == 0) {
-                    pValue = pEnd + 1;
-                    pTagStart = p;
-                } else {
-                    k--;
-                }
+        if (d == n && iMatched == n && pValue == nullptr) {
+            if (k == 0) {
+                pValue = pEnd + 1;
+                pTagStart = p;
+            } else {
+                k--;
             }
         }
         p = pEnd + 1;
