@@ -28,6 +28,7 @@ asan: $(BUILD)/asan/build.ninja
 check-native: native
 	cd $(BUILD)/native && $(CTEST)
 check-m32: m32
+	scripts/enable-i386-exec.sh
 	cd $(BUILD)/m32 && $(CTEST)
 check-asan: asan
 	cd $(BUILD)/asan && $(CTEST)

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Makes sure this machine can execute the 32-bit (-m32) test programs.
+# Some x86_64 kernels are built without 32-bit emulation; there the i386
+# binaries are handed to qemu-i386 through binfmt_misc (needs root and
+# qemu-user). Exits 0 when 32-bit programs run afterwards, 1 otherwise.
+set -u
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+printf 'int main(void){return 42;}\n' > "$tmp/t.c"
+gcc -m32 "$tmp/t.c" -o "$tmp/t32" 2>/dev/null || { echo "gcc -m32 cannot link (g++-multilib missing?)" >&2; exit 1; }
+runs() { "$tmp/t32"; [ $? -eq 42 ]; } 2>/dev/null
+runs && exit 0
+
+echo "this kernel cannot execute i386 programs; registering qemu-i386 with binfmt_misc" >&2
+qemu=$(command -v qemu-i386 || true)
+if [ -z "$qemu" ]; then
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq qemu-user >/dev/null 2>&1 || true
+    qemu=$(command -v qemu-i386 || true)
+fi
+[ -n "$qemu" ] || { echo "qemu-i386 is not available" >&2; exit 1; }
+bm=/proc/sys/fs/binfmt_misc
+[ -e $bm/register ] || mount -t binfmt_misc binfmt_misc $bm 2>/dev/null
+if [ -w $bm/register ] && [ ! -e $bm/zolt-i386 ]; then
+    # ELF, 32-bit, little endian, executable or shared object, machine i386.
+    magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
+    mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
+    echo ":zolt-i386:M::$magic:$mask:$qemu:F" > $bm/register 2>/dev/null
+fi
+runs && exit 0
+echo "could not enable i386 execution" >&2
+exit 1
