@@ -324,6 +324,8 @@ int ZoltClient_I_WriteFifo(const char *szText)
         g_iWriteErrors = 0;
         return 0;
     }
+    if (iRc == 0)
+        g_hFifoWrite = 0;   /* broken pipe: the transport has closed the handle */
     g_iWriteErrors++;
     return 1;
 }

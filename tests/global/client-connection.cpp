@@ -263,6 +263,7 @@ TEST_F(Connection, BrokerThatHasGoneMakesSendsFail)
     ASSERT_EQ(BrokerStatus(), BROKER_OK);
     int iErrors = ZoltClientGetWriteErrorCount();
     EXPECT_EQ(ZoltClientSendMessage("<MSG><DATA>1</DATA></MSG>\r\n"), 1);   /* broken pipe */
+    EXPECT_EQ(g_hFifoWrite, 0);                                              /* closed by it */
     EXPECT_EQ(ZoltClientSendMessage("<MSG><DATA>2</DATA></MSG>\r\n"), 1);   /* FIFO closed */
     EXPECT_EQ(ZoltClientGetWriteErrorCount(), iErrors + 2);
     EXPECT_EQ(ZoltClientCloseConnection(), 0);
