@@ -56,7 +56,7 @@ static CGenList gReadQue;       /* QueObject: messages being received (read lock
 static CGenList gWriteQue;      /* QueObject: pieces waiting to be written (write lock) */
 static CGenList gReadFifoList;  /* FifoListObject: open read ends (read lock) */
 static CGenList gWriteFifoList; /* FifoListObject: open write ends (write lock) */
-static int g_bInitPipesCalled = 0;          /* main thread */
+static std::atomic<int> g_bInitPipesCalled{0}; /* set and cleared by the main thread */
 static pthread_t thread_id;
 static int s_bThreadStarted = 0;            /* main thread */
 static std::atomic<int> g_ReadWriteThreadActive{1};

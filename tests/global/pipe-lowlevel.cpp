@@ -15,8 +15,10 @@
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -404,6 +406,41 @@ TEST_F(FifoPair, GarbageBetweenGoodFramesIsDropped)
         RawWrite(Frame(3, 333, 1, 1, m3, m3.size()));
         EXPECT_TRUE(Read() == m1 + m2 + m3);
         EXPECT_EQ(ZoltPipeReadQueCount(), 0);
+    }
+}
+
+/* Random streams: messages of random sizes in frames, random garbage (never
+ * holding a type letter, so it cannot form a delimiter) between any two
+ * frames, written in random chunks with a read after each. Every message must
+ * come out whole and in order, and nothing else. */
+TEST_F(FifoPair, RandomGarbageAndChunkingNeverCorruptAMessage)
+{
+    unsigned uSeed = (unsigned)time(nullptr);
+    SCOPED_TRACE("seed " + std::to_string(uSeed));
+    std::mt19937 rng(uSeed);
+    static const char kGarbage[] = "|\001\001\001:0123456789xyz\r\n<>\377";
+    for (int iRound = 0; iRound < 40; iRound++) {
+        std::string stream, expect;
+        for (int iMsg = 0; iMsg < 6; iMsg++) {
+            std::string msg = Message(1 + rng() % 10000, (char)('A' + iMsg));
+            expect += msg;
+            for (auto &f : Frames((uint32_t)(iRound * 10 + iMsg), 900 + iRound, msg)) {
+                size_t uGarbage = rng() % 4 == 0 ? rng() % 80 : 0;
+                for (size_t i = 0; i < uGarbage; i++)
+                    stream += kGarbage[rng() % (sizeof kGarbage - 1)];
+                stream += f;
+            }
+        }
+        std::string got;
+        for (size_t u = 0; u < stream.size();) {
+            size_t uChunk = 1 + rng() % 5000;
+            RawWrite(stream.substr(u, uChunk));
+            u += uChunk;
+            got += Read();
+        }
+        ASSERT_EQ(got.size(), expect.size()) << "round " << iRound;
+        ASSERT_TRUE(got == expect) << "round " << iRound;
+        ASSERT_EQ(ZoltPipeReadQueCount(), 0);
     }
 }
 
