@@ -1,7 +1,6 @@
 /* zolt-time.cpp - tests of the mutex slots (range check, try-lock against a
  * holder in another thread, hold counters, misuse reported instead of
- * hanging), the clocks against a fixed time seam, and the pauses' argument
- * split. */
+ * hanging) and of the clocks against a fixed time seam. */
 #include <gtest/gtest.h>
 
 #include <errno.h>
@@ -127,26 +126,6 @@ TEST(ZoltClock, ReadsFromTheTimeSeam)
     EXPECT_EQ(ZoltGetUtcTime(NULL), 1);
     EXPECT_EQ(g_iClockReads, 0);                        /* a NULL record reads no clock */
     g_pfnZoltGetTimeOfDay = pfnKeep;
-}
-
-TEST(ZoltPause, ZeroReturnsAtOnceNegativeIsRefused)
-{
-    EXPECT_EQ(ZoltWait(0), 0);
-    EXPECT_EQ(ZoltSleep(0), 0);
-    EXPECT_EQ(ZoltWait(-5), -1);                         /* select refuses a negative time-out */
-}
-
-TEST(ZoltFlags, EachGetterReadsItsOwnBit)
-{
-    int (*apfn[8])(uint8_t) = {
-        ZoltGetFlagInteractive, ZoltGetFlagFixtureNeeded, ZoltGetFlagShowFixturePromptEveryRun,
-        ZoltGetFlagIsRisky, ZoltGetFlagIsDestructive, ZoltGetFlagIsSoftwareDiag,
-        ZoltGetFlagSelfFixPossible, ZoltGetFlagSelfHelp,
-    };
-    for (int iBit = 0; iBit < 8; iBit++) {
-        EXPECT_EQ(apfn[iBit]((uint8_t)(1u << iBit)), 1) << iBit;
-        EXPECT_EQ(apfn[iBit]((uint8_t)~(1u << iBit)), 0) << iBit;
-    }
 }
 
 }  // namespace
