@@ -57,9 +57,12 @@ static const char s_szBrokerFifoBase[] = "ZOLTFIFO";
 
 /* ---------------------------------------------------------------- names */
 
-/* Resolves szDir into szOut (iSize bytes): a text starting with '.' becomes
- * the working directory followed by the text after the dot, cut to 512
- * characters; any other text is copied. Returns 1 when it fits, else 0. */
+/* Resolves szDir into szOut (iSize bytes): "." or "./x" becomes the working
+ * directory followed by the text after the dot; any other text starting with
+ * '.' ("../x", ".x") is joined to the working directory with a '/', so that
+ * it names what it says. The result is cut to 512 characters (the overflow
+ * marker then makes it unusable). Any other text is copied. Returns 1 when it
+ * fits, else 0. */
 static int ResolveDirectory(const char *szDir, char *szOut, int iSize)
 {
     if (szDir[0] != '.')
@@ -69,8 +72,10 @@ static int ResolveDirectory(const char *szDir, char *szOut, int iSize)
     if (getcwd(szCwd, sizeof szCwd) == NULL)
         szCwd[0] = '\0';
     int bOk = ZoltSafeStrCpy(szWork, szCwd, sizeof szWork);
-    if (bOk)
+    if (bOk && (szDir[1] == '/' || szDir[1] == '\0'))
         bOk = ZoltSafeStrCat(szWork, szDir + 1, sizeof szWork);
+    else if (bOk)
+        bOk = ZoltSafeStrCat(szWork, "/", sizeof szWork) && ZoltSafeStrCat(szWork, szDir, sizeof szWork);
     return ZoltSafeStrCpy(szOut, szWork, iSize) && bOk;
 }
 

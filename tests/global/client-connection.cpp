@@ -356,6 +356,12 @@ TEST_F(Connection, PipeDirectoryAndFifoNames)
     ASSERT_EQ(mkdir((dir.sPath + "/fifos").c_str(), 0700), 0);
     EXPECT_EQ(ZoltSetPipeDirectory("./fifos"), 0);
     EXPECT_EQ(std::string(ZoltGetPipeDirectory()), dir.sPath + "/fifos");
+    EXPECT_EQ(ZoltSetPipeDirectory("."), 0);
+    EXPECT_EQ(std::string(ZoltGetPipeDirectory()), dir.sPath);
+    std::string sUp = "../" + dir.sPath.substr(dir.sPath.rfind('/') + 1) + "/fifos";
+    EXPECT_EQ(ZoltSetPipeDirectory(sUp.c_str()), 0);
+    EXPECT_EQ(std::string(ZoltGetPipeDirectory()), dir.sPath + "/" + sUp);
+    EXPECT_EQ(ZoltSetPipeDirectory("./fifos"), 0);
     ASSERT_EQ(chdir(szCwd), 0);
 
     /* ZOLT_TMP comes first while it is set; a missing one empties the directory. */
