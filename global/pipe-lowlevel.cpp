@@ -15,7 +15,14 @@
  * same time, so the reader never assumes whole frames per read: each read FIFO
  * record keeps the unfinished tail of its last read (at most one frame) and
  * the next read completes it. Bytes that do not form a valid frame are dropped
- * up to the next start marker that begins a valid delimiter.
+ * up to the next start marker that begins a valid delimiter; a delimiter whose
+ * numbers do not describe a 4020-byte cut of its total (at most 16 MiB) is
+ * invalid. A read entry's buffer grows with the bytes received, never ahead
+ * of them, so a lying delimiter cannot make the reader allocate much.
+ * Broken pipe: a write to a FIFO without reader fails with EPIPE (SIGPIPE is
+ * ignored); while the FIFO is too full to write, the vanished reader is seen
+ * as an error condition on the write end (poll). Ends are opened
+ * close-on-exec, so a started program never holds our FIFOs open.
  * Locks: mutex slot 3 (read lock) guards gReadQue, gReadFifoList, the read
  * tails and the read buffer; slot 4 (write lock) guards gWriteQue,
  * gWriteFifoList and the message counter lCount. Open, close and cleanup need
