@@ -6,12 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -66,36 +66,64 @@ PeersRun RunPeers(const std::vector<std::string> &vWords)
     return r;
 }
 
-/* The text value of "key" in a JSON line ("" when absent). */
+/* The text value of the iNth "key" in a JSON line from uFrom on ("" when
+ * absent); *puNext (may be null) gets the position after it. */
+std::string StrAt(const std::string &sJson, const char *szKey, size_t uFrom, size_t *puNext)
+{
+    std::string sNeedle = std::string("\"") + szKey + "\":\"";
+    size_t uPos = sJson.find(sNeedle, uFrom);
+    if (puNext)
+        *puNext = std::string::npos;
+    if (uPos == std::string::npos)
+        return "";
+    std::string sValue;
+    size_t i = uPos + sNeedle.size();
+    for (; i < sJson.size() && sJson[i] != '"'; i++) {
+        if (sJson[i] == '\\' && i + 1 < sJson.size())
+            i++;
+        sValue += sJson[i];
+    }
+    if (puNext)
+        *puNext = i;
+    return sValue;
+}
+
 std::string Str(const std::string &sJson, const char *szKey)
 {
-    std::smatch m;
-    std::regex re(std::string("\"") + szKey + "\":\"((?:[^\"\\\\]|\\\\.)*)\"");
-    return std::regex_search(sJson, m, re) ? m[1].str() : "";
+    return StrAt(sJson, szKey, 0, nullptr);
 }
 
 /* The number value of "key" (-9999 when absent). */
 int Num(const std::string &sJson, const char *szKey)
 {
-    std::smatch m;
-    std::regex re(std::string("\"") + szKey + "\":(-?[0-9]+)");
-    return std::regex_search(sJson, m, re) ? std::stoi(m[1].str()) : -9999;
+    std::string sNeedle = std::string("\"") + szKey + "\":";
+    size_t uPos = sJson.find(sNeedle);
+    if (uPos == std::string::npos)
+        return -9999;
+    return (int)strtol(sJson.c_str() + uPos + sNeedle.size(), nullptr, 10);
 }
 
+/* The inside of the "percents" array, e.g. "25,50". */
 std::string Percents(const std::string &sJson)
 {
-    std::smatch m;
-    return std::regex_search(sJson, m, std::regex("\"percents\":\\[([0-9,]*)\\]")) ? m[1].str() : "?";
+    size_t uPos = sJson.find("\"percents\":[");
+    if (uPos == std::string::npos)
+        return "?";
+    uPos += 12;
+    return sJson.substr(uPos, sJson.find(']', uPos) - uPos);
 }
 
 /* Every value of "key" in a JSON line, in order. */
 std::vector<std::string> All(const std::string &sJson, const char *szKey)
 {
     std::vector<std::string> v;
-    std::regex re(std::string("\"") + szKey + "\":\"((?:[^\"\\\\]|\\\\.)*)\"");
-    for (std::sregex_iterator it(sJson.begin(), sJson.end(), re), end; it != end; ++it)
-        v.push_back((*it)[1].str());
-    return v;
+    size_t uNext = 0;
+    for (;;) {
+        std::string s = StrAt(sJson, szKey, uNext, &uNext);
+        if (uNext == std::string::npos)
+            return v;
+        v.push_back(s);
+    }
 }
 
 /* The last RESULT line of the given mode. */
@@ -208,9 +236,15 @@ TEST(ZoltPeersEndToEnd, SysinfoAnswersTheSwitchedOnItems)
     EXPECT_EQ(Num(sInfo, "exit_status"), 0);
     EXPECT_EQ(All(sInfo, "key"), (std::vector<std::string>{ "VENDOR", "FAMILY", "MODEL", "MODELNAME", "STEPPING",
                                                              "CACHESIZE", "SPEED" }));
-    std::smatch m;
-    ASSERT_TRUE(std::regex_search(sInfo, m, std::regex("\"key\":\"SPEED\",[^\\]]*\"values\":\\[\"([0-9]+)\"\\]")))
-        << sInfo;
+    /* the clock: decimal digits */
+    size_t uSpeed = sInfo.find("\"key\":\"SPEED\"");
+    ASSERT_NE(uSpeed, std::string::npos);
+    size_t uValues = sInfo.find("\"values\":[\"", uSpeed);
+    ASSERT_NE(uValues, std::string::npos);
+    uValues += 11;
+    std::string sClock = sInfo.substr(uValues, sInfo.find('"', uValues) - uValues);
+    ASSERT_FALSE(sClock.empty()) << sInfo;
+    EXPECT_EQ(sClock.find_first_not_of("0123456789"), std::string::npos) << sClock;
 }
 
 TEST(ZoltPeersEndToEnd, ValidateEndsAsTheModuleDoes)

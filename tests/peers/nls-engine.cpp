@@ -4,10 +4,10 @@
  * string id the module's sources use. */
 #include <gtest/gtest.h>
 
+#include <ctype.h>
 #include <dirent.h>
 
 #include <fstream>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -138,7 +138,6 @@ TEST(PeersModuleStrings, EveryIdOfTheModuleHasAText)
     DIR *pDir = opendir(sDir.c_str());
     ASSERT_NE(pDir, nullptr);
     std::set<std::string> ids;
-    std::regex re("\"(sz[A-Z][A-Za-z0-9_]*)\"");
     struct dirent *pEnt;
     while ((pEnt = readdir(pDir)) != nullptr) {
         std::string sName = pEnt->d_name;
@@ -148,8 +147,14 @@ TEST(PeersModuleStrings, EveryIdOfTheModuleHasAText)
         std::stringstream ss;
         ss << in.rdbuf();
         std::string sText = ss.str();
-        for (std::sregex_iterator it(sText.begin(), sText.end(), re), end; it != end; ++it)
-            ids.insert((*it)[1].str());
+        /* string literals "sz<Capital>..." of identifier characters */
+        for (size_t uPos = sText.find("\"sz"); uPos != std::string::npos; uPos = sText.find("\"sz", uPos + 1)) {
+            size_t uEnd = uPos + 3;
+            while (uEnd < sText.size() && (isalnum((unsigned char)sText[uEnd]) || sText[uEnd] == '_'))
+                uEnd++;
+            if (uEnd < sText.size() && sText[uEnd] == '"' && uEnd > uPos + 3 && isupper((unsigned char)sText[uPos + 3]))
+                ids.insert(sText.substr(uPos + 1, uEnd - uPos - 1));
+        }
     }
     closedir(pDir);
     /* section "Module" keys are not language strings */
