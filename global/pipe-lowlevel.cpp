@@ -448,7 +448,7 @@ int ZoltPipeWriteQue(int iHandle, const char *pText, int iLen, int *pbBrokenPipe
     if (iLen <= 0)
         return 0;
     TPRINTF(T0, __FILE__, __LINE__, "", "ZoltPipeWriteQue()\n");
-    int iPieces = (iLen + ZOLT_PIPE_PIECE_SIZE - 1) / ZOLT_PIPE_PIECE_SIZE;
+    int iPieces = (iLen - 1) / ZOLT_PIPE_PIECE_SIZE + 1;  /* no overflow near INT_MAX */
     if (iPieces > 1)
         TPRINTF(T0, __FILE__, __LINE__, "", "ZoltPipeWriteQue() Message Being Divided into %d pieces\n", iPieces);
     lCount++;
