@@ -102,7 +102,9 @@ static int SendStopMessage(void)
  * that broker's FIFO first. Returns the codes of ZoltClientOpenConnectionEx,
  * but 40 instead of 0 when the broker answered "<ACK>ENUM_COMPLETE</ACK>".
  * A second open while one connection is counted shares it: it is counted
- * again and nothing is sent (both would use the same own FIFO). Main thread. */
+ * again and nothing is sent (both would use the same own FIFO); only the last
+ * close sends STOP. If the counted connection has lost its broker, its FIFO
+ * ends are closed and the second open makes a new connection. Main thread. */
 int ZoltClient_I_OpenConnectionEx(long lBrokerPid, const char *szName, const char *szClass,
                                   const char *szNlsData, const char *szExePath)
 {
@@ -110,9 +112,12 @@ int ZoltClient_I_OpenConnectionEx(long lBrokerPid, const char *szName, const cha
         TPRINTF(3, __FILE__, __LINE__, "", "ZoltClientOpenConnection - conncection already open\n");
         return 1;
     }
-    if (g_iConnectionCount == 1 && g_hFifoWrite > 0 && g_hFifoRead > 0) {
-        g_iConnectionCount++;
-        return 0;
+    if (g_iConnectionCount == 1) {
+        if (g_hFifoWrite > 0 && g_hFifoRead > 0) {
+            g_iConnectionCount++;
+            return 0;
+        }
+        ZoltClient_I_CloseFifoConnection();   /* the broker has gone: open afresh */
     }
 
     char szExeFile[ZOLT_PATH_SIZE];

@@ -27,7 +27,9 @@ typedef int (*ZoltClientMessageCallback)(char *szMessage);
  * Returns 0 connected (either ACK form); 1 two connections already counted;
  * 11 broker FIFO not open; 12 own FIFO not made; 21-26 STARTUP not built;
  * 27 STARTUP not sent; 30 no ACK within g_iAckTimeoutMs; 31 first input not an
- * ACK. On every failure nothing stays open and no own FIFO is left behind. */
+ * ACK. On every failure nothing stays open and no own FIFO is left behind.
+ * A second open while one is counted shares that connection (counted twice,
+ * STOP only at the last close); a third returns 1. */
 int ZoltClientOpenConnectionEx(const char *szName, const char *szClass,
                                const char *szNlsData, const char *szExePath);
 /* Same with "Name Here", "NORMAL", no language data, no executable. */

@@ -266,6 +266,11 @@ TEST_F(Connection, BrokerThatHasGoneMakesSendsFail)
     EXPECT_EQ(g_hFifoWrite, 0);                                              /* closed by it */
     EXPECT_EQ(ZoltClientSendMessage("<MSG><DATA>2</DATA></MSG>\r\n"), 1);   /* FIFO closed */
     EXPECT_EQ(ZoltClientGetWriteErrorCount(), iErrors + 2);
+    /* Opening again drops the dead ends first; with no broker that gives 11. */
+    EXPECT_EQ(ZoltClientOpenConnection(), 11);
+    EXPECT_EQ(g_hFifoRead + g_hDummyFifoWrites + g_hFifoWrite, 0);
+    EXPECT_FALSE(PathExists(sOwnFifo));
+    EXPECT_EQ(g_iConnectionCount, 1);
     EXPECT_EQ(ZoltClientCloseConnection(), 0);
     ExpectNothingLeft("after close");
 }
