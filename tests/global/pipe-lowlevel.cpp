@@ -577,8 +577,9 @@ TEST_F(WriteFifo, ThreadMovesPiecesBothWays)
     ASSERT_GE(hLoop, 0);
     ASSERT_EQ(ZoltInitReadWriteThread(), 0);
     std::string expect;
-    for (int i = 0; i < 12; i++) {
-        std::string msg = Message(100 + 1500 * (size_t)i, (char)('A' + i));
+    for (int i = 0; i < 13; i++) {
+        /* up to 16.6 KB, then a 64 KiB answer in 17 pieces */
+        std::string msg = Message(i < 12 ? 100 + 1500 * (size_t)i : 65536, (char)('A' + i));
         ASSERT_EQ(ZoltPipeWrite(hLoop, msg.data(), (int)msg.size()), (int)msg.size());
         expect += msg;
     }
