@@ -292,6 +292,8 @@ int PeersRunCommand(PeersCommand *pCmd)
         } else {
             for (const PeersDevice &d : invEnum.vDevices)
                 for (int iTest : PeersSupportedTests(d.sTests)) {
+                    if (g_iPeersInterrupted)
+                        break;
                     int iRc = DoRun(&session, pCmd, d.iId, iTest, vOutcomes);
                     bNotRun |= iRc == 2;
                     bFailed |= iRc == 1;
@@ -337,6 +339,10 @@ int PeersRunCommand(PeersCommand *pCmd)
     PeersSessionClose(&session);
     if (pLog)
         fclose(pLog);
+    if (g_iPeersInterrupted) {
+        fprintf(stderr, "zoltpeers: interrupted\n");
+        return PEERS_EXIT_NOT_RUN;
+    }
     return iExit;
 }
 
@@ -353,5 +359,6 @@ int PeersMain(int argc, char **argv)
         fprintf(stderr, "zoltpeers: %s\n%s", szError, s_szUsage);
         return PEERS_EXIT_USAGE;
     }
+    PeersCatchSignals();
     return PeersRunCommand(&cmd);
 }

@@ -39,6 +39,7 @@ void PeersInvocationInit(PeersInvocation *pInv, const char *szMode)
     pInv->iExitStatus = -1;
     pInv->iSignal = 0;
     pInv->bKilled = 0;
+    pInv->bInterrupted = 0;
     pInv->bConnected = 0;
     pInv->bStartupNote = 0;
     pInv->bShutdownNote = 0;

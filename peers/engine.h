@@ -59,7 +59,8 @@ struct PeersInvocation {
     int bStartFailed;                  /* the program could not be started */
     int iExitStatus;                   /* -1 unknown; else the exit status */
     int iSignal;                       /* signal that ended it, 0 none */
-    int bKilled;                       /* outlived its limit and was killed */
+    int bKilled;                       /* outlived its limit (or an interruption) and was killed */
+    int bInterrupted;                  /* zoltpeers itself was interrupted meanwhile */
     int bConnected;                    /* STARTUP seen */
     int bStartupNote, bShutdownNote, bStopSeen;
     long lStartupFrom;                 /* process that sent the startup notification */

@@ -130,6 +130,8 @@ std::string PeersResultLine(const PeersInvocation &inv, const char *szDevice)
         sWord = inv.sResultWord.empty() ? "(no result word)" : inv.sResultWord;
     else if (inv.bStartFailed)
         sWord = "NOT RUN (the module could not be started)";
+    else if (inv.bKilled && inv.bInterrupted)
+        sWord = "NOT RUN (interrupted; the module was killed)";
     else if (inv.bKilled)
         sWord = "NOT RUN (the module hung and was killed)";
     else
@@ -145,6 +147,8 @@ std::string PeersResultHint(const PeersInvocation &inv)
     if (!inv.bResult) {
         if (inv.bStartFailed)
             return "The module program could not be started: check --module.";
+        if (inv.bKilled && inv.bInterrupted)
+            return "zoltpeers was interrupted and killed the module.";
         if (inv.bKilled)
             return "The module did not end within its time limit and was killed.";
         if (!inv.bConnected)
@@ -296,7 +300,7 @@ void PeersReportInvocation(const PeersInvocation *pInv, const char *szDevice)
         if (!sHint.empty())
             PeersReportText("    %s\n", sHint.c_str());
     }
-    if (pInv->bKilled)
+    if (pInv->bKilled && !pInv->bInterrupted && pInv->sMode != "run")
         PeersReportText("  the module (pid %ld) outlived its time limit and was killed\n", pInv->lPid);
 }
 

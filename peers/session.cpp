@@ -24,6 +24,25 @@ extern char **environ;
 /* ... and the drain never takes longer than this. */
 #define PEERS_DRAIN_LIMIT_MS 3000
 
+volatile sig_atomic_t g_iPeersInterrupted = 0;
+
+static void OnSignal(int iSignal)
+{
+    (void)iSignal;
+    g_iPeersInterrupted = 1;
+}
+
+void PeersCatchSignals(void)
+{
+    struct sigaction sa;
+    memset(&sa, 0, sizeof sa);
+    sa.sa_handler = OnSignal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);
+}
+
 static int SessionSend(void *pCtx, long lToPid, const std::string &sMessage)
 {
     return PeersBrokerSend((PeersSession *)pCtx, lToPid, sMessage);
@@ -183,7 +202,7 @@ int PeersSessionRunModule(PeersSession *pSession, PeersInvocation *pInv)
     pEngine->vPending.clear();
     pInv->ullStartMs = PeersNowMs();
     pSession->broker.iPacketsRun = 0;
-    long lPid = StartModule(pSession, pInv);
+    long lPid = g_iPeersInterrupted ? -1 : StartModule(pSession, pInv);
     if (lPid < 0) {
         pInv->ullEndMs = PeersNowMs();
         pEngine->pCur = nullptr;
@@ -202,11 +221,13 @@ int PeersSessionRunModule(PeersSession *pSession, PeersInvocation *pInv)
             RecordStatus(pInv, iStatus);
             break;
         }
-        if (ullNow - pInv->ullStartMs > (unsigned long long)pSession->opt.iModuleLimitMs) {
+        if (ullNow - pInv->ullStartMs > (unsigned long long)pSession->opt.iModuleLimitMs
+            || g_iPeersInterrupted) {
             kill((pid_t)lPid, SIGKILL);
             waitpid((pid_t)lPid, &iStatus, 0);
             RecordStatus(pInv, iStatus);
             pInv->bKilled = 1;
+            pInv->bInterrupted = g_iPeersInterrupted ? 1 : 0;
             iRc = 2;
             break;
         }

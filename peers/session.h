@@ -9,6 +9,8 @@
 #ifndef ZOLT_PEERS_SESSION_H
 #define ZOLT_PEERS_SESSION_H
 
+#include <signal.h>
+
 #include <string>
 #include <vector>
 
@@ -16,6 +18,12 @@
 #include "engine.h"
 #include "nls-engine.h"
 #include "peers-common.h"
+
+/* Set by SIGINT, SIGTERM and SIGHUP once PeersCatchSignals ran: the module
+ * under way is killed and no further one is started. */
+extern volatile sig_atomic_t g_iPeersInterrupted;
+/* Installs the handlers that set g_iPeersInterrupted. Main thread. */
+void PeersCatchSignals(void);
 
 struct PeersSession {
     PeersOptions opt;
@@ -38,9 +46,9 @@ int PeersSessionOpen(PeersSession *pSession, const PeersOptions *pOpt, const cha
 void PeersSessionClose(PeersSession *pSession);
 
 /* Starts pInv->vArgv[0] with pInv->vArgv and ZOLT_PATH, serves the peers until
- * it ends (then drains what it sent last) or until the time limit (then kills
- * it). Fills pInv. Returns 0 the module ended by itself, 1 could not start,
- * 2 killed. */
+ * it ends (then drains what it sent last) or until the time limit or an
+ * interruption (then kills it). Fills pInv. Returns 0 the module ended by
+ * itself, 1 could not start (or interrupted before), 2 killed. */
 int PeersSessionRunModule(PeersSession *pSession, PeersInvocation *pInv);
 
 /* Serves module processes started by somebody else until iStops STOP packets
