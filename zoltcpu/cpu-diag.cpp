@@ -8,16 +8,12 @@
 #include "cpu-driver.h"
 #include "cpu-enum.h"
 #include "dapi2.h"
+#include "test-cache.h"
 #include "test-fpu.h"
 #include "test-mmx.h"
 #include "test-registers.h"
 #include "trace.h"
 #include "zoltcpu.h"
-#if __has_include("test-cache.h")
-#include "test-cache.h"
-#else
-TestThreadArgs *do_cache(TestThreadArgs *pArgs);
-#endif
 
 /* Memory below this many kB keeps the test in the direct mode. */
 #define PINNED_MIN_MEMTOTAL_KB 300000
