@@ -116,6 +116,7 @@ void PeersBrokerDie(PeersBroker *pBroker)
     PeersReportText("  broker: stopped reading and closed its FIFOs (as asked)\n");
 }
 
+/* The connected process lPid, or null. Main thread. */
 const PeersClient *PeersBrokerFindClient(const PeersBroker *pBroker, long lPid)
 {
     for (const PeersClient &c : pBroker->vClients)
@@ -306,6 +307,8 @@ static void HandleMsg(PeersSession *pSession, const std::string &sPacket)
     PeersBrokerSend(pSession, lTo, sOut);
 }
 
+/* Handles one packet: STARTUP, STOP, MSG (routed) or garbage (counted);
+ * lets the broker die when the die switch is reached. Main thread. */
 void PeersBrokerHandlePacket(PeersSession *pSession, const std::string &sPacket)
 {
     PeersBroker *pBroker = &pSession->broker;
@@ -325,6 +328,8 @@ void PeersBrokerHandlePacket(PeersSession *pSession, const std::string &sPacket)
         PeersBrokerDie(pBroker);
 }
 
+/* Waits up to iTimeoutMs for input on the broker FIFO and handles every
+ * complete packet. Returns the packets handled, -1 when dead. Main thread. */
 int PeersBrokerPoll(PeersSession *pSession, int iTimeoutMs)
 {
     PeersBroker *pBroker = &pSession->broker;

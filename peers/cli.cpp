@@ -54,6 +54,7 @@ static int ReadNumber(const char *szText, int *piOut)
     return 0;
 }
 
+/* Parses argv into *pCmd. Returns 0, 1 (szError says why) or 2 (--help). */
 int PeersParseCommandLine(int argc, char **argv, PeersCommand *pCmd, char *szError, int iSize)
 {
     *pCmd = PeersCommand();
@@ -165,6 +166,8 @@ int PeersParseCommandLine(int argc, char **argv, PeersCommand *pCmd, char *szErr
     return 0;
 }
 
+/* Fills empty module and definitions paths with the files beside the
+ * running program (/proc/self/exe). */
 void PeersDefaultPaths(PeersCommand *pCmd)
 {
     char szExe[PATH_MAX];
@@ -238,6 +241,8 @@ static int DoRun(PeersSession *pSession, PeersCommand *pCmd, int iDevice, int iT
     return iRc;
 }
 
+/* Runs one command in a fresh session (pipe directory removed at the end).
+ * Returns the exit status of zoltpeers. Main thread. */
 int PeersRunCommand(PeersCommand *pCmd)
 {
     PeersDefaultPaths(pCmd);
@@ -346,6 +351,7 @@ int PeersRunCommand(PeersCommand *pCmd)
     return iExit;
 }
 
+/* main() of zoltpeers: parse, catch signals, run. Returns the exit status. */
 int PeersMain(int argc, char **argv)
 {
     PeersCommand cmd;

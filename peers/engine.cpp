@@ -87,6 +87,7 @@ int PeersEngineSendStop(PeersEngine *pEngine, long lPid)
     return Send(pEngine, lPid, sMsg);
 }
 
+/* Replaces (or adds) the devices kept for szModule. */
 void PeersEngineSetDevices(PeersEngine *pEngine, const char *szModule,
                            const std::vector<PeersDevice> &vDevices)
 {
@@ -102,6 +103,7 @@ void PeersEngineSetDevices(PeersEngine *pEngine, const char *szModule,
     pEngine->vKnown.push_back(m);
 }
 
+/* The devices kept for szModule (case-insensitive), or null. */
 const std::vector<PeersDevice> *PeersEngineGetDevices(const PeersEngine *pEngine, const char *szModule)
 {
     for (const PeersKnownModule &m : pEngine->vKnown)
@@ -410,6 +412,7 @@ std::vector<std::string> PeersEnumerateArgs(const char *szModule, const char *sz
              std::string("sfifo=") + szFifo };
 }
 
+/* run ref= deffile= device= test= process= sfifo= [param=...] [errlimit=]. */
 std::vector<std::string> PeersRunArgs(const char *szModule, const char *szDefFile, const char *szRef,
                                       int iDevice, int iTest, const char *szProcess, const char *szFifo,
                                       const std::vector<std::string> &vParams, int iErrLimit)
@@ -425,6 +428,7 @@ std::vector<std::string> PeersRunArgs(const char *szModule, const char *szDefFil
     return v;
 }
 
+/* sysinfo <requester> <request id> <HW locator> <definitions> <module name>. */
 std::vector<std::string> PeersSysInfoArgs(const char *szModule, long lRequester, int iRequestId,
                                           const char *szHwLocator, const char *szDefFile,
                                           const char *szModuleName)
@@ -433,6 +437,7 @@ std::vector<std::string> PeersSysInfoArgs(const char *szModule, long lRequester,
              szDefFile, szModuleName };
 }
 
+/* validate ref= deffile= device= test= process= sfifo= senderpid= reid= [param=...]. */
 std::vector<std::string> PeersValidateArgs(const char *szModule, const char *szDefFile, const char *szRef,
                                            int iDevice, int iTest, const char *szProcess,
                                            const char *szFifo, long lSender, int iRequestId,

@@ -27,6 +27,7 @@ static void CloseProgress(void)
     }
 }
 
+/* JSON string escaping of s (quotes, backslash, control characters). */
 std::string PeersJsonEscape(const std::string &s)
 {
     std::string sOut;
@@ -56,6 +57,7 @@ static std::string JsonPair(const char *szKey, const std::string &sValue)
     return std::string("\"") + szKey + "\":\"" + PeersJsonEscape(sValue) + "\"";
 }
 
+/* One JSON object per packet: direction, peer, kind, header fields, data, raw. */
 std::string PeersPacketJson(const char *szDir, long lPeer, const char *szPacket)
 {
     std::string sPacket = szPacket ? szPacket : "";
@@ -87,6 +89,7 @@ std::string PeersPacketJson(const char *szDir, long lPeer, const char *szPacket)
     return sJson;
 }
 
+/* Readable line of one event; "" for events without one. */
 std::string PeersEventLine(const PeersEvent &ev)
 {
     std::string sText = ev.sEnglish.empty() ? ev.sText : ev.sEnglish;
@@ -99,6 +102,7 @@ std::string PeersEventLine(const PeersEvent &ev)
     return "";
 }
 
+/* Terminal progress bar for a percent value (clamped to 0..100 for the bar). */
 std::string PeersProgressLine(int iPercent)
 {
     int iShown = iPercent < 0 ? 0 : (iPercent > 100 ? 100 : iPercent);
@@ -109,6 +113,7 @@ std::string PeersProgressLine(int iPercent)
            + "] " + szPct;
 }
 
+/* Name of a CPU test number; "test" for unknown numbers. */
 const char *PeersTestName(int iTest)
 {
     switch (iTest) {
@@ -120,6 +125,7 @@ const char *PeersTestName(int iTest)
     }
 }
 
+/* Result line of a run: device, test, word (or why there is none), time. */
 std::string PeersResultLine(const PeersInvocation &inv, const char *szDevice)
 {
     char szHead[160];
@@ -142,6 +148,7 @@ std::string PeersResultLine(const PeersInvocation &inv, const char *szDevice)
     return szHead + sWord + szTime;
 }
 
+/* Plain-words explanation of a result that is not PASS; "" for PASS. */
 std::string PeersResultHint(const PeersInvocation &inv)
 {
     if (!inv.bResult) {
@@ -178,6 +185,7 @@ std::string PeersResultHint(const PeersInvocation &inv)
     return "";
 }
 
+/* The RESULT record of one invocation as one JSON object. */
 std::string PeersInvocationJson(const PeersInvocation &inv, const char *szDevice)
 {
     std::string s = "{\"kind\":\"RESULT\"," + JsonPair("mode", inv.sMode) + ","
@@ -256,6 +264,7 @@ void PeersReportPacket(const char *szDir, long lPeer, const char *szPacket)
     }
 }
 
+/* printf-style line of the readable report (closes a progress line first). */
 void PeersReportText(const char *szFormat, ...)
 {
     if (g_PeersReport.pOut == nullptr || g_PeersReport.bJson)
@@ -268,6 +277,7 @@ void PeersReportText(const char *szFormat, ...)
     fflush(g_PeersReport.pOut);
 }
 
+/* Prints one event as it arrives (progress bar for percent values). */
 void PeersReportLiveEvent(const PeersInvocation *pInv, const PeersEvent *pEvent)
 {
     if (g_PeersReport.pOut == nullptr || g_PeersReport.bJson || pEvent == nullptr)
@@ -285,6 +295,7 @@ void PeersReportLiveEvent(const PeersInvocation *pInv, const PeersEvent *pEvent)
         PeersReportText("%s\n", sLine.c_str());
 }
 
+/* Prints the end of one invocation (result line and hint, or JSON record). */
 void PeersReportInvocation(const PeersInvocation *pInv, const char *szDevice)
 {
     if (g_PeersReport.pOut == nullptr)
@@ -304,6 +315,7 @@ void PeersReportInvocation(const PeersInvocation *pInv, const char *szDevice)
         PeersReportText("  the module (pid %ld) outlived its time limit and was killed\n", pInv->lPid);
 }
 
+/* Prints the summary of a command (counts and every test that did not pass). */
 void PeersReportSummary(const std::vector<PeersTestOutcome> &vOutcomes, int iExitStatus)
 {
     int iPassed = 0, iNotPassed = 0, iNotRun = 0;

@@ -32,6 +32,7 @@ static void OnSignal(int iSignal)
     g_iPeersInterrupted = 1;
 }
 
+/* Installs the interruption handlers (SIGINT, SIGTERM, SIGHUP). Main thread. */
 void PeersCatchSignals(void)
 {
     struct sigaction sa;
@@ -86,6 +87,8 @@ int PeersSessionOpen(PeersSession *pSession, const PeersOptions *pOpt, const cha
     return 0;
 }
 
+/* Stops the transport thread, closes the broker and removes its directory.
+ * Safe to call twice. Main thread. */
 void PeersSessionClose(PeersSession *pSession)
 {
     /* Whatever is still queued for the modules gets a short chance to leave. */
@@ -279,6 +282,7 @@ int PeersSessionServe(PeersSession *pSession, PeersInvocation *pInv, int iStops,
     return iRc;
 }
 
+/* Device iDevice of the module's last enumeration, or null. */
 const PeersDevice *PeersSessionFindDevice(const PeersSession *pSession, int iDevice)
 {
     const std::vector<PeersDevice> *pDevices =
@@ -297,6 +301,8 @@ static std::string NextRef(PeersSession *pSession, const char *szMode)
     return std::string("ZOLTPEERS_") + szMode + "_" + std::to_string(pSession->engine.iNextProcessId);
 }
 
+/* Enumerate mode; keeps the devices for later device-list requests.
+ * Returns 0 (report received, exit status 0) or 2. */
 int PeersEnumerate(PeersSession *pSession, PeersInvocation *pInv)
 {
     PeersInvocationInit(pInv, "enumerate");
@@ -311,6 +317,7 @@ int PeersEnumerate(PeersSession *pSession, PeersInvocation *pInv)
     return pInv->bEnumData && pInv->iExitStatus == 0 ? 0 : 2;
 }
 
+/* Run mode for one test. Returns 0 PASS, 1 another word, 2 no result. */
 int PeersRunTest(PeersSession *pSession, PeersInvocation *pInv, int iDevice, int iTest,
                  const std::vector<std::string> &vParams, int iErrLimit)
 {
@@ -328,6 +335,7 @@ int PeersRunTest(PeersSession *pSession, PeersInvocation *pInv, int iDevice, int
     return pInv->sResultWord == "PASS" ? 0 : 1;
 }
 
+/* System-information mode for device iDevice. Returns 0 answered or 2. */
 int PeersSysInfo(PeersSession *pSession, PeersInvocation *pInv, int iDevice)
 {
     PeersInvocationInit(pInv, "sysinfo");
@@ -341,6 +349,7 @@ int PeersSysInfo(PeersSession *pSession, PeersInvocation *pInv, int iDevice)
     return pInv->bSysInfo ? 0 : 2;
 }
 
+/* Validate mode. Returns 0 all valid, 1 one not valid, 2 no answer. */
 int PeersValidate(PeersSession *pSession, PeersInvocation *pInv, int iDevice, int iTest,
                   const std::vector<std::string> &vParams)
 {
