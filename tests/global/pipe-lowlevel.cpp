@@ -137,8 +137,8 @@ protected:
     {
         if (m_hPeek >= 0)
             close(m_hPeek);
+        unlink(m_out.c_str());  /* before the directory goes */
         FifoPair::TearDown();
-        unlink(m_out.c_str());
     }
     std::string Peek()
     {
