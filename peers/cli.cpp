@@ -310,8 +310,9 @@ int PeersRunCommand(PeersCommand *pCmd)
         PeersInvocation inv;
         int iRc = PeersSysInfo(&session, &inv, pCmd->iDevice);
         PeersReportInvocation(&inv, "");
-        if (iRc == 0) {
-            PeersReportText("System information of device %d: %zu item(s)\n", pCmd->iDevice, inv.vSysInfo.size());
+        if (iRc != 2) {
+            PeersReportText("System information of device %d: %zu item(s)%s\n", pCmd->iDevice, inv.vSysInfo.size(),
+                            iRc == 1 ? " (the module does not know the device)" : "");
             for (const PeersSysInfoItem &it : inv.vSysInfo) {
                 std::string sValues;
                 for (const std::string &v : it.vValues)
@@ -322,7 +323,7 @@ int PeersRunCommand(PeersCommand *pCmd)
             PeersReportText("System information of device %d: no answer\n", pCmd->iDevice);
             ReportNoAnswer(inv);
         }
-        iExit = iRc == 0 ? PEERS_EXIT_PASS : PEERS_EXIT_NOT_RUN;
+        iExit = iRc;
     } else if (c == "validate") {
         PeersInvocation inv;
         int iDevice = pCmd->iDevice >= 0 ? pCmd->iDevice : (invEnum.vDevices.empty() ? 0 : invEnum.vDevices[0].iId);

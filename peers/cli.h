@@ -2,8 +2,9 @@
  *   zoltpeers [options] all | enumerate | run --device N --test T [--param ID,VALUE]...
  *             | sysinfo --device N | validate --test T [--device N] [--param ID,VALUE]...
  * Exit status: 0 every test passed (or the request was answered), 1 a test did
- * not pass (or a parameter was not valid), 2 the module could not be run or
- * gave no answer; 3 a bad command line. */
+ * not pass (or a parameter was not valid, or system information came without
+ * the device), 2 the module could not be run or gave no answer; 3 a bad
+ * command line. */
 #ifndef ZOLT_PEERS_CLI_H
 #define ZOLT_PEERS_CLI_H
 

@@ -48,6 +48,7 @@ void PeersInvocationInit(PeersInvocation *pInv, const char *szMode)
     pInv->bResult = 0;
     pInv->bEnumData = 0;
     pInv->bSysInfo = 0;
+    pInv->iSysInfoDevices = 0;
     pInv->bValidation = 0;
     pInv->iDeviceListRequests = 0;
     pInv->iDeviceListAnswers = 0;
@@ -273,6 +274,9 @@ static void HandleSysInfo(PeersInvocation *pInv, const char *szMsg)
     PeersGetField(szMsg, "MSG/HDR/RE", 0, pInv->sSysInfoRe);
     pInv->vSysInfo.clear();
     std::string sItem;
+    pInv->iSysInfoDevices = 0;
+    while (PeersGetField(szMsg, "MSG/DATA/DEVICE", pInv->iSysInfoDevices, sItem) == 0)
+        pInv->iSysInfoDevices++;
     for (int k = 0; PeersGetField(szMsg, "MSG/DATA/DEVICE/SYSINFO", k, sItem) == 0; k++) {
         PeersSysInfoItem item;
         PeersGetField(sItem.c_str(), "SYSINFO_KEY", 0, item.sKey);

@@ -72,6 +72,7 @@ struct PeersInvocation {
     int bEnumData;
     std::vector<PeersDevice> vDevices;
     int bSysInfo;
+    int iSysInfoDevices;               /* DEVICE elements in the answer */
     std::string sSysInfoRe;
     std::vector<PeersSysInfoItem> vSysInfo;
     int bValidation;

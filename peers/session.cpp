@@ -335,7 +335,8 @@ int PeersRunTest(PeersSession *pSession, PeersInvocation *pInv, int iDevice, int
     return pInv->sResultWord == "PASS" ? 0 : 1;
 }
 
-/* System-information mode for device iDevice. Returns 0 answered or 2. */
+/* System-information mode for device iDevice. Returns 0 answered, 1 answered
+ * without the device (the module does not know it), 2 no answer. */
 int PeersSysInfo(PeersSession *pSession, PeersInvocation *pInv, int iDevice)
 {
     PeersInvocationInit(pInv, "sysinfo");
@@ -346,7 +347,9 @@ int PeersSysInfo(PeersSession *pSession, PeersInvocation *pInv, int iDevice)
     pInv->vArgv = PeersSysInfoArgs(pSession->sModulePath.c_str(), pSession->lOwnPid, iRequest,
                                    sLocator.c_str(), pSession->sDefFile.c_str(), pSession->sModuleName.c_str());
     PeersSessionRunModule(pSession, pInv);
-    return pInv->bSysInfo ? 0 : 2;
+    if (!pInv->bSysInfo)
+        return 2;
+    return pInv->iSysInfoDevices > 0 ? 0 : 1;
 }
 
 /* Validate mode. Returns 0 all valid, 1 one not valid, 2 no answer. */
