@@ -291,14 +291,6 @@ TEST_F(Driver, NoTimeSourceThirdAttemptAcceptsRunZero)
     EXPECT_EQ(g_events, (Events{ "INFO info-0", "PERCENTDONE 14", "PERCENTDONE 100" }));
 }
 
-TEST_F(Driver, SecondAttemptAfterLowShares)
-{
-    g_script = { Legacy("time-0.txt"), Legacy("time-79.txt"), Legacy("time-0.txt"), Legacy("time-100.txt") };
-    EXPECT_EQ(Run("CPU:1"), 0);
-    ASSERT_EQ(g_runs.size(), 4u);
-    EXPECT_EQ(g_events, (Events{ "INFO info-0", "PERCENTDONE 13", "PERCENTDONE 100" }));
-}
-
 TEST_F(Driver, RequestsThatRunNothing)
 {
     EXPECT_EQ(OurDiagFunction(2, nullptr), 9);
