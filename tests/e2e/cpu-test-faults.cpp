@@ -1,0 +1,206 @@
+/* cpu-test-faults.cpp - end to end through zoltpeers with the fault-injection
+ * build of the module (fault-bin/zoltcpu.linux, ZOLT_FAULT): for every
+ * sub-test of tests 0 and 1 and every MMX test routine, one wrong observed
+ * value gives exactly one error event with its number, tag and "errno" (and
+ * for MMX the "instruction" name), the result "FAIL", and the full percent
+ * sequence, since the other sub-tests still run. A processor without MMX
+ * (injected) gives warning 9 and "NOTAPPLICABLE" without a percent value. */
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <regex>
+#include <string>
+#include <vector>
+
+namespace {
+
+/* Runs zoltpeers --json on the fault build with ZOLT_FAULT set; returns the
+ * RESULT line of the run (not of the enumeration before it; "" when none),
+ * the exit status and everything zoltpeers printed. */
+std::string RunFaulty(int iTest, const std::string &sFault, int *piExit, std::string *psAll)
+{
+    std::vector<std::string> vArgs = {ZOLT_BIN "/zoltpeers", "--json", "--limit", "60000",
+                                      "--module", ZOLT_FAULT_BIN "/zoltcpu.linux",
+                                      "--deffile", ZOLT_BIN "/zoltcpu.ini",
+                                      "run", "--device", "0", "--test", std::to_string(iTest)};
+    int aiOut[2];
+    if (pipe(aiOut) != 0)
+        return "";
+    pid_t pid = fork();
+    if (pid == 0) {
+        setenv("ZOLT_FAULT", sFault.c_str(), 1);
+        dup2(aiOut[1], 1);
+        close(aiOut[0]);
+        close(aiOut[1]);
+        std::vector<char *> argv;
+        for (std::string &s : vArgs)
+            argv.push_back(&s[0]);
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(aiOut[1]);
+    std::string sAll;
+    char szBuf[4096];
+    ssize_t n;
+    while ((n = read(aiOut[0], szBuf, sizeof szBuf)) > 0)
+        sAll.append(szBuf, (size_t)n);
+    close(aiOut[0]);
+    int iStatus = 0;
+    waitpid(pid, &iStatus, 0);
+    *piExit = WIFEXITED(iStatus) ? WEXITSTATUS(iStatus) : -1;
+    *psAll = sAll;
+    size_t i = sAll.find("{\"kind\":\"RESULT\",\"mode\":\"run\"");
+    if (i == std::string::npos)
+        return "";
+    size_t iEnd = sAll.find('\n', i);
+    return sAll.substr(i, iEnd == std::string::npos ? std::string::npos : iEnd - i);
+}
+
+std::string Str(const std::string &sJson, const char *szKey)
+{
+    std::smatch m;
+    std::regex re(std::string("\"") + szKey + "\":\"((?:[^\"\\\\]|\\\\.)*)\"");
+    return std::regex_search(sJson, m, re) ? m[1].str() : "";
+}
+
+std::string Percents(const std::string &sJson)
+{
+    std::smatch m;
+    return std::regex_search(sJson, m, std::regex("\"percents\":\\[([0-9,]*)\\]")) ? m[1].str()
+                                                                                   : "?";
+}
+
+/* The events of a RESULT line: (type, text, code). */
+struct Event {
+    std::string sType, sText;
+    int iCode;
+};
+
+std::vector<Event> Events(const std::string &sJson)
+{
+    std::vector<Event> v;
+    std::regex re("\\{\"type\":\"([A-Z_]*)\",\"text\":\"((?:[^\"\\\\]|\\\\.)*)\"[^}]*?(?:\"code\":(-?[0-9]+))?\\}");
+    for (std::sregex_iterator it(sJson.begin(), sJson.end(), re), end; it != end; ++it)
+        v.push_back({(*it)[1].str(), (*it)[2].str(),
+                     (*it)[3].matched ? std::stoi((*it)[3].str()) : -1000});
+    return v;
+}
+
+/* The value of token variable szName in an event text ("" when absent). */
+std::string Var(const std::string &sText, const char *szName)
+{
+    std::smatch m;
+    std::regex re(std::string("[ ]") + szName + "=([A-Za-z0-9_]+)");
+    return std::regex_search(sText, m, re) ? m[1].str() : "";
+}
+
+bool CpuHasMmx()
+{
+    std::ifstream in("/proc/cpuinfo");
+    std::string sLine;
+    while (std::getline(in, sLine))
+        if (sLine.rfind("flags", 0) == 0)
+            return (sLine + " ").find(" mmx ") != std::string::npos;
+    return false;
+}
+
+struct FaultCase {
+    int iTest;
+    const char *szFault;        /* ZOLT_FAULT: test:subtest:check:case:xor[:offset] */
+    int iError;
+    const char *szTag;
+    const char *szErrno;
+    const char *szInstruction;  /* MMX only */
+};
+
+void PrintTo(const FaultCase &c, std::ostream *pOs)
+{
+    *pOs << "test " << c.iTest << " fault " << c.szFault;
+}
+
+/* One check of every sub-test and MMX routine (check bits as in the tables). */
+const FaultCase s_aFaults[] = {
+    {0, "0:1:0x20:*:1", 1, "szErrorReg", "32", nullptr},
+    {0, "0:2:0x02:*:1", 2, "szErrorArithmetics", "2", nullptr},
+    {0, "0:3:0x01:0:1:8", 3, "szErrorStrings", "1", nullptr},
+    {0, "0:4:0x04:0:1", 4, "szErrorLogicals", "4", nullptr},
+    {1, "1:1:0x01:*:1:3", 5, "szErrorMathReg", "1", nullptr},
+    {1, "1:2:0x0400:0:1", 6, "szErrorMathCommands", "1024", nullptr},
+    {1, "1:3:0x40:0:1", 7, "szErrorMathArithmetics", "64", nullptr},
+    {1, "1:4:0x08:0:1", 8, "szErrorMathTrans", "8", nullptr},
+    {2, "2:1:0x1:*:1", 10, "szErrorMMX10_10", "1", "PADD"},
+    {2, "2:2:0x4000:*:1", 10, "szErrorMMX10_10", "16384", "PSUB"},
+    {2, "2:3:0x4:*:1", 10, "szErrorMMX10_10", "4", "PMUL"},
+    {2, "2:4:0x80:*:1:16", 10, "szErrorMMX10_10", "128", "PMADD"},
+    {2, "2:5:0x2:*:1", 10, "szErrorMMX10_10", "2", "PAND"},
+    {2, "2:6:0x10:*:1", 10, "szErrorMMX10_10", "16", "PANDN"},
+    {2, "2:7:0x40:*:1", 10, "szErrorMMX10_10", "64", "POR"},
+    {2, "2:8:0x8:*:1", 10, "szErrorMMX10_10", "8", "PXOR"},
+    {2, "2:9:0x20:*:1", 10, "szErrorMMX10_10", "32", "PSLL"},
+    {2, "2:10:0x10:*:1", 10, "szErrorMMX10_10", "16", "PSLR"},
+    {2, "2:11:0x1:100:1:40", 10, "szErrorMMX10_10", "100", "MOVD"},
+    {2, "2:12:0x1:0x7777:1:56", 10, "szErrorMMX10_10", "30583", "MOVQ"},
+    {2, "2:13:0x8:*:1", 10, "szErrorMMX10_10", "8", "PCMPEQ"},
+    {2, "2:14:0x40:*:1", 10, "szErrorMMX10_10", "64", "PCMPGT"},
+    {2, "2:15:0x80:*:1", 10, "szErrorMMX10_10", "128", "PACKSS"},
+    {2, "2:16:0x4:*:1", 10, "szErrorMMX10_10", "4", "PACKUS"},
+    {2, "2:17:0x20:*:1", 10, "szErrorMMX10_10", "32", "PUNPCK"},
+};
+
+class CpuTestFaultsEndToEnd : public ::testing::TestWithParam<FaultCase> {};
+
+TEST_P(CpuTestFaultsEndToEnd, OneErrorEventAndFail)
+{
+    const FaultCase &c = GetParam();
+    if (c.iTest == 2 && !CpuHasMmx())
+        GTEST_SKIP() << "this processor has no MMX";
+    int iExit = -1;
+    std::string sAll;
+    std::string sRun = RunFaulty(c.iTest, c.szFault, &iExit, &sAll);
+    ASSERT_FALSE(sRun.empty()) << sAll;
+    EXPECT_EQ(Str(sRun, "result"), "FAIL") << sRun;
+    EXPECT_EQ(iExit, 1);
+    EXPECT_EQ(Percents(sRun), c.iTest == 2 ? "20,40,60,80,100" : "25,50,75,100");
+    std::vector<Event> vErrors;
+    for (const Event &ev : Events(sRun))
+        if (ev.sType == "ERROR")
+            vErrors.push_back(ev);
+    ASSERT_EQ(vErrors.size(), 1u) << sRun;
+    EXPECT_EQ(vErrors[0].iCode, c.iError);
+    EXPECT_NE(vErrors[0].sText.find(std::string("id=") + c.szTag), std::string::npos)
+        << vErrors[0].sText;
+    EXPECT_EQ(Var(vErrors[0].sText, "errno"), c.szErrno) << vErrors[0].sText;
+    if (c.szInstruction != nullptr) {
+        EXPECT_EQ(Var(vErrors[0].sText, "instruction"), c.szInstruction) << vErrors[0].sText;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(EverySubTestAndRoutine, CpuTestFaultsEndToEnd,
+                         ::testing::ValuesIn(s_aFaults),
+                         [](const ::testing::TestParamInfo<FaultCase> &info) {
+                             return "case" + std::to_string(info.index);
+                         });
+
+TEST(CpuTestFaultsEndToEndMmx, WithoutMmxNotApplicable)
+{
+    int iExit = -1;
+    std::string sAll;
+    std::string sRun = RunFaulty(2, CpuHasMmx() ? "2:0:0:0:1" : "", &iExit, &sAll);
+    ASSERT_FALSE(sRun.empty()) << sAll;
+    EXPECT_EQ(Str(sRun, "result"), "NOTAPPLICABLE") << sRun;
+    EXPECT_EQ(Percents(sRun), "");
+    std::vector<Event> vEvents = Events(sRun);
+    ASSERT_FALSE(vEvents.empty()) << sRun;
+    for (const Event &ev : vEvents) {
+        EXPECT_EQ(ev.sType, "WARN");
+        EXPECT_EQ(ev.iCode, 9);
+        EXPECT_NE(ev.sText.find("id=szWarnNotApplicable10_9"), std::string::npos) << ev.sText;
+    }
+}
+
+}  // namespace
