@@ -50,8 +50,8 @@ ClientMessage *ZoltClientFindMessageWithReField(long lId);
 ClientMessage *ZoltClientFindMessageWithTypeField(const char *szType);
 ClientMessage *ZoltClientFindMessageWithTypeFieldAndFromPid(long lPid, const char *szType);
 
-/* Waits up to iTimeoutMs for a message of szType (from ulFromPid, 0 = anyone).
- * Returns 0 found (text copied, message taken and freed), 1 szBuffer too small
+/* Waits up to iTimeoutMs for a message of szType (from ulFromPid, 0 = anyone);
+ * one already in the table is taken without waiting. Returns 0 found (text copied, message taken and freed), 1 szBuffer too small
  * (the message stays), 2 time-out, 3 szType null. */
 int ZoltClientWaitForMessage(char *szBuffer, int iBufferSize, int iTimeoutMs,
                              const char *szType, unsigned long ulFromPid);
@@ -60,7 +60,8 @@ int ZoltClientWaitForMessageStr(CGenStr *pStr, int iTimeoutMs, const char *szTyp
                                 unsigned long ulFromPid);
 
 /* Sends szRequest and waits up to iTimeoutMs for the message whose RE equals
- * the request's MSG/HDR/ID. szReply may be the request's own buffer.
+ * the request's MSG/HDR/ID. szReply may be the request's own buffer. A wait
+ * whose end would fall after 23:59:59.999 ends at 23:59:59.000 instead.
  * Returns 0 answer copied (taken and freed), 1 answer does not fit (it stays),
  * 2 time-out, 100 + lookup code (102) when the request has no ID, 200 + send
  * result (201) when the send failed. Other messages stay in the table, in order. */
