@@ -4,6 +4,9 @@
  * sub-tests still running. */
 #include "zoltcpu/cpu-test-events.h"
 
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include "test-registers.h"
 
 namespace {
@@ -141,6 +144,30 @@ TEST_F(RegisterTests, FaultsInTwoSubTestsGiveTwoEventsInOrder)
     EXPECT_EQ(errors[0].iCode, 1);
     EXPECT_EQ(errors[1].iCode, 4);
     EXPECT_EQ(TokenVariable(errors[1].sText, "errno"), "8");
+}
+
+/* In a pinned run errors and percent values wait in the queue (only the
+ * informative messages go out at once) and replay in their order. */
+TEST_F(RegisterTests, PinnedRunQueuesErrorsAndPercentsForReplay)
+{
+    g_DeferErrors = 1;
+    Inject(0, 3, 0x01, 0x1);
+    TestThreadArgs args = {};
+    args.bPrintMessages = 1;
+    do_registertests(&args);
+    EXPECT_EQ(CapturedEvents().size(), 4u);
+    EXPECT_EQ(EventsOfType("INFO").size(), 4u);
+    EXPECT_EQ(g_iTestResult, 2);
+
+    CapturedMessages().clear();
+    ProcessMessages((unsigned)syscall(SYS_gettid));
+    std::vector<CapturedEvent> events = CapturedEvents();
+    ASSERT_EQ(events.size(), 5u);
+    EXPECT_EQ(events[2].sType, "ERROR");
+    EXPECT_EQ(events[2].iCode, 3);
+    EXPECT_EQ(PercentValues(), (std::vector<int>{25, 50, 75, 100}));
+    g_DeferErrors = 0;
+    g_TestCond.iSignaled = 0;
 }
 
 }  // namespace
