@@ -283,6 +283,21 @@ TEST_F(MessageTable, TransactionFailuresComeBackAtOnce)
     EXPECT_EQ(ZoltClientGetWriteErrorCount(), iErrors + 1);
 }
 
+TEST_F(MessageTable, FlushLetsQueuedPiecesDrain)
+{
+    /* 5000 bytes: the first piece fills the FIFO, the second waits for room. */
+    std::string sBig = "<MSG><DATA>" + std::string(5000 - 26, 'q') + "</DATA></MSG>\r\n";
+    ASSERT_EQ(sBig.size(), 5000u);
+    EXPECT_EQ(ZoltClientSendMessage(sBig.c_str()), 0);
+    EXPECT_EQ(ZoltFlushWriteFIFO(0), 1);
+    char aBuf[8192];
+    ssize_t n = read(hBroker, aBuf, sizeof aBuf);   /* the broker takes the first piece */
+    ASSERT_GT(n, 4020);
+    brokerReader.sBuf.append(aBuf, (size_t)n);
+    EXPECT_EQ(ZoltFlushWriteFIFO(5000), 0);
+    EXPECT_EQ(SentToBroker(), sBig);
+}
+
 /* Fake clock: the time of day starts at s_iFakeStartMs and advances by
  * s_iFakeStepMs at every reading. */
 int64_t s_iFakeStartMs, s_iFakeStepMs, s_iFakeLastMs;
