@@ -203,6 +203,27 @@ TEST_F(MainStatus, RunsThatNeverReachThePeers)
     EXPECT_TRUE(g_sent.empty());
 }
 
+TEST_F(MainStatus, ModesGoOnToCommunications)
+{
+    /* With no broker FIFO the connection cannot open: 29 shows that the mode
+     * got past its parameter checks. In validate mode an out-of-range
+     * percentage is only marked, not refused. */
+    const char *szNoBroker = "sfifo=/nonexistent-dir/ZOLTFIFO";
+    Dapi2_AddRegistrationStructureCallback(g_pReg, DAPI2_SLOT_VALIDATE,
+                                           reinterpret_cast<Dapi2Callback>(DummyValidate));
+    EXPECT_EQ(Run({"prog", "validate", "param=ZOLT_DAPI2_PERCENT_TO_TEST,0", szNoBroker}, g_pReg),
+              DAPI2_EXIT_NOCOMM);
+    EXPECT_EQ(Run({"prog", "run", "param=ZOLT_DAPI2_PERCENT_TO_TEST,37.5", szNoBroker}, g_pReg),
+              DAPI2_EXIT_NOCOMM);
+    EXPECT_FLOAT_EQ(Dapi2_GetFloatPercentageToTest(), 37.5f);
+    EXPECT_EQ(Dapi2_GetPercentageToTest(), 37);
+    EXPECT_EQ(Run({"prog", "enumerate", "percent=250", "errlimit=-1", szNoBroker}, g_pReg),
+              DAPI2_EXIT_NOCOMM);
+    EXPECT_FLOAT_EQ(Dapi2_GetFloatPercentageToTest(), 100.0f);
+    EXPECT_EQ(Dapi2_GetErrorLimit(), 10000);
+    EXPECT_TRUE(g_sent.empty());
+}
+
 TEST_F(MainStatus, VersionPrintWithoutArguments)
 {
     Dapi2_Version(1, 2, 11);
