@@ -529,4 +529,108 @@ TEST_F(CacheTest, RunRecordSendsMessagesOnlyWhenAskedAndSignalsItsEnd)
     }
 }
 
+/* The real limit call, except that raising the limit to unlimited answers
+ * success without asking the kernel, which refuses it here. */
+int RaiseGrantedSetLimit(const struct rlimit *pLimit)
+{
+    s_platform.calls.push_back("setrlimit " + LimitText(pLimit->rlim_cur) + "/" +
+                               LimitText(pLimit->rlim_max));
+    if (pLimit->rlim_cur == RLIM_INFINITY && pLimit->rlim_max == RLIM_INFINITY)
+        return 0;
+    return setrlimit(RLIMIT_MEMLOCK, pLimit);
+}
+
+/* kB of locked memory of this process ("VmLck:"), -1 when unreadable. */
+long LockedKb()
+{
+    FILE *pFile = fopen("/proc/self/status", "r");
+    if (pFile == nullptr)
+        return -1;
+    char szLine[256];
+    long lKb = -1;
+    while (fgets(szLine, sizeof szLine, pFile) != nullptr)
+        if (sscanf(szLine, "VmLck: %ld", &lKb) == 1)
+            break;
+    fclose(pFile);
+    return lKb;
+}
+
+/* kB of the mapping that holds pAddress which are locked ("Locked:" in
+ * /proc/self/smaps), -1 when not found. */
+long LockedKbOfMappingAt(const void *pAddress)
+{
+    FILE *pFile = fopen("/proc/self/smaps", "r");
+    if (pFile == nullptr)
+        return -1;
+    const uintptr_t uAddress = reinterpret_cast<uintptr_t>(pAddress);
+    char szLine[512];
+    bool bInside = false;
+    long lKb = -1;
+    while (lKb < 0 && fgets(szLine, sizeof szLine, pFile) != nullptr) {
+        unsigned long long uStart = 0, uEnd = 0;
+        long lLocked = 0;
+        if (sscanf(szLine, "%llx-%llx ", &uStart, &uEnd) == 2)
+            bInside = uAddress >= uStart && uAddress < uEnd;
+        else if (bInside && sscanf(szLine, "Locked: %ld", &lLocked) == 1)
+            lKb = lLocked;
+    }
+    fclose(pFile);
+    return lKb;
+}
+
+long s_lBufferLockedKb = -1;
+
+/* Reads how much of the buffer's mapping is locked while pattern 1 runs. */
+void LockedMemoryHook(unsigned uTest, unsigned uSubTest, unsigned uCheck, unsigned uCase,
+                      void *pObserved, unsigned cbObserved)
+{
+    if (uTest == 3 && uSubTest == 1 && uCase == 0)
+        s_lBufferLockedKb = LockedKbOfMappingAt(g_pdwOurBuffer);
+}
+
+/* Why the real lock calls are not made in this build (null: they are). */
+#if defined(__SANITIZE_ADDRESS__)
+const char *const s_szNoRealLocking = "locking all pages would lock the sanitizer's shadow memory";
+#elif defined(__i386__)
+const char *const s_szNoRealLocking =
+    "a 32-bit test may run under an emulator, whose whole address space locking all pages "
+    "would lock";
+#else
+const char *const s_szNoRealLocking = nullptr;
+#endif
+
+TEST_F(CacheTest, RealLockCallsHoldTheBufferLockedForThePass)
+{
+    if (s_szNoRealLocking != nullptr)
+        GTEST_SKIP() << s_szNoRealLocking;
+    g_pfnCacheGetLockLimit = m_saved.pfnGet;
+    g_pfnCacheSetLockLimit = RaiseGrantedSetLimit;
+    g_pfnCacheLockAll = m_saved.pfnLock;
+    g_pfnCacheUnlockAll = m_saved.pfnUnlock;
+    g_pfnCacheCalloc = m_saved.pfnCalloc;
+    g_pfnTestFault = LockedMemoryHook;
+    s_lBufferLockedKb = -1;
+    struct rlimit before;
+    ASSERT_EQ(getrlimit(RLIMIT_MEMLOCK, &before), 0);
+
+    do_cache(nullptr);
+
+    if (g_iTestResult == 1 && !EventsOfType("WARN").empty())
+        GTEST_SKIP() << "this process may not lock all its memory (no CAP_IPC_LOCK)";
+    EXPECT_EQ(g_iTestResult, 0);
+    EXPECT_EQ(PatternMessages(), 18u);
+    EXPECT_EQ(PercentValues(), std::vector<int>{100});
+    /* allocated after the lock call, and locked all the same */
+    EXPECT_GE(s_lBufferLockedKb, (long)(CACHE_BUFFER_BYTES / 1024));
+    EXPECT_EQ(LockedKb(), 0);                    /* unlocked afterwards */
+    struct rlimit after;
+    ASSERT_EQ(getrlimit(RLIMIT_MEMLOCK, &after), 0);
+    EXPECT_EQ(after.rlim_cur, before.rlim_cur);  /* the saved limit was put back */
+    EXPECT_EQ(after.rlim_max, before.rlim_max);
+    EXPECT_EQ(s_platform.calls,
+              (std::vector<std::string>{"setrlimit inf/inf", "setrlimit " +
+                                        LimitText(before.rlim_cur) + "/" +
+                                        LimitText(before.rlim_max)}));
+}
+
 }  // namespace
