@@ -1,7 +1,8 @@
-/* Tests of test 3 (caches) below the memory-lock calls, which stand-ins
- * replace: the sound 18-pattern run and its messages, the block sizes and the
- * write-then-read order per block, wrong words against the error limit, the
- * lock, restore and allocation failures, and stop requests between patterns. */
+/* Tests of test 3 (caches), with stand-ins for the memory-lock calls (this
+ * machine refuses the raise to unlimited): the sound 18-pattern run and its
+ * messages, the block sizes and the write-then-read order per block, wrong
+ * words against the error limit, the lock, restore and allocation failures,
+ * stop requests between patterns; and once with the real lock calls. */
 #include "zoltcpu/cpu-test-events.h"
 
 #include <errno.h>
