@@ -39,6 +39,7 @@ static const char s_szUsage[] =
     "  --no-timeout-answer  never answer GET_TIMEOUT\n"
     "  --timeout-value N    TIMEOUT_VALUE sent for GET_TIMEOUT (default 300)\n"
     "  --silent-nls         never answer the language-string commands\n"
+    "While a test runs, SIGUSR1 (kill -USR1 <zoltpeers pid>) sends it STOPTESTING.\n"
     "exit status: 0 all passed, 1 a test did not pass, 2 the module could not be run, 3 usage\n";
 
 /* Reads a non-negative decimal number. Returns 0 or 1. */

@@ -5,6 +5,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -25,11 +26,14 @@ extern char **environ;
 #define PEERS_DRAIN_LIMIT_MS 3000
 
 volatile sig_atomic_t g_iPeersInterrupted = 0;
+volatile sig_atomic_t g_iPeersStopRequested = 0;
 
 static void OnSignal(int iSignal)
 {
-    (void)iSignal;
-    g_iPeersInterrupted = 1;
+    if (iSignal == SIGUSR1)
+        g_iPeersStopRequested = 1;
+    else
+        g_iPeersInterrupted = 1;
 }
 
 /* Installs the interruption handlers (SIGINT, SIGTERM, SIGHUP). Main thread. */
@@ -42,6 +46,7 @@ void PeersCatchSignals(void)
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGHUP, &sa, nullptr);
+    sigaction(SIGUSR1, &sa, nullptr);
 }
 
 static int SessionSend(void *pCtx, long lToPid, const std::string &sMessage)
@@ -78,7 +83,18 @@ int PeersSessionOpen(PeersSession *pSession, const PeersOptions *pOpt, const cha
         ZoltCleanupPipes();
         return iRc;
     }
-    if (ZoltInitReadWriteThread() != 0) {
+    /* The transport thread never takes the peers' signals (they only set flags
+     * for the main thread): it starts with them blocked. */
+    sigset_t setBlock, setOld;
+    sigemptyset(&setBlock);
+    sigaddset(&setBlock, SIGINT);
+    sigaddset(&setBlock, SIGTERM);
+    sigaddset(&setBlock, SIGHUP);
+    sigaddset(&setBlock, SIGUSR1);
+    pthread_sigmask(SIG_BLOCK, &setBlock, &setOld);
+    int iThread = ZoltInitReadWriteThread();
+    pthread_sigmask(SIG_SETMASK, &setOld, nullptr);
+    if (iThread != 0) {
         PeersBrokerClose(&pSession->broker);
         ZoltCleanupPipes();
         return 4;
@@ -218,6 +234,11 @@ int PeersSessionRunModule(PeersSession *pSession, PeersInvocation *pInv)
             PauseMs(PEERS_POLL_MS);
         unsigned long long ullNow = PeersNowMs();
         PeersEngineTick(pEngine, ullNow);
+        if (g_iPeersStopRequested && pInv->bStartupNote) {   /* a person asked (SIGUSR1) */
+            g_iPeersStopRequested = 0;
+            PeersReportText("  asking the module to stop testing\n");
+            PeersEngineSendStop(pEngine, lPid);
+        }
         int iStatus = 0;
         pid_t r = waitpid((pid_t)lPid, &iStatus, WNOHANG);
         if (r == (pid_t)lPid) {

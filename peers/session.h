@@ -22,7 +22,10 @@
 /* Set by SIGINT, SIGTERM and SIGHUP once PeersCatchSignals ran: the module
  * under way is killed and no further one is started. */
 extern volatile sig_atomic_t g_iPeersInterrupted;
-/* Installs the handlers that set g_iPeersInterrupted. Main thread. */
+/* Set by SIGUSR1: the engine sends STOPTESTING to the module under way (once
+ * it has sent its startup notification); cleared when sent. */
+extern volatile sig_atomic_t g_iPeersStopRequested;
+/* Installs the handlers that set the two flags. Main thread. */
 void PeersCatchSignals(void);
 
 struct PeersSession {
