@@ -209,10 +209,11 @@ static void ReportNoAnswer(const PeersInvocation &inv)
                         inv.iExitStatus, inv.bConnected ? "" : " (it never connected)");
 }
 
-/* Enumerates; reports. Returns the mode's code. */
-static int DoEnumerate(PeersSession *pSession, PeersInvocation *pInv)
+/* Enumerates; reports (as a preparation when bPrelude). Returns the mode's code. */
+static int DoEnumerate(PeersSession *pSession, PeersInvocation *pInv, int bPrelude)
 {
     int iRc = PeersEnumerate(pSession, pInv);
+    pInv->bPrelude = bPrelude;
     PeersReportInvocation(pInv, "");
     if (iRc == 0)
         ReportDevices(*pInv);
@@ -282,7 +283,7 @@ int PeersRunCommand(PeersCommand *pCmd)
         session.opt.iModuleLimitMs = optAsked.iModuleLimitMs;
     }
     PeersInvocation invEnum;
-    int iEnum = DoEnumerate(&session, &invEnum);
+    int iEnum = DoEnumerate(&session, &invEnum, c != "all" && c != "enumerate");
     session.opt = optAsked;
     if (c == "enumerate") {
         iExit = iEnum == 0 ? PEERS_EXIT_PASS : PEERS_EXIT_NOT_RUN;

@@ -32,6 +32,7 @@ void PeersInvocationInit(PeersInvocation *pInv, const char *szMode)
 {
     *pInv = PeersInvocation();
     pInv->sMode = szMode ? szMode : "";
+    pInv->bPrelude = 0;
     pInv->iDevice = -1;
     pInv->iTest = -1;
     pInv->lPid = 0;

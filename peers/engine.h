@@ -53,6 +53,7 @@ struct PeersParamResult {
 /* What one module invocation did, as the peers saw it. */
 struct PeersInvocation {
     std::string sMode;                 /* "enumerate", "run", "sysinfo", "validate" */
+    int bPrelude;                      /* run only to prepare the request asked for */
     std::vector<std::string> vArgv;    /* the module's command line, argv[0] first */
     int iDevice, iTest;                /* run / validate / sysinfo: what was asked */
     long lPid;                         /* module process; 0: any process (serving) */

@@ -188,7 +188,8 @@ std::string PeersResultHint(const PeersInvocation &inv)
 /* The RESULT record of one invocation as one JSON object. */
 std::string PeersInvocationJson(const PeersInvocation &inv, const char *szDevice)
 {
-    std::string s = "{\"kind\":\"RESULT\"," + JsonPair("mode", inv.sMode) + ","
+    std::string s = std::string("{\"kind\":\"") + (inv.bPrelude ? "SETUP" : "RESULT") + "\","
+                    + JsonPair("mode", inv.sMode) + ","
                     + JsonPair("device", szDevice ? szDevice : "") + ",\"test\":" + std::to_string(inv.iTest)
                     + ",\"pid\":" + std::to_string(inv.lPid) + ",\"exit_status\":"
                     + std::to_string(inv.iExitStatus) + ",\"signal\":" + std::to_string(inv.iSignal)

@@ -70,7 +70,8 @@ const char *PeersTestName(int iTest);
 std::string PeersResultLine(const PeersInvocation &inv, const char *szDevice);
 /* A plain-words explanation for results that need one (not PASS), or "". */
 std::string PeersResultHint(const PeersInvocation &inv);
-/* JSON object of a finished invocation. */
+/* JSON object of a finished invocation: kind "RESULT", or "SETUP" for an
+ * invocation that only prepared the request (the enumeration before a run). */
 std::string PeersInvocationJson(const PeersInvocation &inv, const char *szDevice);
 
 #endif
