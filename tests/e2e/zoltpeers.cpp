@@ -220,6 +220,9 @@ TEST(ZoltPeersEndToEnd, CacheTestPassesOrSaysWhyNot)
 TEST(ZoltPeersEndToEnd, UnknownTestIsABadRequest)
 {
     PeersRun r = RunPeers({ "run", "--device", "0", "--test", "4" });
+    /* one RESULT per request: the enumeration before it is only a SETUP */
+    ASSERT_EQ(r.vResults.size(), 1u) << r.sAll;
+    EXPECT_NE(r.sAll.find("{\"kind\":\"SETUP\",\"mode\":\"enumerate\""), std::string::npos);
     std::string sRun = ResultOf(r, "run");
     ASSERT_FALSE(sRun.empty()) << r.sAll;
     EXPECT_EQ(Str(sRun, "result"), "BADPARAMS");
