@@ -341,3 +341,34 @@ TEST_F(PeersBrokerTest, SilentLanguageEngineLeavesStringsMissing)
     EXPECT_EQ(ZoltClientCloseConnection(), 0);
     EXPECT_EQ(FinishBroker(false).substr(0, 7), "serve=0");
 }
+
+TEST_F(PeersBrokerTest, SlowOrMissingDeviceListsTimeTheTransactionOut)
+{
+    struct Case {
+        const char *szName;
+        int bNoList, iDelayMs;
+        int iLater;   /* ZoltClientWaitForMessage for the answer afterwards */
+    } aCases[] = {
+        { "late answer", 0, 400, 0 },
+        { "no answer", 1, 0, 2 },
+    };
+    for (const Case &c : aCases) {
+        SCOPED_TRACE(c.szName);
+        PeersOptions opt;
+        PeersOptionsInit(&opt);
+        opt.bNoDeviceList = c.bNoList;
+        opt.iDeviceListDelayMs = c.iDelayMs;
+        StartBroker(opt, true);
+        ASSERT_EQ(ZoltClientOpenConnectionEx("peerstest", "DIAGMODULE", "", nullptr), 0);
+        CGenStr req;
+        ASSERT_TRUE(CGenStrInit(&req));
+        ASSERT_EQ(ZoltClientCreateDiagnosticEngineCommandStr("LIST_DEVICES:peerstest", nullptr, &req), 0);
+        EXPECT_EQ(ZoltClientSendTransactionStr(CGenStrC_Str(&req), &req, 100, 0), 2);
+        CGenStrDelete(&req);
+        char szBuf[2048];
+        EXPECT_EQ(ZoltClientWaitForMessage(szBuf, sizeof szBuf, c.iLater == 0 ? 5000 : 600, "DE_DEVICELIST", 0),
+                  c.iLater);
+        EXPECT_EQ(ZoltClientCloseConnection(), 0);
+        EXPECT_EQ(FinishBroker(false).substr(0, 7), "serve=0");
+    }
+}
