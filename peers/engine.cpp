@@ -295,8 +295,13 @@ static void HandleValidation(PeersInvocation *pInv, const char *szMsg)
     pInv->bValidation = 1;
     PeersGetField(szMsg, "MSG/HDR/RE", 0, pInv->sValidationRe);
     pInv->vParams.clear();
+    /* The module wraps its answer text, which begins with its own DATA element,
+     * into the message's DATA: the results stand at MSG/DATA/DATA. */
+    const char *szPath = "MSG/DATA/DATA/PARAM_VALIDATION_RESULTS/PARAMETER";
     std::string sParam;
-    for (int k = 0; PeersGetField(szMsg, "MSG/DATA/PARAM_VALIDATION_RESULTS/PARAMETER", k, sParam) == 0; k++) {
+    if (PeersGetField(szMsg, "MSG/DATA/DATA", 0, sParam) != 0)
+        szPath = "MSG/DATA/PARAM_VALIDATION_RESULTS/PARAMETER";
+    for (int k = 0; PeersGetField(szMsg, szPath, k, sParam) == 0; k++) {
         PeersParamResult r;
         PeersGetField(sParam.c_str(), "ID", 0, r.sId);
         PeersGetField(sParam.c_str(), "VALID_FLAG", 0, r.sValidFlag);

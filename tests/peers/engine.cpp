@@ -204,15 +204,20 @@ TEST_F(PeersEngineTest, RecordsSystemInformationAndValidation)
     EXPECT_EQ(m_inv.vSysInfo[0].vValues, std::vector<std::string>{ "GenuineIntel" });
     EXPECT_EQ(m_inv.vSysInfo[1].vValues, (std::vector<std::string>{ "1", "2" }));
 
-    EXPECT_EQ(Handle("TRANSACTION_RESPONSE",
-                     "<DATA><PARAM_VALIDATION_RESULTS><PARAMETER><ID>A</ID><VALID_FLAG>valid</VALID_FLAG>"
-                     "<MIN_VALUE>0</MIN_VALUE><MAX_VALUE>10</MAX_VALUE></PARAMETER><PARAMETER><ID>B</ID>"
-                     "<VALID_FLAG>value too big</VALID_FLAG></PARAMETER></PARAM_VALIDATION_RESULTS></DATA>"), 0);
-    ASSERT_EQ(m_inv.vParams.size(), 2u);
-    EXPECT_TRUE(m_inv.vParams[0].bHasMin && m_inv.vParams[0].bHasMax);
-    EXPECT_EQ(m_inv.vParams[0].sMax, "10");
-    EXPECT_FALSE(m_inv.vParams[1].bHasMin);
-    EXPECT_EQ(m_inv.vParams[1].sValidFlag, "value too big");
+    /* the module's form, its answer text inside the message's DATA, and a plain one */
+    const char *szResults = "<PARAM_VALIDATION_RESULTS><PARAMETER><ID>A</ID><VALID_FLAG>valid</VALID_FLAG>"
+                            "<MIN_VALUE>0</MIN_VALUE><MAX_VALUE>10</MAX_VALUE></PARAMETER><PARAMETER><ID>B</ID>"
+                            "<VALID_FLAG>value too big</VALID_FLAG></PARAMETER></PARAM_VALIDATION_RESULTS>";
+    for (const std::string &sData : { "<DATA><DATA>" + std::string(szResults) + "</DATA></DATA>",
+                                      "<DATA>" + std::string(szResults) + "</DATA>" }) {
+        m_inv.vParams.clear();
+        EXPECT_EQ(Handle("TRANSACTION_RESPONSE", sData.c_str()), 0);
+        ASSERT_EQ(m_inv.vParams.size(), 2u) << sData;
+        EXPECT_TRUE(m_inv.vParams[0].bHasMin && m_inv.vParams[0].bHasMax);
+        EXPECT_EQ(m_inv.vParams[0].sMax, "10");
+        EXPECT_FALSE(m_inv.vParams[1].bHasMin);
+        EXPECT_EQ(m_inv.vParams[1].sValidFlag, "value too big");
+    }
 }
 
 TEST(PeersSupportedTests, StarMeansAllListsCountFromOne)
