@@ -2,12 +2,15 @@
 #   make        build the native release tree
 #   make check  build and test the native, 32-bit (-m32) and ASan+UBSan trees
 #   make run    build, then run every test on every CPU through zoltpeers
+#   make fuzz   build the libFuzzer targets (clang, ASan+UBSan) in build/fuzz and
+#               run each for FUZZ_SECONDS on one core; make fuzz-merge then adds
+#               the inputs that found new coverage to fuzz/corpus/<target>/
 BUILD   ?= build
 JOBS    ?= $(shell nproc)
 CMAKE    = cmake -G Ninja -Wno-dev
 CTEST    = ctest --output-on-failure -j $(JOBS) --timeout 300
 
-.PHONY: all native m32 asan check check-native check-m32 check-asan run clean
+.PHONY: all native m32 asan check check-native check-m32 check-asan run clean fuzz fuzz-merge
 
 all: native
 
@@ -38,6 +41,46 @@ check: check-native check-m32 check-asan
 run: native
 	$(BUILD)/native/bin/zoltpeers --module $(BUILD)/native/bin/zoltcpu.linux \
 	    --deffile $(BUILD)/native/bin/zoltcpu.ini all
+
+FUZZ_SECONDS ?= 60
+FUZZ_MAXLEN  ?= 8192
+FUZZ_TARGETS  = field-lookup frame-reader profile-ini device-list param-words \
+                command-line cpuinfo smbios nls-reply
+# Scratch files of the targets (FIFOs, fake platform files): memory-backed when possible.
+FUZZ_TMP     ?= $(shell test -d /dev/shm && echo /dev/shm || echo /tmp)
+
+$(BUILD)/fuzz/build.ninja:
+	CC=clang CXX=clang++ $(CMAKE) -S . -B $(BUILD)/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	    -DZOLT_SANITIZE=ON -DZOLT_FUZZ=ON -DZOLT_BENCH=OFF
+
+# One target after the other, one process each (one core). New inputs go to
+# $(BUILD)/fuzz/corpus/<target>, findings to $(BUILD)/fuzz/artifacts/, the
+# whole output to $(BUILD)/fuzz/<target>.log; the checked-in corpus is only
+# read. Fails when any target found something.
+fuzz: $(BUILD)/fuzz/build.ninja
+	ninja -C $(BUILD)/fuzz -j $(JOBS) fuzzers
+	@mkdir -p $(BUILD)/fuzz/artifacts; rc=0; \
+	for t in $(FUZZ_TARGETS); do \
+	    mkdir -p $(BUILD)/fuzz/corpus/$$t; \
+	    echo "== fuzz-$$t for $(FUZZ_SECONDS) s"; \
+	    TMPDIR=$(FUZZ_TMP) $(BUILD)/fuzz/bin/fuzz-$$t -max_total_time=$(FUZZ_SECONDS) \
+	        -max_len=$(FUZZ_MAXLEN) -print_final_stats=1 \
+	        -artifact_prefix=$(BUILD)/fuzz/artifacts/$$t- \
+	        $(BUILD)/fuzz/corpus/$$t fuzz/corpus/$$t > $(BUILD)/fuzz/$$t.log 2>&1; r=$$?; \
+	    grep -E '^(stat::number_of_executed_units|stat::average_exec_per_sec|SUMMARY|==[0-9]+==ERROR|artifact_prefix|fuzz check)' \
+	        $(BUILD)/fuzz/$$t.log; \
+	    test $$r -eq 0 || { echo "fuzz-$$t: FINDING, see $(BUILD)/fuzz/$$t.log"; rc=1; }; \
+	done; exit $$rc
+
+# Keeps the checked-in corpora small: only inputs that add coverage, at most
+# FUZZ_MAXLEN bytes each.
+fuzz-merge: $(BUILD)/fuzz/build.ninja
+	ninja -C $(BUILD)/fuzz -j $(JOBS) fuzzers
+	@for t in $(FUZZ_TARGETS); do \
+	    TMPDIR=$(FUZZ_TMP) $(BUILD)/fuzz/bin/fuzz-$$t -merge=1 -max_len=$(FUZZ_MAXLEN) \
+	        fuzz/corpus/$$t $(BUILD)/fuzz/corpus/$$t 2>&1 | grep -E '^MERGE-OUTER: [0-9]+ new files'; \
+	    echo "$$t: $$(ls fuzz/corpus/$$t | wc -l) files, $$(du -sk fuzz/corpus/$$t | cut -f1) kB"; \
+	done
 
 clean:
 	rm -rf $(BUILD)
