@@ -135,6 +135,19 @@ std::string ResultOf(const PeersRun &r, const char *szMode)
     return "";
 }
 
+/* The kinds of the packets process iPid sent, in order. */
+std::vector<std::string> InboundFrom(const PeersRun &r, int iPid)
+{
+    std::vector<std::string> v;
+    std::string sPrefix = "{\"dir\":\"in\",\"peer\":" + std::to_string(iPid) + ",";
+    std::istringstream in(r.sAll);
+    std::string sLine;
+    while (std::getline(in, sLine))
+        if (sLine.rfind(sPrefix, 0) == 0)
+            v.push_back(Str(sLine, "kind"));
+    return v;
+}
+
 bool CpuHasMmx()
 {
     std::ifstream in("/proc/cpuinfo");
@@ -283,6 +296,7 @@ TEST(ZoltPeersEndToEnd, ExitStatusesWhenTheModuleCannotRun)
     r = RunPeers({ "--garbage-ack", "run", "--device", "0", "--test", "0" });
     EXPECT_EQ(r.iExit, 2);
     EXPECT_EQ(Num(ResultOf(r, "run"), "exit_status"), 29) << r.sAll;
+    EXPECT_EQ(InboundFrom(r, Num(ResultOf(r, "run"), "pid")), std::vector<std::string>{ "STARTUP" });
 }
 
 TEST(ZoltPeersEndToEnd, NoAcknowledgementEndsTheModuleAfterItsWait)
@@ -293,6 +307,9 @@ TEST(ZoltPeersEndToEnd, NoAcknowledgementEndsTheModuleAfterItsWait)
     std::string sRun = ResultOf(r, "run");
     EXPECT_EQ(Num(sRun, "exit_status"), 29) << r.sAll;
     EXPECT_EQ(sRun.find("\"result\""), std::string::npos);
+    EXPECT_EQ(sRun.find("\"killed\":true"), std::string::npos);
+    /* it gave up after STARTUP: no message, no STOP */
+    EXPECT_EQ(InboundFrom(r, Num(sRun, "pid")), std::vector<std::string>{ "STARTUP" });
 }
 
 TEST(ZoltPeersEndToEnd, MisbehavingPeersDoNotBreakTheModule)
