@@ -8,6 +8,8 @@
 #include <string.h>
 #include <strings.h>
 #include <unistd.h>
+#include <sstream>
+#include <string>
 
 #include "report.h"
 #include "session.h"
@@ -25,6 +27,8 @@ static const char s_szUsage[] =
     "  --log FILE           write every raw packet to FILE\n"
     "  --limit MS           kill a module that runs longer (default 180000)\n"
     "  --pipe-base DIR      make the private pipe directory in DIR (default $TMPDIR or /tmp)\n"
+    "  --module-wrapper \"PROGRAM ARGS\"  start the module through PROGRAM (words split at\n"
+    "                       blanks), e.g. \"valgrind --error-exitcode=99 --leak-check=full\"\n"
     "misbehaviours (for fault tests):\n"
     "  --no-ack             never acknowledge a module's STARTUP\n"
     "  --garbage-ack        acknowledge with a packet that is no ACK\n"
@@ -84,6 +88,7 @@ int PeersParseCommandLine(int argc, char **argv, PeersCommand *pCmd, char *szErr
     const TextOption aTexts[] = {
         { "--module", &pCmd->sModule }, { "--deffile", &pCmd->sDefFile },
         { "--log", &pCmd->sLog },       { "--pipe-base", &pCmd->sPipeBase },
+        { "--module-wrapper", &pCmd->sModuleWrapper },
     };
 
     for (int i = 1; i < argc; i++) {
@@ -270,6 +275,12 @@ int PeersRunCommand(PeersCommand *pCmd)
         return PEERS_EXIT_NOT_RUN;
     }
     session.engine.bSplitComponents = pCmd->bSplitComponents;
+    {
+        std::istringstream words(pCmd->sModuleWrapper);
+        std::string sWord;
+        while (words >> sWord)
+            session.vModuleWrapper.push_back(sWord);
+    }
     PeersReportText("zoltpeers: module %s, definitions %s\n", pCmd->sModule.c_str(), pCmd->sDefFile.c_str());
 
     int iExit = PEERS_EXIT_PASS;

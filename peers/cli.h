@@ -24,6 +24,7 @@ struct PeersCommand {
     std::string sModule, sDefFile;   /* empty: beside the zoltpeers program */
     std::string sLog;                /* --log FILE, or empty */
     std::string sPipeBase;           /* --pipe-base DIR: where the pipe directory goes */
+    std::string sModuleWrapper;      /* --module-wrapper "PROGRAM ARGS": runs the module */
     int bJson;
     int bSplitComponents;
     int iDevice, iTest;              /* -1 when not given */

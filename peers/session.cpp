@@ -142,11 +142,39 @@ static void PauseMs(int iMs)
     poll(nullptr, 0, iMs);
 }
 
-/* Starts the module. Returns its pid, or -1 (pInv->bStartFailed set). */
+/* The program a word names: itself when it holds a '/', else the first
+ * executable of that name in PATH, else the word unchanged (execve then fails
+ * and says why). */
+static std::string FindProgram(const std::string &sWord)
+{
+    const char *szPath = getenv("PATH");
+    if (sWord.find('/') != std::string::npos || szPath == nullptr)
+        return sWord;
+    std::string sDirs = szPath;
+    size_t uStart = 0;
+    while (uStart <= sDirs.size()) {
+        size_t uEnd = sDirs.find(':', uStart);
+        if (uEnd == std::string::npos)
+            uEnd = sDirs.size();
+        std::string sDir = sDirs.substr(uStart, uEnd - uStart);
+        std::string sCandidate = (sDir.empty() ? std::string(".") : sDir) + "/" + sWord;
+        if (access(sCandidate.c_str(), X_OK) == 0)
+            return sCandidate;
+        uStart = uEnd + 1;
+    }
+    return sWord;
+}
+
+/* Starts the module (behind the wrapper words, if any). Returns its pid, or -1
+ * (pInv->bStartFailed set). */
 static long StartModule(PeersSession *pSession, PeersInvocation *pInv)
 {
+    std::vector<std::string> vWords = pSession->vModuleWrapper;
+    if (!vWords.empty())
+        vWords[0] = FindProgram(vWords[0]);
+    vWords.insert(vWords.end(), pInv->vArgv.begin(), pInv->vArgv.end());
     std::vector<char *> vArgv;
-    for (std::string &s : pInv->vArgv)
+    for (std::string &s : vWords)
         vArgv.push_back(&s[0]);
     vArgv.push_back(nullptr);
     std::string sZoltPath = "ZOLT_PATH=" + pSession->broker.sPipeDir;
@@ -198,7 +226,7 @@ static long StartModule(PeersSession *pSession, PeersInvocation *pInv)
         int iStatus;
         waitpid(pid, &iStatus, 0);
         pInv->bStartFailed = 1;
-        pInv->sModuleOutput = std::string("cannot start ") + pInv->vArgv[0] + ": " + strerror(iErr);
+        pInv->sModuleOutput = std::string("cannot start ") + vWords[0] + ": " + strerror(iErr);
         return -1;
     }
     return (long)pid;

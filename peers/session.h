@@ -38,6 +38,10 @@ struct PeersSession {
     std::string sDefFile;         /* its definitions file */
     std::string sModuleName;      /* program base name before its first '.' */
     int bTransport;               /* transport thread started */
+    /* Words put before the module's own (e.g. a memory checker and its
+     * options); the first is looked up in PATH when it has no '/'. Empty: the
+     * module is started itself. Set by the caller after PeersSessionOpen. */
+    std::vector<std::string> vModuleWrapper;
 };
 
 /* Starts the transport, opens the broker (pipe directory under szBaseDir, null:
