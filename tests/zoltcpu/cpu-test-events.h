@@ -1,13 +1,11 @@
-/* cpu-test-events.h - shared by the CPU test-routine tests: captures every
- * message the framework sends (through its send seam), picks the events out
- * of them, and installs a fault hook that XORs chosen values into the
- * observed result of one check. */
+/* cpu-test-events.h - shared by the tests of the CPU test routines: captures
+ * the events the framework sends (through its send seam) and installs a fault
+ * hook that XORs chosen values into the observed result of one check. */
 #ifndef TESTS_ZOLTCPU_CPU_TEST_EVENTS_H
 #define TESTS_ZOLTCPU_CPU_TEST_EVENTS_H
 
 #include <gtest/gtest.h>
 #include <stdint.h>
-#include <string.h>
 
 #include <string>
 #include <vector>
@@ -16,54 +14,40 @@
 #include "dapi2.h"
 #include "test-fault.h"
 
-/* One event as the engine would see it. */
+/* One event as the engine would see it; iCode -1000 when it has none. */
 struct CapturedEvent {
-    std::string sType;   /* ERROR, WARN, INFO, PERCENTDONE, ... */
-    std::string sText;   /* TEXT element */
-    int iCode;           /* EVENTCODE, or -1000 when absent */
+    std::string sType, sText;
+    int iCode;
 };
 
-inline std::vector<std::string> &CapturedMessages()
+inline std::vector<CapturedEvent> &CapturedEvents()
 {
-    static std::vector<std::string> s_messages;
-    return s_messages;
+    static std::vector<CapturedEvent> s_events;
+    return s_events;
 }
 
-inline int CaptureSend(const char *szMessage)
+/* Text between <szTag> and </szTag> after iFrom; "" when absent. */
+inline std::string ElementText(const std::string &s, const char *szTag, size_t iFrom)
 {
-    CapturedMessages().push_back(szMessage);
-    return 0;
-}
-
-/* Text between <szTag> and </szTag> at or after iFrom; "" when absent. */
-inline std::string ElementText(const std::string &s, const char *szTag, size_t iFrom = 0)
-{
-    std::string sOpen = std::string("<") + szTag + ">";
-    std::string sClose = std::string("</") + szTag + ">";
+    const std::string sOpen = std::string("<") + szTag + ">";
     size_t iStart = s.find(sOpen, iFrom);
     if (iStart == std::string::npos)
         return "";
     iStart += sOpen.size();
-    size_t iEnd = s.find(sClose, iStart);
+    size_t iEnd = s.find(std::string("</") + szTag + ">", iStart);
     return iEnd == std::string::npos ? "" : s.substr(iStart, iEnd - iStart);
 }
 
-/* The events among the captured messages, in sending order. */
-inline std::vector<CapturedEvent> CapturedEvents()
+inline int CaptureSend(const char *szMessage)
 {
-    std::vector<CapturedEvent> events;
-    for (const std::string &s : CapturedMessages()) {
-        size_t iEvent = s.find("<EVENT>");
-        if (iEvent == std::string::npos)
-            continue;
-        CapturedEvent ev;
-        ev.sType = ElementText(s, "TYPE", iEvent);
-        ev.sText = ElementText(s, "TEXT", iEvent);
+    const std::string s = szMessage;
+    size_t iEvent = s.find("<EVENT>");
+    if (iEvent != std::string::npos) {
         std::string sCode = ElementText(s, "EVENTCODE", iEvent);
-        ev.iCode = sCode.empty() ? -1000 : atoi(sCode.c_str());
-        events.push_back(ev);
+        CapturedEvents().push_back({ElementText(s, "TYPE", iEvent), ElementText(s, "TEXT", iEvent),
+                                    sCode.empty() ? -1000 : atoi(sCode.c_str())});
     }
-    return events;
+    return 0;
 }
 
 inline std::vector<CapturedEvent> EventsOfType(const char *szType)
@@ -75,41 +59,51 @@ inline std::vector<CapturedEvent> EventsOfType(const char *szType)
     return out;
 }
 
-/* The percent values sent, in order. */
-inline std::vector<int> PercentValues()
-{
-    std::vector<int> out;
-    for (const CapturedEvent &ev : EventsOfType("PERCENTDONE"))
-        out.push_back(atoi(ev.sText.c_str()));
-    return out;
-}
-
-/* The value of token variable szName ("name=value" up to a blank or "/"). */
+/* The value of token variable szName ("name=value" up to a blank or "/");
+ * "id" gives the string id. */
 inline std::string TokenVariable(const std::string &sToken, const char *szName)
 {
-    std::string sKey = std::string(" ") + szName + "=";
+    const std::string sKey = std::string(" ") + szName + "=";
     size_t i = sToken.find(sKey);
     if (i == std::string::npos)
         return "";
     i += sKey.size();
-    size_t iEnd = sToken.find_first_of(" /", i);
-    return sToken.substr(i, iEnd == std::string::npos ? std::string::npos : iEnd - i);
+    return sToken.substr(i, sToken.find_first_of(" /", i) - i);
 }
 
-/* The string id of a token ("id=..."). */
-inline std::string TokenId(const std::string &sToken)
+/* The events sent, as "INFO id" (left out unless bInfos), "PERCENTDONE n"
+ * and "TYPE code id" (the whole text where it is no token). */
+inline std::vector<std::string> Seen(bool bInfos = true)
 {
-    return TokenVariable(sToken, "id");
+    std::vector<std::string> v;
+    for (const CapturedEvent &ev : CapturedEvents()) {
+        std::string sId = TokenVariable(ev.sText, "id");
+        if (sId.empty())
+            sId = ev.sText;
+        if (ev.sType == "PERCENTDONE" || (ev.sType == "INFO" && bInfos))
+            v.push_back(ev.sType + " " + sId);
+        else if (ev.sType != "INFO")
+            v.push_back(ev.sType + " " + std::to_string(ev.iCode) + " " + sId);
+    }
+    return v;
 }
 
-/* One injected fault: XOR auXor into the observed bytes of the check
- * (uTest, uSubTest, uCheck) for every case when bAllCases, else only for
- * case uCase. */
+/* Seen() joined by "|". */
+inline std::string SeenText(bool bInfos = true)
+{
+    std::string s;
+    for (const std::string &sEvent : Seen(bInfos))
+        s += (s.empty() ? "" : "|") + sEvent;
+    return s;
+}
+
+/* XOR uXor into the observed bytes at uOffset of check (uTest, uSubTest,
+ * uCheck), for case iCase only or for every case when iCase is -1. */
 struct InjectedFault {
-    unsigned uTest, uSubTest, uCheck, uCase;
-    bool bAllCases;
-    uint64_t uXor;       /* XORed into the first min(8, size) bytes */
-    unsigned uOffset;    /* byte offset into the observed bytes */
+    unsigned uTest, uSubTest, uCheck;
+    int iCase;
+    uint64_t uXor;
+    unsigned uOffset;
 };
 
 inline std::vector<InjectedFault> &InjectedFaults()
@@ -122,9 +116,8 @@ inline void XorFaultHook(unsigned uTest, unsigned uSubTest, unsigned uCheck, uns
                          void *pObserved, unsigned cbObserved)
 {
     for (const InjectedFault &f : InjectedFaults()) {
-        if (f.uTest != uTest || f.uSubTest != uSubTest || f.uCheck != uCheck)
-            continue;
-        if (!f.bAllCases && f.uCase != uCase)
+        if (f.uTest != uTest || f.uSubTest != uSubTest || f.uCheck != uCheck ||
+            (f.iCase >= 0 && (unsigned)f.iCase != uCase))
             continue;
         uint8_t *p = static_cast<uint8_t *>(pObserved);
         for (unsigned i = 0; i < 8 && f.uOffset + i < cbObserved; i++)
@@ -132,38 +125,32 @@ inline void XorFaultHook(unsigned uTest, unsigned uSubTest, unsigned uCheck, uns
     }
 }
 
-/* Direct mode (nothing deferred, no busy wait), every message captured, no
- * fault installed. */
+/* Direct mode (nothing deferred, no busy wait), every event captured, the
+ * fault hook installed with no fault. */
 class CpuTestFixture : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        m_pfnSend = g_pfnDapi2SendMessage;
+        g_pfnDapi2SendMessage = CaptureSend;
+        g_pfnTestFault = XorFaultHook;
+        Fresh();
+    }
+    /* Driver and event state, captured events and faults as at the start. */
+    void Fresh()
+    {
         ResetDriverState();
         Dapi2_I_ResetEventState();
-        g_uBusyWaitTime = 0;
-        m_pfnSavedSend = g_pfnDapi2SendMessage;
-        g_pfnDapi2SendMessage = CaptureSend;
-        CapturedMessages().clear();
+        CapturedEvents().clear();
         InjectedFaults().clear();
-        g_pfnTestFault = XorFaultHook;
     }
     void TearDown() override
     {
         g_pfnTestFault = nullptr;
-        g_pfnDapi2SendMessage = m_pfnSavedSend;
-        InjectedFaults().clear();
+        g_pfnDapi2SendMessage = m_pfnSend;
+        ResetDriverState();
     }
-    void Inject(unsigned uTest, unsigned uSubTest, unsigned uCheck, uint64_t uXor,
-                unsigned uOffset = 0)
-    {
-        InjectedFaults().push_back({uTest, uSubTest, uCheck, 0, true, uXor, uOffset});
-    }
-    void InjectCase(unsigned uTest, unsigned uSubTest, unsigned uCheck, unsigned uCase,
-                    uint64_t uXor, unsigned uOffset = 0)
-    {
-        InjectedFaults().push_back({uTest, uSubTest, uCheck, uCase, false, uXor, uOffset});
-    }
-    int (*m_pfnSavedSend)(const char *) = nullptr;
+    int (*m_pfnSend)(const char *) = nullptr;
 };
 
 #endif /* TESTS_ZOLTCPU_CPU_TEST_EVENTS_H */
