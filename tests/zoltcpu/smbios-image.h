@@ -14,87 +14,72 @@
 
 typedef std::vector<uint8_t> Bytes;
 
-/* Appends one structure: header (type, length, handle), uFormatted - 4 bytes
- * of formatted area taken from abArea (zero-padded), then the strings and the
- * terminating NUL (a double NUL when there are none). */
+/* Appends one structure: header (type, length, handle 0x100), the formatted
+ * area from abArea (zero-padded to uFormatted bytes in all), the strings and
+ * the terminating NUL (a double NUL when there are none). */
 inline void AddStructure(Bytes &table, uint8_t uType, unsigned uFormatted, const Bytes &abArea,
-                         const std::vector<std::string> &strings, uint16_t uHandle = 0x100)
+                         const std::vector<std::string> &strings)
 {
-    table.push_back(uType);
-    table.push_back((uint8_t)uFormatted);
-    table.push_back((uint8_t)(uHandle & 0xFF));
-    table.push_back((uint8_t)(uHandle >> 8));
+    table.insert(table.end(), {uType, (uint8_t)uFormatted, 0x00, 0x01});
     for (unsigned i = 4; i < uFormatted; i++)
         table.push_back(i - 4 < abArea.size() ? abArea[i - 4] : 0);
-    for (const std::string &s : strings) {
-        table.insert(table.end(), s.begin(), s.end());
-        table.push_back(0);
-    }
+    for (const std::string &s : strings)
+        table.insert(table.end(), s.c_str(), s.c_str() + s.size() + 1);
     if (strings.empty())
         table.push_back(0);
     table.push_back(0);
 }
 
-/* A processor structure (type 4) of formatted length uFormatted (26 for the
- * oldest layout, 42 for one with serial, asset tag and part number) with
- * processor type uCpuType and every string it refers to present. */
+/* A processor structure (type 4) of processor type uCpuType, formatted
+ * length 26 (oldest layout) or 42 (with serial, asset tag and part number),
+ * with every string it refers to present. */
 inline void AddProcessor(Bytes &table, uint8_t uCpuType, unsigned uFormatted, const char *szSocket)
 {
-    Bytes area(64, 0);
-    /* Offsets below are within the structure; area starts at offset 4. */
-    area[4 - 4] = 1;            /* socket designation: string 1 */
-    area[5 - 4] = uCpuType;
-    area[6 - 4] = 0xB3;         /* family */
-    area[7 - 4] = 2;            /* manufacturer: string 2 */
-    area[16 - 4] = 3;           /* version: string 3 */
-    std::vector<std::string> strings = { szSocket, "Maker", "Model 9000" };
+    Bytes area(38, 0);   /* from offset 4 of the structure */
+    area[0] = 1;         /* socket designation: string 1 */
+    area[1] = uCpuType;
+    area[3] = 2;         /* manufacturer */
+    area[12] = 3;        /* version */
+    std::vector<std::string> strings = {szSocket, "Maker", "Model 9000"};
     if (uFormatted > 32) {
-        area[32 - 4] = 4;       /* serial */
-        area[33 - 4] = 5;       /* asset tag */
-        area[34 - 4] = 6;       /* part number */
-        strings.insert(strings.end(), { "SER1", "ASSET", "PART-77" });
+        area[28] = 4;    /* serial, asset tag, part number */
+        area[29] = 5;
+        area[30] = 6;
+        strings.insert(strings.end(), {"SER1", "ASSET", "PART-77"});
     }
     AddStructure(table, 4, uFormatted, area, strings);
 }
 
-/* A table: BIOS information, two central processors (old and new layout), a
- * processor of another type, a memory device without strings, the end mark.
- * Counts 2. */
+/* BIOS information, two central processors (old and new layout), a
+ * processor of another type, a memory device without strings, the end
+ * mark: counts 2. */
 inline Bytes SampleTable()
 {
     Bytes t;
-    AddStructure(t, 0, 24, Bytes{ 1, 2, 0, 0xE0 }, { "Vendor Inc.", "1.02" }, 0);
+    AddStructure(t, 0, 24, Bytes{1, 2, 0, 0xE0}, {"Vendor Inc.", "1.02"});
     AddProcessor(t, 3, 26, "CPU0");
     AddProcessor(t, 3, 42, "CPU1");
-    AddProcessor(t, 2, 42, "DSP");        /* processor type "other": not counted */
-    AddStructure(t, 17, 21, Bytes{}, {}, 0x200);
-    AddStructure(t, 127, 4, Bytes{}, {}, 0xFEFF);
+    AddProcessor(t, 2, 42, "DSP");
+    AddStructure(t, 17, 21, Bytes{}, {});
+    AddStructure(t, 127, 4, Bytes{}, {});
     return t;
 }
 
-inline void Put16(Bytes &b, size_t uAt, uint16_t u)
+/* Writes uValue little-endian into uBytes bytes at uAt. */
+inline void PutLe(Bytes &b, size_t uAt, uint64_t uValue, unsigned uBytes)
 {
-    b[uAt] = (uint8_t)u;
-    b[uAt + 1] = (uint8_t)(u >> 8);
-}
-
-inline void Put32(Bytes &b, size_t uAt, uint32_t u)
-{
-    for (int i = 0; i < 4; i++)
-        b[uAt + i] = (uint8_t)(u >> (8 * i));
+    for (unsigned i = 0; i < uBytes; i++)
+        b[uAt + i] = (uint8_t)(uValue >> (8 * i));
 }
 
 /* 31-byte "_SM_" entry point with its "_DMI_" part at offset 16. */
 inline Bytes EntryPoint21(uint16_t uTableLength, uint32_t uTableAddress)
 {
     Bytes e(31, 0);
-    memcpy(&e[0], "_SM_", 4);
-    e[5] = 0x1F;
-    e[6] = 2;
-    e[7] = 4;
+    memcpy(&e[0], "_SM_\0\x1F\x02\x04", 8);
     memcpy(&e[16], "_DMI_", 5);
-    Put16(e, 22, uTableLength);
-    Put32(e, 24, uTableAddress);
+    PutLe(e, 22, uTableLength, 2);
+    PutLe(e, 24, uTableAddress, 4);
     return e;
 }
 
@@ -103,8 +88,8 @@ inline Bytes EntryPointDmi(uint16_t uTableLength, uint32_t uTableAddress)
 {
     Bytes e(15, 0);
     memcpy(&e[0], "_DMI_", 5);
-    Put16(e, 6, uTableLength);
-    Put32(e, 8, uTableAddress);
+    PutLe(e, 6, uTableLength, 2);
+    PutLe(e, 8, uTableAddress, 4);
     return e;
 }
 
@@ -112,34 +97,20 @@ inline Bytes EntryPointDmi(uint16_t uTableLength, uint32_t uTableAddress)
 inline Bytes EntryPoint30(uint32_t uMaxSize, uint64_t uTableAddress)
 {
     Bytes e(24, 0);
-    memcpy(&e[0], "_SM3_", 5);
-    e[6] = 0x18;
-    e[7] = 3;
-    Put32(e, 12, uMaxSize);
-    Put32(e, 16, (uint32_t)uTableAddress);
-    Put32(e, 20, (uint32_t)(uTableAddress >> 32));
+    memcpy(&e[0], "_SM3_\0\x18\x03", 8);
+    PutLe(e, 12, uMaxSize, 4);
+    PutLe(e, 16, uTableAddress, 8);
     return e;
 }
 
 /* Writes bytes at an offset of a file (created when missing); gaps stay
  * sparse. Returns true on success. */
-inline bool WriteAt(const std::string &path, off_t lOffset, const Bytes &b)
+inline bool WriteAt(const std::string &sPath, off_t lOffset, const Bytes &b)
 {
-    int iFd = open(path.c_str(), O_WRONLY | O_CREAT, 0600);
+    int iFd = open(sPath.c_str(), O_WRONLY | O_CREAT, 0600);
     if (iFd < 0)
         return false;
     bool bOk = pwrite(iFd, b.data(), b.size(), lOffset) == (ssize_t)b.size();
-    close(iFd);
-    return bOk;
-}
-
-/* Creates the file when missing and sets its size (gaps stay sparse). */
-inline bool SetFileSize(const std::string &path, off_t lSize)
-{
-    int iFd = open(path.c_str(), O_WRONLY | O_CREAT, 0600);
-    if (iFd < 0)
-        return false;
-    bool bOk = ftruncate(iFd, lSize) == 0;
     close(iFd);
     return bOk;
 }
@@ -155,9 +126,8 @@ struct TempDir {
     }
     ~TempDir()
     {
-        std::string cmd = "rm -rf '" + path + "'";
         if (path != "/tmp")
-            (void)!system(cmd.c_str());
+            (void)!system(("rm -rf '" + path + "'").c_str());
     }
     std::string File(const char *szName) const { return path + "/" + szName; }
 };
