@@ -1,11 +1,10 @@
 /* client-test-peer.h - helpers for tests that play the broker or an engine
  * over raw FIFOs: frame building and reassembly, message texts, a temporary
- * directory, and a FIFO pair wired like a live connection. Header-only; no
- * gtest inside, so that a forked child may use it too. */
+ * directory, and the module's FIFO ends opened without a handshake.
+ * Header-only and free of gtest, so a forked child may use it. */
 #ifndef ZOLT_TESTS_CLIENT_TEST_PEER_H
 #define ZOLT_TESTS_CLIENT_TEST_PEER_H
 
-#include <errno.h>
 #include <fcntl.h>
 #include <ftw.h>
 #include <poll.h>
@@ -15,9 +14,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <map>
 #include <string>
-#include <utility>
+
+#include "client-fifo-access.h"
+#include "client-messaging-engine.h"
+#include "pipe-lowlevel.h"
 
 namespace zolttest {
 
@@ -25,72 +26,51 @@ namespace zolttest {
  * "|\1\1\1H:<msg>:<pid>:<index>:<count>:<size>:<total>:\1\1\1|". */
 inline std::string MakeFrames(const std::string &sText, unsigned long ulMsgNo, int iPid)
 {
-    const size_t uPiece = 4020;
-    size_t uTotal = sText.size();
-    int iCount = uTotal == 0 ? 1 : (int)((uTotal + uPiece - 1) / uPiece);
+    size_t uTotal = sText.size(), uCount = uTotal == 0 ? 1 : (uTotal + 4019) / 4020;
     std::string sOut;
-    for (int i = 0; i < iCount; i++) {
-        size_t uOff = (size_t)i * uPiece;
-        size_t uLen = std::min(uPiece, uTotal - uOff);
+    for (size_t i = 0; i < uCount; i++) {
+        size_t uLen = std::min<size_t>(4020, uTotal - i * 4020);
         char szDelim[96];
-        snprintf(szDelim, sizeof szDelim, "|\001\001\001H:%lu:%d:%d:%d:%zu:%zu:\001\001\001|", ulMsgNo, iPid,
-                 i + 1, iCount, uLen, uTotal);
+        snprintf(szDelim, sizeof szDelim, "|\001\001\001H:%lu:%d:%zu:%zu:%zu:%zu:\001\001\001|", ulMsgNo, iPid,
+                 i + 1, uCount, uLen, uTotal);
         sOut += szDelim;
-        sOut.append(sText, uOff, uLen);
+        sOut.append(sText, i * 4020, uLen);
     }
     return sOut;
 }
 
-/* Writes all of s to fd, waiting for room (fd may be non-blocking). */
+/* Writes all of s to fd (a blocking write end). */
 inline bool WriteAll(int fd, const std::string &s)
 {
     size_t uDone = 0;
-    while (uDone < s.size()) {
-        ssize_t n = write(fd, s.data() + uDone, s.size() - uDone);
-        if (n > 0) {
-            uDone += (size_t)n;
-        } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-            struct pollfd pfd = {fd, POLLOUT, 0};
-            poll(&pfd, 1, 1000);
-        } else {
-            return false;
-        }
-    }
-    return true;
+    for (ssize_t n = 0; uDone < s.size() && (n = write(fd, s.data() + uDone, s.size() - uDone)) > 0;)
+        uDone += (size_t)n;
+    return uDone == s.size();
 }
 
-/* Reassembles messages from the frames read off one FIFO. */
+/* Reassembles messages from the frames read off one FIFO (one sender at a
+ * time; the tests' multi-piece messages are never interleaved). */
 struct FrameReader {
-    std::string sBuf;                                            /* unparsed bytes */
-    std::map<std::pair<int, unsigned long>, std::string> mParts; /* (pid, msg) -> bytes so far */
+    std::string sBuf, sPart;   /* unparsed bytes, the message so far */
 
     /* Takes one complete message out of sBuf into *psOut. 1 done, 0 need more. */
     int Take(std::string *psOut)
     {
         for (;;) {
             size_t uStart = sBuf.find("|\001\001\001");
-            if (uStart == std::string::npos)
-                return 0;
-            size_t uEnd = sBuf.find("\001\001\001|", uStart + 4);
+            size_t uEnd = uStart == std::string::npos ? uStart : sBuf.find("\001\001\001|", uStart + 4);
             if (uEnd == std::string::npos)
                 return 0;
-            unsigned long ulMsg = 0, ulSize = 0, ulTotal = 0;
-            int iPid = 0, iIndex = 0, iCount = 0;
-            std::string sDelim = sBuf.substr(uStart + 4, uEnd - uStart - 4);
-            if (sscanf(sDelim.c_str(), "H:%lu:%d:%d:%d:%lu:%lu:", &ulMsg, &iPid, &iIndex, &iCount, &ulSize,
-                       &ulTotal) != 6) {
-                sBuf.erase(0, uEnd + 4);
-                continue;
-            }
-            size_t uPayload = uEnd + 4;
-            if (sBuf.size() < uPayload + ulSize)
+            unsigned long ulSize = 0;
+            int iIndex = 0, iCount = 0;
+            if (sscanf(sBuf.c_str() + uStart + 4, "H:%*u:%*d:%d:%d:%lu:", &iIndex, &iCount, &ulSize) != 3 ||
+                sBuf.size() < uEnd + 4 + ulSize)
                 return 0;
-            std::string &sPart = mParts[std::make_pair(iPid, ulMsg)];
-            sPart.append(sBuf, uPayload, ulSize);
-            sBuf.erase(0, uPayload + ulSize);
+            sPart.append(sBuf, uEnd + 4, ulSize);
+            sBuf.erase(0, uEnd + 4 + ulSize);
             if (iIndex == iCount) {
-                *psOut = sPart;
-                mParts.erase(std::make_pair(iPid, ulMsg));
+                psOut->swap(sPart);
+                sPart.clear();
                 return 1;
             }
         }
@@ -100,23 +80,17 @@ struct FrameReader {
      * input. Returns 1 with the message, 0 on time-out, -1 at end of file. */
     int Read(int fd, int iTimeoutMs, std::string *psOut)
     {
-        for (;;) {
-            if (Take(psOut))
-                return 1;
+        while (!Take(psOut)) {
             struct pollfd pfd = {fd, POLLIN, 0};
-            int rv = poll(&pfd, 1, iTimeoutMs);
-            if (rv < 0 && errno == EINTR)
-                continue;
-            if (rv <= 0)
+            if (poll(&pfd, 1, iTimeoutMs) <= 0)
                 return 0;
             char aBuf[8192];
             ssize_t n = read(fd, aBuf, sizeof aBuf);
-            if (n < 0 && (errno == EAGAIN || errno == EINTR))
-                continue;
             if (n <= 0)
                 return -1;
             sBuf.append(aBuf, (size_t)n);
         }
+        return 1;
     }
 };
 
@@ -124,29 +98,18 @@ struct FrameReader {
 inline std::string Field(const std::string &s, const char *szTag)
 {
     std::string sOpen = std::string("<") + szTag + ">";
-    std::string sClose = std::string("</") + szTag + ">";
     size_t uA = s.find(sOpen);
-    if (uA == std::string::npos)
-        return "";
-    uA += sOpen.size();
-    size_t uB = s.find(sClose, uA);
-    return uB == std::string::npos ? "" : s.substr(uA, uB - uA);
+    size_t uB = uA == std::string::npos ? uA : s.find(std::string("</") + szTag + ">", uA);
+    return uB == std::string::npos ? "" : s.substr(uA + sOpen.size(), uB - uA - sOpen.size());
 }
 
-/* A MSG as a peer sends it; RE and FROM left out when empty. Ends in CR LF. */
+/* A MSG as a peer sends it; RE, FROM and TYPE left out when empty. Ends in CR LF. */
 inline std::string MakeMsg(const std::string &sFrom, const std::string &sType, const std::string &sData,
-                           const std::string &sRe = "", const std::string &sId = "1")
+                           const std::string &sRe = "")
 {
-    std::string s = "<MSG><HDR>";
-    if (!sFrom.empty())
-        s += "<FROM>" + sFrom + "</FROM>";
-    s += "<TO>0</TO><ID>" + sId + "</ID>";
-    if (!sRe.empty())
-        s += "<RE>" + sRe + "</RE>";
-    if (!sType.empty())
-        s += "<TYPE>" + sType + "</TYPE>";
-    s += "<TIME>20240305140709000</TIME></HDR><DATA>" + sData + "</DATA></MSG>\r\n";
-    return s;
+    return "<MSG><HDR>" + (sFrom.empty() ? "" : "<FROM>" + sFrom + "</FROM>") + "<TO>0</TO><ID>1</ID>" +
+           (sRe.empty() ? "" : "<RE>" + sRe + "</RE>") + (sType.empty() ? "" : "<TYPE>" + sType + "</TYPE>") +
+           "<TIME>20240305140709000</TIME></HDR><DATA>" + sData + "</DATA></MSG>\r\n";
 }
 
 /* A fresh directory under /tmp, removed with everything in it. */
@@ -161,20 +124,47 @@ struct TempDir {
     ~TempDir()
     {
         if (!sPath.empty())
-            nftw(sPath.c_str(), RemoveEntry, 8, FTW_DEPTH | FTW_PHYS);
-    }
-    static int RemoveEntry(const char *szPath, const struct stat *, int, struct FTW *)
-    {
-        remove(szPath);
-        return 0;
+            nftw(sPath.c_str(), [](const char *sz, const struct stat *, int, struct FTW *) { return remove(sz), 0; },
+                 8, FTW_DEPTH | FTW_PHYS);
     }
 };
 
-inline bool PathExists(const std::string &s)
-{
-    struct stat st;
-    return lstat(s.c_str(), &st) == 0;
-}
+/* The connection's FIFO ends opened without a handshake, in a temporary pipe
+ * directory: the test holds the broker FIFO's read end (hBroker) and a write
+ * end of the module's own FIFO (hToClient). */
+struct RawConnection {
+    TempDir dir;
+    int hBroker = -1, hToClient = -1;
+    std::string sBrokerFifo;
+    /* Returns "" or what failed. */
+    std::string Open()
+    {
+        unsetenv("ZOLT_TMP");
+        sBrokerFifo = dir.sPath + "/ZOLTFIFO";
+        if (dir.sPath.empty() || ZoltSetPipeDirectory(dir.sPath.c_str()) != 0 || mkfifo(sBrokerFifo.c_str(), 0600) != 0)
+            return "pipe directory";
+        ZoltSetServerFifoNameEx("");
+        if ((hBroker = open(sBrokerFifo.c_str(), O_RDONLY | O_NONBLOCK)) < 0)
+            return "broker FIFO";
+        ZoltInitPipes();
+        if (ZoltClient_I_OpenFifoConnection() != 0)
+            return "client ends";
+        hToClient = open(g_szOurFifoName, O_WRONLY);   /* its reader is open: no wait */
+        return hToClient < 0 ? "own FIFO" : "";
+    }
+    ~RawConnection()
+    {
+        ClientMessage *p;
+        while ((p = ZoltClientGetNextMessage(NULL)) != NULL)
+            ZoltClientFreeMessage(p);
+        ZoltClient_I_CloseFifoConnection();
+        if (hToClient >= 0)
+            close(hToClient);
+        if (hBroker >= 0)
+            close(hBroker);
+        ZoltCleanupPipes();
+    }
+};
 
 } // namespace zolttest
 
