@@ -2,13 +2,19 @@
  * select and nanosleep pauses, the millisecond clocks, the UTC time record and
  * the test-flag getters.
  * DESIGN: the slots are statically initialised default mutexes, never
- * destroyed. A slot's counter and pid are written only while it is held. */
+ * destroyed. A slot's counter and pid are written only while it is held.
+ * The pid written there is cached: the pipe thread takes two slots every 1 ms,
+ * and a getpid system call per lock was a good part of its idle cost. A fork
+ * handler clears the cache in the child, which then asks the kernel again
+ * (posix_spawn and vfork children skip fork handlers, but they only exec). */
 #include "zolt-time.h"
 
 #include <stdio.h>
 #include <sys/select.h>
 #include <time.h>
 #include <unistd.h>
+
+#include <atomic>
 
 /* Error-checking mutexes: still non-recursive, but locking a slot one holds
  * answers EDEADLK and unlocking one not held answers EPERM instead of hanging
@@ -25,6 +31,29 @@ int (*g_pfnZoltGetTimeOfDay)(struct timeval *pTv) = [](struct timeval *pTv) {
     return gettimeofday(pTv, NULL);
 };
 
+/* The process id for the slots' pid record; 0 until first asked and again in
+ * a freshly forked child. */
+static std::atomic<int32_t> s_iCachedPid{0};
+
+static void ForgetCachedPid(void)
+{
+    s_iCachedPid.store(0, std::memory_order_relaxed);
+}
+
+/* Registers the fork handler before main, so no fork can come first. */
+[[maybe_unused]] static const int s_iAtForkRegistered = pthread_atfork(NULL, NULL, ForgetCachedPid);
+
+/* The own process id, from the cache when it holds one. Any thread. */
+static int32_t SlotOwnerPid(void)
+{
+    int32_t iPid = s_iCachedPid.load(std::memory_order_relaxed);
+    if (iPid == 0) {
+        iPid = (int32_t)getpid();
+        s_iCachedPid.store(iPid, std::memory_order_relaxed);
+    }
+    return iPid;
+}
+
 /* Locks (bLock non-zero) or unlocks slot iSlot. Returns 0, -1 for a slot
  * outside 0-11, or the platform's error number after flushing all output.
  * Any thread; the caller must not lock a slot it holds. */
@@ -40,7 +69,7 @@ int ZoltGrabMutex(const char *szFile, int iLine, const char *szFunc, int iSlot, 
             return iRc;
         }
         iMutexHeld[iSlot]++;
-        iMutexHeldPid[iSlot] = (int32_t)getpid();
+        iMutexHeldPid[iSlot] = SlotOwnerPid();
         return 0;
     }
     /* update the counters while the slot is still held */
@@ -68,7 +97,7 @@ int ZoltTryMutex(const char *szFile, int iLine, const char *szFunc, int iSlot)
     if (iRc != 0)
         return iRc;
     iMutexHeld[iSlot]++;
-    iMutexHeldPid[iSlot] = (int32_t)getpid();
+    iMutexHeldPid[iSlot] = SlotOwnerPid();
     return 0;
 }
 
