@@ -305,16 +305,18 @@ static const char *TagAt(const char *p, const char *pTextEnd, const char **ppNam
     p++;
     if (*p == '/')
         p++;
-    const char *pClose = (const char *)memchr(p, '>', (size_t)(pTextEnd - p));
+    /* Most tags are a bare name: its run of identifier characters (which the
+     * terminator ends) is then followed by the '>' that memchr would find. */
+    const char *pRun = p;
+    while (s_Ident.ab[(unsigned char)*pRun])
+        pRun++;
+    const char *pClose = *pRun == '>' ? pRun : (const char *)memchr(pRun, '>', (size_t)(pTextEnd - pRun));
     if (pClose == nullptr)
         return nullptr;
     if (pClose[-1] == '/')
         return pClose - 1;
-    int i = 0;
-    while (i < ZOLT_XML_MAX_TAG_LEN && s_Ident.ab[(unsigned char)p[i]])
-        i++;
     *ppName = p;
-    *piNameLen = i;
+    *piNameLen = pRun - p < ZOLT_XML_MAX_TAG_LEN ? (int)(pRun - p) : ZOLT_XML_MAX_TAG_LEN;
     return pClose;
 }
 
@@ -397,7 +399,8 @@ int ZoltXmlGetFieldStrAndTagStartEnd(const char *szText, const char **ppTagStart
     const char *p = szText;
     const char *pTextEnd = szText + strlen(szText);
 
-    while ((p = (const char *)memchr(p, '<', (size_t)(pTextEnd - p))) != nullptr) {
+    /* p never passes the terminator; a tag often follows a tag at once */
+    while ((p = *p == '<' ? p : (const char *)memchr(p, '<', (size_t)(pTextEnd - p))) != nullptr) {
         if (p[1] == '!' || p[1] == '?') {
             p++;
             continue;
