@@ -1,0 +1,38 @@
+/* bench-common.h - helpers shared by the benchmarks of zoltbench: the median
+ * of a sample set and the names of the figures that the ratio table reads.
+ * Each benchmark publishes its figure as a user counter under one of these
+ * names; bench-main.cpp collects them after the run and prints the ratios. */
+#ifndef ZOLT_BENCH_COMMON_H
+#define ZOLT_BENCH_COMMON_H
+
+#include <algorithm>
+#include <vector>
+
+/* Counter names (the ratio table looks them up by benchmark and counter). */
+#define BENCH_COUNTER_MBPS "MBps"          /* bytes processed per CPU second / 1e6 */
+#define BENCH_COUNTER_MEDIAN_MS "median_ms" /* median wall time of one sample */
+#define BENCH_COUNTER_MIN_MS "min_ms"       /* fastest sample */
+#define BENCH_COUNTER_CPU_PCT "cpu_pct"     /* median percent of one core */
+
+/* Median of the samples (mean of the middle two for an even count); 0 for none.
+ * Reorders avSamples. */
+inline double BenchMedian(std::vector<double> &avSamples)
+{
+    if (avSamples.empty())
+        return 0.0;
+    std::sort(avSamples.begin(), avSamples.end());
+    size_t n = avSamples.size();
+    return n % 2 != 0 ? avSamples[n / 2] : (avSamples[n / 2 - 1] + avSamples[n / 2]) / 2.0;
+}
+
+/* Seconds of a monotonic clock. */
+double BenchNowSeconds(void);
+
+/* The module stand-in (bench-run.cpp), run when zoltbench is called as
+ * "zoltcpu.linux": the real module's path and the lifetimes file come from
+ * these two variables. Returns only when the module cannot be started. */
+#define BENCH_ENV_REAL_MODULE "ZOLT_BENCH_REAL_MODULE"
+#define BENCH_ENV_LIFETIMES "ZOLT_BENCH_LIFETIMES"
+int BenchModuleStandIn(int argc, char **argv);
+
+#endif /* ZOLT_BENCH_COMMON_H */
