@@ -1,26 +1,22 @@
-/* Tests of the framework's module entry: registration structure, the command
- * line rules, the module name from the process command line, Dapi2_Main's
- * statuses for runs that never reach the peers, and the notification texts.
- * Messages are captured at the framework's send seam. */
+/* Tests of the framework's module entry: the command line rules, the
+ * registration slots, the module name from the process command line,
+ * Dapi2_Main's statuses for runs that never reach the peers, and the
+ * notification texts. Messages are captured at the framework's send seam. */
 #include <gtest/gtest.h>
 
 #include <string.h>
 
-#include <string>
-#include <vector>
-
-#include "dapi2.h"
-#include "message-protocol.h"
+#include "dapi2/send-capture.h"
 
 namespace {
 
-std::vector<std::string> g_sent;
-int g_iSendResult = 0;
-
-int CaptureSend(const char *szMessage)
+std::vector<char *> Argv(std::vector<std::string> &words)
 {
-    g_sent.emplace_back(szMessage);
-    return g_iSendResult;
+    std::vector<char *> argv;
+    for (auto &w : words)
+        argv.push_back(&w[0]);
+    argv.push_back(nullptr);
+    return argv;
 }
 
 struct Parsed {
@@ -31,13 +27,11 @@ struct Parsed {
 
 Parsed Parse(std::vector<std::string> words)
 {
-    std::vector<char *> argv;
-    for (auto &w : words)
-        argv.push_back(&w[0]);
+    std::vector<char *> argv = Argv(words);
     Parsed p;
     char szRef[DAPI2_REF_SIZE] = "unset";
     char szDef[DAPI2_PATH_SIZE] = "unset";
-    EXPECT_EQ(Dapi2_ParseCommandLine((int)argv.size(), argv.data(), &p.iMode, szRef, sizeof szRef,
+    EXPECT_EQ(Dapi2_ParseCommandLine((int)words.size(), argv.data(), &p.iMode, szRef, sizeof szRef,
                                      szDef, sizeof szDef, &p.iDevice, &p.iTest, &p.fPercent,
                                      &p.iErrLimit), 0);
     p.ref = szRef;
@@ -45,23 +39,36 @@ Parsed Parse(std::vector<std::string> words)
     return p;
 }
 
-TEST(CommandLine, ModeWords)
+/* Mode words: exact, case-sensitive, the last one wins, argv[0] counts too.
+ * percent= outside (0, 100] gives 100; a negative errlimit= gives 10000. */
+TEST(CommandLine, ModeWordsAndClamping)
 {
-    struct { std::vector<std::string> words; int iMode; } aCases[] = {
-        {{"prog"}, DAPI2_MODE_NONE},
-        {{"prog", "validate"}, DAPI2_MODE_VALIDATE},
-        {{"prog", "enumerate"}, DAPI2_MODE_ENUMERATE},
-        {{"prog", "run"}, DAPI2_MODE_RUNDIAG},
-        {{"prog", "sysinfo"}, DAPI2_MODE_SYSINFO},
-        {{"prog", "enumerate", "run"}, DAPI2_MODE_RUNDIAG},          /* last wins */
-        {{"run", "x", "validate", "ref=run"}, DAPI2_MODE_VALIDATE},  /* argv[0] counts too */
-        {{"prog", "Run", "runs", "run=1", " run"}, DAPI2_MODE_NONE}, /* exact, case-sensitive */
+    const int N = -9;   /* left untouched */
+    struct { std::vector<std::string> words; int iMode; float fPercent; int iLimit; } aCases[] = {
+        {{"prog"}, DAPI2_MODE_NONE, N, N},
+        {{"prog", "validate"}, DAPI2_MODE_VALIDATE, N, N},
+        {{"prog", "sysinfo"}, DAPI2_MODE_SYSINFO, N, N},
+        {{"prog", "enumerate", "run"}, DAPI2_MODE_RUNDIAG, N, N},
+        {{"run", "x", "validate", "ref=run"}, DAPI2_MODE_VALIDATE, N, N},
+        {{"enumerate", "x"}, DAPI2_MODE_ENUMERATE, N, N},
+        {{"prog", "Run", "runs", "run=1", " run"}, DAPI2_MODE_NONE, N, N},
+        {{"p", "percent=0", "errlimit=-1"}, DAPI2_MODE_NONE, 100.0f, 10000},
+        {{"p", "percent=-5", "errlimit=0"}, DAPI2_MODE_NONE, 100.0f, 0},
+        {{"p", "percent=100.5", "errlimit=3"}, DAPI2_MODE_NONE, 100.0f, 3},
+        {{"p", "percent=100", "errlimit=99999999999"}, DAPI2_MODE_NONE, 100.0f, 2147483647},
+        {{"p", "percent=0.01"}, DAPI2_MODE_NONE, 0.01f, N},
+        {{"p", "percent=nan"}, DAPI2_MODE_NONE, 100.0f, N},
     };
-    for (auto &c : aCases)
-        EXPECT_EQ(Parse(c.words).iMode, c.iMode) << c.words.back();
+    for (auto &c : aCases) {
+        SCOPED_TRACE(c.words.back());
+        Parsed p = Parse(c.words);
+        EXPECT_EQ(p.iMode, c.iMode);
+        EXPECT_FLOAT_EQ(p.fPercent, c.fPercent);
+        EXPECT_EQ(p.iErrLimit, c.iLimit);
+    }
 }
 
-TEST(CommandLine, KeysArePrefixesAndRepeatsOverwrite)
+TEST(CommandLine, PrefixKeysRepeatsAndOverlongTexts)
 {
     Parsed p = Parse({"prog", "ref=first", "deffile=/a/b.ini", "device=12x", "test=-2",
                       "ref=second", "REF=no", "param=ref=no", "device=", "trace"});
@@ -69,63 +76,30 @@ TEST(CommandLine, KeysArePrefixesAndRepeatsOverwrite)
     EXPECT_EQ(p.deffile, "/a/b.ini");
     EXPECT_EQ(p.iDevice, 0);      /* no digits give 0 */
     EXPECT_EQ(p.iTest, -2);
-    EXPECT_EQ(p.iErrLimit, -9);   /* untouched without errlimit= */
-    EXPECT_FLOAT_EQ(p.fPercent, -9.0f);
 
+    std::string longRef(200, 'r'), longProc(100, 'p'), longPath(5000, 'f');
+    p = Parse({"prog", "ref=" + longRef, "process=" + longProc, "deffile=" + longPath,
+               "sfifo=" + longPath});
+    EXPECT_EQ(p.ref, std::string(DAPI2_REF_SIZE - 1, 'r'));
+    EXPECT_EQ(p.deffile, std::string(DAPI2_PATH_SIZE - 1, 'f'));
+    EXPECT_EQ(std::string(g_szProcessId), std::string(DAPI2_PROCESSID_SIZE - 1, 'p'));
+    EXPECT_EQ(strlen(g_szDapi2ServerFifoName), (size_t)DAPI2_PATH_SIZE - 1);
     Parse({"prog", "process=4711", "sfifo=/tmp/ZOLTFIFO_1"});
     EXPECT_STREQ(g_szProcessId, "4711");
     EXPECT_STREQ(g_szDapi2ServerFifoName, "/tmp/ZOLTFIFO_1");
 }
 
-TEST(CommandLine, PercentAndErrorLimitClamping)
-{
-    struct { const char *szWord; float fPercent; } aPercent[] = {
-        {"percent=0", 100.0f}, {"percent=-5", 100.0f}, {"percent=250", 100.0f},
-        {"percent=100", 100.0f}, {"percent=37.5", 37.5f}, {"percent=0.01", 0.01f},
-        {"percent=abc", 100.0f}, {"percent=nan", 100.0f}, {"percent=100.5", 100.0f},
-    };
-    for (auto &c : aPercent)
-        EXPECT_FLOAT_EQ(Parse({"prog", c.szWord}).fPercent, c.fPercent) << c.szWord;
-
-    struct { const char *szWord; int iLimit; } aLimit[] = {
-        {"errlimit=-1", 10000}, {"errlimit=0", 0}, {"errlimit=3", 3},
-        {"errlimit=-99999", 10000}, {"errlimit=99999999999", 2147483647},
-    };
-    for (auto &c : aLimit)
-        EXPECT_EQ(Parse({"prog", c.szWord}).iErrLimit, c.iLimit) << c.szWord;
-}
-
-TEST(CommandLine, OverlongTextsAreCutToTheirBuffers)
-{
-    std::string longRef(200, 'r'), longProc(100, 'p'), longPath(5000, 'f');
-    Parsed p = Parse({"prog", "ref=" + longRef, "process=" + longProc, "deffile=" + longPath,
-                      "sfifo=" + longPath});
-    EXPECT_EQ(p.ref, std::string(DAPI2_REF_SIZE - 1, 'r'));
-    EXPECT_EQ(p.deffile, std::string(DAPI2_PATH_SIZE - 1, 'f'));
-    EXPECT_EQ(std::string(g_szProcessId), std::string(DAPI2_PROCESSID_SIZE - 1, 'p'));
-    EXPECT_EQ(strlen(g_szDapi2ServerFifoName), (size_t)DAPI2_PATH_SIZE - 1);
-}
-
-TEST(Registration, SlotsAndSizeWord)
+TEST(Registration, SlotRangeAndSizeWord)
 {
     Dapi2RegInfo *pReg = Dapi2_CreateRegistrationStructure();
-    ASSERT_NE(pReg, nullptr);
-    EXPECT_EQ(pReg->uSize, 52u);
-    for (int i = 0; i <= DAPI2_SLOT_COUNT; i++)
-        EXPECT_EQ(pReg->pfnSlot[i], nullptr);
-    auto pfnA = reinterpret_cast<Dapi2Callback>(&Dapi2_GetErrorLimit);
-    auto pfnB = reinterpret_cast<Dapi2Callback>(&Dapi2_GetPercentageToTest);
-    EXPECT_EQ(Dapi2_AddRegistrationStructureCallback(pReg, 0, pfnA), DAPI2_ERR_BADARG);
-    EXPECT_EQ(Dapi2_AddRegistrationStructureCallback(pReg, 13, pfnA), DAPI2_ERR_BADARG);
-    EXPECT_EQ(Dapi2_AddRegistrationStructureCallback(nullptr, 1, pfnA), DAPI2_ERR_BADARG);
-    EXPECT_EQ(Dapi2_AddRegistrationStructureCallback(pReg, 12, pfnA), 0);
-    EXPECT_EQ(Dapi2_AddRegistrationStructureCallback(pReg, 12, pfnB), 0);
-    EXPECT_EQ(pReg->pfnSlot[12], pfnB);   /* replaced */
-    pReg->uSize = 51;
-    EXPECT_EQ(Dapi2_AddRegistrationStructureCallback(pReg, 1, pfnA), DAPI2_ERR_BADARG);
-    EXPECT_EQ(pReg->pfnSlot[1], nullptr);
+    auto pfn = reinterpret_cast<Dapi2Callback>(&Dapi2_GetErrorLimit);
+    EXPECT_EQ(Dapi2_AddRegistrationStructureCallback(pReg, 0, pfn), DAPI2_ERR_BADARG);
+    EXPECT_EQ(Dapi2_AddRegistrationStructureCallback(pReg, 13, pfn), DAPI2_ERR_BADARG);
+    EXPECT_EQ(Dapi2_AddRegistrationStructureCallback(pReg, 12, pfn), 0);
+    EXPECT_EQ(pReg->pfnSlot[12], pfn);
+    pReg->uSize = 51;   /* an older, smaller structure */
+    EXPECT_EQ(Dapi2_AddRegistrationStructureCallback(pReg, 1, pfn), DAPI2_ERR_BADARG);
     EXPECT_EQ(Dapi2_FreeRegistrationStructure(pReg), 0);
-    EXPECT_EQ(Dapi2_FreeRegistrationStructure(nullptr), DAPI2_ERR_BADARG);
 }
 
 TEST(ModuleName, FromCommandLineFile)
@@ -144,134 +118,87 @@ TEST(ModuleName, FromCommandLineFile)
         std::string path = std::string(ZOLT_FIXTURES "/dapi2/") + c.szFile;
         g_szDapi2CmdlinePath = path.c_str();
         const char *szName = pidToProcName(1);
-        if (c.szName == nullptr)
-            EXPECT_EQ(szName, nullptr) << c.szFile;
-        else
-            EXPECT_STREQ(szName, c.szName) << c.szFile;
+        EXPECT_STREQ(szName, c.szName) << c.szFile;
     }
-    g_szDapi2CmdlinePath = ZOLT_FIXTURES "/dapi2/cmdline-empty";
     char szBase[16];
+    g_szDapi2CmdlinePath = ZOLT_FIXTURES "/dapi2/cmdline-empty";
     EXPECT_STREQ(Dapi2_I_GetModuleBaseName(szBase, sizeof szBase), "zoltmodule");
     g_szDapi2CmdlinePath = ZOLT_FIXTURES "/dapi2/cmdline-linux";
     EXPECT_STREQ(Dapi2_I_GetModuleBaseName(szBase, sizeof szBase), "zoltcpu");
     g_szDapi2CmdlinePath = szSaved;
 }
 
-class MainStatus : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        g_sent.clear();
-        g_iSendResult = 0;
-        g_pfnDapi2SendMessage = CaptureSend;
-        g_pReg = Dapi2_CreateRegistrationStructure();
-    }
-    void TearDown() override
-    {
-        Dapi2_FreeRegistrationStructure(g_pReg);
-        g_pfnDapi2SendMessage = nullptr;
-    }
-    int Run(std::vector<std::string> words, Dapi2RegInfo *pReg)
-    {
-        std::vector<char *> argv;
-        for (auto &w : words)
-            argv.push_back(&w[0]);
-        argv.push_back(nullptr);
-        return Dapi2_Main((int)words.size(), argv.data(), pReg);
-    }
-    Dapi2RegInfo *g_pReg = nullptr;
-};
-
 int DummyValidate(int, Dapi2Device *) { return 0; }
 
-TEST_F(MainStatus, RunsThatNeverReachThePeers)
+/* Statuses that need no peers: 28, 30 and 31 before anything is sent, and 29
+ * (no broker FIFO) once a mode got past its parameter checks. */
+TEST(MainStatus, RunsThatNeverReachThePeers)
 {
-    EXPECT_EQ(Run({"prog", "ref=x", "device=1"}, g_pReg), DAPI2_EXIT_NOMODE);
-    EXPECT_EQ(g_Callback, DAPI2_MODE_NONE);
-    EXPECT_EQ(Run({"prog", "enumerate"}, nullptr), DAPI2_EXIT_NOREG);
-    EXPECT_EQ(Run({"prog", "validate", "test=1"}, g_pReg), DAPI2_EXIT_NOMODE);
-    EXPECT_EQ(g_Callback, DAPI2_MODE_VALIDATE);
-    EXPECT_EQ(Run({"prog", "sysinfo", "a", "b"}, g_pReg), DAPI2_EXIT_NOMODE);  /* short sysinfo */
-    /* Run and validate refuse bad parameters before anything is sent. */
-    const char *aszBad[] = {"param=ZOLT_DAPI2_PERCENT_TO_TEST,0", "param=ZOLT_DAPI2_PERCENT_TO_TEST,101",
-                            "param=X", "param=X,"};
-    for (const char *sz : aszBad)
-        EXPECT_EQ(Run({"prog", "run", sz, "deffile=/nonexistent.ini"}, g_pReg), DAPI2_EXIT_BADPARAMS) << sz;
-    Dapi2_AddRegistrationStructureCallback(g_pReg, DAPI2_SLOT_VALIDATE,
+    StartCapture();
+    Dapi2RegInfo *pReg = Dapi2_CreateRegistrationStructure();
+    Dapi2_AddRegistrationStructureCallback(pReg, DAPI2_SLOT_VALIDATE,
                                            reinterpret_cast<Dapi2Callback>(DummyValidate));
-    EXPECT_EQ(Run({"prog", "validate", "param=X"}, g_pReg), DAPI2_EXIT_BADPARAMS);
+    const std::string noBroker = "sfifo=/nonexistent-dir/ZOLTFIFO", noIni = "deffile=/nonexistent.ini";
+    const std::string pct = "param=ZOLT_DAPI2_PERCENT_TO_TEST,";
+    struct { std::vector<std::string> words; int iStatus; float fPercent; int iLimit; } aCases[] = {
+        {{"prog", "ref=x", "device=1"}, DAPI2_EXIT_NOMODE, -1, -1},
+        {{"prog", "sysinfo", "a", "b"}, DAPI2_EXIT_NOMODE, -1, -1},
+        {{"prog", "run", pct + "0", noIni}, DAPI2_EXIT_BADPARAMS, -1, -1},
+        {{"prog", "run", pct + "101", noIni}, DAPI2_EXIT_BADPARAMS, -1, -1},
+        {{"prog", "run", "param=X,", noIni}, DAPI2_EXIT_BADPARAMS, -1, -1},
+        {{"prog", "validate", "param=X"}, DAPI2_EXIT_BADPARAMS, -1, -1},
+        {{"prog", "validate", pct + "0", noBroker}, DAPI2_EXIT_NOCOMM, -1, -1},  /* only marked */
+        {{"prog", "run", pct + "37.5", noBroker}, DAPI2_EXIT_NOCOMM, 37.5f, -1},
+        {{"prog", "enumerate", "percent=250", "errlimit=-1", noBroker}, DAPI2_EXIT_NOCOMM, 100.0f, 10000},
+    };
+    for (auto &c : aCases) {
+        SCOPED_TRACE(c.words[1] + " " + c.words[2]);
+        std::vector<char *> argv = Argv(c.words);
+        EXPECT_EQ(Dapi2_Main((int)c.words.size(), argv.data(), pReg), c.iStatus);
+        if (c.fPercent >= 0) {
+            EXPECT_FLOAT_EQ(Dapi2_GetFloatPercentageToTest(), c.fPercent);
+            EXPECT_EQ(Dapi2_GetPercentageToTest(), (int)c.fPercent);
+        }
+        if (c.iLimit >= 0) {
+            EXPECT_EQ(Dapi2_GetErrorLimit(), c.iLimit);
+        }
+    }
+    std::vector<std::string> words = {"prog", "enumerate"};
+    std::vector<char *> argv = Argv(words);
+    EXPECT_EQ(Dapi2_Main(2, argv.data(), nullptr), DAPI2_EXIT_NOREG);
     EXPECT_TRUE(g_sent.empty());
-}
-
-TEST_F(MainStatus, ModesGoOnToCommunications)
-{
-    /* With no broker FIFO the connection cannot open: 29 shows that the mode
-     * got past its parameter checks. In validate mode an out-of-range
-     * percentage is only marked, not refused. */
-    const char *szNoBroker = "sfifo=/nonexistent-dir/ZOLTFIFO";
-    Dapi2_AddRegistrationStructureCallback(g_pReg, DAPI2_SLOT_VALIDATE,
-                                           reinterpret_cast<Dapi2Callback>(DummyValidate));
-    EXPECT_EQ(Run({"prog", "validate", "param=ZOLT_DAPI2_PERCENT_TO_TEST,0", szNoBroker}, g_pReg),
-              DAPI2_EXIT_NOCOMM);
-    EXPECT_EQ(Run({"prog", "run", "param=ZOLT_DAPI2_PERCENT_TO_TEST,37.5", szNoBroker}, g_pReg),
-              DAPI2_EXIT_NOCOMM);
-    EXPECT_FLOAT_EQ(Dapi2_GetFloatPercentageToTest(), 37.5f);
-    EXPECT_EQ(Dapi2_GetPercentageToTest(), 37);
-    EXPECT_EQ(Run({"prog", "enumerate", "percent=250", "errlimit=-1", szNoBroker}, g_pReg),
-              DAPI2_EXIT_NOCOMM);
-    EXPECT_FLOAT_EQ(Dapi2_GetFloatPercentageToTest(), 100.0f);
-    EXPECT_EQ(Dapi2_GetErrorLimit(), 10000);
-    EXPECT_TRUE(g_sent.empty());
-}
-
-TEST_F(MainStatus, VersionPrintWithoutArguments)
-{
-    Dapi2_Version(1, 2, 11);
-    ::testing::internal::CaptureStderr();
-    EXPECT_EQ(Run({"prog"}, nullptr), 0);
-    std::string err = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(err, "dapi2_dapi2-main 1.2.11\n");
-    EXPECT_TRUE(g_sent.empty());
+    Dapi2_FreeRegistrationStructure(pReg);
+    g_pfnDapi2SendMessage = nullptr;
 }
 
 TEST(Notifications, TextsTypesAndResultWords)
 {
-    g_sent.clear();
-    g_iSendResult = 0;
-    g_pfnDapi2SendMessage = CaptureSend;
+    StartCapture();
     Dapi2_Version(1, 2, 11);
     strcpy(g_szProcessId, "p9");
     EXPECT_EQ(Dapi2_SendNotification(DAPI2_NOTIFY_STARTUP, "REF42"), 0);
     EXPECT_EQ(Dapi2_SendNotification(DAPI2_NOTIFY_SHUTDOWN, nullptr), 0);
+    std::vector<std::pair<std::string, std::string>> want = {   /* DATA, TYPE */
+        {"<DATA><STARTUP>REF42</STARTUP><VERSION>1.2.11</VERSION></DATA>", "REF42"},
+        {"<DATA>SHUTDOWN</DATA>", "DE_NOTIFY"},
+    };
     struct { int iResult; const char *szWord; } aResults[] = {
-        {0, "PASS"}, {1, "SETUPERROR"}, {2, "FAIL"}, {3, "BUSY"}, {4, "PRIVILEGEERROR"},
-        {5, "NOTAPPLICABLE"}, {6, "BADPARAMS"}, {7, "NOMEDIA"}, {8, "DISCONTINUED"},
-        {9, "SETUPERROR"}, {11, "SETUPERROR"}, {12, "SETUPERROR"}, {-1, "SETUPERROR"},
+        {0, "PASS"}, {2, "FAIL"}, {6, "BADPARAMS"}, {8, "DISCONTINUED"},
+        {9, "SETUPERROR"}, {12, "SETUPERROR"}, {-1, "SETUPERROR"},
     };
-    for (auto &r : aResults)
+    for (auto &r : aResults) {
         EXPECT_EQ(Dapi2_SendNotification(DAPI2_NOTIFY_TESTRESULT, (const void *)(intptr_t)r.iResult), 0);
-    EXPECT_EQ(Dapi2_SendNotification(3, nullptr), DAPI2_ERR_BAD_NOTIFY);
-    EXPECT_EQ(Dapi2_SendNotification(-1, nullptr), DAPI2_ERR_BAD_NOTIFY);
-    ASSERT_EQ(g_sent.size(), 2 + sizeof aResults / sizeof aResults[0]);
-
-    auto field = [](const std::string &m, const char *szPath) {
-        char sz[200];
-        return ZoltXmlGetField(m.c_str(), szPath, 0, sz, sizeof sz) == 0 ? std::string(sz) : "<missing>";
-    };
-    EXPECT_NE(g_sent[0].find("<DATA><STARTUP>REF42</STARTUP><VERSION>1.2.11</VERSION></DATA>"),
-              std::string::npos);
-    EXPECT_EQ(field(g_sent[0], "MSG/HDR/TYPE"), "REF42");
-    EXPECT_NE(g_sent[1].find("<DATA>SHUTDOWN</DATA>"), std::string::npos);
-    EXPECT_EQ(field(g_sent[1], "MSG/HDR/TYPE"), "DE_NOTIFY");
-    for (size_t i = 0; i < sizeof aResults / sizeof aResults[0]; i++) {
-        const std::string &m = g_sent[2 + i];
-        EXPECT_NE(m.find(std::string("<DATA><TESTRESULT>") + aResults[i].szWord +
-                         "</TESTRESULT><TESTPROCESSID>p9</TESTPROCESSID></DATA>"), std::string::npos) << m;
-        EXPECT_EQ(field(m, "MSG/HDR/TYPE"), "DE_NOTIFY");
-        EXPECT_EQ(field(m, "MSG/HDR/TO"), "DIAGENGINE");
+        want.push_back({std::string("<DATA><TESTRESULT>") + r.szWord +
+                        "</TESTRESULT><TESTPROCESSID>p9</TESTPROCESSID></DATA>", "DE_NOTIFY"});
     }
-    /* A startup text that would not fit the data buffer is refused, not cut;
-     * a failed send is reported. */
+    EXPECT_EQ(Dapi2_SendNotification(3, nullptr), DAPI2_ERR_BAD_NOTIFY);
+    ASSERT_EQ(g_sent.size(), want.size());
+    for (size_t i = 0; i < want.size(); i++) {
+        EXPECT_EQ(DataOf(g_sent[i]), want[i].first);
+        EXPECT_EQ(Field(g_sent[i], "MSG/HDR/TYPE"), want[i].second);
+    }
+    EXPECT_EQ(Field(g_sent.back(), "MSG/HDR/TO"), "DIAGENGINE");
+    /* A startup text too long for the data buffer is refused, not cut. */
     EXPECT_EQ(Dapi2_SendNotification(DAPI2_NOTIFY_STARTUP, std::string(120, 'r').c_str()),
               DAPI2_ERR_MESSAGE);
     g_iSendResult = 1;
@@ -279,11 +206,10 @@ TEST(Notifications, TextsTypesAndResultWords)
     g_pfnDapi2SendMessage = nullptr;
 }
 
-TEST(ModuleVersion, UndeclaredIsInvalid)
+TEST(ModuleVersion, OnlyAllThreeUndeclaredIsInvalid)
 {
     EXPECT_EQ(Dapi2_I_IsValidModuleVersion("-1024.-1024.-1024"), 0);
     EXPECT_EQ(Dapi2_I_IsValidModuleVersion("-1024.-1024.5"), 1);
-    EXPECT_EQ(Dapi2_I_IsValidModuleVersion("1.2.11"), 1);
     EXPECT_EQ(Dapi2_I_IsValidModuleVersion("-1024.7.-1024"), 1);
 }
 

@@ -4,41 +4,23 @@
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
-#include <string.h>
 
-#include <string>
-#include <vector>
-
-#include "dapi2.h"
-#include "message-protocol.h"
+#include "dapi2/send-capture.h"
 
 namespace {
-
-std::vector<std::string> g_sent;
-int g_iSendResult = 0;
-
-int CaptureSend(const char *szMessage)
-{
-    g_sent.push_back(szMessage);
-    return g_iSendResult;
-}
 
 class ParamFramework : public ::testing::Test {
 protected:
     Dapi2ParamList pair {};
-    int (*pfnSaved)(const char *) = nullptr;
 
     void SetUp() override
     {
         ASSERT_EQ(Dapi2_ParamListConstruct(&pair), 1);
-        pfnSaved = g_pfnDapi2SendMessage;
-        g_pfnDapi2SendMessage = CaptureSend;
-        g_sent.clear();
-        g_iSendResult = 0;
+        StartCapture();
     }
     void TearDown() override
     {
-        g_pfnDapi2SendMessage = pfnSaved;
+        g_pfnDapi2SendMessage = nullptr;
         Dapi2_ParamListDestruct(&pair);
     }
     Dapi2Parameter *Add(const char *szId, const char *szValue)
@@ -56,44 +38,32 @@ protected:
 
 TEST_F(ParamFramework, PercentageParameterIsCheckedAgainstItsRange)
 {
-    static const struct {
-        const char *szValue;
-        int bOk;
-        int32_t iFlag;
-        float fPercent;
-    } s_Cases[] = {
+    static const struct { const char *szValue; int bOk; int32_t iFlag; float fPercent; } s_Cases[] = {
         { "100", 1, DAPI2_PARAM_VALID, 100.0f },
-        { "37.5", 1, DAPI2_PARAM_VALID, 37.5f },
         { "0.001", 1, DAPI2_PARAM_VALID, 0.001f },
         { "0", 0, DAPI2_PARAM_VALUE_TOO_SMALL, 100.0f },
-        { "-5", 0, DAPI2_PARAM_VALUE_TOO_SMALL, 100.0f },
         { "abc", 0, DAPI2_PARAM_VALUE_TOO_SMALL, 100.0f },   /* reads as 0 */
-        { "101", 0, DAPI2_PARAM_VALUE_TOO_BIG, 100.0f },
         { "100.001", 0, DAPI2_PARAM_VALUE_TOO_BIG, 100.0f },
+        { nullptr, 1, DAPI2_PARAM_VALID, 100.0f },           /* no percentage parameter */
     };
     for (const auto &c : s_Cases) {
+        SCOPED_TRACE(c.szValue ? c.szValue : "(none)");
         Dapi2_ParamListDestruct(&pair);
         ASSERT_EQ(Dapi2_ParamListConstruct(&pair), 1);
-        Add("OTHER", "0");
-        Dapi2Parameter *p = Add(DAPI2_PERCENT_TO_TEST_ID, c.szValue);
+        Dapi2Parameter *pOther = Add("OTHER", "0");
+        Dapi2Parameter *p = c.szValue ? Add(DAPI2_PERCENT_TO_TEST_ID, c.szValue) : nullptr;
         g_fDapi2PercentageToTest = 12.0f;                  /* always reset first */
         int bOk = -1;
         EXPECT_EQ(ProcessPredefinedParameters(&pair, &bOk), 1);
-        EXPECT_EQ(bOk, c.bOk) << c.szValue;
-        EXPECT_EQ(Dapi2_GetParameterValidFlag(p), c.iFlag) << c.szValue;
-        EXPECT_FLOAT_EQ(g_fDapi2PercentageToTest, c.fPercent) << c.szValue;
-        EXPECT_STREQ(Dapi2_GetParameterMinValAsStr(p), "0.000000");
-        EXPECT_STREQ(Dapi2_GetParameterMaxValAsStr(p), "100.000000");
+        EXPECT_EQ(bOk, c.bOk);
+        EXPECT_FLOAT_EQ(g_fDapi2PercentageToTest, c.fPercent);
+        EXPECT_EQ(Dapi2_GetParameterHasMinVal(pOther), 0);   /* only the predefined one */
+        if (p != nullptr) {
+            EXPECT_EQ(Dapi2_GetParameterValidFlag(p), c.iFlag);
+            EXPECT_STREQ(Dapi2_GetParameterMinValAsStr(p), "0.000000");
+            EXPECT_STREQ(Dapi2_GetParameterMaxValAsStr(p), "100.000000");
+        }
     }
-    Dapi2_ParamListDestruct(&pair);
-    ASSERT_EQ(Dapi2_ParamListConstruct(&pair), 1);
-    Dapi2Parameter *pOther = Add("OTHER", "0");
-    int bOk = -1;
-    g_fDapi2PercentageToTest = 12.0f;
-    ProcessPredefinedParameters(&pair, &bOk);
-    EXPECT_EQ(bOk, 1);
-    EXPECT_FLOAT_EQ(g_fDapi2PercentageToTest, 100.0f);
-    EXPECT_EQ(Dapi2_GetParameterHasMinVal(pOther), 0);    /* only the predefined one */
 }
 
 TEST_F(ParamFramework, ValidationAnswerIsSentToTheRequester)
@@ -104,29 +74,14 @@ TEST_F(ParamFramework, ValidationAnswerIsSentToTheRequester)
     Dapi2_SetParameterValidFlag(p, DAPI2_PARAM_VALUE_BAD);
     ASSERT_EQ(SendValidateParmsResults(812, 7, &pair), 1);
     ASSERT_EQ(g_sent.size(), 1u);
-    const char *szMsg = g_sent[0].c_str();
-    char szField[512];
-    ASSERT_EQ(ZoltXmlGetField(szMsg, "MSG/HDR/TO", 0, szField, sizeof szField), 0);
-    EXPECT_STREQ(szField, "812");
-    ASSERT_EQ(ZoltXmlGetField(szMsg, "MSG/HDR/RE", 0, szField, sizeof szField), 0);
-    EXPECT_STREQ(szField, "7");
-    ASSERT_EQ(ZoltXmlGetField(szMsg, "MSG/DATA/DATA/PARAM_VALIDATION_RESULTS/PARAMETER", 0,
-                              szField, sizeof szField), 0);
-    EXPECT_STREQ(szField, "<ID>B</ID><VALID_FLAG>value bad</VALID_FLAG>"
-                          "<MIN_VALUE>0</MIN_VALUE><MAX_VALUE>10</MAX_VALUE>");
-}
+    EXPECT_EQ(Field(g_sent[0], "MSG/HDR/TO"), "812");
+    EXPECT_EQ(Field(g_sent[0], "MSG/HDR/RE"), "7");
+    EXPECT_EQ(Field(g_sent[0], "MSG/DATA/DATA/PARAM_VALIDATION_RESULTS/PARAMETER"),
+              "<ID>B</ID><VALID_FLAG>value bad</VALID_FLAG><MIN_VALUE>0</MIN_VALUE><MAX_VALUE>10</MAX_VALUE>");
 
-TEST_F(ParamFramework, AnswerBeyondTheMessageBufferOrUnsentFails)
-{
-    g_iSendResult = 1;                                     /* the client layer refuses */
-    Add("A", "1");
-    EXPECT_EQ(SendValidateParmsResults(1, 1, &pair), 0);
-    EXPECT_EQ(g_sent.size(), 1u);
-
+    /* An answer beyond the message buffer is not sent. */
     g_sent.clear();
-    g_iSendResult = 0;
-    Dapi2Parameter *p = Add(std::string(4000, 'L').c_str(), "1");   /* answer too long */
-    ASSERT_NE(p, nullptr);
+    Add(std::string(4000, 'L').c_str(), "1");
     EXPECT_EQ(SendValidateParmsResults(1, 1, &pair), 0);
     EXPECT_TRUE(g_sent.empty());
 }

@@ -1,0 +1,39 @@
+/* Shared by the dapi2 tests: a stand-in for the framework's send seam that
+ * keeps every message, and field lookups in the captured messages. */
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "dapi2.h"
+#include "message-protocol.h"
+
+inline std::vector<std::string> g_sent;
+inline int g_iSendResult = 0;   /* what the stand-in send returns */
+
+inline int CaptureSend(const char *szMessage)
+{
+    g_sent.emplace_back(szMessage);
+    return g_iSendResult;
+}
+
+/* Clears what was captured and routes the framework's sends here. */
+inline void StartCapture()
+{
+    g_sent.clear();
+    g_iSendResult = 0;
+    g_pfnDapi2SendMessage = CaptureSend;
+}
+
+/* The DATA element of a message, tags included, or "". */
+inline std::string DataOf(const std::string &msg)
+{
+    size_t uStart = msg.find("<DATA>"), uEnd = msg.rfind("</DATA>");
+    return uStart == std::string::npos || uEnd == std::string::npos ? "" : msg.substr(uStart, uEnd + 7 - uStart);
+}
+
+inline std::string Field(const std::string &msg, const char *szPath)
+{
+    char szBuf[512];
+    return ZoltXmlGetField(msg.c_str(), szPath, 0, szBuf, sizeof szBuf) != 0 ? "<missing>" : szBuf;
+}
