@@ -6,49 +6,19 @@
 
 #include <string.h>
 
-#include <string>
-#include <vector>
-
 #include "client-messaging-engine.h"
-#include "dapi2.h"
-#include "message-protocol.h"
+#include "dapi2/send-capture.h"
 
 namespace {
 
-std::vector<std::string> g_sent;
-int g_iSendResult = 0;
 uint32_t g_uFakeNow = 0;
 uint32_t g_uClockStep = 0;   /* added to the stand-in clock at every read */
-
-int CaptureSend(const char *szMessage)
-{
-    g_sent.emplace_back(szMessage);
-    return g_iSendResult;
-}
 
 uint32_t FakeClock()
 {
     uint32_t u = g_uFakeNow;
     g_uFakeNow += g_uClockStep;
     return u;
-}
-
-/* The DATA element of a captured message, tags included. */
-std::string DataOf(const std::string &msg)
-{
-    size_t uStart = msg.find("<DATA>");
-    size_t uEnd = msg.rfind("</DATA>");
-    if (uStart == std::string::npos || uEnd == std::string::npos)
-        return "";
-    return msg.substr(uStart, uEnd + 7 - uStart);
-}
-
-std::string Field(const std::string &msg, const char *szPath)
-{
-    char szBuf[256];
-    if (ZoltXmlGetField(msg.c_str(), szPath, 0, szBuf, sizeof szBuf) != 0)
-        return "<missing>";
-    return szBuf;
 }
 
 void Inject(const char *szData)
@@ -62,11 +32,9 @@ class Events : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        g_sent.clear();
-        g_iSendResult = 0;
+        StartCapture();
         g_uFakeNow = 100000;
         g_uClockStep = 0;
-        g_pfnDapi2SendMessage = CaptureSend;
         g_pfnDapi2EventClock = FakeClock;
         Dapi2_I_ResetEventState();
         strcpy(g_szProcessId, "77");
@@ -108,24 +76,18 @@ TEST_F(Events, DataTextsAndEnvelope)
     }
 }
 
-TEST_F(Events, OverlongTextIsCutOrNotSent)
+TEST_F(Events, OverlongTextIsCutOrNotSentAndSendFailureReported)
 {
     /* A text that fits the 8192-byte text buffer but not the 2048-byte message
      * is not sent; one beyond 8192 is cut, never overrun (ASan watches). */
-    std::string big(2000, 'a');
+    std::string big(2000, 'a'), huge(20000, 'b'), fits(1500, 'c');
     EXPECT_EQ(Dapi2_Error(1, "%s", big.c_str()), 0);
     EXPECT_EQ(Dapi2_I_SendEvent(("<DATA>" + big + "</DATA>").c_str()), DAPI2_ERR_MESSAGE);
-    std::string huge(20000, 'b');
     EXPECT_EQ(Dapi2_Warning(2, "%s", huge.c_str()), 0);
     EXPECT_TRUE(g_sent.empty());
-    std::string fits(1500, 'c');
     Dapi2_Informative("%s", fits.c_str());
     ASSERT_EQ(g_sent.size(), 1u);
     EXPECT_NE(g_sent[0].find(fits + "</TEXT><EVENTCODE>-1</EVENTCODE></EVENT></DATA>"), std::string::npos);
-}
-
-TEST_F(Events, SendFailureIsDroppedButReported)
-{
     g_iSendResult = 1;
     EXPECT_EQ(Dapi2_Error(1, "x"), 0);
     EXPECT_EQ(Dapi2_I_SendEvent("<DATA>x</DATA>"), DAPI2_ERR_SEND);
@@ -133,8 +95,7 @@ TEST_F(Events, SendFailureIsDroppedButReported)
 
 TEST_F(Events, PercentDoneSentOnlyOnChange)
 {
-    const int aiValues[] = {0, 0, 5, 5, 6, -1, -1, 250};
-    for (int i : aiValues)
+    for (int i : {0, 0, 5, 5, 6, -1, -1, 250})
         EXPECT_EQ(Dapi2_SetPercentDone(i), 0);
     std::vector<std::string> texts;
     for (auto &m : g_sent)
@@ -144,31 +105,23 @@ TEST_F(Events, PercentDoneSentOnlyOnChange)
 
 TEST_F(Events, TimedProgressThrottle)
 {
-    struct { uint32_t uAdvance, uInterval; bool bSent; } aSteps[] = {
-        {0, 1000, true},      /* the first call always goes */
-        {500, 1000, false},   /* 500 ms later */
-        {500, 1000, false},   /* exactly 1000 ms after the last one */
-        {1, 1000, true},      /* 1001 ms */
-        {0, 0, false},        /* interval 0, clock has not moved */
-        {1, 0, true},         /* interval 0, 1 ms later */
+    struct { uint32_t uNow, uInterval; bool bSent; } aSteps[] = {
+        {100000, 1000, true},      /* the first call always goes */
+        {100500, 1000, false},
+        {101000, 1000, false},     /* exactly the interval after the last one */
+        {101001, 1000, true},
+        {101001, 0, false},        /* interval 0, clock has not moved */
+        {101002, 0, true},
+        {0xFFFFFF00u, 0, true},
+        {0x00000010u, 100, true},  /* the clock wrapped: 272 ms later */
     };
     size_t uExpected = 0;
     for (auto &s : aSteps) {
-        g_uFakeNow += s.uAdvance;
+        g_uFakeNow = s.uNow;
         EXPECT_EQ(Dapi2_SetProgressInformationTimed(s.uInterval, "p%u", g_uFakeNow), 0);
         uExpected += s.bSent ? 1 : 0;
-        EXPECT_EQ(g_sent.size(), uExpected) << "after advance " << s.uAdvance;
+        EXPECT_EQ(g_sent.size(), uExpected) << "at " << s.uNow;
     }
-    /* The clock wraps modulo 2^32: differences still count forward. */
-    g_uFakeNow = 0xFFFFFF00u;
-    Dapi2_SetProgressInformationTimed(0, "a");
-    g_uFakeNow = 0x00000010u;
-    Dapi2_SetProgressInformationTimed(100, "b");
-    EXPECT_EQ(g_sent.size(), uExpected + 2);
-    /* The untimed form has no throttle. */
-    Dapi2_SetProgressInformation("c");
-    Dapi2_SetProgressInformation("c");
-    EXPECT_EQ(g_sent.size(), uExpected + 4);
 }
 
 TEST_F(Events, StopCommandIsStickyAndOtherMessagesAreDropped)
@@ -216,35 +169,26 @@ TEST_F(Events, TokenBuilders)
     std::string tok = Dapi2_NlsTagToToken("szHello");
     EXPECT_EQ(tok.rfind("<NLS mod=", 0), 0u) << tok;
     EXPECT_NE(tok.find(".zmd id=szHello />"), std::string::npos) << tok;
-
-    std::string v = Dapi2_NlsTagToTokenVarMod("m", "szErrorMMX10_10", "%s%d", "instruction", "PADD",
-                                              "errno", 7);
-    EXPECT_EQ(v, "<NLS mod=m id=szErrorMMX10_10  instruction=PADD errno=7/>");
-
-    std::string f = Dapi2_NlsTagToTokenVarMod("m", "i", "%f%c%04x%ld%5.1e", "a", 2.5, "b", 'q',
-                                              "c", 255, "d", -3, "e", 12.0);
-    EXPECT_EQ(f, "<NLS mod=m id=i  a=2.500000 b=q c=00ff d=-3 e=1.2e+01/>");
-
-    /* Each variable goes in before the closing "/>" (the blank of the
-     * bare token stays). "%s" keeps 64 characters of a longer text; a "*" cannot take an argument. */
+    /* Each variable goes in before the closing "/>" (the blank of the bare
+     * token stays); "%s" keeps 64 characters; a "*" cannot take an argument;
+     * fewer than 2 type characters add nothing. */
     std::string s70(70, 'z');
-    std::string cut = Dapi2_NlsTagToTokenVarMod("m", "i", "%s%*d", "t", s70.c_str(), "n", 5);
-    EXPECT_EQ(cut, "<NLS mod=m id=i  t=" + std::string(64, 'z') + " n=5/>");
-
-    /* Fewer than 2 type characters add nothing. */
-    EXPECT_STREQ(Dapi2_NlsTagToTokenVarMod("m", "i", "%", "x", "y"), "<NLS mod=m id=i />");
-
+    struct { const char *szTypes; std::string got, want; } aCases[] = {
+        {"%f%c%04x%ld%5.1e", Dapi2_NlsTagToTokenVarMod("m", "i", "%f%c%04x%ld%5.1e", "a", 2.5, "b", 'q',
+                                                       "c", 255, "d", -3, "e", 12.0),
+         "<NLS mod=m id=i  a=2.500000 b=q c=00ff d=-3 e=1.2e+01/>"},
+        {"%s%*d", Dapi2_NlsTagToTokenVarMod("m", "i", "%s%*d", "t", s70.c_str(), "n", 5),
+         "<NLS mod=m id=i  t=" + std::string(64, 'z') + " n=5/>"},
+        {"%", Dapi2_NlsTagToTokenVarMod("m", "i", "%", "x", "y"), "<NLS mod=m id=i />"},
+    };
+    for (auto &c : aCases)
+        EXPECT_EQ(c.got, c.want) << c.szTypes;
     std::string var = Dapi2_NlsTagToTokenVar("szX", "%u", "count", 12);
     EXPECT_NE(var.find(" id=szX  count=12/>"), std::string::npos) << var;
-}
-
-TEST_F(Events, NlsStringNeedsOutputAndTwoLetterLanguage)
-{
     char szOut[32] = "junk";
     EXPECT_EQ(Dapi2_NlsGetStringWithXmlTag("<NLS id=a/>", "EN", nullptr, 10), nullptr);
-    EXPECT_EQ(Dapi2_NlsGetStringWithXmlTag("<NLS id=a/>", "EN", szOut, 0), nullptr);
     EXPECT_EQ(Dapi2_NlsGetStringWithXmlTag("<NLS id=a/>", "ENG", szOut, sizeof szOut), szOut);
-    EXPECT_STREQ(szOut, "");
+    EXPECT_STREQ(szOut, "");   /* a language of other than two letters gets nothing */
 }
 
 }  // namespace
