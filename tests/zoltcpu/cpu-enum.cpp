@@ -13,7 +13,6 @@
 #include "smbios.h"
 #include "test-mmx.h"
 #include "zolt-mod-support.h"
-#include "zoltcpu.h"
 
 namespace {
 
@@ -98,17 +97,6 @@ TEST_F(CpuScan, HyperThreadingSiblingsFold)
     EXPECT_EQ(Chain(), "CPU:0[0] CPU:1[1]");
     Scan("cpuinfo-ht-siblings.txt");      /* this machine: 2 threads, 1 socket */
     EXPECT_EQ(Chain(), "CPU:0[0,1]");
-}
-
-TEST_F(CpuScan, OnlyTheEnumerateCallbackReportsDevices)
-{
-    Scan("cpuinfo-ht-two-sockets.txt", 0);
-    EXPECT_EQ(CGenListGetCount(&g_Dapi2DeviceEnumList), 0);
-    ASSERT_EQ(OurEnumFunction(), 0);
-    ASSERT_EQ(CGenListGetCount(&g_Dapi2DeviceEnumList), 2);
-    CGenListIter it;
-    CGenListIterInit(&it, &g_Dapi2DeviceEnumList);
-    EXPECT_STREQ(Dapi2_GetDeviceName((const Dapi2Device *)CGenListIterGetData(&it)), "CPU:0");
 }
 
 TEST_F(CpuScan, FieldsCarryOverBetweenSections)

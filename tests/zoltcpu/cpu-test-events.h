@@ -20,11 +20,7 @@ struct CapturedEvent {
     int iCode;
 };
 
-inline std::vector<CapturedEvent> &CapturedEvents()
-{
-    static std::vector<CapturedEvent> s_events;
-    return s_events;
-}
+inline std::vector<CapturedEvent> g_events;   /* in sending order */
 
 /* Text between <szTag> and </szTag> after iFrom; "" when absent. */
 inline std::string ElementText(const std::string &s, const char *szTag, size_t iFrom)
@@ -44,7 +40,7 @@ inline int CaptureSend(const char *szMessage)
     size_t iEvent = s.find("<EVENT>");
     if (iEvent != std::string::npos) {
         std::string sCode = ElementText(s, "EVENTCODE", iEvent);
-        CapturedEvents().push_back({ElementText(s, "TYPE", iEvent), ElementText(s, "TEXT", iEvent),
+        g_events.push_back({ElementText(s, "TYPE", iEvent), ElementText(s, "TEXT", iEvent),
                                     sCode.empty() ? -1000 : atoi(sCode.c_str())});
     }
     return 0;
@@ -53,7 +49,7 @@ inline int CaptureSend(const char *szMessage)
 inline std::vector<CapturedEvent> EventsOfType(const char *szType)
 {
     std::vector<CapturedEvent> out;
-    for (const CapturedEvent &ev : CapturedEvents())
+    for (const CapturedEvent &ev : g_events)
         if (ev.sType == szType)
             out.push_back(ev);
     return out;
@@ -76,7 +72,7 @@ inline std::string TokenVariable(const std::string &sToken, const char *szName)
 inline std::vector<std::string> Seen(bool bInfos = true)
 {
     std::vector<std::string> v;
-    for (const CapturedEvent &ev : CapturedEvents()) {
+    for (const CapturedEvent &ev : g_events) {
         std::string sId = TokenVariable(ev.sText, "id");
         if (sId.empty())
             sId = ev.sText;
@@ -106,16 +102,12 @@ struct InjectedFault {
     unsigned uOffset;
 };
 
-inline std::vector<InjectedFault> &InjectedFaults()
-{
-    static std::vector<InjectedFault> s_faults;
-    return s_faults;
-}
+inline std::vector<InjectedFault> g_faults;
 
 inline void XorFaultHook(unsigned uTest, unsigned uSubTest, unsigned uCheck, unsigned uCase,
                          void *pObserved, unsigned cbObserved)
 {
-    for (const InjectedFault &f : InjectedFaults()) {
+    for (const InjectedFault &f : g_faults) {
         if (f.uTest != uTest || f.uSubTest != uSubTest || f.uCheck != uCheck ||
             (f.iCase >= 0 && (unsigned)f.iCase != uCase))
             continue;
@@ -141,8 +133,8 @@ protected:
     {
         ResetDriverState();
         Dapi2_I_ResetEventState();
-        CapturedEvents().clear();
-        InjectedFaults().clear();
+        g_events.clear();
+        g_faults.clear();
     }
     void TearDown() override
     {

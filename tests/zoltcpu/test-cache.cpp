@@ -1,6 +1,5 @@
 /* Tests of test 3 (caches), with the lock-limit, lock and allocation calls
- * stood in (this machine refuses the raise to unlimited), and once with the
- * real lock calls. */
+ * stood in: this machine refuses the raise to unlimited. */
 #include "zoltcpu/cpu-test-events.h"
 
 #include <errno.h>
@@ -188,7 +187,7 @@ TEST_F(CacheTest, EachWrongWordIsOneErrorUpToTheLimit)
         for (const Word &w : c.words)
             for (unsigned p = 1; p <= 18; p++)
                 if (w.uPattern == 0 || w.uPattern == p)
-                    InjectedFaults().push_back({3, p, 0x01, w.iBlock, 0x1, w.uOffset});
+                    g_faults.push_back({3, p, 0x01, w.iBlock, 0x1, w.uOffset});
         do_cache(nullptr);
         std::vector<std::string> expected(c.nErrors, "ERROR 103 szErrorCacheRW");
         expected.push_back("PERCENTDONE 100");   /* a fault is not a stop */
@@ -249,74 +248,6 @@ TEST_F(CacheTest, StopRequestsEndThePassBetweenPatternsWithoutPercent)
         EXPECT_EQ(s_calls, kSoundCalls);   /* still restored and unlocked */
         EXPECT_EQ(g_pdwOurBuffer, nullptr);
     }
-}
-
-/* Why the real lock calls are not made in this build (null: they are). */
-#if defined(__SANITIZE_ADDRESS__)
-const char *const kNoRealLocking = "locking all pages would lock the sanitizer's shadow memory";
-#elif defined(__i386__)
-const char *const kNoRealLocking = "a 32-bit test may run under an emulator, whose whole "
-                                   "address space locking all pages would lock";
-#else
-const char *const kNoRealLocking = nullptr;
-#endif
-
-/* kB of the mapping at pAddress ("Locked:" in /proc/self/smaps), or of all
- * locked memory ("VmLck:" in /proc/self/status) when pAddress is null; -1
- * when not found. */
-long LockedKb(const void *pAddress)
-{
-    FILE *pFile = fopen(pAddress ? "/proc/self/smaps" : "/proc/self/status", "r");
-    if (pFile == nullptr)
-        return -1;
-    char szLine[512];
-    bool bInside = pAddress == nullptr;
-    long lKb = -1;
-    while (fgets(szLine, sizeof szLine, pFile) != nullptr) {
-        unsigned long long uStart = 0, uEnd = 0;
-        if (pAddress != nullptr && sscanf(szLine, "%llx-%llx ", &uStart, &uEnd) == 2)
-            bInside = (uintptr_t)pAddress >= uStart && (uintptr_t)pAddress < uEnd;
-        else if (bInside && sscanf(szLine, pAddress ? "Locked: %ld" : "VmLck: %ld", &lKb) == 1)
-            break;
-    }
-    fclose(pFile);
-    return lKb;
-}
-
-long s_lBufferLockedKb = -1;
-
-/* The real calls, except that raising the limit to unlimited answers success
- * without asking the kernel, which refuses it here. */
-TEST_F(CacheTest, RealLockCallsHoldTheBufferLockedForThePass)
-{
-    if (kNoRealLocking != nullptr)
-        GTEST_SKIP() << kNoRealLocking;
-    g_pfnCacheGetLockLimit = m_pfnGet;   /* the real calls (SetUp put them here), but: */
-    g_pfnCacheLockAll = m_pfnLock;
-    g_pfnCacheUnlockAll = m_pfnUnlock;
-    g_pfnCacheCalloc = m_pfnCalloc;
-    g_pfnCacheSetLockLimit = [](const struct rlimit *pLimit) {
-        return pLimit->rlim_cur == RLIM_INFINITY ? 0 : setrlimit(RLIMIT_MEMLOCK, pLimit);
-    };
-    g_pfnTestFault = [](unsigned, unsigned uSubTest, unsigned, unsigned uCase, void *, unsigned) {
-        if (uSubTest == 1 && uCase == 0)
-            s_lBufferLockedKb = LockedKb(g_pdwOurBuffer);
-    };
-    struct rlimit before, after;
-    ASSERT_EQ(getrlimit(RLIMIT_MEMLOCK, &before), 0);
-
-    do_cache(nullptr);
-
-    if (g_iTestResult == 1 && !EventsOfType("WARN").empty())
-        GTEST_SKIP() << "this process may not lock all its memory (no CAP_IPC_LOCK)";
-    EXPECT_EQ(g_iTestResult, 0);
-    EXPECT_EQ(PatternMessages(), 18u);
-    /* allocated after the lock call, and locked all the same */
-    EXPECT_GE(s_lBufferLockedKb, (long)(CACHE_BUFFER_BYTES / 1024));
-    EXPECT_EQ(LockedKb(nullptr), 0);              /* unlocked afterwards */
-    ASSERT_EQ(getrlimit(RLIMIT_MEMLOCK, &after), 0);
-    EXPECT_EQ(after.rlim_cur, before.rlim_cur);   /* the saved limit was put back */
-    EXPECT_EQ(after.rlim_max, before.rlim_max);
 }
 
 }  // namespace

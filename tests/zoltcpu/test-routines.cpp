@@ -79,11 +79,11 @@ TEST_F(CpuRoutines, PinnedRunsQueueTheirEventsAndSignalTheEnd)
         if (uTest == 2 && MMXExists() == 0)
             continue;
         Fresh();
-        InjectedFaults() = {{uTest, 1, 0x01, -1, 0x1, 0}};
+        g_faults = {{uTest, 1, 0x01, -1, 0x1, 0}};
         g_DeferErrors = 1;
         TestThreadArgs args = {};
         EXPECT_EQ(kRoutines[uTest].pfn(&args), &args);
-        EXPECT_TRUE(CapturedEvents().empty());
+        EXPECT_TRUE(g_events.empty());
         EXPECT_EQ(g_TestCond.iSignaled, 1);
         EXPECT_EQ(g_iTestResult, 2);
         ProcessMessages((unsigned)syscall(SYS_gettid));
@@ -104,7 +104,7 @@ TEST_F(CpuRoutines, MmxPresenceMatchesTheKernelsFlag)
 
 TEST_F(CpuRoutines, WithoutMmxWarnsNotApplicableAndRunsNoGroup)
 {
-    InjectedFaults() = {{2, MMX_ROUTINE_PRESENCE, 0, -1, 0x1, 0}};
+    g_faults = {{2, MMX_ROUTINE_PRESENCE, 0, -1, 0x1, 0}};
     TestThreadArgs args = {};
     args.bPrintMessages = 1;
     do_MMX(&args);
@@ -225,7 +225,7 @@ TEST_P(CpuRoutineFaults, ReportExactlyTheInjectedFault)
         GTEST_SKIP() << "this processor has no MMX";
     for (unsigned uBit = 1; uBit != 0 && uBit <= c.uChecks; uBit <<= 1)
         if ((c.uChecks & uBit) != 0)
-            InjectedFaults().push_back({c.uTest, c.uSubTest, uBit, c.iCase, c.uXor, c.uOffset});
+            g_faults.push_back({c.uTest, c.uSubTest, uBit, c.iCase, c.uXor, c.uOffset});
 
     kRoutines[c.uTest].pfn(nullptr);
 
@@ -250,7 +250,7 @@ TEST_F(CpuRoutines, FaultsInSeveralMmxRoutinesGiveOneEventEach)
 {
     if (MMXExists() == 0)
         GTEST_SKIP() << "this processor has no MMX";
-    InjectedFaults() = {{2, MMX_ROUTINE_PADD, 0x2, -1, 0x1, 0},
+    g_faults = {{2, MMX_ROUTINE_PADD, 0x2, -1, 0x1, 0},
                         {2, MMX_ROUTINE_PADD, 0x8, -1, 0x1, 0},
                         {2, MMX_ROUTINE_PMUL, 0x1, -1, 0x1, 0},
                         {2, MMX_ROUTINE_PUNPCK, 0x1, -1, 0x1, 0}};
