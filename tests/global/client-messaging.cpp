@@ -134,7 +134,6 @@ TEST_F(MessageTable, TransactionFindsItsAnswerBehindAnotherMessage)
     EXPECT_EQ(SentToBroker(), sReq);
     ASSERT_EQ(ZoltClient_I_GetWaitingMessageCount(), 1);
     EXPECT_EQ(std::string(ZoltClientPeekMessage(NULL)->szMessage), Bare(sOther));
-
 }
 
 TEST_F(MessageTable, TransactionFailureCodes)

@@ -8,6 +8,7 @@
 #include <pthread.h>
 
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -123,20 +124,30 @@ TEST_F(Nls, BadRequestsAreNotSent)
     EXPECT_EQ(Seen(), std::vector<std::string>{"NLS_GETSTRING:EN:" + sTag182});
 }
 
-TEST_F(Nls, StringsByIdAndModuleFile)
+TEST_F(Nls, StringsByIdMessagesAndModuleFile)
 {
     StartEngine([](const std::string &sData) {
-        if (sData == "NLS_GETSTRING:DE:<NLS mod=zoltcpu id=szVendor/>")
-            return std::string("<NLS mod=zoltcpu id=szVendor/><DE>Hersteller</DE>");
-        if (sData == "NLS_GETSTRING:EN:<NLS id=szLong/>")
-            return std::string("<NLS id=szLong/><EN>a text longer than eight</EN>");
-        return std::string(sData.compare(0, 11, "NLS_REGMOD:") == 0 ? "done" : "<NLS unknown/>");
+        static const std::map<std::string, std::string> s_Answers = {
+            {"NLS_GETSTRING:DE:<NLS mod=zoltcpu id=szVendor/>", "<NLS mod=zoltcpu id=szVendor/><DE>Hersteller</DE>"},
+            {"NLS_GETSTRING:EN:<NLS id=szLong/>", "<NLS id=szLong/><EN>a text longer than eight</EN>"},
+            {"NLS_GETSTRING:EN:<NLS id=a/>", "<NLS id=a/><EN>alpha</EN>"},
+            {"NLS_GETSTRING:EN:<NLS id=c n=1/>", "<NLS id=c n=1/><EN>gamma@21</EN>"},
+        };
+        auto it = s_Answers.find(sData);
+        return it != s_Answers.end() ? it->second : sData.compare(0, 11, "NLS_REGMOD:") == 0 ? "done" : "<NLS none/>";
     });
     char szBuf[64], szSmall[8];
     EXPECT_EQ(ZoltGetNlsStringWithIdEx("zoltcpu", "szVendor", "DE", szBuf, sizeof szBuf), szBuf);
     EXPECT_STREQ(szBuf, "Hersteller");
     EXPECT_EQ(ZoltGetNlsStringWithId("szLong", szSmall, sizeof szSmall), nullptr);
     EXPECT_STREQ(szSmall, "!!!OVER");
+    /* Known, unknown, with a variable, and a tag without its end; "X" is no language. */
+    CGenStr s;
+    ASSERT_TRUE(CGenStrInitFromCStr(&s, ">"));
+    EXPECT_EQ(ZoltGetNlsMessageWithXmlMessage("A <NLS id=a/> B <NLS id=b/> C <NLS id=c n=1/>D <NLS id=e", "X", &s), 1);
+    EXPECT_STREQ(CGenStrC_Str(&s), ">A alpha B <NLS id=b/> C gamma!D <NLS id=e");
+    EXPECT_EQ(ZoltGetNlsMessageWithXmlMessage(NULL, "EN", &s), 0);
+    CGenStrDelete(&s);
     EXPECT_EQ(ZoltNlsRegisterModuleNlsFile("/opt/x/zoltcpu.ini"), 0);
     EXPECT_EQ(Seen().back(), "NLS_REGMOD:" + std::to_string(ZoltGetClientPid()) + ":zoltcpu.ini");
     /* Refused before anything is sent. */
@@ -150,24 +161,6 @@ TEST_F(Nls, StringsByIdAndModuleFile)
     EXPECT_EQ(ZoltGetNlsStringWithId("szVendor", szBuf, sizeof szBuf), nullptr);
     EXPECT_STREQ(szBuf, "");
     EXPECT_EQ(ZoltNlsRegisterModuleNlsFile("zoltcpu.ini"), 4);
-}
-
-TEST_F(Nls, MessagesAreTranslatedTagByTag)
-{
-    StartEngine([](const std::string &sData) {
-        if (sData == "NLS_GETSTRING:EN:<NLS id=a/>")
-            return std::string("<NLS id=a/><EN>alpha</EN>");
-        if (sData == "NLS_GETSTRING:EN:<NLS id=c n=1/>")
-            return std::string("<NLS id=c n=1/><EN>gamma@21</EN>");
-        return std::string("<NLS none/>");
-    });
-    CGenStr s;
-    ASSERT_TRUE(CGenStrInitFromCStr(&s, ">"));
-    /* Known, unknown, with a variable, and a tag without its end. */
-    EXPECT_EQ(ZoltGetNlsMessageWithXmlMessage("A <NLS id=a/> B <NLS id=b/> C <NLS id=c n=1/>D <NLS id=e", "X", &s), 1);
-    EXPECT_STREQ(CGenStrC_Str(&s), ">A alpha B <NLS id=b/> C gamma!D <NLS id=e");
-    EXPECT_EQ(ZoltGetNlsMessageWithXmlMessage(NULL, "EN", &s), 0);
-    CGenStrDelete(&s);
 }
 
 TEST(NlsTags, AddingVariables)
