@@ -46,15 +46,6 @@ inline int CaptureSend(const char *szMessage)
     return 0;
 }
 
-inline std::vector<CapturedEvent> EventsOfType(const char *szType)
-{
-    std::vector<CapturedEvent> out;
-    for (const CapturedEvent &ev : g_events)
-        if (ev.sType == szType)
-            out.push_back(ev);
-    return out;
-}
-
 /* The value of token variable szName ("name=value" up to a blank or "/");
  * "id" gives the string id. */
 inline std::string TokenVariable(const std::string &sToken, const char *szName)

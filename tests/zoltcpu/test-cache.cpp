@@ -115,7 +115,7 @@ protected:
 size_t PatternMessages()
 {
     size_t n = 0;
-    for (const CapturedEvent &ev : EventsOfType("INFO"))
+    for (const CapturedEvent &ev : g_events)
         n += TokenVariable(ev.sText, "id") == "szProgressCachePattern" ? 1 : 0;
     return n;
 }
@@ -128,11 +128,10 @@ TEST_F(CacheTest, SoundRunLocksTestsEighteenPatternsAndRestoresTheLimit)
     EXPECT_EQ(g_iTestResult, 0);
     EXPECT_EQ(g_pdwOurBuffer, nullptr);
     EXPECT_EQ(Seen(false), std::vector<std::string>{"PERCENTDONE 100"});
-    std::vector<CapturedEvent> infos = EventsOfType("INFO");
-    ASSERT_EQ(infos.size(), 19u);
-    EXPECT_EQ(TokenVariable(infos[0].sText, "id"), "szProgressCacheAllocMem");
+    ASSERT_EQ(g_events.size(), 20u);
+    EXPECT_EQ(TokenVariable(g_events[0].sText, "id"), "szProgressCacheAllocMem");
     for (int i = 0; i < 18; i++) {
-        const std::string &s = infos[i + 1].sText;
+        const std::string &s = g_events[i + 1].sText;
         char szHex[16];
         snprintf(szHex, sizeof szHex, "%08X", (unsigned)dwPattern[i]);   /* e.g. "0F0F0F0F" */
         EXPECT_EQ(TokenVariable(s, "id") + " " + TokenVariable(s, "curpattern") + " " +
