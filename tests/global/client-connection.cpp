@@ -263,11 +263,6 @@ TEST_F(Connection, FailedOpensLeaveNothingBehind)
     EXPECT_EQ(ZoltClientOpenConnection(), 11);
 }
 
-std::string Stars(const std::string &sText)
-{
-    return "*****************\n" + sText + "\n****************\n";
-}
-
 TEST_F(Connection, PipeDirectoryAndFifoNames)
 {
     std::string sPid = std::to_string(ZoltGetClientPid()), sMissing = dir.sPath + "/missing";
@@ -294,14 +289,16 @@ TEST_F(Connection, PipeDirectoryAndFifoNames)
     setenv("ZOLT_TMP", sMissing.c_str(), 1);
     testing::internal::CaptureStderr();
     EXPECT_EQ(std::string(ZoltGetClientFifoName()), "/ZOLT_" + sPid);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), Stars("Cannot Acces " + sMissing));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "*****************\nCannot Acces " + sMissing + "\n****************\n");
     unsetenv("ZOLT_TMP");
     EXPECT_EQ(std::string(ZoltGetPipeDirectory()), dir.sPath + "/fifos");
 
     /* A set directory that cannot be searched stays empty. */
     testing::internal::CaptureStderr();
     EXPECT_EQ(ZoltSetPipeDirectory(sMissing.c_str()), 1);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), Stars("Cannot Access " + sMissing));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "*****************\nCannot Access " + sMissing + "\n****************\n");
     ZoltSetServerFifoNameEx("");
     EXPECT_STREQ(ZoltGetServerFifoName(), "/ZOLTFIFO");
 

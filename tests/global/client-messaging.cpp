@@ -60,27 +60,6 @@ protected:
     }
 };
 
-TEST_F(MessageTable, TakingAndPeekingKeepArrivalOrder)
-{
-    EXPECT_EQ(ZoltClientGetNextMessage(NULL), nullptr);
-    for (const char *sz : {"first", "second", "third"})
-        Append(sz);
-    ClientMessage *pFirst = ZoltClientPeekMessage(NULL), *pSecond = pFirst ? pFirst->pNext : NULL;
-    ASSERT_NE(pSecond, nullptr);
-    EXPECT_STREQ(pFirst->szMessage, "first");
-    /* Taking from the middle links the neighbours and clears the link. */
-    ASSERT_EQ(ZoltClientGetNextMessage(pSecond), pSecond);
-    EXPECT_EQ(pSecond->pNext, nullptr);
-    EXPECT_EQ(ZoltClientPeekMessage(pSecond), nullptr);
-    EXPECT_EQ(ZoltClientGetNextMessage(pSecond), nullptr);
-    EXPECT_STREQ(pFirst->pNext->szMessage, "third");
-    EXPECT_EQ(ZoltClientFreeMessage(pSecond), 0);
-    ASSERT_EQ(ZoltClientGetNextMessage(NULL), pFirst);
-    ZoltClientFreeMessage(pFirst);
-    EXPECT_STREQ(ZoltClientPeekMessage(NULL)->szMessage, "third");
-    EXPECT_EQ(ZoltClient_I_GetWaitingMessageCount(), 1);
-}
-
 TEST_F(MessageTable, FindsSkipMessagesThatDoNotMatch)
 {
     Append(Bare(MakeMsg("100", "", "no type at all")));
@@ -95,6 +74,17 @@ TEST_F(MessageTable, FindsSkipMessagesThatDoNotMatch)
     EXPECT_EQ(ZoltClientFindMessageWithTypeField("DE_NOTIFY"), nullptr);
     EXPECT_EQ(ZoltClientFindMessageWithTypeFieldAndFromPid(5, "DE_COMMAND"), nullptr);
     EXPECT_EQ(ZoltClient_I_GetWaitingMessageCount(), 4);         /* finds take nothing */
+    /* Taking from the middle links the neighbours and clears the link. */
+    ClientMessage *pMiddle = ZoltClientFindMessageWithTypeFieldAndFromPid(812, "DE_COMMAND");
+    ASSERT_EQ(ZoltClientGetNextMessage(pMiddle), pMiddle);
+    EXPECT_EQ(pMiddle->pNext, nullptr);
+    EXPECT_EQ(ZoltClientPeekMessage(pMiddle), nullptr);
+    ZoltClientFreeMessage(pMiddle);
+    EXPECT_EQ(Data(ZoltClientFindMessageWithReField(9)), "event");
+    ClientMessage *pFirst = ZoltClientGetNextMessage(NULL);
+    EXPECT_EQ(Data(pFirst), "no type at all");
+    ZoltClientFreeMessage(pFirst);
+    EXPECT_EQ(ZoltClient_I_GetWaitingMessageCount(), 2);
 }
 
 TEST_F(MessageTable, WaitForMessageByTypeAndSender)
