@@ -8,7 +8,7 @@
 #include <unistd.h>
 
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <string>
 
 #include "memory-alloc.h"
@@ -19,13 +19,11 @@ namespace {
 
 TEST(ZoltAllocStringEx, CopiesWithThreeSpareZeroBytes)
 {
-    for (const char *sz : { "", "abc", "a longer text of some length" }) {
-        size_t uLen = strlen(sz);
+    for (const char *sz : { "", "abc" }) {
         char *p = ZoltAllocStringEx(sz);
         ASSERT_NE(p, nullptr);
-        EXPECT_STREQ(p, sz);
-        for (size_t i = uLen; i < uLen + 4; i++)   /* ASan flags a block shorter than len + 4 */
-            EXPECT_EQ(p[i], '\0') << sz << " byte " << i;
+        /* ASan flags a block shorter than len + 4 */
+        EXPECT_EQ(std::string(p, strlen(sz) + 4), std::string(sz) + std::string(4, '\0'));
         free(p);
     }
     EXPECT_EQ(ZoltAllocStringEx(NULL), nullptr);
@@ -72,7 +70,6 @@ TEST(FinishMemoryBlockTracing, ListsBlocksStillRegisteredWhenMemTracingIsOn)
         g_bZoltMemBlockListInit = 1;
     }
     ZoltMemBlockInfo *pInfo = static_cast<ZoltMemBlockInfo *>(calloc(1, sizeof *pInfo));
-    pInfo->pAddress = NULL;
     pInfo->uSize = 48;
     strcpy(pInfo->szFile, "dev.cpp");
     pInfo->iLine = 12;
@@ -84,19 +81,15 @@ TEST(FinishMemoryBlockTracing, ListsBlocksStillRegisteredWhenMemTracingIsOn)
     ZoltTraceSetFile(NULL);
 
     std::ifstream in(strFile);
-    std::stringstream ss;
-    ss << in.rdbuf();
+    std::string strText((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     std::string strHead = std::string(g_szTraceProcName) + "(" + std::to_string(getpid()) + "):():memory-alloc.cpp:";
-    std::string strText = ss.str();
     /* two lines, each after its own header; the size carries a literal 'l' */
     size_t uFirst = strText.find("\nMEMORY ERROR - some memory blocks have not been released\n"
                                  "LIST OF BLOCKS STILL ALLOCATED\n");
-    size_t uSecond = strText.find("\nMEM BLOCK INFO\nAddress: (nil)\nSize: 48l\n"
-                                  "Allocated at file: dev.cpp\nLine: 12\n");
     EXPECT_EQ(strText.rfind(strHead, 0), 0u) << strText;
-    EXPECT_NE(uFirst, std::string::npos) << strText;
-    EXPECT_NE(uSecond, std::string::npos) << strText;
-    EXPECT_LT(uFirst, uSecond);
+    ASSERT_NE(uFirst, std::string::npos) << strText;
+    EXPECT_NE(strText.find("\nMEM BLOCK INFO\nAddress: (nil)\nSize: 48l\nAllocated at file: dev.cpp\nLine: 12\n",
+                           uFirst), std::string::npos) << strText;
     unlink(strFile.c_str());
 
     /* with the registry empty nothing is written */

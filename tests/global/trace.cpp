@@ -1,14 +1,14 @@
-/* trace.cpp - tests of the trace log: the enable check at its edges, the
- * program type from the process name, the process-name lookup on captured
- * and malformed stat files, the exact line header, the trace-argument scan
- * and the ZOLT_TRACE debugging switch. */
+/* trace.cpp - tests of the trace log: nothing on by default, the program type
+ * from the process name, the process-name lookup on captured and malformed
+ * stat files, the exact line header, the trace-argument scan and the
+ * ZOLT_TRACE debugging switch. */
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <string>
 
 #include "trace.h"
@@ -16,9 +16,17 @@
 namespace {
 
 const char *const s_szDefaultStat = g_szProcStatFormat;
+const std::string s_strFixtures = std::string(ZOLT_FIXTURES) + "/trace/";
 
-/* Every test starts with all types off, lines to stderr and the real
- * process name, and leaves it so. */
+/* Runs first, before any test switches a type. */
+TEST(TraceDefault, NothingIsOnUnlessZoltTraceIsSet)
+{
+    for (int iType = 0; iType <= 10; iType++)
+        EXPECT_FALSE(getenv("ZOLT_TRACE") == NULL && TracingTypeEnabled(iType)) << iType;
+}
+
+/* Every test starts with all types off, lines to stderr and the real process
+ * name, and leaves it so. */
 class Trace : public ::testing::Test {
 protected:
     void SetUp() override { Reset(); }
@@ -35,47 +43,29 @@ protected:
         g_szProcStatFormat = s_szDefaultStat;
         g_szTraceProcName[0] = '\0';
     }
-    static std::string Fixture(const char *szName)
-    {
-        return std::string(ZOLT_FIXTURES) + "/trace/" + szName;
-    }
     std::string ReadFile()
     {
         std::ifstream in(m_strFile);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        return ss.str();
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
     std::string m_strFile = "/tmp/zolt-trace-test-" + std::to_string(getpid());
 };
 
-TEST_F(Trace, EnableCheckRejectsOutOfRangeTypes)
-{
-    ZoltTraceEnableList("all");
-    for (int iType : { -1, 11, 1000, -2147483647 - 1 })
-        EXPECT_FALSE(TracingTypeEnabled(iType)) << iType;
-    for (int iType = 0; iType <= 10; iType++)
-        EXPECT_TRUE(TracingTypeEnabled(iType)) << iType;
-}
-
 TEST_F(Trace, ProgramTypeFollowsProcessName)
 {
     struct { const char *szName; int iType; } aCase[] = {
-        { "zolt2000", 5 }, { "DIAGENGINE", 6 }, { "NlsEngine", 7 }, { "zoltcli", 8 },
-        { "", 4 }, { "zoltcpu", 4 }, { "diagengine2", 4 },
+        { "zolt2000", 5 }, { "DIAGENGINE", 6 }, { "NlsEngine", 7 }, { "zoltcli", 8 }, { "", 4 }, { "diagengine2", 4 },
     };
     for (const auto &c : aCase)
         EXPECT_EQ(ProcNameToTracingType(c.szName), c.iType) << c.szName;
-
     ZoltTraceSetType(4, 1);                 /* this test program counts as a module */
     EXPECT_TRUE(TracingTypeEnabled(3));
     ZoltTraceSetType(4, 0);
     ZoltTraceSetType(3, 1);                 /* slot 3 itself is never looked up */
     EXPECT_FALSE(TracingTypeEnabled(3));
-
     g_szTraceProcName[0] = '\0';
-    std::string strKeep = Fixture("stat-path");
-    g_szProcStatFormat = strKeep.c_str();
+    std::string strStat = s_strFixtures + "stat-path";
+    g_szProcStatFormat = strStat.c_str();
     ZoltTraceSetType(6, 1);
     EXPECT_TRUE(ProgramTracingEnabled());   /* "/usr/sbin/diagengine" -> "diagengine" */
     EXPECT_STREQ(g_szTraceProcName, "diagengine");
@@ -84,22 +74,18 @@ TEST_F(Trace, ProgramTypeFollowsProcessName)
 TEST_F(Trace, ProcessNameFromStatFile)
 {
     struct { const char *szFixture, *szExpect; } aCase[] = {
-        { "stat-normal", "zoltcpu.linux" },
-        { "stat-noparens", "????" },
-        { "stat-empty", "????" },
+        { "stat-normal", "zoltcpu.linux" }, { "stat-noparens", "????" }, { "stat-empty", "????" },
         { "stat-longname", "????" },        /* ')' lies beyond the 64 bytes read */
-        { "stat-reversed", "????" },
-        { "no-such-file", "????" },
+        { "stat-reversed", "????" },        { "no-such-file", "????" },
     };
     for (const auto &c : aCase) {
-        std::string strPath = Fixture(c.szFixture);
+        std::string strPath = s_strFixtures + c.szFixture;
         g_szProcStatFormat = strPath.c_str();
         EXPECT_STREQ(PidToProcName(4711), c.szExpect) << c.szFixture;
     }
     g_szProcStatFormat = s_szDefaultStat;
     EXPECT_STREQ(PidToProcName(getpid()), "global_trace");
-
-    std::string strPath = Fixture("stat-normal");
+    std::string strPath = s_strFixtures + "stat-normal";
     g_szProcStatFormat = strPath.c_str();
     InitProcName();
     EXPECT_STREQ(g_szTraceProcName, "zoltcpu");  /* base name, extension dropped */
@@ -113,72 +99,42 @@ TEST_F(Trace, LineHasExactHeaderAndOnlyEnabledTypesWrite)
     ZoltTraceSetFile(m_strFile.c_str());
     TPRINTF(4, "/build/src/f.c", 942, "", "off %d\n", 1);
     EXPECT_EQ(access(m_strFile.c_str(), F_OK), -1);   /* disabled: not even opened */
-
     ZoltTraceSetType(4, 1);
     TPRINTF(4, "/build/src/f.c", 942, "", "value=%d %s\n", 17, "x");
     TPRINTF(0, "g.cpp", 1, "", "pipe is off\n");
     TPRINTF(3, "dir/h.cpp", 7, "Func", "prog");
-    std::string strPid = std::to_string(getpid());
-    EXPECT_EQ(ReadFile(),
-              "global_trace(" + strPid + "):():f.c:942 value=17 x\n"
-              "global_trace(" + strPid + "):Func():h.cpp:7 prog");
+    std::string strHead = "global_trace(" + std::to_string(getpid()) + "):";
+    EXPECT_EQ(ReadFile(), strHead + "():f.c:942 value=17 x\n" + strHead + "Func():h.cpp:7 prog");
 }
 
 TEST_F(Trace, TraceArgumentFormsModuleTraceName)
 {
-    struct { const char *szArg; int iRc; } aCase[] = {
-        { "trace=1", 1 }, { "notrace", 1 }, { "TRACE", 0 }, { "run", 0 },
-    };
-    for (const auto &c : aCase) {
-        g_szTraceComponentName[0] = '\0';
-        char szProg[] = "/opt/diags/zoltcpu.linux";
-        char szRun[] = "run";
-        std::string strArg = c.szArg;
-        char *argv[] = { szProg, szRun, &strArg[0], NULL };
-        EXPECT_EQ(ProcessTracingArgs(3, argv), c.iRc) << c.szArg;
-        EXPECT_EQ(std::string(g_szTraceComponentName),
-                  c.iRc ? "zoltcpu" + std::to_string(getpid()) + "_trace" : "") << c.szArg;
-    }
-    char szProg[] = "/x/trace-tool";                /* the program path is not searched */
-    char *argv[] = { szProg, NULL };
-    EXPECT_EQ(ProcessTracingArgs(1, argv), 0);
+    char szProg[] = "/opt/diags/trace/zoltcpu.linux", szRun[] = "run", szUpper[] = "TRACE", szNo[] = "notrace";
+    char *argv[] = { szProg, szRun, szUpper, szNo, NULL };
+    g_szTraceComponentName[0] = '\0';
+    EXPECT_EQ(ProcessTracingArgs(3, argv), 0);      /* case counts; the program path is not searched */
+    EXPECT_STREQ(g_szTraceComponentName, "");
+    EXPECT_EQ(ProcessTracingArgs(4, argv), 1);
+    EXPECT_EQ(std::string(g_szTraceComponentName), "zoltcpu" + std::to_string(getpid()) + "_trace");
 }
 
-TEST_F(Trace, EnableListParsesKeywordsAndNumbers)
+TEST_F(Trace, SwitchListAndEnvironmentEnableOnlyTheNamedTypes)
 {
-    EXPECT_EQ(ZoltTraceEnableList("pipe,DE"), 2);
-    EXPECT_TRUE(TracingTypeEnabled(0));
-    EXPECT_TRUE(TracingTypeEnabled(6));
-    EXPECT_FALSE(TracingTypeEnabled(1));
-    EXPECT_FALSE(TracingTypeEnabled(4));
-    EXPECT_EQ(ZoltTraceEnableList(" 9 ,10,"), 2);
-    EXPECT_TRUE(TracingTypeEnabled(9));
-    EXPECT_TRUE(TracingTypeEnabled(10));
+    EXPECT_EQ(ZoltTraceEnableList(" 9 ,pipe,"), 2);
     EXPECT_EQ(ZoltTraceEnableList("bogus,11,-1,pipe3,averyveryverylongword"), 0);
-    EXPECT_FALSE(TracingTypeEnabled(2));
     EXPECT_EQ(ZoltTraceEnableList(NULL), 0);
-}
-
-TEST_F(Trace, SwitchIsReadFromEnvironment)
-{
     setenv("ZOLT_TRACE", "de", 1);
     setenv("ZOLT_TRACE_FILE", m_strFile.c_str(), 1);
     ZoltTraceReadEnv();
     unsetenv("ZOLT_TRACE");
     unsetenv("ZOLT_TRACE_FILE");
-    EXPECT_TRUE(TracingTypeEnabled(6));
-    EXPECT_FALSE(TracingTypeEnabled(0));
-    TPRINTF(6, "a.c", 3, "", "hello\n");
-    TPRINTF(0, "a.c", 4, "", "not this\n");
-    EXPECT_EQ(ReadFile(), "global_trace(" + std::to_string(getpid()) + "):():a.c:3 hello\n");
-}
-
-TEST(TraceEnv, NothingIsOnByDefault)
-{
-    if (getenv("ZOLT_TRACE") != NULL)
-        GTEST_SKIP() << "ZOLT_TRACE is set in this environment";
-    for (int iType = 0; iType <= 10; iType++)
+    for (int iType : { -1, 11, -2147483647 - 1 })
         EXPECT_FALSE(TracingTypeEnabled(iType)) << iType;
+    for (int iType = 0; iType <= 10; iType++)
+        EXPECT_EQ(TracingTypeEnabled(iType) != 0, iType == 0 || iType == 6 || iType == 9) << iType;
+    TPRINTF(6, "a.c", 3, "", "hello\n");
+    TPRINTF(1, "a.c", 4, "", "not this\n");
+    EXPECT_EQ(ReadFile(), "global_trace(" + std::to_string(getpid()) + "):():a.c:3 hello\n");
 }
 
 }  // namespace
