@@ -2,6 +2,7 @@
 #   make        build the native release tree
 #   make check  build and test the native, 32-bit (-m32) and ASan+UBSan trees
 #   make run    build, then run every test on every CPU through zoltpeers
+#   make lint   clang-tidy and cppcheck over the native tree's compile commands
 #   make fuzz   build the libFuzzer targets (clang, ASan+UBSan) in build/fuzz and
 #               run each for FUZZ_SECONDS on one core; make fuzz-merge then adds
 #               the inputs that found new coverage to fuzz/corpus/<target>/
@@ -10,7 +11,7 @@ JOBS    ?= $(shell nproc)
 CMAKE    = cmake -G Ninja -Wno-dev
 CTEST    = ctest --output-on-failure -j $(JOBS) --timeout 300
 
-.PHONY: all native m32 asan check check-native check-m32 check-asan run clean fuzz fuzz-merge
+.PHONY: all native m32 asan check check-native check-m32 check-asan run clean fuzz fuzz-merge lint
 
 all: native
 
@@ -81,6 +82,11 @@ fuzz-merge: $(BUILD)/fuzz/build.ninja
 	        fuzz/corpus/$$t $(BUILD)/fuzz/corpus/$$t 2>&1 | grep -E '^MERGE-OUTER: [0-9]+ new files'; \
 	    echo "$$t: $$(ls fuzz/corpus/$$t | wc -l) files, $$(du -sk fuzz/corpus/$$t | cut -f1) kB"; \
 	done
+
+# Configuring is enough: the checks read compile_commands.json, not objects.
+lint:
+	$(CMAKE) -S . -B $(BUILD)/native -DCMAKE_BUILD_TYPE=Release > /dev/null
+	scripts/lint.sh $(abspath $(BUILD)/native) $(JOBS)
 
 clean:
 	rm -rf $(BUILD)

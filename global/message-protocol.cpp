@@ -532,7 +532,7 @@ int ZoltMessageGetMessageType(const char *szMsg, char **ppszOut)
     char *pCopy = (char *)calloc(uLen + 4, 1);
     if (pCopy == nullptr)
         return 10;
-    memcpy(pCopy, szType, uLen);
+    memcpy(pCopy, szType, uLen + 1);   /* with its terminator */
     if (ppszOut != nullptr)
         *ppszOut = pCopy;
     else

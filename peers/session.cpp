@@ -174,6 +174,7 @@ static long StartModule(PeersSession *pSession, PeersInvocation *pInv)
         vWords[0] = FindProgram(vWords[0]);
     vWords.insert(vWords.end(), pInv->vArgv.begin(), pInv->vArgv.end());
     std::vector<char *> vArgv;
+    vArgv.reserve(vWords.size() + 1);
     for (std::string &s : vWords)
         vArgv.push_back(&s[0]);
     vArgv.push_back(nullptr);

@@ -263,7 +263,7 @@ static uint16_t RunCases(unsigned uRoutine, const MmxCase *pCases, size_t uCount
     return uMask;
 }
 
-#define RUN_TABLE(routine, table) RunCases(routine, table, sizeof table / sizeof table[0])
+#define RUN_TABLE(routine, table) RunCases((routine), (table), sizeof(table) / sizeof((table)[0]))
 
 /* The table-driven test routines: fault mask of their case table (see the
  * tables above for the bits). Test's thread. */
@@ -347,7 +347,7 @@ static void RunGroup(const TestThreadArgs *pArgs, const char *szInfoTag,
 }
 
 #define RUN_GROUP(args, tag, routines) \
-    RunGroup(args, tag, routines, sizeof routines / sizeof routines[0])
+    RunGroup((args), (tag), (routines), sizeof(routines) / sizeof((routines)[0]))
 
 /* Arithmetic group: waits g_uBusyWaitTime, then PADD, PSUB, PMUL, PMADD. Returns pArgs. */
 TestThreadArgs *do_MMXarithmetics(TestThreadArgs *pArgs)
