@@ -128,3 +128,22 @@ TEST(MemcheckModes, EveryModeRunsWithoutErrorsOrLostBlocks)
     ExpectClean(nobroker.sOut);
     EXPECT_EQ(rmdir(szDir), 0) << "a FIFO was left behind";
 }
+
+TEST(MemcheckModes, WrapperWordsComeBeforeTheModulesOwn)
+{
+    /* echo (found in PATH) stands in for the checker: it prints the words it
+     * got, which are its own followed by the module's whole command line */
+    PeersRun r = RunPeers({ "--module-wrapper", "echo wrapped:", "enumerate" });
+    std::string sEnum = ResultOf(r, "enumerate");
+    ASSERT_FALSE(sEnum.empty()) << r.sAll;
+    EXPECT_EQ(Num(sEnum, "exit_status"), 0);
+    EXPECT_EQ(Str(sEnum, "module_output").rfind("wrapped: " ZOLT_BIN "/zoltcpu.linux enumerate ref=", 0), 0u)
+        << sEnum;
+    EXPECT_NE(sEnum.find("\"startup_seen\":false"), std::string::npos);   /* the module never ran */
+
+    /* a wrapper that does not exist is a start failure */
+    PeersRun bad = RunPeers({ "--module-wrapper", "zolt-no-such-wrapper --x", "enumerate" });
+    EXPECT_EQ(bad.iExit, 2);
+    EXPECT_NE(bad.sAll.find("cannot start zolt-no-such-wrapper: No such file or directory"), std::string::npos)
+        << bad.sAll;
+}
