@@ -3,12 +3,23 @@
 # Some x86_64 kernels are built without 32-bit emulation; there the i386
 # binaries are handed to qemu-i386 through binfmt_misc (needs root and
 # qemu-user). Exits 0 when 32-bit programs run afterwards, 1 otherwise.
+# Standard output: the emulator's name ("qemu-i386") when 32-bit programs run
+# through it, nothing when they run natively; messages go to standard error.
 set -u
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-printf 'int main(void){return 42;}\n' > "$tmp/t.c"
+# The program's shell child names the executable of its parent as the kernel
+# sees it: the program itself, or the emulator that runs it.
+printf '#include <stdlib.h>\nint main(void){return system("readlink /proc/$PPID/exe")==0?42:1;}\n' > "$tmp/t.c"
 gcc -m32 "$tmp/t.c" -o "$tmp/t32" 2>/dev/null || { echo "gcc -m32 cannot link (g++-multilib missing?)" >&2; exit 1; }
-runs() { "$tmp/t32"; [ $? -eq 42 ]; } 2>/dev/null
+runs() {
+    local exe
+    exe=$("$tmp/t32" 2>/dev/null)
+    [ $? -eq 42 ] || return 1
+    case "${exe##*/}" in
+        qemu-i386*) echo qemu-i386 ;;
+    esac
+}
 runs && exit 0
 
 echo "this kernel cannot execute i386 programs; registering qemu-i386 with binfmt_misc" >&2

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "x87-emulator.h"
+
 namespace {
 
 /* Runs zoltpeers --json on the fault build with ZOLT_FAULT set; returns the
@@ -159,6 +161,8 @@ TEST_P(CpuTestFaultsEndToEnd, OneErrorEventAndFail)
     const FaultCase &c = GetParam();
     if (c.iTest == 2 && !CpuHasMmx())
         GTEST_SKIP() << "this processor has no MMX";
+    if (c.iTest == 1 && !zolttest::X87EmulatorSkipReason().empty())
+        GTEST_SKIP() << zolttest::X87EmulatorSkipReason();
     int iExit = -1;
     std::string sAll;
     std::string sRun = RunFaulty(c.iTest, c.szFault, &iExit, &sAll);

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "e2e/peers-run.h"
+#include "x87-emulator.h"
 
 using namespace e2e;
 
@@ -143,8 +144,11 @@ TEST(MisbehavingPeers, GarbageFramesAroundA100KbDeviceListInPieces)
 {
     /* junk frames before every message, and a device list of 100 KB in one
      * COMPONENT per device, crossing the pipe in many frames */
+    const std::string sX87Skip = zolttest::X87EmulatorSkipReason();
     for (int iTest : { 0, 1 }) {
         SCOPED_TRACE(iTest);
+        if (iTest == 1 && !sX87Skip.empty())
+            continue;
         PeersRun r = RunPeers({ "--garbage-frames", "--split-components", "--pad-devlist", "102400", "run",
                                 "--device", "0", "--test", std::to_string(iTest) });
         std::string sRun = ResultOf(r, "run");
@@ -155,6 +159,8 @@ TEST(MisbehavingPeers, GarbageFramesAroundA100KbDeviceListInPieces)
         EXPECT_EQ(All(sRun, "english").size(), 4u);
         EXPECT_EQ(r.iExit, 0);
     }
+    if (!sX87Skip.empty())
+        GTEST_SKIP() << "test 1 not run: " << sX87Skip;
 }
 
 TEST(MisbehavingPeers, BrokerDyingDuringATestEndsTheModuleByItself)

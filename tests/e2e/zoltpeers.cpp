@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "x87-emulator.h"
+
 namespace {
 
 struct PeersRun {
@@ -187,8 +189,11 @@ TEST(ZoltPeersEndToEnd, EachTestReportsItsWordPercentsAndTexts)
         { 1, "25,50,75,100", "Testing the floating-point data registers" },
         { 2, "20,40,60,80,100", "Testing MMX arithmetic instructions" },
     };
+    const std::string sX87Skip = zolttest::X87EmulatorSkipReason();
     for (const Case &c : aCases) {
         SCOPED_TRACE(c.iTest);
+        if (c.iTest == 1 && !sX87Skip.empty())
+            continue;
         PeersRun r = RunPeers({ "run", "--device", "0", "--test", std::to_string(c.iTest) });
         std::string sRun = ResultOf(r, "run");
         ASSERT_FALSE(sRun.empty()) << r.sAll;
@@ -205,6 +210,8 @@ TEST(ZoltPeersEndToEnd, EachTestReportsItsWordPercentsAndTexts)
         EXPECT_EQ(vEnglish[0], c.szFirstText);
         EXPECT_EQ(Str(sRun, "type"), "INFO");   /* a sound unit: no warning, no error */
     }
+    if (!sX87Skip.empty())
+        GTEST_SKIP() << "test 1 not run: " << sX87Skip;
 }
 
 TEST(ZoltPeersEndToEnd, CacheTestPassesOrSaysWhyNot)
