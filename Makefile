@@ -31,17 +31,20 @@ asan: $(BUILD)/asan/build.ninja
 
 check-native: native
 	cd $(BUILD)/native && $(CTEST)
+# The script prints the emulator's name when 32-bit programs run through one;
+# the tests of the x87 unit (test 1) skip themselves there.
 check-m32: m32
-	scripts/enable-i386-exec.sh
-	cd $(BUILD)/m32 && $(CTEST)
+	emu=$$(scripts/enable-i386-exec.sh) && cd $(BUILD)/m32 && ZOLT_CPU_EMULATOR=$$emu $(CTEST)
 check-asan: asan
 	cd $(BUILD)/asan && $(CTEST)
 
 check: check-native check-m32 check-asan
 
+# Exit status 1 means a test did not pass: that is the report's news, not a
+# build failure. Status 2 (the module could not be run) fails the target.
 run: native
 	$(BUILD)/native/bin/zoltpeers --module $(BUILD)/native/bin/zoltcpu.linux \
-	    --deffile $(BUILD)/native/bin/zoltcpu.ini all
+	    --deffile $(BUILD)/native/bin/zoltcpu.ini all || [ $$? -eq 1 ]
 
 FUZZ_SECONDS ?= 60
 FUZZ_MAXLEN  ?= 8192
