@@ -162,7 +162,7 @@ static int ScanSectionLine(CpuScanState *pState)
     if (strstr(szLine, "cache size") != nullptr)
         TakeValue(szLine, pState->szCacheSize);
     float fMHz = 0.0f;
-    if (sscanf(szLine, "cpu MHz\t: %f", &fMHz) == 1)
+    if (sscanf(szLine, "cpu MHz\t: %f", &fMHz) == 1 && fMHz > -2147483648.0f && fMHz < 2147483648.0f)
         pState->iClock = (int)fMHz;
     int iPhysicalId = 0;
     if (sscanf(szLine, "physical id\t: %i", &iPhysicalId) == 1)

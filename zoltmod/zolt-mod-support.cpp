@@ -26,7 +26,7 @@ static int AppendCpuValue(const char *szLine, size_t uOffset, int iExtra,
     if (uCopy > 0 && szValue[uCopy - 1] == '\n')
         uCopy--;
 
-    *piTotal += (int)uLen + iExtra;
+    *piTotal += (int)uLen + iExtra + (uCopy == uLen ? 1 : 0);  /* no newline: count the whole suffix */
     if (*piTotal >= iSize)
         return 1;
     size_t uUsed = strlen(szBuffer);
