@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -15,6 +16,7 @@
 #include "pipe-lowlevel.h"
 #include "report.h"
 #include "session.h"
+#include "zolt-time.h"
 
 /* Makes the private directory, the FIFO and opens it. Returns 0, 1, 2 or 3. */
 int PeersBrokerOpen(PeersBroker *pBroker, const char *szBaseDir)
@@ -328,14 +330,14 @@ void PeersBrokerHandlePacket(PeersSession *pSession, const std::string &sPacket)
         PeersBrokerDie(pBroker);
 }
 
-/* Waits up to iTimeoutMs for input on the broker FIFO and handles every
- * complete packet. Returns the packets handled, -1 when dead. Main thread. */
-int PeersBrokerPoll(PeersSession *pSession, int iTimeoutMs)
+/* Takes every complete message now waiting (the FIFO drained first) and
+ * handles its packets. Returns the packets handled, -1 when dead. Main thread,
+ * no pipe lock held. */
+static int HandleWaiting(PeersSession *pSession)
 {
     PeersBroker *pBroker = &pSession->broker;
     if (pBroker->bDead || pBroker->hRead <= 0)
         return -1;
-    ZoltPipeSelect(pBroker->hRead, -1, iTimeoutMs);
     char *szText = nullptr;
     int iBytes = ZoltPipeRead(pBroker->hRead, &szText);
     if (iBytes <= 0 || szText == nullptr) {
@@ -353,4 +355,55 @@ int PeersBrokerPoll(PeersSession *pSession, int iTimeoutMs)
         iHandled++;
     }
     return iHandled;
+}
+
+/* Waits up to iTimeoutMs for input on the broker FIFO and handles every
+ * complete packet. Returns the packets handled, -1 when dead. Main thread. */
+int PeersBrokerPoll(PeersSession *pSession, int iTimeoutMs)
+{
+    PeersBroker *pBroker = &pSession->broker;
+    if (pBroker->bDead || pBroker->hRead <= 0)
+        return -1;
+    ZoltPipeSelect(pBroker->hRead, -1, iTimeoutMs);
+    return HandleWaiting(pSession);
+}
+
+/* Waits for input or hWake like PeersBrokerPoll, but on both at once. The
+ * wait holds the transport's read lock, as its own select does, so that the
+ * read/write thread cannot take the input from under the poll. One gap stays:
+ * a message that the thread queues between the read and the lock is only
+ * seen after the wait, which is why callers keep iTimeoutMs short.
+ * Returns the packets handled, -1 when dead. Main thread, no pipe lock held. */
+int PeersBrokerWait(PeersSession *pSession, int hWake, int iTimeoutMs)
+{
+    if (hWake < 0)
+        return PeersBrokerPoll(pSession, iTimeoutMs);
+    int iHandled = HandleWaiting(pSession);
+    if (iHandled != 0)
+        return iHandled;
+    PeersBroker *pBroker = &pSession->broker;
+    int bHangUp = 0;
+    ZoltGrabMutex(__FILE__, __LINE__, "", ZOLT_PIPE_READ_LOCK, 1);
+    if (ZoltPipeReadQue(pBroker->hRead) == 0) {
+        struct pollfd apfd[2];
+        apfd[0].fd = pBroker->hRead;
+        apfd[0].events = POLLIN;
+        apfd[0].revents = 0;
+        apfd[1].fd = hWake;
+        apfd[1].events = POLLIN;
+        apfd[1].revents = 0;
+        /* A signal ends the wait early (EINTR): the caller looks at its flags. */
+        if (poll(apfd, 2, iTimeoutMs < 0 ? 0 : iTimeoutMs) > 0) {
+            if ((apfd[0].revents & POLLIN) != 0)
+                ZoltPipeReadQue(pBroker->hRead);
+            else if (apfd[0].revents != 0 && apfd[1].revents == 0)
+                bHangUp = 1;
+        }
+    }
+    ZoltGrabMutex(__FILE__, __LINE__, "", ZOLT_PIPE_READ_LOCK, 0);
+    /* No writer left on the FIFO (never while our own end is open): pause
+     * rather than spin on the hang-up. */
+    if (bHangUp)
+        poll(nullptr, 0, iTimeoutMs < 0 ? 0 : iTimeoutMs);
+    return HandleWaiting(pSession);
 }

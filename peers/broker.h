@@ -53,6 +53,13 @@ void PeersBrokerClose(PeersBroker *pBroker);
  * Returns the number of packets handled, -1 when the broker is dead. */
 int PeersBrokerPoll(PeersSession *pSession, int iTimeoutMs);
 
+/* Like PeersBrokerPoll, but the wait also ends at once when hWake (e.g. a
+ * process descriptor of the module, readable when it has ended) becomes
+ * readable; hWake -1 is PeersBrokerPoll. A message that the transport's
+ * thread queued just before the wait may be seen only when it ends, so keep
+ * iTimeoutMs short. Returns the packets handled, -1 when the broker is dead. */
+int PeersBrokerWait(PeersSession *pSession, int hWake, int iTimeoutMs);
+
 /* Handles one packet (without its CR LF): STARTUP, STOP or a MSG to route.
  * Counts it and lets the broker die when the die switch says so. */
 void PeersBrokerHandlePacket(PeersSession *pSession, const std::string &sPacket);

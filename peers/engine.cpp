@@ -8,6 +8,8 @@
 #include <string.h>
 #include <strings.h>
 
+#include <algorithm>
+
 #include "report.h"
 
 /* Prepares the engine with no devices and no invocation. */
@@ -411,6 +413,19 @@ int PeersEngineTick(PeersEngine *pEngine, unsigned long long ullNowMs)
         }
     }
     return iSent;
+}
+
+/* The wait until the next timed action, at most PEERS_POLL_MS. */
+int PeersEngineWaitMs(const PeersEngine *pEngine, unsigned long long ullNowMs)
+{
+    unsigned long long ullDue = ullNowMs + PEERS_POLL_MS;
+    const PeersInvocation *pInv = pEngine->pCur;
+    if (pInv != nullptr && pEngine->pOpt != nullptr && pEngine->pOpt->iStopAfterMs > 0
+        && pInv->bStartupNote && !pInv->bStopSent)
+        ullDue = std::min(ullDue, pInv->ullStartupNoteMs + (unsigned long long)pEngine->pOpt->iStopAfterMs);
+    for (const PeersPending &p : pEngine->vPending)
+        ullDue = std::min(ullDue, p.ullDueMs);
+    return ullDue <= ullNowMs ? 0 : (int)(ullDue - ullNowMs);
 }
 
 /* ---- Command lines ---- */

@@ -136,6 +136,10 @@ int PeersEngineHandleMessage(PeersEngine *pEngine, const char *szMsg, long lFrom
  * Returns the number of messages sent. */
 int PeersEngineTick(PeersEngine *pEngine, unsigned long long ullNowMs);
 
+/* How long a service round starting at ullNowMs may wait for input before
+ * PeersEngineTick has something to send: 0 to PEERS_POLL_MS. */
+int PeersEngineWaitMs(const PeersEngine *pEngine, unsigned long long ullNowMs);
+
 /* Sends STOPTESTING to process lPid now. Returns the send result. */
 int PeersEngineSendStop(PeersEngine *pEngine, long lPid);
 

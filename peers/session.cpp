@@ -10,6 +10,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,10 +21,16 @@ extern char **environ;
 
 /* Output file of the module inside the pipe directory. */
 #define PEERS_MODULE_OUTPUT "module-output.txt"
-/* After the module ended: rounds of this length without input end the drain. */
+/* After a module ended without STOP (a crash, a kill): rounds of this length
+ * without input end the drain of what it may still have sent ... */
 #define PEERS_DRAIN_QUIET_MS 60
-/* ... and the drain never takes longer than this. */
+/* ... and that drain never takes longer than this. */
 #define PEERS_DRAIN_LIMIT_MS 3000
+/* Once a module's STOP (its last packet) has arrived, rounds are this short
+ * where no process descriptor tells when it has ended. */
+#define PEERS_STOPPED_POLL_MS 1
+
+int g_bPeersNoPidFd = 0;
 
 volatile sig_atomic_t g_iPeersInterrupted = 0;
 volatile sig_atomic_t g_iPeersStopRequested = 0;
@@ -136,10 +143,15 @@ static void CollectOutput(PeersSession *pSession, PeersInvocation *pInv)
     unlink(sPath.c_str());
 }
 
-/* Waits without input: the broker is dead, nothing to read. */
-static void PauseMs(int iMs)
+/* Waits without input (the broker is dead, nothing to read), at most iMs,
+ * less when hWake (-1: none) becomes readable first. */
+static void PauseMs(int hWake, int iMs)
 {
-    poll(nullptr, 0, iMs);
+    struct pollfd pfd;
+    pfd.fd = hWake;
+    pfd.events = POLLIN;
+    pfd.revents = 0;
+    poll(&pfd, hWake >= 0 ? 1 : 0, iMs);
 }
 
 /* The program a word names: itself when it holds a '/', else the first
@@ -233,6 +245,20 @@ static long StartModule(PeersSession *pSession, PeersInvocation *pInv)
     return (long)pid;
 }
 
+/* A descriptor that becomes readable when process lPid (our child, not yet
+ * reaped) has ended, or -1 where the system has none (then the caller polls
+ * with waitpid). Close-on-exec. The caller closes it. */
+static int OpenPidFd(long lPid)
+{
+#ifdef SYS_pidfd_open
+    if (!g_bPeersNoPidFd)
+        return (int)syscall(SYS_pidfd_open, (pid_t)lPid, 0);
+#else
+    (void)lPid;
+#endif
+    return -1;
+}
+
 /* Records how the child ended. */
 static void RecordStatus(PeersInvocation *pInv, int iStatus)
 {
@@ -257,10 +283,17 @@ int PeersSessionRunModule(PeersSession *pSession, PeersInvocation *pInv)
         return 1;
     }
     pInv->lPid = lPid;
+    int iStopsBefore = pSession->broker.iStops;
+    int hPidFd = OpenPidFd(lPid);
     int iRc = 0;
     for (;;) {
-        if (PeersBrokerPoll(pSession, PEERS_POLL_MS) < 0)
-            PauseMs(PEERS_POLL_MS);
+        /* STOP is the module's last packet: its exit follows at once. */
+        int bStopped = pInv->bStopSeen || pSession->broker.iStops > iStopsBefore;
+        int iWaitMs = hPidFd < 0 && bStopped ? PEERS_STOPPED_POLL_MS : PeersEngineWaitMs(pEngine, PeersNowMs());
+        if (iWaitMs < 1)   /* an action that is due but cannot leave must not make this spin */
+            iWaitMs = 1;
+        if (PeersBrokerWait(pSession, hPidFd, iWaitMs) < 0)
+            PauseMs(hPidFd, iWaitMs);
         unsigned long long ullNow = PeersNowMs();
         PeersEngineTick(pEngine, ullNow);
         if (g_iPeersStopRequested && pInv->bStartupNote) {   /* a person asked (SIGUSR1) */
@@ -285,13 +318,21 @@ int PeersSessionRunModule(PeersSession *pSession, PeersInvocation *pInv)
             break;
         }
     }
-    /* What the module wrote just before it ended is still on its way. */
-    unsigned long long ullDrainStart = PeersNowMs();
-    while (PeersNowMs() - ullDrainStart < PEERS_DRAIN_LIMIT_MS) {
-        int iGot = PeersBrokerPoll(pSession, PEERS_DRAIN_QUIET_MS);
+    if (hPidFd >= 0)
+        close(hPidFd);
+    /* The module has ended, so all it wrote is in the FIFO or queued: take it. */
+    while (PeersBrokerPoll(pSession, 0) > 0)
         PeersEngineTick(pEngine, PeersNowMs());
-        if (iGot <= 0)
-            break;
+    /* Without its STOP something may still be on its way (a wrapper's other
+     * process, a write the transport had not finished): wait for quiet. */
+    if (!pInv->bStopSeen && pSession->broker.iStops == iStopsBefore) {
+        unsigned long long ullDrainStart = PeersNowMs();
+        while (PeersNowMs() - ullDrainStart < PEERS_DRAIN_LIMIT_MS) {
+            int iGot = PeersBrokerPoll(pSession, PEERS_DRAIN_QUIET_MS);
+            PeersEngineTick(pEngine, PeersNowMs());
+            if (iGot <= 0)
+                break;
+        }
     }
     /* A module that ended without STOP is forgotten all the same. */
     for (size_t i = 0; i < pSession->broker.vClients.size(); i++) {

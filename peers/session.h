@@ -5,7 +5,12 @@
  * DESIGN: one thread (the caller's) serves all three peers; the transport's
  * read/write thread runs from PeersSessionOpen to PeersSessionClose. The module
  * is started with fork and execve; its standard output and error go to a file
- * in the pipe directory and are kept in the invocation record. */
+ * in the pipe directory and are kept in the invocation record. The wait for
+ * input also ends when the module does (a process descriptor from pidfd_open
+ * polled with the broker FIFO; where there is none, waitpid after each round,
+ * the rounds short once the module's STOP has come). After the module ended,
+ * what it wrote is taken at once; only a module that ended without STOP gets
+ * a drain that lasts until input stays away for a while. */
 #ifndef ZOLT_PEERS_SESSION_H
 #define ZOLT_PEERS_SESSION_H
 
@@ -25,6 +30,9 @@ extern volatile sig_atomic_t g_iPeersInterrupted;
 /* Set by SIGUSR1: the engine sends STOPTESTING to the module under way (once
  * it has sent its startup notification); cleared when sent. */
 extern volatile sig_atomic_t g_iPeersStopRequested;
+/* Test seam: non-zero makes the runner do without process descriptors, as on
+ * a system that has none. Default 0. */
+extern int g_bPeersNoPidFd;
 /* Installs the handlers that set the two flags. Main thread. */
 void PeersCatchSignals(void);
 
@@ -53,7 +61,7 @@ int PeersSessionOpen(PeersSession *pSession, const PeersOptions *pOpt, const cha
 void PeersSessionClose(PeersSession *pSession);
 
 /* Starts pInv->vArgv[0] with pInv->vArgv and ZOLT_PATH, serves the peers until
- * it ends (then drains what it sent last) or until the time limit or an
+ * it ends (then takes what it sent last) or until the time limit or an
  * interruption (then kills it). Fills pInv. Returns 0 the module ended by
  * itself, 1 could not start (or interrupted before), 2 killed. */
 int PeersSessionRunModule(PeersSession *pSession, PeersInvocation *pInv);

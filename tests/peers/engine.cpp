@@ -157,6 +157,12 @@ TEST_F(PeersEngineTest, TimedAnswersAndStops)
     m_opt.iDeviceListDelayMs = 500;
     EXPECT_EQ(Handle("DE_COMMAND", "<DATA>LIST_DEVICES:zoltcpu</DATA>"), 0);
     EXPECT_TRUE(m_sent.empty());
+    /* a service round waits no longer than until it is due */
+    ASSERT_EQ(m_engine.vPending.size(), 1u);
+    unsigned long long ullDue = m_engine.vPending[0].ullDueMs;
+    EXPECT_EQ(PeersEngineWaitMs(&m_engine, ullDue - 500), PEERS_POLL_MS);
+    EXPECT_EQ(PeersEngineWaitMs(&m_engine, ullDue - 7), 7);
+    EXPECT_EQ(PeersEngineWaitMs(&m_engine, ullDue + 5), 0);
     unsigned long long ullNow = PeersNowMs();
     EXPECT_EQ(PeersEngineTick(&m_engine, ullNow), 0);
     EXPECT_EQ(PeersEngineTick(&m_engine, ullNow + 1000), 1);
@@ -168,8 +174,10 @@ TEST_F(PeersEngineTest, TimedAnswersAndStops)
     m_opt.iStopAfterMs = 200;
     EXPECT_EQ(Handle("REF", "<DATA><STARTUP>REF</STARTUP><VERSION>1.2.11</VERSION></DATA>"), 0);
     EXPECT_TRUE(m_sent.empty());
+    EXPECT_EQ(PeersEngineWaitMs(&m_engine, m_inv.ullStartupNoteMs + 190), 10);
     EXPECT_EQ(PeersEngineTick(&m_engine, m_inv.ullStartupNoteMs + 100), 0);
     EXPECT_EQ(PeersEngineTick(&m_engine, m_inv.ullStartupNoteMs + 200), 1);
+    EXPECT_EQ(PeersEngineWaitMs(&m_engine, m_inv.ullStartupNoteMs + 200), PEERS_POLL_MS);
     EXPECT_EQ(PeersEngineTick(&m_engine, m_inv.ullStartupNoteMs + 400), 0);
     ASSERT_EQ(m_sent.size(), 1u);
     EXPECT_EQ(Field(m_sent[0].sMsg, "MSG/HDR/TYPE"), "DAPI_COMMAND");

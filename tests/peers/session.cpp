@@ -1,14 +1,21 @@
 /* session.cpp - tests of running a module program under zoltpeers: the
  * environment and output it gets, its exit status, a program that cannot be
  * started, one that outlives its limit (killed, said so), and that the private
- * pipe directory is gone afterwards. Stand-in programs come from /bin/sh. */
+ * pipe directory is gone afterwards, and that whatever a module wrote before
+ * it ended is taken, with STOP as its last packet or without (it crashed),
+ * with process descriptors and without. Stand-in programs come from /bin/sh;
+ * the frames they write are made here and copied onto the FIFO with cat. */
 #include <gtest/gtest.h>
 
+#include <stdio.h>
+#include <string.h>
 #include <sys/stat.h>
 
 #include <string>
 #include <vector>
 
+#include "message-protocol.h"
+#include "pipe-lowlevel.h"
 #include "report.h"
 #include "session.h"
 
@@ -80,4 +87,63 @@ TEST_F(PeersSessionTest, ProgramsThatCannotStartOrDoNotEnd)
     PeersSessionClose(&m_session);
     struct stat st;
     EXPECT_NE(stat(sDir.c_str(), &st), 0);
+}
+
+/* Writes one frame holding sText (one piece) to szPath, as a module's
+ * transport would put it onto the FIFO. */
+static void WriteFrameFile(const std::string &sPath, unsigned uNumber, const std::string &sText)
+{
+    QueObject que;
+    memset(&que, 0, sizeof que);
+    que.uMsgNumber = uNumber;
+    que.iSenderPid = 424242;
+    que.iPieceIndex = 1;
+    que.iPieceCount = 1;
+    que.uPieceSize = que.uTotalSize = (uint32_t)sText.size();
+    char szDelim[ZOLT_PIPE_DELIM_MAX + 1];
+    int iDelim = MakeDelimiterStr(&que, ZOLT_PIPE_FRAME_H, szDelim, sizeof szDelim);
+    ASSERT_GT(iDelim, 0);
+    FILE *pFile = fopen(sPath.c_str(), "wb");
+    ASSERT_NE(pFile, nullptr);
+    fwrite(szDelim, 1, (size_t)iDelim, pFile);
+    fwrite(sText.data(), 1, sText.size(), pFile);
+    fclose(pFile);
+}
+
+TEST_F(PeersSessionTest, WhatTheModuleWroteLastIsTaken)
+{
+    Open();
+    const std::string sDir = m_session.broker.sPipeDir;
+    const std::string sMsg = std::string("<MSG><HDR><TO>") + ZOLT_TO_MESSAGEBROKER
+                             + "</TO><FROM>424242</FROM><TYPE>NOTE</TYPE></HDR><DATA></DATA></MSG>\r\n";
+    WriteFrameFile(sDir + "/msg1", 0x7F000001u, sMsg);
+    WriteFrameFile(sDir + "/msg2", 0x7F000002u, sMsg);
+    WriteFrameFile(sDir + "/stop", 0x7F000003u, "<STOP><PID>424242</PID></STOP>\r\n");
+    struct Case {
+        const char *szScript;
+        int iPackets, iStops, iExit, iSignal;
+    };
+    /* Each copies its frames onto the FIFO and ends at once. */
+    const Case aCases[] = {
+        { "cd \"$ZOLT_PATH\" && cat msg1 msg2 stop > ZOLTFIFO; exit 0", 3, 1, 0, 0 },
+        { "cd \"$ZOLT_PATH\" && cat msg1 > ZOLTFIFO && cat msg2 stop > ZOLTFIFO", 3, 1, 0, 0 },
+        { "cd \"$ZOLT_PATH\" && cat msg1 msg2 > ZOLTFIFO; exit 4", 2, 0, 4, 0 },
+        { "cd \"$ZOLT_PATH\" && cat msg1 msg2 > ZOLTFIFO; kill -KILL $$", 2, 0, -1, SIGKILL },
+    };
+    for (int bNoPidFd = 0; bNoPidFd <= 1; bNoPidFd++) {
+        g_bPeersNoPidFd = bNoPidFd;
+        for (const Case &c : aCases) {
+            SCOPED_TRACE(std::string(c.szScript) + (bNoPidFd ? " (no process descriptor)" : ""));
+            int iInBefore = m_session.broker.iPacketsIn, iStopsBefore = m_session.broker.iStops;
+            PeersInvocation inv;
+            EXPECT_EQ(RunShell(&inv, c.szScript), 0);
+            EXPECT_EQ(m_session.broker.iPacketsIn - iInBefore, c.iPackets);
+            EXPECT_EQ(m_session.broker.iStops - iStopsBefore, c.iStops);
+            EXPECT_EQ(inv.iExitStatus, c.iExit);
+            EXPECT_EQ(inv.iSignal, c.iSignal);
+            EXPECT_EQ(ZoltPipeReadQueCount(), 0) << "a frame was left in the read queue";
+        }
+    }
+    g_bPeersNoPidFd = 0;
+    PeersSessionClose(&m_session);
 }
