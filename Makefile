@@ -50,7 +50,9 @@ FUZZ_SECONDS ?= 60
 FUZZ_MAXLEN  ?= 8192
 FUZZ_TARGETS  = field-lookup frame-reader profile-ini device-list param-words \
                 command-line cpuinfo smbios nls-reply
-# Scratch files of the targets (FIFOs, fake platform files): memory-backed when possible.
+# Scratch files of the targets (FIFOs, fake platform files): memory-backed when
+# possible, in a directory per run removed afterwards (libFuzzer ends with _Exit,
+# so the targets' own clean-up at exit does not run).
 FUZZ_TMP     ?= $(shell test -d /dev/shm && echo /dev/shm || echo /tmp)
 
 $(BUILD)/fuzz/build.ninja:
@@ -67,10 +69,12 @@ fuzz: $(BUILD)/fuzz/build.ninja
 	for t in $(FUZZ_TARGETS); do \
 	    mkdir -p $(BUILD)/fuzz/corpus/$$t; \
 	    echo "== fuzz-$$t for $(FUZZ_SECONDS) s"; \
-	    TMPDIR=$(FUZZ_TMP) $(BUILD)/fuzz/bin/fuzz-$$t -max_total_time=$(FUZZ_SECONDS) \
+	    tmp=$$(mktemp -d $(FUZZ_TMP)/zoltfuzz-run.XXXXXX); \
+	    TMPDIR=$$tmp $(BUILD)/fuzz/bin/fuzz-$$t -max_total_time=$(FUZZ_SECONDS) \
 	        -max_len=$(FUZZ_MAXLEN) -print_final_stats=1 \
 	        -artifact_prefix=$(BUILD)/fuzz/artifacts/$$t- \
 	        $(BUILD)/fuzz/corpus/$$t fuzz/corpus/$$t > $(BUILD)/fuzz/$$t.log 2>&1; r=$$?; \
+	    rm -rf $$tmp; \
 	    grep -E '^(stat::number_of_executed_units|stat::average_exec_per_sec|SUMMARY|==[0-9]+==ERROR|artifact_prefix|fuzz check)' \
 	        $(BUILD)/fuzz/$$t.log; \
 	    test $$r -eq 0 || { echo "fuzz-$$t: FINDING, see $(BUILD)/fuzz/$$t.log"; rc=1; }; \
@@ -81,8 +85,10 @@ fuzz: $(BUILD)/fuzz/build.ninja
 fuzz-merge: $(BUILD)/fuzz/build.ninja
 	ninja -C $(BUILD)/fuzz -j $(JOBS) fuzzers
 	@for t in $(FUZZ_TARGETS); do \
-	    TMPDIR=$(FUZZ_TMP) $(BUILD)/fuzz/bin/fuzz-$$t -merge=1 -max_len=$(FUZZ_MAXLEN) \
+	    tmp=$$(mktemp -d $(FUZZ_TMP)/zoltfuzz-run.XXXXXX); \
+	    TMPDIR=$$tmp $(BUILD)/fuzz/bin/fuzz-$$t -merge=1 -max_len=$(FUZZ_MAXLEN) \
 	        fuzz/corpus/$$t $(BUILD)/fuzz/corpus/$$t 2>&1 | grep -E '^MERGE-OUTER: [0-9]+ new files'; \
+	    rm -rf $$tmp; \
 	    echo "$$t: $$(ls fuzz/corpus/$$t | wc -l) files, $$(du -sk fuzz/corpus/$$t | cut -f1) kB"; \
 	done
 
