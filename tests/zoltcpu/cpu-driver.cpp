@@ -92,9 +92,33 @@ TestThreadArgs *StandIn(TestThreadArgs *pArgs)
 }
 const PFN_CPUTEST kStandIns[4] = {StandIn, StandIn, StandIn, StandIn};
 
+/* A run thread's time files go with the thread, as the kernel's per-thread
+ * files do: a later thread that is given the same id (ids are reused once
+ * the process ids wrap, which a busy machine reaches within a test) must not
+ * find them as its "before" snapshot. */
+struct RunThreadStart {
+    void *(*pfn)(void *);
+    void *pArg;
+};
+void *RunThenDropTimeFiles(void *p)
+{
+    RunThreadStart start = *(RunThreadStart *)p;
+    delete (RunThreadStart *)p;
+    void *pResult = start.pfn(start.pArg);
+    unlink((s_sTimeDir + "/cpu-" + std::to_string(Tid())).c_str());
+    unlink((s_sTimeDir + "/stat-" + std::to_string(Tid())).c_str());
+    return pResult;
+}
+
 int MaybeFailingCreate(pthread_t *pThread, const pthread_attr_t *pAttr, void *(*pfn)(void *), void *pArg)
 {
-    return s_iCreates++ == s_iFailCreateAt ? EAGAIN : pthread_create(pThread, pAttr, pfn, pArg);
+    if (s_iCreates++ == s_iFailCreateAt)
+        return EAGAIN;
+    RunThreadStart *pStart = new RunThreadStart{pfn, pArg};
+    int iRc = pthread_create(pThread, pAttr, RunThenDropTimeFiles, pStart);
+    if (iRc != 0)
+        delete pStart;
+    return iRc;
 }
 
 char *NoStrings(const char *, char *szOut, int)
