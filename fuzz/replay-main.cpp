@@ -1,7 +1,7 @@
 /* replay-main.cpp - plain driver that replays a corpus through a fuzz target
  * without libFuzzer: every regular file of each directory argument (in name
  * order), or each file argument, goes once through LLVMFuzzerTestOneInput.
- * Built with every compiler and run by CTest, so that every seed and every
+ * Built with every compiler and run by CTest, so that every corpus input and every
  * kept crash input is re-checked in the native, 32-bit and sanitizer builds. */
 /* 64-bit inode numbers and sizes in the 32-bit build too (readdir would
  * otherwise fail with EOVERFLOW on large file systems). */
