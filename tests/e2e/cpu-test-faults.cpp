@@ -7,15 +7,12 @@
  * (injected) gives warning 9 and "NOTAPPLICABLE" without a percent value. */
 #include <gtest/gtest.h>
 
-#include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <fstream>
 #include <regex>
 #include <string>
 #include <vector>
 
+#include "peers-run.h"
 #include "x87-emulator.h"
 
 namespace {
@@ -25,57 +22,21 @@ namespace {
  * the exit status and everything zoltpeers printed. */
 std::string RunFaulty(int iTest, const std::string &sFault, int *piExit, std::string *psAll)
 {
-    std::vector<std::string> vArgs = {ZOLT_BIN "/zoltpeers", "--json", "--limit", "60000",
-                                      "--module", ZOLT_FAULT_BIN "/zoltcpu.linux",
-                                      "--deffile", ZOLT_BIN "/zoltcpu.ini",
-                                      "run", "--device", "0", "--test", std::to_string(iTest)};
-    int aiOut[2];
-    if (pipe(aiOut) != 0)
-        return "";
-    pid_t pid = fork();
-    if (pid == 0) {
-        setenv("ZOLT_FAULT", sFault.c_str(), 1);
-        dup2(aiOut[1], 1);
-        close(aiOut[0]);
-        close(aiOut[1]);
-        std::vector<char *> argv;
-        for (std::string &s : vArgs)
-            argv.push_back(&s[0]);
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    close(aiOut[1]);
-    std::string sAll;
-    char szBuf[4096];
-    ssize_t n;
-    while ((n = read(aiOut[0], szBuf, sizeof szBuf)) > 0)
-        sAll.append(szBuf, (size_t)n);
-    close(aiOut[0]);
-    int iStatus = 0;
-    waitpid(pid, &iStatus, 0);
-    *piExit = WIFEXITED(iStatus) ? WEXITSTATUS(iStatus) : -1;
-    *psAll = sAll;
-    size_t i = sAll.find("{\"kind\":\"RESULT\",\"mode\":\"run\"");
+    e2e::ChildRun c = e2e::RunChild({ZOLT_BIN "/zoltpeers", "--json", "--limit", "60000",
+                                     "--module", ZOLT_FAULT_BIN "/zoltcpu.linux",
+                                     "--deffile", ZOLT_BIN "/zoltcpu.ini",
+                                     "run", "--device", "0", "--test", std::to_string(iTest)},
+                                    {"ZOLT_FAULT=" + sFault});
+    *piExit = c.iExit;
+    *psAll = c.sOut;
+    size_t i = c.sOut.find("{\"kind\":\"RESULT\",\"mode\":\"run\"");
     if (i == std::string::npos)
         return "";
-    size_t iEnd = sAll.find('\n', i);
-    return sAll.substr(i, iEnd == std::string::npos ? std::string::npos : iEnd - i);
+    return c.sOut.substr(i, c.sOut.find('\n', i) - i);
 }
 
-std::string Str(const std::string &sJson, const char *szKey)
-{
-    std::smatch m;
-    std::regex re(std::string("\"") + szKey + "\":\"((?:[^\"\\\\]|\\\\.)*)\"");
-    return std::regex_search(sJson, m, re) ? m[1].str() : "";
-}
-
-std::string Percents(const std::string &sJson)
-{
-    std::smatch m;
-    return std::regex_search(sJson, m, std::regex("\"percents\":\\[([0-9,]*)\\]")) ? m[1].str()
-                                                                                   : "?";
-}
+using e2e::Percents;
+using e2e::Str;
 
 /* The events of a RESULT line: (type, text, code). */
 struct Event {

@@ -16,137 +16,28 @@
 #include <string>
 #include <vector>
 
+#include "peers-run.h"
 #include "x87-emulator.h"
 
 namespace {
 
-struct PeersRun {
-    int iExit = -1;                      /* zoltpeers' exit status */
-    std::vector<std::string> vResults;   /* RESULT lines, in order */
-    std::string sSummary;                /* the SUMMARY line, if any */
-    std::string sAll;                    /* everything it printed */
-};
+using namespace e2e;
 
-/* Runs zoltpeers --json with the words; standard error is kept apart. */
-PeersRun RunPeers(const std::vector<std::string> &vWords)
+/* The SUMMARY line zoltpeers printed ("" when none). */
+std::string SummaryOf(const PeersRun &r)
 {
-    PeersRun r;
-    std::vector<std::string> vArgs = { ZOLT_BIN "/zoltpeers", "--json", "--limit", "60000" };
-    vArgs.insert(vArgs.end(), vWords.begin(), vWords.end());
-    int aiOut[2];
-    if (pipe(aiOut) != 0)
-        return r;
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(aiOut[1], 1);
-        close(aiOut[0]);
-        close(aiOut[1]);
-        std::vector<char *> argv;
-        for (std::string &s : vArgs)
-            argv.push_back(&s[0]);
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    close(aiOut[1]);
-    char szBuf[4096];
-    ssize_t n;
-    while ((n = read(aiOut[0], szBuf, sizeof szBuf)) > 0)
-        r.sAll.append(szBuf, (size_t)n);
-    close(aiOut[0]);
-    int iStatus = 0;
-    waitpid(pid, &iStatus, 0);
-    r.iExit = WIFEXITED(iStatus) ? WEXITSTATUS(iStatus) : -1;
-    std::istringstream in(r.sAll);
-    std::string sLine;
-    while (std::getline(in, sLine)) {
-        if (sLine.find("{\"kind\":\"RESULT\"") == 0)
-            r.vResults.push_back(sLine);
-        else if (sLine.find("{\"kind\":\"SUMMARY\"") == 0)
-            r.sSummary = sLine;
-    }
-    return r;
-}
-
-/* The text value of the iNth "key" in a JSON line from uFrom on ("" when
- * absent); *puNext (may be null) gets the position after it. */
-std::string StrAt(const std::string &sJson, const char *szKey, size_t uFrom, size_t *puNext)
-{
-    std::string sNeedle = std::string("\"") + szKey + "\":\"";
-    size_t uPos = sJson.find(sNeedle, uFrom);
-    if (puNext)
-        *puNext = std::string::npos;
-    if (uPos == std::string::npos)
-        return "";
-    std::string sValue;
-    size_t i = uPos + sNeedle.size();
-    for (; i < sJson.size() && sJson[i] != '"'; i++) {
-        if (sJson[i] == '\\' && i + 1 < sJson.size())
-            i++;
-        sValue += sJson[i];
-    }
-    if (puNext)
-        *puNext = i;
-    return sValue;
-}
-
-std::string Str(const std::string &sJson, const char *szKey)
-{
-    return StrAt(sJson, szKey, 0, nullptr);
-}
-
-/* The number value of "key" (-9999 when absent). */
-int Num(const std::string &sJson, const char *szKey)
-{
-    std::string sNeedle = std::string("\"") + szKey + "\":";
-    size_t uPos = sJson.find(sNeedle);
-    if (uPos == std::string::npos)
-        return -9999;
-    return (int)strtol(sJson.c_str() + uPos + sNeedle.size(), nullptr, 10);
-}
-
-/* The inside of the "percents" array, e.g. "25,50". */
-std::string Percents(const std::string &sJson)
-{
-    size_t uPos = sJson.find("\"percents\":[");
-    if (uPos == std::string::npos)
-        return "?";
-    uPos += 12;
-    return sJson.substr(uPos, sJson.find(']', uPos) - uPos);
-}
-
-/* Every value of "key" in a JSON line, in order. */
-std::vector<std::string> All(const std::string &sJson, const char *szKey)
-{
-    std::vector<std::string> v;
-    size_t uNext = 0;
-    for (;;) {
-        std::string s = StrAt(sJson, szKey, uNext, &uNext);
-        if (uNext == std::string::npos)
-            return v;
-        v.push_back(s);
-    }
-}
-
-/* The last RESULT line of the given mode. */
-std::string ResultOf(const PeersRun &r, const char *szMode)
-{
-    for (auto it = r.vResults.rbegin(); it != r.vResults.rend(); ++it)
-        if (Str(*it, "mode") == szMode)
-            return *it;
+    for (const std::string &s : r.vLines)
+        if (s.rfind("{\"kind\":\"SUMMARY\"", 0) == 0)
+            return s;
     return "";
 }
 
-/* The kinds of the packets process iPid sent, in order. */
-std::vector<std::string> InboundFrom(const PeersRun &r, int iPid)
+/* The kinds of the packets process lPid sent, in order. */
+std::vector<std::string> InboundFrom(const PeersRun &r, long lPid)
 {
     std::vector<std::string> v;
-    std::string sPrefix = "{\"dir\":\"in\",\"peer\":" + std::to_string(iPid) + ",";
-    std::istringstream in(r.sAll);
-    std::string sLine;
-    while (std::getline(in, sLine))
-        if (sLine.rfind(sPrefix, 0) == 0)
-            v.push_back(Str(sLine, "kind"));
+    for (const std::string &s : PacketsFrom(r, lPid))
+        v.push_back(s.substr(0, s.find(':')));
     return v;
 }
 
@@ -284,13 +175,14 @@ TEST(ZoltPeersEndToEnd, ValidateEndsAsTheModuleDoes)
 TEST(ZoltPeersEndToEnd, AllRunsEverySupportedTestAndSummarises)
 {
     PeersRun r = RunPeers({ "all" });
-    ASSERT_FALSE(r.sSummary.empty()) << r.sAll;
-    int iTests = Num(r.sSummary, "tests"), iPassed = Num(r.sSummary, "passed");
-    EXPECT_EQ(Num(r.sSummary, "not_run"), 0);
+    const std::string sSummary = SummaryOf(r);
+    ASSERT_FALSE(sSummary.empty()) << r.sAll;
+    long iTests = Num(sSummary, "tests"), iPassed = Num(sSummary, "passed");
+    EXPECT_EQ(Num(sSummary, "not_run"), 0);
     EXPECT_EQ(iTests + 1, (int)r.vResults.size());   /* one enumeration, then the tests */
     EXPECT_GE(iTests, 3);
     EXPECT_EQ(r.iExit, iPassed == iTests ? 0 : 1);
-    EXPECT_EQ(Num(r.sSummary, "exit_status"), r.iExit);
+    EXPECT_EQ(Num(sSummary, "exit_status"), r.iExit);
 }
 
 TEST(ZoltPeersEndToEnd, ExitStatusesWhenTheModuleCannotRun)
