@@ -67,8 +67,9 @@ int PeersBrokerOpen(PeersBroker *pBroker, const char *szBaseDir)
     return 0;
 }
 
-/* Closes every end and removes the directory with what is left in it. */
-void PeersBrokerClose(PeersBroker *pBroker)
+/* Closes the write ends to the clients, the broker FIFO's read end and the
+ * end held open to keep it alive. */
+static void CloseEnds(PeersBroker *pBroker)
 {
     for (PeersClient &c : pBroker->vClients)
         if (c.hWrite > 0)
@@ -80,6 +81,12 @@ void PeersBrokerClose(PeersBroker *pBroker)
     if (pBroker->hKeepOpen > 0)
         close(pBroker->hKeepOpen);
     pBroker->hKeepOpen = 0;
+}
+
+/* Closes every end and removes the directory with what is left in it. */
+void PeersBrokerClose(PeersBroker *pBroker)
+{
+    CloseEnds(pBroker);
     if (pBroker->sPipeDir.empty())
         return;
     DIR *pDir = opendir(pBroker->sPipeDir.c_str());
@@ -103,16 +110,7 @@ void PeersBrokerDie(PeersBroker *pBroker)
     if (pBroker->bDead)
         return;
     pBroker->bDead = 1;
-    for (PeersClient &c : pBroker->vClients)
-        if (c.hWrite > 0)
-            ZoltPipeClose(c.hWrite);
-    pBroker->vClients.clear();
-    if (pBroker->hRead > 0)
-        ZoltPipeClose(pBroker->hRead);
-    pBroker->hRead = 0;
-    if (pBroker->hKeepOpen > 0)
-        close(pBroker->hKeepOpen);
-    pBroker->hKeepOpen = 0;
+    CloseEnds(pBroker);
     if (!pBroker->sFifo.empty())
         unlink(pBroker->sFifo.c_str());
     PeersReportText("  broker: stopped reading and closed its FIFOs (as asked)\n");
