@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "cpu-enum.h"
@@ -92,10 +93,38 @@ TestThreadArgs *StandIn(TestThreadArgs *pArgs)
 }
 const PFN_CPUTEST kStandIns[4] = {StandIn, StandIn, StandIn, StandIn};
 
-/* A run thread's time files go with the thread, as the kernel's per-thread
- * files do: a later thread that is given the same id (ids are reused once
- * the process ids wrap, which a busy machine reaches within a test) must not
- * find them as its "before" snapshot. */
+/* The time file of a run as the kernel shows it when the thread starts:
+ * the same lines with no ticks spent yet. */
+std::string AtThreadStart(const RunScript &s)
+{
+    std::istringstream in(s.sTime);
+    std::string sOut, sLine;
+    while (std::getline(in, sLine)) {
+        std::istringstream words(sLine);
+        std::vector<std::string> aWords{std::istream_iterator<std::string>(words), {}};
+        /* per-CPU file: "name user system"; stat file: utime and stime are
+         * the 12th and 13th words after the command name's ')' */
+        size_t uFirst = 1;
+        if (s.bStat) {
+            size_t uName = aWords.size();   /* the word that ends the name */
+            while (uName > 0 && aWords[uName - 1].back() != ')')
+                uName--;
+            uFirst = uName + 11;
+        }
+        for (size_t i = uFirst; i < uFirst + 2 && i < aWords.size(); i++)
+            aWords[i] = "0";
+        for (const std::string &sWord : aWords)
+            sOut += sWord + (&sWord == &aWords.back() ? "\n" : " ");
+    }
+    return sOut;
+}
+
+/* A run thread's time file lives as long as the thread, as the kernel's
+ * per-thread files do. It exists from the thread's start: a missing "before"
+ * file would record no per-CPU lines (g_uNumCPUS 0) just as the previous
+ * run's tail computes its share. And it goes with the thread: a later thread
+ * that is given the same id (ids are reused once the process ids wrap, which
+ * a busy machine reaches within a test) must not find it. */
 struct RunThreadStart {
     void *(*pfn)(void *);
     void *pArg;
@@ -104,6 +133,10 @@ void *RunThenDropTimeFiles(void *p)
 {
     RunThreadStart start = *(RunThreadStart *)p;
     delete (RunThreadStart *)p;
+    const size_t uRun = s_runs.size();      /* the previous run has ended its routine */
+    if (uRun < s_script.size() && !s_script[uRun].sTime.empty())
+        std::ofstream(s_sTimeDir + (s_script[uRun].bStat ? "/stat-" : "/cpu-") + std::to_string(Tid()))
+            << AtThreadStart(s_script[uRun]);
     void *pResult = start.pfn(start.pArg);
     unlink((s_sTimeDir + "/cpu-" + std::to_string(Tid())).c_str());
     unlink((s_sTimeDir + "/stat-" + std::to_string(Tid())).c_str());
@@ -193,7 +226,7 @@ TEST_F(Driver, DirectOrPinned)
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string(c.szCpuInfo) + " " + c.szMemInfo);
         Restart(c.szCpuInfo, c.szMemInfo);
-        s_script = {Legacy("time-100.txt", 1)};
+        s_script = {Legacy("time-100.txt", 1), Legacy("time-0.txt")};
         EXPECT_EQ(Run(c.szLocator), 2);
         ASSERT_EQ(s_runs.size(), c.bPinned ? 2u : 1u);
         EXPECT_EQ(s_runs[0].bArgs, c.bPinned);
@@ -216,7 +249,7 @@ TEST_F(Driver, AcceptedRunIsReplayed)
          "INFO info-0|PERCENTDONE 10|PERCENTDONE 100"},
         {{Legacy("time-0.txt", 1), Legacy("time-100.txt", 1)}, 2, 2,
          "INFO info-0|PERCENTDONE 11|ERROR 71 fault-1|PERCENTDONE 100"},
-        {{Legacy("time-100.txt", 2)}, 2, 2,   /* a replayed error fails the test by itself */
+        {{Legacy("time-100.txt", 2), Legacy("time-0.txt")}, 2, 2,   /* a replayed error fails the test by itself */
          "INFO info-0|PERCENTDONE 10|ERROR 70 fault-0|PERCENTDONE 100"},
         {{}, 0, 6, "INFO info-0|PERCENTDONE 14|PERCENTDONE 100"},   /* no time source */
     };
@@ -271,7 +304,7 @@ TEST_F(Driver, TablesSizedToTheMachine)
     }
     std::ofstream(m_dir.File("cpuinfo-40")) << sTable;
     Restart(m_dir.File("cpuinfo-40"), "meminfo-large.txt");
-    s_script = {RunScript{sTime, false, 0}};
+    s_script.assign(40, RunScript{sTime, false, 0});
     EXPECT_EQ(Run("CPU:35"), 0);
     EXPECT_EQ(s_runs.size(), 40u);
     EXPECT_EQ(s_runs[0].uTarget, 35u);
