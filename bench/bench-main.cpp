@@ -93,11 +93,13 @@ void PrintRatios(const RatioReporter &rep, const std::string &strLoadBefore)
     double dWord = rep.Figure("BM_PlainWordWriteCompare", BENCH_COUNTER_MBPS);
     double dCacheRatio = dPlain > 0 ? dPass / dPlain : 0.0;
     double dWordRatio = dWord > 0 ? dPass / dWord : 0.0;
-    printf("2 cache test pass: %.0f MB/s; plain write-then-compare loop: %.0f MB/s (vectorised by the "
-           "compiler), ratio %.3f, target ratio >= 0.8: %s;\n"
-           "  the same plain loop one 32-bit word at a time: %.0f MB/s, ratio %.3f, target ratio >= 0.8: %s\n",
-           dPass, dPlain, dCacheRatio, Verdict(dPass, dPlain, dCacheRatio >= 0.8), dWord, dWordRatio,
-           Verdict(dPass, dWord, dWordRatio >= 0.8));
+    /* The test must store and load one 32-bit word at a time, so the plain
+     * loop that does the same is the reference; the vectorised loop shows
+     * what that rule costs. */
+    printf("2 cache test pass: %.0f MB/s; plain write-then-compare loop, one 32-bit word at a time: "
+           "%.0f MB/s, ratio %.3f, target ratio >= 0.8: %s;\n"
+           "  for comparison, the same loop vectorised by the compiler: %.0f MB/s, ratio %.3f\n",
+           dPass, dWord, dWordRatio, Verdict(dPass, dWord, dWordRatio >= 0.8), dPlain, dCacheRatio);
 
     double dRun = rep.Figure("BM_DirectRunTest0", BENCH_COUNTER_MEDIAN_MS);
     double dPing = rep.Figure("BM_FifoPingPong", BENCH_COUNTER_MEDIAN_MS);
