@@ -10,6 +10,7 @@
 #include <unistd.h>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "report.h"
 #include "session.h"
@@ -21,8 +22,10 @@ static const char s_szUsage[] =
     "       zoltpeers [options] sysinfo --device N\n"
     "       zoltpeers [options] validate --test T [--device N] [--param ID,VALUE]...\n"
     "options:\n"
-    "  --module PATH        module program (default: zoltcpu.linux beside zoltpeers)\n"
-    "  --deffile PATH       its definitions file (default: zoltcpu.ini beside zoltpeers)\n"
+    "  --module PATH        module program (default: zoltcpu.linux beside zoltpeers,\n"
+    "                       else in " ZOLT_PEERS_MODULE_RELDIR " from zoltpeers' folder)\n"
+    "  --deffile PATH       its definitions file (default: zoltcpu.ini, looked for in the\n"
+    "                       default module's folder first)\n"
     "  --json               JSON lines of every message and result instead of the report\n"
     "  --log FILE           write every raw packet to FILE\n"
     "  --limit MS           kill a module that runs longer (default 180000)\n"
@@ -172,9 +175,31 @@ int PeersParseCommandLine(int argc, char **argv, PeersCommand *pCmd, char *szErr
     return 0;
 }
 
-/* Fills empty module and definitions paths with the files beside the
- * running program (/proc/self/exe). */
-void PeersDefaultPaths(PeersCommand *pCmd)
+/* The folder szRel names relative to sBase, dot-dot steps taken off sBase's
+ * end so that reports show a plain path; an absolute szRel stands alone. */
+static std::string JoinFolder(const std::string &sBase, const char *szRel)
+{
+    if (szRel[0] == '/')
+        return szRel;
+    std::string sOut = sBase, sPart;
+    std::istringstream parts(szRel);
+    while (std::getline(parts, sPart, '/')) {
+        if (sPart.empty() || sPart == ".")
+            continue;
+        size_t uSlash = sOut.rfind('/');
+        std::string sLast = uSlash == std::string::npos ? sOut : sOut.substr(uSlash + 1);
+        if (sPart == ".." && sOut != "/" && sLast != "." && sLast != "..")
+            sOut = uSlash == std::string::npos ? "." : (uSlash == 0 ? "/" : sOut.substr(0, uSlash));
+        else
+            sOut += (sOut.back() == '/' ? "" : "/") + sPart;
+    }
+    return sOut;
+}
+
+/* The folders that may hold the module, in the order they are searched: the
+ * running program's own folder (/proc/self/exe; a build tree keeps all three
+ * files in bin/), then the installed module folder relative to it. */
+static std::vector<std::string> ModuleFolders()
 {
     char szExe[PATH_MAX];
     ssize_t iLen = readlink("/proc/self/exe", szExe, sizeof szExe - 1);
@@ -187,10 +212,43 @@ void PeersDefaultPaths(PeersCommand *pCmd)
             sDir = szExe[0] ? szExe : "/";
         }
     }
-    if (pCmd->sModule.empty())
-        pCmd->sModule = sDir + "/zoltcpu.linux";
+    std::vector<std::string> vDirs = { sDir };
+    std::string sInstalled = JoinFolder(sDir, ZOLT_PEERS_MODULE_RELDIR);
+    if (sInstalled != sDir)
+        vDirs.push_back(sInstalled);
+    return vDirs;
+}
+
+/* Fills empty module and definitions paths. The module is the first
+ * executable zoltcpu.linux of ModuleFolders(), and the definitions file is
+ * zoltcpu.ini from the same folder. With --module alone the definitions file
+ * is the first readable zoltcpu.ini of those folders (else the one beside the
+ * program). Returns 0, or 2 when no module was given and none was found:
+ * *psLooked then lists the paths tried. */
+int PeersDefaultPaths(PeersCommand *pCmd, std::string *psLooked)
+{
+    std::vector<std::string> vDirs = ModuleFolders();
+    psLooked->clear();
+    if (pCmd->sModule.empty()) {
+        for (const std::string &sDir : vDirs) {
+            std::string sPath = sDir + "/zoltcpu.linux";
+            *psLooked += (psLooked->empty() ? "" : ", ") + sPath;
+            if (access(sPath.c_str(), X_OK) == 0) {
+                pCmd->sModule = sPath;
+                if (pCmd->sDefFile.empty())
+                    pCmd->sDefFile = sDir + "/zoltcpu.ini";
+                break;
+            }
+        }
+        if (pCmd->sModule.empty())
+            return 2;
+    }
+    for (size_t i = 0; i < vDirs.size() && pCmd->sDefFile.empty(); i++)
+        if (access((vDirs[i] + "/zoltcpu.ini").c_str(), R_OK) == 0)
+            pCmd->sDefFile = vDirs[i] + "/zoltcpu.ini";
     if (pCmd->sDefFile.empty())
-        pCmd->sDefFile = sDir + "/zoltcpu.ini";
+        pCmd->sDefFile = vDirs[0] + "/zoltcpu.ini";
+    return 0;
 }
 
 /* Report lines of an enumeration. */
@@ -252,7 +310,12 @@ static int DoRun(PeersSession *pSession, PeersCommand *pCmd, int iDevice, int iT
  * Returns the exit status of zoltpeers. Main thread. */
 int PeersRunCommand(PeersCommand *pCmd)
 {
-    PeersDefaultPaths(pCmd);
+    std::string sLooked;
+    if (PeersDefaultPaths(pCmd, &sLooked) != 0) {
+        fprintf(stderr, "zoltpeers: no module program found; looked for %s (give --module PATH)\n",
+                sLooked.c_str());
+        return PEERS_EXIT_NOT_RUN;
+    }
     FILE *pLog = nullptr;
     if (!pCmd->sLog.empty()) {
         pLog = fopen(pCmd->sLog.c_str(), "w");

@@ -21,7 +21,7 @@
 /* One parsed command line. */
 struct PeersCommand {
     std::string sCommand;            /* all, enumerate, run, sysinfo, validate */
-    std::string sModule, sDefFile;   /* empty: beside the zoltpeers program */
+    std::string sModule, sDefFile;   /* empty: found by PeersDefaultPaths */
     std::string sLog;                /* --log FILE, or empty */
     std::string sPipeBase;           /* --pipe-base DIR: where the pipe directory goes */
     std::string sModuleWrapper;      /* --module-wrapper "PROGRAM ARGS": runs the module */
@@ -37,9 +37,11 @@ struct PeersCommand {
  * bytes) saying what is wrong. "--help" gives 2. */
 int PeersParseCommandLine(int argc, char **argv, PeersCommand *pCmd, char *szError, int iSize);
 
-/* Fills empty sModule / sDefFile with zoltcpu.linux / zoltcpu.ini in the
- * directory of the running program. */
-void PeersDefaultPaths(PeersCommand *pCmd);
+/* Fills empty sModule / sDefFile: zoltcpu.linux and zoltcpu.ini beside the
+ * running program, else in the installed module folder relative to it
+ * (ZOLT_PEERS_MODULE_RELDIR, e.g. "../libexec/zoltcpu"). Returns 0, or 2 when
+ * no module was given and none was found; *psLooked lists the paths tried. */
+int PeersDefaultPaths(PeersCommand *pCmd, std::string *psLooked);
 
 /* Runs the parsed command, writing the report to standard output. Returns the
  * exit status. */
