@@ -12,10 +12,7 @@ CMAKE    = cmake -G Ninja -Wno-dev
 # Most tests wait on FIFOs or child processes rather than compute, so CTest
 # runs twice as many at once as there are cores.
 CTEST_JOBS ?= $(shell echo $$(( $(JOBS) * 2 )))
-# A failing test gets one more try; its first failure stays in the output.
-# (Driver.DirectOrPinned has failed about once in forty runs of the 32-bit
-# tree under qemu on a loaded machine; the cause is not yet found.)
-CTEST    = ctest --output-on-failure -j $(CTEST_JOBS) --timeout 300 --repeat until-pass:2
+CTEST    = ctest --output-on-failure -j $(CTEST_JOBS) --timeout 300
 
 .PHONY: all native m32 asan check check-native check-m32 check-asan run clean fuzz fuzz-merge lint
 
