@@ -7,8 +7,9 @@
  * (injected) gives warning 9 and "NOTAPPLICABLE" without a percent value. */
 #include <gtest/gtest.h>
 
+#include <ctype.h>
+
 #include <fstream>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -47,19 +48,33 @@ struct Event {
 std::vector<Event> Events(const std::string &sJson)
 {
     std::vector<Event> v;
-    std::regex re("\\{\"type\":\"([A-Z_]*)\",\"text\":\"((?:[^\"\\\\]|\\\\.)*)\"[^}]*?(?:\"code\":(-?[0-9]+))?\\}");
-    for (std::sregex_iterator it(sJson.begin(), sJson.end(), re), end; it != end; ++it)
-        v.push_back({(*it)[1].str(), (*it)[2].str(),
-                     (*it)[3].matched ? std::stoi((*it)[3].str()) : -1000});
+    const std::string sOpen = "{\"type\":\"";
+    for (size_t uAt = sJson.find(sOpen); uAt != std::string::npos; uAt = sJson.find(sOpen, uAt + 1)) {
+        size_t uNext = 0;
+        Event e{e2e::StrAt(sJson, "type", uAt, &uNext), "", -1000};
+        if (uNext != std::string::npos)
+            e.sText = e2e::StrAt(sJson, "text", uNext, &uNext);
+        if (uNext != std::string::npos) {
+            long lCode = e2e::Num(sJson.substr(uNext, sJson.find('}', uNext) - uNext), "code");
+            e.iCode = lCode == -9999 ? -1000 : (int)lCode;
+        }
+        v.push_back(e);
+    }
     return v;
 }
 
 /* The value of token variable szName in an event text ("" when absent). */
 std::string Var(const std::string &sText, const char *szName)
 {
-    std::smatch m;
-    std::regex re(std::string("[ ]") + szName + "=([A-Za-z0-9_]+)");
-    return std::regex_search(sText, m, re) ? m[1].str() : "";
+    const std::string sNeedle = std::string(" ") + szName + "=";
+    size_t uPos = sText.find(sNeedle);
+    if (uPos == std::string::npos)
+        return "";
+    uPos += sNeedle.size();
+    size_t uEnd = uPos;
+    while (uEnd < sText.size() && (isalnum((unsigned char)sText[uEnd]) || sText[uEnd] == '_'))
+        uEnd++;
+    return sText.substr(uPos, uEnd - uPos);
 }
 
 bool CpuHasMmx()
