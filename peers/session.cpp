@@ -201,10 +201,16 @@ static long StartModule(PeersSession *pSession, PeersInvocation *pInv)
 
     std::string sOut = pSession->broker.sPipeDir + "/" + PEERS_MODULE_OUTPUT;
     int hOut = open(sOut.c_str(), O_CREAT | O_WRONLY | O_TRUNC | O_CLOEXEC, 0600);
-    if (vArgv.size() < 2) {
+    /* A program that cannot be run is reported before any child exists:
+     * under an emulator that makes the spawn a plain fork (qemu-user), a
+     * failed exec would otherwise only show as exit status 127. */
+    int iErr = vWords.empty() ? EINVAL : access(vArgv[0], X_OK) != 0 ? errno : 0;
+    if (iErr != 0) {
         if (hOut >= 0)
             close(hOut);
         pInv->bStartFailed = 1;
+        if (!vWords.empty())
+            pInv->sModuleOutput = std::string("cannot start ") + vWords[0] + ": " + strerror(iErr);
         return -1;
     }
     /* posix_spawn rather than fork and exec: the child shares our memory
@@ -227,7 +233,7 @@ static long StartModule(PeersSession *pSession, PeersInvocation *pInv)
     posix_spawnattr_setsigmask(&attr, &sigNone);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
     pid_t pid = -1;
-    int iErr = posix_spawn(&pid, vArgv[0], &actions, &attr, vArgv.data(), vEnv.data());
+    iErr = posix_spawn(&pid, vArgv[0], &actions, &attr, vArgv.data(), vEnv.data());
     posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
     if (hOut >= 0)
