@@ -83,13 +83,13 @@ fuzz: $(BUILD)/fuzz/build.ninja
 	    test $$r -eq 0 || { echo "fuzz-$$t: FINDING, see $(BUILD)/fuzz/$$t.log"; rc=1; }; \
 	done; exit $$rc
 
-# Keeps the checked-in corpora small: only inputs that add coverage, at most
+# Keeps the checked-in corpora small: only inputs that reach a new edge, at most
 # FUZZ_MAXLEN bytes each.
 fuzz-merge: $(BUILD)/fuzz/build.ninja
 	ninja -C $(BUILD)/fuzz -j $(JOBS) fuzzers
 	@for t in $(FUZZ_TARGETS); do \
 	    tmp=$$(mktemp -d $(FUZZ_TMP)/zoltfuzz-run.XXXXXX); \
-	    TMPDIR=$$tmp $(BUILD)/fuzz/bin/fuzz-$$t -merge=1 -max_len=$(FUZZ_MAXLEN) \
+	    TMPDIR=$$tmp $(BUILD)/fuzz/bin/fuzz-$$t -merge=1 -use_counters=0 -max_len=$(FUZZ_MAXLEN) \
 	        fuzz/corpus/$$t $(BUILD)/fuzz/corpus/$$t 2>&1 | grep -E '^MERGE-OUTER: [0-9]+ new files'; \
 	    rm -rf $$tmp; \
 	    echo "$$t: $$(ls fuzz/corpus/$$t | wc -l) files, $$(du -sk fuzz/corpus/$$t | cut -f1) kB"; \
