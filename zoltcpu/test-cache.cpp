@@ -9,6 +9,7 @@
 
 #include "dapi2.h"
 #include "test-fault.h"
+#include "test-messages.h"
 #include "test-patterns.h"
 #include "trace.h"
 
@@ -36,13 +37,6 @@ PFN_CACHESETLIMIT g_pfnCacheSetLockLimit = RealSetLockLimit;
 PFN_CACHELOCKALL g_pfnCacheLockAll = mlockall;
 PFN_CACHEUNLOCKALL g_pfnCacheUnlockAll = munlockall;
 PFN_CACHECALLOC g_pfnCacheCalloc = calloc;
-
-/* Sends the informative message szToken when the run prints them. */
-static void SendInfo(const TestThreadArgs *pArgs, const char *szToken)
-{
-    if (pArgs == nullptr || pArgs->bPrintMessages != 0)
-        Dapi2_Informative("%s", szToken);
-}
 
 /* Reports a failed limit or lock call from its errno: 101 and result 4 for
  * EPERM, else 102 and result 1. */
@@ -130,7 +124,7 @@ TestThreadArgs *do_cache_testing(TestThreadArgs *pArgs)
         const uint32_t dwValue = dwPattern[i];
         const uint32_t dwBlockBytes = s_adwBlockSize[i % CACHE_BLOCK_SIZE_COUNT];
         const uint32_t uWords = dwBlockBytes / 4;
-        SendInfo(pArgs, Dapi2_NlsTagToTokenVar("szProgressCachePattern", "%i%i%08lX",
+        SendTestInfo(pArgs, Dapi2_NlsTagToTokenVar("szProgressCachePattern", "%i%i%08lX",
                                                "curpattern", i + 1, "totalpattern",
                                                iPatternCount, "thispattern", (int)dwValue));
 
@@ -162,7 +156,7 @@ TestThreadArgs *do_cache(TestThreadArgs *pArgs)
         g_pfnCacheLockAll(MCL_CURRENT | MCL_FUTURE) != 0) {
         ReportLockFailure(errno);
     } else {
-        SendInfo(pArgs, Dapi2_NlsTagToToken("szProgressCacheAllocMem"));
+        SendTestInfo(pArgs, Dapi2_NlsTagToToken("szProgressCacheAllocMem"));
         SetCacheBufferSize();
         do_cache_testing(pArgs);
         if (g_iTestResult != 8)

@@ -11,6 +11,7 @@
 #include "dapi2-events.h"
 #include "fpu-asm.h"
 #include "test-fault.h"
+#include "test-messages.h"
 #include "trace.h"
 
 pthread_mutex_t g_InitCPUMutex = PTHREAD_MUTEX_INITIALIZER;
@@ -22,18 +23,6 @@ enum { SUB_MATHREGS = 1, SUB_MATHCOMMANDS = 2, SUB_MATHARITHMETICS = 3, SUB_MATH
  * precision, round to nearest (bit 7 of the 0x00BF OR does not read back). */
 #define FPU_CW_AFTER_INIT 0x037Fu
 #define FPU_SW_TOP(s) (((s) >> 11) & 7u)
-
-static void SendInfo(const TestThreadArgs *pArgs, const char *szTag)
-{
-    if (pArgs == nullptr || pArgs->bPrintMessages != 0)
-        Dapi2_Informative("%s", Dapi2_NlsTagToToken(szTag));
-}
-
-static void ReportFault(int iError, const char *szTag, uint16_t uMask)
-{
-    AddError(iError, Dapi2_NlsTagToTokenVar(szTag, "%i", "errno", (int)uMask));
-    g_iTestResult = 2;
-}
 
 /* Hands a check's observed word to the fault seam. */
 static void Observe(unsigned uSubTest, unsigned uBit, uint32_t *puWord)
@@ -57,7 +46,7 @@ TestThreadArgs *do_mathregs(TestThreadArgs *pArgs)
     uint16_t uMask = 0;
 
     BusyWait(g_uBusyWaitTime);
-    SendInfo(pArgs, "szInfo5");
+    SendTestInfo(pArgs, Dapi2_NlsTagToToken("szInfo5"));
     init_cocpu_and_no_exceptions();
 
     for (unsigned uValue = 0; uValue < 10; uValue++) {
@@ -81,7 +70,7 @@ TestThreadArgs *do_mathregs(TestThreadArgs *pArgs)
 
     TPRINTF(4, __FILE__, __LINE__, "", "do_mathregs Error %d\n", uMask);
     if (uMask != 0)
-        ReportFault(FPUTEST_ERR_MATHREGS, "szErrorMathReg", uMask);
+        ReportSubTestFault(FPUTEST_ERR_MATHREGS, "szErrorMathReg", uMask);
     TPRINTF(4, __FILE__, __LINE__, "", "EXIT do_mathregs()\n");
     return pArgs;
 }
@@ -93,7 +82,7 @@ TestThreadArgs *do_mathcommands(TestThreadArgs *pArgs)
     uint32_t uS1, uS2, uWord;
 
     BusyWait(g_uBusyWaitTime);
-    SendInfo(pArgs, "szInfo6");
+    SendTestInfo(pArgs, Dapi2_NlsTagToToken("szInfo6"));
 
     /* 1 FCLEX: the 0/0 flags must be gone after FCLEX */
     uS1 = uS2 = 0;
@@ -177,7 +166,7 @@ TestThreadArgs *do_mathcommands(TestThreadArgs *pArgs)
         uMask |= 0x2000;
 
     if (uMask != 0)
-        ReportFault(FPUTEST_ERR_MATHCOMMANDS, "szErrorMathCommands", uMask);
+        ReportSubTestFault(FPUTEST_ERR_MATHCOMMANDS, "szErrorMathCommands", uMask);
     TPRINTF(4, __FILE__, __LINE__, "", "do_mathcommands() ErrorCode9: %d\n", uMask);
     TPRINTF(4, __FILE__, __LINE__, "", "EXIT do_mathcommands() \n");
     return pArgs;
@@ -202,7 +191,7 @@ TestThreadArgs *do_matharithmetics(TestThreadArgs *pArgs)
     uint32_t uRes = 0, uL1 = 0, uL2 = 0;
 
     BusyWait(g_uBusyWaitTime);
-    SendInfo(pArgs, "szInfo7");
+    SendTestInfo(pArgs, Dapi2_NlsTagToToken("szInfo7"));
 
     uRes = 0xFFFF;
     MathCheck(FpuArFadd, &uRes, 5, 0x01, &uMask);
@@ -230,7 +219,7 @@ TestThreadArgs *do_matharithmetics(TestThreadArgs *pArgs)
     TPRINTF(4, __FILE__, __LINE__, "", "do_matharithmetics() ErrorCode8: %d\n", uMask);
 
     if (uMask != 0) {
-        ReportFault(FPUTEST_ERR_MATHARITHMETICS, "szErrorMathArithmetics", uMask);
+        ReportSubTestFault(FPUTEST_ERR_MATHARITHMETICS, "szErrorMathArithmetics", uMask);
         TPRINTF(4, __FILE__, __LINE__, "", "Error do_matharithmetics() %d\n", uMask);
     }
     TPRINTF(4, __FILE__, __LINE__, "", "EXIT do_matharithmetics()\n");
@@ -255,7 +244,7 @@ TestThreadArgs *do_mathtrans(TestThreadArgs *pArgs)
     uint32_t uRes = 0;
 
     BusyWait(g_uBusyWaitTime);
-    SendInfo(pArgs, "szInfo8");
+    SendTestInfo(pArgs, Dapi2_NlsTagToToken("szInfo8"));
 
     TransCheck(FpuTrF2xm1, &uRes, 0, 0x01, &uMask);        /* sqrt(2) - 1 = 0.41 */
     TransCheck(FpuTrFpatan, &uRes, 2450, 0x02, &uMask);    /* 2449.78 */
@@ -271,7 +260,7 @@ TestThreadArgs *do_mathtrans(TestThreadArgs *pArgs)
     TPRINTF(4, __FILE__, __LINE__, "", "do_mathtrans() ErrorCode5: %d\n", uMask);
 
     if (uMask != 0)
-        ReportFault(FPUTEST_ERR_MATHTRANS, "szErrorMathTrans", uMask);
+        ReportSubTestFault(FPUTEST_ERR_MATHTRANS, "szErrorMathTrans", uMask);
     TPRINTF(4, __FILE__, __LINE__, "", "EXIT do_mathtrans()\n");
     return pArgs;
 }

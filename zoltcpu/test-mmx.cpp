@@ -11,6 +11,7 @@
 #include "dapi2-events.h"
 #include "mmx-asm.h"
 #include "test-fault.h"
+#include "test-messages.h"
 #include "trace.h"
 
 /* One case: the instruction routine, pattern A (even registers, or all eight
@@ -324,17 +325,11 @@ typedef struct MmxRoutine {
     const char *szInstruction;
 } MmxRoutine;
 
-static void SendInfo(const TestThreadArgs *pArgs, const char *szTag)
-{
-    if (pArgs == nullptr || pArgs->bPrintMessages != 0)
-        Dapi2_Informative("%s", Dapi2_NlsTagToToken(szTag));
-}
-
 /* Runs a group's test routines in order; error 10 for each non-zero mask. */
 static void RunGroup(const TestThreadArgs *pArgs, const char *szInfoTag,
                      const MmxRoutine *pRoutines, size_t uCount)
 {
-    SendInfo(pArgs, szInfoTag);
+    SendTestInfo(pArgs, Dapi2_NlsTagToToken(szInfoTag));
     for (size_t i = 0; i < uCount; i++) {
         uint16_t uMask = pRoutines[i].pfnTest();
         if (uMask != 0) {

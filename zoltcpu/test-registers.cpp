@@ -10,6 +10,7 @@
 #include "dapi2-events.h"
 #include "registers-asm.h"
 #include "test-fault.h"
+#include "test-messages.h"
 #include "test-patterns.h"
 #include "trace.h"
 
@@ -25,20 +26,6 @@ static int32_t s_aiArithmeticTable[24] = {
     0,   0,   0,   0,  0, 0,
 };
 
-/* Sends the sub-test's informative message when the run prints them. */
-static void SendInfo(const TestThreadArgs *pArgs, const char *szTag)
-{
-    if (pArgs == nullptr || pArgs->bPrintMessages != 0)
-        Dapi2_Informative("%s", Dapi2_NlsTagToToken(szTag));
-}
-
-/* Reports a sub-test's fault mask as its error and fails the test. */
-static void ReportFault(int iError, const char *szTag, uint16_t uMask)
-{
-    AddError(iError, Dapi2_NlsTagToTokenVar(szTag, "%i", "errno", (int)uMask));
-    g_iTestResult = 2;
-}
-
 /* Register transfer: each pattern through EAX, EBX, ECX, EDX, ESI, EDI. */
 TestThreadArgs *do_registers(TestThreadArgs *pArgs)
 {
@@ -47,7 +34,7 @@ TestThreadArgs *do_registers(TestThreadArgs *pArgs)
     TPRINTF(4, __FILE__, __LINE__, "", "ENTER do_registers()\n");
     BusyWait(g_uBusyWaitTime);
     PRINT_ARGS(pArgs);
-    SendInfo(pArgs, "szInfo1");
+    SendTestInfo(pArgs, Dapi2_NlsTagToToken("szInfo1"));
 
     for (int i = 0; i < iPatternCount; i++) {
         RegFaultWords fault = {};
@@ -62,7 +49,7 @@ TestThreadArgs *do_registers(TestThreadArgs *pArgs)
 
     TPRINTF(4, __FILE__, __LINE__, "", "do_registers() Error %d\n", uMask);
     if (uMask != 0)
-        ReportFault(REGTEST_ERR_REGISTERS, "szErrorReg", uMask);
+        ReportSubTestFault(REGTEST_ERR_REGISTERS, "szErrorReg", uMask);
     TPRINTF(4, __FILE__, __LINE__, "", "EXIT do_registers()\n");
     PRINT_ARGS(pArgs);
     return pArgs;
@@ -77,7 +64,7 @@ TestThreadArgs *do_arithmetics(TestThreadArgs *pArgs)
     for (int i = 0; i < 24; i++)
         aiTable[i] = s_aiArithmeticTable[i];
     BusyWait(g_uBusyWaitTime);
-    SendInfo(pArgs, "szInfo2");
+    SendTestInfo(pArgs, Dapi2_NlsTagToToken("szInfo2"));
 
     for (unsigned uRow = 0; aiTable[uRow * 6] != 0; uRow++) {
         const int32_t *piRow = &aiTable[uRow * 6];
@@ -92,7 +79,7 @@ TestThreadArgs *do_arithmetics(TestThreadArgs *pArgs)
     }
 
     if (uMask != 0) {
-        ReportFault(REGTEST_ERR_ARITHMETICS, "szErrorArithmetics", uMask);
+        ReportSubTestFault(REGTEST_ERR_ARITHMETICS, "szErrorArithmetics", uMask);
         TPRINTF(4, __FILE__, __LINE__, "", "EXIT DAPI2_MSG do_arithmetics() ErrorCode: %d\n",
                 uMask);
     }
@@ -108,7 +95,7 @@ TestThreadArgs *do_strings(TestThreadArgs *pArgs)
     uint16_t uMask = 0;
 
     BusyWait(g_uBusyWaitTime);
-    SendInfo(pArgs, "szInfo3");
+    SendTestInfo(pArgs, Dapi2_NlsTagToToken("szInfo3"));
 
     for (int i = 0; i < 18; i++)
         auCopy[i] = dwPattern[i];
@@ -119,7 +106,7 @@ TestThreadArgs *do_strings(TestThreadArgs *pArgs)
     }
 
     if (uMask != 0) {
-        ReportFault(REGTEST_ERR_STRINGS, "szErrorStrings", uMask);
+        ReportSubTestFault(REGTEST_ERR_STRINGS, "szErrorStrings", uMask);
         TPRINTF(4, __FILE__, __LINE__, "", "EXIT DAPI2_MSG do_strings() ErrorCode: %d\n", uMask);
     }
     TPRINTF(4, __FILE__, __LINE__, "", "EXIT do_strings() ErrorCode: %d\n", uMask);
@@ -137,7 +124,7 @@ TestThreadArgs *do_logical(TestThreadArgs *pArgs)
     uint16_t uMask = 0;
 
     BusyWait(g_uBusyWaitTime);
-    SendInfo(pArgs, "szInfo4");
+    SendTestInfo(pArgs, Dapi2_NlsTagToToken("szInfo4"));
 
     for (unsigned i = 0; i < 4; i++) {
         uint32_t uFlagFault = 0;
@@ -147,7 +134,7 @@ TestThreadArgs *do_logical(TestThreadArgs *pArgs)
     }
 
     if (uMask != 0) {
-        ReportFault(REGTEST_ERR_LOGICAL, "szErrorLogicals", uMask);
+        ReportSubTestFault(REGTEST_ERR_LOGICAL, "szErrorLogicals", uMask);
         TPRINTF(4, __FILE__, __LINE__, "", "EXIT do_logical() ErrorCode: %d\n", uMask);
     }
     TPRINTF(4, __FILE__, __LINE__, "", "EXIT do_logical() ErrorCode: %d\n", uMask);
