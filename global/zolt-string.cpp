@@ -151,21 +151,11 @@ int ZoltSafeStrNCpy(char *szDst, const char *szSrc, int iSize)
  * szDst when it does not, 0 for bad arguments. */
 int ZoltSafeStrCpy(char *szDst, const char *szSrc, int iSize)
 {
-    if (szDst == NULL || iSize < 1)
+    if (szDst != NULL && iSize >= 1 && szSrc != NULL && strnlen(szSrc, (size_t)iSize) >= (size_t)iSize) {
+        ZoltSafeStrNCpy(szDst, ZOLT_OVERFLOW_MARKER, iSize);
         return 0;
-    szDst[0] = '\0';
-    if (szSrc == NULL)
-        return 0;
-    int i = 0;
-    for (; szSrc[i] != '\0'; i++) {
-        if (i >= iSize - 1) {
-            ZoltSafeStrNCpy(szDst, ZOLT_OVERFLOW_MARKER, iSize);
-            return 0;
-        }
-        szDst[i] = szSrc[i];
     }
-    szDst[i] = '\0';
-    return 1;
+    return ZoltSafeStrNCpy(szDst, szSrc, iSize);
 }
 
 /* Appends through ZoltSafeStrCpy at the end of the existing text; returns its
