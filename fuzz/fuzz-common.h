@@ -91,6 +91,16 @@ static inline std::vector<std::string> FuzzSplit(const uint8_t *p, size_t n, cha
     return v;
 }
 
+/* An argv over the words (pointers into them), ended by a null pointer. */
+static inline std::vector<char *> FuzzArgv(std::vector<std::string> &vWords)
+{
+    std::vector<char *> vArgv;
+    for (std::string &s : vWords)
+        vArgv.push_back(&s[0]);
+    vArgv.push_back(nullptr);
+    return vArgv;
+}
+
 /* The input as a C text: a copy up to the first NUL, as a peer's text would
  * reach the parser. */
 static inline std::string FuzzText(const uint8_t *p, size_t n)

@@ -17,10 +17,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t uSize)
 {
     std::vector<std::string> vWords = FuzzSplit(pData, uSize, '\0');
-    std::vector<char *> vArgv;
-    for (std::string &s : vWords)
-        vArgv.push_back(&s[0]);
-    vArgv.push_back(nullptr);
+    std::vector<char *> vArgv = FuzzArgv(vWords);
     int iArgc = (int)vWords.size();
 
     Dapi2ParamList pair = { nullptr, nullptr };
