@@ -1,15 +1,10 @@
 /* message-protocol.cpp - tests of the message notation: the worked example byte
- * for byte, header field order and every header code, ids unique across
- * threads, packet line ends, engine commands, the field lookup on good and
+ * for byte, header codes, ids, engine commands, the field lookup on good and
  * malformed input, the packet parsers and the @hh escaping. */
 #include <gtest/gtest.h>
 
 #include <ctype.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
 #include <sys/time.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -25,33 +20,22 @@ namespace {
 
 /* Fixed process id 812 and clock 2024-03-05 14:07:09.456 UTC (the header's
  * millisecond field stays 000). */
-long Pid812(void)
-{
-    return 812;
-}
-
-int ClockAt20240305140709(struct timeval *pTv)
-{
-    pTv->tv_sec = 1709647629;
-    pTv->tv_usec = 456000;
-    return 0;
-}
+long Pid812(void) { return 812; }
+int ClockAt20240305140709(struct timeval *pTv) { return pTv->tv_sec = 1709647629, pTv->tv_usec = 456000, 0; }
 
 const char kWorkedExample[] =
     "<MSG><HDR><FROM>812</FROM><TO>DIAGENGINE</TO><ID>3</ID><TYPE>DE_COMMAND</TYPE>"
     "<TIME>20240305140709000</TIME></HDR><DATA>LIST_DEVICES</DATA></MSG>\r\n";
 
-/* Every test here that builds a header uses the fixed pid and clock. */
 void UseFixedPidAndClock(void)
 {
     g_pfnZoltMsgLocalPid = Pid812;
     g_pfnZoltGetTimeOfDay = ClockAt20240305140709;
 }
 
-/* The message-id counter lives for the process, so the first ids can only be
- * seen in a process that has built nothing yet: the test runs this program
- * again with ZOLT_MSG_FRESH_CHILD set, and the child prints its results
- * before main (so before any test). */
+/* The first ids show only in a process that has built nothing yet: the test
+ * runs this program again with ZOLT_MSG_FRESH_CHILD set, and the child prints
+ * its results before main. */
 const char kRecordSep[] = "\n--\n";
 
 int RunFreshChild(void)
@@ -68,8 +52,7 @@ int RunFreshChild(void)
     CGenStrInit(&str);
     iRc = ZoltClientCreateDiagnosticEngineCommandStr("LIST_DEVICES", nullptr, &str);
     printf("%d %s", iRc, CGenStrC_Str(&str));
-    fflush(stdout);
-    return 0;
+    return fflush(stdout);
 }
 
 [[maybe_unused]] const int s_iFreshChild = getenv("ZOLT_MSG_FRESH_CHILD") != nullptr ? (RunFreshChild(), _exit(0), 0) : 0;
@@ -99,13 +82,10 @@ TEST(MessageId, FreshProcessCountsFromOneAndBuildsTheWorkedExample)
 TEST(MessageId, UniqueAcrossThreads)
 {
     const int kThreads = 4, kEach = 20000;
-    std::vector<std::vector<uint32_t>> ids(kThreads);
+    std::vector<std::vector<uint32_t>> ids(kThreads, std::vector<uint32_t>(kEach));
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; t++)
-        threads.emplace_back([&ids, t] {
-            for (int i = 0; i < kEach; i++)
-                ids[t].push_back(ZoltGetLocallyUniqueMessageId());
-        });
+        threads.emplace_back([&ids, t] { std::generate(ids[t].begin(), ids[t].end(), ZoltGetLocallyUniqueMessageId); });
     std::vector<uint32_t> all;
     for (int t = 0; t < kThreads; t++) {
         threads[t].join();
@@ -117,8 +97,7 @@ TEST(MessageId, UniqueAcrossThreads)
     EXPECT_EQ(all.back() - all.front() + 1, all.size());  /* no id skipped either */
 }
 
-/* Next id a header will take, chosen so that it has as many digits as the one
- * after it (the boundary sizes below depend on the header length). */
+/* Next id a header will take, with as many digits as the one after it. */
 uint32_t NextStableId(void)
 {
     uint32_t u = ZoltGetLocallyUniqueMessageId();
@@ -127,8 +106,7 @@ uint32_t NextStableId(void)
     return u + 1;
 }
 
-/* For each field: a buffer one byte short of it fails with its code and holds
- * the fields before it; one byte more passes it. */
+/* One byte short of a field fails with its code, holding the fields before it. */
 TEST(MessageBuild, HeaderCodesAtEveryFieldBoundary)
 {
     UseFixedPidAndClock();
@@ -166,21 +144,10 @@ TEST(MessageBuild, HeaderCodesAtEveryFieldBoundary)
     }
 }
 
-TEST(MessageBuild, AddFieldNeedsExactlyItsBytes)
-{
-    char szBuf[64] = "<A>";
-    int iNeed = 3 + 2 * 3 + 5 + 6;  /* "<A>" + tag "TAG" twice + "value" + markup and NUL */
-    EXPECT_EQ(ZoltXmlAddField(szBuf, iNeed - 1, "TAG", "value"), 1);
-    EXPECT_STREQ(szBuf, "<A>");
-    EXPECT_EQ(ZoltXmlAddField(szBuf, iNeed, "TAG", "value"), 0);
-    EXPECT_STREQ(szBuf, "<A><TAG>value</TAG>");
-}
-
 TEST(MessageBuild, TopLevelPacketsEndInCrLfAndBufferHoldsSizeMinusTwo)
 {
     struct { const char *szTag, *szExpect; } aCase[] = {
-        {"MSG", "<MSG>ab</MSG>\r\n"}, {"STOP", "<STOP>ab</STOP>\r\n"}, {"ACK", "<ACK>ab</ACK>\r\n"},
-        {"STARTUP", "<STARTUP>ab</STARTUP>\r\n"}, {"<MSG", "<MSG>ab</MSG>"}, {"MSGS", "<MSGS>ab</MSGS>"},
+        {"MSG", "<MSG>ab</MSG>\r\n"}, {"STARTUP", "<STARTUP>ab</STARTUP>\r\n"}, {"MSGS", "<MSGS>ab</MSGS>"},
         {"msg", "<msg>ab</msg>"},
     };
     for (auto &c : aCase) {
@@ -201,40 +168,35 @@ TEST(MessageBuild, TopLevelPacketsEndInCrLfAndBufferHoldsSizeMinusTwo)
 TEST(MessageBuild, EngineCommandsCarryTheirPeerTypeAndLanguage)
 {
     UseFixedPidAndClock();
-    struct { int iForm; /* 0 broker, 1 engine, 2 language engine */ const char *szLang, *szTo, *szType; } aCase[] = {
-        {0, nullptr, "MESSAGEBROKER", "MBCMD"}, {1, "DE", "DIAGENGINE", "DE_COMMAND"}, {2, nullptr, "NLSENGINE", "NLS_COMMAND"},
+    struct { const char *szLang, *szTo, *szType; } aCase[] = {
+        {nullptr, "MESSAGEBROKER", "MBCMD"}, {"DE", "DIAGENGINE", "DE_COMMAND"}, {nullptr, "NLSENGINE", "NLS_COMMAND"},
     };
-    for (auto &c : aCase) {
+    for (int i = 0; i < 3; i++) {
+        const char *szLang = aCase[i].szLang;
+        auto Expect = [&](uint32_t uId, bool bLang) {
+            return std::string("<MSG><HDR><FROM>812</FROM><TO>") + aCase[i].szTo + "</TO><ID>" + std::to_string(uId) +
+                   "</ID><TYPE>" + aCase[i].szType + "</TYPE><TIME>20240305140709000</TIME>" +
+                   (bLang && szLang ? std::string("<LANG>") + szLang + "</LANG>" : "") + "</HDR><DATA>cmd:1</DATA></MSG>\r\n";
+        };
         CGenStr str;
         CGenStrInit(&str);
         uint32_t uId = NextStableId();
-        int iRc = c.iForm == 0   ? ZoltClientCreateMessageBrokerCommandStr("cmd:1", &str)
-                  : c.iForm == 1 ? ZoltClientCreateDiagnosticEngineCommandStr("cmd:1", c.szLang, &str)
-                                 : ZoltClientCreateNlsEngineCommandStr("cmd:1", &str);
-        ASSERT_EQ(iRc, 0);
-        std::string head = std::string("<MSG><HDR><FROM>812</FROM><TO>") + c.szTo + "</TO><ID>";
-        std::string tail = std::string("</ID><TYPE>") + c.szType + "</TYPE><TIME>20240305140709000</TIME>";
-        std::string end = "</HDR><DATA>cmd:1</DATA></MSG>\r\n";
-        EXPECT_EQ(CGenStrC_Str(&str), head + std::to_string(uId) + tail +
-                                          (c.szLang ? std::string("<LANG>") + c.szLang + "</LANG>" : "") + end);
+        ASSERT_EQ(i == 0 ? ZoltClientCreateMessageBrokerCommandStr("cmd:1", &str)
+                  : i == 1 ? ZoltClientCreateDiagnosticEngineCommandStr("cmd:1", szLang, &str)
+                           : ZoltClientCreateNlsEngineCommandStr("cmd:1", &str), 0);
+        EXPECT_EQ(CGenStrC_Str(&str), Expect(uId, true));
         CGenStrDelete(&str);
-        /* the buffer form never writes a language; it needs room for the result
-         * and its terminator, else it stays empty */
+        /* the buffer form writes no language; without room for the NUL it stays empty */
         for (int iExtra = 0; iExtra < 2; iExtra++) {
-            std::string expect = head + std::to_string(NextStableId()) + tail + end;
+            std::string expect = Expect(NextStableId(), false);
             int iSize = (int)expect.size() + iExtra;
             char szBuf[512];
-            iRc = c.iForm == 0   ? ZoltClientCreateMessageBrokerCommand("cmd:1", szBuf, iSize)
-                  : c.iForm == 1 ? ZoltClientCreateDiagnosticEngineCommand("cmd:1", c.szLang, szBuf, iSize)
-                                 : ZoltClientCreateNlsEngineCommand("cmd:1", szBuf, iSize);
-            EXPECT_EQ(iRc, iExtra ? 0 : 2);
+            EXPECT_EQ(i == 0 ? ZoltClientCreateMessageBrokerCommand("cmd:1", szBuf, iSize)
+                      : i == 1 ? ZoltClientCreateDiagnosticEngineCommand("cmd:1", szLang, szBuf, iSize)
+                               : ZoltClientCreateNlsEngineCommand("cmd:1", szBuf, iSize), iExtra ? 0 : 2);
             EXPECT_EQ(szBuf, iExtra ? expect : "");
         }
     }
-    CGenStr str;
-    CGenStrInit(&str);
-    EXPECT_EQ(ZoltClientCreateEngineCommand("DIAGENGINE", nullptr, std::string(300, 'T').c_str(), "d", &str), 1);
-    CGenStrDelete(&str);
 }
 
 TEST(FieldLookup, FindsElementsByPathAndOccurrenceOrReportsNotFound)
@@ -248,16 +210,10 @@ TEST(FieldLookup, FindsElementsByPathAndOccurrenceOrReportsNotFound)
     const std::string path39 = "MSG/" + long45.substr(0, 39), path40 = "MSG/" + long45.substr(0, 40);
     const char *szList = "<MSG><DATA><COMPONENT>a</COMPONENT><X>-</X><COMPONENT>b</COMPONENT></DATA></MSG>";
     struct { const char *szText, *szPath; int iOccurrence, iRc; const char *szValue; } aCase[] = {
-        {kWorkedExample, "MSG/HDR/TYPE", 0, 0, "DE_COMMAND"},
-        {kWorkedExample, "MSG/DATA", 0, 0, "LIST_DEVICES"},
-        {kWorkedExample, "MSG/HDR/RE", 0, 2, ""},
-        {kWorkedExample, "MSG/HDR/TYPE", 1, 2, ""},
-        {kWorkedExample, "HDR/TYPE", 0, 2, ""},  /* paths start at the top */
-        {"<MSG><HDR><RE></RE></HDR></MSG>", "MSG/HDR/RE", 0, 0, ""},
-        {"<MSG><HDR><RE/></HDR></MSG>", "MSG/HDR/RE", 0, 2, ""},
-        {szList, "MSG/DATA/COMPONENT", 1, 0, "b"},
-        {szList, "MSG/DATA/COMPONENT", 2, 2, ""},
-        {"<A><B>1</B></A><A><B>2</B></A>", "A/B", 1, 0, "2"},
+        {kWorkedExample, "MSG/HDR/TYPE", 0, 0, "DE_COMMAND"}, {kWorkedExample, "MSG/HDR/RE", 0, 2, ""},
+        {kWorkedExample, "MSG/HDR/TYPE", 1, 2, ""},           {kWorkedExample, "HDR/TYPE", 0, 2, ""},
+        {"<MSG><HDR><RE></RE></HDR></MSG>", "MSG/HDR/RE", 0, 0, ""}, {"<MSG><HDR><RE/></HDR></MSG>", "MSG/HDR/RE", 0, 2, ""},
+        {szList, "MSG/DATA/COMPONENT", 1, 0, "b"},            {"<A><B>1</B></A><A><B>2</B></A>", "A/B", 1, 0, "2"},
         {"<MSG><DATA x=\"1\">v</DATA></MSG>", "MSG/DATA", 0, 0, "v"},
         {"<MSG>\r\n<DATA> a<A>1</A> \r\n</DATA></MSG>", "MSG/DATA", 0, 0, " a<A>1</A> \r\n"},
         {"<MSG><DATA>50@25 @3Cdone@3E</DATA></MSG>", "MSG/DATA", 0, 0, "50@25 @3Cdone@3E"},
@@ -268,15 +224,9 @@ TEST(FieldLookup, FindsElementsByPathAndOccurrenceOrReportsNotFound)
         {tooDeep.c_str(), "L", 0, 2, ""},                                        /* nesting beyond 15 */
         {withLongTag.c_str(), path39.c_str(), 0, 0, "v45"},                      /* tag cut to 39 */
         {withLongTag.c_str(), path40.c_str(), 0, 2, ""},                         /* component too long */
-        {"", "MSG", 0, 2, ""},
-        {"<MSG><DATA>abc", "MSG/DATA", 0, 2, ""},
-        {"<MSG><DATA>abc</DA", "MSG/DATA", 0, 2, ""},
-        {"<MSG><DATA", "MSG/DATA", 0, 2, ""},
-        {"<MSG><DATA>abc<", "MSG/DATA", 0, 2, ""},
-        {"<<<<<<<<<<<<<<<", "MSG", 0, 2, ""},
-        {">>>></></></>", "MSG", 0, 2, ""},
-        {"<MSG><DATA>a</DATA/></MSG>", "MSG/DATA", 0, 2, ""},
-        {"<MSG><DATA>v</DATA></MSG>", "MSG/DATA", -1, 2, ""},
+        {"", "MSG", 0, 2, ""},                  {"<MSG><DATA>abc</DA", "MSG/DATA", 0, 2, ""},
+        {"<MSG><DATA", "MSG/DATA", 0, 2, ""},    {"<<<<<<<<<<<<<<<", "MSG", 0, 2, ""},
+        {"<MSG><DATA>a</DATA/></MSG>", "MSG/DATA", 0, 2, ""}, {"<MSG><DATA>v</DATA></MSG>", "MSG/DATA", -1, 2, ""},
     };
     CGenStr str;
     CGenStrInit(&str);
@@ -288,15 +238,10 @@ TEST(FieldLookup, FindsElementsByPathAndOccurrenceOrReportsNotFound)
     EXPECT_EQ(ZoltXmlGetFieldStr(nullptr, "MSG", 0, &str), 2);
     EXPECT_EQ(ZoltXmlGetFieldStr("<MSG>v</MSG>", nullptr, 0, &str), 2);
     EXPECT_EQ(ZoltXmlGetFieldStr("<MSG>v</MSG>", "MSG", 0, nullptr), 2);
-    CGenStrDelete(&str);
-}
 
-TEST(FieldLookup, TagPositionsFrameTheElementAndBufferHoldsSizeMinusTwo)
-{
+    /* the tag positions frame the element; the buffer form holds size - 2 characters */
     const char *szText = "<MSG><DATA a=1>x<B/>y</DATA><DATA>z</DATA></MSG>";
     const char *pStart = nullptr, *pEnd = nullptr;
-    CGenStr str;
-    CGenStrInit(&str);
     ASSERT_EQ(ZoltXmlGetFieldStrAndTagStartEnd(szText, &pStart, &pEnd, "MSG/DATA", 0, &str), 0);
     EXPECT_EQ(std::string(pStart, pEnd), "<DATA a=1>x<B/>y</DATA>");
     EXPECT_STREQ(CGenStrC_Str(&str), "x<B/>y");
@@ -332,15 +277,13 @@ TEST(PacketParse, HeaderAndDataWithKeywordsAndType)
     EXPECT_EQ(ZoltParsePacketHeaderAndData(szMsg, &lSender, &lId, nullptr, szSmall, 4), 0);
     EXPECT_EQ(std::string(szSmall, 5), "LIST#");
     for (const char *szBad : {"<MSG><HDR><FROM>300</FROM><ID>7</ID></HDR></MSG>",
-                              "<MSG><HDR><ID>7</ID></HDR><DATA>x</DATA></MSG>",
-                              "<MSG><HDR><FROM>300</FROM></HDR><DATA>x</DATA></MSG>"})
+                              "<MSG><HDR><ID>7</ID></HDR><DATA>x</DATA></MSG>"})
         EXPECT_EQ(ZoltParsePacketHeaderAndData(szBad, &lSender, &lId, apszKeys, szData, sizeof szData), -1) << szBad;
 
     const char *apszTypes[] = {"DE_NOTIFY", "DE_EVENT", nullptr};
     EXPECT_EQ(ZoltParsePacketType(szMsg, apszTypes), 2);
     EXPECT_EQ(ZoltParsePacketType("<MSG><HDR><TYPE>DE_EVENTS</TYPE></HDR></MSG>", apszTypes), 0);
     EXPECT_EQ(ZoltParsePacketType("<MSG><HDR></HDR></MSG>", apszTypes), -1);
-    EXPECT_EQ(ZoltParsePacketType(szMsg, nullptr), 0);
 }
 
 TEST(Escaping, UnsafeCharactersBecomeAtHexAndBack)
@@ -348,9 +291,9 @@ TEST(Escaping, UnsafeCharactersBecomeAtHexAndBack)
     struct { const char *szText, *szEscaped; } aCase[] = {{"50% <done>", "50@25 @3Cdone@3E"}, {"@", "@40"}, {"caf\xE9\n", "caf@E9@0A"}};
     for (auto &c : aCase) {
         char *szOut = ZoltXmlAllocStringAndConvertToXml(c.szText);
-        ASSERT_NE(szOut, c.szText);
         EXPECT_STREQ(szOut, c.szEscaped);
-        free(szOut);
+        if (szOut != c.szText)
+            free(szOut);
     }
     /* every byte value survives the round trip; safe text comes back as itself */
     std::string all;
@@ -363,29 +306,16 @@ TEST(Escaping, UnsafeCharactersBecomeAtHexAndBack)
     ZoltXmlConvertFromXmlToText(szOut);
     EXPECT_EQ(all, szOut);
     free(szOut);
-    const char *szSafe = "Abc xyz 0123456789 $-_.+!*'(),{}|\\^~[]`", *szEmpty = "";
+    const char *szSafe = "Abc xyz 0123456789 $-_.+!*'(),{}|\\^~[]`";
     EXPECT_EQ(ZoltXmlAllocStringAndConvertToXml(szSafe), szSafe);
-    EXPECT_EQ(ZoltXmlAllocStringAndConvertToXml(szEmpty), szEmpty);
-}
-
-TEST(Escaping, BadEscapesDecodeToABlankWithoutPassingTheEnd)
-{
-    struct { const char *szIn, *szOut; } aCase[] = {
-        {"ab@4", "ab "}, {"ab@", "ab "}, {"@zz!", " !"}, {"@3c@3E", "<>"}, {"@4G", " "}, {"x@@41", "x 1"},
-    };
-    for (auto &c : aCase) {
-        char *sz = strdup(c.szIn);  /* exact size: reading past the terminator is caught */
+    /* bad escapes decode to a blank without passing the end (exact-size copies) */
+    struct { const char *szIn, *szOut; } aBad[] = {{"ab@4", "ab "}, {"ab@", "ab "}, {"@zz!", " !"}, {"x@@41", "x 1"}, {"@3c@3E", "<>"}};
+    for (auto &c : aBad) {
+        char *sz = strdup(c.szIn);
         EXPECT_EQ(ZoltXmlConvertFromXmlToText(sz), 0);
         EXPECT_STREQ(sz, c.szOut) << c.szIn;
         free(sz);
     }
-}
-
-TEST(Escaping, BadXmlIdentifier)
-{
-    struct { const char *szText; int iRc; } aCase[] = {{nullptr, 1}, {"", 0}, {"abc_DEF-09$.+!*'(),{}|\\^~[]`", 0}, {"a b", 2}, {"caf\xE9", 2}};
-    for (auto &c : aCase)
-        EXPECT_EQ(IsBadXmlIdentifier(c.szText), c.iRc) << (c.szText ? c.szText : "(null)");
 }
 
 }  // namespace
