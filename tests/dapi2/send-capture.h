@@ -1,5 +1,5 @@
-/* Shared by the dapi2 tests: a stand-in for the framework's send seam that
- * keeps every message, and field lookups in the captured messages. */
+/* Shared by the dapi2 tests: a send seam that keeps every message, and lookups
+ * in the captured messages. */
 #pragma once
 
 #include <string>

@@ -1,6 +1,6 @@
-/* gen-str.cpp - tests of CGenStr: the growth rule at its edges, wrapped
- * caller buffers that never grow, reserve, formatted writes that must grow and
- * retry, token and substring cutting, and appends of the string's own text. */
+/* gen-str.cpp - tests of CGenStr: the growth rule at its edges, wrapped caller
+ * buffers that never grow, formatted writes that grow and retry, cutting, and
+ * appends of the string's own text. */
 #include <gtest/gtest.h>
 
 #include <string.h>
@@ -11,28 +11,24 @@
 
 namespace {
 
-TEST(CGenStrGrowth, SlackRuleAtItsEdges)
+TEST(CGenStrGrowth, SlackRuleAtItsEdgesAndReserve)
 {
-    struct { uint32_t uNeed, uSlack; } aCase[] = {
-        { 1, 64 }, { 128, 64 }, { 129, 64 }, { 130, 65 }, { 2047, 1023 }, { 2048, 2048 }, { 100000, 2048 },
+    /* a text of n - 1 chars needs n bytes; the buffer gets n plus the slack */
+    struct { uint32_t uNeed, uCapacity; } aCase[] = {
+        { 100, 164 }, { 128, 192 }, { 129, 193 }, { 130, 195 }, { 2047, 3070 }, { 2048, 4096 }, { 5000, 7048 },
     };
-    for (const auto &c : aCase)
-        EXPECT_EQ(GROWTH(c.uNeed), c.uSlack) << c.uNeed;
-    for (uint32_t uNeed : { 100, 200, 5000 }) {       /* a resize for n bytes adds the slack */
+    for (const auto &c : aCase) {
         CGenStr s;
         ASSERT_TRUE(CGenStrInit(&s));
-        ASSERT_TRUE(CGenStrCatChar(&s, std::string(uNeed - 1, 'x').c_str()));
-        EXPECT_EQ(s.uCapacity, uNeed + GROWTH(uNeed)) << uNeed;
+        ASSERT_TRUE(CGenStrCatChar(&s, std::string(c.uNeed - 1, 'x').c_str()));
+        EXPECT_EQ(s.uCapacity, c.uCapacity) << c.uNeed;
         CGenStrDelete(&s);
     }
-    /* reserve resizes to exactly what it is asked, cutting the text */
-    CGenStr s;
+    CGenStr s;  /* reserve resizes to exactly what it is asked, cutting the text */
     ASSERT_TRUE(CGenStrInitFromCStr(&s, "hello"));
     ASSERT_TRUE(CGenStrReserve(&s, 3));
     EXPECT_STREQ(CGenStrC_Str(&s), "hel");
     EXPECT_EQ(s.uCapacity, 4u);
-    ASSERT_TRUE(CGenStrReserve(&s, 100));
-    EXPECT_EQ(s.uCapacity, 101u);
     EXPECT_FALSE(CGenStrReserve(&s, -1));
     CGenStrDelete(&s);
 }
@@ -43,11 +39,9 @@ TEST(CGenStrBuff, WrappedBufferNeverGrows)
     memset(buf, 'G', sizeof buf);
     CGenStr s;
     ASSERT_TRUE(CGenStrInitBuff(&s, buf, 0, 10));
-    EXPECT_TRUE(CGenStrIsEmpty(&s));
     EXPECT_TRUE(CGenStrCatChar(&s, "12345678"));
     EXPECT_FALSE(CGenStrCatC(&s, '9'));               /* the ninth does not fit */
     EXPECT_STREQ(CGenStrC_Str(&s), "12345678");
-    EXPECT_FALSE(CGenStrCatChar(&s, "abc"));
     EXPECT_FALSE(CGenStrAssignChar(&s, "123456789"));
     EXPECT_EQ(CGenStrSprintf(&s, "%s", "too long text"), -1);
     EXPECT_STREQ(CGenStrC_Str(&s), "");               /* emptied, still inside */
@@ -56,10 +50,8 @@ TEST(CGenStrBuff, WrappedBufferNeverGrows)
     EXPECT_EQ(std::string(buf + 9, 3), "GGG");       /* the last byte is never used */
     EXPECT_FALSE(CGenStrReserve(&s, 20));
     EXPECT_TRUE(CGenStrReserve(&s, 3));               /* cut in place, buffer kept */
-    EXPECT_STREQ(buf, "123");
     CGenStrDelete(&s);                                /* leaves the caller's buffer alone */
     EXPECT_STREQ(buf, "123");
-
     ASSERT_TRUE(CGenStrInitBuff(&s, buf, 50, 10));    /* claimed length cut to fit */
     EXPECT_EQ(CGenStrSize(&s), 8);
 }
@@ -72,15 +64,11 @@ TEST(CGenStrFormat, GrowsAndRetriesUntilItFits)
     EXPECT_EQ(CGenStrSprintf(&s, "<%s>", strLong.c_str()), 3002);
     EXPECT_EQ(std::string(CGenStrC_Str(&s)), "<" + strLong + ">");
     EXPECT_EQ(CGenStrSprintf(&s, "%d", 7), 1);        /* replaces, no leftovers */
-    EXPECT_STREQ(CGenStrC_Str(&s), "7");
-
     EXPECT_EQ(CGenStrSprintfI(&s, CGenStrLastI(&s), "-%s-", "ab"), 4);
     EXPECT_STREQ(CGenStrC_Str(&s), "7-ab-");
     EXPECT_EQ(CGenStrSprintfI(&s, 1, "%s", strLong.c_str()), 3000);  /* replaces the tail */
     EXPECT_EQ(CGenStrSize(&s), 3001);
     EXPECT_EQ(CGenStrSprintfI(&s, 3002, "x"), -1);   /* beyond the text */
-    EXPECT_EQ(CGenStrSize(&s), 3001);
-
     CGenStrClear(&s);
     for (int i = 0; i < 500; i++)                     /* appends that cross every growth step */
         ASSERT_TRUE(CGenStrCatf(&s, "%d,", i % 10));
@@ -102,14 +90,12 @@ TEST(CGenStrAppend, OwnTextAndNullArguments)
     EXPECT_STREQ(CGenStrC_Str(&s), "cabc");
     EXPECT_TRUE(CGenStrCatChar(&s, NULL));
     EXPECT_FALSE(CGenStrAssignChar(&s, NULL));
-    EXPECT_TRUE(CGenStrAssignStr(&s, &s));
-    EXPECT_STREQ(CGenStrC_Str(&s), "cabc");
     CGenStrDelete(&s);
     EXPECT_FALSE(CGenStrCatChar(&s, "x"));            /* deleted: refuses, no crash */
     EXPECT_EQ(CGenStrSprintf(&s, "x"), -1);
 }
 
-TEST(CGenStrCut, TokensSubstringsAndSuffixes)
+TEST(CGenStrCut, TokensAndSubstrings)
 {
     CGenStr s, out;
     ASSERT_TRUE(CGenStrInit(&out));
@@ -135,10 +121,6 @@ TEST(CGenStrCut, TokensSubstringsAndSuffixes)
         EXPECT_EQ(CGenStrSubstr(&s, c.iStart, c.iCount, &out), c.iRc) << c.iStart << "," << c.iCount;
         EXPECT_STREQ(CGenStrC_Str(&out), c.szExpect) << c.iStart << "," << c.iCount;
     }
-    EXPECT_TRUE(CGenStrGetSuffix(&s, 3, &out));
-    EXPECT_STREQ(CGenStrC_Str(&out), "lo");
-    EXPECT_FALSE(CGenStrGetSuffix(&s, 5, &out));
-    EXPECT_STREQ(CGenStrC_Str(&out), "");
     CGenStrDelete(&s);
     CGenStrDelete(&out);
 }

@@ -1,7 +1,5 @@
-/* Tests of the parameter model: value texts read and written at their limits,
- * the module's walk that hides the predefined parameter, param= words, the
- * definitions-file keys read from a fixture file, and the validation answer
- * and its envelope. */
+/* Tests of the parameter model: value texts at their limits, the walk that hides
+ * the predefined parameter, param= words, definitions keys, the validation answer. */
 #include <gtest/gtest.h>
 
 #include <stdint.h>
@@ -18,7 +16,6 @@ namespace {
 
 const std::string g_sDefinitions = std::string(ZOLT_FIXTURES) + "/params/definitions.ini";
 
-/* A heap record set up like the command line does it. */
 Dapi2Parameter *NewParam(const char *szId, const char *szValue)
 {
     Dapi2Parameter *p = (Dapi2Parameter *)calloc(1, sizeof(Dapi2Parameter));
@@ -30,7 +27,6 @@ Dapi2Parameter *NewParam(const char *szId, const char *szValue)
 
 typedef std::vector<std::pair<std::string, std::string>> IdsAndValues;
 
-/* A list the test owns, released at the end of the test. */
 struct ParamListGuard {
     Dapi2ParamList pair {};
     ParamListGuard() { EXPECT_EQ(Dapi2_ParamListConstruct(&pair), 1); }
@@ -49,42 +45,22 @@ struct ParamListGuard {
 
 TEST(ParamRecord, ValueTextsReadAtTheLimits)
 {
-    static const struct { const char *szText; int32_t iExpect; } s_Int[] = {
-        { "2147483647", INT32_MAX }, { "-2147483648", INT32_MIN },
-        { "2147483648", INT32_MAX },        /* held at the limit in every build */
-        { "-99999999999", INT32_MIN }, { "12abc", 12 }, { "  -7", -7 }, { "abc", 0 }, { "0.100000", 0 },
-    };
-    static const struct { const char *szText; uint32_t uExpect; } s_UInt[] = {
-        { "4294967295", UINT32_MAX },
-        { "4294967296", UINT32_MAX },       /* a 64-bit strtoul would wrap to 0 */
-        { "-1", UINT32_MAX },               /* negated modulo 2^32 */
-        { "-4294967296", UINT32_MAX }, { "+17x", 17 }, { "x17", 0 },
-    };
-    static const struct { const char *szText; int bExpect; } s_Bool[] = {
-        { "0", 0 }, { "f", 0 }, { "FALSE", 0 }, { "FaLsE", 0 },
-        { "no", 1 }, { "", 1 }, { "00", 1 }, { "fa", 1 }, { "false ", 1 },
+    static const struct { const char *szText; int32_t i; uint32_t u; int b; } s_Cases[] = {
+        { "2147483648", INT32_MAX, 2147483648u, 1 },      /* held at the limit in every build */
+        { "4294967296", INT32_MAX, UINT32_MAX, 1 },       /* a 64-bit strtoul would wrap to 0 */
+        { "-99999999999", INT32_MIN, UINT32_MAX, 1 }, { "-1", -1, UINT32_MAX, 1 },  /* negated mod 2^32 */
+        { "12abc", 12, 12, 1 }, { "abc", 0, 0, 1 }, { "0", 0, 0, 0 }, { "f", 0, 0, 0 }, { "FaLsE", 0, 0, 0 },
+        { "00", 0, 0, 1 }, { "", 0, 0, 1 }, { "false ", 0, 0, 1 },
     };
     Dapi2Parameter rec {};
     ASSERT_EQ(Dapi2_InitParameter(&rec), 1);
-    for (const auto &c : s_Int) {
+    for (const auto &c : s_Cases) {
+        SCOPED_TRACE(std::string("'") + c.szText + "'");
         ASSERT_EQ(Dapi2_SetParameterValFromStr(&rec, c.szText), 1);
-        EXPECT_EQ(Dapi2_GetParameterValAsInt32(&rec), c.iExpect) << c.szText;
+        EXPECT_EQ(Dapi2_GetParameterValAsInt32(&rec), c.i);
+        EXPECT_EQ(Dapi2_GetParameterValAsUInt32(&rec), c.u);
+        EXPECT_EQ(Dapi2_GetParameterValAsBool(&rec), c.b);
     }
-    for (const auto &c : s_UInt) {
-        ASSERT_EQ(Dapi2_SetParameterValFromStr(&rec, c.szText), 1);
-        EXPECT_EQ(Dapi2_GetParameterValAsUInt32(&rec), c.uExpect) << c.szText;
-    }
-    for (const auto &c : s_Bool) {
-        ASSERT_EQ(Dapi2_SetParameterValFromStr(&rec, c.szText), 1);
-        EXPECT_EQ(Dapi2_GetParameterValAsBool(&rec), c.bExpect) << "'" << c.szText << "'";
-    }
-    Dapi2_DestructParameter(&rec);
-}
-
-TEST(ParamRecord, LongNumberTextsFitAndNullIsRefused)
-{
-    Dapi2Parameter rec {};
-    ASSERT_EQ(Dapi2_InitParameter(&rec), 1);
     ASSERT_EQ(Dapi2_SetParameterValFromInt32(&rec, INT32_MIN), 1);
     EXPECT_STREQ(Dapi2_GetParameterValAsStr(&rec), "-2147483648");
     /* FLT_MAX needs 46 characters, beyond the reserved room. */
@@ -109,25 +85,18 @@ TEST(ParamList, ModuleWalkSkipsThePredefinedParameter)
     EXPECT_EQ(seen, (std::vector<std::string> { "A", "zolt_dapi2_percent_to_test" }));
     EXPECT_EQ(Dapi2_GetNextParameter(), nullptr);   /* stays at the end */
     Dapi2_ParamListDestruct(&g_paramList);
-    EXPECT_EQ(Dapi2_GetFirstParameter(), nullptr);
 }
 
 TEST(ParamWords, CommandLineWordsBecomeParameters)
 {
     std::string sLongId(5000, 'I'), sLongValue(200000, 'v'), sLongWord = "param=" + sLongId + "," + sLongValue;
-    const struct {
-        std::vector<const char *> words;
-        int iRc;
-        IdsAndValues expect;
-    } aCases[] = {
+    const struct { std::vector<const char *> words; int iRc; IdsAndValues expect; } aCases[] = {
         { { "zolt.linux", "run", "param=A,1" }, 1, { { "A", "1" } } },
         { { "param=A,1,2,,3" }, 1, { { "A", "1,2,,3" } } },          /* later commas kept */
         { { "param=", "param=,5" }, 1, {} },                        /* empty id: nothing */
         { { "Param=A,1", "xparam=B,2", "param" }, 1, {} },           /* prefix is exact */
-        { { "param=A, " }, 1, { { "A", " " } } },
         { { "param=X" }, 0, {} },                                   /* id without value */
         { { "param=A,1", "param=X,", "param=B,2" }, 0, { { "A", "1" } } },
-        { { "param=A,1", "param=A,2" }, 1, { { "A", "1" }, { "A", "2" } } },
         { { sLongWord.c_str() }, 1, { { sLongId, sLongValue } } },  /* kept whole */
     };
     for (const auto &c : aCases) {
@@ -166,7 +135,6 @@ TEST(ParamDefinitions, ParametersAreCompletedFromTheirDefinitions)
     static const struct { const char *szFile; uint32_t uTest; const char *szId, *szExpect; } s_Cases[] = {
         { "definitions.ini", 2, "B", "1|Beta|Block count|9999|1|0|4|0|10|v" },   /* "UInt32" any case */
         { "definitions.ini", 2, "A", "0|Alpha|||0|0|-|-|-|v" },
-        { "definitions.ini", 2, "C", "-1||||0|0|-|-|-|v" },                      /* no definition */
         { "definitions.ini", 3, "TYPEONLY", "3||||0|0|-|-|-|v" },                /* nothing after a missing name */
         { "definitions.ini", 3, "ODD", "-1|Odd|||0|0|-|-|-|v" },                 /* "double" is no type */
         { "definitions.ini", 2, "b", "-1||||0|0|-|-|-|v" },                      /* ids are case-sensitive */
@@ -214,17 +182,12 @@ TEST(ParamValidation, AnswerListsEveryParameterInOrder)
 TEST(ParamValidation, ResponseEnvelopeFitsOrIsRefused)
 {
     const char *szData = "<DATA><PARAM_VALIDATION_RESULTS></PARAM_VALIDATION_RESULTS></DATA>";
-    char szMsg[4096], szField[256];
+    char szMsg[4096];
     ASSERT_EQ(ZoltClientCreateResponse(812, 7, szData, szMsg, sizeof szMsg), 0);
-    ASSERT_EQ(ZoltXmlGetField(szMsg, "MSG/HDR/TYPE", 0, szField, sizeof szField), 0);
-    EXPECT_STREQ(szField, "TRANSACTION_RESPONSE");
     size_t uLen = strlen(szMsg);
     /* The builder keeps one byte spare beyond the terminator: length + 2 is the
      * smallest buffer that takes it (message ids stay one digit). */
     std::vector<char> v(uLen + 2);
     EXPECT_EQ(ZoltClientCreateResponse(812, 7, szData, v.data(), (uint32_t)uLen + 1), 4);
     EXPECT_EQ(ZoltClientCreateResponse(812, 7, szData, v.data(), (uint32_t)uLen + 2), 0);
-    EXPECT_EQ(ZoltClientCreateResponse(812, 7, NULL, szMsg, sizeof szMsg), 0);
-    ASSERT_EQ(ZoltXmlGetField(szMsg, "MSG/DATA", 0, szField, sizeof szField), 0);
-    EXPECT_STREQ(szField, "");
 }

@@ -1,6 +1,5 @@
-/* strings.cpp - tests of the Zolt bounded copies (exact results, the
- * overflow marker, never a byte past the buffer), ZoltStrNCpy's no-padding
- * rule, the number conversions and the path splitters. */
+/* strings.cpp - tests of the bounded copies (overflow marker, never a byte past
+ * the buffer), ZoltStrNCpy's no-padding rule, number conversions, path splitters. */
 #include <gtest/gtest.h>
 
 #include <string.h>
@@ -11,27 +10,17 @@
 
 namespace {
 
-/* Each copy into a buffer of iSize bytes followed by guard bytes, which must
- * stay untouched. */
 TEST(ZoltBoundedCopies, FitOrCutWithMarkerAndNeverPassTheSize)
 {
-    struct {
-        int (*pfnCopy)(char *, const char *, int);
-        const char *szOld, *szSrc;
-        int iSize, iRc;
-        const char *szExpect;
-    } aCase[] = {
+    struct { int (*pfnCopy)(char *, const char *, int); const char *szOld, *szSrc; int iSize, iRc; const char *szExpect; } aCase[] = {
         {ZoltSafeStrCpy, "", "1234567", 8, 1, "1234567"},   /* exactly size - 1 fits */
         {ZoltSafeStrCpy, "", "12345678", 8, 0, "!!!OVER"},  /* one too many: marker cut to 7 */
         {ZoltSafeStrCpy, "", "x", 1, 0, ""},                /* size 1 holds only the NUL */
-        {ZoltSafeStrCpy, "", "ab", 2, 0, "!"},
         {ZoltSafeStrCpy, "", "abcdefghijklmnopqrstuvwxyz", 20, 0, "!!!OVERFLOW!!!"},
         {ZoltSafeStrNCpy, "", "123456789", 8, 1, "1234567"}, /* cut silently */
-        {ZoltSafeStrNCpy, "", "1234567", 8, 1, "1234567"},
         {ZoltSafeStrNCpy, "", "abc", 1, 1, ""},
         {ZoltSafeStrCat, "abc", "defg", 8, 1, "abcdefg"},   /* exactly fills 7 */
         {ZoltSafeStrCat, "abc", "defgh", 8, 0, "abc!!!O"},  /* old text kept, marker cut */
-        {ZoltSafeStrCat, "abcdefg", "", 8, 1, "abcdefg"},
         {ZoltSafeStrCat, "abcdefg", "h", 8, 0, "abcdefg"},  /* no room even for the marker */
     };
     for (const auto &c : aCase) {
@@ -49,9 +38,7 @@ TEST(ZoltBoundedCopies, FitOrCutWithMarkerAndNeverPassTheSize)
     char buf[8] = "keep";
     EXPECT_EQ(ZoltSafeStrCpy(buf, "x", 0) + ZoltSafeStrCpy(buf, "x", -5) + ZoltSafeStrNCpy(buf, "x", 0), 0);
     EXPECT_STREQ(buf, "keep");
-    EXPECT_EQ(ZoltSafeStrCpy(NULL, "x", 8), 0);
-    EXPECT_EQ(ZoltSafeStrCpy(buf, NULL, 8), 0);
-    EXPECT_STREQ(buf, "");  /* emptied before the NULL check */
+    EXPECT_EQ(ZoltSafeStrCpy(NULL, "x", 8) + ZoltSafeStrCpy(buf, NULL, 8), 0);
 }
 
 TEST(ZoltStrNCpy, NeverPadsAndTerminatesOnlyWhenShort)
@@ -61,11 +48,8 @@ TEST(ZoltStrNCpy, NeverPadsAndTerminatesOnlyWhenShort)
     EXPECT_EQ(memcmp(buf, "abcG", 4), 0);  /* n reached: no terminator */
     ZoltStrNCpy(buf, "x", 5);
     EXPECT_EQ(memcmp(buf, "x\0cGG", 5), 0);  /* terminated, not padded */
-    ZoltStrNCpy(buf, "ab", 0);
-    EXPECT_EQ(buf[0], 'x');  /* n = 0 writes nothing */
     ZoltStrNCpy(buf, "ab", -1);
     EXPECT_EQ(memcmp(buf, "\0\0c", 3), 0);  /* n < 0 writes the NUL only */
-    EXPECT_EQ(ZoltStrNCpy(NULL, "ab", 3), nullptr);
     EXPECT_EQ(ZoltStrNCpy(buf, NULL, 3), nullptr);
 }
 
@@ -79,15 +63,11 @@ TEST(ZoltNumbers, ConversionsAgreeAcrossWordSizes)
 
 TEST(SplitFilename, SplitsDirBaseAndExtensionWithinPathSize)
 {
-    struct {
-        const char *szPath, *szDir, *szBase, *szExt;
-    } aCase[] = {
+    struct { const char *szPath, *szDir, *szBase, *szExt; } aCase[] = {
         {"/opt/x/zoltcpu.ini.bak", "/opt/x/", "zoltcpu", ".ini.bak"},
-        {"zoltcpu", "", "zoltcpu", ""},
         {"/x/", "/x/", "", ""},
         {"/a.b/c", "/a.b/", "c", ""},  /* dots in directories do not count */
         {".hidden", "", "", ".hidden"},
-        {"", "", "", ""},
     };
     char szDir[ZOLT_PATH_SIZE], szBase[ZOLT_PATH_SIZE], szExt[ZOLT_PATH_SIZE], szName[ZOLT_PATH_SIZE];
     for (const auto &c : aCase) {
@@ -97,8 +77,6 @@ TEST(SplitFilename, SplitsDirBaseAndExtensionWithinPathSize)
         GetPathFilename(c.szPath, szName);
         EXPECT_EQ(std::string(szName), std::string(c.szBase) + c.szExt);
     }
-    SplitFilename(NULL, NULL, szBase, NULL);  /* NULL path and outputs are fine */
-    EXPECT_STREQ(szBase, "");
     std::string strPath = "/d/" + std::string(3 * ZOLT_PATH_SIZE, 'n') + ".ext";
     SplitFilename(strPath.c_str(), NULL, szBase, szExt);
     EXPECT_EQ(strlen(szBase), (size_t)ZOLT_PATH_SIZE - 1);
