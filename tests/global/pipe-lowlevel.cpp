@@ -3,8 +3,6 @@
  * ZoltPipeSelect and the read/write thread. */
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <algorithm>
 #include <vector>
 
@@ -173,16 +171,6 @@ TEST_F(Pipes, FrameSplitAcrossReadsIsCompletedFromTheNextRead)
         RawWrite(frame.substr(uCut));
         EXPECT_EQ(Read(), msg);
     }
-    /* a 9000-byte message in three pieces, written 1000 bytes at a time */
-    std::string big = Message(9000, 'T'), all, got;
-    for (auto &f : Frames(8, 4242, big))
-        all += f;
-    for (size_t u = 0; u < all.size(); u += 1000) {
-        RawWrite(all.substr(u, 1000));
-        got += Read();
-        EXPECT_TRUE(got.empty() || u + 1000 >= all.size());
-    }
-    EXPECT_TRUE(got == big);
 }
 
 TEST_F(Pipes, InterleavedSendersAreReassembledAndALostPieceDropsItsMessage)
@@ -221,47 +209,6 @@ TEST_F(Pipes, GarbageBetweenGoodFramesIsDropped)
         RawWrite(f2[1] + Frame(3, 333, 1, 1, m3, m3.size()));
         EXPECT_TRUE(Read() == m1 + m2 + m3);
         EXPECT_EQ(ZoltPipeReadQueCount(), 0);
-    }
-}
-
-/* Every message whole and in its writer's order. */
-TEST_F(Pipes, TwoWriterProcessesShareOneFifo)
-{
-    const size_t auLen[] = {5000, 8000, 11000, 14000};
-    pid_t aPid[2];
-    for (int w = 0; w < 2; w++) {
-        ASSERT_GE(aPid[w] = fork(), 0);
-        if (aPid[w] == 0) {
-            ZoltCleanupPipes();  /* the parent's registrations are not ours */
-            ZoltInitPipes();
-            int h = ZoltPipeOpen(m_fifo.c_str(), 1), iBad = h < 0;
-            for (size_t uLen : auLen)
-                iBad |= ZoltPipeWrite(h, Message(uLen, (char)('a' + w)).data(), (int)uLen) != (int)uLen;
-            ZoltInitReadWriteThread();  /* writes the queued pieces as the parent drains */
-            for (int i = 0; i < 30000 && ZoltPipeWriteQueCount() > 0; i++)
-                ZoltSleep(1);
-            iBad |= ZoltPipeWriteQueCount() != 0;
-            ZoltStopReadWriteThread();
-            _exit(iBad);
-        }
-    }
-    std::string got;
-    for (int iRound = 0; iRound < 2000 && got.size() < 2 * 38000; iRound++) {
-        ASSERT_GE(ZoltPipeSelect(m_hRead, -1, 100), 0);
-        got += Read();
-    }
-    for (int w = 0; w < 2; w++) {
-        int iStatus = 0;
-        waitpid(aPid[w], &iStatus, 0);
-        EXPECT_TRUE(WIFEXITED(iStatus) && WEXITSTATUS(iStatus) == 0) << iStatus;
-    }
-    ASSERT_EQ(got.size(), 2u * 38000);
-    for (int w = 0; w < 2; w++) {
-        size_t uFrom = 0;
-        for (size_t uLen : auLen) {  /* whole, and in the writer's order */
-            uFrom = got.find(Message(uLen, (char)('a' + w)), uFrom);
-            ASSERT_NE(uFrom, std::string::npos) << "writer " << w << " message of " << uLen;
-        }
     }
 }
 
