@@ -12,16 +12,8 @@ class ParamFramework : public ::testing::Test {
 protected:
     Dapi2ParamList pair {};
 
-    void SetUp() override
-    {
-        ASSERT_EQ(Dapi2_ParamListConstruct(&pair), 1);
-        StartCapture();
-    }
-    void TearDown() override
-    {
-        g_pfnDapi2SendMessage = nullptr;
-        Dapi2_ParamListDestruct(&pair);
-    }
+    void SetUp() override { Dapi2_ParamListConstruct(&pair), StartCapture(); }
+    void TearDown() override { g_pfnDapi2SendMessage = nullptr, Dapi2_ParamListDestruct(&pair); }
     Dapi2Parameter *Add(const char *szId, const char *szValue)
     {
         Dapi2Parameter *p = (Dapi2Parameter *)calloc(1, sizeof(Dapi2Parameter));

@@ -23,8 +23,7 @@ struct RunResult {
 std::string ReadFile(const fs::path &path)
 {
     std::stringstream ss;
-    ss << std::ifstream(path).rdbuf();
-    return ss.str();
+    return (ss << std::ifstream(path).rdbuf(), ss.str());
 }
 
 /* Runs the module in a new directory that is its working directory and ZOLT_TMP. */

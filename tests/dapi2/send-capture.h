@@ -11,19 +11,10 @@
 inline std::vector<std::string> g_sent;
 inline int g_iSendResult = 0;   /* what the stand-in send returns */
 
-inline int CaptureSend(const char *szMessage)
-{
-    g_sent.emplace_back(szMessage);
-    return g_iSendResult;
-}
+inline int CaptureSend(const char *szMessage) { return g_sent.emplace_back(szMessage), g_iSendResult; }
 
 /* Clears what was captured and routes the framework's sends here. */
-inline void StartCapture()
-{
-    g_sent.clear();
-    g_iSendResult = 0;
-    g_pfnDapi2SendMessage = CaptureSend;
-}
+inline void StartCapture() { g_sent.clear(), g_iSendResult = 0, g_pfnDapi2SendMessage = CaptureSend; }
 
 /* The DATA element of a message, tags included, or "". */
 inline std::string DataOf(const std::string &msg)

@@ -87,9 +87,7 @@ TEST(DeviceListParser, FruAndAdditionalTriples)
                         f->szSerialNumber + "," + f->szFirmwareRevision + "," + f->szFirmwareDate + "," +
                         f->szPhysicalAddress;
         CGenListIter it = {};                          /* at the end while there is no list */
-        if (f->pAddInfoList != nullptr)
-            CGenListIterInit(&it, f->pAddInfoList);
-        for (; !CGenListIterAtEnd(&it); CGenListIterAdv(&it)) {
+        for (f->pAddInfoList ? CGenListIterInit(&it, f->pAddInfoList) : (void)0; !CGenListIterAtEnd(&it); CGenListIterAdv(&it)) {
             auto *pInfo = (Dapi2FruAdditionalInfo *)CGenListIterGetData(&it);
             s += std::string(" ") + pInfo->szField + "|" + pInfo->szDescription + "|" + pInfo->szValue;
         }

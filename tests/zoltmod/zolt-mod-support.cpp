@@ -40,21 +40,15 @@ TEST_F(CpuInfoFile, DescribesTheNamedProcessorOrStops)
     }
 }
 
-/* Each field's length with its newline plus its separator counts against the
- * size; the first field that reaches it names the code. */
+/* Each field with its newline and separator counts; the first to reach the size names the code. */
 TEST_F(CpuInfoFile, SizeBoundPerField)
 {
     Use("cpu/cpuinfo-single.txt");
     const std::string full = "GenuineIntel, Test CPU model 0, 2400.000 MHz, 512 KB cache";
-    const size_t uVendor = strlen("GenuineIntel, ");
-    const size_t uModel = uVendor + strlen("Test CPU model 0, ");
-    const size_t uClock = uModel + strlen("2400.000 MHz, ");
+    const size_t uVendor = strlen("GenuineIntel, "), uModel = uVendor + strlen("Test CPU model 0, ");
     const struct { size_t uSize; int iExpect; } cases[] = {
-        { uVendor, -2 },            /* total == size is already too much */
-        { uVendor + 1, -3 },
-        { uModel + 1, -4 },
-        { uClock + 1, -5 },
-        { full.size() + 1, 1 },
+        { uVendor, -2 } /* total == size is already too much */, { uVendor + 1, -3 }, { uModel + 1, -4 },
+        { uModel + strlen("2400.000 MHz, ") + 1, -5 }, { full.size() + 1, 1 },
     };
     for (const auto &c : cases) {
         SCOPED_TRACE("size " + std::to_string(c.uSize));
