@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "client-fifo-access.h"
 #include "client-messaging-engine.h"
@@ -20,20 +21,32 @@
 
 namespace zolttest {
 
-/* All frames of one message, pieces of 4020 bytes. */
-inline std::string MakeFrames(const std::string &sText, unsigned long ulMsgNo, int iPid)
+/* One frame: "|\1\1\1<type>:<msg>:<pid>:<index>:<count>:<size>:<total>:\1\1\1|" and its piece. */
+inline std::string Frame(unsigned long ulMsg, int iPid, int iIndex, int iCount, const std::string &sPiece,
+                         size_t uTotal, char cType = 'H')
 {
-    size_t uTotal = sText.size(), uCount = uTotal == 0 ? 1 : (uTotal + 4019) / 4020;
-    std::string sOut;
-    for (size_t i = 0; i < uCount; i++) {
-        size_t uLen = std::min<size_t>(4020, uTotal - i * 4020);
-        char szDelim[96];
-        snprintf(szDelim, sizeof szDelim, "|\001\001\001H:%lu:%d:%zu:%zu:%zu:%zu:\001\001\001|", ulMsgNo, iPid,
-                 i + 1, uCount, uLen, uTotal);
-        sOut += szDelim;
-        sOut.append(sText, i * 4020, uLen);
-    }
-    return sOut;
+    char szDelim[96];
+    snprintf(szDelim, sizeof szDelim, "|\001\001\001%c:%lu:%d:%d:%d:%zu:%zu:\001\001\001|", cType, ulMsg, iPid, iIndex,
+             iCount, sPiece.size(), uTotal);
+    return szDelim + sPiece;
+}
+
+/* All frames of one message, pieces of 4020 bytes; MakeFrames joins them. */
+inline std::vector<std::string> Frames(const std::string &sText, unsigned long ulMsg, int iPid)
+{
+    int iCount = sText.empty() ? 1 : (int)((sText.size() + 4019) / 4020);
+    std::vector<std::string> v;
+    for (int i = 0; i < iCount; i++)
+        v.push_back(Frame(ulMsg, iPid, i + 1, iCount, sText.substr((size_t)i * 4020, 4020), sText.size()));
+    return v;
+}
+
+inline std::string MakeFrames(const std::string &sText, unsigned long ulMsg, int iPid)
+{
+    std::string s;
+    for (auto &f : Frames(sText, ulMsg, iPid))
+        s += f;
+    return s;
 }
 
 inline bool WriteAll(int fd, const std::string &s)
@@ -112,8 +125,7 @@ struct TempDir {
     TempDir()
     {
         char szTemplate[] = "/tmp/zoltclient-XXXXXX";
-        const char *p = mkdtemp(szTemplate);
-        sPath = p != NULL ? p : "";
+        sPath = mkdtemp(szTemplate) != NULL ? szTemplate : "";
     }
     ~TempDir()
     {

@@ -12,26 +12,8 @@
 
 namespace {
 
-/* One frame as a writer of process iPid would put it on the pipe. */
-std::string Frame(uint32_t uMsg, int iPid, int iIndex, int iCount, const std::string &piece, size_t uTotal,
-                  char cType = 'H')
-{
-    char szDelim[80];
-    snprintf(szDelim, sizeof szDelim, "|\001\001\001%c:%lu:%i:%i:%i:%lu:%lu:\001\001\001|", cType,
-             (unsigned long)uMsg, iPid, iIndex, iCount, (unsigned long)piece.size(), (unsigned long)uTotal);
-    return szDelim + piece;
-}
-
-/* All frames of one message, cut as the transport cuts. */
-std::vector<std::string> Frames(uint32_t uMsg, int iPid, const std::string &msg)
-{
-    std::vector<std::string> frames;
-    int iCount = (int)((msg.size() + ZOLT_PIPE_PIECE_SIZE - 1) / ZOLT_PIPE_PIECE_SIZE);
-    for (int i = 0; i < iCount; i++)
-        frames.push_back(Frame(uMsg, iPid, i + 1, iCount,
-                               msg.substr((size_t)i * ZOLT_PIPE_PIECE_SIZE, ZOLT_PIPE_PIECE_SIZE), msg.size()));
-    return frames;
-}
+using zolttest::Frame;
+using zolttest::Frames;
 
 /* A message text of n bytes ending in CR LF, its bytes telling tag and position. */
 std::string Message(size_t n, char cTag)
@@ -113,10 +95,7 @@ TEST_F(Pipes, FramesOnThePipeAreDelimiterThenPieceOf4020)
         }
         unsigned long ulMsg = 0;
         ASSERT_EQ(sscanf(bytes.c_str(), "|\001\001\001H:%lu:", &ulMsg), 1);
-        std::string expect;
-        for (auto &f : Frames((uint32_t)ulMsg, (int)getpid(), msg))
-            expect += f;
-        EXPECT_TRUE(bytes == expect) << bytes.substr(0, 40);
+        EXPECT_TRUE(bytes == zolttest::MakeFrames(msg, ulMsg, (int)getpid())) << bytes.substr(0, 40);
         EXPECT_EQ(ZoltPipeWriteQueCount(), 0);
     }
     EXPECT_EQ(ZoltPipeWrite(m_hPeek, "x", 1), -1);  /* not a registered write end */
@@ -176,13 +155,13 @@ TEST_F(Pipes, FrameSplitAcrossReadsIsCompletedFromTheNextRead)
 TEST_F(Pipes, InterleavedSendersAreReassembledAndALostPieceDropsItsMessage)
 {
     std::string a = Message(9000, 'A'), b = Message(5000, 'B'), c = Message(50, 'C');
-    std::vector<std::string> fa = Frames(1, 111, a), fb = Frames(1, 222, b);  /* same message number */
+    std::vector<std::string> fa = Frames(a, 1, 111), fb = Frames(b, 1, 222);  /* same message number */
     RawWrite(fa[0] + fb[0] + fa[1] + fb[1]);  /* b is complete, but waits behind the unfinished a */
     EXPECT_EQ(Read(), "");
     EXPECT_EQ(ZoltPipeReadQueCount(), 2);
     RawWrite(fa[2]);
     EXPECT_TRUE(Read() == a + b);
-    fa = Frames(2, 111, a);
+    fa = Frames(a, 2, 111);
     RawWrite(fa[0] + fa[2] + fa[1]);                  /* piece 2 came late: a never completes */
     RawWrite(Frame(3, 111, 1, 1, c, c.size(), 'F'));  /* type F counts as H */
     EXPECT_EQ(Read(), c);
@@ -192,7 +171,7 @@ TEST_F(Pipes, InterleavedSendersAreReassembledAndALostPieceDropsItsMessage)
 TEST_F(Pipes, GarbageBetweenGoodFramesIsDropped)
 {
     std::string m1 = Message(120, '1'), m2 = Message(4500, '2'), m3 = Message(60, '3');
-    std::vector<std::string> f2 = Frames(2, 333, m2);
+    std::vector<std::string> f2 = Frames(m2, 2, 333);
     const std::string sStart = "|\001\001\001", sEnd = "\001\001\001|";
     const std::string aGarbage[] = {
         std::string("hi\r\n\x7f\xff\0\0x\0", 10), sStart, "|\001\001", sEnd,
@@ -218,7 +197,7 @@ TEST_F(Pipes, SelectReturnsAtOnceForAQueuedMessageElseAfterTheTimeout)
     EXPECT_EQ(ZoltPipeSelect(m_hRead, -1, 120), 0);
     EXPECT_GE(ZoltMilliSeconds() - uStart, 110u);
     std::string m = Message(200, 'Q');
-    std::vector<std::string> f = Frames(1, 777, Message(5000, 'I'));
+    std::vector<std::string> f = Frames(Message(5000, 'I'), 1, 777);
     RawWrite(f[0]);  /* an incomplete message alone does not count */
     EXPECT_EQ(ZoltPipeSelect(m_hRead, -1, 60), 0);
     RawWrite(f[1] + Frame(2, 777, 1, 1, m, m.size()));
