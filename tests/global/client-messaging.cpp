@@ -1,11 +1,10 @@
 /* client-messaging.cpp - tests of the client message table over a real FIFO
- * pair: finds, waits and their deadline, transactions matched by RE, the
- * enumeration end and concurrent appends. */
+ * pair: finds, waits and their deadline, transactions matched by RE, flushing
+ * and the enumeration end. */
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
 
-#include <thread>
 #include <vector>
 
 #include "client-connection-manager.h"
@@ -189,33 +188,6 @@ TEST_F(MessageTable, EnumCompleteDiscardsWhatCameBefore)
     EXPECT_EQ(ZoltClientWaitForEnumCompleteMessage(600000, pid), 1);
     EXPECT_EQ(waitpid(pid, NULL, WNOHANG), -1);   /* reaped by the wait */
     EXPECT_EQ(ZoltClientWaitForEnumCompleteMessage(0, 0), 1);
-}
-
-/* Two threads append "<thread>:<n>" while the test takes: nothing lost, each in order. */
-TEST_F(MessageTable, ConcurrentAppendAndTakeLoseNothing)
-{
-    auto AppendMany = [](int t) {
-        for (int i = 0; i < 500; i++) {
-            std::string s = std::to_string(t) + ":" + std::to_string(i);
-            ZoltClient_I_MoveMessagesToTable(&s[0]);
-        }
-    };
-    std::thread a(AppendMany, 0), b(AppendMany, 1);
-    int aNext[2] = {0, 0}, iThread = 0, iNo = 0;
-    for (int iTaken = 0; iTaken < 1000;) {
-        ClientMessage *p = ZoltClientGetNextMessage(NULL);
-        if (p == NULL) {
-            sched_yield();
-            continue;
-        }
-        bool bOk = sscanf(p->szMessage, "%d:%d", &iThread, &iNo) == 2 && (iThread == 0 || iThread == 1);
-        EXPECT_TRUE(bOk && iNo == aNext[iThread]++) << p->szMessage;
-        ZoltClientFreeMessage(p);
-        iTaken++;
-    }
-    a.join();
-    b.join();
-    EXPECT_EQ(ZoltClient_I_GetWaitingMessageCount(), 0);
 }
 
 } // namespace

@@ -65,22 +65,17 @@ struct FrameReader {
     int Take(std::string *psOut)
     {
         for (;;) {
-            size_t uStart = sBuf.find("|\001\001\001");
-            size_t uEnd = uStart == std::string::npos ? uStart : sBuf.find("\001\001\001|", uStart + 4);
-            if (uEnd == std::string::npos)
-                return 0;
+            size_t uStart = sBuf.find("|\001\001\001H:"), uEnd = sBuf.find("\001\001\001|", uStart + 4);
             unsigned long ulSize = 0;
             int iIndex = 0, iCount = 0;
-            if (sscanf(sBuf.c_str() + uStart + 4, "H:%*u:%*d:%d:%d:%lu:", &iIndex, &iCount, &ulSize) != 3 ||
+            if (uStart == std::string::npos || uEnd == std::string::npos ||
+                sscanf(sBuf.c_str() + uStart + 4, "H:%*u:%*d:%d:%d:%lu:", &iIndex, &iCount, &ulSize) != 3 ||
                 sBuf.size() < uEnd + 4 + ulSize)
                 return 0;
             sPart.append(sBuf, uEnd + 4, ulSize);
             sBuf.erase(0, uEnd + 4 + ulSize);
-            if (iIndex == iCount) {
-                psOut->swap(sPart);
-                sPart.clear();
-                return 1;
-            }
+            if (iIndex == iCount)
+                return psOut->swap(sPart), sPart.clear(), 1;
         }
     }
 

@@ -1,6 +1,6 @@
 /* message-protocol.cpp - tests of the message notation: the worked example byte
  * for byte, header codes, ids, engine commands, the field lookup on good and
- * malformed input, the packet parsers and the @hh escaping. */
+ * malformed input and the @hh escaping. */
 #include <gtest/gtest.h>
 
 #include <ctype.h>
@@ -193,23 +193,6 @@ TEST(FieldLookup, FindsElementsByPathAndOccurrenceOrReportsNotFound)
     EXPECT_EQ(szBuf, v78);
     EXPECT_EQ(ZoltXmlGetField(("<MSG><DATA>" + v78 + "v</DATA></MSG>").c_str(), "MSG/DATA", 0, szBuf, 80), 2);
     EXPECT_STREQ(szBuf, "");
-}
-
-TEST(PacketParse, HeaderAndDataWithKeywordsAndType)
-{
-    const char *szMsg = "<MSG><HDR><FROM>300</FROM><ID>7</ID><TYPE>DE_EVENT</TYPE></HDR>"
-                        "<DATA>LIST_DEVICES:cpu</DATA></MSG>\r\n";
-    const char *apszKeys[] = {"STOP", "LIST_DEVICES", "LIST", nullptr}, *apszTypes[] = {"DE_NOTIFY", "DE_EVENT", nullptr};
-    long lSender = 0, lId = 0;
-    char szData[6] = "#####";  /* cut at the size, then not terminated */
-    EXPECT_EQ(ZoltParsePacketHeaderAndData(szMsg, &lSender, &lId, apszKeys, szData, 4), 2);
-    EXPECT_TRUE(lSender == 300 && lId == 7);
-    EXPECT_EQ(std::string(szData, 5), "LIST#");
-    EXPECT_EQ(ZoltParsePacketHeaderAndData("<MSG><HDR><ID>7</ID></HDR><DATA>x</DATA></MSG>", &lSender, &lId,
-                                           apszKeys, szData, 4), -1);
-    EXPECT_EQ(ZoltParsePacketType(szMsg, apszTypes), 2);
-    EXPECT_EQ(ZoltParsePacketType("<MSG><HDR><TYPE>DE_EVENTS</TYPE></HDR></MSG>", apszTypes), 0);
-    EXPECT_EQ(ZoltParsePacketType("<MSG><HDR></HDR></MSG>", apszTypes), -1);
 }
 
 TEST(Escaping, UnsafeCharactersBecomeAtHexAndBack)
