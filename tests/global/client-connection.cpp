@@ -42,12 +42,8 @@ int RunBroker(int hIn, const BrokerScript &sc, long lModulePid)
     for (int iRc; (iRc = r.Read(hIn, 10000, &s)) >= 0;) {
         if (iRc == 0 || bStop || s.compare(0, 9, "<STARTUP>") == 0)
             return 13;  /* silence, anything after STOP, a second STARTUP */
-        if (s.compare(0, 6, "<STOP>") == 0) {
-            if (s != "<STOP><PID>" + sPid + "</PID></STOP>\r\n")
-                return 15;
-            bStop = true;
-            continue;
-        }
+        if ((bStop = s.compare(0, 6, "<STOP>") == 0) && s != "<STOP><PID>" + sPid + "</PID></STOP>\r\n")
+            return 15;
         std::string sData = Field(s, "DATA"), sAnswer = sData == "ping" ? "pong" : "";
         if (sData.compare(0, 11, "NLS_REGMOD:") == 0) {
             if (sData != "NLS_REGMOD:" + sPid + ":zoltcpu.ini" || Field(s, "TO") != "NLSENGINE")

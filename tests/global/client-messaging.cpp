@@ -19,10 +19,7 @@ using zolttest::Field;
 using zolttest::MakeMsg;
 
 /* As the table keeps it: without CR LF. */
-std::string Bare(const std::string &s)
-{
-    return s.substr(0, s.size() - 2);
-}
+std::string Bare(const std::string &s) { return s.substr(0, s.size() - 2); }
 
 class MessageTable : public ::testing::Test {
 protected:
