@@ -6,17 +6,14 @@
 
 #include <errno.h>
 #include <sched.h>
-#include <stdio.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
 #include <iterator>
-#include <sstream>
+#include <regex>
 
-#include "cpu-enum.h"
-#include "zolt-mod-support.h"
 #include "smbios-image.h"
 #include "zoltcpu.h"
 
@@ -26,9 +23,8 @@ const std::string kFixtures = std::string(ZOLT_FIXTURES) + "/cpu/";
 
 std::string ReadFile(const std::string &sPath)
 {
-    std::stringstream ss;
-    ss << std::ifstream(sPath).rdbuf();
-    return ss.str();
+    std::ifstream in(sPath);
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 unsigned Tid() { return (unsigned)syscall(SYS_gettid); }
@@ -53,10 +49,7 @@ struct RunScript {
     bool bStat;
     int iFault;
 };
-RunScript Legacy(const char *szFixture, int iFault = 0)
-{
-    return {ReadFile(kFixtures + szFixture), false, iFault};
-}
+RunScript Legacy(const char *szFixture, int iFault = 0) { return {ReadFile(kFixtures + szFixture), false, iFault}; }
 
 struct RunSeen {
     bool bArgs;                     /* called with a record (pinned) */
@@ -68,56 +61,31 @@ std::vector<RunSeen> s_runs;        /* written by one run at a time */
 std::string s_sTimeDir;
 int s_iFailCreateAt = -1, s_iCreates = 0;
 
+std::string TimeFile(bool bStat, unsigned uTid) { return s_sTimeDir + (bStat ? "/stat-" : "/cpu-") + std::to_string(uTid); }
+
 /* Follows the routine contract: informative message when asked, percent
  * 10 + run number, the scripted fault, percent 100, then the end signal. */
 TestThreadArgs *StandIn(TestThreadArgs *pArgs)
 {
     const unsigned uRun = (unsigned)s_runs.size();
-    s_runs.push_back({pArgs != nullptr, pArgs ? pArgs->bPrintMessages : 1u,
-                      pArgs ? pArgs->uTargetCPU : 0u, Tid(), AffinityNow()});
+    s_runs.push_back({pArgs != nullptr, pArgs ? pArgs->bPrintMessages : 1u, pArgs ? pArgs->uTargetCPU : 0u,
+                      Tid(), AffinityNow()});
     RunScript s = uRun < s_script.size() ? s_script[uRun] : RunScript{"", false, 0};
     if (pArgs == nullptr || pArgs->bPrintMessages)
         Dapi2_Informative("info-%u", uRun);
     AddPercentDone(10 + (int)uRun);
-    if (s.iFault != 0) {
+    if (s.iFault != 0)
         AddError(70 + (int)uRun, ("fault-" + std::to_string(uRun)).c_str());
-        if (s.iFault == 1)
-            g_iTestResult = 2;
-    }
+    if (s.iFault == 1)
+        g_iTestResult = 2;
     AddPercentDone(100);
     if (!s.sTime.empty())
-        std::ofstream(s_sTimeDir + (s.bStat ? "/stat-" : "/cpu-") + std::to_string(Tid())) << s.sTime;
+        std::ofstream(TimeFile(s.bStat, Tid())) << s.sTime;
     if (pArgs != nullptr)
         SignalEndOfRun();
     return pArgs;
 }
 const PFN_CPUTEST kStandIns[4] = {StandIn, StandIn, StandIn, StandIn};
-
-/* The time file of a run as the kernel shows it when the thread starts:
- * the same lines with no ticks spent yet. */
-std::string AtThreadStart(const RunScript &s)
-{
-    std::istringstream in(s.sTime);
-    std::string sOut, sLine;
-    while (std::getline(in, sLine)) {
-        std::istringstream words(sLine);
-        std::vector<std::string> aWords{std::istream_iterator<std::string>(words), {}};
-        /* per-CPU file: "name user system"; stat file: utime and stime are
-         * the 12th and 13th words after the command name's ')' */
-        size_t uFirst = 1;
-        if (s.bStat) {
-            size_t uName = aWords.size();   /* the word that ends the name */
-            while (uName > 0 && aWords[uName - 1].back() != ')')
-                uName--;
-            uFirst = uName + 11;
-        }
-        for (size_t i = uFirst; i < uFirst + 2 && i < aWords.size(); i++)
-            aWords[i] = "0";
-        for (const std::string &sWord : aWords)
-            sOut += sWord + (&sWord == &aWords.back() ? "\n" : " ");
-    }
-    return sOut;
-}
 
 /* A run thread's time file lives as long as the thread, as the kernel's
  * per-thread files do. It exists from the thread's start: a missing "before"
@@ -134,12 +102,12 @@ void *RunThenDropTimeFiles(void *p)
     RunThreadStart start = *(RunThreadStart *)p;
     delete (RunThreadStart *)p;
     const size_t uRun = s_runs.size();      /* the previous run has ended its routine */
-    if (uRun < s_script.size() && !s_script[uRun].sTime.empty())
-        std::ofstream(s_sTimeDir + (s_script[uRun].bStat ? "/stat-" : "/cpu-") + std::to_string(Tid()))
-            << AtThreadStart(s_script[uRun]);
+    if (uRun < s_script.size() && !s_script[uRun].sTime.empty())   /* no ticks spent yet */
+        std::ofstream(TimeFile(s_script[uRun].bStat, Tid()))
+            << std::regex_replace(s_script[uRun].sTime, std::regex("\\b[0-9]+\\b"), "0");
     void *pResult = start.pfn(start.pArg);
-    unlink((s_sTimeDir + "/cpu-" + std::to_string(Tid())).c_str());
-    unlink((s_sTimeDir + "/stat-" + std::to_string(Tid())).c_str());
+    unlink(TimeFile(false, Tid()).c_str());
+    unlink(TimeFile(true, Tid()).c_str());
     return pResult;
 }
 
@@ -154,39 +122,22 @@ int MaybeFailingCreate(pthread_t *pThread, const pthread_attr_t *pAttr, void *(*
     return iRc;
 }
 
-char *NoStrings(const char *, char *szOut, int)
-{
-    szOut[0] = '\0';
-    return nullptr;
-}
-
 class Driver : public CpuTestFixture {
 protected:
     void SetUp() override
     {
         CpuTestFixture::SetUp();
         s_sTimeDir = m_dir.path;
-        m_sCpuTime = m_dir.path + "/cpu-%u";
-        m_sStat = m_dir.path + "/stat-%u";
         g_szCpuTimeFileFormat = m_sCpuTime.c_str();
         g_szTaskStatFileFormat = m_sStat.c_str();
-        g_pfnCpuNlsGetString = NoStrings;
         g_pfnCreateRunThread = MaybeFailingCreate;
         g_CpuTestTable = {kStandIns, 4};
         Restart("cpuinfo-2sockets.txt", "meminfo-large.txt");
     }
     void TearDown() override
     {
-        KillDevices(g_pRootDevice);
-        g_pRootDevice = nullptr;
-        Dapi2_KillDeviceList();
-        g_pfnCpuNlsGetString = Dapi2_NlsGetStringWithId;
         g_pfnCreateRunThread = pthread_create;
         g_CpuTestTable = m_table;
-        g_szCpuInfoPath = "/proc/cpuinfo";
-        g_szMemInfoPath = "/proc/meminfo";
-        g_szCpuTimeFileFormat = "/proc/%u/cpu";
-        g_szTaskStatFileFormat = "/proc/self/task/%u/stat";
         CpuTestFixture::TearDown();
     }
     /* A fresh run within one test, on these processor and memory tables. */
@@ -197,20 +148,13 @@ protected:
         s_script.clear();
         s_iCreates = 0;
         s_iFailCreateAt = -1;
-        m_sCpuInfo = sCpuInfo[0] == '/' ? sCpuInfo : kFixtures + sCpuInfo;
+        UseCpuInfo(sCpuInfo);
         m_sMemInfo = kFixtures + szMemInfo;
-        g_szCpuInfoPath = m_sCpuInfo.c_str();
         g_szMemInfoPath = m_sMemInfo.c_str();
     }
-    /* Runs test iTest on the CPU device with hardware locator szLocator. */
-    int Run(const char *szLocator, int iTest = 2)
-    {
-        Dapi2Device *pDevice = nullptr;
-        Dapi2_CreateDeviceGenericEx("CPU", 1, "CPU", "", "", szLocator, "SYSTEM_BUS", &pDevice);
-        return OurDiagFunction(iTest, pDevice);
-    }
+    int Run(const char *szLocator, int iTest = 2) { return OurDiagFunction(iTest, Device(szLocator)); }
     TempDir m_dir;
-    std::string m_sCpuTime, m_sStat, m_sCpuInfo, m_sMemInfo;
+    std::string m_sCpuTime = m_dir.path + "/cpu-%u", m_sStat = m_dir.path + "/stat-%u", m_sMemInfo;
     CpuTestTable m_table = g_CpuTestTable;
 };
 
@@ -232,7 +176,7 @@ TEST_F(Driver, DirectOrPinned)
         EXPECT_EQ(s_runs[0].bArgs, c.bPinned);
         EXPECT_EQ(g_uBusyWaitTime, c.bPinned ? 60u : 0u);
         /* Either way the engine sees the run's events in the order it made them. */
-        EXPECT_EQ(SeenText(), "INFO info-0|PERCENTDONE 10|ERROR 70 fault-0|PERCENTDONE 100");
+        EXPECT_EQ(Seen(), "INFO info-0|PERCENTDONE 10|ERROR 70 fault-0|PERCENTDONE 100");
     }
 }
 
@@ -243,10 +187,8 @@ TEST_F(Driver, DirectOrPinned)
 TEST_F(Driver, AcceptedRunIsReplayed)
 {
     const struct { std::vector<RunScript> script; int iResult; size_t nRuns; const char *szEvents; } cases[] = {
-        {{Legacy("time-79.txt", 1), Legacy("time-80.txt")}, 2, 2,
-         "INFO info-0|PERCENTDONE 11|PERCENTDONE 100"},
-        {{Legacy("time-80.txt"), Legacy("time-100.txt", 1)}, 2, 2,
-         "INFO info-0|PERCENTDONE 10|PERCENTDONE 100"},
+        {{Legacy("time-79.txt", 1), Legacy("time-80.txt")}, 2, 2, "INFO info-0|PERCENTDONE 11|PERCENTDONE 100"},
+        {{Legacy("time-80.txt"), Legacy("time-100.txt", 1)}, 2, 2, "INFO info-0|PERCENTDONE 10|PERCENTDONE 100"},
         {{Legacy("time-0.txt", 1), Legacy("time-100.txt", 1)}, 2, 2,
          "INFO info-0|PERCENTDONE 11|ERROR 71 fault-1|PERCENTDONE 100"},
         {{Legacy("time-100.txt", 2), Legacy("time-0.txt")}, 2, 2,   /* a replayed error fails the test by itself */
@@ -258,37 +200,32 @@ TEST_F(Driver, AcceptedRunIsReplayed)
         Restart("cpuinfo-2sockets.txt", "meminfo-large.txt");
         s_script = cases[i].script;
         EXPECT_EQ(Run("CPU:1"), cases[i].iResult);
-        EXPECT_EQ(SeenText(), cases[i].szEvents);
+        EXPECT_EQ(Seen(), cases[i].szEvents);
         ASSERT_EQ(s_runs.size(), cases[i].nRuns);
-        for (const RunSeen &r : s_runs) {
-            EXPECT_EQ(r.uPrint, &r == &s_runs[0] ? 1u : 0u);
-            EXPECT_EQ(r.uTarget, 1u);
-        }
+        for (const RunSeen &r : s_runs)
+            EXPECT_EQ(std::to_string(r.uPrint) + " " + std::to_string(r.uTarget), &r == &s_runs[0] ? "1 1" : "0 1");
         EXPECT_NE(s_runs[0].uTid, s_runs[1].uTid);
     }
 }
 
-TEST_F(Driver, RequestsThatRunNothing)
+/* No device, a test number of 4 or more, a device that is no processor here;
+ * then a thread that cannot be created ends the test as a setup error,
+ * unless a fault was already seen; the queued events are dropped. */
+TEST_F(Driver, RequestsThatRunNothingAndThreadsNotCreated)
 {
     EXPECT_EQ(OurDiagFunction(2, nullptr), 9);
     EXPECT_EQ(Run("CPU:1", 4), 6);
     EXPECT_EQ(Run("CPU:1", -1), 6);   /* taken unsigned */
     EXPECT_EQ(Run("CPU:7"), 9);
-    EXPECT_EQ(Seen(), std::vector<std::string>{"WARN 105 szWarnDeviceNotFound"});
+    EXPECT_EQ(Seen(), "WARN 105 szWarnDeviceNotFound");
     EXPECT_TRUE(s_runs.empty());
-}
-
-/* A thread that cannot be created ends the test as a setup error, unless a
- * fault was already seen; the queued events are dropped. */
-TEST_F(Driver, ThreadNotCreatedEndsTheTest)
-{
     for (int iFault : {0, 1}) {
         Restart("cpuinfo-2sockets.txt", "meminfo-large.txt");
         s_iFailCreateAt = 1;
         s_script = {Legacy("time-100.txt", iFault)};
         EXPECT_EQ(Run("CPU:1"), iFault ? 2 : 1);
         EXPECT_EQ(s_runs.size(), 1u);
-        EXPECT_EQ(SeenText(), "INFO info-0");
+        EXPECT_EQ(Seen(), "INFO info-0");
     }
 }
 
@@ -298,8 +235,7 @@ TEST_F(Driver, TablesSizedToTheMachine)
 {
     std::string sTable, sTime = "cpu 100 0\n";
     for (int i = 0; i < 40; i++) {
-        sTable += "processor\t: " + std::to_string(i) + "\nphysical id\t: " + std::to_string(i) +
-                  "\nflags\t\t: fpu mmx sse\n\n";
+        sTable += "processor\t: " + std::to_string(i) + "\nphysical id\t: " + std::to_string(i) + "\nflags\t: fpu mmx sse\n\n";
         sTime += "cpu" + std::to_string(i) + (i == 35 ? " 100 0\n" : " 0 0\n");
     }
     std::ofstream(m_dir.File("cpuinfo-40")) << sTable;
@@ -308,7 +244,7 @@ TEST_F(Driver, TablesSizedToTheMachine)
     EXPECT_EQ(Run("CPU:35"), 0);
     EXPECT_EQ(s_runs.size(), 40u);
     EXPECT_EQ(s_runs[0].uTarget, 35u);
-    EXPECT_EQ(SeenText(), "INFO info-0|PERCENTDONE 10|PERCENTDONE 100");
+    EXPECT_EQ(Seen(), "INFO info-0|PERCENTDONE 10|PERCENTDONE 100");
 }
 
 /* Without the per-CPU file a run pins itself to its target's logical CPUs
@@ -324,67 +260,50 @@ TEST_F(Driver, PinnedRunsChargedByAffinity)
     EXPECT_EQ(Run("CPU:1"), 0);
     ASSERT_EQ(s_runs.size(), 2u);
     EXPECT_EQ(s_runs[0].allowed, std::vector<unsigned>{1});
-    EXPECT_EQ(SeenText(), "INFO info-0|PERCENTDONE 10|PERCENTDONE 100");
+    EXPECT_EQ(Seen(), "INFO info-0|PERCENTDONE 10|PERCENTDONE 100");
 
     Restart("cpuinfo-high-numbers.txt", "meminfo-large.txt");
     s_script.assign(6, stat);
     EXPECT_EQ(Run("CPU:1"), 0);
     ASSERT_EQ(s_runs.size(), 6u);
     EXPECT_EQ(s_runs[0].allowed, mine);
-    EXPECT_EQ(SeenText(), "INFO info-0|PERCENTDONE 14|PERCENTDONE 100");
+    EXPECT_EQ(Seen(), "INFO info-0|PERCENTDONE 14|PERCENTDONE 100");
 }
 
-/* Reads the snapshot of this thread after writing sContent ("" none) as its
- * per-CPU or stat file. */
-int ReadAs(const std::string &sDir, const std::string &sContent, bool bStat, CPUTimeStruct *pTimes)
-{
-    const std::string sPath = sDir + (bStat ? "/stat-" : "/cpu-") + std::to_string(Tid());
-    unlink(sPath.c_str());
-    if (!sContent.empty())
-        std::ofstream(sPath) << sContent;
-    return GetTimeOnCPUs(pTimes);
-}
-
+/* Snapshots from the per-CPU file up to its first bad line; the share on
+ * CPU index 1 truncates the exact ratio; differences are signed 32-bit (a
+ * wrapped counter still gives the elapsed ticks, in either order); without
+ * a snapshot (g_uNumCPUS 0) there is no share. */
 TEST_F(Driver, TimeSnapshotsAndShares)
 {
-    CPUTimeStruct t;
-    ASSERT_EQ(ReadAs(m_dir.path, ReadFile(kFixtures + "time-stops-at-bad-line.txt"), false, &t), 0);
+    CPUTimeStruct t, before, after;
+    auto ReadAs = [&](const std::string &sContent, bool bStat) {   /* "" none */
+        unlink(TimeFile(bStat, Tid()).c_str());
+        if (!sContent.empty())
+            std::ofstream(TimeFile(bStat, Tid())) << sContent;
+        return GetTimeOnCPUs(&t);
+    };
+    ASSERT_EQ(ReadAs(ReadFile(kFixtures + "time-stops-at-bad-line.txt"), false), 0);
     EXPECT_EQ(g_uNumCPUS, 2u);
     EXPECT_EQ(t.auTicks, (std::vector<uint32_t>{100, 100, 0}));
-    EXPECT_EQ(ReadAs(m_dir.path, ReadFile(kFixtures + "time-garbage.txt"), false, &t), 1);
-    EXPECT_EQ(g_uNumCPUS, 0u);
-    EXPECT_EQ(ReadAs(m_dir.path, "", false, &t), 1);   /* neither file */
-    EXPECT_EQ(ReadAs(m_dir.path, "7 (x) R 1 2 3", true, &t), 1);   /* too few fields */
-
-    /* The stat file: utime 90 + stime 10 after "(core (x) y)", charged to
-     * CPU:0 = CPU 0 and CPU:1 = CPU 1 as the affinity mask allows. */
-    ScanDeviceTree(0);
-    std::vector<unsigned> mine = AffinityNow();
-    ASSERT_EQ(ReadAs(m_dir.path, ReadFile(kFixtures + "task-stat.txt"), true, &t), 0);
-    EXPECT_EQ(g_uNumCPUS, 2u);
-    std::vector<uint32_t> expected = {100, 0, 0};
-    for (unsigned uCpu = 0; uCpu < 2; uCpu++)
-        expected[uCpu + 1] = 100 * (uint32_t)std::count(mine.begin(), mine.end(), uCpu) / mine.size();
-    EXPECT_EQ(t.auTicks, expected);
-
-    /* The share on CPU index 1 truncates the exact ratio. */
     const struct { uint32_t uTarget, uTotal; unsigned uExpect; } cases[] = {
         {79, 100, 79}, {80, 100, 80}, {809, 1000, 80}, {7999, 10000, 79}, {2, 3, 66}, {5, 0, 0},
     };
-    CPUTimeStruct before, after;
     for (const auto &c : cases) {
         before.auTicks = {1000, 7, 500};
         after.auTicks = {1000 + c.uTotal, 7, 500 + c.uTarget};
         EXPECT_EQ(CheckCPUTimes(1, &before, &after), c.uExpect) << c.uTarget << "/" << c.uTotal;
     }
-    /* Differences are signed 32-bit: a wrapped counter still gives the
-     * elapsed ticks, in either order. */
     before.auTicks = {0xFFFFFFF0u, 0, 0xFFFFFFF0u};
     after.auTicks = {0x10u, 0, 0x10u};
     EXPECT_EQ(CheckCPUTimes(1, &before, &after), 100u);
     EXPECT_EQ(CheckCPUTimes(1, &after, &before), 100u);
     EXPECT_EQ(CheckCPUTimes(5, &before, &after), 0u);   /* no such CPU entry */
-    ReadAs(m_dir.path, "", true, &before);              /* neither file: g_uNumCPUS 0 */
+
+    EXPECT_EQ(ReadAs("", false), 1);                    /* neither file */
+    EXPECT_EQ(ReadAs("7 (x) R 1 2 3", true), 1);        /* too few fields */
+    EXPECT_EQ(ReadAs(ReadFile(kFixtures + "time-garbage.txt"), false), 1);
+    EXPECT_EQ(g_uNumCPUS, 0u);
     EXPECT_EQ(CheckCPUTimes(1, &before, &after), 0u);
 }
 

@@ -1,47 +1,43 @@
-/* cpu-test-events.h - shared by the tests of the CPU test routines: captures
- * the events the framework sends (through its send seam) and installs a fault
- * hook that XORs chosen values into the observed result of one check. */
+/* cpu-test-events.h - shared by the CPU module's tests: captures the events
+ * the framework sends (through its send seam), a fault hook that XORs chosen
+ * values into the observed result of one check, stand-in language strings,
+ * and a fixture that puts every seam and platform path back afterwards. */
 #ifndef TESTS_ZOLTCPU_CPU_TEST_EVENTS_H
 #define TESTS_ZOLTCPU_CPU_TEST_EVENTS_H
 
 #include <gtest/gtest.h>
 #include <stdint.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
 #include "cpu-driver.h"
+#include "cpu-enum.h"
 #include "dapi2.h"
+#include "smbios.h"
 #include "test-fault.h"
+#include "zolt-mod-support.h"
 
 /* One event as the engine would see it; iCode -1000 when it has none. */
 struct CapturedEvent {
     std::string sType, sText;
     int iCode;
 };
-
 inline std::vector<CapturedEvent> g_events;   /* in sending order */
 
-/* Text between <szTag> and </szTag> after iFrom; "" when absent. */
-inline std::string ElementText(const std::string &s, const char *szTag, size_t iFrom)
-{
-    const std::string sOpen = std::string("<") + szTag + ">";
-    size_t iStart = s.find(sOpen, iFrom);
-    if (iStart == std::string::npos)
-        return "";
-    iStart += sOpen.size();
-    size_t iEnd = s.find(std::string("</") + szTag + ">", iStart);
-    return iEnd == std::string::npos ? "" : s.substr(iStart, iEnd - iStart);
-}
-
+/* Records each event sent (the send seam). */
 inline int CaptureSend(const char *szMessage)
 {
     const std::string s = szMessage;
-    size_t iEvent = s.find("<EVENT>");
+    const size_t iEvent = s.find("<EVENT>");
+    auto Element = [&](const std::string &sTag) {   /* "" when absent */
+        size_t iStart = s.find("<" + sTag + ">", iEvent), iEnd = s.find("</" + sTag + ">", iStart);
+        return iEnd == std::string::npos ? "" : s.substr(iStart + sTag.size() + 2, iEnd - iStart - sTag.size() - 2);
+    };
     if (iEvent != std::string::npos) {
-        std::string sCode = ElementText(s, "EVENTCODE", iEvent);
-        g_events.push_back({ElementText(s, "TYPE", iEvent), ElementText(s, "TEXT", iEvent),
-                                    sCode.empty() ? -1000 : atoi(sCode.c_str())});
+        const std::string sCode = Element("EVENTCODE");
+        g_events.push_back({Element("TYPE"), Element("TEXT"), sCode.empty() ? -1000 : atoi(sCode.c_str())});
     }
     return 0;
 }
@@ -58,29 +54,19 @@ inline std::string TokenVariable(const std::string &sToken, const char *szName)
     return sToken.substr(i, sToken.find_first_of(" /", i) - i);
 }
 
-/* The events sent, as "INFO id" (left out unless bInfos), "PERCENTDONE n"
- * and "TYPE code id" (the whole text where it is no token). */
-inline std::vector<std::string> Seen(bool bInfos = true)
-{
-    std::vector<std::string> v;
-    for (const CapturedEvent &ev : g_events) {
-        std::string sId = TokenVariable(ev.sText, "id");
-        if (sId.empty())
-            sId = ev.sText;
-        if (ev.sType == "PERCENTDONE" || (ev.sType == "INFO" && bInfos))
-            v.push_back(ev.sType + " " + sId);
-        else if (ev.sType != "INFO")
-            v.push_back(ev.sType + " " + std::to_string(ev.iCode) + " " + sId);
-    }
-    return v;
-}
-
-/* Seen() joined by "|". */
-inline std::string SeenText(bool bInfos = true)
+/* The events sent, joined by "|": "INFO id" (left out unless bInfos),
+ * "PERCENTDONE n" and "TYPE code id" (the whole text where it is no token). */
+inline std::string Seen(bool bInfos = true)
 {
     std::string s;
-    for (const std::string &sEvent : Seen(bInfos))
-        s += (s.empty() ? "" : "|") + sEvent;
+    for (const CapturedEvent &ev : g_events) {
+        std::string sId = TokenVariable(ev.sText, "id");
+        sId = sId.empty() ? ev.sText : sId;
+        if (ev.sType == "INFO" && !bInfos)
+            continue;
+        s += (s.empty() ? "" : "|") + ev.sType + " " +
+             (ev.sType == "PERCENTDONE" || ev.sType == "INFO" ? "" : std::to_string(ev.iCode) + " ") + sId;
+    }
     return s;
 }
 
@@ -92,7 +78,6 @@ struct InjectedFault {
     uint64_t uXor;
     unsigned uOffset;
 };
-
 inline std::vector<InjectedFault> g_faults;
 
 inline void XorFaultHook(unsigned uTest, unsigned uSubTest, unsigned uCheck, unsigned uCase,
@@ -108,8 +93,17 @@ inline void XorFaultHook(unsigned uTest, unsigned uSubTest, unsigned uCheck, uns
     }
 }
 
+/* The stand-in language-string engine. */
+inline std::map<std::string, std::string> g_strings;
+inline char *FakeNls(const char *szId, char *szOut, int iOutSize)
+{
+    auto it = g_strings.find(szId);
+    snprintf(szOut, (size_t)iOutSize, "%s", it == g_strings.end() ? "" : it->second.c_str());
+    return it == g_strings.end() ? nullptr : szOut;
+}
+
 /* Direct mode (nothing deferred, no busy wait), every event captured, the
- * fault hook installed with no fault. */
+ * fault hook installed with no fault, the stand-in strings empty. */
 class CpuTestFixture : public ::testing::Test {
 protected:
     void SetUp() override
@@ -117,10 +111,10 @@ protected:
         m_pfnSend = g_pfnDapi2SendMessage;
         g_pfnDapi2SendMessage = CaptureSend;
         g_pfnTestFault = XorFaultHook;
+        g_pfnCpuNlsGetString = FakeNls;
         Fresh();
     }
-    /* Driver and event state, captured events and faults as at the start. */
-    void Fresh()
+    void Fresh()   /* driver and event state, events and faults as at the start */
     {
         ResetDriverState();
         Dapi2_I_ResetEventState();
@@ -129,11 +123,37 @@ protected:
     }
     void TearDown() override
     {
+        KillDevices(g_pRootDevice);
+        g_pRootDevice = nullptr;
+        Dapi2_KillDeviceList();
+        g_strings.clear();
+        g_pfnCpuNlsGetString = Dapi2_NlsGetStringWithId;
+        g_szCpuInfoPath = "/proc/cpuinfo";
+        g_szMemInfoPath = "/proc/meminfo";
+        g_szCpuTimeFileFormat = "/proc/%u/cpu";
+        g_szTaskStatFileFormat = "/proc/self/task/%u/stat";
+        g_szDevMemPath = "/dev/mem";
+        g_szSmbiosEntryPointPath = "/sys/firmware/dmi/tables/smbios_entry_point";
+        g_szSmbiosTablePath = "/sys/firmware/dmi/tables/DMI";
         g_pfnTestFault = nullptr;
         g_pfnDapi2SendMessage = m_pfnSend;
         ResetDriverState();
     }
+    /* Points the processor table at fixture szFixture (or a path from "/"). */
+    void UseCpuInfo(const std::string &sFixture)
+    {
+        m_sCpuInfo = sFixture[0] == '/' ? sFixture : std::string(ZOLT_FIXTURES) + "/cpu/" + sFixture;
+        g_szCpuInfoPath = m_sCpuInfo.c_str();
+    }
+    /* A CPU device of type szType with hardware locator szLocator. */
+    static Dapi2Device *Device(const char *szLocator, const char *szType = "CPU")
+    {
+        Dapi2Device *pDevice = nullptr;
+        Dapi2_CreateDeviceGenericEx(szType, 1, "CPU", "", "", szLocator, "SYSTEM_BUS", &pDevice);
+        return pDevice;
+    }
     int (*m_pfnSend)(const char *) = nullptr;
+    std::string m_sCpuInfo;
 };
 
 #endif /* TESTS_ZOLTCPU_CPU_TEST_EVENTS_H */

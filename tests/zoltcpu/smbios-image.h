@@ -35,16 +35,11 @@ inline void AddStructure(Bytes &table, uint8_t uType, unsigned uFormatted, const
  * with every string it refers to present. */
 inline void AddProcessor(Bytes &table, uint8_t uCpuType, unsigned uFormatted, const char *szSocket)
 {
-    Bytes area(38, 0);   /* from offset 4 of the structure */
-    area[0] = 1;         /* socket designation: string 1 */
-    area[1] = uCpuType;
-    area[3] = 2;         /* manufacturer */
-    area[12] = 3;        /* version */
+    Bytes area(38, 0);   /* from offset 4: socket, type, manufacturer, version */
+    area[0] = 1, area[1] = uCpuType, area[3] = 2, area[12] = 3;
     std::vector<std::string> strings = {szSocket, "Maker", "Model 9000"};
-    if (uFormatted > 32) {
-        area[28] = 4;    /* serial, asset tag, part number */
-        area[29] = 5;
-        area[30] = 6;
+    if (uFormatted > 32) {   /* serial, asset tag, part number */
+        area[28] = 4, area[29] = 5, area[30] = 6;
         strings.insert(strings.end(), {"SER1", "ASSET", "PART-77"});
     }
     AddStructure(table, 4, uFormatted, area, strings);
@@ -65,43 +60,31 @@ inline Bytes SampleTable()
     return t;
 }
 
-/* Writes uValue little-endian into uBytes bytes at uAt. */
-inline void PutLe(Bytes &b, size_t uAt, uint64_t uValue, unsigned uBytes)
+/* An entry point of n bytes starting with szHead (8 bytes), with the table
+ * length (uLenBytes wide) at uLenAt and the table address (uAddrBytes) at uAddrAt. */
+inline Bytes EntryPoint(const char *szHead, size_t n, unsigned uLenAt, unsigned uLenBytes, uint64_t uLen,
+                        unsigned uAddrAt, unsigned uAddrBytes, uint64_t uAddr)
 {
-    for (unsigned i = 0; i < uBytes; i++)
-        b[uAt + i] = (uint8_t)(uValue >> (8 * i));
+    Bytes e(n, 0);
+    memcpy(&e[0], szHead, 8);
+    for (unsigned i = 0; i < 8; i++) {
+        if (i < uLenBytes)
+            e[uLenAt + i] = (uint8_t)(uLen >> (8 * i));
+        if (i < uAddrBytes)
+            e[uAddrAt + i] = (uint8_t)(uAddr >> (8 * i));
+    }
+    return e;
 }
-
-/* 31-byte "_SM_" entry point with its "_DMI_" part at offset 16. */
-inline Bytes EntryPoint21(uint16_t uTableLength, uint32_t uTableAddress)
+/* 31-byte "_SM_" with its "_DMI_" part at 16; 15-byte legacy "_DMI_"; 24-byte
+ * 64-bit "_SM3_" with the maximum table size at 12 and the address at 16. */
+inline Bytes EntryPoint21(uint16_t uLen, uint32_t uAddr)
 {
-    Bytes e(31, 0);
-    memcpy(&e[0], "_SM_\0\x1F\x02\x04", 8);
+    Bytes e = EntryPoint("_SM_\0\x1F\x02\x04", 31, 22, 2, uLen, 24, 4, uAddr);
     memcpy(&e[16], "_DMI_", 5);
-    PutLe(e, 22, uTableLength, 2);
-    PutLe(e, 24, uTableAddress, 4);
     return e;
 }
-
-/* 15-byte legacy "_DMI_" entry point. */
-inline Bytes EntryPointDmi(uint16_t uTableLength, uint32_t uTableAddress)
-{
-    Bytes e(15, 0);
-    memcpy(&e[0], "_DMI_", 5);
-    PutLe(e, 6, uTableLength, 2);
-    PutLe(e, 8, uTableAddress, 4);
-    return e;
-}
-
-/* 24-byte 64-bit "_SM3_" entry point: maximum table size at 12, address at 16. */
-inline Bytes EntryPoint30(uint32_t uMaxSize, uint64_t uTableAddress)
-{
-    Bytes e(24, 0);
-    memcpy(&e[0], "_SM3_\0\x18\x03", 8);
-    PutLe(e, 12, uMaxSize, 4);
-    PutLe(e, 16, uTableAddress, 8);
-    return e;
-}
+inline Bytes EntryPointDmi(uint16_t uLen, uint32_t uAddr) { return EntryPoint("_DMI_\0\0", 15, 6, 2, uLen, 8, 4, uAddr); }
+inline Bytes EntryPoint30(uint32_t uMax, uint64_t uAddr) { return EntryPoint("_SM3_\0\x18\x03", 24, 12, 4, uMax, 16, 8, uAddr); }
 
 /* Writes bytes at an offset of a file (created when missing); gaps stay
  * sparse. Returns true on success. */
@@ -121,14 +104,9 @@ struct TempDir {
     TempDir()
     {
         char szTemplate[] = "/tmp/zolt-cpu-XXXXXX";
-        const char *p = mkdtemp(szTemplate);
-        path = p != nullptr ? p : "/tmp";
+        path = mkdtemp(szTemplate) != nullptr ? szTemplate : "/tmp";
     }
-    ~TempDir()
-    {
-        if (path != "/tmp")
-            (void)!system(("rm -rf '" + path + "'").c_str());
-    }
+    ~TempDir() { (void)!(path != "/tmp" && system(("rm -rf '" + path + "'").c_str())); }
     std::string File(const char *szName) const { return path + "/" + szName; }
 };
 

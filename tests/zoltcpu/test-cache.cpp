@@ -6,6 +6,8 @@
 #include <stdio.h>
 #include <sys/mman.h>
 
+#include <algorithm>
+
 #include "test-cache.h"
 #include "test-patterns.h"
 
@@ -36,10 +38,7 @@ int SetLimit(const struct rlimit *pLimit)
     bool bInf = pLimit->rlim_cur == RLIM_INFINITY && pLimit->rlim_max == RLIM_INFINITY;
     return Call(bInf ? "setrlimit inf" : "setrlimit " + std::to_string(pLimit->rlim_max));
 }
-int LockAll(int iFlags)
-{
-    return Call("mlockall " + std::to_string(iFlags == (MCL_CURRENT | MCL_FUTURE) ? 3 : iFlags));
-}
+int LockAll(int iFlags) { return Call("mlockall " + std::to_string(iFlags == (MCL_CURRENT | MCL_FUTURE) ? 3 : iFlags)); }
 int UnlockAll(void) { return Call("munlockall"); }
 void *Calloc(size_t nCount, size_t nSize)
 {
@@ -81,8 +80,7 @@ protected:
     void TearDown() override
     {
         SwapCalls();
-        g_iDapi2ErrorLimit = 5;
-        g_iStopTesting = 0;
+        Restart();
         CpuTestFixture::TearDown();
     }
     /* Puts the stand-ins in place of the real calls, or back. */
@@ -114,20 +112,18 @@ protected:
 
 size_t PatternMessages()
 {
-    size_t n = 0;
-    for (const CapturedEvent &ev : g_events)
-        n += TokenVariable(ev.sText, "id") == "szProgressCachePattern" ? 1 : 0;
-    return n;
+    return (size_t)std::count_if(g_events.begin(), g_events.end(), [](const CapturedEvent &ev) {
+        return TokenVariable(ev.sText, "id") == "szProgressCachePattern";
+    });
 }
 
-TEST_F(CacheTest, SoundRunLocksTestsEighteenPatternsAndRestoresTheLimit)
+/* 18 progress messages (eight upper-case hex digits). Pattern i fills whole
+ * blocks of size i % 7 (83 of 7168 bytes first, one of 523264 seventh), each
+ * written and read back before the next is written; a run record without
+ * the print flag sends no message and signals its end. */
+TEST_F(CacheTest, SoundRunWritesAndReadsWholeBlocksPerPattern)
 {
     EXPECT_EQ(do_cache(nullptr), nullptr);
-
-    EXPECT_EQ(s_calls, kSoundCalls);
-    EXPECT_EQ(g_iTestResult, 0);
-    EXPECT_EQ(g_pdwOurBuffer, nullptr);
-    EXPECT_EQ(Seen(false), std::vector<std::string>{"PERCENTDONE 100"});
     ASSERT_EQ(g_events.size(), 20u);
     EXPECT_EQ(TokenVariable(g_events[0].sText, "id"), "szProgressCacheAllocMem");
     for (int i = 0; i < 18; i++) {
@@ -138,78 +134,37 @@ TEST_F(CacheTest, SoundRunLocksTestsEighteenPatternsAndRestoresTheLimit)
                       TokenVariable(s, "totalpattern") + " " + TokenVariable(s, "thispattern"),
                   "szProgressCachePattern " + std::to_string(i + 1) + " 18 " + szHex);
     }
-}
-
-/* Pattern i fills whole blocks of size i % 7 (83 of 7168 bytes first, one
- * of 523264 seventh), each written and read back before the next is written;
- * a run record without the print flag sends no message and signals its end. */
-TEST_F(CacheTest, EachPatternWritesAndReadsWholeBlocksOfItsSize)
-{
-    const uint32_t auBytes[7] = {7168, 15360, 31744, 64512, 130048, 261120, 523264};
-    const uint32_t auCount[7] = {83, 39, 18, 9, 4, 2, 1};
+    Restart();
     TestThreadArgs args = {};
     EXPECT_EQ(do_cache(&args), &args);
-    EXPECT_EQ(g_iTestResult, 0);
-    EXPECT_EQ(Seen(), std::vector<std::string>{"PERCENTDONE 100"});
+    EXPECT_EQ(Seen(), "PERCENTDONE 100");
     EXPECT_EQ(g_TestCond.iSignaled, 1);
-
+    const uint32_t auBytes[7] = {7168, 15360, 31744, 64512, 130048, 261120, 523264};
+    const uint32_t auCount[7] = {83, 39, 18, 9, 4, 2, 1};
     std::vector<std::string> expected;
-    for (unsigned uPattern = 1; uPattern <= 18; uPattern++) {
-        const uint32_t uBytes = auBytes[(uPattern - 1) % 7];
+    for (unsigned uPattern = 1; uPattern <= 18; uPattern++)
         for (unsigned uBlock = 0; uBlock < auCount[(uPattern - 1) % 7]; uBlock++)
             expected.push_back(std::to_string(uPattern) + " " + std::to_string(uBlock) + " @" +
-                               std::to_string(uBlock * uBytes) + " " + std::to_string(uBytes));
-    }
+                               std::to_string(uBlock * auBytes[(uPattern - 1) % 7]) + " " +
+                               std::to_string(auBytes[(uPattern - 1) % 7]));
     EXPECT_EQ(s_seen, expected);
 }
 
-/* Wrong words from the fault seam, {pattern, block (-1 every), byte offset}
- * (pattern 0: every pattern), XOR 1; error 103 for each up to the limit. */
-TEST_F(CacheTest, EachWrongWordIsOneErrorUpToTheLimit)
-{
-    struct Word { unsigned uPattern; int iBlock; unsigned uOffset; };
-    const struct {
-        int iLimit;
-        std::vector<Word> words;
-        size_t nErrors, nPatterns;   /* error events; patterns begun */
-    } cases[] = {
-        {0, {{1, 0, 0}, {1, 0, 4}}, 1, 1},             /* 0 ends at the first wrong word */
-        {0, {{18, 3, 40}}, 1, 18},
-        {3, {{0, -1, 0}}, 3, 1},                       /* faulty everywhere: exactly three */
-        {3, {{1, 82, 7164}, {7, 0, 523260}, {13, 0, 0}, {14, 0, 0}}, 3, 13},
-        {5, {{2, 38, 15356}, {9, 17, 0}}, 2, 18},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(testing::Message() << "limit " << c.iLimit << ", " << c.words.size() << " words");
-        Restart();
-        g_iDapi2ErrorLimit = c.iLimit;
-        for (const Word &w : c.words)
-            for (unsigned p = 1; p <= 18; p++)
-                if (w.uPattern == 0 || w.uPattern == p)
-                    g_faults.push_back({3, p, 0x01, w.iBlock, 0x1, w.uOffset});
-        do_cache(nullptr);
-        std::vector<std::string> expected(c.nErrors, "ERROR 103 szErrorCacheRW");
-        expected.push_back("PERCENTDONE 100");   /* a fault is not a stop */
-        EXPECT_EQ(Seen(false), expected);
-        EXPECT_EQ(PatternMessages(), c.nPatterns);
-        EXPECT_EQ(g_iTestResult, 2);
-        EXPECT_EQ(s_calls, kSoundCalls);   /* limit restored, unlocked */
-    }
-}
-
-/* A failed call: a limit or lock call with EPERM is warning 101 and result
- * 4, with another errno 102 and result 1; before the pass nothing is undone
- * and no buffer touched. No buffer is warning 104 and result 1. */
-TEST_F(CacheTest, FailedCallsWarnAndStillEnd)
+/* The calls in order and what a failed one gives: a limit or lock call with
+ * EPERM is warning 101 and result 4, with another errno 102 and result 1;
+ * before the pass nothing is undone and no buffer touched. No buffer is
+ * warning 104 and result 1. */
+TEST_F(CacheTest, CallsInOrderAndFailedCallsWarn)
 {
     const struct { int iFailAt, iErrno, iResult; size_t nCalls; const char *szEvents; } cases[] = {
-        {1, EPERM, 4, 1, "WARN 101 szWarnCacheSU"},              /* getrlimit */
-        {2, EPERM, 4, 2, "WARN 101 szWarnCacheSU"},              /* the raise: this machine */
-        {3, EPERM, 4, 3, "WARN 101 szWarnCacheSU"},              /* mlockall */
+        {0, 0, 0, 6, "PERCENTDONE 100"},
+        {1, EPERM, 4, 1, "WARN 101 szWarnCacheSU"},   /* getrlimit */
+        {2, EPERM, 4, 2, "WARN 101 szWarnCacheSU"},   /* the raise: this machine */
+        {3, EPERM, 4, 3, "WARN 101 szWarnCacheSU"},   /* mlockall */
         {2, EINVAL, 1, 2, "WARN 102 szWarnCachePageing"},
         {3, ENOMEM, 1, 3, "WARN 102 szWarnCachePageing"},
         {4, ENOMEM, 1, 6, "WARN 104 szWarnMemory|PERCENTDONE 100"},
-        {5, EPERM, 4, 5, "PERCENTDONE 100|WARN 101 szWarnCacheSU"},     /* the restore */
+        {5, EPERM, 4, 5, "PERCENTDONE 100|WARN 101 szWarnCacheSU"},   /* the restore */
         {6, ENOMEM, 1, 6, "PERCENTDONE 100|WARN 102 szWarnCachePageing"},
     };
     for (const auto &c : cases) {
@@ -220,31 +175,56 @@ TEST_F(CacheTest, FailedCallsWarnAndStillEnd)
         TestThreadArgs args = {};
         args.bPrintMessages = 1;
         EXPECT_EQ(do_cache(&args), &args);
-        EXPECT_EQ(s_calls, std::vector<std::string>(kSoundCalls.begin(),
-                                                     kSoundCalls.begin() + c.nCalls));
-        EXPECT_EQ(SeenText(false), c.szEvents);
-        EXPECT_EQ(PatternMessages(), c.iFailAt > 4 ? 18u : 0u);
-        EXPECT_EQ(s_seen.empty(), c.iFailAt <= 4);
+        EXPECT_EQ(s_calls, std::vector<std::string>(kSoundCalls.begin(), kSoundCalls.begin() + c.nCalls));
+        EXPECT_EQ(Seen(false), c.szEvents);
+        const bool bPass = c.iFailAt == 0 || c.iFailAt > 4;
+        EXPECT_EQ(PatternMessages(), bPass ? 18u : 0u);
+        EXPECT_EQ(s_seen.empty(), !bPass);
         EXPECT_EQ(g_iTestResult, c.iResult);
         EXPECT_EQ(g_TestCond.iSignaled, 1);
+        EXPECT_EQ(g_pdwOurBuffer, nullptr);
     }
 }
 
-/* A stop request is seen before each pattern only: before the first, or
- * arriving while pattern 3 is checked (its pass is finished). */
-TEST_F(CacheTest, StopRequestsEndThePassBetweenPatternsWithoutPercent)
+/* Wrong words from the fault seam, {pattern (0: every), block (-1 every),
+ * byte offset}, XOR 1: error 103 for each up to the limit; a fault is not a
+ * stop. A stop request is seen before each pattern only: before the first
+ * (iStopIn 0), or arriving while pattern 3 is checked (its pass finished),
+ * and ends the pass without a percent value. Always restored and unlocked. */
+TEST_F(CacheTest, WrongWordsUpToTheLimitAndStopsBetweenPatterns)
 {
-    for (unsigned uStopIn : {0u, 3u}) {
-        SCOPED_TRACE(uStopIn);
+    struct Word { unsigned uPattern; int iBlock; unsigned uOffset; };
+    const struct {
+        int iLimit, iStopIn;
+        std::vector<Word> words;
+        size_t nErrors, nPatterns;   /* error events, patterns begun */
+    } cases[] = {
+        {0, -1, {{1, 0, 0}, {1, 0, 4}}, 1, 1},   /* 0 ends at the first wrong word */
+        {0, -1, {{18, 3, 40}}, 1, 18},
+        {3, -1, {{0, -1, 0}}, 3, 1},             /* faulty everywhere: exactly three */
+        {3, -1, {{1, 82, 7164}, {7, 0, 523260}, {13, 0, 0}, {14, 0, 0}}, 3, 13},
+        {5, -1, {{2, 38, 15356}, {9, 17, 0}}, 2, 18},
+        {5, 0, {}, 0, 0}, {5, 3, {}, 0, 3},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << "limit " << c.iLimit << ", " << c.words.size() << " words, stop " << c.iStopIn);
         Restart();
-        g_iStopTesting = uStopIn == 0 ? 1 : 0;
-        s_uStopInPattern = uStopIn;
+        g_iDapi2ErrorLimit = c.iLimit;
+        g_iStopTesting = c.iStopIn == 0 ? 1 : 0;
+        s_uStopInPattern = c.iStopIn > 0 ? (unsigned)c.iStopIn : 0;
+        for (const Word &w : c.words)
+            for (unsigned p = 1; p <= 18; p++)
+                if (w.uPattern == 0 || w.uPattern == p)
+                    g_faults.push_back({3, p, 0x01, w.iBlock, 0x1, w.uOffset});
         do_cache(nullptr);
-        EXPECT_EQ(g_iTestResult, 8);
-        EXPECT_EQ(PatternMessages(), uStopIn);
-        EXPECT_TRUE(Seen(false).empty());
-        EXPECT_EQ(s_seen.size(), uStopIn == 0 ? 0u : 83u + 39u + 18u);
-        EXPECT_EQ(s_calls, kSoundCalls);   /* still restored and unlocked */
+        std::string sExpected;
+        for (size_t i = 0; i < c.nErrors; i++)
+            sExpected += "ERROR 103 szErrorCacheRW|";
+        EXPECT_EQ(Seen(false), c.iStopIn >= 0 ? "" : sExpected + "PERCENTDONE 100");
+        EXPECT_EQ(PatternMessages(), c.nPatterns);
+        EXPECT_EQ(g_iTestResult, c.iStopIn >= 0 ? 8 : 2);
+        EXPECT_EQ(s_seen.size() == 83u + 39u + 18u, c.iStopIn == 3);   /* the pass of pattern 3 finished */
+        EXPECT_EQ(s_calls, kSoundCalls);
         EXPECT_EQ(g_pdwOurBuffer, nullptr);
     }
 }
