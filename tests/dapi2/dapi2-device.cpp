@@ -54,7 +54,6 @@ TEST_F(DeviceModel, DefaultNamesFollowTheTypeTable)
         { "SCSI", 0, "os", "SCSI:0:0:3:0", "SCSISCSI:0:0:3:0" },
         { "MODEM", 0, "/dev/ttyS1", "MODEM:1", "Modem Serial:1" },
         { "MODEM", 0, "/dev/ttyUSB0", "MODEM:2", "Modem Serial:B0" },  /* after the first S */
-        { "SYSTEM", 4, "os", "SYSTEM", "System " },
         { "RTC", 0, "os", NULL, "Real Time Clock " },
         { "cpu", 5, "os", "CPU:5", "Unknown 5" },              /* case-sensitive */
         { "OTHER", 8, "os", "X", "keep me" },                  /* name left as it is */

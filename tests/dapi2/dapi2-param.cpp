@@ -57,19 +57,13 @@ TEST_F(ParamFramework, PercentageParameterIsCheckedAgainstItsRange)
 
 TEST_F(ParamFramework, ValidationAnswerIsSentToTheRequester)
 {
-    Dapi2Parameter *p = Add("B", "7");
-    Dapi2_SetParameterMinValFromStr(p, "0");
-    Dapi2_SetParameterMaxValFromStr(p, "10");
-    Dapi2_SetParameterValidFlag(p, DAPI2_PARAM_VALUE_BAD);
+    Dapi2_SetParameterValidFlag(Add("B", "7"), DAPI2_PARAM_VALUE_BAD);
     ASSERT_EQ(SendValidateParmsResults(812, 7, &pair), 1);
     ASSERT_EQ(g_sent.size(), 1u);
-    EXPECT_EQ(Field(g_sent[0], "MSG/HDR/TO"), "812");
-    EXPECT_EQ(Field(g_sent[0], "MSG/HDR/RE"), "7");
+    EXPECT_EQ(Field(g_sent[0], "MSG/HDR/TO") + " " + Field(g_sent[0], "MSG/HDR/RE"), "812 7");
     EXPECT_EQ(Field(g_sent[0], "MSG/DATA/DATA/PARAM_VALIDATION_RESULTS/PARAMETER"),
-              "<ID>B</ID><VALID_FLAG>value bad</VALID_FLAG><MIN_VALUE>0</MIN_VALUE><MAX_VALUE>10</MAX_VALUE>");
-
-    /* An answer beyond the message buffer is not sent. */
-    g_sent.clear();
+              "<ID>B</ID><VALID_FLAG>value bad</VALID_FLAG>");
+    g_sent.clear();  /* an answer beyond the message buffer is not sent */
     Add(std::string(4000, 'L').c_str(), "1");
     EXPECT_EQ(SendValidateParmsResults(1, 1, &pair), 0);
     EXPECT_TRUE(g_sent.empty());

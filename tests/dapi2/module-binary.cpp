@@ -42,8 +42,7 @@ RunResult RunModule(const std::vector<std::string> &words)
     cmd += " >" + (dir / "out").string() + " 2>" + (dir / "err").string();
     int iWait = system(cmd.c_str());
     r.iStatus = WIFEXITED(iWait) ? WEXITSTATUS(iWait) : -1;
-    r.out = ReadFile(dir / "out");
-    r.err = ReadFile(dir / "err");
+    r.out = ReadFile(dir / "out"), r.err = ReadFile(dir / "err");
     r.iLeftovers = (int)std::distance(fs::directory_iterator(run), fs::directory_iterator());
     fs::remove_all(dir);
     return r;

@@ -9,8 +9,6 @@
 
 #include "gen-list.h"
 
-namespace {
-
 std::vector<int> g_aiDestroyed;  /* element values seen by the destructor, in order */
 
 void RecordDestroy(void *pElem) { g_aiDestroyed.push_back(*static_cast<int *>(pElem)); }
@@ -64,9 +62,9 @@ TEST(CGenList, EmptyAndNeverConstructedListsAreSafe)
 
 TEST(CGenList, OwningListDestroysAndFreesInOrderNonOwningLeavesAlone)
 {
+    CGenList list;
     for (int bMemTracing = 0; bMemTracing <= 1; bMemTracing++) {
         g_aiDestroyed.clear();
-        CGenList list;
         (bMemTracing ? CGenListConstructForMemTracing : CGenListConstruct)(&list, 1, RecordDestroy);
         for (int i = 1; i <= 4; i++)
             ASSERT_EQ(CGenListPushBack(&list, NewInt(i)), 1);
@@ -79,7 +77,6 @@ TEST(CGenList, OwningListDestroysAndFreesInOrderNonOwningLeavesAlone)
     }
     g_aiDestroyed.clear();
     int ai[3] = {7, 8, 9};  /* stack elements: a free would crash */
-    CGenList list;
     CGenListConstruct(&list, 0, RecordDestroy);
     for (int &i : ai)
         CGenListPushBack(&list, &i);
@@ -110,5 +107,3 @@ TEST(CGenList, EraseDuringWalkKeepsLinksAndCount)
     EXPECT_EQ(Contents(&list), (std::vector<int>{1, 3, 5, 7}));
     CGenListDestruct(&list);
 }
-
-}  // namespace

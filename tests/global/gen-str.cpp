@@ -9,8 +9,6 @@
 
 #include "gen-str.h"
 
-namespace {
-
 TEST(CGenStrGrowth, SlackRuleAtItsEdgesAndReserve)
 {
     /* a text of n - 1 chars needs n bytes; the buffer gets n plus the slack */
@@ -94,31 +92,16 @@ TEST(CGenStrAppend, OwnTextAndNullArguments)
 TEST(CGenStrCut, Substrings)
 {
     CGenStr s, out;
-    ASSERT_TRUE(CGenStrInit(&out));
-    struct { const char *szText, *szTokens; } aTok[] = {
-        { "a,,b", "a||b|" }, { "a,", "a|" } /* no final empty token */, { ",x", "|x|" }, { "", "" },
-    };
-    for (const auto &c : aTok) {
-        ASSERT_TRUE(CGenStrInitFromCStr(&s, c.szText));
-        std::string strTokens;
-        for (int iPos = 0, bFound = 1, i = 0; i < 20 && bFound; i++) {
-            EXPECT_TRUE(CGenStrGetToken(&s, ',', &iPos, &bFound, &out));
-            strTokens += bFound ? std::string(CGenStrC_Str(&out)) + "|" : "";
-        }
-        EXPECT_EQ(strTokens, c.szTokens) << c.szText;
-        CGenStrDelete(&s);
-    }
-    ASSERT_TRUE(CGenStrInitFromCStr(&s, "hello"));
+    ASSERT_TRUE(CGenStrInit(&out) && CGenStrInitFromCStr(&s, "hello"));
     struct { int iStart, iCount, iRc; const char *szExpect; } aCase[] = {
         { 1, -1, 1, "ello" }, { 1, 99, 1, "ello" }, { 5, 1, 0, "" }, { 0, 0, 1, "" }, { 4, 1, 1, "o" },
     };
     for (const auto &c : aCase) {
         CGenStrAssignChar(&out, "junk");
-        EXPECT_EQ(CGenStrSubstr(&s, c.iStart, c.iCount, &out), c.iRc) << c.iStart << "," << c.iCount;
-        EXPECT_STREQ(CGenStrC_Str(&out), c.szExpect) << c.iStart << "," << c.iCount;
+        SCOPED_TRACE(std::to_string(c.iStart) + "," + std::to_string(c.iCount));
+        EXPECT_EQ(CGenStrSubstr(&s, c.iStart, c.iCount, &out), c.iRc);
+        EXPECT_STREQ(CGenStrC_Str(&out), c.szExpect);
     }
     CGenStrDelete(&s);
     CGenStrDelete(&out);
 }
-
-}  // namespace

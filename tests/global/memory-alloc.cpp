@@ -10,8 +10,6 @@
 #include "memory-alloc.h"
 #include "zolt-time.h"
 
-namespace {
-
 TEST(ZoltAllocStringEx, CopiesWithThreeSpareZeroBytes)
 {
     for (const char *sz : { "", "abc" }) {
@@ -41,5 +39,3 @@ TEST(FinishMemoryBlockTracing, SilentWithTracingOffAndSlotNineFreeAfter)
     ASSERT_EQ(ZoltTryMutex(__FILE__, __LINE__, "", ZOLT_MUTEX_MEMTRACE), 0);
     EXPECT_EQ(ZoltGrabMutex(__FILE__, __LINE__, "", ZOLT_MUTEX_MEMTRACE, 0), 0);
 }
-
-}  // namespace

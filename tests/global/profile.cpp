@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
-#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,11 +12,9 @@
 
 #include "profile.h"
 
-namespace {
-
 const std::string s_strTricky = std::string(ZOLT_FIXTURES) + "/profile/tricky.ini";
 
-/* A temporary file holding strData, removed at the end of the test. */
+/* A temporary file, removed at the end of the test. */
 struct TempFile {
     explicit TempFile(const std::string &strData) { std::ofstream(m_strPath, std::ios::binary) << strData; }
     ~TempFile() { unlink(m_strPath.c_str()); }
@@ -45,19 +42,6 @@ const Query s_aTricky[] = {
     { "Broken", NULL, "x", 64, 0, "?" },
 };
 
-void RunQueries(const char *szPath, const Query *aQuery, size_t uCount)
-{
-    for (size_t i = 0; i < uCount; i++) {
-        const Query &q = aQuery[i];
-        char szBuf[64];
-        strcpy(szBuf, "?");
-        SCOPED_TRACE(std::string("[") + q.szSection + "] " + (q.szKey ? q.szKey : "(null)"));
-        EXPECT_EQ(ZoltGetPrivateProfileString(q.szSection, q.szKey, q.szDefault, szBuf, q.iSize, szPath), q.iRc);
-        EXPECT_STREQ(szBuf, q.szExpect);
-    }
-    EXPECT_EQ(lpSpeedINIHandleMem, nullptr);                  /* each lookup released its image */
-}
-
 TEST(Profile, TrickyLinesWithLfAndCrLfEnds)
 {
     std::ifstream in(s_strTricky, std::ios::binary);
@@ -66,10 +50,17 @@ TEST(Profile, TrickyLinesWithLfAndCrLfEnds)
     for (char c : strData)
         strCrLf += c == '\n' ? std::string("\r\n") : std::string(1, c);
     TempFile file(strCrLf);
-    for (const char *szPath : { s_strTricky.c_str(), file.Path() }) {
-        SCOPED_TRACE(szPath);
-        RunQueries(szPath, s_aTricky, sizeof s_aTricky / sizeof s_aTricky[0]);
-    }
+    for (const char *szPath : { s_strTricky.c_str(), file.Path() })
+        for (const Query &q : s_aTricky) {
+            char szBuf[64] = "?";
+            SCOPED_TRACE(std::string(szPath) + " [" + q.szSection + "] " + (q.szKey ? q.szKey : "(null)"));
+            EXPECT_EQ(ZoltGetPrivateProfileString(q.szSection, q.szKey, q.szDefault, szBuf, q.iSize, szPath), q.iRc);
+            EXPECT_STREQ(szBuf, q.szExpect);
+        }
+    char *p = ZoltGetIniString(s_strTricky.c_str(), "module", "spaces");  /* a heap copy */
+    EXPECT_STREQ(p, "  padded value  ");
+    free(p);
+    EXPECT_EQ(ZoltGetIniString(s_strTricky.c_str(), "Module", "empty"), nullptr);
 }
 
 TEST(Profile, LinesAreCutAfter511Bytes)
@@ -90,10 +81,7 @@ TEST(Profile, LinesAreCutAfter511Bytes)
 
 TEST(Profile, SizeLimitIs65535Bytes)
 {
-    std::string strTail = "\nend=found\n";
-    std::string strData = "[S]\n";
-    strData += std::string(65535 - strData.size() - strTail.size(), '#');
-    strData += strTail;
+    std::string strData = "[S]\n" + std::string(65535 - 4 - 11, '#') + "\nend=found\n";
     ASSERT_EQ(strData.size(), 65535u);
     char szBuf[16];
     {
@@ -120,13 +108,3 @@ TEST(Profile, UnreadablePathsGiveTheDefault)
     }
     unlink(strFifo.c_str());
 }
-
-TEST(Profile, HeapCopyOfAValue)
-{
-    char *p = ZoltGetIniString(s_strTricky.c_str(), "module", "spaces");
-    EXPECT_STREQ(p, "  padded value  ");
-    free(p);
-    EXPECT_EQ(ZoltGetIniString(s_strTricky.c_str(), "Module", "empty"), nullptr);
-}
-
-}  // namespace

@@ -8,8 +8,6 @@
 
 #include "zolt-string.h"
 
-namespace {
-
 TEST(ZoltBoundedCopies, FitOrCutWithMarkerAndNeverPassTheSize)
 {
     struct { int (*pfnCopy)(char *, const char *, int); const char *szOld, *szSrc; int iSize, iRc; const char *szExpect; } aCase[] = {
@@ -83,5 +81,3 @@ TEST(SplitFilename, SplitsDirBaseAndExtensionWithinPathSize)
     GetPathFilename(strPath.c_str(), szName);
     EXPECT_EQ(strlen(szName), (size_t)ZOLT_PATH_SIZE - 1);
 }
-
-}  // namespace

@@ -10,10 +10,11 @@
 
 namespace {
 
-/* Parses text into a fresh owning list; v holds the devices in list order. */
+/* Parses text into a fresh owning list; v and ids follow the list order. */
 struct Parsed {
     CGenList list;
     std::vector<Dapi2Device *> v;
+    std::vector<int> ids;
     int iRc;
     explicit Parsed(const std::string &text)
     {
@@ -24,7 +25,7 @@ struct Parsed {
         CGenStrDelete(&s);
         CGenListIter it;
         for (CGenListIterInit(&it, &list); !CGenListIterAtEnd(&it); CGenListIterAdv(&it))
-            v.push_back((Dapi2Device *)CGenListIterGetData(&it));
+            v.push_back((Dapi2Device *)CGenListIterGetData(&it)), ids.push_back(v.back()->iDeviceId);
     }
     ~Parsed() { CGenListDestruct(&list); }
 };
@@ -58,10 +59,7 @@ TEST(DeviceListParser, DevicesWithoutIdOrNameAreSkipped)
     for (auto &c : aCases) {
         Parsed p(c.szText);
         EXPECT_EQ(p.iRc, 0) << c.szText;
-        std::vector<int> ids;
-        for (auto *d : p.v)
-            ids.push_back(d->iDeviceId);
-        EXPECT_EQ(ids, c.ids) << c.szText;
+        EXPECT_EQ(p.ids, c.ids) << c.szText;
     }
     Parsed empty("");
     EXPECT_EQ(ZoltParseModuleDeviceList(&empty.list, nullptr), 1);

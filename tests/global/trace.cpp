@@ -37,7 +37,7 @@ protected:
     std::string m_strFile = "/tmp/zolt-trace-test-" + std::to_string(getpid());
 };
 
-TEST_F(Trace, ProgramTypeFollowsProcessName)
+TEST_F(Trace, ProgramTypeAndProcessNameFromStatFiles)
 {
     EXPECT_EQ(ProcNameToTracingType("DIAGENGINE"), 6);
     EXPECT_EQ(ProcNameToTracingType("diagengine2"), 4);  /* exact names only; the rest are modules */
@@ -49,10 +49,6 @@ TEST_F(Trace, ProgramTypeFollowsProcessName)
     ZoltTraceSetType(6, 1);
     EXPECT_TRUE(ProgramTracingEnabled());   /* "/usr/sbin/diagengine" -> "diagengine" */
     EXPECT_STREQ(g_szTraceProcName, "diagengine");
-}
-
-TEST_F(Trace, ProcessNameFromStatFile)
-{
     struct { const char *szFixture, *szExpect; } aCase[] = {
         { "stat-normal", "zoltcpu.linux" }, { "stat-noparens", "????" }, { "stat-reversed", "????" },
         { "stat-longname", "????" },        /* ')' lies beyond the 64 bytes read */
@@ -66,6 +62,7 @@ TEST_F(Trace, ProcessNameFromStatFile)
     EXPECT_STREQ(PidToProcName(getpid()), "global_trace");
     std::string strPath = s_strFixtures + "stat-normal";
     g_szProcStatFormat = strPath.c_str();
+    g_szTraceProcName[0] = '\0';
     InitProcName();
     EXPECT_STREQ(g_szTraceProcName, "zoltcpu");  /* base name, extension dropped */
 }

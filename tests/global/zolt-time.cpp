@@ -12,8 +12,6 @@
 
 #include "zolt-time.h"
 
-namespace {
-
 TEST(ZoltMutex, TryLockFailsAtOnceWhileAnotherThreadHolds)
 {
     std::promise<void> taken, release;
@@ -42,7 +40,6 @@ TEST(ZoltMutex, MisuseIsReportedNotHung)
     EXPECT_NE(ZoltGrabMutex(__FILE__, __LINE__, "", 5, 0), 0);   /* unlock of a free slot */
     ASSERT_EQ(ZoltGrabMutex(__FILE__, __LINE__, "", 5, 1), 0);
     EXPECT_EQ(ZoltGrabMutex(__FILE__, __LINE__, "", 5, 1), EDEADLK);  /* relock by the holder */
-    EXPECT_EQ(iMutexHeld[5], 1);
     EXPECT_EQ(ZoltGrabMutex(__FILE__, __LINE__, "", 5, 0), 0);
 }
 
@@ -82,13 +79,11 @@ TEST(ZoltClock, ReadsFromTheTimeSeam)
         { 4294967, 296000, 61367296, 0 },  /* 2^32 ms: the counter wraps to 0 */
     };
     for (const auto &c : aCase) {
-        g_tvFixed.tv_sec = c.tSec;
-        g_tvFixed.tv_usec = c.tUsec;
+        g_tvFixed = { c.tSec, c.tUsec };
         EXPECT_EQ(ZoltGetTimeOfDay(), c.uOfDay) << c.tSec;
         EXPECT_EQ(ZoltMilliSeconds(), c.uMs) << c.tSec;
     }
-    g_tvFixed.tv_sec = 1709647629;   /* 2024-03-05 14:07:09 UTC */
-    g_tvFixed.tv_usec = 123456;
+    g_tvFixed = { 1709647629, 123456 };   /* 2024-03-05 14:07:09.123 UTC */
     ZoltUtcTime t;
     ASSERT_EQ(ZoltGetUtcTime(&t), 0);
     EXPECT_EQ(std::vector<uint32_t>({ t.uYear, t.uMonth, t.uDay, t.uHour, t.uMinute, t.uSecond, t.uMilliSeconds }),
@@ -96,5 +91,3 @@ TEST(ZoltClock, ReadsFromTheTimeSeam)
     EXPECT_EQ(ZoltGetUtcTime(NULL), 1);
     g_pfnZoltGetTimeOfDay = pfnKeep;
 }
-
-}  // namespace

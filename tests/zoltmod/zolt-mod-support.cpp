@@ -8,8 +8,6 @@
 
 #include "zolt-mod-support.h"
 
-namespace {
-
 struct CpuInfoFile : public ::testing::Test {
     void TearDown() override { g_szCpuInfoPath = "/proc/cpuinfo"; }
     void Use(const char *szName)
@@ -61,5 +59,3 @@ TEST_F(CpuInfoFile, SizeBoundPerField)
         }
     }
 }
-
-}  // namespace
