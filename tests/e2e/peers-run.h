@@ -4,21 +4,22 @@
 #ifndef ZOLT_TESTS_E2E_PEERS_RUN_H
 #define ZOLT_TESTS_E2E_PEERS_RUN_H
 
+#include <dirent.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 namespace e2e {
 
-struct ChildRun {
-    int iExit = -1;       /* exit status, -1 when it did not exit */
-    int iSignal = 0;      /* the signal that ended it, 0 when none */
-    std::string sOut;     /* standard output (and error when bJoinErr) */
-};
+/* exit status (-1 when it did not exit), the signal that ended it (0: none),
+ * standard output (and error when bJoinErr) */
+struct ChildRun { int iExit = -1, iSignal = 0; std::string sOut; };
 
 /* Runs vArgs[0] with vArgs in szDir (null: here) with vEnv added to the
  * environment ("NAME=VALUE"; "NAME=" alone removes NAME) and collects its
@@ -28,9 +29,9 @@ inline ChildRun RunChild(std::vector<std::string> vArgs, const std::vector<std::
 {
     ChildRun r;
     int aiOut[2];
-    if (pipe(aiOut) != 0)
+    pid_t pid = pipe(aiOut) == 0 ? fork() : -1;
+    if (pid < 0)
         return r;
-    pid_t pid = fork();
     if (pid == 0) {
         dup2(aiOut[1], 1);
         if (bJoinErr)
@@ -66,23 +67,20 @@ inline ChildRun RunChild(std::vector<std::string> vArgs, const std::vector<std::
     return r;
 }
 
-struct PeersRun {
-    int iExit = -1;                      /* zoltpeers' exit status */
-    std::vector<std::string> vLines;     /* every JSON line, in order */
-    std::vector<std::string> vResults;   /* RESULT lines, in order */
-    std::string sAll;                    /* everything it printed */
-};
+/* zoltpeers' exit status, its JSON lines and RESULT lines in order, and all it printed */
+struct PeersRun { int iExit = -1; std::vector<std::string> vLines, vResults; std::string sAll; };
 
-/* Runs zoltpeers --json --limit iLimitMs with the words. */
-inline PeersRun RunPeers(const std::vector<std::string> &vWords, int iLimitMs = 60000)
+/* Runs zoltpeers --json --limit iLimitMs with the words and vEnv (as RunChild). */
+inline PeersRun RunPeers(const std::vector<std::string> &vWords, int iLimitMs = 60000,
+                         const std::vector<std::string> &vEnv = {})
 {
     std::vector<std::string> vArgs = { ZOLT_BIN "/zoltpeers", "--json", "--limit", std::to_string(iLimitMs) };
     vArgs.insert(vArgs.end(), vWords.begin(), vWords.end());
-    ChildRun c = RunChild(vArgs);
     PeersRun r;
+    ChildRun c = RunChild(vArgs, vEnv);
     r.iExit = c.iExit;
     r.sAll = c.sOut;
-    std::istringstream in(r.sAll);
+    std::istringstream in(c.sOut);
     std::string sLine;
     while (std::getline(in, sLine)) {
         r.vLines.push_back(sLine);
@@ -92,67 +90,43 @@ inline PeersRun RunPeers(const std::vector<std::string> &vWords, int iLimitMs = 
     return r;
 }
 
-/* The text value of "key" from uFrom on ("" when absent); *puNext (may be
- * null) gets the position after it, npos when absent. */
-inline std::string StrAt(const std::string &sJson, const char *szKey, size_t uFrom, size_t *puNext)
-{
-    std::string sNeedle = std::string("\"") + szKey + "\":\"";
-    size_t uPos = sJson.find(sNeedle, uFrom);
-    if (puNext)
-        *puNext = std::string::npos;
-    if (uPos == std::string::npos)
-        return "";
-    std::string sValue;
-    size_t i = uPos + sNeedle.size();
-    for (; i < sJson.size() && sJson[i] != '"'; i++) {
-        if (sJson[i] == '\\' && i + 1 < sJson.size()) {
-            i++;
-            sValue += sJson[i] == 'n' ? '\n' : sJson[i];
-            continue;
-        }
-        sValue += sJson[i];
-    }
-    if (puNext)
-        *puNext = i;
-    return sValue;
-}
-
-inline std::string Str(const std::string &sJson, const char *szKey)
-{
-    return StrAt(sJson, szKey, 0, nullptr);
-}
-
-/* Every value of "key" in a JSON line, in order. */
+/* Every text value of "key" in a JSON line, in order. */
 inline std::vector<std::string> All(const std::string &sJson, const char *szKey)
 {
     std::vector<std::string> v;
-    size_t uNext = 0;
-    for (;;) {
-        std::string s = StrAt(sJson, szKey, uNext, &uNext);
-        if (uNext == std::string::npos)
-            return v;
-        v.push_back(s);
+    const std::string sNeedle = std::string("\"") + szKey + "\":\"";
+    for (size_t uPos = sJson.find(sNeedle); uPos != std::string::npos; uPos = sJson.find(sNeedle, uPos + 1)) {
+        std::string sValue;
+        for (size_t i = uPos + sNeedle.size(); i < sJson.size() && sJson[i] != '"'; i++) {
+            bool bEscaped = sJson[i] == '\\' && i + 1 < sJson.size();
+            i += bEscaped;
+            sValue += bEscaped && sJson[i] == 'n' ? '\n' : sJson[i];
+        }
+        v.push_back(sValue);
     }
+    return v;
 }
 
-/* The number value of "key" (-9999 when absent). */
-inline long Num(const std::string &sJson, const char *szKey)
+/* The first text value of "key" ("" when absent). */
+inline std::string Str(const std::string &sJson, const char *szKey)
+{
+    std::vector<std::string> v = All(sJson, szKey);
+    return v.empty() ? "" : v[0];
+}
+
+/* The number value of "key" from uFrom on (-9999 when absent). */
+inline long Num(const std::string &sJson, const char *szKey, size_t uFrom = 0)
 {
     std::string sNeedle = std::string("\"") + szKey + "\":";
-    size_t uPos = sJson.find(sNeedle);
-    if (uPos == std::string::npos)
-        return -9999;
-    return strtol(sJson.c_str() + uPos + sNeedle.size(), nullptr, 10);
+    size_t uPos = sJson.find(sNeedle, uFrom);
+    return uPos == std::string::npos ? -9999 : strtol(sJson.c_str() + uPos + sNeedle.size(), nullptr, 10);
 }
 
 /* The inside of the "percents" array, e.g. "25,50" ("?" when absent). */
-inline std::string Percents(const std::string &sJson)
+inline std::string Percents(const std::string &s)
 {
-    size_t uPos = sJson.find("\"percents\":[");
-    if (uPos == std::string::npos)
-        return "?";
-    uPos += 12;
-    return sJson.substr(uPos, sJson.find(']', uPos) - uPos);
+    size_t u = s.find("\"percents\":[");
+    return u == std::string::npos ? "?" : s.substr(u + 12, s.find(']', u) - u - 12);
 }
 
 /* The last RESULT line of the given mode ("" when none). */
@@ -170,16 +144,45 @@ inline std::vector<std::string> PacketsFrom(const PeersRun &r, long lPid)
 {
     std::vector<std::string> v;
     std::string sPrefix = "{\"dir\":\"in\",\"peer\":" + std::to_string(lPid) + ",";
-    for (const std::string &s : r.vLines) {
-        if (s.rfind(sPrefix, 0) != 0)
-            continue;
-        std::string sKind = Str(s, "kind");
-        if (sKind == "MSG")
-            sKind += ":" + Str(s, "type");
-        v.push_back(sKind);
-    }
+    for (const std::string &s : r.vLines)
+        if (s.rfind(sPrefix, 0) == 0)
+            v.push_back(Str(s, "kind") == "MSG" ? "MSG:" + Str(s, "type") : Str(s, "kind"));
     return v;
 }
+
+inline bool CpuHasMmx()
+{
+    std::ifstream in("/proc/cpuinfo");
+    std::string sLine;
+    while (std::getline(in, sLine))
+        if (sLine.rfind("flags", 0) == 0)
+            return (sLine + " ").find(" mmx ") != std::string::npos;
+    return false;
+}
+
+/* A fresh directory under /tmp, removed (with the files left in it) at the end. */
+struct TempDir {
+    std::string sPath;
+    TempDir()
+    {
+        char szTemplate[] = "/tmp/zolt-e2e.XXXXXX";
+        if (mkdtemp(szTemplate) != nullptr)
+            sPath = szTemplate;
+    }
+    ~TempDir() { RunChild({ "/bin/rm", "-rf", sPath }); }
+    std::vector<std::string> Entries() const
+    {
+        std::vector<std::string> v;
+        DIR *pDir = opendir(sPath.c_str());
+        while (struct dirent *pEnt = pDir ? readdir(pDir) : nullptr)
+            if (std::string(pEnt->d_name) != "." && std::string(pEnt->d_name) != "..")
+                v.push_back(pEnt->d_name);
+        if (pDir)
+            closedir(pDir);
+        std::sort(v.begin(), v.end());
+        return v;
+    }
+};
 
 }  // namespace e2e
 

@@ -7,95 +7,67 @@
  * The observed bytes at the offset are XORed with the 64-bit value. */
 #include <stdint.h>
 #include <stdlib.h>
-#include <string.h>
 
+#include <string>
 #include <vector>
 
 #include "test-fault.h"
 
 namespace {
 
-struct EnvFault {
-    unsigned uTest, uSubTest, uCheck, uCase;
-    bool bAllCases;
-    uint64_t uXor;
-    unsigned uOffset;
-};
+/* test, subtest, check, case, xor, offset; every case */
+struct EnvFault { uint64_t auField[6]; bool bAllCases; };
 
-std::vector<EnvFault> &EnvFaults()
-{
-    static std::vector<EnvFault> s_faults;
-    return s_faults;
-}
+std::vector<EnvFault> g_vEnvFaults;
 
 void EnvFaultHook(unsigned uTest, unsigned uSubTest, unsigned uCheck, unsigned uCase,
                   void *pObserved, unsigned cbObserved)
 {
-    for (const EnvFault &f : EnvFaults()) {
-        if (f.uTest != uTest || f.uSubTest != uSubTest || f.uCheck != uCheck)
-            continue;
-        if (!f.bAllCases && f.uCase != uCase)
+    for (const EnvFault &f : g_vEnvFaults) {
+        if (f.auField[0] != uTest || f.auField[1] != uSubTest || f.auField[2] != uCheck
+            || (!f.bAllCases && f.auField[3] != uCase))
             continue;
         uint8_t *p = static_cast<uint8_t *>(pObserved);
-        for (unsigned i = 0; i < 8 && f.uOffset + i < cbObserved; i++)
-            p[f.uOffset + i] ^= (uint8_t)(f.uXor >> (8 * i));
+        for (uint64_t i = 0; i < 8 && f.auField[5] + i < cbObserved; i++)
+            p[f.auField[5] + i] ^= (uint8_t)(f.auField[4] >> (8 * i));
     }
 }
 
-/* Parses one "test:subtest:check:case:xor[:offset]"; 0 on success, 1 when a
- * field is missing or not a number. */
-int ParseFault(const char *szText, EnvFault *pFault)
+/* Parses one "test:subtest:check:case:xor[:offset]"; false when a field is
+ * missing or not a number. */
+bool ParseFault(const std::string &s, EnvFault *pFault)
 {
-    uint64_t auField[6] = {0, 0, 0, 0, 0, 0};
-    const char *p = szText;
-    int iFields = 0;
-    pFault->bAllCases = false;
-    while (iFields < 6) {
-        char *pEnd = nullptr;
-        if (iFields == 3 && *p == '*') {
+    *pFault = EnvFault{};
+    const char *p = s.c_str();
+    for (int i = 0; i < 6; i++) {
+        char *pEnd = const_cast<char *>(p + 1);
+        if (i == 3 && *p == '*')
             pFault->bAllCases = true;
-            pEnd = const_cast<char *>(p + 1);
-        } else {
-            auField[iFields] = strtoull(p, &pEnd, 0);
-            if (pEnd == p)
-                return 1;
-        }
-        iFields++;
-        if (*pEnd != ':') {
-            if (*pEnd != '\0')
-                return 1;
-            break;
-        }
+        else
+            pFault->auField[i] = strtoull(p, &pEnd, 0);
+        if (pEnd == p || (*pEnd != ':' && *pEnd != '\0'))
+            return false;
+        if (*pEnd == '\0')
+            return i >= 4;
         p = pEnd + 1;
     }
-    if (iFields < 5)
-        return 1;
-    pFault->uTest = (unsigned)auField[0];
-    pFault->uSubTest = (unsigned)auField[1];
-    pFault->uCheck = (unsigned)auField[2];
-    pFault->uCase = (unsigned)auField[3];
-    pFault->uXor = auField[4];
-    pFault->uOffset = (unsigned)auField[5];
-    return 0;
+    return false;
 }
 
 struct InstallFromEnvironment {
     InstallFromEnvironment()
     {
         const char *szEnv = getenv("ZOLT_FAULT");
-        if (szEnv == nullptr || *szEnv == '\0')
-            return;
-        char szCopy[1024];
-        strncpy(szCopy, szEnv, sizeof szCopy - 1);
-        szCopy[sizeof szCopy - 1] = '\0';
-        char *pSave = nullptr;
-        for (char *pTok = strtok_r(szCopy, ";", &pSave); pTok != nullptr;
-             pTok = strtok_r(nullptr, ";", &pSave)) {
-            EnvFault fault = {};
-            if (ParseFault(pTok, &fault) == 0)
-                EnvFaults().push_back(fault);
+        std::string sAll = szEnv ? szEnv : "";
+        for (size_t uStart = 0; uStart < sAll.size();) {
+            size_t uEnd = sAll.find(';', uStart);
+            uEnd = uEnd == std::string::npos ? sAll.size() : uEnd;
+            EnvFault fault;
+            if (ParseFault(sAll.substr(uStart, uEnd - uStart), &fault))
+                g_vEnvFaults.push_back(fault);
+            uStart = uEnd + 1;
         }
-        if (!EnvFaults().empty())
+        if (!g_vEnvFaults.empty())
             g_pfnTestFault = EnvFaultHook;
     }
 } s_installFromEnvironment;
