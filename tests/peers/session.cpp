@@ -1,16 +1,13 @@
-/* session.cpp - tests of running a module program under zoltpeers: the
- * environment and output it gets, its exit status, a program that cannot be
- * started, one that outlives its limit (killed, said so), and that the private
- * pipe directory is gone afterwards, and that whatever a module wrote before
- * it ended is taken, with STOP as its last packet or without (it crashed),
- * with process descriptors and without. Stand-in programs come from /bin/sh;
- * the frames they write are made here and copied onto the FIFO with cat. */
+/* session.cpp - running a module program under zoltpeers (stand-ins from
+ * /bin/sh): environment, output, status, start failures, the limit, cleanup,
+ * and every frame it wrote before it ended taken, with or without STOP. */
 #include <gtest/gtest.h>
 
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -32,7 +29,9 @@ protected:
     void Open()
     {
         ASSERT_EQ(PeersSessionOpen(&m_session, &m_opt, "/bin/sh", "/nonexistent.ini", nullptr), 0);
+        m_sDir = m_session.broker.sPipeDir;
     }
+    std::string m_sDir;
     /* Runs /bin/sh -c szScript as the module. */
     int RunShell(PeersInvocation *pInv, const char *szScript)
     {
@@ -45,29 +44,23 @@ protected:
 TEST_F(PeersSessionTest, ModuleGetsThePipeDirectoryAndItsStatusIsKept)
 {
     Open();
-    std::string sDir = m_session.broker.sPipeDir;
     struct stat st;
-    ASSERT_EQ(stat((sDir + "/ZOLTFIFO").c_str(), &st), 0);
+    ASSERT_EQ(stat((m_sDir + "/ZOLTFIFO").c_str(), &st), 0);
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
     EXPECT_EQ(st.st_mode & 0777, 0660u);
 
     PeersInvocation inv;
     EXPECT_EQ(RunShell(&inv, "echo \"$ZOLT_PATH\"; echo oops >&2; exit 3"), 0);
     EXPECT_EQ(inv.iExitStatus, 3);
-    EXPECT_EQ(inv.iSignal, 0);
-    EXPECT_FALSE(inv.bKilled);
-    EXPECT_FALSE(inv.bConnected);
-    EXPECT_EQ(inv.sModuleOutput, sDir + "\noops\n");
-
+    EXPECT_FALSE(inv.bKilled || inv.bConnected);
+    EXPECT_EQ(inv.sModuleOutput, m_sDir + "\noops\n");
     PeersSessionClose(&m_session);
-    EXPECT_NE(stat(sDir.c_str(), &st), 0) << "pipe directory left behind";
 }
 
 TEST_F(PeersSessionTest, ProgramsThatCannotStartOrDoNotEnd)
 {
     m_opt.iModuleLimitMs = 300;
     Open();
-    std::string sDir = m_session.broker.sPipeDir;
     PeersInvocation inv;
     PeersInvocationInit(&inv, "run");
     inv.vArgv = { "/nonexistent/zoltcpu.linux", "run" };
@@ -77,8 +70,7 @@ TEST_F(PeersSessionTest, ProgramsThatCannotStartOrDoNotEnd)
 
     /* outlives its limit: killed, and the report says so */
     EXPECT_EQ(RunShell(&inv, "while :; do :; done"), 2);
-    EXPECT_TRUE(inv.bKilled);
-    EXPECT_EQ(inv.iSignal, SIGKILL);
+    EXPECT_TRUE(inv.bKilled && inv.iSignal == SIGKILL);
     EXPECT_GE(inv.ullEndMs - inv.ullStartMs, 300u);
     EXPECT_NE(PeersResultHint(inv).find("killed"), std::string::npos);
 
@@ -86,7 +78,7 @@ TEST_F(PeersSessionTest, ProgramsThatCannotStartOrDoNotEnd)
     EXPECT_EQ(RunShell(&inv, "touch \"$ZOLT_PATH/ZOLT_1234\""), 0);
     PeersSessionClose(&m_session);
     struct stat st;
-    EXPECT_NE(stat(sDir.c_str(), &st), 0);
+    EXPECT_NE(stat(m_sDir.c_str(), &st), 0) << "pipe directory left behind";
 }
 
 /* Writes one frame holding sText (one piece) to szPath, as a module's
@@ -97,34 +89,24 @@ static void WriteFrameFile(const std::string &sPath, unsigned uNumber, const std
     memset(&que, 0, sizeof que);
     que.uMsgNumber = uNumber;
     que.iSenderPid = 424242;
-    que.iPieceIndex = 1;
-    que.iPieceCount = 1;
+    que.iPieceIndex = que.iPieceCount = 1;
     que.uPieceSize = que.uTotalSize = (uint32_t)sText.size();
     char szDelim[ZOLT_PIPE_DELIM_MAX + 1];
     int iDelim = MakeDelimiterStr(&que, ZOLT_PIPE_FRAME_H, szDelim, sizeof szDelim);
     ASSERT_GT(iDelim, 0);
-    FILE *pFile = fopen(sPath.c_str(), "wb");
-    ASSERT_NE(pFile, nullptr);
-    fwrite(szDelim, 1, (size_t)iDelim, pFile);
-    fwrite(sText.data(), 1, sText.size(), pFile);
-    fclose(pFile);
+    std::ofstream(sPath, std::ios::binary) << std::string(szDelim, (size_t)iDelim) << sText;
 }
 
 TEST_F(PeersSessionTest, WhatTheModuleWroteLastIsTaken)
 {
     Open();
-    const std::string sDir = m_session.broker.sPipeDir;
     const std::string sMsg = std::string("<MSG><HDR><TO>") + ZOLT_TO_MESSAGEBROKER
                              + "</TO><FROM>424242</FROM><TYPE>NOTE</TYPE></HDR><DATA></DATA></MSG>\r\n";
-    WriteFrameFile(sDir + "/msg1", 0x7F000001u, sMsg);
-    WriteFrameFile(sDir + "/msg2", 0x7F000002u, sMsg);
-    WriteFrameFile(sDir + "/stop", 0x7F000003u, "<STOP><PID>424242</PID></STOP>\r\n");
-    struct Case {
-        const char *szScript;
-        int iPackets, iStops, iExit, iSignal;
-    };
-    /* Each copies its frames onto the FIFO and ends at once. */
-    const Case aCases[] = {
+    WriteFrameFile(m_sDir + "/msg1", 0x7F000001u, sMsg);
+    WriteFrameFile(m_sDir + "/msg2", 0x7F000002u, sMsg);
+    WriteFrameFile(m_sDir + "/stop", 0x7F000003u, "<STOP><PID>424242</PID></STOP>\r\n");
+    /* each copies its frames onto the FIFO and ends at once */
+    struct Case { const char *szScript; int iPackets, iStops, iExit, iSignal; } aCases[] = {
         { "cd \"$ZOLT_PATH\" && cat msg1 msg2 stop > ZOLTFIFO; exit 0", 3, 1, 0, 0 },
         { "cd \"$ZOLT_PATH\" && cat msg1 > ZOLTFIFO && cat msg2 stop > ZOLTFIFO", 3, 1, 0, 0 },
         { "cd \"$ZOLT_PATH\" && cat msg1 msg2 > ZOLTFIFO; exit 4", 2, 0, 4, 0 },
@@ -139,8 +121,8 @@ TEST_F(PeersSessionTest, WhatTheModuleWroteLastIsTaken)
             EXPECT_EQ(RunShell(&inv, c.szScript), 0);
             EXPECT_EQ(m_session.broker.iPacketsIn - iInBefore, c.iPackets);
             EXPECT_EQ(m_session.broker.iStops - iStopsBefore, c.iStops);
-            EXPECT_EQ(inv.iExitStatus, c.iExit);
-            EXPECT_EQ(inv.iSignal, c.iSignal);
+            EXPECT_EQ(std::to_string(inv.iExitStatus) + "/" + std::to_string(inv.iSignal),
+                      std::to_string(c.iExit) + "/" + std::to_string(c.iSignal));
             EXPECT_EQ(ZoltPipeReadQueCount(), 0) << "a frame was left in the read queue";
         }
     }
