@@ -50,7 +50,6 @@ TEST_F(DeviceModel, DefaultNamesFollowTheTypeTable)
 {
     static const struct { const char *szType; int32_t iId; const char *szOs, *szHw, *szExpect; } s_Cases[] = {
         { "CPU", 1, "os", "CPU:1", "CPU 1" },
-        { "CD", 0, "os", "IDE:1:0", "CD-ROM Drive IDE:1:0" },
         { "SCSI", 0, "os", "SCSI:0:0:3:0", "SCSISCSI:0:0:3:0" },
         { "MODEM", 0, "/dev/ttyS1", "MODEM:1", "Modem Serial:1" },
         { "MODEM", 0, "/dev/ttyUSB0", "MODEM:2", "Modem Serial:B0" },  /* after the first S */

@@ -54,7 +54,6 @@ TEST(ModuleBinary, VersionPrintAndExitStatusesBeforeCommunications)
     struct { std::vector<std::string> words; int iStatus; const char *szErr; } aCases[] = {
         {{}, 0, "zoltcpu 1.2.11\n"},
         {{"foo"}, 30, ""},
-        {{"ref=1", "device=0", "test=0", ini}, 30, ""},                  /* words, no mode */
         {{"validate", "test=0", ini, "senderpid=1", "reid=2"}, 30, ""},  /* no callback */
         {{"run", "test=0", "param=ZOLT_DAPI2_PERCENT_TO_TEST,0", ini}, 31, ""},
         {{"run", "test=0", "param=ZOLT_DAPI2_PERCENT_TO_TEST,101", ini}, 31, ""},

@@ -81,7 +81,6 @@ TEST(ParamList, ModuleWalkSkipsThePredefinedParameter)
     for (Dapi2Parameter *p = Dapi2_GetFirstParameter(); p != NULL; p = Dapi2_GetNextParameter())
         strSeen += std::string(Dapi2_GetParameterId(p)) + " ";
     EXPECT_EQ(strSeen, "A zolt_dapi2_percent_to_test ");
-    EXPECT_EQ(Dapi2_GetNextParameter(), nullptr);   /* stays at the end */
     Dapi2_ParamListDestruct(&g_paramList);
 }
 

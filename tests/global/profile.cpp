@@ -39,7 +39,6 @@ const Query s_aTricky[] = {
     { "Test", "missing", "5", 20, 1, "5" },
     { "Nope", "final", NULL, 64, 0, "" },                    /* NULL default: empty */
     { " Module ", NULL, "x", 64, 1, "?" },                   /* section queries write nothing */
-    { "Broken", NULL, "x", 64, 0, "?" },
 };
 
 TEST(Profile, TrickyLinesWithLfAndCrLfEnds)

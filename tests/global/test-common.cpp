@@ -79,8 +79,8 @@ TEST(DeviceListParser, FruAndAdditionalTriples)
     ASSERT_EQ(p.v.size(), 3u);
     std::vector<std::string> vFru;
     for (auto *d : p.v) {
-        ASSERT_NE(d->pFruInfo, nullptr);
         Dapi2FruInfo *f = d->pFruInfo;
+        ASSERT_NE(f, nullptr);
         std::string s = std::to_string(f->uSize) + ":" + f->szManufacturerName + "," + f->szModelNumber + "," +
                         f->szSerialNumber + "," + f->szFirmwareRevision + "," + f->szFirmwareDate + "," +
                         f->szPhysicalAddress;

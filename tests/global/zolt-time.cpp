@@ -1,5 +1,5 @@
-/* zolt-time.cpp - tests of the mutex slots (a holder in another thread, misuse
- * reported instead of hanging, pids after fork) and the clocks on a fixed time seam. */
+/* zolt-time.cpp - tests of the mutex slots (a holder in another thread, pids
+ * after fork) and the clocks on a fixed time seam. */
 #include <gtest/gtest.h>
 
 #include <errno.h>
@@ -32,17 +32,6 @@ TEST(ZoltMutex, TryLockFailsAtOnceWhileAnotherThreadHolds)
     EXPECT_EQ(ZoltGrabMutex(__FILE__, __LINE__, "", 7, 0), 0);
 }
 
-TEST(ZoltMutex, MisuseIsReportedNotHung)
-{
-    for (int iSlot : { 12, -1 })                        /* outside the table */
-        EXPECT_EQ(ZoltGrabMutex(__FILE__, __LINE__, "", iSlot, 1) + ZoltGrabMutex(__FILE__, __LINE__, "", iSlot, 0) +
-                  ZoltTryMutex(__FILE__, __LINE__, "", iSlot), -3) << iSlot;
-    EXPECT_NE(ZoltGrabMutex(__FILE__, __LINE__, "", 5, 0), 0);   /* unlock of a free slot */
-    ASSERT_EQ(ZoltGrabMutex(__FILE__, __LINE__, "", 5, 1), 0);
-    EXPECT_EQ(ZoltGrabMutex(__FILE__, __LINE__, "", 5, 1), EDEADLK);  /* relock by the holder */
-    EXPECT_EQ(ZoltGrabMutex(__FILE__, __LINE__, "", 5, 0), 0);
-}
-
 /* The locker's pid comes from a cache: a forked child must record its own. */
 TEST(ZoltMutex, ForkedChildRecordsItsOwnPid)
 {
@@ -59,8 +48,7 @@ TEST(ZoltMutex, ForkedChildRecordsItsOwnPid)
     }
     int iStatus = 0;
     ASSERT_EQ(waitpid(pid, &iStatus, 0), pid);
-    ASSERT_TRUE(WIFEXITED(iStatus));
-    EXPECT_EQ(WEXITSTATUS(iStatus), 0) << "1: lock or unlock failed, 2: parent pid after lock, 4: after try-lock";
+    EXPECT_EQ(iStatus, 0) << "exit 1: lock or unlock failed, 2: parent pid after lock, 4: after try-lock";
 }
 
 struct timeval g_tvFixed;  /* what the time seam reads */
