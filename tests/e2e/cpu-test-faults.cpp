@@ -56,6 +56,7 @@ std::string Var(const std::string &sText, const char *szName)
 /* ZOLT_FAULT (test:subtest:check:case:xor[:offset]), errno, the error tag
  * (tests 0 and 1) or the MMX instruction */
 struct FaultCase { int iTest; const char *szFault, *szErrno, *szWhat; };
+void PrintTo(const FaultCase &c, std::ostream *pOs) { *pOs << "fault " << c.szFault; }
 
 /* One check of every sub-test and MMX routine (check bits as in the tables). */
 const FaultCase s_aFaults[] = {
@@ -77,7 +78,6 @@ class CpuTestFaultsEndToEnd : public ::testing::TestWithParam<FaultCase> {};
 TEST_P(CpuTestFaultsEndToEnd, OneErrorEventAndFail)
 {
     const FaultCase &c = GetParam();
-    SCOPED_TRACE(c.szFault);
     if (c.iTest == 2 && !CpuHasMmx())
         GTEST_SKIP() << "this processor has no MMX";
     if (c.iTest == 1 && !zolttest::X87EmulatorSkipReason().empty())
