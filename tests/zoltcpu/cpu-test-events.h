@@ -1,12 +1,12 @@
-/* cpu-test-events.h - shared by the CPU module's tests: captures the events
- * the framework sends (through its send seam), a fault hook that XORs chosen
- * values into the observed result of one check, stand-in language strings,
- * and a fixture that puts every seam and platform path back afterwards. */
+/* cpu-test-events.h - shared by the CPU module's tests: event capture, a fault
+ * hook XORing values into one check's observed result, stand-in language
+ * strings, a fixture putting every seam and platform path back. */
 #ifndef TESTS_ZOLTCPU_CPU_TEST_EVENTS_H
 #define TESTS_ZOLTCPU_CPU_TEST_EVENTS_H
 
 #include <gtest/gtest.h>
 #include <stdint.h>
+#include <stdlib.h>
 
 #include <map>
 #include <string>
@@ -20,10 +20,7 @@
 #include "zolt-mod-support.h"
 
 /* One event as the engine would see it; iCode -1000 when it has none. */
-struct CapturedEvent {
-    std::string sType, sText;
-    int iCode;
-};
+struct CapturedEvent { std::string sType, sText; int iCode; };
 inline std::vector<CapturedEvent> g_events;   /* in sending order */
 
 /* Records each event sent (the send seam). */
@@ -42,8 +39,7 @@ inline int CaptureSend(const char *szMessage)
     return 0;
 }
 
-/* The value of token variable szName ("name=value" up to a blank or "/");
- * "id" gives the string id. */
+/* Token variable szName ("name=value" up to a blank or "/"); "id": string id. */
 inline std::string TokenVariable(const std::string &sToken, const char *szName)
 {
     const std::string sKey = std::string(" ") + szName + "=";
@@ -60,36 +56,28 @@ inline std::string Seen(bool bInfos = true)
 {
     std::string s;
     for (const CapturedEvent &ev : g_events) {
-        std::string sId = TokenVariable(ev.sText, "id");
-        sId = sId.empty() ? ev.sText : sId;
-        if (ev.sType == "INFO" && !bInfos)
-            continue;
-        s += (s.empty() ? "" : "|") + ev.sType + " " +
-             (ev.sType == "PERCENTDONE" || ev.sType == "INFO" ? "" : std::to_string(ev.iCode) + " ") + sId;
+        const std::string sId = TokenVariable(ev.sText, "id");
+        if (ev.sType != "INFO" || bInfos)
+            s += (s.empty() ? "" : "|") + ev.sType + " " +
+                 (ev.sType == "PERCENTDONE" || ev.sType == "INFO" ? "" : std::to_string(ev.iCode) + " ") +
+                 (sId.empty() ? ev.sText : sId);
     }
     return s;
 }
 
 /* XOR uXor into the observed bytes at uOffset of check (uTest, uSubTest,
  * uCheck), for case iCase only or for every case when iCase is -1. */
-struct InjectedFault {
-    unsigned uTest, uSubTest, uCheck;
-    int iCase;
-    uint64_t uXor;
-    unsigned uOffset;
-};
+struct InjectedFault { unsigned uTest, uSubTest, uCheck; int iCase; uint64_t uXor; unsigned uOffset; };
 inline std::vector<InjectedFault> g_faults;
 
 inline void XorFaultHook(unsigned uTest, unsigned uSubTest, unsigned uCheck, unsigned uCase,
                          void *pObserved, unsigned cbObserved)
 {
     for (const InjectedFault &f : g_faults) {
-        if (f.uTest != uTest || f.uSubTest != uSubTest || f.uCheck != uCheck ||
-            (f.iCase >= 0 && (unsigned)f.iCase != uCase))
-            continue;
-        uint8_t *p = static_cast<uint8_t *>(pObserved);
-        for (unsigned i = 0; i < 8 && f.uOffset + i < cbObserved; i++)
-            p[f.uOffset + i] ^= (uint8_t)(f.uXor >> (8 * i));
+        const bool bHit = f.uTest == uTest && f.uSubTest == uSubTest && f.uCheck == uCheck &&
+                          (f.iCase < 0 || (unsigned)f.iCase == uCase);
+        for (unsigned i = 0; bHit && i < 8 && f.uOffset + i < cbObserved; i++)
+            static_cast<uint8_t *>(pObserved)[f.uOffset + i] ^= (uint8_t)(f.uXor >> (8 * i));
     }
 }
 
@@ -154,6 +142,18 @@ protected:
     }
     int (*m_pfnSend)(const char *) = nullptr;
     std::string m_sCpuInfo;
+};
+
+/* A temporary directory, removed with its files at destruction. */
+struct TempDir {
+    std::string path;
+    TempDir()
+    {
+        char szTemplate[] = "/tmp/zolt-cpu-XXXXXX";
+        path = mkdtemp(szTemplate) != nullptr ? szTemplate : "/tmp";
+    }
+    ~TempDir() { (void)!(path != "/tmp" && system(("rm -rf '" + path + "'").c_str())); }
+    std::string File(const char *szName) const { return path + "/" + szName; }
 };
 
 #endif /* TESTS_ZOLTCPU_CPU_TEST_EVENTS_H */

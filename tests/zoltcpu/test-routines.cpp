@@ -1,5 +1,5 @@
 /* Tests of the routines of tests 0 (integer unit), 1 (x87 unit) and 2 (MMX
- * unit): sound and pinned runs, the MMX presence check, every fault path. */
+ * unit): sound and pinned runs, every fault path. */
 #include "zoltcpu/cpu-test-events.h"
 
 #include <sys/syscall.h>
@@ -12,10 +12,7 @@
 
 namespace {
 
-struct Routine {
-    PFN_CPUTEST pfn;
-    std::vector<std::string> infos;   /* one per sub-test or group, in order */
-};
+struct Routine { PFN_CPUTEST pfn; std::vector<std::string> infos; /* per sub-test or group */ };
 const Routine kRoutines[3] = {
     {do_registertests, {"szInfo1", "szInfo2", "szInfo3", "szInfo4"}},
     {do_mathregistertests, {"szInfo5", "szInfo6", "szInfo7", "szInfo8"}},
@@ -60,56 +57,35 @@ std::string CannotRun(unsigned uTest)
     return uTest == 1 ? zolttest::X87EmulatorSkipReason() : "";
 }
 
-using CpuRoutine = CpuTestFixture;
-class CpuRoutines : public CpuTestFixture, public ::testing::WithParamInterface<unsigned> {};
 
-/* Direct: informative messages and percent steps only. In a pinned run's
- * thread (a fault in the first sub-test): no informative message unless
- * asked, errors and percent values queued for the replay in their order,
- * the end signalled. */
-TEST_P(CpuRoutines, SoundAndPinnedRuns)
+/* In a pinned run's thread: no informative message unless asked, errors and
+ * percent values queued for the replay in order, the end signalled. */
+TEST_F(CpuTestFixture, PinnedRunsQueueTheirEventsAndSignalTheEnd)
 {
-    const unsigned uTest = GetParam();
-    if (!CannotRun(uTest).empty())
-        GTEST_SKIP() << CannotRun(uTest);
-    EXPECT_EQ(kRoutines[uTest].pfn(nullptr), nullptr);
-    EXPECT_EQ(g_iTestResult, 0);
-    EXPECT_EQ(Seen(), Expected(uTest, 0, false));
-
-    Fresh();
-    g_faults = {{uTest, 1, 0x01, -1, 0x1, 0}};
-    g_DeferErrors = 1;
-    TestThreadArgs args = {};
-    EXPECT_EQ(kRoutines[uTest].pfn(&args), &args);
-    EXPECT_TRUE(g_events.empty());
-    EXPECT_EQ(g_TestCond.iSignaled, 1);
-    EXPECT_EQ(g_iTestResult, 2);
-    ProcessMessages((unsigned)syscall(SYS_gettid));
-    EXPECT_EQ(Seen(), Expected(uTest, 1, true, false));
-}
-INSTANTIATE_TEST_SUITE_P(Tests012, CpuRoutines, ::testing::Values(0u, 1u, 2u));
-
-TEST_F(CpuRoutine, WithoutMmxWarnsNotApplicableAndRunsNoGroup)
-{
-    g_faults = {{2, MMX_ROUTINE_PRESENCE, 0, -1, 0x1, 0}};
-    TestThreadArgs args = {};
-    args.bPrintMessages = 1;
-    do_MMX(&args);
-    EXPECT_EQ(g_iTestResult, 5);
-    EXPECT_EQ(Seen(), "WARN 9 szWarnNotApplicable10_9");
-    EXPECT_EQ(g_TestCond.iSignaled, 1);
+    for (unsigned uTest = 0; uTest < 3; uTest++) {
+        SCOPED_TRACE(uTest);
+        if (!CannotRun(uTest).empty())
+            continue;
+        Fresh();
+        g_faults = {{uTest, 1, 0x01, -1, 0x1, 0}};
+        g_DeferErrors = 1;
+        TestThreadArgs args = {};
+        EXPECT_EQ(kRoutines[uTest].pfn(&args), &args);
+        EXPECT_TRUE(g_events.empty());
+        EXPECT_EQ(g_TestCond.iSignaled, 1);
+        EXPECT_EQ(g_iTestResult, 2);
+        ProcessMessages((unsigned)syscall(SYS_gettid));
+        EXPECT_EQ(Seen(), Expected(uTest, 1, true, false));
+    }
 }
 
-/* XOR uXor at uOffset into the observed value of every check bit in uChecks
- * (case iCase, -1 every case); expect the sub-test's error with "errno"
- * iErrno (0: no error at all) and, for MMX, the instruction name. */
+/* XOR uXor at uOffset into every check bit of uChecks (case iCase, -1 all):
+ * the sub-test's error with "errno" uErrno (0: none) and the MMX name. */
 struct FaultCase {
-    unsigned uTest, uSubTest, uChecks; int iCase; unsigned uOffset; uint64_t uXor; unsigned uErrno;
-    const char *szInstruction;
+    unsigned uTest, uSubTest, uChecks; int iCase; unsigned uOffset; uint64_t uXor, uErrno; const char *szInstr;
 };
 
-/* F: every case, offset 0, errno the check mask; M: an MMX routine's case
- * in a destination word, XOR 1. */
+/* F: every case, offset 0, errno the mask; M: MMX destination word, XOR 1. */
 #define F(t, s, uChecks, uXor) {t, s, uChecks, -1, 0, uXor, uChecks, ""}
 #define M(r, uChecks, uOffset, sz) {2, MMX_ROUTINE_##r, uChecks, -1, uOffset, 0x1, uChecks, sz}
 const FaultCase kFaults[] = {
@@ -125,8 +101,7 @@ const FaultCase kFaults[] = {
     {0, 4, 0x02, -1, 0, 0x40, 0, ""},
     /* test 1; sub-test 1 the ten values (nine bytes stored each) */
     F(1, 1, 0x01, 0x01), {1, 1, 0x01, 9, 8, 0x10, 0x01, ""}, {1, 1, 0x01, -1, 9, 0xFF, 0, ""},
-    /* sub-test 2 status and control words: FCLEX left IE, TOP off by one, no
-     * IE on underflow, ..., FNOP changed C3, ... */
+    /* sub-test 2 status and control words (FCLEX left IE, TOP off by one, ...) */
     F(1, 2, 0x0001, 0x0001), F(1, 2, 0x0002, 0x0800), F(1, 2, 0x0004, 0x0001), F(1, 2, 0x0008, 0x1000),
     F(1, 2, 0x0010, 0x0080), F(1, 2, 0x0080, 0x4000), F(1, 2, 0x0400, 0x0001), F(1, 2, 0x1000, 0x0020),
     F(1, 2, 0x2000, 0x0001), F(1, 2, 0x2001, 0x0001),
@@ -150,8 +125,9 @@ const FaultCase kFaults[] = {
 #undef F
 #undef M
 
-/* Exactly the injected fault is reported, the other sub-tests still run. */
-TEST_F(CpuRoutine, EveryCheckReportsExactlyTheInjectedFault)
+/* Exactly the injected fault is reported (none for the sound rows), the
+ * other sub-tests still run and report in order. */
+TEST_F(CpuTestFixture, EveryCheckReportsExactlyTheInjectedFault)
 {
     for (const FaultCase &c : kFaults) {
         SCOPED_TRACE(testing::Message() << "test " << c.uTest << " sub-test " << c.uSubTest << " checks "
@@ -162,19 +138,18 @@ TEST_F(CpuRoutine, EveryCheckReportsExactlyTheInjectedFault)
         for (unsigned uBit = 1; uBit != 0 && uBit <= c.uChecks; uBit <<= 1)
             if ((c.uChecks & uBit) != 0)
                 g_faults.push_back({c.uTest, c.uSubTest, uBit, c.iCase, c.uXor, c.uOffset});
-        kRoutines[c.uTest].pfn(nullptr);
+        EXPECT_EQ(kRoutines[c.uTest].pfn(nullptr), nullptr);
         EXPECT_EQ(Seen(), Expected(c.uTest, c.uSubTest, c.uErrno != 0));
         EXPECT_EQ(g_iTestResult, c.uErrno != 0 ? 2 : 0);
-        EXPECT_EQ(ErrorTokens(), c.uErrno == 0 ? "" : std::to_string(c.uErrno) + " " + c.szInstruction + "|");
+        EXPECT_EQ(ErrorTokens(), c.uErrno == 0 ? "" : std::to_string(c.uErrno) + " " + c.szInstr + "|");
     }
     if (!CannotRun(1).empty() || !CannotRun(2).empty())
         GTEST_SKIP() << "cases of tests 1 or 2 not run: " << CannotRun(1) << CannotRun(2);
 }
 
-/* Faults in two checks of one routine and in two other routines: one event
- * per routine, in running order; no mask carries over to the next routine.
- * Each routine ends with EMMS: the x87 unit works afterwards. */
-TEST_F(CpuRoutine, SeveralMmxFaultsGiveOneEventEachAndX87WorksAfter)
+/* One event per faulty routine, in order (no mask carries over); after EMMS
+ * the x87 unit works. */
+TEST_F(CpuTestFixture, SeveralMmxFaultsGiveOneEventEachAndX87WorksAfter)
 {
     if (!CannotRun(2).empty())
         GTEST_SKIP() << CannotRun(2);
