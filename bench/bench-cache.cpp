@@ -21,7 +21,8 @@
 namespace {
 
 /* The block sizes of the cache test, in its order (pattern i uses i % 7). */
-const uint32_t s_auBlockBytes[CACHE_BLOCK_SIZE_COUNT] = {7168, 15360, 31744, 64512, 130048, 261120, 523264};
+const uint32_t s_auBlockBytes[CACHE_BLOCK_SIZE_COUNT] = { 7168,   15360,  31744, 64512,
+                                                          130048, 261120, 523264 };
 
 /* Bytes written plus bytes read back by one pass over a buffer of uBuffer bytes. */
 size_t BytesPerPass(uint32_t uBuffer)
@@ -43,8 +44,8 @@ int DropMessage(const char *szMessage)
 void SetRate(benchmark::State &state, size_t uBytes)
 {
     state.SetBytesProcessed((int64_t)(state.iterations() * uBytes));
-    state.counters[BENCH_COUNTER_MBPS] =
-        benchmark::Counter((double)state.iterations() * (double)uBytes / 1e6, benchmark::Counter::kIsRate);
+    state.counters[BENCH_COUNTER_MBPS] = benchmark::Counter(
+        (double)state.iterations() * (double)uBytes / 1e6, benchmark::Counter::kIsRate);
 }
 
 void BM_CacheTestPass(benchmark::State &state)
@@ -110,7 +111,8 @@ void PlainLoopBenchmark(benchmark::State &state)
         lErrors = l != 0 ? l : lErrors;
     }
     if (lErrors != 0) {
-        state.SkipWithError(lErrors < 0 ? "out of memory" : "the plain loop read back a wrong word");
+        state.SkipWithError(lErrors < 0 ? "out of memory"
+                                        : "the plain loop read back a wrong word");
         return;
     }
     SetRate(state, BytesPerPass(CACHE_BUFFER_BYTES));
@@ -130,6 +132,15 @@ void BM_PlainWordWriteCompare(benchmark::State &state)
 
 }  // namespace
 
-BENCHMARK(BM_CacheTestPass)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
-BENCHMARK(BM_PlainWriteCompare)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
-BENCHMARK(BM_PlainWordWriteCompare)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_CacheTestPass)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_PlainWriteCompare)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_PlainWordWriteCompare)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);

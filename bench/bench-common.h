@@ -9,7 +9,7 @@
 #include <vector>
 
 /* Counter names (the ratio table looks them up by benchmark and counter). */
-#define BENCH_COUNTER_MBPS "MBps"          /* bytes processed per CPU second / 1e6 */
+#define BENCH_COUNTER_MBPS "MBps"           /* bytes processed per CPU second / 1e6 */
 #define BENCH_COUNTER_MEDIAN_MS "median_ms" /* median wall time of one sample */
 #define BENCH_COUNTER_MIN_MS "min_ms"       /* fastest sample */
 #define BENCH_COUNTER_CPU_PCT "cpu_pct"     /* median percent of one core */

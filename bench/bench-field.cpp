@@ -23,18 +23,20 @@ const std::string &TwoKilobyteMessage(int *piDevices)
     static int s_iDevices = 0;
     if (s_strMsg.empty()) {
         char szHdr[ZOLT_HDR_BUFFER_SIZE];
-        ZoltCreateMessageHeader(szHdr, sizeof szHdr, ZOLT_TO_DIAGENGINE, nullptr, "DE_ENUMDATA", nullptr);
+        ZoltCreateMessageHeader(szHdr, sizeof szHdr, ZOLT_TO_DIAGENGINE, nullptr, "DE_ENUMDATA",
+                                nullptr);
         std::string strData = "<DATA>";
         /* 2048 bytes with the envelope: stop before the next device would pass it */
         const size_t uEnvelope = strlen(szHdr) + strlen("<MSG></MSG>\r\n") + strlen("</DATA>");
         for (int i = 0;; i++) {
             char szDev[512];
-            snprintf(szDev, sizeof szDev,
-                     "<DEVICE><DID>%d</DID><NAME>CPU:%d</NAME><DESCRIPTION>AuthenticAMD, AMD EPYC, 2096.012 MHz, "
-                     "1024 KB cache</DESCRIPTION><OSLOCATOR>%d</OSLOCATOR><HWLOCATOR>CPU:%d</HWLOCATOR>"
-                     "<DEVTYPE>CPU</DEVTYPE><BUSTYPE>SYSTEM</BUSTYPE><TESTS_SUPPORTED>*</TESTS_SUPPORTED>"
-                     "</DEVICE>",
-                     i, i, i, i);
+            snprintf(
+                szDev, sizeof szDev,
+                "<DEVICE><DID>%d</DID><NAME>CPU:%d</NAME><DESCRIPTION>AuthenticAMD, AMD EPYC, 2096.012 MHz, "
+                "1024 KB cache</DESCRIPTION><OSLOCATOR>%d</OSLOCATOR><HWLOCATOR>CPU:%d</HWLOCATOR>"
+                "<DEVTYPE>CPU</DEVTYPE><BUSTYPE>SYSTEM</BUSTYPE><TESTS_SUPPORTED>*</TESTS_SUPPORTED>"
+                "</DEVICE>",
+                i, i, i, i);
             if (i > 0 && uEnvelope + strData.size() + strlen(szDev) > 2048)
                 break;
             strData += szDev;
@@ -55,8 +57,8 @@ const std::string &TwoKilobyteMessage(int *piDevices)
 void SetRate(benchmark::State &state, size_t uBytes)
 {
     state.SetBytesProcessed((int64_t)(state.iterations() * uBytes));
-    state.counters[BENCH_COUNTER_MBPS] =
-        benchmark::Counter((double)state.iterations() * (double)uBytes / 1e6, benchmark::Counter::kIsRate);
+    state.counters[BENCH_COUNTER_MBPS] = benchmark::Counter(
+        (double)state.iterations() * (double)uBytes / 1e6, benchmark::Counter::kIsRate);
 }
 
 /* The lookup of the last device's TESTS_SUPPORTED into a caller buffer. */
@@ -66,8 +68,8 @@ void BM_FieldLookup2K(benchmark::State &state)
     const std::string &strMsg = TwoKilobyteMessage(&iDevices);
     char szValue[64];
     for (auto _ : state) {
-        int iRc = ZoltXmlGetField(strMsg.c_str(), "MSG/DATA/DEVICE/TESTS_SUPPORTED", iDevices - 1, szValue,
-                                  sizeof szValue);
+        int iRc = ZoltXmlGetField(strMsg.c_str(), "MSG/DATA/DEVICE/TESTS_SUPPORTED", iDevices - 1,
+                                  szValue, sizeof szValue);
         benchmark::DoNotOptimize(iRc);
         benchmark::DoNotOptimize(szValue);
     }
@@ -77,7 +79,8 @@ void BM_FieldLookup2K(benchmark::State &state)
         state.SkipWithError("the lookup did not find the last device's field");
         return;
     }
-    state.SetLabel(std::to_string(strMsg.size()) + " bytes, " + std::to_string(iDevices) + " devices");
+    state.SetLabel(std::to_string(strMsg.size()) + " bytes, " + std::to_string(iDevices) +
+                   " devices");
     SetRate(state, strMsg.size());
 }
 
@@ -91,7 +94,8 @@ void BM_MemchrScan2K(benchmark::State &state)
     for (auto _ : state) {
         benchmark::DoNotOptimize(pText);
         uTags = 0;
-        for (const char *p = pText; (p = (const char *)memchr(p, '<', (size_t)(pEnd - p))) != nullptr; p++)
+        for (const char *p = pText;
+             (p = (const char *)memchr(p, '<', (size_t)(pEnd - p))) != nullptr; p++)
             uTags++;
         benchmark::DoNotOptimize(uTags);
     }

@@ -70,7 +70,8 @@ void BM_IdleTransportThread(benchmark::State &state)
         state.SkipWithError("mkdtemp failed");
         return;
     }
-    std::string strOwn = std::string(szDir) + "/ZOLT_own", strPeer = std::string(szDir) + "/ZOLTFIFO";
+    std::string strOwn = std::string(szDir) + "/ZOLT_own",
+                strPeer = std::string(szDir) + "/ZOLTFIFO";
     ZoltInitPipes();
     ZoltPipeMkFifo(strOwn.c_str());
     ZoltPipeMkFifo(strPeer.c_str());
@@ -99,13 +100,13 @@ void BM_IdleTransportThread(benchmark::State &state)
     rmdir(szDir);
 }
 
-std::atomic<int> s_bSleeperRuns{0};
+std::atomic<int> s_bSleeperRuns{ 0 };
 
 void *BareSleeper(void *pArg)
 {
     (void)pArg;
     while (s_bSleeperRuns.load()) {
-        struct timespec ts = {0, 1000000L};
+        struct timespec ts = { 0, 1000000L };
         nanosleep(&ts, nullptr);
     }
     return nullptr;

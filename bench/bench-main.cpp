@@ -22,10 +22,7 @@ namespace {
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     /* Colour only on a terminal (a custom reporter does not get the flag). */
-    RatioReporter()
-        : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular)
-    {
-    }
+    RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular) {}
     void ReportRuns(const std::vector<Run> &aRuns) override
     {
         ConsoleReporter::ReportRuns(aRuns);
@@ -96,29 +93,34 @@ void PrintRatios(const RatioReporter &rep, const std::string &strLoadBefore)
     /* The test must store and load one 32-bit word at a time, so the plain
      * loop that does the same is the reference; the vectorised loop shows
      * what that rule costs. */
-    printf("2 cache test pass: %.0f MB/s; plain write-then-compare loop, one 32-bit word at a time: "
-           "%.0f MB/s, ratio %.3f, target ratio >= 0.8: %s;\n"
-           "  for comparison, the same loop vectorised by the compiler: %.0f MB/s, ratio %.3f\n",
-           dPass, dWord, dWordRatio, Verdict(dPass, dWord, dWordRatio >= 0.8), dPlain, dCacheRatio);
+    printf(
+        "2 cache test pass: %.0f MB/s; plain write-then-compare loop, one 32-bit word at a time: "
+        "%.0f MB/s, ratio %.3f, target ratio >= 0.8: %s;\n"
+        "  for comparison, the same loop vectorised by the compiler: %.0f MB/s, ratio %.3f\n",
+        dPass, dWord, dWordRatio, Verdict(dPass, dWord, dWordRatio >= 0.8), dPlain, dCacheRatio);
 
     double dRun = rep.Figure("BM_DirectRunTest0", BENCH_COUNTER_MEDIAN_MS);
     double dPing = rep.Figure("BM_FifoPingPong", BENCH_COUNTER_MEDIAN_MS);
-    printf("3 direct-mode run test=0 through zoltpeers: median %.2f ms; FIFO ping-pong: median %.4f ms; "
-           "ratio %.0f; target run < 25 ms: %s\n",
-           dRun, dPing, dPing > 0 ? dRun / dPing : 0.0, Verdict(dRun, dPing, dRun >= 0 && dRun < 25.0));
+    printf(
+        "3 direct-mode run test=0 through zoltpeers: median %.2f ms; FIFO ping-pong: median %.4f ms; "
+        "ratio %.0f; target run < 25 ms: %s\n",
+        dRun, dPing, dPing > 0 ? dRun / dPing : 0.0,
+        Verdict(dRun, dPing, dRun >= 0 && dRun < 25.0));
     double dShareWall = rep.Figure("BM_DirectRunModuleShare", BENCH_COUNTER_MEDIAN_MS);
     double dModules = rep.Figure("BM_DirectRunModuleShare", "module_ms");
     double dRunModule = rep.Figure("BM_DirectRunModuleShare", "run_module_ms");
     if (dShareWall > 0)
-        printf("  of which the module processes lived: median %.2f ms (enumeration + run), the run's own "
-               "module %.2f ms, of %.2f ms for zoltpeers in that benchmark\n",
-               dModules, dRunModule, dShareWall);
+        printf(
+            "  of which the module processes lived: median %.2f ms (enumeration + run), the run's own "
+            "module %.2f ms, of %.2f ms for zoltpeers in that benchmark\n",
+            dModules, dRunModule, dShareWall);
 
     double dIdle = rep.Figure("BM_IdleTransportThread", BENCH_COUNTER_CPU_PCT);
     double dBare = rep.Figure("BM_IdleBareSleeper", BENCH_COUNTER_CPU_PCT);
     printf("4 idle module, transport thread: %.2f %% of a core; bare 1 ms sleeper thread: %.2f %%; "
            "ratio %.2f; target < 2 %%: %s\n",
-           dIdle, dBare, dBare > 0 ? dIdle / dBare : 0.0, Verdict(dIdle, dBare, dIdle >= 0 && dIdle < 2.0));
+           dIdle, dBare, dBare > 0 ? dIdle / dBare : 0.0,
+           Verdict(dIdle, dBare, dIdle >= 0 && dIdle < 2.0));
 }
 
 }  // namespace

@@ -76,9 +76,11 @@ void BM_DirectRunTest0(benchmark::State &state)
     const char *szPeers = getenv("ZOLT_BENCH_PEERS");
     std::string strPeers = szPeers != nullptr ? szPeers : ZOLT_BIN "/zoltpeers";
     std::string strDevice = std::to_string(EnvInt("ZOLT_BENCH_DEVICE", 0));
-    std::vector<std::string> astrArgs = {strPeers, "run", "--device", strDevice, "--test", "0"};
-    if (RunQuiet(astrArgs) != 0) {  /* warm-up, and the module must pass */
-        state.SkipWithError(("zoltpeers run --device " + strDevice + " --test 0 did not pass: " + strPeers).c_str());
+    std::vector<std::string> astrArgs = { strPeers, "run", "--device", strDevice, "--test", "0" };
+    if (RunQuiet(astrArgs) != 0) { /* warm-up, and the module must pass */
+        state.SkipWithError(
+            ("zoltpeers run --device " + strDevice + " --test 0 did not pass: " + strPeers)
+                .c_str());
         return;
     }
     std::vector<double> avMs;
@@ -144,11 +146,12 @@ void BM_FifoPingPong(benchmark::State &state)
         return;
     }
     pid_t pid = fork();
-    if (pid == 0) {  /* the echoing process: until the ping FIFO closes */
+    if (pid == 0) { /* the echoing process: until the ping FIFO closes */
         int fdIn = open(strA.c_str(), O_RDONLY);
         int fdOut = open(strB.c_str(), O_WRONLY);
         char acBuf[PING_BYTES];
-        while (fdIn >= 0 && fdOut >= 0 && ReadAll(fdIn, acBuf, sizeof acBuf) && WriteAll(fdOut, acBuf, sizeof acBuf)) {
+        while (fdIn >= 0 && fdOut >= 0 && ReadAll(fdIn, acBuf, sizeof acBuf) &&
+               WriteAll(fdOut, acBuf, sizeof acBuf)) {
         }
         _exit(0);
     }
@@ -197,7 +200,7 @@ std::vector<double> ReadLifetimes(const std::string &strFile, size_t uWant)
             av.push_back(d);
         if (av.size() >= uWant)
             break;
-        struct timespec ts = {0, 10000000L};
+        struct timespec ts = { 0, 10000000L };
         nanosleep(&ts, nullptr);
     } while (BenchNowSeconds() < dGiveUp);
     return av;
@@ -216,13 +219,16 @@ void BM_DirectRunModuleShare(benchmark::State &state)
         return;
     }
     szSelf[iLen] = '\0';
-    std::string strLink = std::string(szDir) + "/zoltcpu.linux", strTimes = std::string(szDir) + "/lifetimes";
+    std::string strLink = std::string(szDir) + "/zoltcpu.linux",
+                strTimes = std::string(szDir) + "/lifetimes";
     const char *szPeers = getenv("ZOLT_BENCH_PEERS");
     std::string strPeers = szPeers != nullptr ? szPeers : ZOLT_BIN "/zoltpeers";
     std::string strModule = strPeers.substr(0, strPeers.rfind('/') + 1) + "zoltcpu.linux";
     std::string strDevice = std::to_string(EnvInt("ZOLT_BENCH_DEVICE", 0));
-    std::vector<std::string> astrArgs = {strPeers, "--module", strLink, "run", "--device", strDevice, "--test", "0"};
-    bool bOk = symlink(szSelf, strLink.c_str()) == 0 && setenv(BENCH_ENV_REAL_MODULE, strModule.c_str(), 1) == 0 &&
+    std::vector<std::string> astrArgs = { strPeers,   "--module", strLink,  "run",
+                                          "--device", strDevice,  "--test", "0" };
+    bool bOk = symlink(szSelf, strLink.c_str()) == 0 &&
+               setenv(BENCH_ENV_REAL_MODULE, strModule.c_str(), 1) == 0 &&
                setenv(BENCH_ENV_LIFETIMES, strTimes.c_str(), 1) == 0;
     std::vector<double> avWall;
     int iFailedRc = 0;
@@ -242,10 +248,11 @@ void BM_DirectRunModuleShare(benchmark::State &state)
     unlink(strLink.c_str());
     rmdir(szDir);
     if (!bOk || iFailedRc != 0 || avLife.size() != 2 * avWall.size()) {
-        std::string strWhy = !bOk ? "could not set up the stand-in"
-                             : iFailedRc != 0 ? "a run through the stand-in ended with " + std::to_string(iFailedRc)
-                                              : std::to_string(avLife.size()) + " lifetimes for " +
-                                                    std::to_string(avWall.size()) + " runs";
+        std::string strWhy =
+            !bOk             ? "could not set up the stand-in"
+            : iFailedRc != 0 ? "a run through the stand-in ended with " + std::to_string(iFailedRc)
+                             : std::to_string(avLife.size()) + " lifetimes for " +
+                                   std::to_string(avWall.size()) + " runs";
         state.SkipWithError(strWhy.c_str());
         return;
     }
@@ -273,12 +280,12 @@ int BenchModuleStandIn(int argc, char **argv)
     double dStart = BenchNowSeconds();
     pid_t pidModule = getpid();
     pid_t pid = fork();
-    if (pid == 0) {  /* the watcher */
+    if (pid == 0) { /* the watcher */
         int fdNull = open("/dev/null", O_RDWR);
         for (int fd = 0; fd < 3 && fdNull >= 0; fd++)
             dup2(fdNull, fd);
         int fdPid = (int)syscall(SYS_pidfd_open, pidModule, 0);
-        struct pollfd pfd = {fdPid, POLLIN, 0};
+        struct pollfd pfd = { fdPid, POLLIN, 0 };
         if (fdPid < 0 || poll(&pfd, 1, 600000) != 1)
             _exit(1);
         char szLine[64];

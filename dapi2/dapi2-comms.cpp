@@ -32,8 +32,8 @@ int (*g_pfnDapi2SendMessage)(const char *szMessage) = ZoltClientSendMessage;
 
 /* Words of the test result codes 0 to 8. */
 static const char *const s_aszResultWords[] = {
-    "PASS", "SETUPERROR", "FAIL", "BUSY", "PRIVILEGEERROR",
-    "NOTAPPLICABLE", "BADPARAMS", "NOMEDIA", "DISCONTINUED",
+    "PASS",          "SETUPERROR", "FAIL",    "BUSY",         "PRIVILEGEERROR",
+    "NOTAPPLICABLE", "BADPARAMS",  "NOMEDIA", "DISCONTINUED",
 };
 
 /* The word of a result code. Codes 9 to 11 (reserved), 12 and above and
@@ -58,10 +58,9 @@ int Dapi2_SendNotification(int iKind, const void *pArg)
     switch (iKind) {
     case DAPI2_NOTIFY_STARTUP: {
         const char *szText = (const char *)pArg;
-        iLen = snprintf(szData, sizeof szData,
-                        "<DATA><STARTUP>%s</STARTUP><VERSION>%d.%d.%d</VERSION></DATA>",
-                        szText ? szText : "", g_dapi2_ver_major, g_dapi2_ver_minor,
-                        g_dapi2_ver_revision);
+        iLen = snprintf(
+            szData, sizeof szData, "<DATA><STARTUP>%s</STARTUP><VERSION>%d.%d.%d</VERSION></DATA>",
+            szText ? szText : "", g_dapi2_ver_major, g_dapi2_ver_minor, g_dapi2_ver_revision);
         if (szText != NULL)
             szType = szText;
         break;
@@ -77,7 +76,7 @@ int Dapi2_SendNotification(int iKind, const void *pArg)
     default:
         return DAPI2_ERR_BAD_NOTIFY;
     }
-    if (iLen < 0 || iLen >= (int)sizeof szData) {   /* a cut data text is never sent */
+    if (iLen < 0 || iLen >= (int)sizeof szData) { /* a cut data text is never sent */
         TPRINTF(3, __FILE__, __LINE__, "", "Dapi2_SendNotification: CreateMessage failed\n");
         return DAPI2_ERR_MESSAGE;
     }

@@ -32,8 +32,7 @@ static char *CopyText(const char *szText)
  * obtained or listed (nothing is left behind and *ppOut is untouched). */
 int Dapi2_I_CreateDeviceWorker(int32_t iId, const char *szName, const char *szDescription,
                                const char *szOsLocator, const char *szHwLocator,
-                               const char *szDevType, const char *szBusType,
-                               Dapi2Device **ppOut)
+                               const char *szDevType, const char *szBusType, Dapi2Device **ppOut)
 {
     Dapi2Device *pDev = (Dapi2Device *)calloc(1, sizeof(Dapi2Device));
     if (pDev == NULL)
@@ -63,20 +62,19 @@ int Dapi2_I_CreateDeviceWorker(int32_t iId, const char *szName, const char *szDe
  * and runs the worker. Returns 0 whatever the worker gave. */
 static int CreateWithLocator(const char *szType, int32_t iId, const char *szName,
                              const char *szOsLocator, const char *szDescription,
-                             const char *szBusType, Dapi2Device **ppOut,
-                             const char *szFormat, ...) __attribute__((format(printf, 8, 9)));
+                             const char *szBusType, Dapi2Device **ppOut, const char *szFormat, ...)
+    __attribute__((format(printf, 8, 9)));
 static int CreateWithLocator(const char *szType, int32_t iId, const char *szName,
                              const char *szOsLocator, const char *szDescription,
-                             const char *szBusType, Dapi2Device **ppOut,
-                             const char *szFormat, ...)
+                             const char *szBusType, Dapi2Device **ppOut, const char *szFormat, ...)
 {
     char szHwLocator[DAPI2_HWLOCATOR_SIZE];
     va_list args;
     va_start(args, szFormat);
     vsnprintf(szHwLocator, sizeof szHwLocator, szFormat, args);
     va_end(args);
-    Dapi2_I_CreateDeviceWorker(iId, szName, szDescription, szOsLocator, szHwLocator,
-                               szType, szBusType, ppOut);
+    Dapi2_I_CreateDeviceWorker(iId, szName, szDescription, szOsLocator, szHwLocator, szType,
+                               szBusType, ppOut);
     return DAPI2_DEVICE_OK;
 }
 
@@ -90,8 +88,8 @@ static int TypeIs(const char *szType, const char *szKeyword)
  * "SYSTEM_BUS". Returns 0, or 22 for another type keyword (nothing created).
  * The created device is in the junk list until Dapi2_AddDevice. */
 int Dapi2_CreateDeviceBus(const char *szType, int32_t iId, const char *szName,
-                          const char *szOsLocator, const char *szDescription,
-                          uint32_t uNumber, Dapi2Device **ppOut)
+                          const char *szOsLocator, const char *szDescription, uint32_t uNumber,
+                          Dapi2Device **ppOut)
 {
     const char *szPrefix;
     if (TypeIs(szType, "PCI"))
@@ -102,177 +100,172 @@ int Dapi2_CreateDeviceBus(const char *szType, int32_t iId, const char *szName,
         szPrefix = "PCMCIA";
     else
         return DAPI2_DEVICE_BADARG;
-    return CreateWithLocator(szType, iId, szName, szOsLocator, szDescription, "SYSTEM_BUS",
-                             ppOut, "%s:%u", szPrefix, uNumber);
+    return CreateWithLocator(szType, iId, szName, szOsLocator, szDescription, "SYSTEM_BUS", ppOut,
+                             "%s:%u", szPrefix, uNumber);
 }
 
 /* Dapi2_CreateDeviceModem - "MODEM:%u" of the port, bus "COM_BUS". Returns 0,
  * or 22 for port 0. */
 int Dapi2_CreateDeviceModem(const char *szType, int32_t iId, const char *szName,
-                            const char *szOsLocator, const char *szDescription,
-                            uint32_t uPort, Dapi2Device **ppOut)
+                            const char *szOsLocator, const char *szDescription, uint32_t uPort,
+                            Dapi2Device **ppOut)
 {
     if (uPort == 0)
         return DAPI2_DEVICE_BADARG;
-    return CreateWithLocator(szType, iId, szName, szOsLocator, szDescription, "COM_BUS",
-                             ppOut, "MODEM:%u", uPort);
+    return CreateWithLocator(szType, iId, szName, szOsLocator, szDescription, "COM_BUS", ppOut,
+                             "MODEM:%u", uPort);
 }
 
 /* Dapi2_CreateDeviceFD - "FD:%u", bus "SYSTEM_BUS". Returns 0. */
 int Dapi2_CreateDeviceFD(const char *szType, int32_t iId, const char *szName,
-                         const char *szOsLocator, const char *szDescription,
-                         uint32_t uNumber, Dapi2Device **ppOut)
+                         const char *szOsLocator, const char *szDescription, uint32_t uNumber,
+                         Dapi2Device **ppOut)
 {
-    return CreateWithLocator(szType, iId, szName, szOsLocator, szDescription, "SYSTEM_BUS",
-                             ppOut, "FD:%u", uNumber);
+    return CreateWithLocator(szType, iId, szName, szOsLocator, szDescription, "SYSTEM_BUS", ppOut,
+                             "FD:%u", uNumber);
 }
 
 /* Dapi2_CreateDeviceSCSI - "SCSI:%u:%u:%u:%u", bus "SCSI_BUS". Returns 0. */
 int Dapi2_CreateDeviceSCSI(const char *szType, int32_t iId, const char *szName,
-                           const char *szOsLocator, const char *szDescription,
-                           uint32_t uA, uint32_t uB, uint32_t uC, uint32_t uD,
-                           Dapi2Device **ppOut)
+                           const char *szOsLocator, const char *szDescription, uint32_t uA,
+                           uint32_t uB, uint32_t uC, uint32_t uD, Dapi2Device **ppOut)
 {
-    return CreateWithLocator(szType, iId, szName, szOsLocator, szDescription, "SCSI_BUS",
-                             ppOut, "SCSI:%u:%u:%u:%u", uA, uB, uC, uD);
+    return CreateWithLocator(szType, iId, szName, szOsLocator, szDescription, "SCSI_BUS", ppOut,
+                             "SCSI:%u:%u:%u:%u", uA, uB, uC, uD);
 }
 
 /* Dapi2_CreateDevice1394 - "1394:%u:%u:%u", bus "SYSTEM_BUS". Returns 0. */
 int Dapi2_CreateDevice1394(const char *szType, int32_t iId, const char *szName,
-                           const char *szOsLocator, const char *szDescription,
-                           uint32_t uA, uint32_t uB, uint32_t uC, Dapi2Device **ppOut)
+                           const char *szOsLocator, const char *szDescription, uint32_t uA,
+                           uint32_t uB, uint32_t uC, Dapi2Device **ppOut)
 {
-    return CreateWithLocator(szType, iId, szName, szOsLocator, szDescription, "SYSTEM_BUS",
-                             ppOut, "1394:%u:%u:%u", uA, uB, uC);
+    return CreateWithLocator(szType, iId, szName, szOsLocator, szDescription, "SYSTEM_BUS", ppOut,
+                             "1394:%u:%u:%u", uA, uB, uC);
 }
 
 /* Dapi2_CreateDeviceIDE - "IDE:%u:%u", bus "IDE_BUS". Returns 0. */
 int Dapi2_CreateDeviceIDE(const char *szType, int32_t iId, const char *szName,
-                          const char *szOsLocator, const char *szDescription,
-                          uint32_t uA, uint32_t uB, Dapi2Device **ppOut)
+                          const char *szOsLocator, const char *szDescription, uint32_t uA,
+                          uint32_t uB, Dapi2Device **ppOut)
 {
-    return CreateWithLocator(szType, iId, szName, szOsLocator, szDescription, "IDE_BUS",
-                             ppOut, "IDE:%u:%u", uA, uB);
+    return CreateWithLocator(szType, iId, szName, szOsLocator, szDescription, "IDE_BUS", ppOut,
+                             "IDE:%u:%u", uA, uB);
 }
 
 /* Dapi2_CreateDeviceUSB - "USB:%u:%u" of the process-wide USB counter (raised by
  * one before each use, so the first device gets 1) and the number, bus
  * "USB_BUS". Returns 0. */
 int Dapi2_CreateDeviceUSB(const char *szType, int32_t iId, const char *szName,
-                          const char *szOsLocator, const char *szDescription,
-                          uint32_t uNumber, Dapi2Device **ppOut)
+                          const char *szOsLocator, const char *szDescription, uint32_t uNumber,
+                          Dapi2Device **ppOut)
 {
     ++s_uUsbCounter;
-    return CreateWithLocator(szType, iId, szName, szOsLocator, szDescription, "USB_BUS",
-                             ppOut, "USB:%u:%u", s_uUsbCounter, uNumber);
+    return CreateWithLocator(szType, iId, szName, szOsLocator, szDescription, "USB_BUS", ppOut,
+                             "USB:%u:%u", s_uUsbCounter, uNumber);
 }
 
 /* Dapi2_CreateDeviceUSBEx - "USB:%u:%u" of the two numbers, bus "USB_BUS".
  * Returns 0. */
 int Dapi2_CreateDeviceUSBEx(const char *szType, int32_t iId, const char *szName,
-                            const char *szOsLocator, const char *szDescription,
-                            uint32_t uA, uint32_t uB, Dapi2Device **ppOut)
+                            const char *szOsLocator, const char *szDescription, uint32_t uA,
+                            uint32_t uB, Dapi2Device **ppOut)
 {
-    return CreateWithLocator(szType, iId, szName, szOsLocator, szDescription, "USB_BUS",
-                             ppOut, "USB:%u:%u", uA, uB);
+    return CreateWithLocator(szType, iId, szName, szOsLocator, szDescription, "USB_BUS", ppOut,
+                             "USB:%u:%u", uA, uB);
 }
 
 /* Dapi2_CreateDeviceNet - "NET:%02X:%02X:%02X:%02X:%02X:%02X" of the six address
  * values at puMac, bus "SYSTEM_BUS". Returns 0, or 22 when puMac is null. */
 int Dapi2_CreateDeviceNet(const char *szType, int32_t iId, const char *szName,
-                          const char *szOsLocator, const char *szDescription,
-                          const uint32_t *puMac, Dapi2Device **ppOut)
+                          const char *szOsLocator, const char *szDescription, const uint32_t *puMac,
+                          Dapi2Device **ppOut)
 {
     if (puMac == NULL)
         return DAPI2_DEVICE_BADARG;
-    return CreateWithLocator(szType, iId, szName, szOsLocator, szDescription, "SYSTEM_BUS",
-                             ppOut, "NET:%02X:%02X:%02X:%02X:%02X:%02X", puMac[0], puMac[1],
-                             puMac[2], puMac[3], puMac[4], puMac[5]);
+    return CreateWithLocator(szType, iId, szName, szOsLocator, szDescription, "SYSTEM_BUS", ppOut,
+                             "NET:%02X:%02X:%02X:%02X:%02X:%02X", puMac[0], puMac[1], puMac[2],
+                             puMac[3], puMac[4], puMac[5]);
 }
 
 /* Dapi2_CreateDevicePort - "COM:%u:%04lx", "LPT:%u:%04lx" or "IR:%u:%04lx" by
  * type (number and I/O address), bus "SYSTEM_BUS". Returns 0, or 22 for
  * another type keyword. */
 int Dapi2_CreateDevicePort(const char *szType, int32_t iId, const char *szName,
-                           const char *szOsLocator, const char *szDescription,
-                           uint32_t uNumber, unsigned long ulIoAddress, Dapi2Device **ppOut)
+                           const char *szOsLocator, const char *szDescription, uint32_t uNumber,
+                           unsigned long ulIoAddress, Dapi2Device **ppOut)
 {
     if (!TypeIs(szType, "COM") && !TypeIs(szType, "LPT") && !TypeIs(szType, "IR"))
         return DAPI2_DEVICE_BADARG;
-    return CreateWithLocator(szType, iId, szName, szOsLocator, szDescription, "SYSTEM_BUS",
-                             ppOut, "%s:%u:%04lx", szType, uNumber, ulIoAddress);
+    return CreateWithLocator(szType, iId, szName, szOsLocator, szDescription, "SYSTEM_BUS", ppOut,
+                             "%s:%u:%04lx", szType, uNumber, ulIoAddress);
 }
 
 /* Dapi2_CreateDevicePrinter - "PRINT:%u", bus "SYSTEM_BUS". Returns 0. */
 int Dapi2_CreateDevicePrinter(const char *szType, int32_t iId, const char *szName,
-                              const char *szOsLocator, const char *szDescription,
-                              uint32_t uNumber, Dapi2Device **ppOut)
+                              const char *szOsLocator, const char *szDescription, uint32_t uNumber,
+                              Dapi2Device **ppOut)
 {
-    return CreateWithLocator(szType, iId, szName, szOsLocator, szDescription, "SYSTEM_BUS",
-                             ppOut, "PRINT:%u", uNumber);
+    return CreateWithLocator(szType, iId, szName, szOsLocator, szDescription, "SYSTEM_BUS", ppOut,
+                             "PRINT:%u", uNumber);
 }
 
 /* Dapi2_CreateDeviceCPU - "CPU:%u", bus "SYSTEM_BUS". Returns 0. */
 int Dapi2_CreateDeviceCPU(const char *szType, int32_t iId, const char *szName,
-                          const char *szOsLocator, const char *szDescription,
-                          uint32_t uNumber, Dapi2Device **ppOut)
+                          const char *szOsLocator, const char *szDescription, uint32_t uNumber,
+                          Dapi2Device **ppOut)
 {
-    return CreateWithLocator(szType, iId, szName, szOsLocator, szDescription, "SYSTEM_BUS",
-                             ppOut, "CPU:%u", uNumber);
+    return CreateWithLocator(szType, iId, szName, szOsLocator, szDescription, "SYSTEM_BUS", ppOut,
+                             "CPU:%u", uNumber);
 }
 
 /* Dapi2_CreateDeviceSys - "RTC", "CMOS", "KBD", "MOUSE:0", "SYSTEM" or
  * "SYSTEMBOARD" by type (a system mouse has no number of its own: 0), bus
  * "SYSTEM_BUS". Returns 0, or 22 for another type keyword. */
 int Dapi2_CreateDeviceSys(const char *szType, int32_t iId, const char *szName,
-                          const char *szOsLocator, const char *szDescription,
-                          Dapi2Device **ppOut)
+                          const char *szOsLocator, const char *szDescription, Dapi2Device **ppOut)
 {
     static const char *const s_aszFixed[] = { "RTC", "CMOS", "KBD", "SYSTEM", "SYSTEMBOARD" };
     if (TypeIs(szType, "MOUSE"))
-        return CreateWithLocator(szType, iId, szName, szOsLocator, szDescription,
-                                 "SYSTEM_BUS", ppOut, "MOUSE:%u", 0u);
+        return CreateWithLocator(szType, iId, szName, szOsLocator, szDescription, "SYSTEM_BUS",
+                                 ppOut, "MOUSE:%u", 0u);
     for (const char *szFixed : s_aszFixed)
         if (TypeIs(szType, szFixed))
-            return CreateWithLocator(szType, iId, szName, szOsLocator, szDescription,
-                                     "SYSTEM_BUS", ppOut, "%s", szFixed);
+            return CreateWithLocator(szType, iId, szName, szOsLocator, szDescription, "SYSTEM_BUS",
+                                     ppOut, "%s", szFixed);
     return DAPI2_DEVICE_BADARG;
 }
 
 /* Dapi2_CreateDeviceMemory - "MEM:%u", bus "SYSTEM_BUS". Returns 0. */
 int Dapi2_CreateDeviceMemory(const char *szType, int32_t iId, const char *szName,
-                             const char *szOsLocator, const char *szDescription,
-                             uint32_t uNumber, Dapi2Device **ppOut)
+                             const char *szOsLocator, const char *szDescription, uint32_t uNumber,
+                             Dapi2Device **ppOut)
 {
-    return CreateWithLocator(szType, iId, szName, szOsLocator, szDescription, "SYSTEM_BUS",
-                             ppOut, "MEM:%u", uNumber);
+    return CreateWithLocator(szType, iId, szName, szOsLocator, szDescription, "SYSTEM_BUS", ppOut,
+                             "MEM:%u", uNumber);
 }
 
 /* Dapi2_CreateDevicePCI - "PCI:%u:%u:%u", bus "PCI_BUS". Returns 0. */
 int Dapi2_CreateDevicePCI(const char *szType, int32_t iId, const char *szName,
-                          const char *szOsLocator, const char *szDescription,
-                          uint32_t uBus, uint32_t uDevice, uint32_t uFunction,
-                          Dapi2Device **ppOut)
+                          const char *szOsLocator, const char *szDescription, uint32_t uBus,
+                          uint32_t uDevice, uint32_t uFunction, Dapi2Device **ppOut)
 {
-    return CreateWithLocator(szType, iId, szName, szOsLocator, szDescription, "PCI_BUS",
-                             ppOut, "PCI:%u:%u:%u", uBus, uDevice, uFunction);
+    return CreateWithLocator(szType, iId, szName, szOsLocator, szDescription, "PCI_BUS", ppOut,
+                             "PCI:%u:%u:%u", uBus, uDevice, uFunction);
 }
 
 /* Dapi2_CreateDeviceAGP - "AGP:%u:%u:%u", bus "AGP_BUS". Returns 0. */
 int Dapi2_CreateDeviceAGP(const char *szType, int32_t iId, const char *szName,
-                          const char *szOsLocator, const char *szDescription,
-                          uint32_t uBus, uint32_t uDevice, uint32_t uFunction,
-                          Dapi2Device **ppOut)
+                          const char *szOsLocator, const char *szDescription, uint32_t uBus,
+                          uint32_t uDevice, uint32_t uFunction, Dapi2Device **ppOut)
 {
-    return CreateWithLocator(szType, iId, szName, szOsLocator, szDescription, "AGP_BUS",
-                             ppOut, "AGP:%u:%u:%u", uBus, uDevice, uFunction);
+    return CreateWithLocator(szType, iId, szName, szOsLocator, szDescription, "AGP_BUS", ppOut,
+                             "AGP:%u:%u:%u", uBus, uDevice, uFunction);
 }
 
 /* Dapi2_CreateDevicePS2 - "PS2KB" for "KBD", "PS2MOUSE" for "MOUSE", bus
  * "PS2_BUS". Returns 0, or 22 for another type keyword. */
 int Dapi2_CreateDevicePS2(const char *szType, int32_t iId, const char *szName,
-                          const char *szOsLocator, const char *szDescription,
-                          Dapi2Device **ppOut)
+                          const char *szOsLocator, const char *szDescription, Dapi2Device **ppOut)
 {
     const char *szLocator;
     if (TypeIs(szType, "KBD"))
@@ -281,63 +274,67 @@ int Dapi2_CreateDevicePS2(const char *szType, int32_t iId, const char *szName,
         szLocator = "PS2MOUSE";
     else
         return DAPI2_DEVICE_BADARG;
-    return CreateWithLocator(szType, iId, szName, szOsLocator, szDescription, "PS2_BUS",
-                             ppOut, "%s", szLocator);
+    return CreateWithLocator(szType, iId, szName, szOsLocator, szDescription, "PS2_BUS", ppOut,
+                             "%s", szLocator);
 }
 
 /* Dapi2_CreateDeviceCOM - "COM:%u:%04lx" with the number and I/O address 0 (this
  * form has no address argument), bus "COM_BUS". Returns 0. */
 int Dapi2_CreateDeviceCOM(const char *szType, int32_t iId, const char *szName,
-                          const char *szOsLocator, const char *szDescription,
-                          uint32_t uNumber, Dapi2Device **ppOut)
+                          const char *szOsLocator, const char *szDescription, uint32_t uNumber,
+                          Dapi2Device **ppOut)
 {
-    return CreateWithLocator(szType, iId, szName, szOsLocator, szDescription, "COM_BUS",
-                             ppOut, "COM:%u:%04lx", uNumber, 0ul);
+    return CreateWithLocator(szType, iId, szName, szOsLocator, szDescription, "COM_BUS", ppOut,
+                             "COM:%u:%04lx", uNumber, 0ul);
 }
 
 /* Dapi2_CreateDeviceMonitor - "MON:%u", bus "SYSTEM_BUS". Returns 0. */
 int Dapi2_CreateDeviceMonitor(const char *szType, int32_t iId, const char *szName,
-                              const char *szOsLocator, const char *szDescription,
-                              uint32_t uNumber, Dapi2Device **ppOut)
+                              const char *szOsLocator, const char *szDescription, uint32_t uNumber,
+                              Dapi2Device **ppOut)
 {
-    return CreateWithLocator(szType, iId, szName, szOsLocator, szDescription, "SYSTEM_BUS",
-                             ppOut, "MON:%u", uNumber);
+    return CreateWithLocator(szType, iId, szName, szOsLocator, szDescription, "SYSTEM_BUS", ppOut,
+                             "MON:%u", uNumber);
 }
 
 /* Dapi2_CreateDeviceMM - "JOY:%u" for "GAMEINPUT", "MIC:%u" for "MICROPHONE",
  * "CAMERA:%u" for "CAMERA", "SCAN:%u" for "SCANNER", "DSP" for "WAV"; bus
  * "SYSTEM_BUS". Returns 0, or 22 for another type keyword. */
 int Dapi2_CreateDeviceMM(const char *szType, int32_t iId, const char *szName,
-                         const char *szOsLocator, const char *szDescription,
-                         uint32_t uNumber, Dapi2Device **ppOut)
+                         const char *szOsLocator, const char *szDescription, uint32_t uNumber,
+                         Dapi2Device **ppOut)
 {
-    static const struct { const char *szType; const char *szPrefix; } s_Numbered[] = {
-        { "GAMEINPUT", "JOY" }, { "MICROPHONE", "MIC" },
-        { "CAMERA", "CAMERA" }, { "SCANNER", "SCAN" },
+    static const struct {
+        const char *szType;
+        const char *szPrefix;
+    } s_Numbered[] = {
+        { "GAMEINPUT", "JOY" },
+        { "MICROPHONE", "MIC" },
+        { "CAMERA", "CAMERA" },
+        { "SCANNER", "SCAN" },
     };
     if (TypeIs(szType, "WAV"))
-        return CreateWithLocator(szType, iId, szName, szOsLocator, szDescription,
-                                 "SYSTEM_BUS", ppOut, "%s", "DSP");
+        return CreateWithLocator(szType, iId, szName, szOsLocator, szDescription, "SYSTEM_BUS",
+                                 ppOut, "%s", "DSP");
     for (const auto &entry : s_Numbered)
         if (TypeIs(szType, entry.szType))
-            return CreateWithLocator(szType, iId, szName, szOsLocator, szDescription,
-                                     "SYSTEM_BUS", ppOut, "%s:%u", entry.szPrefix, uNumber);
+            return CreateWithLocator(szType, iId, szName, szOsLocator, szDescription, "SYSTEM_BUS",
+                                     ppOut, "%s:%u", entry.szPrefix, uNumber);
     return DAPI2_DEVICE_BADARG;
 }
 
 /* Dapi2_CreateDeviceMouse - "MOUSE:%u", bus "SYSTEM_BUS". Returns 0. */
 int Dapi2_CreateDeviceMouse(const char *szType, int32_t iId, const char *szName,
-                            const char *szOsLocator, const char *szDescription,
-                            uint32_t uNumber, Dapi2Device **ppOut)
+                            const char *szOsLocator, const char *szDescription, uint32_t uNumber,
+                            Dapi2Device **ppOut)
 {
-    return CreateWithLocator(szType, iId, szName, szOsLocator, szDescription, "SYSTEM_BUS",
-                             ppOut, "MOUSE:%u", uNumber);
+    return CreateWithLocator(szType, iId, szName, szOsLocator, szDescription, "SYSTEM_BUS", ppOut,
+                             "MOUSE:%u", uNumber);
 }
 
 /* Dapi2_CreateDeviceISA - ISA devices are not modelled: creates nothing, 0. */
 int Dapi2_CreateDeviceISA(const char *szType, int32_t iId, const char *szName,
-                          const char *szOsLocator, const char *szDescription,
-                          Dapi2Device **ppOut)
+                          const char *szOsLocator, const char *szDescription, Dapi2Device **ppOut)
 {
     return DAPI2_DEVICE_OK;
 }
@@ -354,8 +351,7 @@ int Dapi2_CreateDeviceGeneric(const char *szType, int32_t iId, const char *szNam
  * description comes before the OS locator here). Returns 0. */
 int Dapi2_CreateDeviceGenericEx(const char *szType, int32_t iId, const char *szName,
                                 const char *szDescription, const char *szOsLocator,
-                                const char *szHwLocator, const char *szBusType,
-                                Dapi2Device **ppOut)
+                                const char *szHwLocator, const char *szBusType, Dapi2Device **ppOut)
 {
     Dapi2_I_CreateDeviceWorker(iId, szName, szDescription, szOsLocator, szHwLocator, szType,
                                szBusType, ppOut);
@@ -405,15 +401,14 @@ int Dapi2_AddTestsToDevice(Dapi2Device *pDevice, const char *szTests)
 /* Dapi2_AddFruToDevice - gives the device a FRU record with copies of the six
  * texts, replacing (and releasing) any FRU it had. Returns 0, 22 for a null
  * device, 27 out of memory (the device is unchanged). */
-int Dapi2_AddFruToDevice(Dapi2Device *pDevice, const char *szManufacturer,
-                         const char *szModel, const char *szSerial,
-                         const char *szFirmwareRev, const char *szFirmwareDate,
-                         const char *szPhysAddress)
+int Dapi2_AddFruToDevice(Dapi2Device *pDevice, const char *szManufacturer, const char *szModel,
+                         const char *szSerial, const char *szFirmwareRev,
+                         const char *szFirmwareDate, const char *szPhysAddress)
 {
     if (pDevice == NULL)
         return DAPI2_DEVICE_BADARG;
-    Dapi2FruInfo *pFru = Dapi2_I_CreateFruInfo(szManufacturer, szModel, szSerial,
-                                               szFirmwareRev, szFirmwareDate, szPhysAddress);
+    Dapi2FruInfo *pFru = Dapi2_I_CreateFruInfo(szManufacturer, szModel, szSerial, szFirmwareRev,
+                                               szFirmwareDate, szPhysAddress);
     if (pFru == NULL)
         return DAPI2_DEVICE_NOMEM;
     Dapi2_I_FreeFru(pDevice->pFruInfo);
@@ -440,8 +435,8 @@ int Dapi2_AddFruAdditionalInfoToDevice(Dapi2Device *pDevice, const char *szField
 /* Dapi2_AddSysInfoToDevice - appends a system-information record with copies of
  * the three texts at the end of the device's chain. Returns 0, 22 for a null
  * device, 27 out of memory (the chain is unchanged). */
-int Dapi2_AddSysInfoToDevice(Dapi2Device *pDevice, const char *szKey,
-                             const char *szValue, const char *szDescription)
+int Dapi2_AddSysInfoToDevice(Dapi2Device *pDevice, const char *szKey, const char *szValue,
+                             const char *szDescription)
 {
     if (pDevice == NULL)
         return DAPI2_DEVICE_BADARG;
@@ -582,11 +577,11 @@ Dapi2SysInfo *Dapi2_GetNextSysInfo(const Dapi2SysInfo *pSysInfo)
 
 /* Forms of a default device name. */
 enum DefaultNameForm {
-    NAME_WITH_LOCATOR,      /* display text + HW locator */
-    NAME_WITH_ID,           /* display text + device id in decimal */
-    NAME_FIXED,             /* display text alone */
-    NAME_MODEM,             /* display text + OS locator after its first "S" */
-    NAME_KEEP,              /* the name is left as it is */
+    NAME_WITH_LOCATOR, /* display text + HW locator */
+    NAME_WITH_ID,      /* display text + device id in decimal */
+    NAME_FIXED,        /* display text alone */
+    NAME_MODEM,        /* display text + OS locator after its first "S" */
+    NAME_KEEP,         /* the name is left as it is */
 };
 
 /* Default names by type keyword (exact, case-sensitive). */

@@ -28,82 +28,79 @@ extern CGenList g_Dapi2DeviceEnumList;
 int Dapi2_I_CreateDeviceWorker(int32_t iId, const char *szName, const char *szDescription,
                                const char *szOsLocator, const char *szHwLocator,
                                const char *szDevType, const char *szBusType,
-                               Dapi2Device **ppOut);   /* 0, or 27 out of memory */
+                               Dapi2Device **ppOut); /* 0, or 27 out of memory */
 
 int Dapi2_CreateDeviceBus(const char *szType, int32_t iId, const char *szName,
-                          const char *szOsLocator, const char *szDescription,
-                          uint32_t uNumber, Dapi2Device **ppOut);      /* "PCI", "1394", "PCMCIA" */
+                          const char *szOsLocator, const char *szDescription, uint32_t uNumber,
+                          Dapi2Device **ppOut); /* "PCI", "1394", "PCMCIA" */
 int Dapi2_CreateDeviceModem(const char *szType, int32_t iId, const char *szName,
-                            const char *szOsLocator, const char *szDescription,
-                            uint32_t uPort, Dapi2Device **ppOut);      /* port 0 gives 22 */
+                            const char *szOsLocator, const char *szDescription, uint32_t uPort,
+                            Dapi2Device **ppOut); /* port 0 gives 22 */
 int Dapi2_CreateDeviceFD(const char *szType, int32_t iId, const char *szName,
-                         const char *szOsLocator, const char *szDescription,
-                         uint32_t uNumber, Dapi2Device **ppOut);
+                         const char *szOsLocator, const char *szDescription, uint32_t uNumber,
+                         Dapi2Device **ppOut);
 int Dapi2_CreateDeviceSCSI(const char *szType, int32_t iId, const char *szName,
-                           const char *szOsLocator, const char *szDescription,
-                           uint32_t uA, uint32_t uB, uint32_t uC, uint32_t uD,
-                           Dapi2Device **ppOut);
+                           const char *szOsLocator, const char *szDescription, uint32_t uA,
+                           uint32_t uB, uint32_t uC, uint32_t uD, Dapi2Device **ppOut);
 int Dapi2_CreateDevice1394(const char *szType, int32_t iId, const char *szName,
-                           const char *szOsLocator, const char *szDescription,
-                           uint32_t uA, uint32_t uB, uint32_t uC, Dapi2Device **ppOut);
+                           const char *szOsLocator, const char *szDescription, uint32_t uA,
+                           uint32_t uB, uint32_t uC, Dapi2Device **ppOut);
 int Dapi2_CreateDeviceIDE(const char *szType, int32_t iId, const char *szName,
-                          const char *szOsLocator, const char *szDescription,
-                          uint32_t uA, uint32_t uB, Dapi2Device **ppOut);
+                          const char *szOsLocator, const char *szDescription, uint32_t uA,
+                          uint32_t uB, Dapi2Device **ppOut);
 int Dapi2_CreateDeviceUSB(const char *szType, int32_t iId, const char *szName,
-                          const char *szOsLocator, const char *szDescription,
-                          uint32_t uNumber, Dapi2Device **ppOut);      /* "USB:<counter>:<n>" */
+                          const char *szOsLocator, const char *szDescription, uint32_t uNumber,
+                          Dapi2Device **ppOut); /* "USB:<counter>:<n>" */
 int Dapi2_CreateDeviceUSBEx(const char *szType, int32_t iId, const char *szName,
-                            const char *szOsLocator, const char *szDescription,
-                            uint32_t uA, uint32_t uB, Dapi2Device **ppOut);
+                            const char *szOsLocator, const char *szDescription, uint32_t uA,
+                            uint32_t uB, Dapi2Device **ppOut);
 int Dapi2_CreateDeviceNet(const char *szType, int32_t iId, const char *szName,
-                          const char *szOsLocator, const char *szDescription,
-                          const uint32_t *puMac, Dapi2Device **ppOut); /* six values */
+                          const char *szOsLocator, const char *szDescription, const uint32_t *puMac,
+                          Dapi2Device **ppOut); /* six values */
 int Dapi2_CreateDevicePort(const char *szType, int32_t iId, const char *szName,
-                           const char *szOsLocator, const char *szDescription,
-                           uint32_t uNumber, unsigned long ulIoAddress,
-                           Dapi2Device **ppOut);                       /* "COM", "LPT", "IR" */
+                           const char *szOsLocator, const char *szDescription, uint32_t uNumber,
+                           unsigned long ulIoAddress, Dapi2Device **ppOut); /* "COM", "LPT", "IR" */
 int Dapi2_CreateDevicePrinter(const char *szType, int32_t iId, const char *szName,
-                              const char *szOsLocator, const char *szDescription,
-                              uint32_t uNumber, Dapi2Device **ppOut);
+                              const char *szOsLocator, const char *szDescription, uint32_t uNumber,
+                              Dapi2Device **ppOut);
 int Dapi2_CreateDeviceCPU(const char *szType, int32_t iId, const char *szName,
-                          const char *szOsLocator, const char *szDescription,
-                          uint32_t uNumber, Dapi2Device **ppOut);
-int Dapi2_CreateDeviceSys(const char *szType, int32_t iId, const char *szName,
-                          const char *szOsLocator, const char *szDescription,
-                          Dapi2Device **ppOut);  /* "RTC","CMOS","KBD","MOUSE","SYSTEM","SYSTEMBOARD" */
+                          const char *szOsLocator, const char *szDescription, uint32_t uNumber,
+                          Dapi2Device **ppOut);
+int Dapi2_CreateDeviceSys(
+    const char *szType, int32_t iId, const char *szName, const char *szOsLocator,
+    const char *szDescription,
+    Dapi2Device **ppOut); /* "RTC","CMOS","KBD","MOUSE","SYSTEM","SYSTEMBOARD" */
 int Dapi2_CreateDeviceMemory(const char *szType, int32_t iId, const char *szName,
-                             const char *szOsLocator, const char *szDescription,
-                             uint32_t uNumber, Dapi2Device **ppOut);
+                             const char *szOsLocator, const char *szDescription, uint32_t uNumber,
+                             Dapi2Device **ppOut);
 int Dapi2_CreateDevicePCI(const char *szType, int32_t iId, const char *szName,
-                          const char *szOsLocator, const char *szDescription,
-                          uint32_t uBus, uint32_t uDevice, uint32_t uFunction,
-                          Dapi2Device **ppOut);
+                          const char *szOsLocator, const char *szDescription, uint32_t uBus,
+                          uint32_t uDevice, uint32_t uFunction, Dapi2Device **ppOut);
 int Dapi2_CreateDeviceAGP(const char *szType, int32_t iId, const char *szName,
-                          const char *szOsLocator, const char *szDescription,
-                          uint32_t uBus, uint32_t uDevice, uint32_t uFunction,
-                          Dapi2Device **ppOut);
+                          const char *szOsLocator, const char *szDescription, uint32_t uBus,
+                          uint32_t uDevice, uint32_t uFunction, Dapi2Device **ppOut);
 int Dapi2_CreateDevicePS2(const char *szType, int32_t iId, const char *szName,
                           const char *szOsLocator, const char *szDescription,
-                          Dapi2Device **ppOut);                        /* "KBD", "MOUSE" */
+                          Dapi2Device **ppOut); /* "KBD", "MOUSE" */
 int Dapi2_CreateDeviceCOM(const char *szType, int32_t iId, const char *szName,
-                          const char *szOsLocator, const char *szDescription,
-                          uint32_t uNumber, Dapi2Device **ppOut);      /* "COM:<n>:0000" */
+                          const char *szOsLocator, const char *szDescription, uint32_t uNumber,
+                          Dapi2Device **ppOut); /* "COM:<n>:0000" */
 int Dapi2_CreateDeviceMonitor(const char *szType, int32_t iId, const char *szName,
-                              const char *szOsLocator, const char *szDescription,
-                              uint32_t uNumber, Dapi2Device **ppOut);
+                              const char *szOsLocator, const char *szDescription, uint32_t uNumber,
+                              Dapi2Device **ppOut);
 int Dapi2_CreateDeviceMM(const char *szType, int32_t iId, const char *szName,
-                         const char *szOsLocator, const char *szDescription,
-                         uint32_t uNumber, Dapi2Device **ppOut);
-                         /* "GAMEINPUT", "MICROPHONE", "CAMERA", "SCANNER", "WAV" */
+                         const char *szOsLocator, const char *szDescription, uint32_t uNumber,
+                         Dapi2Device **ppOut);
+/* "GAMEINPUT", "MICROPHONE", "CAMERA", "SCANNER", "WAV" */
 int Dapi2_CreateDeviceMouse(const char *szType, int32_t iId, const char *szName,
-                            const char *szOsLocator, const char *szDescription,
-                            uint32_t uNumber, Dapi2Device **ppOut);
+                            const char *szOsLocator, const char *szDescription, uint32_t uNumber,
+                            Dapi2Device **ppOut);
 int Dapi2_CreateDeviceISA(const char *szType, int32_t iId, const char *szName,
                           const char *szOsLocator, const char *szDescription,
-                          Dapi2Device **ppOut);   /* creates nothing, returns 0 */
+                          Dapi2Device **ppOut); /* creates nothing, returns 0 */
 int Dapi2_CreateDeviceGeneric(const char *szType, int32_t iId, const char *szName,
                               const char *szOsLocator, const char *szDescription,
-                              Dapi2Device **ppOut);   /* creates nothing, returns 0 */
+                              Dapi2Device **ppOut); /* creates nothing, returns 0 */
 /* Note the order: description before OS locator; all texts from the caller. */
 int Dapi2_CreateDeviceGenericEx(const char *szType, int32_t iId, const char *szName,
                                 const char *szDescription, const char *szOsLocator,
@@ -120,14 +117,13 @@ int Dapi2_AddDevice(Dapi2Device *pDevice);
  * first; additional information on a device without FRU first gives it one with
  * six empty texts. */
 int Dapi2_AddTestsToDevice(Dapi2Device *pDevice, const char *szTests);
-int Dapi2_AddFruToDevice(Dapi2Device *pDevice, const char *szManufacturer,
-                         const char *szModel, const char *szSerial,
-                         const char *szFirmwareRev, const char *szFirmwareDate,
-                         const char *szPhysAddress);
+int Dapi2_AddFruToDevice(Dapi2Device *pDevice, const char *szManufacturer, const char *szModel,
+                         const char *szSerial, const char *szFirmwareRev,
+                         const char *szFirmwareDate, const char *szPhysAddress);
 int Dapi2_AddFruAdditionalInfoToDevice(Dapi2Device *pDevice, const char *szField,
                                        const char *szDescription, const char *szValue);
-int Dapi2_AddSysInfoToDevice(Dapi2Device *pDevice, const char *szKey,
-                             const char *szValue, const char *szDescription);
+int Dapi2_AddSysInfoToDevice(Dapi2Device *pDevice, const char *szKey, const char *szValue,
+                             const char *szDescription);
 
 /* Reading: null (or -1 for the id) when given null. Texts stay owned by the record. */
 int32_t Dapi2_GetDeviceId(const Dapi2Device *pDevice);

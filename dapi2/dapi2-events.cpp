@@ -30,9 +30,9 @@ int g_iStopTesting = 0;
 int g_iTestTimeout = -2;
 uint32_t (*g_pfnDapi2EventClock)(void) = Dapi2_I_MonotonicMs;
 
-static uint32_t ulLastTime = 0;             /* when the last timed progress went out */
-static int s_bTimedProgressSent = 0;        /* 0 until the first timed progress event */
-static int iPreviousPercentDone = -1;       /* last percent-done value given */
+static uint32_t ulLastTime = 0;       /* when the last timed progress went out */
+static int s_bTimedProgressSent = 0;  /* 0 until the first timed progress event */
+static int iPreviousPercentDone = -1; /* last percent-done value given */
 
 /* Milliseconds of CLOCK_MONOTONIC, wrapping modulo 2^32. Any thread. */
 uint32_t Dapi2_I_MonotonicMs(void)
@@ -62,12 +62,14 @@ int Dapi2_I_SendEvent(const char *szDataText)
         return DAPI2_ERR_NOMEM;
     }
     char szHeader[DAPI2_EVENT_HDR_SIZE];
-    if (ZoltCreateMessageHeader(szHeader, sizeof szHeader, "DIAGENGINE", NULL, "DE_EVENT", NULL) != 0) {
+    if (ZoltCreateMessageHeader(szHeader, sizeof szHeader, "DIAGENGINE", NULL, "DE_EVENT", NULL) !=
+        0) {
         TPRINTF(3, __FILE__, __LINE__, "", "Dapi2_I_SendEvent:createheader failed\n");
         free(szMsg);
         return DAPI2_ERR_HEADER;
     }
-    if (ZoltCreateMessage(szMsg, DAPI2_EVENT_MSG_SIZE, "MSG", szHeader, szDataText, (char *)NULL) != 0) {
+    if (ZoltCreateMessage(szMsg, DAPI2_EVENT_MSG_SIZE, "MSG", szHeader, szDataText, (char *)NULL) !=
+        0) {
         free(szMsg);
         TPRINTF(3, __FILE__, __LINE__, "", "Dapi2_I_SendEvent:createmessage failed\n");
         return DAPI2_ERR_MESSAGE;
@@ -86,8 +88,8 @@ int Dapi2_I_SendEvent(const char *szDataText)
  * 8192-byte buffer and sends it. A formatted text too long for the buffer is
  * cut so that the closing part always fits. Returns 0 or 27 (no buffer); the
  * send result is traced by Dapi2_I_SendEvent and dropped. */
-static int Dapi2_I_SendTextEvent(const char *szType, const char *szClose,
-                                 const char *szFormat, va_list args)
+static int Dapi2_I_SendTextEvent(const char *szType, const char *szClose, const char *szFormat,
+                                 va_list args)
 {
     char *szText = (char *)calloc(1, DAPI2_EVENT_TEXT_SIZE);
     if (szText == NULL)
@@ -96,7 +98,7 @@ static int Dapi2_I_SendTextEvent(const char *szType, const char *szClose,
                         "<DATA><EVENT><TYPE>%s</TYPE><TESTPROCESSID>%s</TESTPROCESSID><TEXT>",
                         szType, g_szProcessId);
     int iCloseLen = (int)strlen(szClose);
-    int iRoom = DAPI2_EVENT_TEXT_SIZE - iLen - iCloseLen;   /* bytes for text + NUL */
+    int iRoom = DAPI2_EVENT_TEXT_SIZE - iLen - iCloseLen; /* bytes for text + NUL */
     if (iRoom > 1 && szFormat != NULL) {
         int iOut = vsnprintf(szText + iLen, (size_t)iRoom, szFormat, args);
         if (iOut > 0)
@@ -212,16 +214,18 @@ int Dapi2_Error(int iEventCode, const char *szFormat, ...)
 /* SET_TIMEOUT event. Returns 0 or 27. */
 int Dapi2_SetTimeOut(int iTimeOut)
 {
-    return Dapi2_I_SendFixedEvent("<DATA><EVENT><TYPE>SET_TIMEOUT</TYPE><TESTPROCESSID>%s"
-                                  "</TESTPROCESSID><TIMEOUT_VALUE>%i</TIMEOUT_VALUE></EVENT></DATA>",
-                                  g_szProcessId, iTimeOut);
+    return Dapi2_I_SendFixedEvent(
+        "<DATA><EVENT><TYPE>SET_TIMEOUT</TYPE><TESTPROCESSID>%s"
+        "</TESTPROCESSID><TIMEOUT_VALUE>%i</TIMEOUT_VALUE></EVENT></DATA>",
+        g_szProcessId, iTimeOut);
 }
 
 /* CLEAR_TIMEOUT event. Returns 0 or 27. */
 int Dapi2_ClearTimeOutCount(void)
 {
     return Dapi2_I_SendFixedEvent("<DATA><EVENT><TYPE>CLEAR_TIMEOUT</TYPE><TESTPROCESSID>%s"
-                                  "</TESTPROCESSID></EVENT></DATA>", g_szProcessId);
+                                  "</TESTPROCESSID></EVENT></DATA>",
+                                  g_szProcessId);
 }
 
 /* Takes every waiting message; DAPI_COMMAND STOPTESTING raises g_iStopTesting,
@@ -238,8 +242,8 @@ int Dapi2_CheckForIncomingMessages(void)
         if (pMsg == NULL)
             break;
         TPRINTF(3, __FILE__, __LINE__, "",
-                "Dapi2_CheckForIncomingMessages:Received message %p (data %p = %s)\n",
-                (void *)pMsg, (void *)pMsg->szMessage, pMsg->szMessage ? pMsg->szMessage : "");
+                "Dapi2_CheckForIncomingMessages:Received message %p (data %p = %s)\n", (void *)pMsg,
+                (void *)pMsg->szMessage, pMsg->szMessage ? pMsg->szMessage : "");
         char szType[DAPI2_CMD_FIELD_SIZE];
         if (pMsg->szMessage != NULL &&
             ZoltXmlGetField(pMsg->szMessage, "MSG/HDR/TYPE", 0, szType, sizeof szType) == 0 &&
@@ -282,7 +286,8 @@ int Dapi2_GetTimeOut(int *piTimeOut)
         return DAPI2_ERR_SEND;
     *piTimeOut = 0;
     if (Dapi2_I_SendFixedEvent("<DATA><EVENT><TYPE>GET_TIMEOUT</TYPE><TESTPROCESSID>%s"
-                               "</TESTPROCESSID></EVENT></DATA>", g_szProcessId) != 0)
+                               "</TESTPROCESSID></EVENT></DATA>",
+                               g_szProcessId) != 0)
         return DAPI2_ERR_NOMEM;
     uint32_t uStart = g_pfnDapi2EventClock();
     for (;;) {
@@ -313,8 +318,8 @@ static void Dapi2_I_CopyVarText(char *szDst, const char *szSrc)
 char *Dapi2_NlsTagToTokenMod(const char *szModule, const char *szId)
 {
     static char s_szToken[DAPI2_TOKEN_SIZE];
-    snprintf(s_szToken, sizeof s_szToken, "<NLS mod=%s id=%s />",
-             szModule ? szModule : "", szId ? szId : "");
+    snprintf(s_szToken, sizeof s_szToken, "<NLS mod=%s id=%s />", szModule ? szModule : "",
+             szId ? szId : "");
     return s_szToken;
 }
 
@@ -367,14 +372,24 @@ static void Dapi2_I_AddTokenVariables(char *szToken, const char *szTypes, va_lis
 
         char szValue[DAPI2_TOKEN_VAR_LEN + 1] = "";
         switch (cType) {
-        case 'd': case 'i': case 'o': case 'u': case 'x': case 'X': case 'l': {
+        case 'd':
+        case 'i':
+        case 'o':
+        case 'u':
+        case 'x':
+        case 'X':
+        case 'l': {
             int iValue = va_arg(args, int);
             szConv[uOut++] = cType == 'l' ? 'd' : cType;
             szConv[uOut] = '\0';
             snprintf(szValue, sizeof szValue, szConv, iValue);
             break;
         }
-        case 'e': case 'E': case 'f': case 'g': case 'G': {
+        case 'e':
+        case 'E':
+        case 'f':
+        case 'g':
+        case 'G': {
             double dValue = va_arg(args, double);
             szConv[uOut++] = cType;
             szConv[uOut] = '\0';
@@ -425,7 +440,8 @@ char *Dapi2_NlsTagToTokenVarMod(const char *szModule, const char *szId, const ch
 }
 
 /* Forwards to ZoltNlsAddVariableToTag; returns its code. */
-int Dapi2_NlsAddVariableToTag(char *szToken, int iTokenSize, const char *szName, const char *szValue)
+int Dapi2_NlsAddVariableToTag(char *szToken, int iTokenSize, const char *szName,
+                              const char *szValue)
 {
     return ZoltNlsAddVariableToTag(szToken, iTokenSize, szName, szValue);
 }
@@ -433,7 +449,8 @@ int Dapi2_NlsAddVariableToTag(char *szToken, int iTokenSize, const char *szName,
 /* Text of a token in language szLang (exactly 2 characters) into szOut.
  * Returns szOut (empty when nothing was found), or null for a null szOut or a
  * size not above 0. Main thread (a 5000 ms transaction). */
-char *Dapi2_NlsGetStringWithXmlTag(const char *szToken, const char *szLang, char *szOut, int iOutSize)
+char *Dapi2_NlsGetStringWithXmlTag(const char *szToken, const char *szLang, char *szOut,
+                                   int iOutSize)
 {
     if (szOut == NULL || iOutSize <= 0)
         return NULL;

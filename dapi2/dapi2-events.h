@@ -23,8 +23,8 @@
 #define DAPI2_TOKEN_VAR_LEN 64
 
 /* Process-wide event state (see dapi2-events.cpp for the rules). */
-extern int g_iStopTesting;  /* 1 once a STOPTESTING command arrived; never cleared */
-extern int g_iTestTimeout;  /* last SENDINGTIMEOUT value, -2 when none is held */
+extern int g_iStopTesting; /* 1 once a STOPTESTING command arrived; never cleared */
+extern int g_iTestTimeout; /* last SENDINGTIMEOUT value, -2 when none is held */
 
 /* Clock of the progress throttle and of the Dapi2_GetTimeOut wait: milliseconds
  * of a monotonic clock, wrapping modulo 2^32 (differences are taken unsigned).
@@ -48,7 +48,7 @@ int Dapi2_SetProgressInformationTimed(uint32_t uIntervalMs, const char *szFormat
     DAPI2_FMT(2, 3);
 /* Sends PERCENTDONE only when iPercent differs from the last value given. */
 int Dapi2_SetPercentDone(int iPercent);
-int Dapi2_Informative(const char *szFormat, ...) DAPI2_FMT(1, 2);   /* EVENTCODE -1 */
+int Dapi2_Informative(const char *szFormat, ...) DAPI2_FMT(1, 2); /* EVENTCODE -1 */
 int Dapi2_Warning(int iEventCode, const char *szFormat, ...) DAPI2_FMT(2, 3);
 int Dapi2_Error(int iEventCode, const char *szFormat, ...) DAPI2_FMT(2, 3);
 int Dapi2_SetTimeOut(int iTimeOut);
@@ -85,11 +85,13 @@ char *Dapi2_NlsTagToTokenVar(const char *szId, const char *szTypes, ...);
 char *Dapi2_NlsTagToTokenVarMod(const char *szModule, const char *szId, const char *szTypes, ...);
 /* Inserts name=value before the token's closing "/>" (ZoltNlsAddVariableToTag
  * codes: 0 done, 2 null buffer, 3 does not fit, other codes for bad names). */
-int Dapi2_NlsAddVariableToTag(char *szToken, int iTokenSize, const char *szName, const char *szValue);
+int Dapi2_NlsAddVariableToTag(char *szToken, int iTokenSize, const char *szName,
+                              const char *szValue);
 /* Asks the language-string engine for the text of a token in a 2-character
  * language. Returns szOut (empty when nothing was found), or null when szOut is
  * null or iOutSize is not above 0. */
-char *Dapi2_NlsGetStringWithXmlTag(const char *szToken, const char *szLang, char *szOut, int iOutSize);
+char *Dapi2_NlsGetStringWithXmlTag(const char *szToken, const char *szLang, char *szOut,
+                                   int iOutSize);
 /* Forward to ZoltGetNlsStringWithId / ZoltGetNlsStringWithIdEx. */
 char *Dapi2_NlsGetStringWithId(const char *szId, char *szOut, int iOutSize);
 char *Dapi2_NlsGetStringWithIdEx(const char *szModule, const char *szId, const char *szLang,

@@ -96,9 +96,18 @@ int Dapi2_I_IsValidModuleVersion(const char *szVersion)
     return (lMajor == -1024 && lMinor == -1024 && lRevision == -1024) ? 0 : 1;
 }
 
-float Dapi2_GetFloatPercentageToTest(void) { return g_fDapi2PercentageToTest; }
-int Dapi2_GetPercentageToTest(void) { return (int)g_fDapi2PercentageToTest; }
-int Dapi2_GetErrorLimit(void) { return g_iDapi2ErrorLimit; }
+float Dapi2_GetFloatPercentageToTest(void)
+{
+    return g_fDapi2PercentageToTest;
+}
+int Dapi2_GetPercentageToTest(void)
+{
+    return (int)g_fDapi2PercentageToTest;
+}
+int Dapi2_GetErrorLimit(void)
+{
+    return g_iDapi2ErrorLimit;
+}
 
 /* ---- Module name ---- */
 
@@ -120,7 +129,7 @@ char *pidToProcName(int iPid)
     int c;
     while (iLen < DAPI2_PROCNAME_SIZE - 1 && (c = fgetc(pFile)) != EOF && c != 0xFF)
         szCmd[iLen++] = (char)c;
-    szCmd[iLen] = '\0';                       /* argv[0] ends at its own NUL */
+    szCmd[iLen] = '\0'; /* argv[0] ends at its own NUL */
     fclose(pFile);
     if (szCmd[0] == '\0')
         return NULL;
@@ -224,7 +233,7 @@ int Dapi2_ParseCommandLine(int argc, char **argv, int *piMode, char *szRef, int 
                 *piTestId = Dapi2_I_ToInt(szRest);
         } else if (Dapi2_I_KeyMatch(szWord, "percent=", &szRest)) {
             float f = (float)strtod(szRest, NULL);
-            if (!(f > 0.0f) || f > 100.0f)      /* NaN is "not above 0" too */
+            if (!(f > 0.0f) || f > 100.0f) /* NaN is "not above 0" too */
                 f = 100.0f;
             if (pfPercentage != NULL)
                 *pfPercentage = f;
@@ -354,7 +363,7 @@ int Dapi2_PerformParamValidate(const char *szRef, int iTestId, int iDeviceId, in
     long lSenderPid = 0;
     unsigned long ulReId = 0;
     GetSenderPidAndReId(argc, argv, &lSenderPid, &ulReId);
-    int bOk = 0;   /* an out-of-range percentage is only marked in its valid flag here */
+    int bOk = 0; /* an out-of-range percentage is only marked in its valid flag here */
     if (!GetParamsFromCommandLine(argc, argv, &g_paramList) ||
         !ProcessPredefinedParameters(&g_paramList, &bOk) ||
         !GetParamIniInfo(g_szDefinitionsFile, (uint32_t)iTestId, &g_paramList)) {
@@ -391,9 +400,11 @@ int Dapi2_Main(int argc, char **argv, Dapi2RegInfo *pReg)
     }
     if (argv[argc - 1] != NULL && strstr(argv[argc - 1], "trace") != NULL) {
         SetTraceFilenameForModule(argv[0]);
-        TPRINTF(3, __FILE__, __LINE__, "", "\nDAPI2 Diagnostic Module %s\n", argv[0] ? argv[0] : "");
+        TPRINTF(3, __FILE__, __LINE__, "", "\nDAPI2 Diagnostic Module %s\n",
+                argv[0] ? argv[0] : "");
         for (int i = 0; i < argc; i++)
-            TPRINTF(3, __FILE__, __LINE__, "", "Dapi2_main:Param %i = %s\n", i, argv[i] ? argv[i] : "");
+            TPRINTF(3, __FILE__, __LINE__, "", "Dapi2_main:Param %i = %s\n", i,
+                    argv[i] ? argv[i] : "");
     }
     if (pReg == NULL)
         return DAPI2_EXIT_NOREG;
@@ -401,8 +412,8 @@ int Dapi2_Main(int argc, char **argv, Dapi2RegInfo *pReg)
 
     char szRef[DAPI2_REF_SIZE] = "";
     int iMode = DAPI2_MODE_NONE;
-    int iDeviceId = 0;   /* no device= word: device 0 */
-    int iTestId = 0;     /* no test= word: test 0 */
+    int iDeviceId = 0; /* no device= word: device 0 */
+    int iTestId = 0;   /* no test= word: test 0 */
     Dapi2_ParseCommandLine(argc, argv, &iMode, szRef, sizeof szRef, g_szDefinitionsFile,
                            sizeof g_szDefinitionsFile, &iDeviceId, &iTestId,
                            &g_fDapi2PercentageToTest, &g_iDapi2ErrorLimit);

@@ -100,16 +100,16 @@ static int Dapi2_I_AppendEnumDevice(CGenStr *pReport, CGenStr *pFru, CGenStr *pA
                              Txt(Dapi2_GetFruAdditionalInfoValue(pAdd))))
                 return 0;
         }
-        if (!CGenStrCatf(pFru,
-                         "<FRU_MANUFACTURER>%s</FRU_MANUFACTURER><FRU_MODELNUMBER>%s</FRU_MODELNUMBER>"
-                         "<FRU_SERIALNUMBER>%s</FRU_SERIALNUMBER><FRU_FIRMWAREREV>%s</FRU_FIRMWAREREV>"
-                         "<FRU_FIRMWAREDATE>%s</FRU_FIRMWAREDATE><FRU_PHYSADDRESS>%s</FRU_PHYSADDRESS>%s",
-                         Txt(Dapi2_GetFruManufacturerName(pFruInfo)),
-                         Txt(Dapi2_GetFruModelNumber(pFruInfo)),
-                         Txt(Dapi2_GetFruSerialNumber(pFruInfo)),
-                         Txt(Dapi2_GetFruFirmwareRevision(pFruInfo)),
-                         Txt(Dapi2_GetFruFirmwareDate(pFruInfo)),
-                         Txt(Dapi2_GetFruPhysicalAddress(pFruInfo)), CGenStrC_Str(pAddInfo)))
+        if (!CGenStrCatf(
+                pFru,
+                "<FRU_MANUFACTURER>%s</FRU_MANUFACTURER><FRU_MODELNUMBER>%s</FRU_MODELNUMBER>"
+                "<FRU_SERIALNUMBER>%s</FRU_SERIALNUMBER><FRU_FIRMWAREREV>%s</FRU_FIRMWAREREV>"
+                "<FRU_FIRMWAREDATE>%s</FRU_FIRMWAREDATE><FRU_PHYSADDRESS>%s</FRU_PHYSADDRESS>%s",
+                Txt(Dapi2_GetFruManufacturerName(pFruInfo)), Txt(Dapi2_GetFruModelNumber(pFruInfo)),
+                Txt(Dapi2_GetFruSerialNumber(pFruInfo)),
+                Txt(Dapi2_GetFruFirmwareRevision(pFruInfo)),
+                Txt(Dapi2_GetFruFirmwareDate(pFruInfo)), Txt(Dapi2_GetFruPhysicalAddress(pFruInfo)),
+                CGenStrC_Str(pAddInfo)))
             return 0;
     }
     return CGenStrCatf(pReport,
@@ -117,7 +117,8 @@ static int Dapi2_I_AppendEnumDevice(CGenStr *pReport, CGenStr *pFru, CGenStr *pA
                        "<OSLOCATOR>%s</OSLOCATOR><HWLOCATOR>%s</HWLOCATOR><DEVTYPE>%s</DEVTYPE>"
                        "<BUSTYPE>%s</BUSTYPE>%s<TESTS_SUPPORTED>%s</TESTS_SUPPORTED></DEVICE>",
                        (unsigned)Dapi2_GetDeviceId(pDevice), Txt(Dapi2_GetDeviceName(pDevice)),
-                       Txt(Dapi2_GetDeviceDescription(pDevice)), Txt(Dapi2_GetDeviceOsLocator(pDevice)),
+                       Txt(Dapi2_GetDeviceDescription(pDevice)),
+                       Txt(Dapi2_GetDeviceOsLocator(pDevice)),
                        Txt(Dapi2_GetDeviceHwLocator(pDevice)), Txt(Dapi2_GetDeviceDevType(pDevice)),
                        Txt(Dapi2_GetDeviceBusType(pDevice)), CGenStrC_Str(pFru),
                        Txt(Dapi2_GetDeviceTestsSupported(pDevice)));
@@ -127,10 +128,12 @@ static int Dapi2_I_AppendEnumDevice(CGenStr *pReport, CGenStr *pFru, CGenStr *pA
 int Dapi2_SendEnumInfo(void)
 {
     static const char *const s_aszOutOfMem[] = {
-        "Dapi2_SendEnumInfo:outofmem1\n", "Dapi2_SendEnumIno:outofmem2\n",
-        "Dapi2_SendEnumInfo:outofmem3\n", "Dapi2_SendEnumInfo:outofmem4\n",
+        "Dapi2_SendEnumInfo:outofmem1\n",
+        "Dapi2_SendEnumIno:outofmem2\n",
+        "Dapi2_SendEnumInfo:outofmem3\n",
+        "Dapi2_SendEnumInfo:outofmem4\n",
     };
-    CGenStr aStr[4];   /* report, message, FRU part, additional-information part */
+    CGenStr aStr[4]; /* report, message, FRU part, additional-information part */
     memset(aStr, 0, sizeof aStr);
     for (int i = 0; i < 4; i++) {
         if (!CGenStrInit(&aStr[i])) {
@@ -153,11 +156,12 @@ int Dapi2_SendEnumInfo(void)
     if (!bOk) {
         TPRINTF(3, __FILE__, __LINE__, "", "%s", s_aszOutOfMem[0]);
         iRc = DAPI2_ERR_NOMEM;
-    } else if (ZoltCreateMessageHeader(szHeader, sizeof szHeader, "DIAGENGINE", NULL,
-                                       "DE_ENUMDATA", NULL) != 0) {
+    } else if (ZoltCreateMessageHeader(szHeader, sizeof szHeader, "DIAGENGINE", NULL, "DE_ENUMDATA",
+                                       NULL) != 0) {
         TPRINTF(3, __FILE__, __LINE__, "", "Dapi2_SendEnumInfo:createheader failed\n");
         iRc = DAPI2_ERR_HEADER;
-    } else if (ZoltCreateMessageStr(pMsg, "MSG", szHeader, CGenStrC_Str(pReport), (char *)NULL) != 0 ||
+    } else if (ZoltCreateMessageStr(pMsg, "MSG", szHeader, CGenStrC_Str(pReport), (char *)NULL) !=
+                   0 ||
                !CGenStrIsInit(pMsg)) {
         TPRINTF(3, __FILE__, __LINE__, "", "Dapi2_SendEnumInfo:createmessage failed\n");
         iRc = DAPI2_ERR_MESSAGE;
@@ -180,8 +184,10 @@ static void Dapi2_I_AppendSysInfoRecords(CGenStr *pPart, Dapi2SysInfo *pFirst)
     for (Dapi2SysInfo *p = pFirst; p != NULL; p = p->pNext) {
         if (p->szKey != NULL && strcmp(p->szKey, DAPI2_SYSINFO_PROCESSED) == 0)
             continue;
-        ZOLT_VERIFY(CGenStrCatf(pPart, "<SYSINFO><SYSINFO_DESCRIPTION>%s</SYSINFO_DESCRIPTION>"
-                                "<SYSINFO_KEY>%s</SYSINFO_KEY>", Txt(p->szDescription), Txt(p->szKey)));
+        ZOLT_VERIFY(CGenStrCatf(pPart,
+                                "<SYSINFO><SYSINFO_DESCRIPTION>%s</SYSINFO_DESCRIPTION>"
+                                "<SYSINFO_KEY>%s</SYSINFO_KEY>",
+                                Txt(p->szDescription), Txt(p->szKey)));
         ZOLT_VERIFY(CGenStrCatf(pPart, "<SYSINFO_VALUE>%s</SYSINFO_VALUE>", Txt(p->szValue)));
         for (Dapi2SysInfo *q = p->pNext; q != NULL; q = q->pNext) {
             if (strcmp(Txt(q->szKey), Txt(p->szKey)) != 0)
@@ -197,30 +203,31 @@ static void Dapi2_I_AppendSysInfoRecords(CGenStr *pPart, Dapi2SysInfo *pFirst)
 }
 
 /* See dapi2-reports.h. */
-int Dapi2_SendSysInfo(const char *szModuleName, const char *szRequester,
-                      const char *szRequestId, const char *szHwLocator)
+int Dapi2_SendSysInfo(const char *szModuleName, const char *szRequester, const char *szRequestId,
+                      const char *szHwLocator)
 {
     CGenStr report, msg, part;
     ZOLT_VERIFY(CGenStrInit(&report));
     ZOLT_VERIFY(CGenStrInit(&msg));
     ZOLT_VERIFY(CGenStrInit(&part));
     ZOLT_VERIFY(CGenStrAssignChar(&report, "<DATA>"));
-    for (Dapi2Device *p = Dapi2_GetFirstDevice(DAPI2_DEVLIST_TEST); p != NULL; p = Dapi2_GetNextDevice()) {
+    for (Dapi2Device *p = Dapi2_GetFirstDevice(DAPI2_DEVLIST_TEST); p != NULL;
+         p = Dapi2_GetNextDevice()) {
         const char *szHw = Dapi2_GetDeviceHwLocator(p);
         if (szHw == NULL || szHwLocator == NULL || strcmp(szHw, szHwLocator) != 0)
             continue;
         CGenStrClear(&part);
         Dapi2_I_AppendSysInfoRecords(&part, Dapi2_GetDeviceSysInfo(p));
-        ZOLT_VERIFY(CGenStrCatf(&report,
-                                "<DEVICE><TO>%s</TO><MODULE_NAME>%s</MODULE_NAME><DID>%u</DID>"
-                                "<NAME>%s</NAME><DESCRIPTION>%s</DESCRIPTION><OSLOCATOR>%s</OSLOCATOR>"
-                                "<HWLOCATOR>%s</HWLOCATOR><DEVTYPE>%s</DEVTYPE><BUSTYPE>%s</BUSTYPE>"
-                                "%s</DEVICE>",
-                                Txt(szRequester), Txt(szModuleName), (unsigned)Dapi2_GetDeviceId(p),
-                                Txt(Dapi2_GetDeviceName(p)), Txt(Dapi2_GetDeviceDescription(p)),
-                                Txt(Dapi2_GetDeviceOsLocator(p)), Txt(szHw),
-                                Txt(Dapi2_GetDeviceDevType(p)), Txt(Dapi2_GetDeviceBusType(p)),
-                                CGenStrC_Str(&part)));
+        ZOLT_VERIFY(
+            CGenStrCatf(&report,
+                        "<DEVICE><TO>%s</TO><MODULE_NAME>%s</MODULE_NAME><DID>%u</DID>"
+                        "<NAME>%s</NAME><DESCRIPTION>%s</DESCRIPTION><OSLOCATOR>%s</OSLOCATOR>"
+                        "<HWLOCATOR>%s</HWLOCATOR><DEVTYPE>%s</DEVTYPE><BUSTYPE>%s</BUSTYPE>"
+                        "%s</DEVICE>",
+                        Txt(szRequester), Txt(szModuleName), (unsigned)Dapi2_GetDeviceId(p),
+                        Txt(Dapi2_GetDeviceName(p)), Txt(Dapi2_GetDeviceDescription(p)),
+                        Txt(Dapi2_GetDeviceOsLocator(p)), Txt(szHw), Txt(Dapi2_GetDeviceDevType(p)),
+                        Txt(Dapi2_GetDeviceBusType(p)), CGenStrC_Str(&part)));
     }
     ZOLT_VERIFY(CGenStrCatChar(&report, "</DATA>"));
 
@@ -229,7 +236,8 @@ int Dapi2_SendSysInfo(const char *szModuleName, const char *szRequester,
     if (ZoltCreateMessageHeader(szHeader, sizeof szHeader, "DIAGENGINE", Txt(szRequestId),
                                 "SYSINFO_RETURNED", NULL) != 0)
         iRc = DAPI2_ERR_HEADER;
-    else if (ZoltCreateMessageStr(&msg, "MSG", szHeader, CGenStrC_Str(&report), (char *)NULL) != 0 ||
+    else if (ZoltCreateMessageStr(&msg, "MSG", szHeader, CGenStrC_Str(&report), (char *)NULL) !=
+                 0 ||
              !CGenStrIsInit(&msg))
         iRc = DAPI2_ERR_MESSAGE;
     else
@@ -247,7 +255,8 @@ int Dapi2_SendSysInfo(const char *szModuleName, const char *szRequester,
  * 4 no answer. */
 static int Dapi2_I_EngineTransaction(const char *szCommand, CGenStr *pStr, int iTimeoutMs)
 {
-    if (ZoltClientCreateDiagnosticEngineCommandStr(szCommand, NULL, pStr) != 0 || !CGenStrIsInit(pStr))
+    if (ZoltClientCreateDiagnosticEngineCommandStr(szCommand, NULL, pStr) != 0 ||
+        !CGenStrIsInit(pStr))
         return 3;
     TPRINTF(4, __FILE__, __LINE__, "", "Requesting devices command %s\n", CGenStrC_Str(pStr));
     if (g_pfnDapi2SendTransactionStr(CGenStrC_Str(pStr), pStr, iTimeoutMs, 0) != 0) {
@@ -267,7 +276,8 @@ static void Dapi2_I_ConstructEnumList(void)
 
 /* Parses every COMPONENT of the answer into pList. Returns the last parse
  * result, or 5 when the answer has none. */
-static int Dapi2_I_ParseComponents(const char *szAnswer, CGenList *pList, CGenStr *pPart, int bPrint)
+static int Dapi2_I_ParseComponents(const char *szAnswer, CGenList *pList, CGenStr *pPart,
+                                   int bPrint)
 {
     int iRc = 5;
     for (int k = 0;; k++) {
@@ -297,7 +307,8 @@ int Dapi2_I_GetDeviceList(int iKind)
     }
     char szCommand[DAPI2_COMMAND_SIZE];
     snprintf(szCommand, sizeof szCommand,
-             iKind == DAPI2_DEVLIST_SYSINFO ? "LIST_SYSINFO_DEVICES:%s" : "LIST_DEVICES:%s", szModule);
+             iKind == DAPI2_DEVLIST_SYSINFO ? "LIST_SYSINFO_DEVICES:%s" : "LIST_DEVICES:%s",
+             szModule);
     int iRc = Dapi2_I_EngineTransaction(szCommand, &str, DAPI2_DEVLIST_TIMEOUT_MS);
     if (iRc == 0) {
         Dapi2_I_ConstructEnumList();
@@ -344,7 +355,7 @@ int Dapi2_I_GetSysInfo(CGenStr *pOut)
     if (Dapi2_CheckForStop())
         return -1;
     CGenStr list, request, component, device, hw, data;
-    CGenStr *apStr[] = {&list, &request, &component, &device, &hw, &data};
+    CGenStr *apStr[] = { &list, &request, &component, &device, &hw, &data };
     int bOk = 1;
     for (CGenStr *p : apStr)
         bOk = CGenStrInit(p) && bOk;

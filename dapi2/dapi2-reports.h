@@ -10,8 +10,8 @@
 #include "gen-str.h"
 
 /* Kinds of device list. */
-#define DAPI2_DEVLIST_TEST 0      /* "LIST_DEVICES:<module>" */
-#define DAPI2_DEVLIST_SYSINFO 1   /* "LIST_SYSINFO_DEVICES:<module>" */
+#define DAPI2_DEVLIST_TEST 0    /* "LIST_DEVICES:<module>" */
+#define DAPI2_DEVLIST_SYSINFO 1 /* "LIST_SYSINFO_DEVICES:<module>" */
 
 /* The engine answers a device-list request within 5 s. */
 #define DAPI2_DEVLIST_TIMEOUT_MS 5000
@@ -37,8 +37,8 @@ int Dapi2_SendEnumInfo(void);
  * equals szHwLocator; records sharing a key are merged into one SYSINFO element
  * (the later records' keys become "**PROCESSED**"). Returns 0, 26, 25, 24; out
  * of memory ends the process (verify stop, exit status 1). */
-int Dapi2_SendSysInfo(const char *szModuleName, const char *szRequester,
-                      const char *szRequestId, const char *szHwLocator);
+int Dapi2_SendSysInfo(const char *szModuleName, const char *szRequester, const char *szRequestId,
+                      const char *szHwLocator);
 
 /* Fetches this module's device list into g_Dapi2DeviceEnumList (5000 ms
  * transaction). Returns 0 (the parser's result), 2 out of memory, 3 request not
@@ -55,8 +55,8 @@ int Dapi2_I_GetSysInfo(CGenStr *pOut);
 
 /* Test seam for the transactions of this file: default ZoltClientSendTransactionStr
  * (request, answer string, time-out ms, watch stdin) -> 0 answer in pAnswer. */
-extern int (*g_pfnDapi2SendTransactionStr)(const char *szRequest, CGenStr *pAnswer,
-                                           int iTimeoutMs, int bWatchStdin);
+extern int (*g_pfnDapi2SendTransactionStr)(const char *szRequest, CGenStr *pAnswer, int iTimeoutMs,
+                                           int bWatchStdin);
 /* Forgets the fetched list state (list contents are not touched). For tests. */
 void Dapi2_I_ResetDeviceListState(void);
 

@@ -15,21 +15,21 @@
 
 /* ---- Status codes of the framework (never exit statuses unless listed) ---- */
 #define DAPI2_OK 0
-#define DAPI2_ERR_BAD_NOTIFY 22    /* unknown notification kind */
-#define DAPI2_ERR_STARTUP 23       /* startup notification not sent */
-#define DAPI2_ERR_SEND 24          /* connection not opened, not sent, no answer */
-#define DAPI2_ERR_MESSAGE 25       /* message not built */
-#define DAPI2_ERR_HEADER 26        /* header not built */
-#define DAPI2_ERR_NOMEM 27         /* out of memory */
-#define DAPI2_ERR_BADARG 28        /* bad argument */
+#define DAPI2_ERR_BAD_NOTIFY 22 /* unknown notification kind */
+#define DAPI2_ERR_STARTUP 23    /* startup notification not sent */
+#define DAPI2_ERR_SEND 24       /* connection not opened, not sent, no answer */
+#define DAPI2_ERR_MESSAGE 25    /* message not built */
+#define DAPI2_ERR_HEADER 26     /* header not built */
+#define DAPI2_ERR_NOMEM 27      /* out of memory */
+#define DAPI2_ERR_BADARG 28     /* bad argument */
 
 /* Exit statuses of a module process (what Dapi2_Main returns). */
-#define DAPI2_EXIT_OK 0            /* the mode ran; any test result */
-#define DAPI2_EXIT_NOMEM 1         /* registration structure not allocated (main) */
-#define DAPI2_EXIT_NOREG 28        /* no registration structure */
-#define DAPI2_EXIT_NOCOMM 29       /* communications could not be started */
-#define DAPI2_EXIT_NOMODE 30       /* no or unknown mode word; validate without callback */
-#define DAPI2_EXIT_BADPARAMS 31    /* parameter list could not be built or processed */
+#define DAPI2_EXIT_OK 0         /* the mode ran; any test result */
+#define DAPI2_EXIT_NOMEM 1      /* registration structure not allocated (main) */
+#define DAPI2_EXIT_NOREG 28     /* no registration structure */
+#define DAPI2_EXIT_NOCOMM 29    /* communications could not be started */
+#define DAPI2_EXIT_NOMODE 30    /* no or unknown mode word; validate without callback */
+#define DAPI2_EXIT_BADPARAMS 31 /* parameter list could not be built or processed */
 
 /* Run modes (g_Callback). */
 #define DAPI2_MODE_NONE 0
@@ -62,9 +62,9 @@
 #define DAPI2_SLOT_COUNT 12
 
 /* Callback shapes of the slots the framework calls. */
-typedef int (*Dapi2EnumerateFn)(void);                                   /* slot 1 */
-typedef int (*Dapi2ValidateFn)(int iTestId, Dapi2Device *pDevice);       /* slot 2 */
-typedef int (*Dapi2RunDiagFn)(int iTestId, Dapi2Device *pDevice);        /* slot 3 */
+typedef int (*Dapi2EnumerateFn)(void);                                     /* slot 1 */
+typedef int (*Dapi2ValidateFn)(int iTestId, Dapi2Device *pDevice);         /* slot 2 */
+typedef int (*Dapi2RunDiagFn)(int iTestId, Dapi2Device *pDevice);          /* slot 3 */
 typedef int (*Dapi2SysInfoFn)(Dapi2Device *pDevice, const char *szParams); /* slot 12 */
 /* Storage type of a slot; cast the callback to it when registering. */
 typedef void (*Dapi2Callback)(void);
@@ -117,11 +117,11 @@ char *Dapi2_I_GetModuleBaseName(char *szOut, int iOutSize);
 #define DAPI2_PROCESSID_SIZE 30
 
 extern Dapi2RegInfo *g_pDapi2RegInfo;
-extern int g_Callback;                              /* run mode, -1 before parsing */
+extern int g_Callback; /* run mode, -1 before parsing */
 extern int g_dapi2_ver_major, g_dapi2_ver_minor, g_dapi2_ver_revision;
 extern char g_szDefinitionsFile[DAPI2_PATH_SIZE];
 extern char g_szProcessId[DAPI2_PROCESSID_SIZE];
-extern char g_szDapi2ServerFifoName[DAPI2_PATH_SIZE];   /* the sfifo= text */
+extern char g_szDapi2ServerFifoName[DAPI2_PATH_SIZE]; /* the sfifo= text */
 extern float g_fDapi2PercentageToTest;
 extern int g_iDapi2ErrorLimit;
 
@@ -161,7 +161,8 @@ extern int (*g_pfnDapi2SendMessage)(const char *szMessage);
 int Dapi2_PerformEnumerate(const char *szRef);
 int Dapi2_PerformSysInfo(int argc, char **argv);
 int Dapi2_PerformRunDiag(const char *szRef, int iDeviceId, int iTestId, int argc, char **argv);
-int Dapi2_PerformParamValidate(const char *szRef, int iTestId, int iDeviceId, int argc, char **argv);
+int Dapi2_PerformParamValidate(const char *szRef, int iTestId, int iDeviceId, int argc,
+                               char **argv);
 
 /* Reads three base-10 numbers of "a.b.c"; 1 valid unless all three are -1024. */
 int Dapi2_I_IsValidModuleVersion(const char *szVersion);

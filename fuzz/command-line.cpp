@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t uSize)
     int iMode = -7, iDevice = -7, iTest = -7, iErrLimit = 0;
     float fPercent = 50.0f;
     char szRef[DAPI2_REF_SIZE];
-    char szDefFile[64];   /* smaller than the product's, so that cutting is exercised */
+    char szDefFile[64]; /* smaller than the product's, so that cutting is exercised */
     memset(szRef, 'r', sizeof szRef);
     memset(szDefFile, 'd', sizeof szDefFile);
     szRef[0] = szDefFile[0] = '\0';
@@ -30,11 +30,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t uSize)
     FUZZ_CHECK(strnlen(szRef, sizeof szRef) < sizeof szRef);
     FUZZ_CHECK(strnlen(szDefFile, sizeof szDefFile) < sizeof szDefFile);
     FUZZ_CHECK(strnlen(g_szProcessId, sizeof g_szProcessId) < sizeof g_szProcessId);
-    FUZZ_CHECK(strnlen(g_szDapi2ServerFifoName, sizeof g_szDapi2ServerFifoName) < sizeof g_szDapi2ServerFifoName);
+    FUZZ_CHECK(strnlen(g_szDapi2ServerFifoName, sizeof g_szDapi2ServerFifoName) <
+               sizeof g_szDapi2ServerFifoName);
     FUZZ_CHECK(fPercent > 0.0f && fPercent <= 100.0f);
     FUZZ_CHECK(iErrLimit >= 0);
     /* Every null out pointer is skipped. */
-    Dapi2_ParseCommandLine((int)vWords.size(), vArgv.data(), nullptr, nullptr, 0, nullptr, 0, nullptr,
-                           nullptr, nullptr, nullptr);
+    Dapi2_ParseCommandLine((int)vWords.size(), vArgv.data(), nullptr, nullptr, 0, nullptr, 0,
+                           nullptr, nullptr, nullptr, nullptr);
     return 0;
 }

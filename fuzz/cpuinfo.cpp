@@ -46,7 +46,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t uSize)
     }
 
     /* Processor 0 also with a buffer too small for most descriptions. */
-    static const struct { int iProcessor, iSize; } s_aCalls[] = { { 0, CPU_DESC_SIZE }, { 0, 12 }, { 2, CPU_DESC_SIZE } };
+    static const struct {
+        int iProcessor, iSize;
+    } s_aCalls[] = { { 0, CPU_DESC_SIZE }, { 0, 12 }, { 2, CPU_DESC_SIZE } };
     for (const auto &call : s_aCalls) {
         char szDesc[CPU_DESC_SIZE];
         memset(szDesc, 'x', sizeof szDesc);

@@ -74,10 +74,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t uSize)
         FUZZ_CHECK(szType != nullptr && strlen(szType) <= 98);
         free(szType);
     }
-    static const char *const s_aszKeywords[] = { "RUN", "STOPTESTING", "ENUM_COMPLETE", "", nullptr };
+    static const char *const s_aszKeywords[] = { "RUN", "STOPTESTING", "ENUM_COMPLETE", "",
+                                                 nullptr };
     char szData[64];
     long lSender = 0, lId = 0;
-    int iRc = ZoltParsePacketHeaderAndData(szText, &lSender, &lId, s_aszKeywords, szData, sizeof szData);
+    int iRc =
+        ZoltParsePacketHeaderAndData(szText, &lSender, &lId, s_aszKeywords, szData, sizeof szData);
     FUZZ_CHECK(iRc >= -1 && iRc <= 4);
     static const char *const s_aszTypes[] = { "DE_COMMAND", "MBCMD", "NLS_RESPONSE", nullptr };
     iRc = ZoltParsePacketType(szText, s_aszTypes);
@@ -85,7 +87,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t uSize)
 
     /* Tag reading at the first '<' characters of the text. */
     int iTags = 0;
-    for (const char *p = strchr(szText, '<'); p != nullptr && iTags < 32; p = strchr(p + 1, '<'), iTags++) {
+    for (const char *p = strchr(szText, '<'); p != nullptr && iTags < 32;
+         p = strchr(p + 1, '<'), iTags++) {
         char szName[ZOLT_XML_MAX_TAG_LEN + 1];
         szName[0] = '\0';
         const char *pAfter = ZoltXmlGetTag(p, szName, sizeof szName);

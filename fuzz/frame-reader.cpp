@@ -84,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t uSize)
             ssize_t n = write(hWrite, pStream + uPos + uDone, uLen - uDone);
             if (n < 0 && errno == EINTR)
                 continue;
-            FUZZ_CHECK(n > 0);  /* the FIFO was drained before: a chunk always fits */
+            FUZZ_CHECK(n > 0); /* the FIFO was drained before: a chunk always fits */
             uDone += (size_t)n;
         }
         uPos += uLen;

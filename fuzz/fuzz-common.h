@@ -18,12 +18,12 @@
 
 /* A broken invariant is a finding: say which, then abort so that libFuzzer
  * keeps the input and the replay test fails. */
-#define FUZZ_CHECK(cond)                                                                  \
-    do {                                                                                  \
-        if (!(cond)) {                                                                    \
+#define FUZZ_CHECK(cond)                                                                   \
+    do {                                                                                   \
+        if (!(cond)) {                                                                     \
             fprintf(stderr, "fuzz check failed: %s (%s:%d)\n", #cond, __FILE__, __LINE__); \
-            abort();                                                                      \
-        }                                                                                 \
+            abort();                                                                       \
+        }                                                                                  \
     } while (0)
 
 static char s_szFuzzTempDir[512];

@@ -63,9 +63,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t uSize)
     /* The request takes the next id: this one plus one. */
     uint32_t uNextId = ZoltGetLocallyUniqueMessageId() + 1;
     char szHead[160];
-    snprintf(szHead, sizeof szHead,
-             "<MSG><HDR><FROM>1</FROM><TO>%ld</TO><ID>9</ID><RE>%lu</RE><TYPE>NLS_RESPONSE</TYPE></HDR><DATA>",
-             ZoltGetLocalProcessId(), (unsigned long)uNextId);
+    snprintf(
+        szHead, sizeof szHead,
+        "<MSG><HDR><FROM>1</FROM><TO>%ld</TO><ID>9</ID><RE>%lu</RE><TYPE>NLS_RESPONSE</TYPE></HDR><DATA>",
+        ZoltGetLocalProcessId(), (unsigned long)uNextId);
     std::string sAnswer = std::string(szHead) + sData + "</DATA></MSG>";
     FUZZ_CHECK(ZoltClient_I_MoveMessagesToTable(&sAnswer[0]) == 0);
 

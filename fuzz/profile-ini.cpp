@@ -27,7 +27,8 @@ static void CheckLookup(const char *szSection, const char *szKey, const char *sz
         FUZZ_CHECK((int)strlen(szBuf) == iLen);
     }
     char *szAllocated = nullptr;
-    int iLen = Zolt_I_GetPrivateProfileString(szSection, szKey, nullptr, nullptr, 0, szPath, &szAllocated);
+    int iLen =
+        Zolt_I_GetPrivateProfileString(szSection, szKey, nullptr, nullptr, 0, szPath, &szAllocated);
     if (szAllocated != nullptr) {
         FUZZ_CHECK((int)strlen(szAllocated) == iLen);
         free(szAllocated);

@@ -50,7 +50,7 @@ static uint32_t Le32At(const uint8_t *p)
 /* Writes n zero bytes at lAt of the image. */
 static void ZeroImage(long lAt, size_t n)
 {
-    static const uint8_t s_abZero[4096] = {0};
+    static const uint8_t s_abZero[4096] = { 0 };
     while (n > 0) {
         size_t uPart = n < sizeof s_abZero ? n : sizeof s_abZero;
         FUZZ_CHECK(pwrite(s_fdImage, s_abZero, uPart, lAt) == (ssize_t)uPart);
@@ -70,7 +70,8 @@ static void OpenImage(void)
 
 /* Writes the uEntry entry bytes at paragraph iPara of the search area and
  * the table at the entry's address when it is in reach. */
-static void WriteImage(const uint8_t *pEntry, size_t uEntry, int iPara, const uint8_t *pTable, size_t uTable)
+static void WriteImage(const uint8_t *pEntry, size_t uEntry, int iPara, const uint8_t *pTable,
+                       size_t uTable)
 {
     s_lEntryAt = SMBIOS_SEARCH_START + 16L * iPara;
     s_uEntryLen = uEntry;

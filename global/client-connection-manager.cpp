@@ -57,7 +57,7 @@ int ZoltClient_I_SendFifoStartupMessage(const char *szName, const char *szClass,
     char szNameEl[STARTUP_NAME_SIZE];
     char szNls[STARTUP_NLSDATA_SIZE];
     char szClassEl[STARTUP_CLASS_SIZE];
-    char *szExe = (char *)calloc(1, STARTUP_EXE_SIZE);   /* too big for the stack of a test thread */
+    char *szExe = (char *)calloc(1, STARTUP_EXE_SIZE); /* too big for the stack of a test thread */
     char szPacket[STARTUP_PACKET_SIZE];
     int iRc = 0;
 
@@ -66,16 +66,20 @@ int ZoltClient_I_SendFifoStartupMessage(const char *szName, const char *szClass,
         iRc = 1;
     else if (ZoltCreateMessage(szPid, sizeof szPid, "PID", szPidText, nullptr) != 0)
         iRc = 2;
-    else if (ZoltCreateMessage(szNameEl, sizeof szNameEl, "NAME", szName ? szName : "", nullptr) != 0)
+    else if (ZoltCreateMessage(szNameEl, sizeof szNameEl, "NAME", szName ? szName : "", nullptr) !=
+             0)
         iRc = 3;
-    else if (ZoltCreateMessage(szNls, sizeof szNls, "NLSDATA", szNlsData ? szNlsData : "", nullptr) != 0)
+    else if (ZoltCreateMessage(szNls, sizeof szNls, "NLSDATA", szNlsData ? szNlsData : "",
+                               nullptr) != 0)
         iRc = 4;
-    else if (ZoltCreateMessage(szClassEl, sizeof szClassEl, "CLASS", szClass ? szClass : "", nullptr) != 0)
+    else if (ZoltCreateMessage(szClassEl, sizeof szClassEl, "CLASS", szClass ? szClass : "",
+                               nullptr) != 0)
         iRc = 5;
-    else if (szExe == NULL
-             || ZoltCreateMessage(szExe, STARTUP_EXE_SIZE, "EXE_FILENAME", szExeFile ? szExeFile : "", nullptr) != 0
-             || ZoltCreateMessage(szPacket, sizeof szPacket, "STARTUP", szRead, szPid, szNameEl, szNls,
-                                  szClassEl, szExe, nullptr) != 0)
+    else if (szExe == NULL ||
+             ZoltCreateMessage(szExe, STARTUP_EXE_SIZE, "EXE_FILENAME", szExeFile ? szExeFile : "",
+                               nullptr) != 0 ||
+             ZoltCreateMessage(szPacket, sizeof szPacket, "STARTUP", szRead, szPid, szNameEl, szNls,
+                               szClassEl, szExe, nullptr) != 0)
         iRc = 6;
     else if (ZoltClientSendMessage(szPacket) != 0)
         iRc = 7;
@@ -92,8 +96,8 @@ static int SendStopMessage(void)
     char szPid[STOP_PID_SIZE];
     char szStop[STOP_PACKET_SIZE];
     snprintf(szPidText, sizeof szPidText, "%lu", (unsigned long)ZoltGetClientPid());
-    if (ZoltCreateMessage(szPid, sizeof szPid, "PID", szPidText, nullptr) != 0
-        || ZoltCreateMessage(szStop, sizeof szStop, "STOP", szPid, nullptr) != 0)
+    if (ZoltCreateMessage(szPid, sizeof szPid, "PID", szPidText, nullptr) != 0 ||
+        ZoltCreateMessage(szStop, sizeof szStop, "STOP", szPid, nullptr) != 0)
         return 1;
     return ZoltClientSendMessage(szStop) != 0 ? 2 : 0;
 }
@@ -117,7 +121,7 @@ int ZoltClient_I_OpenConnectionEx(long lBrokerPid, const char *szName, const cha
             g_iConnectionCount++;
             return 0;
         }
-        ZoltClient_I_CloseFifoConnection();   /* the broker has gone: open afresh */
+        ZoltClient_I_CloseFifoConnection(); /* the broker has gone: open afresh */
     }
 
     char szExeFile[ZOLT_PATH_SIZE];
@@ -151,16 +155,17 @@ int ZoltClient_I_OpenConnectionEx(long lBrokerPid, const char *szName, const cha
     } else if (strncmp(szReply, s_szAckEnumComplete, sizeof s_szAckEnumComplete - 1) == 0) {
         iResult = 40;
     } else {
-        TPRINTF(3, __FILE__, __LINE__, "", "ZoltClientOpenConnection: not an acknowledgement: %s\n", szReply);
+        TPRINTF(3, __FILE__, __LINE__, "", "ZoltClientOpenConnection: not an acknowledgement: %s\n",
+                szReply);
         free(szReply);
         ZoltClient_I_CloseFifoConnection();
         return 31;
     }
-    free(szReply);   /* whatever came with the acknowledgement goes with it */
+    free(szReply); /* whatever came with the acknowledgement goes with it */
     ZoltClient_I_HideFifo();
 
     if (szNlsData != NULL && szNlsData[0] != '\0')
-        ZoltNlsRegisterModuleNlsFile(szNlsData);   /* the strings are optional */
+        ZoltNlsRegisterModuleNlsFile(szNlsData); /* the strings are optional */
     g_iConnectionCount++;
     return iResult;
 }
@@ -168,8 +173,8 @@ int ZoltClient_I_OpenConnectionEx(long lBrokerPid, const char *szName, const cha
 /* Opens the connection to the broker (see the header for every code): 0
  * connected with either acknowledgement form; 1; 11, 12; 21-27; 30; 31.
  * A failed open leaves no handle open and no own FIFO behind. Main thread. */
-int ZoltClientOpenConnectionEx(const char *szName, const char *szClass,
-                               const char *szNlsData, const char *szExePath)
+int ZoltClientOpenConnectionEx(const char *szName, const char *szClass, const char *szNlsData,
+                               const char *szExePath)
 {
     int iRc = ZoltClient_I_OpenConnectionEx(0, szName, szClass, szNlsData, szExePath);
     return iRc == 40 ? 0 : iRc;
@@ -267,7 +272,8 @@ char *ZoltClient_I_WaitForFifoData(int *piLength, int iTimeoutMs, int bWatchStdi
             ZoltWait(iTimeoutMs);
         return NULL;
     }
-    ZoltPipeSelect(g_hFifoRead, bWatchStdin ? ZoltGetStdInFileNo() : -1, iTimeoutMs < 0 ? 0 : iTimeoutMs);
+    ZoltPipeSelect(g_hFifoRead, bWatchStdin ? ZoltGetStdInFileNo() : -1,
+                   iTimeoutMs < 0 ? 0 : iTimeoutMs);
     return ZoltClient_I_ReadFifo(piLength);
 }
 
@@ -275,7 +281,8 @@ char *ZoltClient_I_WaitForFifoData(int *piLength, int iTimeoutMs, int bWatchStdi
  * each message in arrival order, its CR replaced by the terminator; a last
  * fragment without CR LF is dropped. Returns the number of messages handed
  * over. The caller's thread. */
-int ZoltClientProcessMessages(ZoltClientMessageCallback pfnCallback, int iTimeoutMs, int bWatchStdin)
+int ZoltClientProcessMessages(ZoltClientMessageCallback pfnCallback, int iTimeoutMs,
+                              int bWatchStdin)
 {
     int iLen = 0;
     char *szText = ZoltClient_I_WaitForFifoData(&iLen, iTimeoutMs, bWatchStdin);

@@ -30,8 +30,8 @@ typedef int (*ZoltClientMessageCallback)(char *szMessage);
  * ACK. On every failure nothing stays open and no own FIFO is left behind.
  * A second open while one is counted shares that connection (counted twice,
  * STOP only at the last close); a third returns 1. */
-int ZoltClientOpenConnectionEx(const char *szName, const char *szClass,
-                               const char *szNlsData, const char *szExePath);
+int ZoltClientOpenConnectionEx(const char *szName, const char *szClass, const char *szNlsData,
+                               const char *szExePath);
 /* Same with "Name Here", "NORMAL", no language data, no executable. */
 int ZoltClientOpenConnection(void);
 /* The worker: a non-zero lBrokerPid first selects that broker's FIFO. Returns
@@ -61,7 +61,8 @@ const char *ZoltClientSendMessageGetLanguage(void);
 /* Waits up to iTimeoutMs for input, reads every complete message and calls
  * pfnCallback once per message in arrival order (a trailing fragment without
  * CR LF is dropped). Returns the number of messages handed over. */
-int ZoltClientProcessMessages(ZoltClientMessageCallback pfnCallback, int iTimeoutMs, int bWatchStdin);
+int ZoltClientProcessMessages(ZoltClientMessageCallback pfnCallback, int iTimeoutMs,
+                              int bWatchStdin);
 /* Waits up to iTimeoutMs (standard input watched when bWatchStdin) and reads:
  * a new heap text with every complete message now available, or null. The
  * caller frees it. */

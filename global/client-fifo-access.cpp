@@ -75,7 +75,8 @@ static int ResolveDirectory(const char *szDir, char *szOut, int iSize)
     if (bOk && (szDir[1] == '/' || szDir[1] == '\0'))
         bOk = ZoltSafeStrCat(szWork, szDir + 1, sizeof szWork);
     else if (bOk)
-        bOk = ZoltSafeStrCat(szWork, "/", sizeof szWork) && ZoltSafeStrCat(szWork, szDir, sizeof szWork);
+        bOk = ZoltSafeStrCat(szWork, "/", sizeof szWork) &&
+              ZoltSafeStrCat(szWork, szDir, sizeof szWork);
     return ZoltSafeStrCpy(szOut, szWork, iSize) && bOk;
 }
 
@@ -139,7 +140,8 @@ int ZoltSetBinDirectory(const char *szDir)
     ZoltSafeStrCpy(szSub, g_szBinDir, sizeof szSub);
     ZoltSafeStrCat(szSub, "/zolt2000", sizeof szSub);
     if (access(szSub, X_OK) != 0) {
-        fprintf(stderr, "*****************\nCannot Acces zolt2000 in %s\n****************\n", g_szBinDir);
+        fprintf(stderr, "*****************\nCannot Acces zolt2000 in %s\n****************\n",
+                g_szBinDir);
         g_szBinDir[0] = '\0';
         return 1;
     }
@@ -214,7 +216,8 @@ int ZoltClient_I_OpenWriteFifo(void)
     }
     int h = ZoltPipeOpen(g_szMainFifo, 1);
     if (h < 0) {
-        TPRINTF(3, __FILE__, __LINE__, "", "ZoltClient_I_OpenWriteFifo: cannot open %s\n", g_szMainFifo);
+        TPRINTF(3, __FILE__, __LINE__, "", "ZoltClient_I_OpenWriteFifo: cannot open %s\n",
+                g_szMainFifo);
         g_hFifoWrite = 0;
         return 1;
     }
@@ -231,7 +234,8 @@ int ZoltClient_I_CreateAndOpenReadFifo(const char *szPath)
 {
     ZoltPipeUMask(0);
     if (ZoltPipeMkFifo(szPath) != 0)
-        TPRINTF(3, __FILE__, __LINE__, "", "ZoltClient_I_CreateAndOpenReadFifo: mkfifo %s failed\n", szPath);
+        TPRINTF(3, __FILE__, __LINE__, "", "ZoltClient_I_CreateAndOpenReadFifo: mkfifo %s failed\n",
+                szPath);
     int h = ZoltPipeOpen(szPath, 0);
     if (h < 0) {
         ZoltPipeUnLink(szPath);
@@ -259,8 +263,8 @@ int ZoltClient_I_OpenFifoConnection(void)
     ZoltPipeSignalHandle();
     if (ZoltClient_I_OpenWriteFifo() != 0)
         return 1;
-    if (!ZoltSafeStrCpy(g_szOurFifoName, ZoltGetClientFifoName(), sizeof g_szOurFifoName)
-        || ZoltClient_I_CreateAndOpenReadFifo(g_szOurFifoName) != 0) {
+    if (!ZoltSafeStrCpy(g_szOurFifoName, ZoltGetClientFifoName(), sizeof g_szOurFifoName) ||
+        ZoltClient_I_CreateAndOpenReadFifo(g_szOurFifoName) != 0) {
         g_szOurFifoName[0] = '\0';
         ZoltClient_I_CloseWriteFifo();
         return 2;
@@ -306,7 +310,7 @@ int ZoltClient_I_CloseFifoConnection(void)
     ZoltClient_I_CloseReadFifo();
     ZoltClient_I_CloseWriteFifo();
     if (g_szOurFifoName[0] != '\0') {
-        ZoltPipeUnLink(g_szOurFifoName);   /* ENOENT once hidden: nothing to do */
+        ZoltPipeUnLink(g_szOurFifoName); /* ENOENT once hidden: nothing to do */
         g_szOurFifoName[0] = '\0';
     }
     return 0;
@@ -330,7 +334,7 @@ int ZoltClient_I_WriteFifo(const char *szText)
         return 0;
     }
     if (iRc == 0)
-        g_hFifoWrite = 0;   /* broken pipe: the transport has closed the handle */
+        g_hFifoWrite = 0; /* broken pipe: the transport has closed the handle */
     g_iWriteErrors++;
     return 1;
 }
@@ -341,12 +345,13 @@ int ZoltClient_I_WriteFifo(const char *szText)
 char *ZoltClient_I_ReadFifo(int *piLength)
 {
     if (g_hFifoRead <= 0)
-        return NULL;   /* no read FIFO: never touch handle 0, standard input */
+        return NULL; /* no read FIFO: never touch handle 0, standard input */
     char *szData = NULL;
     int iRc = ZoltPipeRead(g_hFifoRead, &szData);
     if (iRc < 0) {
         g_iReadErrors++;
-        TPRINTF(3, __FILE__, __LINE__, "", "ZoltClient_I_ReadFifo() g_iReadErrors: %d\n", g_iReadErrors);
+        TPRINTF(3, __FILE__, __LINE__, "", "ZoltClient_I_ReadFifo() g_iReadErrors: %d\n",
+                g_iReadErrors);
     } else {
         g_iReadErrors = 0;
     }
@@ -486,9 +491,16 @@ long ZoltExec(const char *szPath, const char *szArgs)
 void ZoltPrintExecError(const char *szName, int iCode)
 {
     switch (iCode) {
-    case -1: ZoltPrintf("Error executing %s: Component Not Found\n", szName); break;
-    case -2: ZoltPrintf("Error executing %s: Component Name is Too Long\n", szName); break;
-    case -3: ZoltPrintf("Error executing %s: Component Timed Out\n", szName); break;
-    default: break;
+    case -1:
+        ZoltPrintf("Error executing %s: Component Not Found\n", szName);
+        break;
+    case -2:
+        ZoltPrintf("Error executing %s: Component Name is Too Long\n", szName);
+        break;
+    case -3:
+        ZoltPrintf("Error executing %s: Component Timed Out\n", szName);
+        break;
+    default:
+        break;
     }
 }

@@ -69,15 +69,16 @@ int ZoltClient_I_MoveMessagesToTable(char *szMessage)
     LockTable();
     if (g_pRootClientMessage == NULL) {
         g_pRootClientMessage = pNew;
-        TPRINTF(3, __FILE__, __LINE__, "", "ZoltClient_I_MoveMessagesToTable:message %p added to root\n",
-                (void *)pNew);
+        TPRINTF(3, __FILE__, __LINE__, "",
+                "ZoltClient_I_MoveMessagesToTable:message %p added to root\n", (void *)pNew);
     } else {
         ClientMessage *pLast = g_pRootClientMessage;
         while (pLast->pNext != NULL)
             pLast = pLast->pNext;
         pLast->pNext = pNew;
-        TPRINTF(3, __FILE__, __LINE__, "", "ZoltClient_I_MoveMessagesToTable:message %p added to message %p\n",
-                (void *)pNew, (void *)pLast);
+        TPRINTF(3, __FILE__, __LINE__, "",
+                "ZoltClient_I_MoveMessagesToTable:message %p added to message %p\n", (void *)pNew,
+                (void *)pLast);
     }
     UnlockTable();
     return 0;
@@ -221,7 +222,8 @@ ClientMessage *ZoltClientFindMessageWithTypeField(const char *szType)
         for (ClientMessage *p = ZoltClientPeekMessage(NULL); p != NULL; p = PeekAfter(p)) {
             FillTypeCache(p);
             if (p->szTypeCache != NULL && strcmp(p->szTypeCache, szType) == 0) {
-                TPRINTF(3, __FILE__, __LINE__, "", "ZoltClientFindMessageWithTypeField:found pClient[%p][%p]=>>%s<<\n",
+                TPRINTF(3, __FILE__, __LINE__, "",
+                        "ZoltClientFindMessageWithTypeField:found pClient[%p][%p]=>>%s<<\n",
                         (void *)p, (void *)p->szMessage, p->szMessage);
                 return p;
             }
@@ -253,8 +255,8 @@ ClientMessage *ZoltClientFindMessageWithTypeFieldAndFromPid(long lPid, const cha
  * would pass the last millisecond of the day, so that it lands on 23:59:59.000;
  * the real start is kept to notice the clock passing midnight. */
 typedef struct WaitClock {
-    int64_t iStart;      /* start after the deadline rule */
-    int64_t iRealStart;  /* time of day when the wait began */
+    int64_t iStart;     /* start after the deadline rule */
+    int64_t iRealStart; /* time of day when the wait began */
     int64_t iTimeout;
 } WaitClock;
 
@@ -291,7 +293,7 @@ static int DeliverText(const ClientMessage *p, char *szBuffer, int iSize, CGenSt
     size_t uLen = strlen(p->szMessage);
     if (szBuffer == NULL || iSize <= 0 || uLen + 1 >= (size_t)iSize)
         return 1;
-    memmove(szBuffer, p->szMessage, uLen + 1);   /* the buffer may be the request's own */
+    memmove(szBuffer, p->szMessage, uLen + 1); /* the buffer may be the request's own */
     return 0;
 }
 
@@ -301,17 +303,20 @@ static int WaitForMessage(char *szBuffer, int iBufferSize, CGenStr *pStr, int iT
 {
     WaitClock clock;
     WaitClockStart(&clock, iTimeoutMs);
-    TPRINTF(3, __FILE__, __LINE__, "", "Start Time %lu,Time Out %d \n", (unsigned long)clock.iRealStart, iTimeoutMs);
+    TPRINTF(3, __FILE__, __LINE__, "", "Start Time %lu,Time Out %d \n",
+            (unsigned long)clock.iRealStart, iTimeoutMs);
     ClientMessage *pFound = NULL;
     /* What is already in the table counts at once; only then is there a wait. */
     int iWaiting = ZoltClientWaitForMessages(0, 0);
     for (;;) {
         if (iWaiting > 0) {
-            TPRINTF(3, __FILE__, __LINE__, "", "ZoltClientWaitForMessage:ZoltClientWaitForMessages found messages\n");
+            TPRINTF(3, __FILE__, __LINE__, "",
+                    "ZoltClientWaitForMessage:ZoltClientWaitForMessages found messages\n");
             if (szType == NULL)
                 return 3;
             if (ulFromPid == 0) {
-                TPRINTF(3, __FILE__, __LINE__, "", "ZoltClientWaitForMessage:Checking ZoltClientFindMessageWithTypeField\n");
+                TPRINTF(3, __FILE__, __LINE__, "",
+                        "ZoltClientWaitForMessage:Checking ZoltClientFindMessageWithTypeField\n");
                 pFound = ZoltClientFindMessageWithTypeField(szType);
             } else {
                 pFound = ZoltClientFindMessageWithTypeFieldAndFromPid((long)ulFromPid, szType);
@@ -322,7 +327,8 @@ static int WaitForMessage(char *szBuffer, int iBufferSize, CGenStr *pStr, int iT
         int64_t iNow = ZoltGetTimeOfDay();
         if (WaitClockExpired(&clock, iNow)) {
             TPRINTF(3, __FILE__, __LINE__, "", "ZoltClientWaitForMessage:timeout\n");
-            TPRINTF(3, __FILE__, __LINE__, "", "Elapsed Time %lu\n", (unsigned long)(iNow - clock.iRealStart));
+            TPRINTF(3, __FILE__, __LINE__, "", "Elapsed Time %lu\n",
+                    (unsigned long)(iNow - clock.iRealStart));
             return 2;
         }
         iWaiting = ZoltClientWaitForMessages(WaitClockRemaining(&clock, iNow), 0);
@@ -344,11 +350,12 @@ static int WaitForMessage(char *szBuffer, int iBufferSize, CGenStr *pStr, int iT
  * means any sender) and takes it. Returns 0 found (text in szBuffer, message
  * freed), 1 szBuffer too small (the message stays), 2 time-out, 3 szType null
  * (noticed once messages are waiting). The caller's thread. */
-int ZoltClientWaitForMessage(char *szBuffer, int iBufferSize, int iTimeoutMs,
-                             const char *szType, unsigned long ulFromPid)
+int ZoltClientWaitForMessage(char *szBuffer, int iBufferSize, int iTimeoutMs, const char *szType,
+                             unsigned long ulFromPid)
 {
-    TPRINTF(3, __FILE__, __LINE__, "", "ZoltClientWaitForMessage: wait %i ms for %s or %lu (buffer size %i)\n",
-            iTimeoutMs, szType ? szType : "(null)", ulFromPid, iBufferSize);
+    TPRINTF(3, __FILE__, __LINE__, "",
+            "ZoltClientWaitForMessage: wait %i ms for %s or %lu (buffer size %i)\n", iTimeoutMs,
+            szType ? szType : "(null)", ulFromPid, iBufferSize);
     return WaitForMessage(szBuffer, iBufferSize, NULL, iTimeoutMs, szType, ulFromPid);
 }
 
@@ -378,7 +385,7 @@ static int SendTransaction(const char *szRequest, char *szReply, int iReplySize,
     /* szRequest may share its buffer with the answer: not used from here on. */
     WaitClock clock;
     WaitClockStart(&clock, iTimeoutMs);
-    int iWaitMs = 0;   /* an answer that is already there needs no wait */
+    int iWaitMs = 0; /* an answer that is already there needs no wait */
     for (;;) {
         uint32_t uStep = ZoltMilliSeconds();
         if (ZoltClientWaitForMessages(iWaitMs, bWatchStdin) > 0) {
@@ -405,8 +412,8 @@ static int SendTransaction(const char *szRequest, char *szReply, int iReplySize,
  * answer copied (taken and freed), 1 answer too large (it stays in the table),
  * 2 time-out, 102 the request has no ID, 201 the send failed (no wait).
  * Unrelated messages stay in the table, in order. The caller's thread. */
-int ZoltClientSendTransaction(const char *szRequest, char *szReply, int iReplySize,
-                              int iTimeoutMs, int bWatchStdin)
+int ZoltClientSendTransaction(const char *szRequest, char *szReply, int iReplySize, int iTimeoutMs,
+                              int bWatchStdin)
 {
     return SendTransaction(szRequest, szReply, iReplySize, NULL, iTimeoutMs, bWatchStdin);
 }
@@ -425,11 +432,11 @@ int ZoltClientSendTransactionStr(const char *szRequest, CGenStr *pStr, int iTime
 static int IsEnumComplete(const ClientMessage *p)
 {
     char szField[ENUM_FIELD_SIZE];
-    if (ZoltXmlGetField(p->szMessage, "MSG/HDR/TYPE", 0, szField, sizeof szField) != 0
-        || strcmp(szField, "DE_ENUM_NOTIFY") != 0)
+    if (ZoltXmlGetField(p->szMessage, "MSG/HDR/TYPE", 0, szField, sizeof szField) != 0 ||
+        strcmp(szField, "DE_ENUM_NOTIFY") != 0)
         return 0;
-    return ZoltXmlGetField(p->szMessage, "MSG/DATA", 0, szField, sizeof szField) == 0
-           && strcmp(szField, "ENUM_COMPLETE") == 0;
+    return ZoltXmlGetField(p->szMessage, "MSG/DATA", 0, szField, sizeof szField) == 0 &&
+           strcmp(szField, "ENUM_COMPLETE") == 0;
 }
 
 /* Takes messages until the enumeration-complete notification (returns 0);
@@ -464,8 +471,9 @@ int ZoltClient_I_PrintMessages(void)
     int iCount = 0;
     LockTable();
     for (ClientMessage *p = g_pRootClientMessage; p != NULL; p = p->pNext) {
-        TPRINTF(10, __FILE__, __LINE__, "", "RE:%ld TYPE:%s FROM:%ld NEXT:%p, %s\n", (long)p->iReCache,
-                p->szTypeCache ? p->szTypeCache : "(null)", p->lFromCache, (void *)p->pNext, p->szMessage);
+        TPRINTF(10, __FILE__, __LINE__, "", "RE:%ld TYPE:%s FROM:%ld NEXT:%p, %s\n",
+                (long)p->iReCache, p->szTypeCache ? p->szTypeCache : "(null)", p->lFromCache,
+                (void *)p->pNext, p->szMessage);
         iCount++;
     }
     UnlockTable();

@@ -10,11 +10,11 @@
 /* One received message. Owned by the table until taken; then the taker frees
  * it with ZoltClientFreeMessage. The caches are filled by the first search. */
 typedef struct ClientMessage {
-    char *szMessage;              /* heap copy of the text without its CR LF */
-    struct ClientMessage *pNext;  /* next in the table; null at the end and once taken */
-    int iReCache;                 /* 0 not read yet, -1 no RE, else the RE value */
-    char *szTypeCache;            /* heap copy of TYPE; null when not read or absent */
-    long lFromCache;              /* sender's process id; 0 when not read or absent */
+    char *szMessage;             /* heap copy of the text without its CR LF */
+    struct ClientMessage *pNext; /* next in the table; null at the end and once taken */
+    int iReCache;                /* 0 not read yet, -1 no RE, else the RE value */
+    char *szTypeCache;           /* heap copy of TYPE; null when not read or absent */
+    long lFromCache;             /* sender's process id; 0 when not read or absent */
 } ClientMessage;
 
 /* The table lock: mutex slot 10. */
@@ -53,8 +53,8 @@ ClientMessage *ZoltClientFindMessageWithTypeFieldAndFromPid(long lPid, const cha
 /* Waits up to iTimeoutMs for a message of szType (from ulFromPid, 0 = anyone);
  * one already in the table is taken without waiting. Returns 0 found (text copied, message taken and freed), 1 szBuffer too small
  * (the message stays), 2 time-out, 3 szType null. */
-int ZoltClientWaitForMessage(char *szBuffer, int iBufferSize, int iTimeoutMs,
-                             const char *szType, unsigned long ulFromPid);
+int ZoltClientWaitForMessage(char *szBuffer, int iBufferSize, int iTimeoutMs, const char *szType,
+                             unsigned long ulFromPid);
 /* Same into a CGenStr; 1 also when it is not initialised or cannot take the text. */
 int ZoltClientWaitForMessageStr(CGenStr *pStr, int iTimeoutMs, const char *szType,
                                 unsigned long ulFromPid);
@@ -65,8 +65,8 @@ int ZoltClientWaitForMessageStr(CGenStr *pStr, int iTimeoutMs, const char *szTyp
  * Returns 0 answer copied (taken and freed), 1 answer does not fit (it stays),
  * 2 time-out, 100 + lookup code (102) when the request has no ID, 200 + send
  * result (201) when the send failed. Other messages stay in the table, in order. */
-int ZoltClientSendTransaction(const char *szRequest, char *szReply, int iReplySize,
-                              int iTimeoutMs, int bWatchStdin);
+int ZoltClientSendTransaction(const char *szRequest, char *szReply, int iReplySize, int iTimeoutMs,
+                              int bWatchStdin);
 /* Same into a CGenStr (szRequest may be that string's own text); 1 when the
  * string cannot take the answer. */
 int ZoltClientSendTransactionStr(const char *szRequest, CGenStr *pStr, int iTimeoutMs,

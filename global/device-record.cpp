@@ -62,9 +62,8 @@ Dapi2FruInfo *Dapi2_I_CreateFruInfo(const char *szManufacturer, const char *szMo
  * copies of the three texts (null stays null). Returns it, or null when memory
  * is short. The owning FRU list releases it (Dapi2_DestructFruAdditionalInfo,
  * then free). */
-Dapi2FruAdditionalInfo *Dapi2_CreateFruAdditionalInfo(const char *szField,
-                                                      const char *szDescription,
-                                                      const char *szValue)
+Dapi2FruAdditionalInfo *
+Dapi2_CreateFruAdditionalInfo(const char *szField, const char *szDescription, const char *szValue)
 {
     Dapi2FruAdditionalInfo *pAdd =
         (Dapi2FruAdditionalInfo *)calloc(1, sizeof(Dapi2FruAdditionalInfo));

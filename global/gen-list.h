@@ -21,13 +21,13 @@ typedef struct CGenListNode {
  * be moved or copied afterwards (the sentinels are inside it). An all-zero
  * record is a valid empty list for GetCount, IterInit, Clear and Destruct. */
 typedef struct CGenList {
-    CGenListNode head;                   /* head sentinel: pPrev NULL, pData NULL */
-    CGenListNode tail;                   /* tail sentinel = end position: pNext NULL */
-    CGenListNode *pHead;                 /* &head once constructed, NULL before */
-    CGenListNode *pTail;                 /* &tail */
-    int32_t iZeroFill;                   /* 1 nodes by calloc, 0 by malloc */
+    CGenListNode head;   /* head sentinel: pPrev NULL, pData NULL */
+    CGenListNode tail;   /* tail sentinel = end position: pNext NULL */
+    CGenListNode *pHead; /* &head once constructed, NULL before */
+    CGenListNode *pTail; /* &tail */
+    int32_t iZeroFill;   /* 1 nodes by calloc, 0 by malloc */
     int32_t iCount;
-    int32_t bOwnsElements;               /* erase frees the element too */
+    int32_t bOwnsElements; /* erase frees the element too */
     CGenListElemDestructor pfnDestructor;
 } CGenList;
 
@@ -49,7 +49,8 @@ typedef struct CGenListIter {
  */
 int CGenListConstruct(CGenList *pList, int bOwnsElements, CGenListElemDestructor pfnDestructor);
 /* As CGenListConstruct with nodes from malloc (the block-tracing registry). */
-int CGenListConstructForMemTracing(CGenList *pList, int bOwnsElements, CGenListElemDestructor pfnDestructor);
+int CGenListConstructForMemTracing(CGenList *pList, int bOwnsElements,
+                                   CGenListElemDestructor pfnDestructor);
 /* Appends pElem (stored as given, never copied). 0 when out of memory or the
  * list was never constructed; the list is then unchanged. */
 int CGenListPushBack(CGenList *pList, void *pElem);

@@ -135,7 +135,7 @@ int CGenStrReserve(CGenStr *pStr, int iChars)
     } else {
         char *pNew = static_cast<char *>(realloc(pStr->pBuf, uSize));
         if (pNew == NULL)
-            return 0;  /* the old buffer and text stay */
+            return 0; /* the old buffer and text stay */
         pStr->pBuf = pNew;
         pStr->uCapacity = uSize;
     }
@@ -262,8 +262,7 @@ int CGenStrAssignStr(CGenStr *pStr, const CGenStr *pOther)
  * the header. Returns the formatted length or -1. */
 static int CGenStr_I_VPrintAt(CGenStr *pStr, int iIndex, const char *szFormat, va_list args)
 {
-    if (pStr->pBuf == NULL || pStr->uUsed == 0 || iIndex < 0 ||
-        (uint32_t)iIndex > pStr->uUsed - 1)
+    if (pStr->pBuf == NULL || pStr->uUsed == 0 || iIndex < 0 || (uint32_t)iIndex > pStr->uUsed - 1)
         return -1;
     for (;;) {
         uint32_t uAvail = pStr->uCapacity - (uint32_t)iIndex;
@@ -271,7 +270,7 @@ static int CGenStr_I_VPrintAt(CGenStr *pStr, int iIndex, const char *szFormat, v
         va_copy(argsCopy, args);
         int n = vsnprintf(pStr->pBuf + iIndex, uAvail, szFormat, argsCopy);
         va_end(argsCopy);
-        if (n < 0) {  /* an encoding error: nothing usable was written */
+        if (n < 0) { /* an encoding error: nothing usable was written */
             pStr->pBuf[iIndex] = '\0';
             pStr->uUsed = (uint32_t)iIndex + 1;
             return -1;

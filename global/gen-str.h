@@ -15,10 +15,10 @@
  * CGenStrInit, CGenStrInitFromCStr or CGenStrInitBuff.
  * Invariant: uUsed <= uCapacity and pBuf[uUsed - 1] == '\0'. */
 typedef struct CGenStr {
-    char *pBuf;          /* the text; NULL before init, after delete or failed growth */
-    uint32_t uUsed;      /* bytes in use including the NUL (1 = empty); 0 after delete */
-    uint32_t uCapacity;  /* bytes of pBuf available to uUsed */
-    int32_t bGrowable;   /* 1 heap buffer owned here; 0 wrapped caller buffer */
+    char *pBuf;         /* the text; NULL before init, after delete or failed growth */
+    uint32_t uUsed;     /* bytes in use including the NUL (1 = empty); 0 after delete */
+    uint32_t uCapacity; /* bytes of pBuf available to uUsed */
+    int32_t bGrowable;  /* 1 heap buffer owned here; 0 wrapped caller buffer */
 } CGenStr;
 
 /* Results: 1 success, 0 failure, unless stated. None of these lock: the owner
@@ -45,20 +45,20 @@ void CGenStrDelete(CGenStr *pStr);
 /* Empties the text, capacity kept. */
 void CGenStrClear(CGenStr *pStr);
 
-int CGenStrSize(const CGenStr *pStr);      /* text length (uUsed - 1), 0 if uninitialised */
-int CGenStrIsEmpty(const CGenStr *pStr);   /* uUsed <= 1 */
-int CGenStrIsInit(const CGenStr *pStr);    /* uCapacity and uUsed non-zero */
-const char *CGenStrC_Str(const CGenStr *pStr);           /* the buffer, for reading */
+int CGenStrSize(const CGenStr *pStr);          /* text length (uUsed - 1), 0 if uninitialised */
+int CGenStrIsEmpty(const CGenStr *pStr);       /* uUsed <= 1 */
+int CGenStrIsInit(const CGenStr *pStr);        /* uCapacity and uUsed non-zero */
+const char *CGenStrC_Str(const CGenStr *pStr); /* the buffer, for reading */
 const char *CGenStrTail(const CGenStr *pStr, int iIndex); /* &pBuf[iIndex]; "" if out of range */
-int CGenStrGet(const CGenStr *pStr, int iIndex);          /* (signed char) pBuf[iIndex]; 0 if out of range */
-int CGenStrLastI(const CGenStr *pStr);                    /* index of the NUL = text length */
+int CGenStrGet(const CGenStr *pStr, int iIndex); /* (signed char) pBuf[iIndex]; 0 if out of range */
+int CGenStrLastI(const CGenStr *pStr);           /* index of the NUL = text length */
 
-int CGenStrCatChar(CGenStr *pStr, const char *szText);  /* append C text; NULL appends nothing */
+int CGenStrCatChar(CGenStr *pStr, const char *szText); /* append C text; NULL appends nothing */
 int CGenStrCatStr(CGenStr *pStr, const CGenStr *pOther);
 int CGenStrCatC(CGenStr *pStr, char c);
 int CGenStrCatf(CGenStr *pStr, const char *szFormat, ...) __attribute__((format(printf, 2, 3)));
 int CGenStrVCatf(CGenStr *pStr, const char *szFormat, va_list args);
-int CGenStrAssignChar(CGenStr *pStr, const char *szText); /* NULL szText: 0 */
+int CGenStrAssignChar(CGenStr *pStr, const char *szText);   /* NULL szText: 0 */
 int CGenStrAssignStr(CGenStr *pStr, const CGenStr *pOther); /* self-assign: 1, unchanged */
 
 /* Replaces the text by the formatted text; returns its length, or -1 (text
@@ -71,7 +71,8 @@ int CGenStrVSprintf(CGenStr *pStr, const char *szFormat, va_list args);
  * when the buffer cannot grow (text cut at iIndex) or iIndex is outside
  * 0..length (text unchanged). Arguments must not point into pStr itself.
  * Append idiom: CGenStrSprintfI(&s, CGenStrLastI(&s), ...). */
-int CGenStrSprintfI(CGenStr *pStr, int iIndex, const char *szFormat, ...) __attribute__((format(printf, 3, 4)));
+int CGenStrSprintfI(CGenStr *pStr, int iIndex, const char *szFormat, ...)
+    __attribute__((format(printf, 3, 4)));
 
 /* strcasecmp of the text and szText. */
 int CGenStrCmpCStrI(const CGenStr *pStr, const char *szText);

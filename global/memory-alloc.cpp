@@ -34,8 +34,8 @@ char *ZoltAllocStringEx(const char *szText)
  * process with status 1 without any clean-up. Any thread. */
 void ZoltVerifyFailed(const char *szFile, int iLine)
 {
-    fprintf(stderr, "Zolt2000 Verify Failed: Line:%i File:%s Possibly Out of Memory.\n",
-            iLine, szFile != NULL ? szFile : "");
+    fprintf(stderr, "Zolt2000 Verify Failed: Line:%i File:%s Possibly Out of Memory.\n", iLine,
+            szFile != NULL ? szFile : "");
     fflush(stderr);
     _exit(1);
 }
@@ -67,7 +67,8 @@ static void MemTrace_I_ListBlocks(void)
     CGenListIter it;
     CGenListIterInit(&it, &g_ZoltMemBlockList);
     while (!CGenListIterAtEnd(&it)) {
-        const ZoltMemBlockInfo *pInfo = static_cast<const ZoltMemBlockInfo *>(CGenListIterGetData(&it));
+        const ZoltMemBlockInfo *pInfo =
+            static_cast<const ZoltMemBlockInfo *>(CGenListIterGetData(&it));
         /* the size is printed by "%u" and a literal "l", as the log readers expect */
         TPRINTF(ZOLT_TRACE_MEM, __FILE__, __LINE__, "",
                 "\nMEM BLOCK INFO\nAddress: %p\nSize: %ul\nAllocated at file: %s\nLine: %d\n",

@@ -19,14 +19,17 @@ char *ZoltAllocStringEx(const char *szText);
 void ZoltVerifyFailed(const char *szFile, int iLine) __attribute__((noreturn));
 /* Checks a call that must not fail: ZOLT_VERIFY(CGenStrInit(&s));
  * ZOLT_VERIFY(ZoltGrabMutex(__FILE__, __LINE__, "", 9, 1) == 0); */
-#define ZOLT_VERIFY(cond) \
-    do { if (!(cond)) ZoltVerifyFailed(__FILE__, __LINE__); } while (0)
+#define ZOLT_VERIFY(cond)                         \
+    do {                                          \
+        if (!(cond))                              \
+            ZoltVerifyFailed(__FILE__, __LINE__); \
+    } while (0)
 
 /* One live block in the tracing registry. */
 typedef struct ZoltMemBlockInfo {
     void *pAddress;
     uint32_t uSize;
-    char szFile[4096];   /* source path of the allocation, as __FILE__ can be long */
+    char szFile[4096]; /* source path of the allocation, as __FILE__ can be long */
     int32_t iLine;
 } ZoltMemBlockInfo;
 

@@ -21,7 +21,7 @@
 long (*g_pfnZoltMsgLocalPid)(void) = ZoltGetClientPid;
 
 /* The message-id counter: first id 1, advanced by one per header. */
-static std::atomic<uint32_t> lMsgId{1};
+static std::atomic<uint32_t> lMsgId{ 1 };
 
 /* The escape set: a blank, the digits and twenty punctuation characters. */
 static const char s_szSafeChars[] = " 0123456789$-_.+!*'(),{}|\\^~[]`";
@@ -84,7 +84,7 @@ int ZoltXmlAddField(char *szBuf, int iSize, const char *szTag, const char *szVal
         return 1;
     size_t uLen = strnlen(szBuf, (size_t)iSize);
     if (uLen >= (size_t)iSize)
-        return 1;  /* no terminator inside the buffer: treat as full */
+        return 1; /* no terminator inside the buffer: treat as full */
     size_t uNeed = uLen + 2 * strlen(szTag) + strlen(szValue) + 6;
     if (uNeed > (size_t)iSize)
         return 1;
@@ -116,7 +116,7 @@ int ZoltCreateMessageHeader(char *szBuf, int iSize, const char *szTo, const char
         return 2;
     snprintf(szBuf, (size_t)iSize, "<HDR>");
 
-    char szWork[80];  /* a number or the 17 time digits */
+    char szWork[80]; /* a number or the 17 time digits */
     ZoltGetLocalProcessIdString(szWork, sizeof szWork);
     if (ZoltXmlAddField(szBuf, iSize, "FROM", szWork) != 0)
         return 3;
@@ -162,7 +162,8 @@ static int CreateMessageV(CGenStr *pStr, const char *szTag, va_list args)
     for (const char *szChild = va_arg(args, const char *); bOk && szChild != nullptr;
          szChild = va_arg(args, const char *))
         bOk = CGenStrCatChar(pStr, szChild);
-    bOk = bOk && CGenStrCatChar(pStr, "</") && CGenStrCatChar(pStr, szTag) && CGenStrCatC(pStr, '>');
+    bOk =
+        bOk && CGenStrCatChar(pStr, "</") && CGenStrCatChar(pStr, szTag) && CGenStrCatC(pStr, '>');
     if (bOk && bCrLf)
         bOk = CGenStrCatChar(pStr, "\r\n");
     return bOk ? 0 : 2;
@@ -228,7 +229,8 @@ int ZoltClientCreateMessageBrokerCommandStr(const char *szData, CGenStr *pOut)
     return ZoltClientCreateEngineCommand(ZOLT_TO_MESSAGEBROKER, nullptr, "MBCMD", szData, pOut);
 }
 
-int ZoltClientCreateDiagnosticEngineCommandStr(const char *szData, const char *szLang, CGenStr *pOut)
+int ZoltClientCreateDiagnosticEngineCommandStr(const char *szData, const char *szLang,
+                                               CGenStr *pOut)
 {
     return ZoltClientCreateEngineCommand(ZOLT_TO_DIAGENGINE, szLang, "DE_COMMAND", szData, pOut);
 }
@@ -272,7 +274,8 @@ int ZoltClientCreateNlsEngineCommand(const char *szData, char *szBuf, int iSize)
 }
 
 /* The language is accepted for symmetry with the Str form and not written. */
-int ZoltClientCreateDiagnosticEngineCommand(const char *szData, const char *szLang, char *szBuf, int iSize)
+int ZoltClientCreateDiagnosticEngineCommand(const char *szData, const char *szLang, char *szBuf,
+                                            int iSize)
 {
     (void)szLang;
     return EngineCommandToBuffer(ZOLT_TO_DIAGENGINE, "DE_COMMAND", szData, szBuf, iSize);
@@ -293,7 +296,10 @@ static const struct IdentTable {
     constexpr IdentTable() : ab()
     {
         for (int c = 0; c < 256; c++)
-            ab[c] = ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_') ? 1 : 0;
+            ab[c] = ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                     c == '_')
+                        ? 1
+                        : 0;
     }
 } s_Ident;
 
@@ -310,7 +316,8 @@ static const char *TagAt(const char *p, const char *pTextEnd, const char **ppNam
     const char *pRun = p;
     while (s_Ident.ab[(unsigned char)*pRun])
         pRun++;
-    const char *pClose = *pRun == '>' ? pRun : (const char *)memchr(pRun, '>', (size_t)(pTextEnd - pRun));
+    const char *pClose =
+        *pRun == '>' ? pRun : (const char *)memchr(pRun, '>', (size_t)(pTextEnd - pRun));
     if (pClose == nullptr)
         return nullptr;
     if (pClose[-1] == '/')
@@ -365,8 +372,9 @@ static int SplitPath(const char *szPath, char aszComp[][ZOLT_XML_MAX_TAG_LEN + 1
 
 /* The field lookup; see the header for the rules and codes. The scan is one
  * pass: every tag is read once and the scan resumes after its '>'. */
-int ZoltXmlGetFieldStrAndTagStartEnd(const char *szText, const char **ppTagStart, const char **ppTagEnd,
-                                     const char *szPath, int iOccurrence, CGenStr *pOut)
+int ZoltXmlGetFieldStrAndTagStartEnd(const char *szText, const char **ppTagStart,
+                                     const char **ppTagEnd, const char *szPath, int iOccurrence,
+                                     CGenStr *pOut)
 {
     if (ppTagStart != nullptr)
         *ppTagStart = nullptr;
@@ -408,26 +416,28 @@ int ZoltXmlGetFieldStrAndTagStartEnd(const char *szText, const char **ppTagStart
         const char *pName = nullptr;
         int iLen = 0;
         if (p[1] == '/') {
-            if (d == 0) {  /* stray closing tag: passed over */
+            if (d == 0) { /* stray closing tag: passed over */
                 p++;
                 continue;
             }
             const char *pEnd = TagAt(p, pTextEnd, &pName, &iLen);
             if (pEnd == nullptr)
-                return 2;  /* no '>' anywhere after: no tag can close any more */
-            if (*pEnd == '/') {  /* "</X/>" is no closing tag */
+                return 2;       /* no '>' anywhere after: no tag can close any more */
+            if (*pEnd == '/') { /* "</X/>" is no closing tag */
                 p = pEnd + 2;
                 continue;
             }
             if (iLen != aiOpenLen[d - 1] || memcmp(pName, apOpen[d - 1], (size_t)iLen) != 0) {
-                TPRINTF(ZOLT_TRACE_PROG, __FILE__, __LINE__, "", "ZoltXmlGetField(), unmatched tag, %.*s\n",
-                        aiOpenLen[d - 1], apOpen[d - 1]);
+                TPRINTF(ZOLT_TRACE_PROG, __FILE__, __LINE__, "",
+                        "ZoltXmlGetField(), unmatched tag, %.*s\n", aiOpenLen[d - 1],
+                        apOpen[d - 1]);
                 p = pEnd + 1;
                 continue;
             }
             if (d == n && pValue != nullptr) {
                 /* one bounded write: a wrapped buffer that is too small fails */
-                if (p - pValue > INT_MAX || CGenStrSprintf(pOut, "%.*s", (int)(p - pValue), pValue) < 0) {
+                if (p - pValue > INT_MAX ||
+                    CGenStrSprintf(pOut, "%.*s", (int)(p - pValue), pValue) < 0) {
                     CGenStrClear(pOut);
                     return 2;
                 }
@@ -447,18 +457,19 @@ int ZoltXmlGetFieldStrAndTagStartEnd(const char *szText, const char **ppTagStart
         const char *pEnd = TagAt(p, pTextEnd, &pName, &iLen);
         if (pEnd == nullptr)
             return 2;
-        if (*pEnd == '/') {  /* "<X/>": passed over, never pushed */
+        if (*pEnd == '/') { /* "<X/>": passed over, never pushed */
             p = pEnd + 2;
             continue;
         }
         if (d >= ZOLT_XML_MAX_OPEN) {
-            TPRINTF(ZOLT_TRACE_PROG, __FILE__, __LINE__, "", "ZoltXmlGetField(), nesting deeper than %d\n",
-                    ZOLT_XML_MAX_OPEN);
+            TPRINTF(ZOLT_TRACE_PROG, __FILE__, __LINE__, "",
+                    "ZoltXmlGetField(), nesting deeper than %d\n", ZOLT_XML_MAX_OPEN);
             return 2;
         }
         apOpen[d] = pName;
         aiOpenLen[d] = iLen;
-        if (iMatched == d && d < n && iLen == aiPathLen[d] && memcmp(pName, aszPath[d], (size_t)iLen) == 0)
+        if (iMatched == d && d < n && iLen == aiPathLen[d] &&
+            memcmp(pName, aszPath[d], (size_t)iLen) == 0)
             iMatched = d + 1;
         d++;
         if (d == n && iMatched == n && pValue == nullptr) {
@@ -532,7 +543,7 @@ int ZoltMessageGetMessageType(const char *szMsg, char **ppszOut)
     char *pCopy = (char *)calloc(uLen + 4, 1);
     if (pCopy == nullptr)
         return 10;
-    memcpy(pCopy, szType, uLen + 1);   /* with its terminator */
+    memcpy(pCopy, szType, uLen + 1); /* with its terminator */
     if (ppszOut != nullptr)
         *ppszOut = pCopy;
     else
@@ -571,7 +582,8 @@ int ZoltParsePacketHeaderAndData(const char *szMsg, long *plSender, long *plId,
     if (szData != nullptr && iDataSize > 0)
         strncpy(szData, pWork, (size_t)iDataSize);
     int iRc = 0;
-    for (int i = 0; ppszKeywords != nullptr && i < ZOLT_PARSE_MAX_ENTRIES && ppszKeywords[i] != nullptr; i++) {
+    for (int i = 0;
+         ppszKeywords != nullptr && i < ZOLT_PARSE_MAX_ENTRIES && ppszKeywords[i] != nullptr; i++) {
         if (strncmp(pWork, ppszKeywords[i], strlen(ppszKeywords[i])) == 0) {
             iRc = i + 1;
             break;
@@ -587,7 +599,8 @@ int ZoltParsePacketType(const char *szMsg, const char *const *ppszTypes)
     char szType[100];
     if (ZoltXmlGetField(szMsg, "MSG/HDR/TYPE", 0, szType, sizeof szType) != 0)
         return -1;
-    for (int i = 0; ppszTypes != nullptr && i < ZOLT_PARSE_MAX_ENTRIES && ppszTypes[i] != nullptr; i++) {
+    for (int i = 0; ppszTypes != nullptr && i < ZOLT_PARSE_MAX_ENTRIES && ppszTypes[i] != nullptr;
+         i++) {
         if (strcmp(szType, ppszTypes[i]) == 0)
             return i + 1;
     }
@@ -600,9 +613,11 @@ int ZoltParsePacketType(const char *szMsg, const char *const *ppszTypes)
 
 static void BuildCharType(void)
 {
-    TPRINTF(ZOLT_TRACE_PROG, __FILE__, __LINE__, "", "ZoltXmlAllocStringAndConvertToXml:Initializing array\n");
+    TPRINTF(ZOLT_TRACE_PROG, __FILE__, __LINE__, "",
+            "ZoltXmlAllocStringAndConvertToXml:Initializing array\n");
     for (int c = 0; c < 128; c++)
-        cCharType[c] = (IsAsciiLetter(c) || (c != 0 && strchr(s_szSafeChars, c) != nullptr)) ? 1 : 0;
+        cCharType[c] =
+            (IsAsciiLetter(c) || (c != 0 && strchr(s_szSafeChars, c) != nullptr)) ? 1 : 0;
 }
 
 static int IsSafeChar(unsigned char c)
@@ -614,7 +629,8 @@ static int IsSafeChar(unsigned char c)
 char *ZoltXmlAllocStringAndConvertToXml(const char *szText)
 {
     std::call_once(s_CharTypeOnce, BuildCharType);
-    TPRINTF(ZOLT_TRACE_PROG, __FILE__, __LINE__, "", "ZoltXmlAllocStringAndConvertToXml:Replacing string\n");
+    TPRINTF(ZOLT_TRACE_PROG, __FILE__, __LINE__, "",
+            "ZoltXmlAllocStringAndConvertToXml:Replacing string\n");
     if (szText == nullptr)
         return nullptr;
     size_t uUnsafe = 0, uLen = 0;
@@ -659,7 +675,7 @@ char FromHexCharXml(const char *p)
         return ' ';
     int iHigh = HexValue(p[1]);
     if (iHigh < 0)
-        return ' ';  /* also a terminator right after '@': p[2] is not read */
+        return ' '; /* also a terminator right after '@': p[2] is not read */
     int iLow = HexValue(p[2]);
     if (iLow < 0)
         return ' ';

@@ -80,7 +80,8 @@ int ZoltClientCreateEngineCommand(const char *szTo, const char *szLang, const ch
 /* TO MESSAGEBROKER, TYPE MBCMD, no LANG. Codes as above. */
 int ZoltClientCreateMessageBrokerCommandStr(const char *szData, CGenStr *pOut);
 /* TO DIAGENGINE, TYPE DE_COMMAND, LANG when szLang is not null. */
-int ZoltClientCreateDiagnosticEngineCommandStr(const char *szData, const char *szLang, CGenStr *pOut);
+int ZoltClientCreateDiagnosticEngineCommandStr(const char *szData, const char *szLang,
+                                               CGenStr *pOut);
 /* TO NLSENGINE, TYPE NLS_COMMAND, no LANG. */
 int ZoltClientCreateNlsEngineCommandStr(const char *szData, CGenStr *pOut);
 /* Buffer forms: szBuf is set empty first; the codes of the Str forms, or 2 when
@@ -88,7 +89,8 @@ int ZoltClientCreateNlsEngineCommandStr(const char *szData, CGenStr *pOut);
  * empty). The DE_COMMAND form ignores szLang: its message carries no LANG. */
 int ZoltClientCreateMessageBrokerCommand(const char *szData, char *szBuf, int iSize);
 int ZoltClientCreateNlsEngineCommand(const char *szData, char *szBuf, int iSize);
-int ZoltClientCreateDiagnosticEngineCommand(const char *szData, const char *szLang, char *szBuf, int iSize);
+int ZoltClientCreateDiagnosticEngineCommand(const char *szData, const char *szLang, char *szBuf,
+                                            int iSize);
 
 /* ---- Reading ---- */
 
@@ -102,13 +104,15 @@ int ZoltClientCreateDiagnosticEngineCommand(const char *szData, const char *szLa
  * tag's '>' (both null when not found). szText must be NUL-terminated.
  * Returns 0 found; 2 not found, text or path null or refused (see the limits
  * above), or pOut too small (it then holds a cut value). */
-int ZoltXmlGetFieldStrAndTagStartEnd(const char *szText, const char **ppTagStart, const char **ppTagEnd,
-                                     const char *szPath, int iOccurrence, CGenStr *pOut);
+int ZoltXmlGetFieldStrAndTagStartEnd(const char *szText, const char **ppTagStart,
+                                     const char **ppTagEnd, const char *szPath, int iOccurrence,
+                                     CGenStr *pOut);
 /* The lookup without tag positions. */
 int ZoltXmlGetFieldStr(const char *szText, const char *szPath, int iOccurrence, CGenStr *pOut);
 /* The lookup into szBuf of iSize bytes (set empty first; holds at most
  * iSize - 2 characters). Returns 0, or 2 when not found or too long. */
-int ZoltXmlGetField(const char *szText, const char *szPath, int iOccurrence, char *szBuf, int iSize);
+int ZoltXmlGetField(const char *szText, const char *szPath, int iOccurrence, char *szBuf,
+                    int iSize);
 
 /* Reads the tag at p (which must point at '<'): skips '<' and one '/', finds
  * the next '>'. For an empty element ("<X/>") returns the position of its '/'

@@ -71,8 +71,8 @@ static int ParseNlsReply(char *szReply, const char *szLanguage, char **pszText, 
  * outputs, a tag not starting with "<NLS ", a language not 2 characters long,
  * a request of 200 characters or more, no engine, no answer within 5 s, or a
  * malformed answer. Main thread (a transaction). */
-int ZoltGetNlsStringWithXmlTag(const char *szTag, const char *szLanguage,
-                               char *szReturnedLanguage, CGenStr *pResult)
+int ZoltGetNlsStringWithXmlTag(const char *szTag, const char *szLanguage, char *szReturnedLanguage,
+                               CGenStr *pResult)
 {
     if (szReturnedLanguage == NULL || pResult == NULL || !CGenStrIsInit(pResult))
         return 0;
@@ -98,7 +98,8 @@ int ZoltGetNlsStringWithXmlTag(const char *szTag, const char *szLanguage,
     char szFound[3];
     if (ZoltClientCreateNlsEngineCommand(szCommand, szReply, ZOLT_NLS_REPLY_SIZE) != 0) {
         TPRINTF(3, __FILE__, __LINE__, "", "ZoltGetNlsString:Command create failed.\n");
-    } else if (ZoltClientSendTransaction(szReply, szReply, ZOLT_NLS_REPLY_SIZE, ZOLT_NLS_TIMEOUT_MS, 0) != 0) {
+    } else if (ZoltClientSendTransaction(szReply, szReply, ZOLT_NLS_REPLY_SIZE, ZOLT_NLS_TIMEOUT_MS,
+                                         0) != 0) {
         TPRINTF(3, __FILE__, __LINE__, "", "ZoltGetNlsString:No response.\n");
     } else {
         TPRINTF(3, __FILE__, __LINE__, "", "ZoltGetNlsString:Returned data: = %s\n", szReply);
@@ -150,8 +151,8 @@ char *ZoltGetNlsStringWithIdEx(const char *szModule, const char *szId, const cha
         return NULL;
     char szReturned[3];
     char *szResult = NULL;
-    if (ZoltGetNlsStringWithXmlTag(szTag, szLanguage, szReturned, &sText)
-        && ZoltSafeStrCpy(szBuffer, CGenStrC_Str(&sText), iSize))
+    if (ZoltGetNlsStringWithXmlTag(szTag, szLanguage, szReturned, &sText) &&
+        ZoltSafeStrCpy(szBuffer, CGenStrC_Str(&sText), iSize))
         szResult = szBuffer;
     CGenStrDelete(&sText);
     return szResult;
@@ -189,18 +190,21 @@ int ZoltNlsRegisterModuleNlsFile(const char *szPath)
     ZoltGetLocalProcessIdString(szPid, sizeof szPid);
     char szCommand[NLS_REGMOD_BUFFER_SIZE];
     int iLen = snprintf(szCommand, sizeof szCommand, "NLS_REGMOD:%s:%s", szPid, szName);
-    if (iLen < 0 || iLen >= (int)sizeof szCommand
-        || ZoltClientCreateNlsEngineCommand(szCommand, szBuffer, NLS_REGMOD_BUFFER_SIZE) != 0) {
-        TPRINTF(3, __FILE__, __LINE__, "", "ZoltNlsRegisterModuleNlsFile:NLS command create failed.\n");
+    if (iLen < 0 || iLen >= (int)sizeof szCommand ||
+        ZoltClientCreateNlsEngineCommand(szCommand, szBuffer, NLS_REGMOD_BUFFER_SIZE) != 0) {
+        TPRINTF(3, __FILE__, __LINE__, "",
+                "ZoltNlsRegisterModuleNlsFile:NLS command create failed.\n");
         free(szBuffer);
         return 3;
     }
-    if (ZoltClientSendTransaction(szBuffer, szBuffer, NLS_REGMOD_BUFFER_SIZE, ZOLT_NLS_TIMEOUT_MS, 0) != 0) {
+    if (ZoltClientSendTransaction(szBuffer, szBuffer, NLS_REGMOD_BUFFER_SIZE, ZOLT_NLS_TIMEOUT_MS,
+                                  0) != 0) {
         TPRINTF(3, __FILE__, __LINE__, "", "ZoltNlsRegisterModuleNlsFile:No response.\n");
         free(szBuffer);
         return 4;
     }
-    TPRINTF(3, __FILE__, __LINE__, "", "ZoltNlsRegisterModuleNlsFile:Returned data: = %s\n", szBuffer);
+    TPRINTF(3, __FILE__, __LINE__, "", "ZoltNlsRegisterModuleNlsFile:Returned data: = %s\n",
+            szBuffer);
     free(szBuffer);
     return 0;
 }
@@ -235,7 +239,8 @@ int ZoltNlsAddVariableToTagStr(CGenStr *pTag, const char *szName, const char *sz
     } else {
         if (!CGenStrSubstr(pTag, 0, iLen - 2, &sNew))
             iRc = 9;
-        else if (!CGenStrCatf(&sNew, " %s=%s/>", szName, szEscaped) || !CGenStrAssignStr(pTag, &sNew))
+        else if (!CGenStrCatf(&sNew, " %s=%s/>", szName, szEscaped) ||
+                 !CGenStrAssignStr(pTag, &sNew))
             iRc = 10;
         CGenStrDelete(&sNew);
     }
@@ -279,8 +284,9 @@ int ZoltGetNlsMessageWithXmlMessage(const char *szMessage, const char *szLanguag
         return 0;
     }
     if (szLanguage == NULL || strlen(szLanguage) != 2) {
-        TPRINTF(3, __FILE__, __LINE__, "",
-                "ZoltGetNlsMessageWithXmlMessage: no input lang to translate to - trying default lang\n");
+        TPRINTF(
+            3, __FILE__, __LINE__, "",
+            "ZoltGetNlsMessageWithXmlMessage: no input lang to translate to - trying default lang\n");
         szLanguage = g_szLocalDefaultLanguage;
         if (strlen(szLanguage) != 2) {
             TPRINTF(3, __FILE__, __LINE__, "",

@@ -21,8 +21,8 @@ extern char g_szLocalDefaultLanguage[3];
  * language of the text, or "TK" when the engine has none and the tag itself
  * is returned. Returns 1 with the text in pResult, else 0 (no engine, no
  * answer, bad tag or language, request too long). Main thread. */
-int ZoltGetNlsStringWithXmlTag(const char *szTag, const char *szLanguage,
-                               char *szReturnedLanguage, CGenStr *pResult);
+int ZoltGetNlsStringWithXmlTag(const char *szTag, const char *szLanguage, char *szReturnedLanguage,
+                               CGenStr *pResult);
 /* Text of "<NLS [mod=szModule ]id=szId/>" into szBuffer (iSize bytes).
  * Returns szBuffer, or null (szBuffer "" when the request failed, the overflow
  * marker when the text does not fit). szModule and szLanguage may be null. */
@@ -48,6 +48,7 @@ int ZoltNlsAddVariableToTag(char *szTag, int iSize, const char *szName, const ch
  * szLanguage (the default when it is not 2 characters; a tag the engine does
  * not translate stays as it is). Returns 1, or 0 (null message, no language,
  * append failed). */
-int ZoltGetNlsMessageWithXmlMessage(const char *szMessage, const char *szLanguage, CGenStr *pResult);
+int ZoltGetNlsMessageWithXmlMessage(const char *szMessage, const char *szLanguage,
+                                    CGenStr *pResult);
 
 #endif

@@ -31,9 +31,9 @@ static const char s_szModuleSection[] = "Module";
 /* The eight texts of a record, in declaration order. */
 static CGenStr *ParamText(Dapi2Parameter *pParam, int i)
 {
-    CGenStr *apText[] = { &pParam->strId, &pParam->strName, &pParam->strDescription,
+    CGenStr *apText[] = { &pParam->strId,   &pParam->strName,  &pParam->strDescription,
                           &pParam->strMask, &pParam->strValue, &pParam->strDefault,
-                          &pParam->strMin, &pParam->strMax };
+                          &pParam->strMin,  &pParam->strMax };
     return apText[i];
 }
 #define PARAM_TEXT_COUNT 8
@@ -171,7 +171,7 @@ uint32_t atoul(const char *szText)
         uMagnitude = uMagnitude * 10 + (uint64_t)(*p - '0');
         if (uMagnitude > UINT32_MAX) {
             bOverflow = 1;
-            uMagnitude = UINT32_MAX;   /* keep reading digits without growing */
+            uMagnitude = UINT32_MAX; /* keep reading digits without growing */
         }
     }
     if (bOverflow)
@@ -214,9 +214,8 @@ int CopyStrToPointer(char **pszDest, const char *szText)
 }
 
 static const char *const s_aszTypeNames[] = { "int32", "uint32", "bool", "float", "string" };
-static const char *const s_aszValidFlagNames[] = {
-    "valid", "id not recognized", "value too big", "value too small", "value bad"
-};
+static const char *const s_aszValidFlagNames[] = { "valid", "id not recognized", "value too big",
+                                                   "value too small", "value bad" };
 
 /* ParameterTypeToStr - the type's name, "invalid" for an unknown code. */
 const char *ParameterTypeToStr(int32_t iType)
@@ -240,8 +239,7 @@ int32_t ParameterTypeStrToType(const char *szType)
 /* ParameterValidFlagToStr - the flag's name, "valid flag invalid" when unknown. */
 const char *ParameterValidFlagToStr(int32_t iFlag)
 {
-    if (iFlag < 0 ||
-        iFlag >= (int32_t)(sizeof s_aszValidFlagNames / sizeof s_aszValidFlagNames[0]))
+    if (iFlag < 0 || iFlag >= (int32_t)(sizeof s_aszValidFlagNames / sizeof s_aszValidFlagNames[0]))
         return "valid flag invalid";
     return s_aszValidFlagNames[iFlag];
 }
@@ -262,35 +260,113 @@ int32_t ParameterValidFlagStrToType(const char *szFlag)
  * record); setters return 1 stored or 0 (old text kept). Numbers are written
  * "%i", "%u", "%f" (six decimals), booleans "true" / "false". */
 
-const char *Dapi2_GetParameterId(const Dapi2Parameter *p) { return TextOf(&p->strId); }
-int Dapi2_SetParameterId(Dapi2Parameter *p, const char *sz) { return StoreText(&p->strId, sz); }
-const char *Dapi2_GetParameterName(const Dapi2Parameter *p) { return TextOf(&p->strName); }
-int Dapi2_SetParameterName(Dapi2Parameter *p, const char *sz) { return StoreText(&p->strName, sz); }
-const char *Dapi2_GetParameterDescription(const Dapi2Parameter *p) { return TextOf(&p->strDescription); }
-int Dapi2_SetParameterDescription(Dapi2Parameter *p, const char *sz) { return StoreText(&p->strDescription, sz); }
-const char *Dapi2_GetParameterMask(const Dapi2Parameter *p) { return TextOf(&p->strMask); }
-int Dapi2_SetParameterMask(Dapi2Parameter *p, const char *sz) { return StoreText(&p->strMask, sz); }
+const char *Dapi2_GetParameterId(const Dapi2Parameter *p)
+{
+    return TextOf(&p->strId);
+}
+int Dapi2_SetParameterId(Dapi2Parameter *p, const char *sz)
+{
+    return StoreText(&p->strId, sz);
+}
+const char *Dapi2_GetParameterName(const Dapi2Parameter *p)
+{
+    return TextOf(&p->strName);
+}
+int Dapi2_SetParameterName(Dapi2Parameter *p, const char *sz)
+{
+    return StoreText(&p->strName, sz);
+}
+const char *Dapi2_GetParameterDescription(const Dapi2Parameter *p)
+{
+    return TextOf(&p->strDescription);
+}
+int Dapi2_SetParameterDescription(Dapi2Parameter *p, const char *sz)
+{
+    return StoreText(&p->strDescription, sz);
+}
+const char *Dapi2_GetParameterMask(const Dapi2Parameter *p)
+{
+    return TextOf(&p->strMask);
+}
+int Dapi2_SetParameterMask(Dapi2Parameter *p, const char *sz)
+{
+    return StoreText(&p->strMask, sz);
+}
 
-int32_t Dapi2_GetParameterType(const Dapi2Parameter *p) { return p->iType; }
-void Dapi2_SetParameterType(Dapi2Parameter *p, int32_t i) { p->iType = i; }
-int32_t Dapi2_GetParameterValidFlag(const Dapi2Parameter *p) { return p->iValidFlag; }
-void Dapi2_SetParameterValidFlag(Dapi2Parameter *p, int32_t i) { p->iValidFlag = i; }
-int32_t Dapi2_GetParameterMustBeSet(const Dapi2Parameter *p) { return p->iMustBeSet; }
-void Dapi2_SetParameterMustBeSet(Dapi2Parameter *p, int32_t i) { p->iMustBeSet = i; }
-int32_t Dapi2_GetParameterRecommendValidate(const Dapi2Parameter *p) { return p->iRecommendValidate; }
-void Dapi2_SetParameterRecommendValidate(Dapi2Parameter *p, int32_t i) { p->iRecommendValidate = i; }
+int32_t Dapi2_GetParameterType(const Dapi2Parameter *p)
+{
+    return p->iType;
+}
+void Dapi2_SetParameterType(Dapi2Parameter *p, int32_t i)
+{
+    p->iType = i;
+}
+int32_t Dapi2_GetParameterValidFlag(const Dapi2Parameter *p)
+{
+    return p->iValidFlag;
+}
+void Dapi2_SetParameterValidFlag(Dapi2Parameter *p, int32_t i)
+{
+    p->iValidFlag = i;
+}
+int32_t Dapi2_GetParameterMustBeSet(const Dapi2Parameter *p)
+{
+    return p->iMustBeSet;
+}
+void Dapi2_SetParameterMustBeSet(Dapi2Parameter *p, int32_t i)
+{
+    p->iMustBeSet = i;
+}
+int32_t Dapi2_GetParameterRecommendValidate(const Dapi2Parameter *p)
+{
+    return p->iRecommendValidate;
+}
+void Dapi2_SetParameterRecommendValidate(Dapi2Parameter *p, int32_t i)
+{
+    p->iRecommendValidate = i;
+}
 
 /* Value: no flag changes. */
-int32_t Dapi2_GetParameterValAsInt32(const Dapi2Parameter *p) { return ReadInt32(TextOf(&p->strValue)); }
-uint32_t Dapi2_GetParameterValAsUInt32(const Dapi2Parameter *p) { return atoul(TextOf(&p->strValue)); }
-int Dapi2_GetParameterValAsBool(const Dapi2Parameter *p) { return StrToBool(TextOf(&p->strValue)); }
-float Dapi2_GetParameterValAsFloat(const Dapi2Parameter *p) { return ReadFloat(TextOf(&p->strValue)); }
-const char *Dapi2_GetParameterValAsStr(const Dapi2Parameter *p) { return TextOf(&p->strValue); }
-int Dapi2_SetParameterValFromInt32(Dapi2Parameter *p, int32_t i) { return StoreInt32(&p->strValue, i); }
-int Dapi2_SetParameterValFromUInt32(Dapi2Parameter *p, uint32_t u) { return StoreUInt32(&p->strValue, u); }
-int Dapi2_SetParameterValFromBool(Dapi2Parameter *p, int b) { return StoreText(&p->strValue, BoolToStr(b)); }
-int Dapi2_SetParameterValFromFloat(Dapi2Parameter *p, float f) { return StoreFloat(&p->strValue, f); }
-int Dapi2_SetParameterValFromStr(Dapi2Parameter *p, const char *sz) { return StoreText(&p->strValue, sz); }
+int32_t Dapi2_GetParameterValAsInt32(const Dapi2Parameter *p)
+{
+    return ReadInt32(TextOf(&p->strValue));
+}
+uint32_t Dapi2_GetParameterValAsUInt32(const Dapi2Parameter *p)
+{
+    return atoul(TextOf(&p->strValue));
+}
+int Dapi2_GetParameterValAsBool(const Dapi2Parameter *p)
+{
+    return StrToBool(TextOf(&p->strValue));
+}
+float Dapi2_GetParameterValAsFloat(const Dapi2Parameter *p)
+{
+    return ReadFloat(TextOf(&p->strValue));
+}
+const char *Dapi2_GetParameterValAsStr(const Dapi2Parameter *p)
+{
+    return TextOf(&p->strValue);
+}
+int Dapi2_SetParameterValFromInt32(Dapi2Parameter *p, int32_t i)
+{
+    return StoreInt32(&p->strValue, i);
+}
+int Dapi2_SetParameterValFromUInt32(Dapi2Parameter *p, uint32_t u)
+{
+    return StoreUInt32(&p->strValue, u);
+}
+int Dapi2_SetParameterValFromBool(Dapi2Parameter *p, int b)
+{
+    return StoreText(&p->strValue, BoolToStr(b));
+}
+int Dapi2_SetParameterValFromFloat(Dapi2Parameter *p, float f)
+{
+    return StoreFloat(&p->strValue, f);
+}
+int Dapi2_SetParameterValFromStr(Dapi2Parameter *p, const char *sz)
+{
+    return StoreText(&p->strValue, sz);
+}
 
 /* Marks a has-flag after a setter (whatever the store gave: the flag says a
  * default/minimum/maximum was declared). Returns the store's result. */
@@ -301,39 +377,126 @@ static int Declared(int32_t *pbHas, int iStored)
 }
 
 /* Default value. */
-int Dapi2_GetParameterHasDefaultValue(const Dapi2Parameter *p) { return p->bHasDefault; }
-int32_t Dapi2_GetParameterDefaultValAsInt32(const Dapi2Parameter *p) { return ReadInt32(TextOf(&p->strDefault)); }
-uint32_t Dapi2_GetParameterDefaultValAsUInt32(const Dapi2Parameter *p) { return atoul(TextOf(&p->strDefault)); }
-int Dapi2_GetParameterDefaultValAsBool(const Dapi2Parameter *p) { return StrToBool(TextOf(&p->strDefault)); }
-float Dapi2_GetParameterDefaultValAsFloat(const Dapi2Parameter *p) { return ReadFloat(TextOf(&p->strDefault)); }
-const char *Dapi2_GetParameterDefaultValAsStr(const Dapi2Parameter *p) { return TextOf(&p->strDefault); }
-int Dapi2_SetParameterDefaultValFromInt32(Dapi2Parameter *p, int32_t i) { return Declared(&p->bHasDefault, StoreInt32(&p->strDefault, i)); }
-int Dapi2_SetParameterDefaultValFromUInt32(Dapi2Parameter *p, uint32_t u) { return Declared(&p->bHasDefault, StoreUInt32(&p->strDefault, u)); }
-int Dapi2_SetParameterDefaultValFromBool(Dapi2Parameter *p, int b) { return Declared(&p->bHasDefault, StoreText(&p->strDefault, BoolToStr(b))); }
-int Dapi2_SetParameterDefaultValFromFloat(Dapi2Parameter *p, float f) { return Declared(&p->bHasDefault, StoreFloat(&p->strDefault, f)); }
-int Dapi2_SetParameterDefaultValFromStr(Dapi2Parameter *p, const char *sz) { return Declared(&p->bHasDefault, StoreText(&p->strDefault, sz)); }
+int Dapi2_GetParameterHasDefaultValue(const Dapi2Parameter *p)
+{
+    return p->bHasDefault;
+}
+int32_t Dapi2_GetParameterDefaultValAsInt32(const Dapi2Parameter *p)
+{
+    return ReadInt32(TextOf(&p->strDefault));
+}
+uint32_t Dapi2_GetParameterDefaultValAsUInt32(const Dapi2Parameter *p)
+{
+    return atoul(TextOf(&p->strDefault));
+}
+int Dapi2_GetParameterDefaultValAsBool(const Dapi2Parameter *p)
+{
+    return StrToBool(TextOf(&p->strDefault));
+}
+float Dapi2_GetParameterDefaultValAsFloat(const Dapi2Parameter *p)
+{
+    return ReadFloat(TextOf(&p->strDefault));
+}
+const char *Dapi2_GetParameterDefaultValAsStr(const Dapi2Parameter *p)
+{
+    return TextOf(&p->strDefault);
+}
+int Dapi2_SetParameterDefaultValFromInt32(Dapi2Parameter *p, int32_t i)
+{
+    return Declared(&p->bHasDefault, StoreInt32(&p->strDefault, i));
+}
+int Dapi2_SetParameterDefaultValFromUInt32(Dapi2Parameter *p, uint32_t u)
+{
+    return Declared(&p->bHasDefault, StoreUInt32(&p->strDefault, u));
+}
+int Dapi2_SetParameterDefaultValFromBool(Dapi2Parameter *p, int b)
+{
+    return Declared(&p->bHasDefault, StoreText(&p->strDefault, BoolToStr(b)));
+}
+int Dapi2_SetParameterDefaultValFromFloat(Dapi2Parameter *p, float f)
+{
+    return Declared(&p->bHasDefault, StoreFloat(&p->strDefault, f));
+}
+int Dapi2_SetParameterDefaultValFromStr(Dapi2Parameter *p, const char *sz)
+{
+    return Declared(&p->bHasDefault, StoreText(&p->strDefault, sz));
+}
 
 /* Minimum. */
-int Dapi2_GetParameterHasMinVal(const Dapi2Parameter *p) { return p->bHasMin; }
-int32_t Dapi2_GetParameterMinValAsInt32(const Dapi2Parameter *p) { return ReadInt32(TextOf(&p->strMin)); }
-uint32_t Dapi2_GetParameterMinValAsUInt32(const Dapi2Parameter *p) { return atoul(TextOf(&p->strMin)); }
-float Dapi2_GetParameterMinValAsFloat(const Dapi2Parameter *p) { return ReadFloat(TextOf(&p->strMin)); }
-const char *Dapi2_GetParameterMinValAsStr(const Dapi2Parameter *p) { return TextOf(&p->strMin); }
-int Dapi2_SetParameterMinValFromInt32(Dapi2Parameter *p, int32_t i) { return Declared(&p->bHasMin, StoreInt32(&p->strMin, i)); }
-int Dapi2_SetParameterMinValFromUInt32(Dapi2Parameter *p, uint32_t u) { return Declared(&p->bHasMin, StoreUInt32(&p->strMin, u)); }
-int Dapi2_SetParameterMinValFromFloat(Dapi2Parameter *p, float f) { return Declared(&p->bHasMin, StoreFloat(&p->strMin, f)); }
-int Dapi2_SetParameterMinValFromStr(Dapi2Parameter *p, const char *sz) { return Declared(&p->bHasMin, StoreText(&p->strMin, sz)); }
+int Dapi2_GetParameterHasMinVal(const Dapi2Parameter *p)
+{
+    return p->bHasMin;
+}
+int32_t Dapi2_GetParameterMinValAsInt32(const Dapi2Parameter *p)
+{
+    return ReadInt32(TextOf(&p->strMin));
+}
+uint32_t Dapi2_GetParameterMinValAsUInt32(const Dapi2Parameter *p)
+{
+    return atoul(TextOf(&p->strMin));
+}
+float Dapi2_GetParameterMinValAsFloat(const Dapi2Parameter *p)
+{
+    return ReadFloat(TextOf(&p->strMin));
+}
+const char *Dapi2_GetParameterMinValAsStr(const Dapi2Parameter *p)
+{
+    return TextOf(&p->strMin);
+}
+int Dapi2_SetParameterMinValFromInt32(Dapi2Parameter *p, int32_t i)
+{
+    return Declared(&p->bHasMin, StoreInt32(&p->strMin, i));
+}
+int Dapi2_SetParameterMinValFromUInt32(Dapi2Parameter *p, uint32_t u)
+{
+    return Declared(&p->bHasMin, StoreUInt32(&p->strMin, u));
+}
+int Dapi2_SetParameterMinValFromFloat(Dapi2Parameter *p, float f)
+{
+    return Declared(&p->bHasMin, StoreFloat(&p->strMin, f));
+}
+int Dapi2_SetParameterMinValFromStr(Dapi2Parameter *p, const char *sz)
+{
+    return Declared(&p->bHasMin, StoreText(&p->strMin, sz));
+}
 
 /* Maximum. */
-int Dapi2_GetParameterHasMaxVal(const Dapi2Parameter *p) { return p->bHasMax; }
-int32_t Dapi2_GetParameterMaxValAsInt32(const Dapi2Parameter *p) { return ReadInt32(TextOf(&p->strMax)); }
-uint32_t Dapi2_GetParameterMaxValAsUInt32(const Dapi2Parameter *p) { return atoul(TextOf(&p->strMax)); }
-float Dapi2_GetParameterMaxValAsFloat(const Dapi2Parameter *p) { return ReadFloat(TextOf(&p->strMax)); }
-const char *Dapi2_GetParameterMaxValAsStr(const Dapi2Parameter *p) { return TextOf(&p->strMax); }
-int Dapi2_SetParameterMaxValFromInt32(Dapi2Parameter *p, int32_t i) { return Declared(&p->bHasMax, StoreInt32(&p->strMax, i)); }
-int Dapi2_SetParameterMaxValFromUInt32(Dapi2Parameter *p, uint32_t u) { return Declared(&p->bHasMax, StoreUInt32(&p->strMax, u)); }
-int Dapi2_SetParameterMaxValFromFloat(Dapi2Parameter *p, float f) { return Declared(&p->bHasMax, StoreFloat(&p->strMax, f)); }
-int Dapi2_SetParameterMaxValFromStr(Dapi2Parameter *p, const char *sz) { return Declared(&p->bHasMax, StoreText(&p->strMax, sz)); }
+int Dapi2_GetParameterHasMaxVal(const Dapi2Parameter *p)
+{
+    return p->bHasMax;
+}
+int32_t Dapi2_GetParameterMaxValAsInt32(const Dapi2Parameter *p)
+{
+    return ReadInt32(TextOf(&p->strMax));
+}
+uint32_t Dapi2_GetParameterMaxValAsUInt32(const Dapi2Parameter *p)
+{
+    return atoul(TextOf(&p->strMax));
+}
+float Dapi2_GetParameterMaxValAsFloat(const Dapi2Parameter *p)
+{
+    return ReadFloat(TextOf(&p->strMax));
+}
+const char *Dapi2_GetParameterMaxValAsStr(const Dapi2Parameter *p)
+{
+    return TextOf(&p->strMax);
+}
+int Dapi2_SetParameterMaxValFromInt32(Dapi2Parameter *p, int32_t i)
+{
+    return Declared(&p->bHasMax, StoreInt32(&p->strMax, i));
+}
+int Dapi2_SetParameterMaxValFromUInt32(Dapi2Parameter *p, uint32_t u)
+{
+    return Declared(&p->bHasMax, StoreUInt32(&p->strMax, u));
+}
+int Dapi2_SetParameterMaxValFromFloat(Dapi2Parameter *p, float f)
+{
+    return Declared(&p->bHasMax, StoreFloat(&p->strMax, f));
+}
+int Dapi2_SetParameterMaxValFromStr(Dapi2Parameter *p, const char *sz)
+{
+    return Declared(&p->bHasMax, StoreText(&p->strMax, sz));
+}
 
 /* Dapi2_AssignParameterFromXML - fills a record from the inner text of one
  * PARAMETER element of a validation answer: "ID" (stored as the id), then
@@ -532,9 +695,10 @@ int GetParamsFromCommandLine(int argc, char **argv, Dapi2ParamList *pPair)
         const char *szComma = strchr(szId, ',');
         size_t uIdLen = szComma != NULL ? (size_t)(szComma - szId) : strlen(szId);
         if (uIdLen == 0)
-            continue;                      /* "param=" or "param=,x": nothing */
+            continue; /* "param=" or "param=,x": nothing */
         if (szComma == NULL || szComma[1] == '\0') {
-            TPRINTF(9, __FILE__, __LINE__, "", "GetParamsFromCommandLine: no value in %s\n", szWord);
+            TPRINTF(9, __FILE__, __LINE__, "", "GetParamsFromCommandLine: no value in %s\n",
+                    szWord);
             return 0;
         }
         std::string strId(szId, uIdLen);
@@ -571,9 +735,9 @@ int GetSenderPidAndReId(int argc, char **argv, long *plSenderPid, unsigned long 
  * text read has at least one character. Returns 1, or 0 when the key text
  * cannot be built (null name, out of memory). */
 int Dapi2GetParamPrivateProfileString(const char *szPath, const char *szSection,
-                                      const char *szKeyName, uint32_t uTestId,
-                                      uint32_t uIndex, const char *szDefault,
-                                      char *szBuffer, uint32_t uBufferSize, int *pbPresent)
+                                      const char *szKeyName, uint32_t uTestId, uint32_t uIndex,
+                                      const char *szDefault, char *szBuffer, uint32_t uBufferSize,
+                                      int *pbPresent)
 {
     *pbPresent = 0;
     if (szKeyName == NULL)
@@ -585,8 +749,8 @@ int Dapi2GetParamPrivateProfileString(const char *szPath, const char *szSection,
         CGenStrDelete(&strKey);
         return 0;
     }
-    int iLen = ZoltGetPrivateProfileString(szSection, CGenStrC_Str(&strKey), szDefault,
-                                           szBuffer, (int)uBufferSize, szPath);
+    int iLen = ZoltGetPrivateProfileString(szSection, CGenStrC_Str(&strKey), szDefault, szBuffer,
+                                           (int)uBufferSize, szPath);
     CGenStrDelete(&strKey);
     *pbPresent = iLen >= 1;
     return 1;
@@ -607,9 +771,9 @@ int GetParamIndex(const char *szPath, uint32_t uTestId, const char *szParamId, i
     int iRc = 1;
     for (int32_t i = 0; i < INT32_MAX; ++i) {
         int bPresent = 0;
-        if (!Dapi2GetParamPrivateProfileString(szPath, s_szModuleSection, "szParameterId",
-                                               uTestId, (uint32_t)i, "", szValue,
-                                               DAPI2_PARAM_INI_VALUE_SIZE, &bPresent)) {
+        if (!Dapi2GetParamPrivateProfileString(szPath, s_szModuleSection, "szParameterId", uTestId,
+                                               (uint32_t)i, "", szValue, DAPI2_PARAM_INI_VALUE_SIZE,
+                                               &bPresent)) {
             iRc = 0;
             break;
         }
@@ -642,8 +806,8 @@ static int ReadDefinitionKey(const char *szPath, uint32_t uTestId, int32_t iInde
  * type set), then each present one of description, must-be-set, recommend-
  * validate (boolean texts), mask, default, minimum, maximum. The value is never
  * touched. Returns 1 done, 0 out of memory or a store failed. */
-int AssignParameterFieldsFromIniFileByIndex(const char *szPath, uint32_t uTestId,
-                                            int32_t iIndex, Dapi2Parameter *pParam)
+int AssignParameterFieldsFromIniFileByIndex(const char *szPath, uint32_t uTestId, int32_t iIndex,
+                                            Dapi2Parameter *pParam)
 {
     TPRINTF(9, __FILE__, __LINE__, "", "AssignTestPropertyFromIniFile: top of function\n");
     if (pParam == NULL)
@@ -671,21 +835,24 @@ int AssignParameterFieldsFromIniFileByIndex(const char *szPath, uint32_t uTestId
     if (!Dapi2_SetParameterName(pParam, szValue))
         goto done;
 
-    if ((iHave = ReadDefinitionKey(szPath, uTestId, iIndex, "szParameterDescription", szValue)) < 0 ||
+    if ((iHave = ReadDefinitionKey(szPath, uTestId, iIndex, "szParameterDescription", szValue)) <
+            0 ||
         (iHave && !Dapi2_SetParameterDescription(pParam, szValue)))
         goto done;
     if ((iHave = ReadDefinitionKey(szPath, uTestId, iIndex, "iParameterMustBeSet", szValue)) < 0)
         goto done;
     if (iHave)
         Dapi2_SetParameterMustBeSet(pParam, StrToBool(szValue));
-    if ((iHave = ReadDefinitionKey(szPath, uTestId, iIndex, "iParameterRecommendValidate", szValue)) < 0)
+    if ((iHave = ReadDefinitionKey(szPath, uTestId, iIndex, "iParameterRecommendValidate",
+                                   szValue)) < 0)
         goto done;
     if (iHave)
         Dapi2_SetParameterRecommendValidate(pParam, StrToBool(szValue));
     if ((iHave = ReadDefinitionKey(szPath, uTestId, iIndex, "szParameterMask", szValue)) < 0 ||
         (iHave && !Dapi2_SetParameterMask(pParam, szValue)))
         goto done;
-    if ((iHave = ReadDefinitionKey(szPath, uTestId, iIndex, "szParameterDefaultValue", szValue)) < 0 ||
+    if ((iHave = ReadDefinitionKey(szPath, uTestId, iIndex, "szParameterDefaultValue", szValue)) <
+            0 ||
         (iHave && !Dapi2_SetParameterDefaultValFromStr(pParam, szValue)))
         goto done;
     if ((iHave = ReadDefinitionKey(szPath, uTestId, iIndex, "iParameterMinValue", szValue)) < 0 ||
@@ -753,9 +920,8 @@ int ZoltClientCreateResponse(long lSenderPid, unsigned long ulReId, const char *
     int iRc = 0;
     if (ZoltCreateMessage(szWork, (int)uWorkSize, "DATA", szData, (const char *)nullptr) != 0)
         iRc = 3;
-    else if (szBuffer == NULL ||
-             ZoltCreateMessage(szBuffer, (int)uBufferSize, "MSG", szHeader, szWork,
-                               (const char *)nullptr) != 0)
+    else if (szBuffer == NULL || ZoltCreateMessage(szBuffer, (int)uBufferSize, "MSG", szHeader,
+                                                   szWork, (const char *)nullptr) != 0)
         iRc = 4;
     free(szWork);
     return iRc;
@@ -768,7 +934,8 @@ int ZoltClientCreateResponse(long lSenderPid, unsigned long ulReId, const char *
  * Returns 1, or 0 when an append fails. */
 int AppendValidateParmsXMLResultsForParameter(const Dapi2Parameter *pParam, CGenStr *pStr)
 {
-    TPRINTF(9, __FILE__, __LINE__, "", "AppendValidateParmsXMLResultsForParameter: top of function\n");
+    TPRINTF(9, __FILE__, __LINE__, "",
+            "AppendValidateParmsXMLResultsForParameter: top of function\n");
     if (pParam == NULL || pStr == NULL)
         return 0;
     if (!CGenStrCatf(pStr, "<PARAMETER><ID>%s</ID><VALID_FLAG>%s</VALID_FLAG>",

@@ -43,8 +43,8 @@ struct Dapi2Parameter {
     CGenStr strId;
     CGenStr strName;
     CGenStr strDescription;
-    int32_t iType;                  /* DAPI2_PARAM_TYPE_*, -1 until known */
-    int32_t iValidFlag;             /* DAPI2_PARAM_VALID ... */
+    int32_t iType;      /* DAPI2_PARAM_TYPE_*, -1 until known */
+    int32_t iValidFlag; /* DAPI2_PARAM_VALID ... */
     int32_t iMustBeSet;
     int32_t iRecommendValidate;
     CGenStr strMask;
@@ -61,7 +61,7 @@ struct Dapi2Parameter {
  * Both blocks are created by Dapi2_ParamListConstruct and released by
  * Dapi2_ParamListDestruct; a zeroed pair is "not constructed". */
 struct Dapi2ParamList {
-    CGenList *pList;                /* owning, element destructor Dapi2_DestructParameter */
+    CGenList *pList; /* owning, element destructor Dapi2_DestructParameter */
     CGenListIter *pItr;
 };
 
@@ -69,8 +69,8 @@ struct Dapi2ParamList {
 extern Dapi2ParamList g_paramList;
 
 /* Record life. */
-int Dapi2_InitParameter(Dapi2Parameter *pParam);         /* 1, or 0 (nothing left set up) */
-void Dapi2_DestructParameter(void *pParam);              /* texts only; list releases the record */
+int Dapi2_InitParameter(Dapi2Parameter *pParam); /* 1, or 0 (nothing left set up) */
+void Dapi2_DestructParameter(void *pParam);      /* texts only; list releases the record */
 /* Reads ID, VALID_FLAG and the optional MIN_VALUE / MAX_VALUE from the inner text
  * of one PARAMETER element. 1 with *piOk 1 done, 1 with *piOk 0 when ID or
  * VALID_FLAG is missing, 0 out of memory or a store failed. */
@@ -144,15 +144,15 @@ int Dapi2_SetParameterMaxValFromFloat(Dapi2Parameter *pParam, float fVal);
 int Dapi2_SetParameterMaxValFromStr(Dapi2Parameter *pParam, const char *szVal);
 
 /* Text forms. */
-const char *ParameterTypeToStr(int32_t iType);            /* "invalid" for unknown */
+const char *ParameterTypeToStr(int32_t iType);           /* "invalid" for unknown */
 int32_t ParameterTypeStrToType(const char *szType);      /* case-insensitive, -1 unknown */
-const char *ParameterValidFlagToStr(int32_t iFlag);       /* "valid flag invalid" for unknown */
+const char *ParameterValidFlagToStr(int32_t iFlag);      /* "valid flag invalid" for unknown */
 int32_t ParameterValidFlagStrToType(const char *szFlag); /* case-insensitive, -1 unknown */
 
 /* Conversions. */
-uint32_t atoul(const char *szText);                       /* base 10, 0 for null */
-int StrToBool(const char *szText);        /* 0 for "0", "f", "false" (any case), else 1 */
-const char *BoolToStr(int bVal);          /* "true" / "false" */
+uint32_t atoul(const char *szText); /* base 10, 0 for null */
+int StrToBool(const char *szText);  /* 0 for "0", "f", "false" (any case), else 1 */
+const char *BoolToStr(int bVal);    /* "true" / "false" */
 int CopyStrToPointer(char **pszDest, const char *szText); /* 1, or 0 with nothing changed */
 
 /* List. Construct returns 1 or 0 (nothing left behind); AddParameter returns
@@ -180,16 +180,14 @@ int GetSenderPidAndReId(int argc, char **argv, long *plSenderPid, unsigned long 
 
 /* Definitions file: keys "<name>[<test>][<index>]" of section "Module". */
 int Dapi2GetParamPrivateProfileString(const char *szPath, const char *szSection,
-                                      const char *szKeyName, uint32_t uTestId,
-                                      uint32_t uIndex, const char *szDefault,
-                                      char *szBuffer, uint32_t uBufferSize,
-                                      int *pbPresent);    /* 1, 0 key not built */
+                                      const char *szKeyName, uint32_t uTestId, uint32_t uIndex,
+                                      const char *szDefault, char *szBuffer, uint32_t uBufferSize,
+                                      int *pbPresent); /* 1, 0 key not built */
 int GetParamIndex(const char *szPath, uint32_t uTestId, const char *szParamId,
-                  int32_t *piIndex);                      /* 1 (index -1: none), 0 failed */
-int AssignParameterFieldsFromIniFileByIndex(const char *szPath, uint32_t uTestId,
-                                            int32_t iIndex, Dapi2Parameter *pParam);
-int AssignParameterFieldsFromIniFile(const char *szPath, uint32_t uTestId,
-                                     Dapi2Parameter *pParam);
+                  int32_t *piIndex); /* 1 (index -1: none), 0 failed */
+int AssignParameterFieldsFromIniFileByIndex(const char *szPath, uint32_t uTestId, int32_t iIndex,
+                                            Dapi2Parameter *pParam);
+int AssignParameterFieldsFromIniFile(const char *szPath, uint32_t uTestId, Dapi2Parameter *pParam);
 int GetParamIniInfo(const char *szPath, uint32_t uTestId, Dapi2ParamList *pPair);
 
 /* Validation answer. ZoltClientCreateResponse builds a whole TRANSACTION_RESPONSE
@@ -198,7 +196,7 @@ int GetParamIniInfo(const char *szPath, uint32_t uTestId, Dapi2ParamList *pPair)
 int ZoltClientCreateResponse(long lSenderPid, unsigned long ulReId, const char *szData,
                              char *szBuffer, uint32_t uBufferSize);
 int AppendValidateParmsXMLResultsForParameter(const Dapi2Parameter *pParam, CGenStr *pStr);
-int AppendValidateParmsXMLResults(Dapi2ParamList *pPair, CGenStr *pStr);  /* 1, 0 */
+int AppendValidateParmsXMLResults(Dapi2ParamList *pPair, CGenStr *pStr); /* 1, 0 */
 
 /* The framework half, defined in dapi2/dapi2-param.cpp (it uses the framework's
  * percentage and its message seam g_pfnDapi2SendMessage); declared here so that

@@ -63,11 +63,11 @@ static CGenList gReadQue;       /* QueObject: messages being received (read lock
 static CGenList gWriteQue;      /* QueObject: pieces waiting to be written (write lock) */
 static CGenList gReadFifoList;  /* FifoListObject: open read ends (read lock) */
 static CGenList gWriteFifoList; /* FifoListObject: open write ends (write lock) */
-static std::atomic<int> g_bInitPipesCalled{0}; /* set and cleared by the main thread */
+static std::atomic<int> g_bInitPipesCalled{ 0 }; /* set and cleared by the main thread */
 static pthread_t thread_id;
-static int s_bThreadStarted = 0;            /* main thread */
-static std::atomic<int> g_ReadWriteThreadActive{1};
-static uint32_t lCount = 0;                 /* message numbers, write lock */
+static int s_bThreadStarted = 0; /* main thread */
+static std::atomic<int> g_ReadWriteThreadActive{ 1 };
+static uint32_t lCount = 0; /* message numbers, write lock */
 
 /* Read buffer: an unfinished tail (at most one frame) plus one 4096-byte read,
  * plus a terminator byte. Read lock. */
@@ -302,7 +302,8 @@ int ZoltPipeOpen(const char *szPath, int bForWriting)
         } else if (bForWriting) {
             TPRINTF(T0, __FILE__, __LINE__, "", "ZoltPipeOpen: WRITE Fifo %d \n", iHandle);
         } else {
-            TPRINTF(T0, __FILE__, __LINE__, "", "ZoltPipeOpen: READ Fifo (%s) %d \n", szPath, iHandle);
+            TPRINTF(T0, __FILE__, __LINE__, "", "ZoltPipeOpen: READ Fifo (%s) %d \n", szPath,
+                    iHandle);
         }
     } else {
         free(pRec);
@@ -339,10 +340,11 @@ int MakeDelimiterStr(const QueObject *pQue, int iType, char *szOut, int iSize)
 {
     if (pQue == nullptr || szOut == nullptr || iSize < 1)
         return 0;
-    int iLen = snprintf(szOut, (size_t)iSize, "%s%c:%lu:%i:%i:%i:%lu:%lu:%s", ZOLT_PIPE_START_MARKER,
-                        iType == ZOLT_PIPE_FRAME_F ? 'F' : 'H', (unsigned long)pQue->uMsgNumber,
-                        (int)pQue->iSenderPid, (int)pQue->iPieceIndex, (int)pQue->iPieceCount,
-                        (unsigned long)pQue->uPieceSize, (unsigned long)pQue->uTotalSize, ZOLT_PIPE_END_MARKER);
+    int iLen = snprintf(
+        szOut, (size_t)iSize, "%s%c:%lu:%i:%i:%i:%lu:%lu:%s", ZOLT_PIPE_START_MARKER,
+        iType == ZOLT_PIPE_FRAME_F ? 'F' : 'H', (unsigned long)pQue->uMsgNumber,
+        (int)pQue->iSenderPid, (int)pQue->iPieceIndex, (int)pQue->iPieceCount,
+        (unsigned long)pQue->uPieceSize, (unsigned long)pQue->uTotalSize, ZOLT_PIPE_END_MARKER);
     if (iLen < 0 || iLen >= iSize || iLen > ZOLT_PIPE_DELIM_MAX) {
         szOut[0] = '\0';
         return 0;
@@ -362,7 +364,8 @@ static long FifoUnreadBytes(int iHandle, const struct stat *pSt)
 /* Writes one frame when it fits; see the header. errno is kept for the caller. */
 int ZoltPipeWritePipe(int iHandle, const char *pBytes, int iLen)
 {
-    TPRINTF(T0, __FILE__, __LINE__, "", "ZoltPipeWritePipe: top of function, bytes to write = %ld\n", (long)iLen);
+    TPRINTF(T0, __FILE__, __LINE__, "",
+            "ZoltPipeWritePipe: top of function, bytes to write = %ld\n", (long)iLen);
     struct stat st;
     if (fstat(iHandle, &st) != 0) {
         TPRINTF(T0, __FILE__, __LINE__, "", "ZoltPipeWritePipe could not get stats for pipe\n");
@@ -372,9 +375,10 @@ int ZoltPipeWritePipe(int iHandle, const char *pBytes, int iLen)
     TPRINTF(T0, __FILE__, __LINE__, "", "ZoltPipeWritePipe Pipe Stats\n");
     TPRINTF(T0, __FILE__, __LINE__, "", "size: %ld\n", lUnread);
     if (ZOLT_PIPE_CAPACITY - lUnread < iLen) {
-        TPRINTF(T0, __FILE__, __LINE__, "",
-                "ZoltPipeWrite: Write_Failed Not enough room in pipe need %d, pipe has %d in it RETURNING\n", iLen,
-                (int)lUnread);
+        TPRINTF(
+            T0, __FILE__, __LINE__, "",
+            "ZoltPipeWrite: Write_Failed Not enough room in pipe need %d, pipe has %d in it RETURNING\n",
+            iLen, (int)lUnread);
         /* A FIFO whose reader has gone keeps its unread bytes, so it would look
          * full for ever: the write end then reports an error condition. */
         struct pollfd pfd;
@@ -415,24 +419,27 @@ int ZoltPipeServiceWriteQue(int iHandle, int *pbBrokenPipe)
         }
         int iDelim = MakeDelimiterStr(pEntry, ZOLT_PIPE_FRAME_H, acFrame, sizeof acFrame);
         if (iDelim == 0 || iDelim + pEntry->iDataLen > (int)sizeof acFrame) {
-            it = CGenListErase(&gWriteQue, it);  /* cannot be framed: never happens for real sizes */
+            it = CGenListErase(&gWriteQue, it); /* cannot be framed: never happens for real sizes */
             continue;
         }
         memcpy(acFrame + iDelim, pEntry->pData, (size_t)pEntry->iDataLen);
         int rv = ZoltPipeWritePipe(iHandle, acFrame, iDelim + pEntry->iDataLen);
         if (rv < 0 && errno == EPIPE) {
-            TPRINTF(T0, __FILE__, __LINE__, "", "ZoltPipeServiceWriteQue() Broken Pipe RETURNING\n");
+            TPRINTF(T0, __FILE__, __LINE__, "",
+                    "ZoltPipeServiceWriteQue() Broken Pipe RETURNING\n");
             if (pbBrokenPipe != nullptr)
                 *pbBrokenPipe = 1;
             return iTotal;
         }
         if (rv <= 0) {
-            TPRINTF(T0, __FILE__, __LINE__, "", "ZoltPipeServiceWriteQue() Couldn't Write RETURN\n");
+            TPRINTF(T0, __FILE__, __LINE__, "",
+                    "ZoltPipeServiceWriteQue() Couldn't Write RETURN\n");
             break;
         }
         it = CGenListErase(&gWriteQue, it);
         iTotal += rv - iDelim;
-        TPRINTF(T0, __FILE__, __LINE__, "", "ZoltPipeServiceWriteQue() Wrote %d bytes from buffer\n", rv - iDelim);
+        TPRINTF(T0, __FILE__, __LINE__, "",
+                "ZoltPipeServiceWriteQue() Wrote %d bytes from buffer\n", rv - iDelim);
     }
     TPRINTF(T0, __FILE__, __LINE__, "", "ZoltPipeServiceWriteQue() Return %d bytes\n", iTotal);
     return iTotal;
@@ -448,11 +455,12 @@ int ZoltPipeWriteQue(int iHandle, const char *pText, int iLen, int *pbBrokenPipe
     if (iLen <= 0)
         return 0;
     TPRINTF(T0, __FILE__, __LINE__, "", "ZoltPipeWriteQue()\n");
-    int iPieces = (iLen - 1) / ZOLT_PIPE_PIECE_SIZE + 1;  /* no overflow near INT_MAX */
+    int iPieces = (iLen - 1) / ZOLT_PIPE_PIECE_SIZE + 1; /* no overflow near INT_MAX */
     if (iPieces > 1)
-        TPRINTF(T0, __FILE__, __LINE__, "", "ZoltPipeWriteQue() Message Being Divided into %d pieces\n", iPieces);
+        TPRINTF(T0, __FILE__, __LINE__, "",
+                "ZoltPipeWriteQue() Message Being Divided into %d pieces\n", iPieces);
     lCount++;
-    int iPid = (int)getpid();  /* the sending process: a forked child is a sender of its own */
+    int iPid = (int)getpid(); /* the sending process: a forked child is a sender of its own */
     for (int i = 1; i <= iPieces; i++) {
         int iOffset = (i - 1) * ZOLT_PIPE_PIECE_SIZE;
         int iSize = iLen - iOffset < ZOLT_PIPE_PIECE_SIZE ? iLen - iOffset : ZOLT_PIPE_PIECE_SIZE;
@@ -465,7 +473,8 @@ int ZoltPipeWriteQue(int iHandle, const char *pText, int iLen, int *pbBrokenPipe
             CGenListIterInit(&it, &gWriteQue);
             while (!CGenListIterAtEnd(&it)) {
                 QueObject *pOld = (QueObject *)CGenListIterGetData(&it);
-                if (pOld->iHandle == iHandle && pOld->uMsgNumber == lCount && pOld->iSenderPid == iPid)
+                if (pOld->iHandle == iHandle && pOld->uMsgNumber == lCount &&
+                    pOld->iSenderPid == iPid)
                     it = CGenListErase(&gWriteQue, it);
                 else
                     CGenListIterAdv(&it);
@@ -485,7 +494,8 @@ int ZoltPipeWriteQue(int iHandle, const char *pText, int iLen, int *pbBrokenPipe
         pEntry->iDataLen = iSize;
         pEntry->uDataCap = (uint32_t)iSize + 1;
     }
-    TPRINTF(T0, __FILE__, __LINE__, "", "ZoltPipeWriteQue() %d Element in Que\n", CGenListGetCount(&gWriteQue));
+    TPRINTF(T0, __FILE__, __LINE__, "", "ZoltPipeWriteQue() %d Element in Que\n",
+            CGenListGetCount(&gWriteQue));
     ZoltPipeServiceWriteQue(iHandle, pbBrokenPipe);
     return iLen;
 }
@@ -506,8 +516,8 @@ int ZoltPipeWrite(int iHandle, const char *pText, int iLen)
     } else {
         rv = ZoltPipeWriteQue(iHandle, pText, iLen, &bBroken);
     }
-    TPRINTF(T0, __FILE__, __LINE__, "", "ZoltPipeWrite() Fifo %d, Bytes %d \n DATA: %.*s \n", iHandle, iLen,
-            rv > 0 ? iLen : 0, rv > 0 ? pText : "");
+    TPRINTF(T0, __FILE__, __LINE__, "", "ZoltPipeWrite() Fifo %d, Bytes %d \n DATA: %.*s \n",
+            iHandle, iLen, rv > 0 ? iLen : 0, rv > 0 ? pText : "");
     TPRINTF(T0, __FILE__, __LINE__, "", "ZoltPipeWrite() rv %d \n", rv);
     UnlockSlot(ZOLT_PIPE_WRITE_LOCK);
     if (bBroken) {
@@ -527,7 +537,8 @@ int ZoltFlushWritePipe(int iHandle, int iTimeoutMs)
     uint32_t uStart = ZoltMilliSeconds();
     int bBroken = 0;
     LockSlot(ZOLT_PIPE_WRITE_LOCK);
-    TPRINTF(T0, __FILE__, __LINE__, "", "ZoltFlushWritePipe() %d Elements in Que\n", CGenListGetCount(&gWriteQue));
+    TPRINTF(T0, __FILE__, __LINE__, "", "ZoltFlushWritePipe() %d Elements in Que\n",
+            CGenListGetCount(&gWriteQue));
     while (CGenListGetCount(&gWriteQue) > 0) {
         ZoltPipeServiceWriteQue(iHandle, &bBroken);
         if (bBroken || CGenListGetCount(&gWriteQue) == 0)
@@ -597,8 +608,8 @@ static const char *FindBytes(const char *p, int iLen, const char *pNeedle, int i
 static int DelimiterLength(const char *p, int iLen)
 {
     int iReach = iLen < ZOLT_PIPE_DELIM_MAX ? iLen : ZOLT_PIPE_DELIM_MAX;
-    const char *pEnd = FindBytes(p + ZOLT_PIPE_MARKER_LEN, iReach - ZOLT_PIPE_MARKER_LEN, ZOLT_PIPE_END_MARKER,
-                                 ZOLT_PIPE_MARKER_LEN);
+    const char *pEnd = FindBytes(p + ZOLT_PIPE_MARKER_LEN, iReach - ZOLT_PIPE_MARKER_LEN,
+                                 ZOLT_PIPE_END_MARKER, ZOLT_PIPE_MARKER_LEN);
     if (pEnd != nullptr)
         return (int)(pEnd - p) + ZOLT_PIPE_MARKER_LEN;
     return iLen < ZOLT_PIPE_DELIM_MAX ? -1 : 0;
@@ -610,7 +621,8 @@ const char *FindDelimiter(const char *p, int iLen, int *piDelimLen)
         *piDelimLen = 0;
     int iPos = 0;
     while (p != nullptr && iPos < iLen) {
-        const char *pStart = FindBytes(p + iPos, iLen - iPos, ZOLT_PIPE_START_MARKER, ZOLT_PIPE_MARKER_LEN);
+        const char *pStart =
+            FindBytes(p + iPos, iLen - iPos, ZOLT_PIPE_START_MARKER, ZOLT_PIPE_MARKER_LEN);
         if (pStart == nullptr)
             return nullptr;
         int iDelim = DelimiterLength(pStart, iLen - (int)(pStart - p));
@@ -644,13 +656,14 @@ static int ParseNumber(const char **pp, const char *pEnd, int bSigned, long long
     if (iDigits == 0 || iDigits > 10 || p >= pEnd || (*p >= '0' && *p <= '9'))
         return 0;
     *pllOut = bNegative ? -llValue : llValue;
-    *pp = p + 1;  /* the separator */
+    *pp = p + 1; /* the separator */
     return 1;
 }
 
 int ParseDelimStr(const char *p, int iLen, QueObject *pQue, int *piType)
 {
-    if (p == nullptr || pQue == nullptr || iLen < 2 * ZOLT_PIPE_MARKER_LEN || iLen > ZOLT_PIPE_DELIM_MAX)
+    if (p == nullptr || pQue == nullptr || iLen < 2 * ZOLT_PIPE_MARKER_LEN ||
+        iLen > ZOLT_PIPE_DELIM_MAX)
         return 0;
     if (memcmp(p, ZOLT_PIPE_START_MARKER, ZOLT_PIPE_MARKER_LEN) != 0 ||
         memcmp(p + iLen - ZOLT_PIPE_MARKER_LEN, ZOLT_PIPE_END_MARKER, ZOLT_PIPE_MARKER_LEN) != 0)
@@ -665,16 +678,16 @@ int ParseDelimStr(const char *p, int iLen, QueObject *pQue, int *piType)
     q++;
     if (q >= pEnd)
         return 0;
-    q++;  /* the separator after the type letter */
+    q++; /* the separator after the type letter */
     long long allNum[6];
-    static const int s_abSigned[6] = {0, 1, 1, 1, 0, 0};
+    static const int s_abSigned[6] = { 0, 1, 1, 1, 0, 0 };
     for (int i = 0; i < 6; i++) {
         if (!ParseNumber(&q, pEnd, s_abSigned[i], &allNum[i]))
             return 0;
     }
-    if (allNum[0] > UINT32_MAX || allNum[1] > INT32_MAX || allNum[1] < INT32_MIN || allNum[2] > INT32_MAX ||
-        allNum[2] < INT32_MIN || allNum[3] > INT32_MAX || allNum[3] < INT32_MIN || allNum[4] > UINT32_MAX ||
-        allNum[5] > UINT32_MAX)
+    if (allNum[0] > UINT32_MAX || allNum[1] > INT32_MAX || allNum[1] < INT32_MIN ||
+        allNum[2] > INT32_MAX || allNum[2] < INT32_MIN || allNum[3] > INT32_MAX ||
+        allNum[3] < INT32_MIN || allNum[4] > UINT32_MAX || allNum[5] > UINT32_MAX)
         return 0;
     memset(pQue, 0, sizeof *pQue);
     pQue->uMsgNumber = (uint32_t)allNum[0];
@@ -747,10 +760,14 @@ static int QueueReadPiece(int iHandle, const QueObject *pHdr, const char *pPaylo
             if (pEntry->iHandle != iHandle || pEntry->iSenderPid != pHdr->iSenderPid ||
                 pEntry->uMsgNumber != pHdr->uMsgNumber || IsComplete(pEntry))
                 continue;
-            if (pEntry->iPieceIndex + 1 != pHdr->iPieceIndex || pEntry->iPieceCount != pHdr->iPieceCount ||
-                pEntry->uTotalSize != pHdr->uTotalSize || !AppendToEntry(pEntry, pPayload, pHdr->uPieceSize)) {
-                TPRINTF(T0, __FILE__, __LINE__, "", "ZoltPipeReadQue() message %lu of %d dropped at piece %d\n",
-                        (unsigned long)pHdr->uMsgNumber, (int)pHdr->iSenderPid, (int)pHdr->iPieceIndex);
+            if (pEntry->iPieceIndex + 1 != pHdr->iPieceIndex ||
+                pEntry->iPieceCount != pHdr->iPieceCount ||
+                pEntry->uTotalSize != pHdr->uTotalSize ||
+                !AppendToEntry(pEntry, pPayload, pHdr->uPieceSize)) {
+                TPRINTF(T0, __FILE__, __LINE__, "",
+                        "ZoltPipeReadQue() message %lu of %d dropped at piece %d\n",
+                        (unsigned long)pHdr->uMsgNumber, (int)pHdr->iSenderPid,
+                        (int)pHdr->iPieceIndex);
                 CGenListErase(&gReadQue, it);
                 return 0;
             }
@@ -758,7 +775,7 @@ static int QueueReadPiece(int iHandle, const QueObject *pHdr, const char *pPaylo
             pEntry->iPieceIndex = pHdr->iPieceIndex;
             return (int)pHdr->uPieceSize;
         }
-        return 0;  /* a piece without its first piece */
+        return 0; /* a piece without its first piece */
     }
 
     QueObject *pEntry = (QueObject *)calloc(1, sizeof(QueObject));
@@ -769,7 +786,8 @@ static int QueueReadPiece(int iHandle, const QueObject *pHdr, const char *pPaylo
     pEntry->uDataCap = 0;
     pEntry->iDataLen = 0;
     pEntry->pData = nullptr;
-    if (!AppendToEntry(pEntry, pPayload, pHdr->uPieceSize) || CGenListPushBack(&gReadQue, pEntry) == 0) {
+    if (!AppendToEntry(pEntry, pPayload, pHdr->uPieceSize) ||
+        CGenListPushBack(&gReadQue, pEntry) == 0) {
         free(pEntry->pData);
         free(pEntry);
         return 0;
@@ -797,23 +815,25 @@ static int TakeFrames(int iHandle, const char *pBuf, int iLen, int *piQueued)
 {
     int iPos = 0;
     while (iPos < iLen) {
-        const char *pStart = FindBytes(pBuf + iPos, iLen - iPos, ZOLT_PIPE_START_MARKER, ZOLT_PIPE_MARKER_LEN);
+        const char *pStart =
+            FindBytes(pBuf + iPos, iLen - iPos, ZOLT_PIPE_START_MARKER, ZOLT_PIPE_MARKER_LEN);
         if (pStart == nullptr)
             return iLen - PartialStartMarker(pBuf + iPos, iLen - iPos);
         int iStart = (int)(pStart - pBuf);
         int iDelim = DelimiterLength(pStart, iLen - iStart);
         if (iDelim < 0)
-            return iStart;  /* delimiter not all here yet */
+            return iStart; /* delimiter not all here yet */
         QueObject hdr;
         int iType = 0;
-        if (iDelim == 0 || !ParseDelimStr(pStart, iDelim, &hdr, &iType) || !IsPlausiblePiece(&hdr)) {
+        if (iDelim == 0 || !ParseDelimStr(pStart, iDelim, &hdr, &iType) ||
+            !IsPlausiblePiece(&hdr)) {
             TPRINTF(T0, __FILE__, __LINE__, "", "ZoltPipeReadQue() invalid delimiter dropped\n");
-            iPos = iStart + 1;  /* resynchronise at the next start marker */
+            iPos = iStart + 1; /* resynchronise at the next start marker */
             continue;
         }
         int iPayload = iStart + iDelim;
         if ((uint32_t)(iLen - iPayload) < hdr.uPieceSize)
-            return iStart;  /* payload not all here yet */
+            return iStart; /* payload not all here yet */
         *piQueued += QueueReadPiece(iHandle, &hdr, pBuf + iPayload);
         iPos = iPayload + (int)hdr.uPieceSize;
     }
@@ -837,13 +857,13 @@ int ZoltPipeReadQue(int iHandle)
         int rv = ZoltPipeReadPipe(iHandle, s_acReadBuf + iHave, ZOLT_PIPE_CAPACITY);
         TPRINTF(T0, __FILE__, __LINE__, "", "ZoltPipeReadQue() rv %d\n", rv);
         if (rv <= 0)
-            break;  /* the tail stays as it was */
+            break; /* the tail stays as it was */
         iHave += rv;
         s_acReadBuf[iHave] = '\0';
         int iUsed = TakeFrames(iHandle, s_acReadBuf, iHave, &iQueued);
         int iTail = iHave - iUsed;
         if (pRec == nullptr)
-            continue;  /* an unregistered handle keeps no tail */
+            continue; /* an unregistered handle keeps no tail */
         if (iTail > 0 && pRec->pTail == nullptr)
             pRec->pTail = (char *)malloc(ZOLT_PIPE_TAIL_MAX);
         if (iTail > 0 && iTail <= ZOLT_PIPE_TAIL_MAX && pRec->pTail != nullptr) {
@@ -853,7 +873,8 @@ int ZoltPipeReadQue(int iHandle)
             pRec->iTailLen = 0;
         }
     }
-    TPRINTF(T0, __FILE__, __LINE__, "", "ZoltPipeReadQue() %d Element in Que\n", CGenListGetCount(&gReadQue));
+    TPRINTF(T0, __FILE__, __LINE__, "", "ZoltPipeReadQue() %d Element in Que\n",
+            CGenListGetCount(&gReadQue));
     return iQueued;
 }
 
@@ -886,7 +907,8 @@ int ZoltPipeRead(int iHandle, char **ppOut)
     if (!g_bInitPipesCalled)
         return 0;
     LockSlot(ZOLT_PIPE_READ_LOCK);
-    TPRINTF(T0, __FILE__, __LINE__, "", "ZoltPipeRead() %d Element in Que\n", CGenListGetCount(&gReadQue));
+    TPRINTF(T0, __FILE__, __LINE__, "", "ZoltPipeRead() %d Element in Que\n",
+            CGenListGetCount(&gReadQue));
     ZoltPipeReadQue(iHandle);
 
     size_t uCap = ZOLT_PIPE_FIRST_READ_BUFFER;
@@ -901,12 +923,12 @@ int ZoltPipeRead(int iHandle, char **ppOut)
             continue;
         }
         if (!IsComplete(pEntry))
-            break;  /* order is kept: nothing behind it goes first */
+            break; /* order is kept: nothing behind it goes first */
         size_t uNeed = uLen + (size_t)pEntry->iDataLen + 1;
         if (uNeed > uCap) {
             char *pNew = (char *)realloc(pOut, uNeed);
             if (pNew == nullptr)
-                break;  /* the entry stays queued for a later read */
+                break; /* the entry stays queued for a later read */
             pOut = pNew;
             uCap = uNeed;
         }
@@ -920,10 +942,11 @@ int ZoltPipeRead(int iHandle, char **ppOut)
         free(pOut);
     } else {
         *ppOut = pOut;
-        TPRINTF(T0, __FILE__, __LINE__, "", "ZoltPipeRead() Fifo %d, Bytes %d \n DATA: %s \n", iHandle, (int)uLen,
-                pOut);
+        TPRINTF(T0, __FILE__, __LINE__, "", "ZoltPipeRead() Fifo %d, Bytes %d \n DATA: %s \n",
+                iHandle, (int)uLen, pOut);
     }
-    TPRINTF(T0, __FILE__, __LINE__, "", "ZoltPipeRead() %d Element in Que\n", CGenListGetCount(&gReadQue));
+    TPRINTF(T0, __FILE__, __LINE__, "", "ZoltPipeRead() %d Element in Que\n",
+            CGenListGetCount(&gReadQue));
     UnlockSlot(ZOLT_PIPE_READ_LOCK);
     return (int)uLen;
 }
@@ -940,7 +963,8 @@ int ZoltPipeSelect(int iReadHandle, int iOtherHandle, int iTimeoutMs)
 
     LockSlot(ZOLT_PIPE_READ_LOCK);
     ZoltPipeServiceReadQue(iReadHandle);
-    TPRINTF(T0, __FILE__, __LINE__, "", "ZoltPipeSelect %d Element in READ Que\n", CGenListGetCount(&gReadQue));
+    TPRINTF(T0, __FILE__, __LINE__, "", "ZoltPipeSelect %d Element in READ Que\n",
+            CGenListGetCount(&gReadQue));
     UnlockSlot(ZOLT_PIPE_READ_LOCK);
 
     int iBroken = -1;
@@ -954,7 +978,8 @@ int ZoltPipeSelect(int iReadHandle, int iOtherHandle, int iTimeoutMs)
         ZoltPipeClose(iBroken);
 
     LockSlot(ZOLT_PIPE_READ_LOCK);
-    TPRINTF(T0, __FILE__, __LINE__, "", "ZoltPipeSelect %d Element in READ Que\n", CGenListGetCount(&gReadQue));
+    TPRINTF(T0, __FILE__, __LINE__, "", "ZoltPipeSelect %d Element in READ Que\n",
+            CGenListGetCount(&gReadQue));
     int bDataWaiting = HasCompleteEntry(iReadHandle);
     int iResult = 0;
     uint32_t uStart = ZoltMilliSeconds();
@@ -995,7 +1020,8 @@ int ZoltPipeSelect(int iReadHandle, int iOtherHandle, int iTimeoutMs)
                 iResult = rv;
                 break;
             }
-            TPRINTF(T0, __FILE__, __LINE__, "", "ZoltPipeSelect Select again time remaning %d\n", (int)iRemaining);
+            TPRINTF(T0, __FILE__, __LINE__, "", "ZoltPipeSelect Select again time remaning %d\n",
+                    (int)iRemaining);
             /* With no writer left the FIFO reports hang-up at once: pause
              * instead of spinning until a writer comes back. */
             if ((pfd.revents & POLLIN) == 0)
@@ -1007,7 +1033,8 @@ int ZoltPipeSelect(int iReadHandle, int iOtherHandle, int iTimeoutMs)
     struct stat st;
     TPRINTF(T0, __FILE__, __LINE__, "", "ZoltPipeSelect() size after %d\n",
             fstat(iReadHandle, &st) == 0 ? (int)FifoUnreadBytes(iReadHandle, &st) : -1);
-    TPRINTF(T0, __FILE__, __LINE__, "", "ZoltPipeSelect() elapsed time %d\n", (int)(ZoltMilliSeconds() - uStart));
+    TPRINTF(T0, __FILE__, __LINE__, "", "ZoltPipeSelect() elapsed time %d\n",
+            (int)(ZoltMilliSeconds() - uStart));
     if (iResult < 0 && !bDataWaiting)
         return -1;
     if (bDataWaiting)
@@ -1027,7 +1054,8 @@ void ZoltServicePipes(void)
         return;
     if (ZoltTryMutex(__FILE__, __LINE__, "", ZOLT_PIPE_READ_LOCK) == 0) {
         TPRINTF(T0, __FILE__, __LINE__, "", "ZoltServicePipes: ***READING***\n");
-        TPRINTF(T0, __FILE__, __LINE__, "", "ZoltServicePipes %d Element in READ Que\n", CGenListGetCount(&gReadQue));
+        TPRINTF(T0, __FILE__, __LINE__, "", "ZoltServicePipes %d Element in READ Que\n",
+                CGenListGetCount(&gReadQue));
         CGenListIter it;
         CGenListIterInit(&it, &gReadFifoList);
         for (; !CGenListIterAtEnd(&it); CGenListIterAdv(&it))
@@ -1053,7 +1081,8 @@ void *ZoltReadWriteThread(void *pArg)
     (void)pArg;
     do {
         ZoltSleep(ZOLT_PIPE_CYCLE_MS);
-        TPRINTF(T0, __FILE__, __LINE__, "", "ZoltReadWriteThread: Time %lu\n", (unsigned long)ZoltMilliSeconds());
+        TPRINTF(T0, __FILE__, __LINE__, "", "ZoltReadWriteThread: Time %lu\n",
+                (unsigned long)ZoltMilliSeconds());
         ZoltServicePipes();
     } while (g_ReadWriteThreadActive.load());
     TPRINTF(T0, __FILE__, __LINE__, "", "ZoltReadWriteThread: EXITING\n");

@@ -21,9 +21,9 @@
  * that a corrupt delimiter never makes the reader allocate without bound. */
 #define ZOLT_PIPE_MAX_MESSAGE (16u * 1024u * 1024u)
 #define ZOLT_PIPE_FIFO_MODE 0660
-#define ZOLT_PIPE_LOCK_BACKOFF_MS 10   /* pause between tries to take both locks */
-#define ZOLT_PIPE_CYCLE_MS 1           /* pause at the top of each thread cycle */
-#define ZOLT_PIPE_FLUSH_STEP_MS 350    /* pause between flush attempts */
+#define ZOLT_PIPE_LOCK_BACKOFF_MS 10     /* pause between tries to take both locks */
+#define ZOLT_PIPE_CYCLE_MS 1             /* pause at the top of each thread cycle */
+#define ZOLT_PIPE_FLUSH_STEP_MS 350      /* pause between flush attempts */
 #define ZOLT_PIPE_SELECT_REMAINDER_MS 50 /* a remaining wait at or below this ends a select */
 #define ZOLT_PIPE_FIRST_READ_BUFFER 2048 /* first size of the buffer ZoltPipeRead delivers */
 
@@ -39,16 +39,16 @@
 #define ZOLT_PIPE_START_MARKER "|\001\001\001"
 #define ZOLT_PIPE_END_MARKER "\001\001\001|"
 #define ZOLT_PIPE_MARKER_LEN 4
-#define ZOLT_PIPE_FRAME_H 0   /* MakeDelimiterStr type: 'H' (the only one written) */
-#define ZOLT_PIPE_FRAME_F 1   /* 'F': accepted by the reader, treated like 'H' */
+#define ZOLT_PIPE_FRAME_H 0 /* MakeDelimiterStr type: 'H' (the only one written) */
+#define ZOLT_PIPE_FRAME_F 1 /* 'F': accepted by the reader, treated like 'H' */
 
 /* One open FIFO end, element of gReadFifoList / gWriteFifoList (owned there).
  * A read end also keeps the unfinished tail of its last read: Linux FIFOs may
  * hold several frames, so a 4096-byte read can end inside one. */
 typedef struct FifoListObject {
     int32_t iHandle;
-    char szName[256];     /* the FIFO's path, kept for tracing */
-    char *pTail;          /* read end: bytes of an unfinished frame (heap, owned), or null */
+    char szName[256]; /* the FIFO's path, kept for tracing */
+    char *pTail;      /* read end: bytes of an unfinished frame (heap, owned), or null */
     int32_t iTailLen;
 } FifoListObject;
 
@@ -59,14 +59,14 @@ typedef struct FifoListObject {
 typedef struct QueObject {
     uint32_t uMsgNumber;
     int32_t iSenderPid;
-    int32_t iPieceIndex;   /* read queue: index of the last piece received */
+    int32_t iPieceIndex; /* read queue: index of the last piece received */
     int32_t iPieceCount;
-    uint32_t uPieceSize;   /* read queue: bytes received so far */
+    uint32_t uPieceSize; /* read queue: bytes received so far */
     uint32_t uTotalSize;
-    int32_t iHandle;       /* FIFO the piece goes to / came from */
-    char *pData;           /* heap, owned; write: piece + 1 spare byte; read: received bytes + NUL */
-    int32_t iDataLen;      /* bytes of pData in use */
-    uint32_t uDataCap;     /* read queue: bytes allocated for pData */
+    int32_t iHandle;   /* FIFO the piece goes to / came from */
+    char *pData;       /* heap, owned; write: piece + 1 spare byte; read: received bytes + NUL */
+    int32_t iDataLen;  /* bytes of pData in use */
+    uint32_t uDataCap; /* read queue: bytes allocated for pData */
 } QueObject;
 
 void QueObjectDestructor(void *pElem);

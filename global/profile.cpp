@@ -45,7 +45,8 @@ int ZoltSpeedIniAccess(const char *szPath)
     /* non-blocking, so that a FIFO given by mistake cannot hang the open */
     int iFd = open(szPath, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (iFd < 0) {
-        TPRINTF(ZOLT_TRACE_PROG, __FILE__, __LINE__, "", "profile %s: open failed: %d\n", szPath, errno);
+        TPRINTF(ZOLT_TRACE_PROG, __FILE__, __LINE__, "", "profile %s: open failed: %d\n", szPath,
+                errno);
         return 0;
     }
     struct stat st;
@@ -69,7 +70,7 @@ int ZoltSpeedIniAccess(const char *szPath)
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
-            break;  /* a file that shrank meanwhile: keep what was read */
+            break; /* a file that shrank meanwhile: keep what was read */
         uRead += (size_t)n;
     }
     close(iFd);
@@ -104,9 +105,8 @@ static int Profile_I_CopyOut(char *szBuf, int iSize, const char *szText)
 }
 
 /* The lookup worker of both public lookups; see the header. Main thread. */
-int Zolt_I_GetPrivateProfileString(const char *szSection, const char *szKey,
-                                   const char *szDefault, char *szBuf, int iSize,
-                                   const char *szPath, char **ppAllocated)
+int Zolt_I_GetPrivateProfileString(const char *szSection, const char *szKey, const char *szDefault,
+                                   char *szBuf, int iSize, const char *szPath, char **ppAllocated)
 {
     int bLoadedHere = 0;
     if (lpSpeedINIHandleMem == NULL)
@@ -127,7 +127,7 @@ int Zolt_I_GetPrivateProfileString(const char *szSection, const char *szKey,
             if (pClose == NULL)
                 continue;
             if (bSectionFound)
-                break;  /* the next section has begun */
+                break; /* the next section has begun */
             *pClose = '\0';
             if (strcasecmp(p + 1, szSection) == 0) {
                 bSectionFound = 1;
@@ -171,12 +171,10 @@ int Zolt_I_GetPrivateProfileString(const char *szSection, const char *szKey,
 
 /* The value of szKey in szSection of szPath, else szDefault, cut to
  * iSize - 1 characters; or the section query for a NULL key. Main thread. */
-int ZoltGetPrivateProfileString(const char *szSection, const char *szKey,
-                                const char *szDefault, char *szBuf, int iSize,
-                                const char *szPath)
+int ZoltGetPrivateProfileString(const char *szSection, const char *szKey, const char *szDefault,
+                                char *szBuf, int iSize, const char *szPath)
 {
-    return Zolt_I_GetPrivateProfileString(szSection, szKey, szDefault, szBuf, iSize,
-                                          szPath, NULL);
+    return Zolt_I_GetPrivateProfileString(szSection, szKey, szDefault, szBuf, iSize, szPath, NULL);
 }
 
 /* A heap copy of the value, or NULL when missing or empty. Caller frees.

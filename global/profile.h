@@ -16,8 +16,8 @@
 /* The loaded file image (file size + 10 zero-filled bytes, a newline after
  * the data), NULL when nothing is loaded. */
 extern char *lpSpeedINIHandleMem;
-extern uint16_t wSpeedINIHandleSize;   /* bytes read from the file */
-extern uint32_t wSpeedINIHandlePtr;    /* scan position; 32-bit so a line cut at
+extern uint16_t wSpeedINIHandleSize; /* bytes read from the file */
+extern uint32_t wSpeedINIHandlePtr;  /* scan position; 32-bit so a line cut at
                                           the end of a 65535-byte file cannot wrap */
 
 /* With szKey: copies the key's value from the section (the first matching
@@ -26,9 +26,8 @@ extern uint32_t wSpeedINIHandlePtr;    /* scan position; 32-bit so a line cut at
  * written when szBuf is NULL or iSize < 1). With szKey NULL: 1 if the section
  * exists, else 0; nothing written. Names compare without regard to case.
  * A missing or unreadable file behaves as one without the section. */
-int ZoltGetPrivateProfileString(const char *szSection, const char *szKey,
-                                const char *szDefault, char *szBuf, int iSize,
-                                const char *szPath);
+int ZoltGetPrivateProfileString(const char *szSection, const char *szKey, const char *szDefault,
+                                char *szBuf, int iSize, const char *szPath);
 
 /* A new heap copy of the value (zero-filled, length + 4 bytes), or NULL when
  * the section or key is missing or the value is empty. Caller frees. */
@@ -45,8 +44,7 @@ void ZoltEndSpeedIniAccess(void);
  * NULL and the value is found, a zero-filled buffer of length + 4 bytes is
  * allocated, stored in *ppAllocated (caller frees) and the length returned;
  * not found with szBuf NULL: 0, nothing allocated. */
-int Zolt_I_GetPrivateProfileString(const char *szSection, const char *szKey,
-                                   const char *szDefault, char *szBuf, int iSize,
-                                   const char *szPath, char **ppAllocated);
+int Zolt_I_GetPrivateProfileString(const char *szSection, const char *szKey, const char *szDefault,
+                                   char *szBuf, int iSize, const char *szPath, char **ppAllocated);
 
 #endif /* ZOLT_PROFILE_H */

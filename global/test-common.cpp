@@ -12,20 +12,28 @@
 
 /* Texts of a device record, in record order after the id. */
 enum {
-    DEV_NAME, DEV_DESCRIPTION, DEV_OSLOCATOR, DEV_HWLOCATOR, DEV_DEVTYPE, DEV_BUSTYPE,
-    DEV_TESTS, DEV_TEXT_COUNT
+    DEV_NAME,
+    DEV_DESCRIPTION,
+    DEV_OSLOCATOR,
+    DEV_HWLOCATOR,
+    DEV_DEVTYPE,
+    DEV_BUSTYPE,
+    DEV_TESTS,
+    DEV_TEXT_COUNT
 };
 static const char *const s_aszDeviceTags[DEV_TEXT_COUNT] = {
     "NAME", "DESCRIPTION", "OSLOCATOR", "HWLOCATOR", "DEVTYPE", "BUSTYPE", "TESTS_SUPPORTED",
 };
 #define FRU_TEXT_COUNT 6
 static const char *const s_aszFruTags[FRU_TEXT_COUNT] = {
-    "FRU_MANUFACTURER", "FRU_MODELNUMBER", "FRU_SERIALNUMBER",
-    "FRU_FIRMWAREREV", "FRU_FIRMWAREDATE", "FRU_PHYSADDRESS",
+    "FRU_MANUFACTURER", "FRU_MODELNUMBER",  "FRU_SERIALNUMBER",
+    "FRU_FIRMWAREREV",  "FRU_FIRMWAREDATE", "FRU_PHYSADDRESS",
 };
 #define ADDINFO_TEXT_COUNT 3
 static const char *const s_aszAddInfoTags[ADDINFO_TEXT_COUNT] = {
-    "FRU_ADDINFO_FIELD", "FRU_ADDINFO_DESC", "FRU_ADDINFO_VALUE",
+    "FRU_ADDINFO_FIELD",
+    "FRU_ADDINFO_DESC",
+    "FRU_ADDINFO_VALUE",
 };
 
 /* Occurrence iIndex of element szTag in szText into pOut; empty when missing.
@@ -108,11 +116,12 @@ int ZoltParseModuleDeviceList(CGenList *pList, const CGenStr *pComponent)
         Dapi2FruInfo *pFru = ZoltParseFru(szDevice, aFru, aAddInfo);
 
         if (iId == -1 || CGenStrIsEmpty(&aText[DEV_NAME])) {
-            Dapi2_I_FreeFru(pFru);   /* a device without id or name adds nothing */
+            Dapi2_I_FreeFru(pFru); /* a device without id or name adds nothing */
             continue;
         }
-        TPRINTF(6, __FILE__, __LINE__, "", "ZoltDiagGetDeviceList-Add: %i=%s / %i / %s / %s / %s / %s\n",
-                k, CGenStrC_Str(&aText[DEV_NAME]), iId, CGenStrC_Str(&aText[DEV_DESCRIPTION]),
+        TPRINTF(6, __FILE__, __LINE__, "",
+                "ZoltDiagGetDeviceList-Add: %i=%s / %i / %s / %s / %s / %s\n", k,
+                CGenStrC_Str(&aText[DEV_NAME]), iId, CGenStrC_Str(&aText[DEV_DESCRIPTION]),
                 CGenStrC_Str(&aText[DEV_OSLOCATOR]), CGenStrC_Str(&aText[DEV_HWLOCATOR]),
                 CGenStrC_Str(&aText[DEV_DEVTYPE]));
         Dapi2Device *pDevice = (Dapi2Device *)calloc(1, sizeof(Dapi2Device));

@@ -26,7 +26,7 @@ static const char *const s_aszTraceKeyword[ZOLT_TRACE_TYPES] = {
     "pipe", "pipe2", "mem", NULL, "diag", "mb", "de", "nls", "cli", "pv", "dll",
 };
 
-static int s_abTraceEnabled[ZOLT_TRACE_TYPES];   /* all off at start */
+static int s_abTraceEnabled[ZOLT_TRACE_TYPES];    /* all off at start */
 static int s_bTraceToFile;                        /* off: lines go to stderr */
 static char s_szProgramTraceFile[ZOLT_PATH_SIZE]; /* destination when on */
 static pthread_once_t s_EnvOnce = PTHREAD_ONCE_INIT;
@@ -160,7 +160,7 @@ const char *PidToProcName(int iPid)
     const char *pClose = strchr(szData, ')');
     if (pOpen == NULL || pClose == NULL || pClose < pOpen)
         return "????";
-    size_t uLen = (size_t)(pClose - pOpen - 1);  /* at most 62: fits the buffer */
+    size_t uLen = (size_t)(pClose - pOpen - 1); /* at most 62: fits the buffer */
     memcpy(s_szProcNameBuf, pOpen + 1, uLen);
     s_szProcNameBuf[uLen] = '\0';
     return s_szProcNameBuf;
@@ -196,8 +196,8 @@ int ProgramTracingEnabled(void)
 }
 
 /* Writes one trace line when iType is enabled; see the header. */
-void TPRINTF(int iType, const char *szFile, int iLine, const char *szFunc,
-             const char *szFormat, ...)
+void TPRINTF(int iType, const char *szFile, int iLine, const char *szFunc, const char *szFormat,
+             ...)
 {
     InitProcName();
     if (!TracingTypeEnabled(iType) || szFormat == NULL)

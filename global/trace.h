@@ -8,25 +8,25 @@
 #define ZOLT_TRACE_H
 
 /* Trace types (also called trace levels). */
-#define ZOLT_TRACE_PIPE   0   /* "pipe": FIFO transport */
-#define ZOLT_TRACE_PIPE2  1   /* "pipe2": start/stop of the read/write thread */
-#define ZOLT_TRACE_MEM    2   /* "mem": memory block tracing */
-#define ZOLT_TRACE_PROG   3   /* the running program's own type, by process name */
-#define ZOLT_TRACE_DIAG   4   /* "diag": diagnostic modules */
-#define ZOLT_TRACE_MB     5   /* "mb": message broker */
-#define ZOLT_TRACE_DE     6   /* "de": diagnostic engine, device-list parser */
-#define ZOLT_TRACE_NLS    7   /* "nls": language-string engine */
-#define ZOLT_TRACE_CLI    8   /* "cli": command-line client */
-#define ZOLT_TRACE_PV     9   /* "pv": parameter parsing and validation */
-#define ZOLT_TRACE_DLL    10  /* "dll": dump of the client message table */
-#define ZOLT_TRACE_TYPES  11
+#define ZOLT_TRACE_PIPE 0  /* "pipe": FIFO transport */
+#define ZOLT_TRACE_PIPE2 1 /* "pipe2": start/stop of the read/write thread */
+#define ZOLT_TRACE_MEM 2   /* "mem": memory block tracing */
+#define ZOLT_TRACE_PROG 3  /* the running program's own type, by process name */
+#define ZOLT_TRACE_DIAG 4  /* "diag": diagnostic modules */
+#define ZOLT_TRACE_MB 5    /* "mb": message broker */
+#define ZOLT_TRACE_DE 6    /* "de": diagnostic engine, device-list parser */
+#define ZOLT_TRACE_NLS 7   /* "nls": language-string engine */
+#define ZOLT_TRACE_CLI 8   /* "cli": command-line client */
+#define ZOLT_TRACE_PV 9    /* "pv": parameter parsing and validation */
+#define ZOLT_TRACE_DLL 10  /* "dll": dump of the client message table */
+#define ZOLT_TRACE_TYPES 11
 
 /* Writes "%s(%lu):%s():%s:%d " (process name, pid, szFunc, file name of
  * szFile, iLine) and the formatted message when iType is enabled; adds no
  * newline. Call as TPRINTF(4, __FILE__, __LINE__, "", "x=%d\n", x).
  * Any thread; never fails the caller. */
-void TPRINTF(int iType, const char *szFile, int iLine, const char *szFunc,
-             const char *szFormat, ...) __attribute__((format(printf, 5, 6)));
+void TPRINTF(int iType, const char *szFile, int iLine, const char *szFunc, const char *szFormat,
+             ...) __attribute__((format(printf, 5, 6)));
 
 /* Non-zero when lines of iType are written; types above 10 or negative: 0;
  * type 3 answers ProgramTracingEnabled(). */

@@ -151,7 +151,8 @@ int ZoltSafeStrNCpy(char *szDst, const char *szSrc, int iSize)
  * szDst when it does not, 0 for bad arguments. */
 int ZoltSafeStrCpy(char *szDst, const char *szSrc, int iSize)
 {
-    if (szDst != NULL && iSize >= 1 && szSrc != NULL && strnlen(szSrc, (size_t)iSize) >= (size_t)iSize) {
+    if (szDst != NULL && iSize >= 1 && szSrc != NULL &&
+        strnlen(szSrc, (size_t)iSize) >= (size_t)iSize) {
         ZoltSafeStrNCpy(szDst, ZOLT_OVERFLOW_MARKER, iSize);
         return 0;
     }

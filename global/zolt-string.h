@@ -23,8 +23,8 @@ int ZoltStrNCmp(const char *szA, const char *szB, size_t uCount);
 int ZoltStrCaseCmp(const char *szA, const char *szB);
 char *ZoltStrStr(const char *szHaystack, const char *szNeedle);
 char *ZoltStrChr(const char *sz, int iChar);
-char *ZoltStrCpy(char *szDst, const char *szSrc);   /* unbounded; returns szDst */
-char *ZoltStrCat(char *szDst, const char *szSrc);   /* unbounded; returns szDst */
+char *ZoltStrCpy(char *szDst, const char *szSrc); /* unbounded; returns szDst */
+char *ZoltStrCat(char *szDst, const char *szSrc); /* unbounded; returns szDst */
 long ZoltStrToL(const char *sz, char **ppEnd, int iBase);
 /* strtol in base 10 without end pointer; the result is clamped to the int
  * range so that 32-bit and 64-bit builds agree. */

@@ -33,7 +33,7 @@ int (*g_pfnZoltGetTimeOfDay)(struct timeval *pTv) = [](struct timeval *pTv) {
 
 /* The process id for the slots' pid record; 0 until first asked and again in
  * a freshly forked child. */
-static std::atomic<int32_t> s_iCachedPid{0};
+static std::atomic<int32_t> s_iCachedPid{ 0 };
 
 static void ForgetCachedPid(void)
 {
@@ -162,11 +162,35 @@ int ZoltGetUtcTime(ZoltUtcTime *pTime)
 }
 
 /* Test flag getters: 1 when the bit is set, else 0. */
-int ZoltGetFlagInteractive(uint8_t uFlags) { return (uFlags >> 0) & 1; }
-int ZoltGetFlagFixtureNeeded(uint8_t uFlags) { return (uFlags >> 1) & 1; }
-int ZoltGetFlagShowFixturePromptEveryRun(uint8_t uFlags) { return (uFlags >> 2) & 1; }
-int ZoltGetFlagIsRisky(uint8_t uFlags) { return (uFlags >> 3) & 1; }
-int ZoltGetFlagIsDestructive(uint8_t uFlags) { return (uFlags >> 4) & 1; }
-int ZoltGetFlagIsSoftwareDiag(uint8_t uFlags) { return (uFlags >> 5) & 1; }
-int ZoltGetFlagSelfFixPossible(uint8_t uFlags) { return (uFlags >> 6) & 1; }
-int ZoltGetFlagSelfHelp(uint8_t uFlags) { return (uFlags >> 7) & 1; }
+int ZoltGetFlagInteractive(uint8_t uFlags)
+{
+    return (uFlags >> 0) & 1;
+}
+int ZoltGetFlagFixtureNeeded(uint8_t uFlags)
+{
+    return (uFlags >> 1) & 1;
+}
+int ZoltGetFlagShowFixturePromptEveryRun(uint8_t uFlags)
+{
+    return (uFlags >> 2) & 1;
+}
+int ZoltGetFlagIsRisky(uint8_t uFlags)
+{
+    return (uFlags >> 3) & 1;
+}
+int ZoltGetFlagIsDestructive(uint8_t uFlags)
+{
+    return (uFlags >> 4) & 1;
+}
+int ZoltGetFlagIsSoftwareDiag(uint8_t uFlags)
+{
+    return (uFlags >> 5) & 1;
+}
+int ZoltGetFlagSelfFixPossible(uint8_t uFlags)
+{
+    return (uFlags >> 6) & 1;
+}
+int ZoltGetFlagSelfHelp(uint8_t uFlags)
+{
+    return (uFlags >> 7) & 1;
+}

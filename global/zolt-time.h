@@ -10,15 +10,15 @@
 
 /* Mutex slots: non-recursive (error-checking) mutexes, ready before main,
  * never torn down. Never lock a slot you already hold (that answers EDEADLK). */
-#define ZOLT_MUTEX_SLOTS      12
-#define ZOLT_MUTEX_PIPE_READ  3   /* pipe layer read queue and read FIFOs */
-#define ZOLT_MUTEX_PIPE_WRITE 4   /* pipe layer write queue and write FIFOs */
-#define ZOLT_MUTEX_MEMTRACE   9   /* end-of-run memory check */
-#define ZOLT_MUTEX_CLIENT_MSG 10  /* client message table */
+#define ZOLT_MUTEX_SLOTS 12
+#define ZOLT_MUTEX_PIPE_READ 3   /* pipe layer read queue and read FIFOs */
+#define ZOLT_MUTEX_PIPE_WRITE 4  /* pipe layer write queue and write FIFOs */
+#define ZOLT_MUTEX_MEMTRACE 9    /* end-of-run memory check */
+#define ZOLT_MUTEX_CLIENT_MSG 10 /* client message table */
 
 extern pthread_mutex_t tMutex[ZOLT_MUTEX_SLOTS];
-extern int32_t iMutexHeld[ZOLT_MUTEX_SLOTS];     /* +1 per lock, -1 per unlock */
-extern int32_t iMutexHeldPid[ZOLT_MUTEX_SLOTS];  /* pid of the last locker, 0 after unlock */
+extern int32_t iMutexHeld[ZOLT_MUTEX_SLOTS];    /* +1 per lock, -1 per unlock */
+extern int32_t iMutexHeldPid[ZOLT_MUTEX_SLOTS]; /* pid of the last locker, 0 after unlock */
 
 /* Locks (bLock non-zero, waiting as long as needed) or unlocks slot iSlot.
  * Returns 0, -1 for a slot outside 0-11, or the platform's error number
@@ -41,13 +41,13 @@ uint32_t ZoltMilliSeconds(void);
 
 /* Broken-down UTC time used in message headers. */
 typedef struct ZoltUtcTime {
-    uint32_t uYear;          /* four digits, e.g. 2002 */
-    uint32_t uMonth;         /* 1-12 */
-    uint32_t uDay;           /* 1-31 */
-    uint32_t uHour;          /* 0-23 */
-    uint32_t uMinute;        /* 0-59 */
-    uint32_t uSecond;        /* 0-60 */
-    uint32_t uMilliSeconds;  /* always 0 */
+    uint32_t uYear;         /* four digits, e.g. 2002 */
+    uint32_t uMonth;        /* 1-12 */
+    uint32_t uDay;          /* 1-31 */
+    uint32_t uHour;         /* 0-23 */
+    uint32_t uMinute;       /* 0-59 */
+    uint32_t uSecond;       /* 0-60 */
+    uint32_t uMilliSeconds; /* always 0 */
 } ZoltUtcTime;
 /* Fills *pTime from the clock: 0, or 1 for a NULL record (no clock read). */
 int ZoltGetUtcTime(ZoltUtcTime *pTime);

@@ -211,7 +211,7 @@ static void HandleStartup(PeersSession *pSession, const std::string &sPacket)
     pBroker->iStartups++;
 
     PeersClient *pOld = FindClient(pBroker, client.lPid);
-    if (pOld != nullptr) {   /* a second connection of one process: start over */
+    if (pOld != nullptr) { /* a second connection of one process: start over */
         if (pOld->hWrite > 0)
             ZoltPipeClose(pOld->hWrite);
         *pOld = client;
@@ -232,7 +232,7 @@ static void HandleStartup(PeersSession *pSession, const std::string &sPacket)
                         client.sReadFifo.c_str());
         return;
     }
-    fcntl(h, F_SETFD, FD_CLOEXEC);   /* later modules must not hold it */
+    fcntl(h, F_SETFD, FD_CLOEXEC); /* later modules must not hold it */
     pClient->hWrite = h;
     const char *szAck = pSession->opt.bGarbageAck ? "<NAK>NOT AN ACK</NAK>\r\n" : "<ACK></ACK>\r\n";
     PeersReportPacket("out", client.lPid, szAck);
@@ -287,19 +287,20 @@ static void HandleMsg(PeersSession *pSession, const std::string &sPacket)
         PeersGetField(sPacket.c_str(), "MSG/DATA", 0, sData);
         std::string sDataElement, sReply;
         PeersNlsAnswer(&pSession->nls, lFrom, sData.c_str(), sDataElement);
-        if (PeersBuildMessage(sFrom.c_str(), sId.c_str(), "NLS_RESPONSE", sDataElement, sReply) == 0)
+        if (PeersBuildMessage(sFrom.c_str(), sId.c_str(), "NLS_RESPONSE", sDataElement, sReply) ==
+            0)
             PeersBrokerSend(pSession, lFrom, sReply);
         return;
     }
     if (sTo == ZOLT_TO_MESSAGEBROKER)
-        return;   /* broker commands: recorded in the log only */
+        return; /* broker commands: recorded in the log only */
     char *pEnd = nullptr;
     long lTo = strtol(sTo.c_str(), &pEnd, 10);
     if (pEnd == sTo.c_str() || *pEnd != '\0') {
         pBroker->iDropped++;
         return;
     }
-    if (lTo == pSession->lOwnPid) {   /* answers to requests of the engine */
+    if (lTo == pSession->lOwnPid) { /* answers to requests of the engine */
         PeersEngineHandleMessage(&pSession->engine, sPacket.c_str(), lFrom, szModule);
         return;
     }
@@ -324,7 +325,8 @@ void PeersBrokerHandlePacket(PeersSession *pSession, const std::string &sPacket)
         PeersReportPacket("in", 0, sPacket.c_str());
         pBroker->iDropped++;
     }
-    if (pSession->opt.iDieAfterPackets >= 0 && pBroker->iPacketsRun >= pSession->opt.iDieAfterPackets)
+    if (pSession->opt.iDieAfterPackets >= 0 &&
+        pBroker->iPacketsRun >= pSession->opt.iDieAfterPackets)
         PeersBrokerDie(pBroker);
 }
 

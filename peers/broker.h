@@ -20,21 +20,21 @@
 /* One module process connected with STARTUP. */
 struct PeersClient {
     long lPid;
-    int hWrite;                 /* registered write end of its READ FIFO; 0 none */
+    int hWrite; /* registered write end of its READ FIFO; 0 none */
     std::string sName, sClass, sNlsData, sReadFifo, sExeFile;
 };
 
 struct PeersBroker {
-    std::string sPipeDir;       /* private directory, removed by PeersBrokerClose */
-    std::string sFifo;          /* sPipeDir + "/ZOLTFIFO" */
-    int hRead;                  /* registered read end of sFifo; 0 none */
-    int hKeepOpen;              /* plain write end of sFifo; 0 none */
+    std::string sPipeDir; /* private directory, removed by PeersBrokerClose */
+    std::string sFifo;    /* sPipeDir + "/ZOLTFIFO" */
+    int hRead;            /* registered read end of sFifo; 0 none */
+    int hKeepOpen;        /* plain write end of sFifo; 0 none */
     std::vector<PeersClient> vClients;
     int iPacketsIn, iPacketsOut, iDropped;
-    int iPacketsRun;            /* packets in since the current module started */
+    int iPacketsRun; /* packets in since the current module started */
     int iStartups, iStops;
-    int bDead;                  /* stopped reading and closed its FIFOs */
-    unsigned uGarbageSeq;       /* numbers of injected garbage frames */
+    int bDead;            /* stopped reading and closed its FIFOs */
+    unsigned uGarbageSeq; /* numbers of injected garbage frames */
 };
 
 struct PeersSession;

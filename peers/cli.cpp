@@ -72,25 +72,44 @@ int PeersParseCommandLine(int argc, char **argv, PeersCommand *pCmd, char *szErr
     PeersOptionsInit(&pCmd->opt);
     szError[0] = '\0';
 
-    struct NumberOption { const char *szName; int *piTarget; };
+    struct NumberOption {
+        const char *szName;
+        int *piTarget;
+    };
     const NumberOption aNumbers[] = {
-        { "--device", &pCmd->iDevice },           { "--test", &pCmd->iTest },
-        { "--errlimit", &pCmd->iErrLimit },       { "--limit", &pCmd->opt.iModuleLimitMs },
-        { "--die-after", &pCmd->opt.iDieAfterPackets }, { "--slow-devlist", &pCmd->opt.iDeviceListDelayMs },
-        { "--pad-devlist", &pCmd->opt.iDeviceListPadBytes }, { "--stop-after", &pCmd->opt.iStopAfterMs },
+        { "--device", &pCmd->iDevice },
+        { "--test", &pCmd->iTest },
+        { "--errlimit", &pCmd->iErrLimit },
+        { "--limit", &pCmd->opt.iModuleLimitMs },
+        { "--die-after", &pCmd->opt.iDieAfterPackets },
+        { "--slow-devlist", &pCmd->opt.iDeviceListDelayMs },
+        { "--pad-devlist", &pCmd->opt.iDeviceListPadBytes },
+        { "--stop-after", &pCmd->opt.iStopAfterMs },
         { "--timeout-value", &pCmd->opt.iTimeoutValue },
     };
-    struct FlagOption { const char *szName; int *pbTarget; };
-    const FlagOption aFlags[] = {
-        { "--json", &pCmd->bJson },                    { "--no-ack", &pCmd->opt.bNoAck },
-        { "--garbage-ack", &pCmd->opt.bGarbageAck },   { "--garbage-frames", &pCmd->opt.bGarbageFrames },
-        { "--no-devlist", &pCmd->opt.bNoDeviceList },  { "--split-components", &pCmd->bSplitComponents },
-        { "--no-timeout-answer", &pCmd->opt.bNoTimeoutAnswer }, { "--silent-nls", &pCmd->opt.bSilentNls },
+    struct FlagOption {
+        const char *szName;
+        int *pbTarget;
     };
-    struct TextOption { const char *szName; std::string *psTarget; };
+    const FlagOption aFlags[] = {
+        { "--json", &pCmd->bJson },
+        { "--no-ack", &pCmd->opt.bNoAck },
+        { "--garbage-ack", &pCmd->opt.bGarbageAck },
+        { "--garbage-frames", &pCmd->opt.bGarbageFrames },
+        { "--no-devlist", &pCmd->opt.bNoDeviceList },
+        { "--split-components", &pCmd->bSplitComponents },
+        { "--no-timeout-answer", &pCmd->opt.bNoTimeoutAnswer },
+        { "--silent-nls", &pCmd->opt.bSilentNls },
+    };
+    struct TextOption {
+        const char *szName;
+        std::string *psTarget;
+    };
     const TextOption aTexts[] = {
-        { "--module", &pCmd->sModule }, { "--deffile", &pCmd->sDefFile },
-        { "--log", &pCmd->sLog },       { "--pipe-base", &pCmd->sPipeBase },
+        { "--module", &pCmd->sModule },
+        { "--deffile", &pCmd->sDefFile },
+        { "--log", &pCmd->sLog },
+        { "--pipe-base", &pCmd->sPipeBase },
         { "--module-wrapper", &pCmd->sModuleWrapper },
     };
 
@@ -111,7 +130,8 @@ int PeersParseCommandLine(int argc, char **argv, PeersCommand *pCmd, char *szErr
             }
             pCmd->vParams.push_back(szNext);
             /* The cache test's error limit travels as the errlimit word. */
-            if (strncasecmp(szNext, "ERRLIMIT,", 9) == 0 && ReadNumber(szNext + 9, &pCmd->iErrLimit) != 0) {
+            if (strncasecmp(szNext, "ERRLIMIT,", 9) == 0 &&
+                ReadNumber(szNext + 9, &pCmd->iErrLimit) != 0) {
                 snprintf(szError, (size_t)iSize, "ERRLIMIT needs a number");
                 return 1;
             }
@@ -149,7 +169,8 @@ int PeersParseCommandLine(int argc, char **argv, PeersCommand *pCmd, char *szErr
             return 1;
         }
         if (!pCmd->sCommand.empty()) {
-            snprintf(szError, (size_t)iSize, "two commands: %s and %s", pCmd->sCommand.c_str(), szArg);
+            snprintf(szError, (size_t)iSize, "two commands: %s and %s", pCmd->sCommand.c_str(),
+                     szArg);
             return 1;
         }
         pCmd->sCommand = szArg;
@@ -157,7 +178,8 @@ int PeersParseCommandLine(int argc, char **argv, PeersCommand *pCmd, char *szErr
 
     const std::string &c = pCmd->sCommand;
     if (c != "all" && c != "enumerate" && c != "run" && c != "sysinfo" && c != "validate") {
-        snprintf(szError, (size_t)iSize, c.empty() ? "no command" : "unknown command %s", c.c_str());
+        snprintf(szError, (size_t)iSize, c.empty() ? "no command" : "unknown command %s",
+                 c.c_str());
         return 1;
     }
     if ((c == "run" || c == "sysinfo") && pCmd->iDevice < 0) {
@@ -256,8 +278,8 @@ static void ReportDevices(const PeersInvocation &inv)
 {
     PeersReportText("Enumeration: %zu device(s)\n", inv.vDevices.size());
     for (const PeersDevice &d : inv.vDevices)
-        PeersReportText("  device %d  %s  %s  (tests %s)\n", d.iId, d.sName.c_str(), d.sDescription.c_str(),
-                        d.sTests.c_str());
+        PeersReportText("  device %d  %s  %s  (tests %s)\n", d.iId, d.sName.c_str(),
+                        d.sDescription.c_str(), d.sTests.c_str());
 }
 
 /* Explains an invocation that gave no answer. */
@@ -326,13 +348,16 @@ int PeersRunCommand(PeersCommand *pCmd)
     }
     PeersReportInit(stdout, pCmd->bJson, pLog);
     if (access(pCmd->sModule.c_str(), X_OK) != 0)
-        fprintf(stderr, "zoltpeers: %s is not an executable module program\n", pCmd->sModule.c_str());
+        fprintf(stderr, "zoltpeers: %s is not an executable module program\n",
+                pCmd->sModule.c_str());
 
     PeersSession session;
-    int iOpen = PeersSessionOpen(&session, &pCmd->opt, pCmd->sModule.c_str(), pCmd->sDefFile.c_str(),
-                                 pCmd->sPipeBase.empty() ? nullptr : pCmd->sPipeBase.c_str());
+    int iOpen =
+        PeersSessionOpen(&session, &pCmd->opt, pCmd->sModule.c_str(), pCmd->sDefFile.c_str(),
+                         pCmd->sPipeBase.empty() ? nullptr : pCmd->sPipeBase.c_str());
     if (iOpen != 0) {
-        fprintf(stderr, "zoltpeers: cannot set up the broker's pipe directory and FIFO (%d)\n", iOpen);
+        fprintf(stderr, "zoltpeers: cannot set up the broker's pipe directory and FIFO (%d)\n",
+                iOpen);
         if (pLog)
             fclose(pLog);
         return PEERS_EXIT_NOT_RUN;
@@ -344,7 +369,8 @@ int PeersRunCommand(PeersCommand *pCmd)
         while (words >> sWord)
             session.vModuleWrapper.push_back(sWord);
     }
-    PeersReportText("zoltpeers: module %s, definitions %s\n", pCmd->sModule.c_str(), pCmd->sDefFile.c_str());
+    PeersReportText("zoltpeers: module %s, definitions %s\n", pCmd->sModule.c_str(),
+                    pCmd->sDefFile.c_str());
 
     int iExit = PEERS_EXIT_PASS;
     const std::string &c = pCmd->sCommand;
@@ -387,13 +413,15 @@ int PeersRunCommand(PeersCommand *pCmd)
         int iRc = PeersSysInfo(&session, &inv, pCmd->iDevice);
         PeersReportInvocation(&inv, "");
         if (iRc != 2) {
-            PeersReportText("System information of device %d: %zu item(s)%s\n", pCmd->iDevice, inv.vSysInfo.size(),
+            PeersReportText("System information of device %d: %zu item(s)%s\n", pCmd->iDevice,
+                            inv.vSysInfo.size(),
                             iRc == 1 ? " (the module does not know the device)" : "");
             for (const PeersSysInfoItem &it : inv.vSysInfo) {
                 std::string sValues;
                 for (const std::string &v : it.vValues)
                     sValues += (sValues.empty() ? "" : ", ") + v;
-                PeersReportText("  %s (%s): %s\n", it.sDescription.c_str(), it.sKey.c_str(), sValues.c_str());
+                PeersReportText("  %s (%s): %s\n", it.sDescription.c_str(), it.sKey.c_str(),
+                                sValues.c_str());
             }
         } else {
             PeersReportText("System information of device %d: no answer\n", pCmd->iDevice);
@@ -402,19 +430,22 @@ int PeersRunCommand(PeersCommand *pCmd)
         iExit = iRc;
     } else if (c == "validate") {
         PeersInvocation inv;
-        int iDevice = pCmd->iDevice >= 0 ? pCmd->iDevice : (invEnum.vDevices.empty() ? 0 : invEnum.vDevices[0].iId);
+        int iDevice = pCmd->iDevice >= 0 ? pCmd->iDevice
+                                         : (invEnum.vDevices.empty() ? 0 : invEnum.vDevices[0].iId);
         int iRc = PeersValidate(&session, &inv, iDevice, pCmd->iTest, pCmd->vParams);
         PeersReportInvocation(&inv, "");
         if (inv.bValidation) {
-            PeersReportText("Validation of test %d: %zu parameter(s)\n", pCmd->iTest, inv.vParams.size());
+            PeersReportText("Validation of test %d: %zu parameter(s)\n", pCmd->iTest,
+                            inv.vParams.size());
             for (const PeersParamResult &r : inv.vParams)
                 PeersReportText("  %s: %s%s%s%s%s\n", r.sId.c_str(), r.sValidFlag.c_str(),
                                 r.bHasMin ? "  min " : "", r.bHasMin ? r.sMin.c_str() : "",
                                 r.bHasMax ? "  max " : "", r.bHasMax ? r.sMax.c_str() : "");
         } else {
-            PeersReportText("Validation of test %d: no answer; the module exited with status %d%s\n", pCmd->iTest,
-                            inv.iExitStatus,
-                            inv.iExitStatus == 30 ? " (it registers no validation callback)" : "");
+            PeersReportText(
+                "Validation of test %d: no answer; the module exited with status %d%s\n",
+                pCmd->iTest, inv.iExitStatus,
+                inv.iExitStatus == 30 ? " (it registers no validation callback)" : "");
         }
         iExit = iRc;
     }

@@ -20,16 +20,16 @@
 
 /* One parsed command line. */
 struct PeersCommand {
-    std::string sCommand;            /* all, enumerate, run, sysinfo, validate */
-    std::string sModule, sDefFile;   /* empty: found by PeersDefaultPaths */
-    std::string sLog;                /* --log FILE, or empty */
-    std::string sPipeBase;           /* --pipe-base DIR: where the pipe directory goes */
-    std::string sModuleWrapper;      /* --module-wrapper "PROGRAM ARGS": runs the module */
+    std::string sCommand;          /* all, enumerate, run, sysinfo, validate */
+    std::string sModule, sDefFile; /* empty: found by PeersDefaultPaths */
+    std::string sLog;              /* --log FILE, or empty */
+    std::string sPipeBase;         /* --pipe-base DIR: where the pipe directory goes */
+    std::string sModuleWrapper;    /* --module-wrapper "PROGRAM ARGS": runs the module */
     int bJson;
     int bSplitComponents;
-    int iDevice, iTest;              /* -1 when not given */
-    int iErrLimit;                   /* -1 when not given */
-    std::vector<std::string> vParams;  /* "ID,VALUE" */
+    int iDevice, iTest;               /* -1 when not given */
+    int iErrLimit;                    /* -1 when not given */
+    std::vector<std::string> vParams; /* "ID,VALUE" */
     PeersOptions opt;
 };
 

@@ -82,8 +82,9 @@ static int Send(PeersEngine *pEngine, long lToPid, const std::string &sMsg)
 int PeersEngineSendStop(PeersEngine *pEngine, long lPid)
 {
     std::string sMsg;
-    int iRc = PeersBuildMessage(PidText(lPid).c_str(), nullptr, PEERS_TYPE_DAPI_COMMAND,
-                                "<DATA><DAPICOMMANDTYPE>STOPTESTING</DAPICOMMANDTYPE></DATA>", sMsg);
+    int iRc =
+        PeersBuildMessage(PidText(lPid).c_str(), nullptr, PEERS_TYPE_DAPI_COMMAND,
+                          "<DATA><DAPICOMMANDTYPE>STOPTESTING</DAPICOMMANDTYPE></DATA>", sMsg);
     if (iRc != 0)
         return iRc;
     if (pEngine->pCur != nullptr)
@@ -108,7 +109,8 @@ void PeersEngineSetDevices(PeersEngine *pEngine, const char *szModule,
 }
 
 /* The devices kept for szModule (case-insensitive), or null. */
-const std::vector<PeersDevice> *PeersEngineGetDevices(const PeersEngine *pEngine, const char *szModule)
+const std::vector<PeersDevice> *PeersEngineGetDevices(const PeersEngine *pEngine,
+                                                      const char *szModule)
 {
     for (const PeersKnownModule &m : pEngine->vKnown)
         if (szModule != nullptr && strcasecmp(m.sName.c_str(), szModule) == 0)
@@ -117,7 +119,8 @@ const std::vector<PeersDevice> *PeersEngineGetDevices(const PeersEngine *pEngine
 }
 
 /* One COMPONENT element (or one per device when split) of a module. */
-static void AppendComponents(const PeersEngine *pEngine, const PeersKnownModule &m, std::string &sOut)
+static void AppendComponents(const PeersEngine *pEngine, const PeersKnownModule &m,
+                             std::string &sOut)
 {
     std::string sHead = "<COMPONENT><MODULE_NAME>" + m.sName + "</MODULE_NAME>";
     if (pEngine->bSplitComponents && !m.vDevices.empty()) {
@@ -137,12 +140,13 @@ std::string PeersEngineDeviceListData(const PeersEngine *pEngine, const char *sz
     std::string sData = "<DATA>";
     int bFound = 0;
     for (const PeersKnownModule &m : pEngine->vKnown) {
-        if (szModule == nullptr || *szModule == '\0' || strcasecmp(m.sName.c_str(), szModule) == 0) {
+        if (szModule == nullptr || *szModule == '\0' ||
+            strcasecmp(m.sName.c_str(), szModule) == 0) {
             AppendComponents(pEngine, m, sData);
             bFound = 1;
         }
     }
-    if (!bFound) {   /* an unknown module still gets a component: with no devices */
+    if (!bFound) { /* an unknown module still gets a component: with no devices */
         PeersKnownModule none;
         none.sName = szModule ? szModule : "";
         AppendComponents(pEngine, none, sData);
@@ -151,7 +155,7 @@ std::string PeersEngineDeviceListData(const PeersEngine *pEngine, const char *sz
     if ((int)sData.size() + 26 < iPad) {
         /* filler the module's parser passes over; it makes the answer travel
          * in many frames */
-        size_t uFill = (size_t)iPad - sData.size() - 26;   /* 26: the three tags */
+        size_t uFill = (size_t)iPad - sData.size() - 26; /* 26: the three tags */
         sData += "<PADDING>" + std::string(uFill, 'x') + "</PADDING>";
     }
     sData += "</DATA>";
@@ -167,7 +171,8 @@ void PeersParseDevices(const char *szText, const char *szPath, std::vector<Peers
         PeersDevice d;
         std::string sDid;
         d.iId = PeersGetField(sDev.c_str(), "DID", 0, sDid) == 0 && !sDid.empty()
-                    ? (int)strtol(sDid.c_str(), nullptr, 10) : -1;
+                    ? (int)strtol(sDid.c_str(), nullptr, 10)
+                    : -1;
         PeersGetField(sDev.c_str(), "NAME", 0, d.sName);
         PeersGetField(sDev.c_str(), "DESCRIPTION", 0, d.sDescription);
         PeersGetField(sDev.c_str(), "OSLOCATOR", 0, d.sOsLocator);
@@ -215,7 +220,8 @@ static void HandleEvent(PeersEngine *pEngine, PeersInvocation *pInv, const char 
         PeersGetField(szMsg, "MSG/DATA/EVENT/TIMEOUT_VALUE", 0, ev.sText);
     ev.bHasCode = PeersGetField(szMsg, "MSG/DATA/EVENT/EVENTCODE", 0, sCode) == 0;
     ev.iCode = ev.bHasCode ? (int)strtol(sCode.c_str(), nullptr, 10) : 0;
-    ev.sEnglish = pEngine->pNls ? PeersNlsTranslateText(pEngine->pNls, ev.sText.c_str(), lFrom) : ev.sText;
+    ev.sEnglish =
+        pEngine->pNls ? PeersNlsTranslateText(pEngine->pNls, ev.sText.c_str(), lFrom) : ev.sText;
 
     if (ev.sType == "PERCENTDONE" && pInv != nullptr)
         pInv->vPercents.push_back((int)strtol(ev.sText.c_str(), nullptr, 10));
@@ -229,9 +235,11 @@ static void HandleEvent(PeersEngine *pEngine, PeersInvocation *pInv, const char 
             char szData[160];
             snprintf(szData, sizeof szData,
                      "<DATA><DAPICOMMANDTYPE>SENDINGTIMEOUT</DAPICOMMANDTYPE>"
-                     "<TIMEOUT_VALUE>%d</TIMEOUT_VALUE></DATA>", iValue);
+                     "<TIMEOUT_VALUE>%d</TIMEOUT_VALUE></DATA>",
+                     iValue);
             std::string sReply;
-            if (PeersBuildMessage(PidText(lFrom).c_str(), nullptr, PEERS_TYPE_DAPI_COMMAND, szData, sReply) == 0)
+            if (PeersBuildMessage(PidText(lFrom).c_str(), nullptr, PEERS_TYPE_DAPI_COMMAND, szData,
+                                  sReply) == 0)
                 Send(pEngine, lFrom, sReply);
         }
     }
@@ -324,7 +332,7 @@ int PeersEngineHandleMessage(PeersEngine *pEngine, const char *szMsg, long lFrom
     PeersGetField(szMsg, "MSG/DATA", 0, sData);
     PeersInvocation *pInv = pEngine->pCur;
     if (pInv != nullptr && pInv->lPid != 0 && lFrom != pInv->lPid && lFrom != 0)
-        pInv = nullptr;   /* another process: answered, not recorded */
+        pInv = nullptr; /* another process: answered, not recorded */
 
     /* Notifications: startup (TYPE is the reference text), result, shutdown. */
     if (PeersGetField(szMsg, "MSG/DATA/STARTUP", 0, sProbe) == 0) {
@@ -360,8 +368,8 @@ int PeersEngineHandleMessage(PeersEngine *pEngine, const char *szMsg, long lFrom
         return 0;
     }
     if (sType == "DE_COMMAND") {
-        if (strncmp(sData.c_str(), "LIST_DEVICES", 12) == 0
-            || strncmp(sData.c_str(), "LIST_SYSINFO_DEVICES", 20) == 0) {
+        if (strncmp(sData.c_str(), "LIST_DEVICES", 12) == 0 ||
+            strncmp(sData.c_str(), "LIST_SYSINFO_DEVICES", 20) == 0) {
             HandleDeviceList(pEngine, pInv, sData.c_str(), sId.c_str(), lFrom);
             return 0;
         }
@@ -396,9 +404,9 @@ int PeersEngineTick(PeersEngine *pEngine, unsigned long long ullNowMs)
 {
     int iSent = 0;
     PeersInvocation *pInv = pEngine->pCur;
-    if (pInv != nullptr && pEngine->pOpt != nullptr && pEngine->pOpt->iStopAfterMs > 0
-        && pInv->bStartupNote && !pInv->bStopSent
-        && ullNowMs >= pInv->ullStartupNoteMs + (unsigned long long)pEngine->pOpt->iStopAfterMs) {
+    if (pInv != nullptr && pEngine->pOpt != nullptr && pEngine->pOpt->iStopAfterMs > 0 &&
+        pInv->bStartupNote && !pInv->bStopSent &&
+        ullNowMs >= pInv->ullStartupNoteMs + (unsigned long long)pEngine->pOpt->iStopAfterMs) {
         PeersEngineSendStop(pEngine, pInv->lStartupFrom);
         iSent++;
     }
@@ -420,9 +428,10 @@ int PeersEngineWaitMs(const PeersEngine *pEngine, unsigned long long ullNowMs)
 {
     unsigned long long ullDue = ullNowMs + PEERS_POLL_MS;
     const PeersInvocation *pInv = pEngine->pCur;
-    if (pInv != nullptr && pEngine->pOpt != nullptr && pEngine->pOpt->iStopAfterMs > 0
-        && pInv->bStartupNote && !pInv->bStopSent)
-        ullDue = std::min(ullDue, pInv->ullStartupNoteMs + (unsigned long long)pEngine->pOpt->iStopAfterMs);
+    if (pInv != nullptr && pEngine->pOpt != nullptr && pEngine->pOpt->iStopAfterMs > 0 &&
+        pInv->bStartupNote && !pInv->bStopSent)
+        ullDue = std::min(ullDue,
+                          pInv->ullStartupNoteMs + (unsigned long long)pEngine->pOpt->iStopAfterMs);
     for (const PeersPending &p : pEngine->vPending)
         ullDue = std::min(ullDue, p.ullDueMs);
     return ullDue <= ullNowMs ? 0 : (int)(ullDue - ullNowMs);
@@ -433,19 +442,24 @@ int PeersEngineWaitMs(const PeersEngine *pEngine, unsigned long long ullNowMs)
 std::vector<std::string> PeersEnumerateArgs(const char *szModule, const char *szDefFile,
                                             const char *szRef, const char *szFifo)
 {
-    return { szModule, "enumerate", std::string("ref=") + szRef, std::string("deffile=") + szDefFile,
-             std::string("sfifo=") + szFifo };
+    return { szModule, "enumerate", std::string("ref=") + szRef,
+             std::string("deffile=") + szDefFile, std::string("sfifo=") + szFifo };
 }
 
 /* run ref= deffile= device= test= process= sfifo= [param=...] [errlimit=]. */
-std::vector<std::string> PeersRunArgs(const char *szModule, const char *szDefFile, const char *szRef,
-                                      int iDevice, int iTest, const char *szProcess, const char *szFifo,
+std::vector<std::string> PeersRunArgs(const char *szModule, const char *szDefFile,
+                                      const char *szRef, int iDevice, int iTest,
+                                      const char *szProcess, const char *szFifo,
                                       const std::vector<std::string> &vParams, int iErrLimit)
 {
-    std::vector<std::string> v = { szModule, "run", std::string("ref=") + szRef,
+    std::vector<std::string> v = { szModule,
+                                   "run",
+                                   std::string("ref=") + szRef,
                                    std::string("deffile=") + szDefFile,
-                                   "device=" + std::to_string(iDevice), "test=" + std::to_string(iTest),
-                                   std::string("process=") + szProcess, std::string("sfifo=") + szFifo };
+                                   "device=" + std::to_string(iDevice),
+                                   "test=" + std::to_string(iTest),
+                                   std::string("process=") + szProcess,
+                                   std::string("sfifo=") + szFifo };
     for (const std::string &s : vParams)
         v.push_back("param=" + s);
     if (iErrLimit >= 0)
@@ -458,21 +472,26 @@ std::vector<std::string> PeersSysInfoArgs(const char *szModule, long lRequester,
                                           const char *szHwLocator, const char *szDefFile,
                                           const char *szModuleName)
 {
-    return { szModule, "sysinfo", PidText(lRequester), std::to_string(iRequestId), szHwLocator,
-             szDefFile, szModuleName };
+    return { szModule,    "sysinfo", PidText(lRequester), std::to_string(iRequestId),
+             szHwLocator, szDefFile, szModuleName };
 }
 
 /* validate ref= deffile= device= test= process= sfifo= senderpid= reid= [param=...]. */
-std::vector<std::string> PeersValidateArgs(const char *szModule, const char *szDefFile, const char *szRef,
-                                           int iDevice, int iTest, const char *szProcess,
-                                           const char *szFifo, long lSender, int iRequestId,
-                                           const std::vector<std::string> &vParams)
+std::vector<std::string> PeersValidateArgs(const char *szModule, const char *szDefFile,
+                                           const char *szRef, int iDevice, int iTest,
+                                           const char *szProcess, const char *szFifo, long lSender,
+                                           int iRequestId, const std::vector<std::string> &vParams)
 {
-    std::vector<std::string> v = { szModule, "validate", std::string("ref=") + szRef,
+    std::vector<std::string> v = { szModule,
+                                   "validate",
+                                   std::string("ref=") + szRef,
                                    std::string("deffile=") + szDefFile,
-                                   "device=" + std::to_string(iDevice), "test=" + std::to_string(iTest),
-                                   std::string("process=") + szProcess, std::string("sfifo=") + szFifo,
-                                   "senderpid=" + PidText(lSender), "reid=" + std::to_string(iRequestId) };
+                                   "device=" + std::to_string(iDevice),
+                                   "test=" + std::to_string(iTest),
+                                   std::string("process=") + szProcess,
+                                   std::string("sfifo=") + szFifo,
+                                   "senderpid=" + PidText(lSender),
+                                   "reid=" + std::to_string(iRequestId) };
     for (const std::string &s : vParams)
         v.push_back("param=" + s);
     return v;

@@ -23,19 +23,19 @@
 
 /* One event of a test, as sent and as translated. */
 struct PeersEvent {
-    std::string sType;        /* PROGRESS, PERCENTDONE, INFO, WARN, ERROR, SET_TIMEOUT, ... */
-    std::string sText;        /* TEXT as sent (NLS tags with variables) */
-    std::string sEnglish;     /* TEXT with its tags translated */
+    std::string sType;    /* PROGRESS, PERCENTDONE, INFO, WARN, ERROR, SET_TIMEOUT, ... */
+    std::string sText;    /* TEXT as sent (NLS tags with variables) */
+    std::string sEnglish; /* TEXT with its tags translated */
     int bHasCode;
-    int iCode;                /* EVENTCODE */
+    int iCode; /* EVENTCODE */
     std::string sTestProcessId;
 };
 
 /* One device of an enumeration report (or of a device list). */
 struct PeersDevice {
-    int iId;                  /* DID, -1 when missing */
+    int iId; /* DID, -1 when missing */
     std::string sName, sDescription, sOsLocator, sHwLocator, sDevType, sBusType, sTests;
-    std::string sXml;         /* the whole DEVICE element, as reported */
+    std::string sXml; /* the whole DEVICE element, as reported */
 };
 
 /* One SYSINFO element of a system-information answer. */
@@ -52,19 +52,19 @@ struct PeersParamResult {
 
 /* What one module invocation did, as the peers saw it. */
 struct PeersInvocation {
-    std::string sMode;                 /* "enumerate", "run", "sysinfo", "validate" */
-    int bPrelude;                      /* run only to prepare the request asked for */
-    std::vector<std::string> vArgv;    /* the module's command line, argv[0] first */
-    int iDevice, iTest;                /* run / validate / sysinfo: what was asked */
-    long lPid;                         /* module process; 0: any process (serving) */
-    int bStartFailed;                  /* the program could not be started */
-    int iExitStatus;                   /* -1 unknown; else the exit status */
-    int iSignal;                       /* signal that ended it, 0 none */
-    int bKilled;                       /* outlived its limit (or an interruption) and was killed */
-    int bInterrupted;                  /* zoltpeers itself was interrupted meanwhile */
-    int bConnected;                    /* STARTUP seen */
+    std::string sMode;              /* "enumerate", "run", "sysinfo", "validate" */
+    int bPrelude;                   /* run only to prepare the request asked for */
+    std::vector<std::string> vArgv; /* the module's command line, argv[0] first */
+    int iDevice, iTest;             /* run / validate / sysinfo: what was asked */
+    long lPid;                      /* module process; 0: any process (serving) */
+    int bStartFailed;               /* the program could not be started */
+    int iExitStatus;                /* -1 unknown; else the exit status */
+    int iSignal;                    /* signal that ended it, 0 none */
+    int bKilled;                    /* outlived its limit (or an interruption) and was killed */
+    int bInterrupted;               /* zoltpeers itself was interrupted meanwhile */
+    int bConnected;                 /* STARTUP seen */
     int bStartupNote, bShutdownNote, bStopSeen;
-    long lStartupFrom;                 /* process that sent the startup notification */
+    long lStartupFrom; /* process that sent the startup notification */
     std::string sStartupType, sVersion;
     int bResult;
     std::string sResultWord, sResultProcessId;
@@ -73,7 +73,7 @@ struct PeersInvocation {
     int bEnumData;
     std::vector<PeersDevice> vDevices;
     int bSysInfo;
-    int iSysInfoDevices;               /* DEVICE elements in the answer */
+    int iSysInfoDevices; /* DEVICE elements in the answer */
     std::string sSysInfoRe;
     std::vector<PeersSysInfoItem> vSysInfo;
     int bValidation;
@@ -82,7 +82,7 @@ struct PeersInvocation {
     int iDeviceListRequests, iDeviceListAnswers;
     int iTimeoutRequests;
     int bStopSent;
-    std::string sModuleOutput;         /* what the module printed (stdout, stderr) */
+    std::string sModuleOutput; /* what the module printed (stdout, stderr) */
     unsigned long long ullStartMs, ullStartupNoteMs, ullEndMs;
 };
 
@@ -105,16 +105,16 @@ typedef int (*PeersSendFn)(void *pCtx, long lToPid, const std::string &sMessage)
 
 struct PeersEngine {
     const PeersOptions *pOpt;
-    const PeersNls *pNls;              /* translates event texts */
+    const PeersNls *pNls; /* translates event texts */
     PeersSendFn pfnSend;
     void *pSendCtx;
     std::vector<PeersKnownModule> vKnown;
-    PeersInvocation *pCur;             /* the invocation under way, or null */
+    PeersInvocation *pCur; /* the invocation under way, or null */
     std::vector<PeersPending> vPending;
-    int bSplitComponents;              /* one COMPONENT per device in device lists */
-    int iLastTimeoutSet;               /* last SET_TIMEOUT value, -1 none */
-    int iNextRequestId;                /* reid= / sysinfo request ids */
-    int iNextProcessId;                /* process= values */
+    int bSplitComponents; /* one COMPONENT per device in device lists */
+    int iLastTimeoutSet;  /* last SET_TIMEOUT value, -1 none */
+    int iNextRequestId;   /* reid= / sysinfo request ids */
+    int iNextProcessId;   /* process= values */
 };
 
 /* Prepares the engine. pOpt and pNls must outlive it. */
@@ -147,7 +147,8 @@ int PeersEngineSendStop(PeersEngine *pEngine, long lPid);
 void PeersEngineSetDevices(PeersEngine *pEngine, const char *szModule,
                            const std::vector<PeersDevice> &vDevices);
 /* The devices kept for szModule (compared without regard to case), or null. */
-const std::vector<PeersDevice> *PeersEngineGetDevices(const PeersEngine *pEngine, const char *szModule);
+const std::vector<PeersDevice> *PeersEngineGetDevices(const PeersEngine *pEngine,
+                                                      const char *szModule);
 
 /* The whole DATA element answering "LIST_DEVICES:<module>" (szModule null or
  * "": every module, one COMPONENT each), padded to the padding switch. */
@@ -164,15 +165,16 @@ std::vector<int> PeersSupportedTests(const std::string &sTests);
 /* Command lines of the four modes (argv[0] = szModule). */
 std::vector<std::string> PeersEnumerateArgs(const char *szModule, const char *szDefFile,
                                             const char *szRef, const char *szFifo);
-std::vector<std::string> PeersRunArgs(const char *szModule, const char *szDefFile, const char *szRef,
-                                      int iDevice, int iTest, const char *szProcess, const char *szFifo,
+std::vector<std::string> PeersRunArgs(const char *szModule, const char *szDefFile,
+                                      const char *szRef, int iDevice, int iTest,
+                                      const char *szProcess, const char *szFifo,
                                       const std::vector<std::string> &vParams, int iErrLimit);
 std::vector<std::string> PeersSysInfoArgs(const char *szModule, long lRequester, int iRequestId,
                                           const char *szHwLocator, const char *szDefFile,
                                           const char *szModuleName);
-std::vector<std::string> PeersValidateArgs(const char *szModule, const char *szDefFile, const char *szRef,
-                                           int iDevice, int iTest, const char *szProcess,
-                                           const char *szFifo, long lSender, int iRequestId,
-                                           const std::vector<std::string> &vParams);
+std::vector<std::string> PeersValidateArgs(const char *szModule, const char *szDefFile,
+                                           const char *szRef, int iDevice, int iTest,
+                                           const char *szProcess, const char *szFifo, long lSender,
+                                           int iRequestId, const std::vector<std::string> &vParams);
 
 #endif

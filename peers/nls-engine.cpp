@@ -70,7 +70,7 @@ int PeersNlsParseTag(const char *szTag, PeersNlsTag *pTag)
      * other word continues the value before it (values may hold blanks). */
     std::vector<PeersNlsVar> vAll;
     size_t uPos = 0;
-    size_t uBlanks = 0;   /* empty words seen since the last word: extra blanks */
+    size_t uBlanks = 0; /* empty words seen since the last word: extra blanks */
     while (uPos <= sBody.size()) {
         size_t uEnd = sBody.find(' ', uPos);
         if (uEnd == std::string::npos)
@@ -120,8 +120,8 @@ static int LookupIn(const char *szPath, const char *szLang, const char *szId, st
 }
 
 /* Text of szId in szLang, else in English. Returns 0 or 2. */
-int PeersNlsLookup(const char *szPath, const char *szLang, const char *szId,
-                   std::string &sText, std::string &sLang)
+int PeersNlsLookup(const char *szPath, const char *szLang, const char *szId, std::string &sText,
+                   std::string &sLang)
 {
     sText.clear();
     sLang.clear();
@@ -133,8 +133,8 @@ int PeersNlsLookup(const char *szPath, const char *szLang, const char *szId,
         sLang = szLang;
         return 0;
     }
-    if (strcmp(szLang, PEERS_NLS_DEFAULT_LANG) != 0
-        && LookupIn(szPath, PEERS_NLS_DEFAULT_LANG, szId, sText) == 0) {
+    if (strcmp(szLang, PEERS_NLS_DEFAULT_LANG) != 0 &&
+        LookupIn(szPath, PEERS_NLS_DEFAULT_LANG, szId, sText) == 0) {
         sLang = PEERS_NLS_DEFAULT_LANG;
         return 0;
     }
@@ -190,8 +190,8 @@ const char *PeersNlsPathFor(const PeersNls *pNls, const char *szModule, long lPi
 }
 
 /* Translates one tag. Returns 0, 1 not a tag, 2 no text (sOut = the tag). */
-int PeersNlsTranslateTag(const PeersNls *pNls, const char *szTag, const char *szLang,
-                         long lPid, std::string &sOut, std::string *psLang)
+int PeersNlsTranslateTag(const PeersNls *pNls, const char *szTag, const char *szLang, long lPid,
+                         std::string &sOut, std::string *psLang)
 {
     sOut = szTag ? szTag : "";
     if (psLang)
@@ -203,8 +203,8 @@ int PeersNlsTranslateTag(const PeersNls *pNls, const char *szTag, const char *sz
     if (iRc != 0)
         return 2;
     std::string sText, sLang;
-    if (PeersNlsLookup(PeersNlsPathFor(pNls, tag.sModule.c_str(), lPid), szLang,
-                       tag.sId.c_str(), sText, sLang) != 0)
+    if (PeersNlsLookup(PeersNlsPathFor(pNls, tag.sModule.c_str(), lPid), szLang, tag.sId.c_str(),
+                       sText, sLang) != 0)
         return 2;
     sOut = PeersNlsFill(sText, tag);
     if (psLang)
@@ -259,8 +259,8 @@ int PeersNlsAnswer(PeersNls *pNls, long lFromPid, const char *szData, std::strin
         p = pColon + 1;
     }
     std::string sText, sFound;
-    int iRc = PeersNlsTranslateTag(pNls, p, sLang.size() == 2 ? sLang.c_str() : nullptr,
-                                   lFromPid, sText, &sFound);
+    int iRc = PeersNlsTranslateTag(pNls, p, sLang.size() == 2 ? sLang.c_str() : nullptr, lFromPid,
+                                   sText, &sFound);
     /* Echo the tag as an empty element so the reader finds its '>' first;
      * a text that is not a tag is not echoed (it could hold markup). */
     std::string sEcho = strncmp(p, "<NLS ", 5) == 0 ? std::string(p) : std::string("<NLS />");

@@ -27,9 +27,9 @@ struct PeersNlsFile {
 struct PeersNls {
     std::vector<PeersNlsFile> vFiles;
     std::string sDefaultPath;
-    int iRegistrations;      /* NLS_REGMOD commands answered */
-    int iStringsAsked;       /* NLS_GETSTRING commands answered */
-    int iStringsUnknown;     /* ... of which had no text */
+    int iRegistrations;  /* NLS_REGMOD commands answered */
+    int iStringsAsked;   /* NLS_GETSTRING commands answered */
+    int iStringsUnknown; /* ... of which had no text */
 };
 
 /* One variable of a tag, its value decoded from the @hh escaping. */
@@ -40,7 +40,7 @@ struct PeersNlsVar {
 
 /* A parsed tag "<NLS [mod=M ]id=I[ name=value]... />". */
 struct PeersNlsTag {
-    std::string sModule;     /* empty when the tag names none */
+    std::string sModule; /* empty when the tag names none */
     std::string sId;
     std::vector<PeersNlsVar> vVars;
 };
@@ -61,8 +61,8 @@ int PeersNlsParseTag(const char *szTag, PeersNlsTag *pTag);
 /* Text of szId from file szPath in szLang (null: EN), falling back to EN.
  * sLang gets the language found. Returns 0, or 2 when neither has a non-empty
  * text (sText then empty). */
-int PeersNlsLookup(const char *szPath, const char *szLang, const char *szId,
-                   std::string &sText, std::string &sLang);
+int PeersNlsLookup(const char *szPath, const char *szLang, const char *szId, std::string &sText,
+                   std::string &sLang);
 
 /* Replaces every "{name}" of sTemplate with the value of the tag's variable
  * of that name; unknown names stay as written. */
@@ -76,8 +76,8 @@ const char *PeersNlsPathFor(const PeersNls *pNls, const char *szModule, long lPi
 
 /* Translates one tag into szLang (null: EN) with its variables filled in.
  * Returns 0 translated, 1 not a tag, 2 no text known (sOut then holds the tag). */
-int PeersNlsTranslateTag(const PeersNls *pNls, const char *szTag, const char *szLang,
-                         long lPid, std::string &sOut, std::string *psLang);
+int PeersNlsTranslateTag(const PeersNls *pNls, const char *szTag, const char *szLang, long lPid,
+                         std::string &sOut, std::string *psLang);
 
 /* The text with every complete NLS tag ("<NLS " ... "/>") translated into
  * English; text around the tags, and tags without a known text, stay as they are. */

@@ -9,30 +9,30 @@
 #include <vector>
 
 /* Limits of the peers themselves. */
-#define PEERS_DEFAULT_MODULE_LIMIT_MS 180000  /* a module living longer is killed */
-#define PEERS_DEFAULT_TIMEOUT_VALUE 300       /* answer to GET_TIMEOUT, seconds */
-#define PEERS_POLL_MS 20                      /* longest wait of one service round */
+#define PEERS_DEFAULT_MODULE_LIMIT_MS 180000 /* a module living longer is killed */
+#define PEERS_DEFAULT_TIMEOUT_VALUE 300      /* answer to GET_TIMEOUT, seconds */
+#define PEERS_POLL_MS 20                     /* longest wait of one service round */
 
 /* Switches of one session. PeersOptionsInit gives the faithful peers: every
  * misbehaviour off. */
 struct PeersOptions {
     /* broker */
-    int bNoAck;                /* never acknowledge STARTUP (module: 30, exit 29) */
-    int bGarbageAck;           /* acknowledge with a packet that is no ACK (31) */
-    int bGarbageFrames;        /* a garbage frame before every message to a module */
-    int iDieAfterPackets;      /* -1 off; after N packets stop reading, close all FIFOs */
+    int bNoAck;           /* never acknowledge STARTUP (module: 30, exit 29) */
+    int bGarbageAck;      /* acknowledge with a packet that is no ACK (31) */
+    int bGarbageFrames;   /* a garbage frame before every message to a module */
+    int iDieAfterPackets; /* -1 off; after N packets stop reading, close all FIFOs */
     /* diagnostic engine */
-    int bNoDeviceList;         /* never answer LIST_DEVICES / LIST_SYSINFO_DEVICES */
-    int iDeviceListDelayMs;    /* answer device lists this late (0 at once) */
-    int iDeviceListPadBytes;   /* pad device-list answers to at least this size */
-    int iStopAfterMs;          /* -1 off; STOPTESTING this long after the startup
+    int bNoDeviceList;       /* never answer LIST_DEVICES / LIST_SYSINFO_DEVICES */
+    int iDeviceListDelayMs;  /* answer device lists this late (0 at once) */
+    int iDeviceListPadBytes; /* pad device-list answers to at least this size */
+    int iStopAfterMs;        /* -1 off; STOPTESTING this long after the startup
                                   notification (0: right after it) */
-    int bNoTimeoutAnswer;      /* never answer GET_TIMEOUT */
-    int iTimeoutValue;         /* TIMEOUT_VALUE sent for GET_TIMEOUT */
+    int bNoTimeoutAnswer;    /* never answer GET_TIMEOUT */
+    int iTimeoutValue;       /* TIMEOUT_VALUE sent for GET_TIMEOUT */
     /* language-string engine */
-    int bSilentNls;            /* never answer NLS_REGMOD / NLS_GETSTRING */
+    int bSilentNls; /* never answer NLS_REGMOD / NLS_GETSTRING */
     /* runner */
-    int iModuleLimitMs;        /* kill a module that lives longer */
+    int iModuleLimitMs; /* kill a module that lives longer */
 };
 
 /* Fills *pOpt with the faithful defaults. */

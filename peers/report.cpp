@@ -33,11 +33,21 @@ std::string PeersJsonEscape(const std::string &s)
     std::string sOut;
     for (unsigned char c : s) {
         switch (c) {
-        case '"': sOut += "\\\""; break;
-        case '\\': sOut += "\\\\"; break;
-        case '\n': sOut += "\\n"; break;
-        case '\r': sOut += "\\r"; break;
-        case '\t': sOut += "\\t"; break;
+        case '"':
+            sOut += "\\\"";
+            break;
+        case '\\':
+            sOut += "\\\\";
+            break;
+        case '\n':
+            sOut += "\\n";
+            break;
+        case '\r':
+            sOut += "\\r";
+            break;
+        case '\t':
+            sOut += "\\t";
+            break;
         default:
             if (c < 0x20 || c == 0x7F) {
                 char szHex[8];
@@ -72,12 +82,12 @@ std::string PeersPacketJson(const char *szDir, long lPeer, const char *szPacket)
         szKind = "STOP";
     else if (sPacket.compare(0, 5, "<ACK>") == 0)
         szKind = "ACK";
-    std::string sJson = "{" + JsonPair("dir", szDir ? szDir : "") + ",\"peer\":" + std::to_string(lPeer)
-                        + "," + JsonPair("kind", szKind);
+    std::string sJson = "{" + JsonPair("dir", szDir ? szDir : "") +
+                        ",\"peer\":" + std::to_string(lPeer) + "," + JsonPair("kind", szKind);
     if (strcmp(szKind, "MSG") == 0) {
         static const char *const s_apszFields[][2] = {
-            { "from", "MSG/HDR/FROM" }, { "to", "MSG/HDR/TO" }, { "id", "MSG/HDR/ID" },
-            { "re", "MSG/HDR/RE" }, { "type", "MSG/HDR/TYPE" }, { "data", "MSG/DATA" },
+            { "from", "MSG/HDR/FROM" }, { "to", "MSG/HDR/TO" },     { "id", "MSG/HDR/ID" },
+            { "re", "MSG/HDR/RE" },     { "type", "MSG/HDR/TYPE" }, { "data", "MSG/DATA" },
         };
         for (const auto &f : s_apszFields) {
             std::string sValue;
@@ -109,19 +119,24 @@ std::string PeersProgressLine(int iPercent)
     int iFilled = iShown * PEERS_PROGRESS_WIDTH / 100;
     char szPct[16];
     snprintf(szPct, sizeof szPct, "%3d%%", iPercent);
-    return "\r  [" + std::string((size_t)iFilled, '#') + std::string((size_t)(PEERS_PROGRESS_WIDTH - iFilled), ' ')
-           + "] " + szPct;
+    return "\r  [" + std::string((size_t)iFilled, '#') +
+           std::string((size_t)(PEERS_PROGRESS_WIDTH - iFilled), ' ') + "] " + szPct;
 }
 
 /* Name of a CPU test number; "test" for unknown numbers. */
 const char *PeersTestName(int iTest)
 {
     switch (iTest) {
-    case 0: return "integer unit";
-    case 1: return "x87 floating-point unit";
-    case 2: return "MMX unit";
-    case 3: return "caches";
-    default: return "test";
+    case 0:
+        return "integer unit";
+    case 1:
+        return "x87 floating-point unit";
+    case 2:
+        return "MMX unit";
+    case 3:
+        return "caches";
+    default:
+        return "test";
     }
 }
 
@@ -159,9 +174,10 @@ std::string PeersResultHint(const PeersInvocation &inv)
         if (inv.bKilled)
             return "The module did not end within its time limit and was killed.";
         if (!inv.bConnected)
-            return "The module never connected to the broker (exit status "
-                   + std::to_string(inv.iExitStatus) + ").";
-        return "The module ended without a test result (exit status " + std::to_string(inv.iExitStatus) + ").";
+            return "The module never connected to the broker (exit status " +
+                   std::to_string(inv.iExitStatus) + ").";
+        return "The module ended without a test result (exit status " +
+               std::to_string(inv.iExitStatus) + ").";
     }
     const std::string &w = inv.sResultWord;
     if (w == "PASS")
@@ -188,13 +204,14 @@ std::string PeersResultHint(const PeersInvocation &inv)
 /* The RESULT record of one invocation as one JSON object. */
 std::string PeersInvocationJson(const PeersInvocation &inv, const char *szDevice)
 {
-    std::string s = std::string("{\"kind\":\"") + (inv.bPrelude ? "SETUP" : "RESULT") + "\","
-                    + JsonPair("mode", inv.sMode) + ","
-                    + JsonPair("device", szDevice ? szDevice : "") + ",\"test\":" + std::to_string(inv.iTest)
-                    + ",\"pid\":" + std::to_string(inv.lPid) + ",\"exit_status\":"
-                    + std::to_string(inv.iExitStatus) + ",\"signal\":" + std::to_string(inv.iSignal)
-                    + ",\"killed\":" + (inv.bKilled ? "true" : "false")
-                    + ",\"startup_seen\":" + (inv.bConnected ? "true" : "false");
+    std::string s =
+        std::string("{\"kind\":\"") + (inv.bPrelude ? "SETUP" : "RESULT") + "\"," +
+        JsonPair("mode", inv.sMode) + "," + JsonPair("device", szDevice ? szDevice : "") +
+        ",\"test\":" + std::to_string(inv.iTest) + ",\"pid\":" + std::to_string(inv.lPid) +
+        ",\"exit_status\":" + std::to_string(inv.iExitStatus) +
+        ",\"signal\":" + std::to_string(inv.iSignal) +
+        ",\"killed\":" + (inv.bKilled ? "true" : "false") +
+        ",\"startup_seen\":" + (inv.bConnected ? "true" : "false");
     if (inv.bResult)
         s += "," + JsonPair("result", inv.sResultWord);
     s += ",\"percents\":[";
@@ -205,9 +222,9 @@ std::string PeersInvocationJson(const PeersInvocation &inv, const char *szDevice
     for (const PeersEvent &ev : inv.vEvents) {
         if (ev.sType == "PERCENTDONE")
             continue;
-        s += std::string(bFirst ? "" : ",") + "{" + JsonPair("type", ev.sType) + ","
-             + JsonPair("text", ev.sText) + "," + JsonPair("english", ev.sEnglish)
-             + (ev.bHasCode ? ",\"code\":" + std::to_string(ev.iCode) : std::string()) + "}";
+        s += std::string(bFirst ? "" : ",") + "{" + JsonPair("type", ev.sType) + "," +
+             JsonPair("text", ev.sText) + "," + JsonPair("english", ev.sEnglish) +
+             (ev.bHasCode ? ",\"code\":" + std::to_string(ev.iCode) : std::string()) + "}";
         bFirst = 0;
     }
     s += "]";
@@ -215,9 +232,9 @@ std::string PeersInvocationJson(const PeersInvocation &inv, const char *szDevice
         s += ",\"devices\":[";
         for (size_t i = 0; i < inv.vDevices.size(); i++) {
             const PeersDevice &d = inv.vDevices[i];
-            s += std::string(i ? "," : "") + "{\"id\":" + std::to_string(d.iId) + "," + JsonPair("name", d.sName)
-                 + "," + JsonPair("description", d.sDescription) + "," + JsonPair("hwlocator", d.sHwLocator)
-                 + "," + JsonPair("tests", d.sTests) + "}";
+            s += std::string(i ? "," : "") + "{\"id\":" + std::to_string(d.iId) + "," +
+                 JsonPair("name", d.sName) + "," + JsonPair("description", d.sDescription) + "," +
+                 JsonPair("hwlocator", d.sHwLocator) + "," + JsonPair("tests", d.sTests) + "}";
         }
         s += "]";
     }
@@ -225,8 +242,8 @@ std::string PeersInvocationJson(const PeersInvocation &inv, const char *szDevice
         s += ",\"sysinfo\":[";
         for (size_t i = 0; i < inv.vSysInfo.size(); i++) {
             const PeersSysInfoItem &it = inv.vSysInfo[i];
-            s += std::string(i ? "," : "") + "{" + JsonPair("key", it.sKey) + ","
-                 + JsonPair("description", it.sDescription) + ",\"values\":[";
+            s += std::string(i ? "," : "") + "{" + JsonPair("key", it.sKey) + "," +
+                 JsonPair("description", it.sDescription) + ",\"values\":[";
             for (size_t v = 0; v < it.vValues.size(); v++)
                 s += std::string(v ? "," : "") + "\"" + PeersJsonEscape(it.vValues[v]) + "\"";
             s += "]}";
@@ -237,9 +254,10 @@ std::string PeersInvocationJson(const PeersInvocation &inv, const char *szDevice
         s += ",\"parameters\":[";
         for (size_t i = 0; i < inv.vParams.size(); i++) {
             const PeersParamResult &p = inv.vParams[i];
-            s += std::string(i ? "," : "") + "{" + JsonPair("id", p.sId) + "," + JsonPair("valid", p.sValidFlag)
-                 + (p.bHasMin ? "," + JsonPair("min", p.sMin) : std::string())
-                 + (p.bHasMax ? "," + JsonPair("max", p.sMax) : std::string()) + "}";
+            s += std::string(i ? "," : "") + "{" + JsonPair("id", p.sId) + "," +
+                 JsonPair("valid", p.sValidFlag) +
+                 (p.bHasMin ? "," + JsonPair("min", p.sMin) : std::string()) +
+                 (p.bHasMax ? "," + JsonPair("max", p.sMax) : std::string()) + "}";
         }
         s += "]";
     }
@@ -285,7 +303,8 @@ void PeersReportLiveEvent(const PeersInvocation *pInv, const PeersEvent *pEvent)
         return;
     if (pEvent->sType == "PERCENTDONE") {
         if (g_PeersReport.bTty) {
-            fputs(PeersProgressLine((int)strtol(pEvent->sText.c_str(), nullptr, 10)).c_str(), g_PeersReport.pOut);
+            fputs(PeersProgressLine((int)strtol(pEvent->sText.c_str(), nullptr, 10)).c_str(),
+                  g_PeersReport.pOut);
             g_PeersReport.bProgressOpen = 1;
             fflush(g_PeersReport.pOut);
         }
@@ -313,7 +332,8 @@ void PeersReportInvocation(const PeersInvocation *pInv, const char *szDevice)
             PeersReportText("    %s\n", sHint.c_str());
     }
     if (pInv->bKilled && !pInv->bInterrupted && pInv->sMode != "run")
-        PeersReportText("  the module (pid %ld) outlived its time limit and was killed\n", pInv->lPid);
+        PeersReportText("  the module (pid %ld) outlived its time limit and was killed\n",
+                        pInv->lPid);
 }
 
 /* Prints the summary of a command (counts and every test that did not pass). */
@@ -331,17 +351,19 @@ void PeersReportSummary(const std::vector<PeersTestOutcome> &vOutcomes, int iExi
     if (g_PeersReport.pOut == nullptr)
         return;
     if (g_PeersReport.bJson) {
-        fprintf(g_PeersReport.pOut,
-                "{\"kind\":\"SUMMARY\",\"tests\":%zu,\"passed\":%d,\"not_passed\":%d,\"not_run\":%d,"
-                "\"exit_status\":%d}\n",
-                vOutcomes.size(), iPassed, iNotPassed, iNotRun, iExitStatus);
+        fprintf(
+            g_PeersReport.pOut,
+            "{\"kind\":\"SUMMARY\",\"tests\":%zu,\"passed\":%d,\"not_passed\":%d,\"not_run\":%d,"
+            "\"exit_status\":%d}\n",
+            vOutcomes.size(), iPassed, iNotPassed, iNotRun, iExitStatus);
         fflush(g_PeersReport.pOut);
         return;
     }
-    PeersReportText("\nSummary: %zu test(s), %d passed, %d did not pass, %d not run\n", vOutcomes.size(),
-                    iPassed, iNotPassed, iNotRun);
+    PeersReportText("\nSummary: %zu test(s), %d passed, %d did not pass, %d not run\n",
+                    vOutcomes.size(), iPassed, iNotPassed, iNotRun);
     for (const PeersTestOutcome &o : vOutcomes)
         if (!o.bRan || o.sWord != "PASS")
-            PeersReportText("  %s test %d (%s): %s\n", o.sDevice.c_str(), o.iTest, PeersTestName(o.iTest),
-                            o.bRan ? (o.sWord.empty() ? "no result word" : o.sWord.c_str()) : "not run");
+            PeersReportText(
+                "  %s test %d (%s): %s\n", o.sDevice.c_str(), o.iTest, PeersTestName(o.iTest),
+                o.bRan ? (o.sWord.empty() ? "no result word" : o.sWord.c_str()) : "not run");
 }

@@ -18,20 +18,20 @@
 
 /* Where the report goes. All null / 0: silent (the default, used by tests). */
 struct PeersReport {
-    FILE *pOut;          /* readable report or JSON lines */
-    FILE *pLog;          /* raw packets, or null */
+    FILE *pOut; /* readable report or JSON lines */
+    FILE *pLog; /* raw packets, or null */
     int bJson;
-    int bTty;            /* pOut is a terminal: show the progress line */
-    int bProgressOpen;   /* a progress line stands on screen without its newline */
+    int bTty;          /* pOut is a terminal: show the progress line */
+    int bProgressOpen; /* a progress line stands on screen without its newline */
 };
 extern PeersReport g_PeersReport;
 
 /* Outcome of one test in the summary. */
 struct PeersTestOutcome {
-    std::string sDevice;     /* e.g. "CPU:0" */
+    std::string sDevice; /* e.g. "CPU:0" */
     int iTest;
-    std::string sWord;       /* result word, or "" when no result came */
-    int bRan;                /* the module ran and reported */
+    std::string sWord; /* result word, or "" when no result came */
+    int bRan;          /* the module ran and reported */
 };
 
 /* Sets the outputs; bTty is taken from pOut (never in JSON mode). */

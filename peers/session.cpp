@@ -137,7 +137,8 @@ static void CollectOutput(PeersSession *pSession, PeersInvocation *pInv)
         char szBuf[1024];
         size_t uRead;
         /* 64 KiB is plenty for what a module prints; the rest is dropped. */
-        while ((uRead = fread(szBuf, 1, sizeof szBuf, pFile)) > 0 && pInv->sModuleOutput.size() < 65536)
+        while ((uRead = fread(szBuf, 1, sizeof szBuf, pFile)) > 0 &&
+               pInv->sModuleOutput.size() < 65536)
             pInv->sModuleOutput.append(szBuf, uRead);
         fclose(pFile);
     }
@@ -290,14 +291,15 @@ int PeersSessionRunModule(PeersSession *pSession, PeersInvocation *pInv)
     for (;;) {
         /* STOP is the module's last packet: its exit follows at once. */
         int bStopped = pInv->bStopSeen || pSession->broker.iStops > iStopsBefore;
-        int iWaitMs = hPidFd < 0 && bStopped ? PEERS_STOPPED_POLL_MS : PeersEngineWaitMs(pEngine, PeersNowMs());
-        if (iWaitMs < 1)   /* an action that is due but cannot leave must not make this spin */
+        int iWaitMs = hPidFd < 0 && bStopped ? PEERS_STOPPED_POLL_MS
+                                             : PeersEngineWaitMs(pEngine, PeersNowMs());
+        if (iWaitMs < 1) /* an action that is due but cannot leave must not make this spin */
             iWaitMs = 1;
         if (PeersBrokerWait(pSession, hPidFd, iWaitMs) < 0)
             PauseMs(hPidFd, iWaitMs);
         unsigned long long ullNow = PeersNowMs();
         PeersEngineTick(pEngine, ullNow);
-        if (g_iPeersStopRequested && pInv->bStartupNote) {   /* a person asked (SIGUSR1) */
+        if (g_iPeersStopRequested && pInv->bStartupNote) { /* a person asked (SIGUSR1) */
             g_iPeersStopRequested = 0;
             PeersReportText("  asking the module to stop testing\n");
             PeersEngineSendStop(pEngine, lPid);
@@ -308,8 +310,8 @@ int PeersSessionRunModule(PeersSession *pSession, PeersInvocation *pInv)
             RecordStatus(pInv, iStatus);
             break;
         }
-        if (ullNow - pInv->ullStartMs > (unsigned long long)pSession->opt.iModuleLimitMs
-            || g_iPeersInterrupted) {
+        if (ullNow - pInv->ullStartMs > (unsigned long long)pSession->opt.iModuleLimitMs ||
+            g_iPeersInterrupted) {
             kill((pid_t)lPid, SIGKILL);
             waitpid((pid_t)lPid, &iStatus, 0);
             RecordStatus(pInv, iStatus);
@@ -390,7 +392,8 @@ const PeersDevice *PeersSessionFindDevice(const PeersSession *pSession, int iDev
 /* "REFn": the reference text, also the TYPE of the startup notification. */
 static std::string NextRef(PeersSession *pSession, const char *szMode)
 {
-    return std::string("ZOLTPEERS_") + szMode + "_" + std::to_string(pSession->engine.iNextProcessId);
+    return std::string("ZOLTPEERS_") + szMode + "_" +
+           std::to_string(pSession->engine.iNextProcessId);
 }
 
 /* Enumerate mode; keeps the devices for later device-list requests.
@@ -398,8 +401,9 @@ static std::string NextRef(PeersSession *pSession, const char *szMode)
 int PeersEnumerate(PeersSession *pSession, PeersInvocation *pInv)
 {
     PeersInvocationInit(pInv, "enumerate");
-    pInv->vArgv = PeersEnumerateArgs(pSession->sModulePath.c_str(), pSession->sDefFile.c_str(),
-                                     NextRef(pSession, "ENUMERATE").c_str(), pSession->broker.sFifo.c_str());
+    pInv->vArgv =
+        PeersEnumerateArgs(pSession->sModulePath.c_str(), pSession->sDefFile.c_str(),
+                           NextRef(pSession, "ENUMERATE").c_str(), pSession->broker.sFifo.c_str());
     pSession->engine.iNextProcessId++;
     PeersSessionRunModule(pSession, pInv);
     if (pInv->bEnumData) {
@@ -437,7 +441,8 @@ int PeersSysInfo(PeersSession *pSession, PeersInvocation *pInv, int iDevice)
     std::string sLocator = pDevice ? pDevice->sHwLocator : "CPU:" + std::to_string(iDevice);
     int iRequest = pSession->engine.iNextRequestId++;
     pInv->vArgv = PeersSysInfoArgs(pSession->sModulePath.c_str(), pSession->lOwnPid, iRequest,
-                                   sLocator.c_str(), pSession->sDefFile.c_str(), pSession->sModuleName.c_str());
+                                   sLocator.c_str(), pSession->sDefFile.c_str(),
+                                   pSession->sModuleName.c_str());
     PeersSessionRunModule(pSession, pInv);
     if (!pInv->bSysInfo)
         return 2;
@@ -453,9 +458,10 @@ int PeersValidate(PeersSession *pSession, PeersInvocation *pInv, int iDevice, in
     pInv->iTest = iTest;
     int iRequest = pSession->engine.iNextRequestId++;
     std::string sProcess = std::to_string(pSession->engine.iNextProcessId);
-    pInv->vArgv = PeersValidateArgs(pSession->sModulePath.c_str(), pSession->sDefFile.c_str(),
-                                    NextRef(pSession, "VALIDATE").c_str(), iDevice, iTest, sProcess.c_str(),
-                                    pSession->broker.sFifo.c_str(), pSession->lOwnPid, iRequest, vParams);
+    pInv->vArgv =
+        PeersValidateArgs(pSession->sModulePath.c_str(), pSession->sDefFile.c_str(),
+                          NextRef(pSession, "VALIDATE").c_str(), iDevice, iTest, sProcess.c_str(),
+                          pSession->broker.sFifo.c_str(), pSession->lOwnPid, iRequest, vParams);
     pSession->engine.iNextProcessId++;
     PeersSessionRunModule(pSession, pInv);
     if (!pInv->bValidation)

@@ -41,11 +41,11 @@ struct PeersSession {
     PeersBroker broker;
     PeersNls nls;
     PeersEngine engine;
-    long lOwnPid;                 /* FROM of every message the peers send */
-    std::string sModulePath;      /* the module program */
-    std::string sDefFile;         /* its definitions file */
-    std::string sModuleName;      /* program base name before its first '.' */
-    int bTransport;               /* transport thread started */
+    long lOwnPid;            /* FROM of every message the peers send */
+    std::string sModulePath; /* the module program */
+    std::string sDefFile;    /* its definitions file */
+    std::string sModuleName; /* program base name before its first '.' */
+    int bTransport;          /* transport thread started */
     /* Words put before the module's own (e.g. a memory checker and its
      * options); the first is looked up in PATH when it has no '/'. Empty: the
      * module is started itself. Set by the caller after PeersSessionOpen. */

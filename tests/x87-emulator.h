@@ -25,6 +25,6 @@ inline std::string X87EmulatorSkipReason()
            "from an empty register raises no invalid-operation flag";
 }
 
-} // namespace zolttest
+}  // namespace zolttest
 
 #endif /* ZOLT_TESTS_X87_EMULATOR_H */

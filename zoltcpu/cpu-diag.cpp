@@ -23,10 +23,10 @@
 
 /* Test numbers 0 to 3. */
 static const PFN_CPUTEST s_apfnCpuTests[] = {
-    do_registertests,       /* 0 integer unit */
-    do_mathregistertests,   /* 1 x87 unit */
-    do_MMX,                 /* 2 MMX unit */
-    do_cache,               /* 3 caches */
+    do_registertests,     /* 0 integer unit */
+    do_mathregistertests, /* 1 x87 unit */
+    do_MMX,               /* 2 MMX unit */
+    do_cache,             /* 3 caches */
 };
 CpuTestTable g_CpuTestTable = { s_apfnCpuTests, sizeof s_apfnCpuTests / sizeof s_apfnCpuTests[0] };
 

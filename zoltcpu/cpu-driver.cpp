@@ -43,18 +43,18 @@ const char *g_szTaskStatFileFormat = "/proc/self/task/%u/stat";
 PFN_CREATETHREAD g_pfnCreateRunThread = pthread_create;
 
 /* Deferred event types. */
-#define DEFER_ERROR       1
+#define DEFER_ERROR 1
 #define DEFER_PERCENTDONE 4
 
 /* One queued event of a run. */
 typedef struct DeferredMessage {
-    uint32_t uPid;      /* kernel thread id of the run that queued it */
-    uint32_t uCode;     /* error number; 0 for a percent value */
-    int32_t  uType;     /* DEFER_ERROR or DEFER_PERCENTDONE */
-    CGenStr  text;      /* the event text; "%d" of a percent value */
+    uint32_t uPid;  /* kernel thread id of the run that queued it */
+    uint32_t uCode; /* error number; 0 for a percent value */
+    int32_t uType;  /* DEFER_ERROR or DEFER_PERCENTDONE */
+    CGenStr text;   /* the event text; "%d" of a percent value */
 } DeferredMessage;
 
-static CGenList g_Dapi2MessageQue;          /* of DeferredMessage; owning */
+static CGenList g_Dapi2MessageQue; /* of DeferredMessage; owning */
 static int g_bMessageQueConstructed = 0;
 static int g_Dapi2MessageQueIsEmpty = 1;
 static pthread_mutex_t g_Dapi2MessageQueMutex = PTHREAD_MUTEX_INITIALIZER;
@@ -157,8 +157,8 @@ void ProcessMessages(unsigned uPid)
             continue;
         }
         const char *szText = CGenStrC_Str(&pMsg->text);
-        TPRINTF(4, __FILE__, __LINE__, "", "%d:Num: %d, Str: %s pid: %u\n",
-                iCount++, (int)pMsg->uCode, szText, pMsg->uPid);
+        TPRINTF(4, __FILE__, __LINE__, "", "%d:Num: %d, Str: %s pid: %u\n", iCount++,
+                (int)pMsg->uCode, szText, pMsg->uPid);
         if (pMsg->uType == DEFER_ERROR) {
             g_iTestResult = 2;
             Dapi2_Error((int)pMsg->uCode, "%s", szText);
@@ -214,7 +214,7 @@ void SignalEndOfRun(void)
 static void WaitForEndOfRun(void)
 {
     pthread_mutex_lock(&g_TestCond.mutex);
-    while (!g_TestCond.iSignaled)           /* wakeups may be spurious */
+    while (!g_TestCond.iSignaled) /* wakeups may be spurious */
         pthread_cond_wait(&g_TestCond.cond, &g_TestCond.mutex);
     g_TestCond.iSignaled = 0;
     pthread_mutex_unlock(&g_TestCond.mutex);
@@ -247,8 +247,8 @@ void PRINT_ARGS(const TestThreadArgs *pArgs)
         TPRINTF(4, __FILE__, __LINE__, "", "NULL ARGS\n");
         return;
     }
-    TPRINTF(4, __FILE__, __LINE__, "", pArgs->bPrintMessages ? "Print Messages: TRUE\n"
-                                                            : "Print Messages: FALSE\n");
+    TPRINTF(4, __FILE__, __LINE__, "",
+            pArgs->bPrintMessages ? "Print Messages: TRUE\n" : "Print Messages: FALSE\n");
     TPRINTF(4, __FILE__, __LINE__, "", "Target CPU: %u\n", pArgs->uTargetCPU);
     TPRINTF(4, __FILE__, __LINE__, "", "Pcnt on Target CPU: %u\n", pArgs->uPcntOnTargetCPU);
     TPRINTF(4, __FILE__, __LINE__, "", "Function: %p\n", (void *)pArgs->pfnTest);
@@ -359,9 +359,9 @@ static unsigned ReadTaskStatTimes(unsigned uTid, CPUTimeStruct *pTimes)
     /* The command name may hold blanks and parentheses: fields follow the last ')'. */
     const char *pClose = strrchr(szLine, ')');
     unsigned long ulUser = 0, ulSystem = 0;
-    if (pClose == nullptr
-        || sscanf(pClose + 1, " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu",
-                  &ulUser, &ulSystem) != 2)
+    if (pClose == nullptr ||
+        sscanf(pClose + 1, " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &ulUser,
+               &ulSystem) != 2)
         return 0;
     uint32_t uTotal = (uint32_t)(ulUser + ulSystem);
 
@@ -428,8 +428,8 @@ static void PinToTarget(const TestThreadArgs *pArgs)
     for (unsigned i = 0; i < pArgs->uLogicalCPUCount; i++)
         CPU_SET_S(pArgs->puLogicalCPUs[i], uSize, pSet);
     if (sched_setaffinity(0, uSize, pSet) != 0)
-        TPRINTF(4, __FILE__, __LINE__, "", "RunTest: cannot pin to CPU %u: %s\n",
-                pArgs->uTargetCPU, strerror(errno));
+        TPRINTF(4, __FILE__, __LINE__, "", "RunTest: cannot pin to CPU %u: %s\n", pArgs->uTargetCPU,
+                strerror(errno));
     CPU_FREE(pSet);
 }
 
@@ -480,8 +480,8 @@ int InitThreads(const TestThreadArgs *pArgs)
             bFirstRun = 0;
             int iRc = g_pfnCreateRunThread(&aThreads[i], nullptr, RunTest, &aArgs[i]);
             if (iRc != 0) {
-                TPRINTF(4, __FILE__, __LINE__, "", "InitThreads: run %u not started: %s\n",
-                        i, strerror(iRc));
+                TPRINTF(4, __FILE__, __LINE__, "", "InitThreads: run %u not started: %s\n", i,
+                        strerror(iRc));
                 bCreateFailed = 1;
                 break;
             }
@@ -492,8 +492,8 @@ int InitThreads(const TestThreadArgs *pArgs)
         int bDone = 0;
         for (unsigned i = 0; i < uCreated; i++) {
             pthread_join(aThreads[i], nullptr);
-            if (!bCreateFailed && !bDone
-                && (aArgs[i].uPcntOnTargetCPU > ACCEPT_MIN_PERCENT || iRetry >= LAST_ATTEMPT_RETRY)) {
+            if (!bCreateFailed && !bDone &&
+                (aArgs[i].uPcntOnTargetCPU > ACCEPT_MIN_PERCENT || iRetry >= LAST_ATTEMPT_RETRY)) {
                 ProcessMessages(aArgs[i].uPid);
                 bDone = 1;
                 RemoveAllDapi2Messages();

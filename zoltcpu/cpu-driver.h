@@ -28,23 +28,23 @@ typedef TestThreadArgs *(*PFN_CPUTEST)(TestThreadArgs *pArgs);
 /* One run of a test routine. The driver fills it before the run's thread
  * starts; RunTest writes uPid and uPcntOnTargetCPU; the routine only reads. */
 typedef struct TestThreadArgs {
-    uint32_t    bPrintMessages;     /* non-zero: send the informative messages */
-    uint32_t    uTargetCPU;         /* index of the target CPU record */
-    uint32_t    uPcntOnTargetCPU;   /* whole percent of the run's time on the target */
-    uint32_t    uPid;               /* kernel thread id of the run's thread (gettid) */
-    PFN_CPUTEST pfnTest;            /* the routine this run performs */
+    uint32_t bPrintMessages;   /* non-zero: send the informative messages */
+    uint32_t uTargetCPU;       /* index of the target CPU record */
+    uint32_t uPcntOnTargetCPU; /* whole percent of the run's time on the target */
+    uint32_t uPid;             /* kernel thread id of the run's thread (gettid) */
+    PFN_CPUTEST pfnTest;       /* the routine this run performs */
     /* Logical CPUs (kernel CPU numbers) of the target record: the run's thread
      * pins itself to them where the kernel has no per-thread per-CPU file.
      * Points into the CPU record chain, which no scan replaces during a test. */
     const unsigned *puLogicalCPUs;
-    unsigned    uLogicalCPUCount;
+    unsigned uLogicalCPUCount;
 } TestThreadArgs;
 
 /* End-of-run handshake between a run and the driver (lock, flag, signal). */
 typedef struct TestCondition {
     pthread_mutex_t mutex;
-    pthread_cond_t  cond;
-    int32_t         iSignaled;
+    pthread_cond_t cond;
+    int32_t iSignaled;
 } TestCondition;
 
 /* A snapshot of the calling thread's processor time in clock ticks (user +
@@ -70,9 +70,9 @@ extern unsigned g_uNumCPUS;
  * fixture files). The two time sources are printf formats taking the kernel
  * thread id as an unsigned: the legacy per-thread per-CPU file, and the
  * per-thread stat file used where the legacy one does not exist. */
-extern const char *g_szMemInfoPath;         /* "/proc/meminfo" */
-extern const char *g_szCpuTimeFileFormat;   /* "/proc/%u/cpu" */
-extern const char *g_szTaskStatFileFormat;  /* "/proc/self/task/%u/stat" */
+extern const char *g_szMemInfoPath;        /* "/proc/meminfo" */
+extern const char *g_szCpuTimeFileFormat;  /* "/proc/%u/cpu" */
+extern const char *g_szTaskStatFileFormat; /* "/proc/self/task/%u/stat" */
 
 /* Creates a run's thread: default pthread_create; tests may make it fail. */
 typedef int (*PFN_CREATETHREAD)(pthread_t *pThread, const pthread_attr_t *pAttr,
@@ -83,7 +83,7 @@ extern PFN_CREATETHREAD g_pfnCreateRunThread;
  * number against uCount before indexing. Tests may point it at stand-ins. */
 typedef struct CpuTestTable {
     const PFN_CPUTEST *ppfnRoutines;
-    unsigned           uCount;
+    unsigned uCount;
 } CpuTestTable;
 extern CpuTestTable g_CpuTestTable;
 
@@ -123,13 +123,11 @@ int GetTimeOnCPUs(CPUTimeStruct *pTimes);
 
 /* Whole percent (truncated) of the time between two snapshots that was
  * charged to CPU index uTarget; 0 when g_uNumCPUS is 0 or nothing elapsed. */
-unsigned CheckCPUTimes(unsigned uTarget, const CPUTimeStruct *pBefore,
-                       const CPUTimeStruct *pAfter);
+unsigned CheckCPUTimes(unsigned uTarget, const CPUTimeStruct *pBefore, const CPUTimeStruct *pAfter);
 
 /* pOut[i] = |(int32)(a[i] - b[i])| for every entry (the longer size wins,
  * missing entries count as 0). */
-void DiffCPUTimeStruct(const CPUTimeStruct *pA, const CPUTimeStruct *pB,
-                       CPUTimeStruct *pOut);
+void DiffCPUTimeStruct(const CPUTimeStruct *pA, const CPUTimeStruct *pB, CPUTimeStruct *pOut);
 
 /* Sets every entry of a snapshot to 0. */
 void ZeroCPUTimeStruct(CPUTimeStruct *pTimes);

@@ -38,12 +38,12 @@ typedef struct CpuScanState {
     int iIndex;
     int iClock;
     int bMMX;
-    int bHyperThreading;            /* per section */
-    int iPhysicalId;                /* per section */
-    char szName[32];                /* "CPU:%d" */
+    int bHyperThreading; /* per section */
+    int iPhysicalId;     /* per section */
+    char szName[32];     /* "CPU:%d" */
     char szDescription[CPU_DESC_SIZE];
     char szLine[CPU_TEXT_SIZE];
-    int iSmbiosCount;               /* 0: no cap */
+    int iSmbiosCount; /* 0: no cap */
 } CpuScanState;
 
 /* Frees one record with its texts. */
@@ -80,20 +80,20 @@ static CpuDevice *LastDevice(void)
 }
 
 /* See header. */
-int AddDevice(int iIndex, const char *szName, const char *szDevType, int bMMX,
-              const char *szVendor, const char *szFamily, const char *szModel,
-              const char *szModelName, const char *szStepping,
-              const char *szCacheSize, int iClock, int bHyperThreading,
+int AddDevice(int iIndex, const char *szName, const char *szDevType, int bMMX, const char *szVendor,
+              const char *szFamily, const char *szModel, const char *szModelName,
+              const char *szStepping, const char *szCacheSize, int iClock, int bHyperThreading,
               int iPhysicalId, Dapi2Device *pDevice)
 {
     CpuDevice *pRec = (CpuDevice *)calloc(1, sizeof *pRec);
     if (pRec == nullptr)
         return 1;
-    const char *aszIn[8] = { szName, szDevType, szVendor, szFamily, szModel,
-                             szModelName, szStepping, szCacheSize };
-    char **apszOut[8] = { &pRec->szName, &pRec->szDevType, &pRec->szVendor,
-                          &pRec->szFamily, &pRec->szModel, &pRec->szModelName,
-                          &pRec->szStepping, &pRec->szCacheSize };
+    const char *aszIn[8] = { szName,  szDevType,   szVendor,   szFamily,
+                             szModel, szModelName, szStepping, szCacheSize };
+    char **apszOut[8] = {
+        &pRec->szName,  &pRec->szDevType,   &pRec->szVendor,   &pRec->szFamily,
+        &pRec->szModel, &pRec->szModelName, &pRec->szStepping, &pRec->szCacheSize
+    };
     for (int i = 0; i < 8; i++) {
         *apszOut[i] = strdup(aszIn[i] != nullptr ? aszIn[i] : "");
         if (*apszOut[i] == nullptr) {
@@ -162,7 +162,8 @@ static int ScanSectionLine(CpuScanState *pState)
     if (strstr(szLine, "cache size") != nullptr)
         TakeValue(szLine, pState->szCacheSize);
     float fMHz = 0.0f;
-    if (sscanf(szLine, "cpu MHz\t: %f", &fMHz) == 1 && fMHz > -2147483648.0f && fMHz < 2147483648.0f)
+    if (sscanf(szLine, "cpu MHz\t: %f", &fMHz) == 1 && fMHz > -2147483648.0f &&
+        fMHz < 2147483648.0f)
         pState->iClock = (int)fMHz;
     int iPhysicalId = 0;
     if (sscanf(szLine, "physical id\t: %i", &iPhysicalId) == 1)
@@ -187,10 +188,10 @@ static void CreateProcessor(CpuScanState *pState, int bReport, int iLogicalCPU)
     if (!pState->bMMX)
         Dapi2_AddTestsToDevice(pDevice, s_szTestsWithoutMMX);
     if (AddDevice(pState->iIndex, pState->szName, "CPU", pState->bMMX, pState->szVendor,
-                  pState->szFamily, pState->szModel, pState->szModelName,
-                  pState->szStepping, pState->szCacheSize, pState->iClock,
-                  pState->bHyperThreading, pState->iPhysicalId, pDevice) == 0
-        && iLogicalCPU >= 0)
+                  pState->szFamily, pState->szModel, pState->szModelName, pState->szStepping,
+                  pState->szCacheSize, pState->iClock, pState->bHyperThreading, pState->iPhysicalId,
+                  pDevice) == 0 &&
+        iLogicalCPU >= 0)
         AddLogicalCPU(LastDevice(), (unsigned)iLogicalCPU);
     if (bReport)
         Dapi2_AddDevice(pDevice);
@@ -252,7 +253,8 @@ int ScanDeviceTree(int bReport)
     }
 
     if (pState->iIndex == -1) {
-        TPRINTF(4, __FILE__, __LINE__, "", "ScanDeviceTree: no processor lines, one fallback CPU\n");
+        TPRINTF(4, __FILE__, __LINE__, "",
+                "ScanDeviceTree: no processor lines, one fallback CPU\n");
         pState->bMMX = MMXExists();
         pState->iClock = 800;
         pState->iIndex = 0;

@@ -19,20 +19,20 @@
 
 /* One enumerated processor; heap record (zero-filled), owns its texts. */
 typedef struct CpuDevice {
-    int32_t iIndex;             /* 0-based among kept processors; the target CPU number */
-    char *szName;               /* "CPU:%d" of the index */
-    char *szDevType;            /* "CPU" */
-    int32_t iClock;             /* integer MHz of the latest "cpu MHz" seen; 800 fallback */
+    int32_t iIndex;  /* 0-based among kept processors; the target CPU number */
+    char *szName;    /* "CPU:%d" of the index */
+    char *szDevType; /* "CPU" */
+    int32_t iClock;  /* integer MHz of the latest "cpu MHz" seen; 800 fallback */
     char *szVendor;
     char *szFamily;
     char *szModel;
     char *szModelName;
     char *szStepping;
     char *szCacheSize;
-    int32_t bHyperThreading;    /* the section's flags contain " ht " */
-    int32_t iPhysicalId;        /* -1 when the section has none */
-    int32_t bMMX;               /* " mmx " seen in this or an earlier section */
-    Dapi2Device *pDevice;       /* the framework device created for it */
+    int32_t bHyperThreading; /* the section's flags contain " ht " */
+    int32_t iPhysicalId;     /* -1 when the section has none */
+    int32_t bMMX;            /* " mmx " seen in this or an earlier section */
+    Dapi2Device *pDevice;    /* the framework device created for it */
     /* Kernel CPU numbers (the "processor" lines) folded into this record, in
      * table order; the pinned mode restricts a run to them. Owned; may be
      * empty (fallback record). */
@@ -77,10 +77,9 @@ int VerifyEnumeration(const Dapi2Device *pDevice);
 
 /* Appends a record with copies of the eight texts. Returns 0, or 1 when it
  * cannot be allocated (nothing appended). */
-int AddDevice(int iIndex, const char *szName, const char *szDevType, int bMMX,
-              const char *szVendor, const char *szFamily, const char *szModel,
-              const char *szModelName, const char *szStepping,
-              const char *szCacheSize, int iClock, int bHyperThreading,
+int AddDevice(int iIndex, const char *szName, const char *szDevType, int bMMX, const char *szVendor,
+              const char *szFamily, const char *szModel, const char *szModelName,
+              const char *szStepping, const char *szCacheSize, int iClock, int bHyperThreading,
               int iPhysicalId, Dapi2Device *pDevice);
 
 /* Adds kernel CPU number uCpu to a record's logical CPUs. Returns 0, or 1

@@ -12,7 +12,7 @@
 
 /* The switch ids; key and description ids append "Key" and "Desc". */
 static const char *const s_aszSysInfoSwitch[CPU_SYSINFO_ITEMS] = {
-    "szSysInfoVendorId", "szSysInfoFamily", "szSysInfoModel", "szSysInfoModelName",
+    "szSysInfoVendorId", "szSysInfoFamily",    "szSysInfoModel", "szSysInfoModelName",
     "szSysInfoStepping", "szSysInfoCacheSize", "szSysInfoSpeed",
 };
 
@@ -29,7 +29,7 @@ int OurSysInfoFunction(Dapi2Device *pDevice, const char *szParams)
     char szSpeed[CPU_SYSINFO_STRING_SIZE];
     snprintf(szSpeed, sizeof szSpeed, "%u", (unsigned)pRecord->iClock);
     const char *aszValue[CPU_SYSINFO_ITEMS] = {
-        pRecord->szVendor, pRecord->szFamily, pRecord->szModel, pRecord->szModelName,
+        pRecord->szVendor,   pRecord->szFamily,    pRecord->szModel, pRecord->szModelName,
         pRecord->szStepping, pRecord->szCacheSize, szSpeed,
     };
 

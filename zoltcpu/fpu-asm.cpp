@@ -55,7 +55,7 @@ void FpuCmdFclex(uint32_t *pS1, uint32_t *pS2)
 {
     __asm__ volatile("fldz\n\t"
                      "fldz\n\t"
-                     "fdivp %%st, %%st(1)\n\t"   /* FDIVRP: 0/0, invalid operation */
+                     "fdivp %%st, %%st(1)\n\t" /* FDIVRP: 0/0, invalid operation */
                      "fstsw %[s1]\n\t"
                      "fclex\n\t"
                      "fstsw %[s2]"
@@ -86,7 +86,7 @@ void FpuCmdFfree(uint32_t *pWord, uint32_t *pSw)
                      "ffree %%st(2)\n\t"
                      "ffree %%st(1)\n\t"
                      "ffree %%st(0)\n\t"
-                     "fistps %[w]\n\t"          /* from an empty register */
+                     "fistps %[w]\n\t" /* from an empty register */
                      "fstsw %[sw]"
                      : [w] "+m"(*pWord), [sw] "+m"(*pSw)
                      :
@@ -151,10 +151,10 @@ void FpuArFadd(uint32_t *pRes)
     __asm__ volatile("fld1\n\t"
                      "fldz\n\t"
                      "fld1\n\t"
-                     "fadd %%st, %%st(2)\n\t"    /* FADD ST(2),ST */
-                     "fadd %%st, %%st(1)\n\t"    /* FADD ST(1),ST */
-                     "fadd %%st(1), %%st\n\t"    /* FADD ST,ST(1) */
-                     "faddp %%st, %%st(1)\n\t"   /* FADDP ST(1),ST */
+                     "fadd %%st, %%st(2)\n\t"  /* FADD ST(2),ST */
+                     "fadd %%st, %%st(1)\n\t"  /* FADD ST(1),ST */
+                     "fadd %%st(1), %%st\n\t"  /* FADD ST,ST(1) */
+                     "faddp %%st, %%st(1)\n\t" /* FADDP ST(1),ST */
                      "faddp %%st, %%st(1)\n\t"
                      "fistps %[r]"
                      : [r] "+m"(*pRes)
@@ -169,9 +169,9 @@ void FpuArFdiv(uint32_t *pRes)
                      "fld1\n\t"
                      "fldpi\n\t"
                      "fldpi\n\t"
-                     "fdivp %%st, %%st(1)\n\t"   /* FDIVRP ST(1),ST: ST1 = ST0/ST1 */
-                     "fdiv %%st, %%st(2)\n\t"    /* FDIVR ST(2),ST: ST2 = ST0/ST2 */
-                     "fdivrp %%st, %%st(1)\n\t"  /* FDIVP ST(1),ST: ST1 = ST1/ST0 */
+                     "fdivp %%st, %%st(1)\n\t"  /* FDIVRP ST(1),ST: ST1 = ST0/ST1 */
+                     "fdiv %%st, %%st(2)\n\t"   /* FDIVR ST(2),ST: ST2 = ST0/ST2 */
+                     "fdivrp %%st, %%st(1)\n\t" /* FDIVP ST(1),ST: ST1 = ST1/ST0 */
                      "fdivrp %%st, %%st(1)\n\t"
                      "fistps %[r]"
                      : [r] "+m"(*pRes)
@@ -195,8 +195,8 @@ void FpuArFidiv(uint32_t *pRes)
 {
     uint32_t uFive = 5;
     __asm__ volatile("fld1\n\t"
-                     "fidivrs %[five]\n\t"       /* 5 / 1 */
-                     "fidivs %[five]\n\t"        /* 5 / 5 */
+                     "fidivrs %[five]\n\t" /* 5 / 1 */
+                     "fidivs %[five]\n\t"  /* 5 / 5 */
                      "fistps %[r]"
                      : [r] "+m"(*pRes)
                      : [five] "m"(uFive)
@@ -221,8 +221,8 @@ void FpuArFisub(uint32_t *pRes)
 {
     uint32_t uTen = 10, uOne = 1;
     __asm__ volatile("fld1\n\t"
-                     "fisubrs %[ten]\n\t"        /* 10 - 1 */
-                     "fisubs %[one]\n\t"         /* 9 - 1 */
+                     "fisubrs %[ten]\n\t" /* 10 - 1 */
+                     "fisubs %[one]\n\t"  /* 9 - 1 */
                      "fistps %[r]"
                      : [r] "+m"(*pRes)
                      : [ten] "m"(uTen), [one] "m"(uOne)
@@ -235,9 +235,9 @@ void FpuArFmul(uint32_t *pRes)
     __asm__ volatile("fld1\n\t"
                      "fldpi\n\t"
                      "fldpi\n\t"
-                     "fmul %%st, %%st(2)\n\t"    /* FMUL ST(2),ST */
-                     "fmul %%st, %%st(1)\n\t"    /* FMUL ST(1),ST */
-                     "fmulp %%st, %%st(1)\n\t"   /* FMULP ST(1),ST */
+                     "fmul %%st, %%st(2)\n\t"  /* FMUL ST(2),ST */
+                     "fmul %%st, %%st(1)\n\t"  /* FMUL ST(1),ST */
+                     "fmulp %%st, %%st(1)\n\t" /* FMULP ST(1),ST */
                      "fmulp %%st, %%st(1)\n\t"
                      "fistps %[r]"
                      : [r] "+m"(*pRes)
@@ -252,8 +252,8 @@ void FpuArFsub(uint32_t *pRes)
                      "fld1\n\t"
                      "fldpi\n\t"
                      "fldz\n\t"
-                     "fsubrp %%st, %%st(3)\n\t"  /* FSUBP ST(3),ST: ST3 = ST3 - ST0 */
-                     "fsubp %%st, %%st(1)\n\t"   /* FSUBRP ST(1),ST: ST1 = ST0 - ST1 */
+                     "fsubrp %%st, %%st(3)\n\t" /* FSUBP ST(3),ST: ST3 = ST3 - ST0 */
+                     "fsubp %%st, %%st(1)\n\t"  /* FSUBRP ST(1),ST: ST1 = ST0 - ST1 */
                      "fsubp %%st, %%st(1)\n\t"
                      "fistps %[r]"
                      : [r] "+m"(*pRes)
@@ -265,7 +265,7 @@ void FpuTrF2xm1(uint32_t *pRes)
 {
     uint32_t uTwo = 2;
     __asm__ volatile("fld1\n\t"
-                     "fidivs %[two]\n\t"         /* 0.5 */
+                     "fidivs %[two]\n\t" /* 0.5 */
                      "f2xm1\n\t"
                      "fistps %[r]"
                      : [r] "+m"(*pRes)
@@ -278,7 +278,7 @@ void FpuTrFpatan(uint32_t *pRes)
     uint32_t uFour = 4, uScale = 10000;
     __asm__ volatile("fld1\n\t"
                      "filds %[four]\n\t"
-                     "fpatan\n\t"                /* arctan(1/4) */
+                     "fpatan\n\t" /* arctan(1/4) */
                      "fimuls %[scale]\n\t"
                      "fistps %[r]"
                      : [r] "+m"(*pRes)
@@ -290,9 +290,9 @@ void FpuTrFptan(uint32_t *pRes)
 {
     uint32_t uEight = 8, uScale = 10000;
     __asm__ volatile("fldpi\n\t"
-                     "fidivs %[eight]\n\t"       /* pi/8 */
-                     "fptan\n\t"                 /* pushes 1.0 above tan(pi/8) */
-                     "fdivp %%st, %%st(1)\n\t"   /* FDIVRP ST(1),ST: 1 / tan(pi/8) */
+                     "fidivs %[eight]\n\t"     /* pi/8 */
+                     "fptan\n\t"               /* pushes 1.0 above tan(pi/8) */
+                     "fdivp %%st, %%st(1)\n\t" /* FDIVRP ST(1),ST: 1 / tan(pi/8) */
                      "fimuls %[scale]\n\t"
                      "fistps %[r]"
                      : [r] "+m"(*pRes)
@@ -305,7 +305,7 @@ void FpuTrFyl2x(uint32_t *pRes)
     uint32_t uTen = 10, uX = 16384;
     __asm__ volatile("filds %[ten]\n\t"
                      "filds %[x]\n\t"
-                     "fyl2x\n\t"                 /* 10 * log2(16384) */
+                     "fyl2x\n\t" /* 10 * log2(16384) */
                      "fistps %[r]"
                      : [r] "+m"(*pRes)
                      : [ten] "m"(uTen), [x] "m"(uX)
@@ -317,8 +317,8 @@ void FpuTrFyl2xp1(uint32_t *pRes)
     uint32_t uY = 10000, uFour = 4;
     __asm__ volatile("filds %[y]\n\t"
                      "fld1\n\t"
-                     "fidivs %[four]\n\t"        /* 0.25 */
-                     "fyl2xp1\n\t"               /* 10000 * log2(1.25) */
+                     "fidivs %[four]\n\t" /* 0.25 */
+                     "fyl2xp1\n\t"        /* 10000 * log2(1.25) */
                      "fistps %[r]"
                      : [r] "+m"(*pRes)
                      : [y] "m"(uY), [four] "m"(uFour)

@@ -33,7 +33,7 @@ uint16_t MMXExists(void)
      * uChanged keeps the bits that followed the write. */
 #if defined(__x86_64__)
     uint64_t uSaved, uWork;
-    __asm__ volatile("addq $-128, %%rsp\n\t"    /* keep clear of the red zone */
+    __asm__ volatile("addq $-128, %%rsp\n\t" /* keep clear of the red zone */
                      "pushfq\n\t"
                      "popq %[w]\n\t"
                      "movq %[w], %[s]\n\t"
@@ -69,11 +69,10 @@ uint16_t MMXExists(void)
     uChanged = uWork;
 #endif
     if ((uChanged & 0x200000u) == 0)
-        return 0;    /* the bit did not change: no CPUID */
+        return 0; /* the bit did not change: no CPUID */
 
     uint32_t uEax = 1, uEbx, uEcx, uEdx = 0;
-    __asm__ volatile("cpuid"
-                     : "+a"(uEax), "=b"(uEbx), "=c"(uEcx), "+d"(uEdx));
+    __asm__ volatile("cpuid" : "+a"(uEax), "=b"(uEbx), "=c"(uEcx), "+d"(uEdx));
     (void)uEbx;
     (void)uEcx;
     return (uEdx & 0x800000u) != 0 ? 1 : 0;
@@ -87,7 +86,7 @@ uint16_t MMXExists(void)
 
 MMX_FN void FillMMXRegs(uint32_t uLow, uint32_t uHigh)
 {
-    const uint32_t auValue[2] = {uLow, uHigh};
+    const uint32_t auValue[2] = { uLow, uHigh };
     __asm__ volatile("movq %[v], %%mm0\n\t"
                      "movq %%mm0, %%mm1\n\t"
                      "movq %%mm1, %%mm2\n\t"
@@ -103,8 +102,8 @@ MMX_FN void FillMMXRegs(uint32_t uLow, uint32_t uHigh)
 
 MMX_FN void FillMMXRegs2(uint32_t uALow, uint32_t uAHigh, uint32_t uBLow, uint32_t uBHigh)
 {
-    const uint32_t auA[2] = {uALow, uAHigh};
-    const uint32_t auB[2] = {uBLow, uBHigh};
+    const uint32_t auA[2] = { uALow, uAHigh };
+    const uint32_t auB[2] = { uBLow, uBHigh };
     __asm__ volatile("movq %[a], %%mm0\n\t"
                      "movq %[b], %%mm1\n\t"
                      "movq %%mm0, %%mm2\n\t"
@@ -120,51 +119,54 @@ MMX_FN void FillMMXRegs2(uint32_t uALow, uint32_t uAHigh, uint32_t uBLow, uint32
 
 MMX_FN void GetMMXRegs(void)
 {
-    __asm__ volatile("movq %%mm0, %[r0]\n\t"
-                     "movq %%mm1, %[r1]\n\t"
-                     "movq %%mm2, %[r2]\n\t"
-                     "movq %%mm3, %[r3]\n\t"
-                     "movq %%mm4, %[r4]\n\t"
-                     "movq %%mm5, %[r5]\n\t"
-                     "movq %%mm6, %[r6]\n\t"
-                     "movq %%mm7, %[r7]"
-                     : [r0] "=m"(mmx_res_0), [r1] "=m"(mmx_res_1), [r2] "=m"(mmx_res_2),
-                       [r3] "=m"(mmx_res_3), [r4] "=m"(mmx_res_4), [r5] "=m"(mmx_res_5),
-                       [r6] "=m"(mmx_res_6), [r7] "=m"(mmx_res_7));
+    __asm__ volatile(
+        "movq %%mm0, %[r0]\n\t"
+        "movq %%mm1, %[r1]\n\t"
+        "movq %%mm2, %[r2]\n\t"
+        "movq %%mm3, %[r3]\n\t"
+        "movq %%mm4, %[r4]\n\t"
+        "movq %%mm5, %[r5]\n\t"
+        "movq %%mm6, %[r6]\n\t"
+        "movq %%mm7, %[r7]"
+        : [r0] "=m"(mmx_res_0), [r1] "=m"(mmx_res_1), [r2] "=m"(mmx_res_2), [r3] "=m"(mmx_res_3),
+          [r4] "=m"(mmx_res_4), [r5] "=m"(mmx_res_5), [r6] "=m"(mmx_res_6), [r7] "=m"(mmx_res_7));
 }
 
 /* MOVD writes 32 bits: the operands are the words' low halves ("+m" because
  * the high halves stay as they were). */
 MMX_FN void GetMMXRegsD(void)
 {
-    __asm__ volatile("movd %%mm0, %[r0]\n\t"
-                     "movd %%mm1, %[r1]\n\t"
-                     "movd %%mm2, %[r2]\n\t"
-                     "movd %%mm3, %[r3]\n\t"
-                     "movd %%mm4, %[r4]\n\t"
-                     "movd %%mm5, %[r5]\n\t"
-                     "movd %%mm6, %[r6]\n\t"
-                     "movd %%mm7, %[r7]"
-                     : [r0] "+m"(mmx_res_0), [r1] "+m"(mmx_res_1), [r2] "+m"(mmx_res_2),
-                       [r3] "+m"(mmx_res_3), [r4] "+m"(mmx_res_4), [r5] "+m"(mmx_res_5),
-                       [r6] "+m"(mmx_res_6), [r7] "+m"(mmx_res_7));
+    __asm__ volatile(
+        "movd %%mm0, %[r0]\n\t"
+        "movd %%mm1, %[r1]\n\t"
+        "movd %%mm2, %[r2]\n\t"
+        "movd %%mm3, %[r3]\n\t"
+        "movd %%mm4, %[r4]\n\t"
+        "movd %%mm5, %[r5]\n\t"
+        "movd %%mm6, %[r6]\n\t"
+        "movd %%mm7, %[r7]"
+        : [r0] "+m"(mmx_res_0), [r1] "+m"(mmx_res_1), [r2] "+m"(mmx_res_2), [r3] "+m"(mmx_res_3),
+          [r4] "+m"(mmx_res_4), [r5] "+m"(mmx_res_5), [r6] "+m"(mmx_res_6), [r7] "+m"(mmx_res_7));
 }
 
 MMX_FN void MmxEmms(void)
 {
-    __asm__ volatile("emms" : : : MMX_ALL, "st", "st(1)", "st(2)", "st(3)", "st(4)",
-                     "st(5)", "st(6)", "st(7)");
+    __asm__ volatile("emms"
+                     :
+                     :
+                     : MMX_ALL, "st", "st(1)", "st(2)", "st(3)", "st(4)", "st(5)", "st(6)",
+                       "st(7)");
 }
 
 /* One instruction on the four register pairs; the even registers change. */
-#define MMX_PAIRS(name, insn)                                                 \
-    MMX_FN void name(void)                                                           \
-    {                                                                         \
-        __asm__ volatile(insn " %%mm1, %%mm0\n\t"                             \
-                         insn " %%mm3, %%mm2\n\t"                             \
-                         insn " %%mm5, %%mm4\n\t"                             \
-                         insn " %%mm7, %%mm6"                                 \
-                         : : : "mm0", "mm2", "mm4", "mm6");                   \
+#define MMX_PAIRS(name, insn)                                                   \
+    MMX_FN void name(void)                                                      \
+    {                                                                           \
+        __asm__ volatile(insn " %%mm1, %%mm0\n\t" insn " %%mm3, %%mm2\n\t" insn \
+                              " %%mm5, %%mm4\n\t" insn " %%mm7, %%mm6"          \
+                         :                                                      \
+                         :                                                      \
+                         : "mm0", "mm2", "mm4", "mm6");                         \
     }
 
 MMX_PAIRS(PADDB, "paddb")

@@ -8,10 +8,9 @@
  * memory operands because all six general registers belong to the sequence
  * (on i386 no other register is left for them). */
 /* Returns the failed check bits; see registers-asm.h. */
-uint32_t RegistersTransfer(uint32_t uPattern, const RegFaultWords *pFault,
-                           uint32_t *pbEcxError)
+uint32_t RegistersTransfer(uint32_t uPattern, const RegFaultWords *pFault, uint32_t *pbEcxError)
 {
-    uint32_t uMem = uPattern;    /* the memory word M */
+    uint32_t uMem = uPattern; /* the memory word M */
     uint32_t uMask = 0;
     uint32_t uEcx = 0;
     uint32_t uF0 = pFault->au[0], uF1 = pFault->au[1], uF2 = pFault->au[2];
@@ -69,8 +68,8 @@ uint32_t RegistersTransfer(uint32_t uPattern, const RegFaultWords *pFault,
         "orl $0x20, %[mask]\n"
         "6:\n\t"
         : [mask] "+m"(uMask), [ecx] "+m"(uEcx), "+d"(uPattern)
-        : [mem] "m"(uMem), [f0] "m"(uF0), [f1] "m"(uF1), [f2] "m"(uF2),
-          [f3] "m"(uF3), [f4] "m"(uF4), [f5] "m"(uF5)
+        : [mem] "m"(uMem), [f0] "m"(uF0), [f1] "m"(uF1), [f2] "m"(uF2), [f3] "m"(uF3),
+          [f4] "m"(uF4), [f5] "m"(uF5)
         : "eax", "ebx", "ecx", "esi", "edi", "cc");
 
     if (uEcx != 0)
@@ -115,23 +114,21 @@ int32_t IntMul(int32_t iA, int32_t iB)
 /* One compare-and-branch check: AX <- 1, the compare, the flag fault through
  * AH, the jump; falls through to setting the bit when the jump is not taken.
  * The fault is applied with LAHF/SAHF, which carry SF ZF AF PF CF. */
-#define LOGICAL_CHECK(name, cmpinsn, jinsn, bit)                              \
-    uint32_t name(uint32_t uFlagFault)                                        \
-    {                                                                         \
-        uint32_t uMask = 0;                                                   \
-        uint8_t uFault = (uint8_t)uFlagFault;                                 \
-        __asm__ volatile("movw $1, %%ax\n\t"                                  \
-                         cmpinsn "\n\t"                                       \
-                         "lahf\n\t"                                           \
-                         "xorb %[f], %%ah\n\t"                                \
-                         "sahf\n\t"                                           \
-                         jinsn " 1f\n\t"                                      \
-                         "orl $" #bit ", %[mask]\n"                           \
-                         "1:\n\t"                                             \
-                         : [mask] "+r"(uMask)                                 \
-                         : [f] "m"(uFault)                                    \
-                         : "eax", "cc");                                      \
-        return uMask;                                                         \
+#define LOGICAL_CHECK(name, cmpinsn, jinsn, bit)            \
+    uint32_t name(uint32_t uFlagFault)                      \
+    {                                                       \
+        uint32_t uMask = 0;                                 \
+        uint8_t uFault = (uint8_t)uFlagFault;               \
+        __asm__ volatile("movw $1, %%ax\n\t" cmpinsn "\n\t" \
+                         "lahf\n\t"                         \
+                         "xorb %[f], %%ah\n\t"              \
+                         "sahf\n\t" jinsn " 1f\n\t"         \
+                         "orl $" #bit ", %[mask]\n"         \
+                         "1:\n\t"                           \
+                         : [mask] "+r"(uMask)               \
+                         : [f] "m"(uFault)                  \
+                         : "eax", "cc");                    \
+        return uMask;                                       \
     }
 
 LOGICAL_CHECK(LogicalJe, "cmpw $1, %%ax", "je", 0x01)

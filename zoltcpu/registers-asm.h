@@ -20,8 +20,7 @@ typedef struct RegFaultWords {
  * memory word M). Returns the bits 0x01..0x20 of the checks that failed;
  * *pbEcxError is set to 1 when the ECX check failed (both ECX differed from
  * M and EDI from EDX), else left alone. */
-uint32_t RegistersTransfer(uint32_t uPattern, const RegFaultWords *pFault,
-                           uint32_t *pbEcxError);
+uint32_t RegistersTransfer(uint32_t uPattern, const RegFaultWords *pFault, uint32_t *pbEcxError);
 
 /* 32-bit signed arithmetic with exactly one instruction each (ADD, SUB,
  * CDQ+IDIV, IMUL). IntDiv needs a non-zero iB. */
@@ -33,9 +32,9 @@ int32_t IntMul(int32_t iA, int32_t iB);
 /* Compare and branch on AX = 1: each returns 0 when its jump is taken, else
  * its bit. uFlagFault is XORed into the flags (through AH, LAHF/SAHF) between
  * the compare and the jump: 0x01 CF, 0x40 ZF (0 in a normal run). */
-uint32_t LogicalJe(uint32_t uFlagFault);   /* CMP AX,1; JE   -> 0x01 */
-uint32_t LogicalJae(uint32_t uFlagFault);  /* CMP AX,0; JAE  -> 0x02 */
-uint32_t LogicalJbe(uint32_t uFlagFault);  /* CMP AX,2; JBE  -> 0x04 */
-uint32_t LogicalJnz(uint32_t uFlagFault);  /* TEST AX,1; JNZ -> 0x08 */
+uint32_t LogicalJe(uint32_t uFlagFault);  /* CMP AX,1; JE   -> 0x01 */
+uint32_t LogicalJae(uint32_t uFlagFault); /* CMP AX,0; JAE  -> 0x02 */
+uint32_t LogicalJbe(uint32_t uFlagFault); /* CMP AX,2; JBE  -> 0x04 */
+uint32_t LogicalJnz(uint32_t uFlagFault); /* TEST AX,1; JNZ -> 0x08 */
 
 #endif /* ZOLTCPU_REGISTERS_ASM_H */

@@ -20,11 +20,11 @@ const char *g_szSmbiosTablePath = "/sys/firmware/dmi/tables/DMI";
 
 /* Structure type and processor type that count as one socket. */
 #define SMBIOS_TYPE_PROCESSOR 4
-#define SMBIOS_CPU_CENTRAL    3
+#define SMBIOS_CPU_CENTRAL 3
 /* A processor structure shorter than this has no processor type to read. */
-#define SMBIOS_PROC_MIN_LEN   26
+#define SMBIOS_PROC_MIN_LEN 26
 /* Above this formatted length the structure carries serial, asset tag and part number. */
-#define SMBIOS_PROC_V23_LEN   32
+#define SMBIOS_PROC_V23_LEN 32
 
 /* Reads exactly uCount bytes; short reads are continued, EINTR retried.
  * Returns 1, or 0 on error or end of file (errno EIO at end of file). */
@@ -203,9 +203,9 @@ int SmbiosCountFromSysfs(int *piCount)
 
     uint32_t uLength;
     if (uHave >= 24 && memcmp(abEntry, "_SM3_", 5) == 0)
-        uLength = Le32(abEntry + 12);           /* table maximum size */
+        uLength = Le32(abEntry + 12); /* table maximum size */
     else if (uHave >= 31 && memcmp(abEntry, "_SM_", 4) == 0)
-        uLength = Le16(abEntry + 16 + 6);       /* its "_DMI_" part at 16 */
+        uLength = Le16(abEntry + 16 + 6); /* its "_DMI_" part at 16 */
     else if (uHave >= 15 && memcmp(abEntry, "_DMI_", 5) == 0)
         uLength = Le16(abEntry + 6);
     else
@@ -228,7 +228,8 @@ int SmbiosProcessorCount(void)
     int iRc = SmbiosCountFromDevMem(&iCount);
     if (iRc == SMBIOS_OK)
         return iCount;
-    TPRINTF(4, __FILE__, __LINE__, "", "SMBIOS: physical memory gave %d, trying the kernel copy\n", iRc);
+    TPRINTF(4, __FILE__, __LINE__, "", "SMBIOS: physical memory gave %d, trying the kernel copy\n",
+            iRc);
     iRc = SmbiosCountFromSysfs(&iCount);
     return iRc == SMBIOS_OK ? iCount : 0;
 }

@@ -9,23 +9,23 @@
 #include <stdint.h>
 
 /* Test seams; defaults are the platform paths. */
-extern const char *g_szDevMemPath;            /* "/dev/mem" */
-extern const char *g_szSmbiosEntryPointPath;  /* "/sys/firmware/dmi/tables/smbios_entry_point" */
-extern const char *g_szSmbiosTablePath;       /* "/sys/firmware/dmi/tables/DMI" */
+extern const char *g_szDevMemPath;           /* "/dev/mem" */
+extern const char *g_szSmbiosEntryPointPath; /* "/sys/firmware/dmi/tables/smbios_entry_point" */
+extern const char *g_szSmbiosTablePath;      /* "/sys/firmware/dmi/tables/DMI" */
 
 /* Where the anchor search runs in the physical-memory device. */
 #define SMBIOS_SEARCH_START 0xF0000L
-#define SMBIOS_SEARCH_LAST  0xFFFFEL   /* last position a paragraph read may start before */
+#define SMBIOS_SEARCH_LAST 0xFFFFEL /* last position a paragraph read may start before */
 
 /* Result codes of the two readers: 0 the table was walked (the count holds
  * what was found, also when the walk ended early on a failed read). */
-#define SMBIOS_OK          0
-#define SMBIOS_ERR_OPEN    1   /* source cannot be opened */
-#define SMBIOS_ERR_SEEK    2   /* seek to the search start failed */
-#define SMBIOS_ERR_ANCHOR  3   /* no entry point found / unknown entry point */
-#define SMBIOS_ERR_TABSEEK 4   /* seek to the table address failed */
-#define SMBIOS_ERR_EMPTY   5   /* the entry point gives a table length of 0 */
-#define SMBIOS_ERR_TABREAD 6   /* not even the first structure header could be read */
+#define SMBIOS_OK 0
+#define SMBIOS_ERR_OPEN 1    /* source cannot be opened */
+#define SMBIOS_ERR_SEEK 2    /* seek to the search start failed */
+#define SMBIOS_ERR_ANCHOR 3  /* no entry point found / unknown entry point */
+#define SMBIOS_ERR_TABSEEK 4 /* seek to the table address failed */
+#define SMBIOS_ERR_EMPTY 5   /* the entry point gives a table length of 0 */
+#define SMBIOS_ERR_TABREAD 6 /* not even the first structure header could be read */
 
 /* The number of processor sockets: the physical-memory reader's count when
  * it walked the table, else the kernel copy's count, else 0 (no cap).

@@ -125,8 +125,8 @@ TestThreadArgs *do_cache_testing(TestThreadArgs *pArgs)
         const uint32_t dwBlockBytes = s_adwBlockSize[i % CACHE_BLOCK_SIZE_COUNT];
         const uint32_t uWords = dwBlockBytes / 4;
         SendTestInfo(pArgs, Dapi2_NlsTagToTokenVar("szProgressCachePattern", "%i%i%08lX",
-                                               "curpattern", i + 1, "totalpattern",
-                                               iPatternCount, "thispattern", (int)dwValue));
+                                                   "curpattern", i + 1, "totalpattern",
+                                                   iPatternCount, "thispattern", (int)dwValue));
 
         /* Whole blocks only; the bytes after the last one are not used. */
         const uint32_t uBlocks = g_dwBufferSize / dwBlockBytes;

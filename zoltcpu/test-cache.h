@@ -12,10 +12,10 @@
 #include "cpu-driver.h"
 
 /* Event numbers (and tags) of the cache test. */
-#define CACHETEST_WARN_PRIVILEGE 101  /* "szWarnCacheSU": no right to lock memory, result 4 */
-#define CACHETEST_WARN_PAGING 102     /* "szWarnCachePageing": other lock failure, result 1 */
-#define CACHETEST_ERR_READBACK 103    /* "szErrorCacheRW": one per wrong word, result 2 */
-#define CACHETEST_WARN_MEMORY 104     /* "szWarnMemory": no buffer, result 1 */
+#define CACHETEST_WARN_PRIVILEGE 101 /* "szWarnCacheSU": no right to lock memory, result 4 */
+#define CACHETEST_WARN_PAGING 102    /* "szWarnCachePageing": other lock failure, result 1 */
+#define CACHETEST_ERR_READBACK 103   /* "szErrorCacheRW": one per wrong word, result 2 */
+#define CACHETEST_WARN_MEMORY 104    /* "szWarnMemory": no buffer, result 1 */
 
 /* Bytes of the test buffer: room for 83 blocks of the smallest size and one
  * of the largest. */
@@ -43,11 +43,11 @@ typedef int (*PFN_CACHESETLIMIT)(const struct rlimit *pLimit);
 typedef int (*PFN_CACHELOCKALL)(int iFlags);
 typedef int (*PFN_CACHEUNLOCKALL)(void);
 typedef void *(*PFN_CACHECALLOC)(size_t nCount, size_t nSize);
-extern PFN_CACHEGETLIMIT g_pfnCacheGetLockLimit;    /* getrlimit(RLIMIT_MEMLOCK) */
-extern PFN_CACHESETLIMIT g_pfnCacheSetLockLimit;    /* setrlimit(RLIMIT_MEMLOCK) */
-extern PFN_CACHELOCKALL g_pfnCacheLockAll;          /* mlockall */
-extern PFN_CACHEUNLOCKALL g_pfnCacheUnlockAll;      /* munlockall */
-extern PFN_CACHECALLOC g_pfnCacheCalloc;            /* calloc; the buffer is freed with free */
+extern PFN_CACHEGETLIMIT g_pfnCacheGetLockLimit; /* getrlimit(RLIMIT_MEMLOCK) */
+extern PFN_CACHESETLIMIT g_pfnCacheSetLockLimit; /* setrlimit(RLIMIT_MEMLOCK) */
+extern PFN_CACHELOCKALL g_pfnCacheLockAll;       /* mlockall */
+extern PFN_CACHEUNLOCKALL g_pfnCacheUnlockAll;   /* munlockall */
+extern PFN_CACHECALLOC g_pfnCacheCalloc;         /* calloc; the buffer is freed with free */
 
 /* Test 3's routine. Saves the locked-memory limit, raises it to unlimited and
  * locks all current and future pages; a failure there sends warning 101

@@ -16,15 +16,15 @@
  * do_mathregs' byte compare the bit is 0x01); uCase the pattern, table row,
  * value or counter the check is working on (0 where a check has only one);
  * pObserved/cbObserved the observed bytes. Called on the test's thread. */
-typedef void (*PFN_TESTFAULT)(unsigned uTest, unsigned uSubTest, unsigned uCheck,
-                              unsigned uCase, void *pObserved, unsigned cbObserved);
+typedef void (*PFN_TESTFAULT)(unsigned uTest, unsigned uSubTest, unsigned uCheck, unsigned uCase,
+                              void *pObserved, unsigned cbObserved);
 
 /* The installed hook; null (no fault) unless a test sets it. */
 extern PFN_TESTFAULT g_pfnTestFault;
 
 /* Hands an observed value to the hook, if one is installed. */
-inline void TestFaultPoint(unsigned uTest, unsigned uSubTest, unsigned uCheck,
-                           unsigned uCase, void *pObserved, unsigned cbObserved)
+inline void TestFaultPoint(unsigned uTest, unsigned uSubTest, unsigned uCheck, unsigned uCase,
+                           void *pObserved, unsigned cbObserved)
 {
     if (g_pfnTestFault != nullptr)
         g_pfnTestFault(uTest, uSubTest, uCheck, uCase, pObserved, cbObserved);

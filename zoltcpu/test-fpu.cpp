@@ -50,8 +50,8 @@ TestThreadArgs *do_mathregs(TestThreadArgs *pArgs)
     init_cocpu_and_no_exceptions();
 
     for (unsigned uValue = 0; uValue < 10; uValue++) {
-        uint8_t auSrc[12] = {0};   /* 8 loads at offsets 0..7 read bytes 0..10 */
-        uint8_t auDst[12] = {0};
+        uint8_t auSrc[12] = { 0 }; /* 8 loads at offsets 0..7 read bytes 0..10 */
+        uint8_t auDst[12] = { 0 };
         for (int i = 0; i < 9; i++) {
             auSrc[i] = (uint8_t)(uValue * 0x11);
             auDst[i] = 0xFF;
@@ -173,8 +173,8 @@ TestThreadArgs *do_mathcommands(TestThreadArgs *pArgs)
 }
 
 /* One compared arithmetic check: initialise, run, observe, compare. */
-static void MathCheck(void (*pfnSeq)(uint32_t *), uint32_t *puRes, uint32_t uExpect,
-                      uint16_t uBit, uint16_t *puMask)
+static void MathCheck(void (*pfnSeq)(uint32_t *), uint32_t *puRes, uint32_t uExpect, uint16_t uBit,
+                      uint16_t *puMask)
 {
     init_cocpu_and_no_exceptions();
     pfnSeq(puRes);
@@ -207,15 +207,15 @@ TestThreadArgs *do_matharithmetics(TestThreadArgs *pArgs)
     /* 5 FIMUL: run, not compared (bit 0x10 is never set) */
     init_cocpu_and_no_exceptions();
     FpuArFimul(&uL1, &uL2);
-    TPRINTF(4, __FILE__, __LINE__, "", "do_matharithmetics() ErrorCode5: %d l1:%u l2:%u\n",
-            uMask, uL1, uL2);
+    TPRINTF(4, __FILE__, __LINE__, "", "do_matharithmetics() ErrorCode5: %d l1:%u l2:%u\n", uMask,
+            uL1, uL2);
 
     MathCheck(FpuArFisub, &uRes, 8, 0x20, &uMask);
     TPRINTF(4, __FILE__, __LINE__, "", "do_matharithmetics() ErrorCode6: %d\n", uMask);
     MathCheck(FpuArFmul, &uRes, 97, 0x40, &uMask);
     TPRINTF(4, __FILE__, __LINE__, "", "do_matharithmetics() ErrorCode7: %d\n", uMask);
     uRes = 0xFFFF;
-    MathCheck(FpuArFsub, &uRes, 0xFFFF, 0x80, &uMask);   /* -1 as a word */
+    MathCheck(FpuArFsub, &uRes, 0xFFFF, 0x80, &uMask); /* -1 as a word */
     TPRINTF(4, __FILE__, __LINE__, "", "do_matharithmetics() ErrorCode8: %d\n", uMask);
 
     if (uMask != 0) {
@@ -227,8 +227,8 @@ TestThreadArgs *do_matharithmetics(TestThreadArgs *pArgs)
 }
 
 /* One compared transcendental check. */
-static void TransCheck(void (*pfnSeq)(uint32_t *), uint32_t *puRes, uint32_t uExpect,
-                       uint16_t uBit, uint16_t *puMask)
+static void TransCheck(void (*pfnSeq)(uint32_t *), uint32_t *puRes, uint32_t uExpect, uint16_t uBit,
+                       uint16_t *puMask)
 {
     init_cocpu_and_no_exceptions();
     pfnSeq(puRes);
@@ -246,12 +246,12 @@ TestThreadArgs *do_mathtrans(TestThreadArgs *pArgs)
     BusyWait(g_uBusyWaitTime);
     SendTestInfo(pArgs, Dapi2_NlsTagToToken("szInfo8"));
 
-    TransCheck(FpuTrF2xm1, &uRes, 0, 0x01, &uMask);        /* sqrt(2) - 1 = 0.41 */
-    TransCheck(FpuTrFpatan, &uRes, 2450, 0x02, &uMask);    /* 2449.78 */
+    TransCheck(FpuTrF2xm1, &uRes, 0, 0x01, &uMask);     /* sqrt(2) - 1 = 0.41 */
+    TransCheck(FpuTrFpatan, &uRes, 2450, 0x02, &uMask); /* 2449.78 */
     TPRINTF(4, __FILE__, __LINE__, "", "do_mathtrans() ErrorCode2: %d\n", uMask);
-    TransCheck(FpuTrFptan, &uRes, 24142, 0x04, &uMask);    /* 24142.13 */
+    TransCheck(FpuTrFptan, &uRes, 24142, 0x04, &uMask); /* 24142.13 */
     TPRINTF(4, __FILE__, __LINE__, "", "do_mathtrans() ErrorCode3: %d\n", uMask);
-    TransCheck(FpuTrFyl2x, &uRes, 140, 0x08, &uMask);      /* 10 * 14 */
+    TransCheck(FpuTrFyl2x, &uRes, 140, 0x08, &uMask); /* 10 * 14 */
     TPRINTF(4, __FILE__, __LINE__, "", "do_mathtrans() ErrorCode4: %d\n", uMask);
 
     /* 5 FYL2XP1: run, not compared */
@@ -270,8 +270,8 @@ TestThreadArgs *do_mathtrans(TestThreadArgs *pArgs)
  * pArgs. Run's thread. */
 TestThreadArgs *do_mathregistertests(TestThreadArgs *pArgs)
 {
-    static TestThreadArgs *(*const s_apfnSub[4])(TestThreadArgs *) = {
-        do_mathregs, do_mathcommands, do_matharithmetics, do_mathtrans};
+    static TestThreadArgs *(*const s_apfnSub[4])(
+        TestThreadArgs *) = { do_mathregs, do_mathcommands, do_matharithmetics, do_mathtrans };
 
     BusyWait(g_uBusyWaitTime);
     for (int i = 0; i < 4; i++) {

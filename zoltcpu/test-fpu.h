@@ -10,10 +10,10 @@
 #include "cpu-driver.h"
 
 /* Error numbers of the four sub-tests (order numbers 1 to 4). */
-#define FPUTEST_ERR_MATHREGS 5         /* "szErrorMathReg" */
-#define FPUTEST_ERR_MATHCOMMANDS 6     /* "szErrorMathCommands" */
-#define FPUTEST_ERR_MATHARITHMETICS 7  /* "szErrorMathArithmetics" */
-#define FPUTEST_ERR_MATHTRANS 8        /* "szErrorMathTrans" */
+#define FPUTEST_ERR_MATHREGS 5        /* "szErrorMathReg" */
+#define FPUTEST_ERR_MATHCOMMANDS 6    /* "szErrorMathCommands" */
+#define FPUTEST_ERR_MATHARITHMETICS 7 /* "szErrorMathArithmetics" */
+#define FPUTEST_ERR_MATHTRANS 8       /* "szErrorMathTrans" */
 
 /* Guards the initialisation of a unit (init_cocpu_and_no_exceptions). */
 extern pthread_mutex_t g_InitCPUMutex;

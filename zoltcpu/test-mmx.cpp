@@ -29,195 +29,195 @@ typedef struct MmxCase {
 
 /* Plain add per lane, carry-out discarded (0xFF + 0xFF), 0x80 / 0x8000 sums wrap. */
 static const MmxCase s_aPADD[] = {
-    {PADDB, &mmx_data_00, BOTH, 0x00000000u, 0x1},
-    {PADDW, &mmx_data_00, BOTH, 0x00000000u, 0x2},
-    {PADDD, &mmx_data_00, BOTH, 0x00000000u, 0x4},
-    {PADDB, &mmx_data_FF, BOTH, 0xFEFEFEFEu, 0x8},
-    {PADDW, &mmx_data_FF, BOTH, 0xFFFEFFFEu, 0x10},
-    {PADDD, &mmx_data_FF, BOTH, 0xFFFFFFFEu, 0x20},
-    {PADDB, &mmx_data_FF, &mmx_data_00, 0xFFFFFFFFu, 0x40},
-    {PADDW, &mmx_data_FF, &mmx_data_00, 0xFFFFFFFFu, 0x80},
-    {PADDD, &mmx_data_FF, &mmx_data_00, 0xFFFFFFFFu, 0x100},
-    {PADDB, &mmx_data_FF, &mmx_data_80, 0x7F7F7F7Fu, 0x200},
-    {PADDW, &mmx_data_FF, &mmx_data_8000, 0x7FFF7FFFu, 0x400},
-    {PADDD, &mmx_data_FF, &mmx_data_8000oooo, 0x7FFFFFFFu, 0x800},
+    { PADDB, &mmx_data_00, BOTH, 0x00000000u, 0x1 },
+    { PADDW, &mmx_data_00, BOTH, 0x00000000u, 0x2 },
+    { PADDD, &mmx_data_00, BOTH, 0x00000000u, 0x4 },
+    { PADDB, &mmx_data_FF, BOTH, 0xFEFEFEFEu, 0x8 },
+    { PADDW, &mmx_data_FF, BOTH, 0xFFFEFFFEu, 0x10 },
+    { PADDD, &mmx_data_FF, BOTH, 0xFFFFFFFEu, 0x20 },
+    { PADDB, &mmx_data_FF, &mmx_data_00, 0xFFFFFFFFu, 0x40 },
+    { PADDW, &mmx_data_FF, &mmx_data_00, 0xFFFFFFFFu, 0x80 },
+    { PADDD, &mmx_data_FF, &mmx_data_00, 0xFFFFFFFFu, 0x100 },
+    { PADDB, &mmx_data_FF, &mmx_data_80, 0x7F7F7F7Fu, 0x200 },
+    { PADDW, &mmx_data_FF, &mmx_data_8000, 0x7FFF7FFFu, 0x400 },
+    { PADDD, &mmx_data_FF, &mmx_data_8000oooo, 0x7FFFFFFFu, 0x800 },
 };
 
 /* Subtract per lane with borrow kept inside the lane. */
 static const MmxCase s_aPSUB[] = {
-    {PSUBB, &mmx_data_00, BOTH, 0x00000000u, 0x1},
-    {PSUBW, &mmx_data_00, BOTH, 0x00000000u, 0x2},
-    {PSUBD, &mmx_data_00, BOTH, 0x00000000u, 0x4},
-    {PSUBB, &mmx_data_80, &mmx_data_01, 0x7F7F7F7Fu, 0x8},
-    {PSUBW, &mmx_data_8000, &mmx_data_0001, 0x7FFF7FFFu, 0x10},
-    {PSUBD, &mmx_data_8000oooo, &mmx_data_0000ooo1, 0x7FFFFFFFu, 0x20},
-    {PSUBB, &mmx_data_FF, BOTH, 0x00000000u, 0x40},
-    {PSUBW, &mmx_data_FF, BOTH, 0x00000000u, 0x80},
-    {PSUBD, &mmx_data_FF, BOTH, 0x00000000u, 0x100},
-    {PSUBB, &mmx_data_AA, BOTH, 0x00000000u, 0x200},
-    {PSUBW, &mmx_data_AA, BOTH, 0x00000000u, 0x400},
-    {PSUBD, &mmx_data_AA, BOTH, 0x00000000u, 0x800},
-    {PSUBB, &mmx_data_FF, &mmx_data_80, 0x7F7F7F7Fu, 0x1000},
-    {PSUBW, &mmx_data_FF, &mmx_data_8000, 0x7FFF7FFFu, 0x2000},
-    {PSUBD, &mmx_data_FF, &mmx_data_8000oooo, 0x7FFFFFFFu, 0x4000},
+    { PSUBB, &mmx_data_00, BOTH, 0x00000000u, 0x1 },
+    { PSUBW, &mmx_data_00, BOTH, 0x00000000u, 0x2 },
+    { PSUBD, &mmx_data_00, BOTH, 0x00000000u, 0x4 },
+    { PSUBB, &mmx_data_80, &mmx_data_01, 0x7F7F7F7Fu, 0x8 },
+    { PSUBW, &mmx_data_8000, &mmx_data_0001, 0x7FFF7FFFu, 0x10 },
+    { PSUBD, &mmx_data_8000oooo, &mmx_data_0000ooo1, 0x7FFFFFFFu, 0x20 },
+    { PSUBB, &mmx_data_FF, BOTH, 0x00000000u, 0x40 },
+    { PSUBW, &mmx_data_FF, BOTH, 0x00000000u, 0x80 },
+    { PSUBD, &mmx_data_FF, BOTH, 0x00000000u, 0x100 },
+    { PSUBB, &mmx_data_AA, BOTH, 0x00000000u, 0x200 },
+    { PSUBW, &mmx_data_AA, BOTH, 0x00000000u, 0x400 },
+    { PSUBD, &mmx_data_AA, BOTH, 0x00000000u, 0x800 },
+    { PSUBB, &mmx_data_FF, &mmx_data_80, 0x7F7F7F7Fu, 0x1000 },
+    { PSUBW, &mmx_data_FF, &mmx_data_8000, 0x7FFF7FFFu, 0x2000 },
+    { PSUBD, &mmx_data_FF, &mmx_data_8000oooo, 0x7FFFFFFFu, 0x4000 },
 };
 
 /* Signed word products: high halves (PMULHW) and low halves (PMULLW). */
 static const MmxCase s_aPMUL[] = {
-    {PMULHW, &mmx_data_FF, &mmx_data_FF, 0x00000000u, 0x1},
-    {PMULHW, &mmx_data_FF, &mmx_data_8000, 0x00000000u, 0x2},
-    {PMULHW, &mmx_data_8000, &mmx_data_8000, 0x40004000u, 0x4},
-    {PMULHW, &mmx_data_0001, &mmx_data_0001, 0x00000000u, 0x8},
-    {PMULHW, &mmx_data_7FFF, &mmx_data_7FFF, 0x3FFF3FFFu, 0x10},
-    {PMULHW, &mmx_data_00, &mmx_data_00, 0x00000000u, 0x20},
-    {PMULLW, &mmx_data_FF, &mmx_data_FF, 0x00010001u, 0x40},
-    {PMULLW, &mmx_data_FF, &mmx_data_8000, 0x80008000u, 0x80},
-    {PMULLW, &mmx_data_8000, &mmx_data_8000, 0x00000000u, 0x100},
-    {PMULLW, &mmx_data_0001, &mmx_data_0001, 0x00010001u, 0x200},
-    {PMULLW, &mmx_data_7FFF, &mmx_data_7FFF, 0x00010001u, 0x400},
-    {PMULLW, &mmx_data_00, &mmx_data_00, 0x00000000u, 0x800},
+    { PMULHW, &mmx_data_FF, &mmx_data_FF, 0x00000000u, 0x1 },
+    { PMULHW, &mmx_data_FF, &mmx_data_8000, 0x00000000u, 0x2 },
+    { PMULHW, &mmx_data_8000, &mmx_data_8000, 0x40004000u, 0x4 },
+    { PMULHW, &mmx_data_0001, &mmx_data_0001, 0x00000000u, 0x8 },
+    { PMULHW, &mmx_data_7FFF, &mmx_data_7FFF, 0x3FFF3FFFu, 0x10 },
+    { PMULHW, &mmx_data_00, &mmx_data_00, 0x00000000u, 0x20 },
+    { PMULLW, &mmx_data_FF, &mmx_data_FF, 0x00010001u, 0x40 },
+    { PMULLW, &mmx_data_FF, &mmx_data_8000, 0x80008000u, 0x80 },
+    { PMULLW, &mmx_data_8000, &mmx_data_8000, 0x00000000u, 0x100 },
+    { PMULLW, &mmx_data_0001, &mmx_data_0001, 0x00010001u, 0x200 },
+    { PMULLW, &mmx_data_7FFF, &mmx_data_7FFF, 0x00010001u, 0x400 },
+    { PMULLW, &mmx_data_00, &mmx_data_00, 0x00000000u, 0x800 },
 };
 
 /* PMADDWD: two signed word products added per double word (no bit 0x4). */
 static const MmxCase s_aPMADD[] = {
-    {PMADDW, &mmx_data_FF, &mmx_data_00, 0x00000000u, 0x1},
-    {PMADDW, &mmx_data_00, &mmx_data_00, 0x00000000u, 0x2},
-    {PMADDW, &mmx_data_7FFF, &mmx_data_0001, 0x0000FFFEu, 0x8},
-    {PMADDW, &mmx_data_FF, &mmx_data_FF, 0x00000002u, 0x10},
-    {PMADDW, &mmx_data_8000, &mmx_data_8000, 0x80000000u, 0x20},
-    {PMADDW, &mmx_data_0001, &mmx_data_0001, 0x00000002u, 0x40},
-    {PMADDW, &mmx_data_7F, &mmx_data_7F, 0x7EFE8202u, 0x80},
-    {PMADDW, &mmx_data_55, &mmx_data_55, 0x38E31C72u, 0x100},
-    {PMADDW, &mmx_data_AA, &mmx_data_AA, 0x38E471C8u, 0x200},
+    { PMADDW, &mmx_data_FF, &mmx_data_00, 0x00000000u, 0x1 },
+    { PMADDW, &mmx_data_00, &mmx_data_00, 0x00000000u, 0x2 },
+    { PMADDW, &mmx_data_7FFF, &mmx_data_0001, 0x0000FFFEu, 0x8 },
+    { PMADDW, &mmx_data_FF, &mmx_data_FF, 0x00000002u, 0x10 },
+    { PMADDW, &mmx_data_8000, &mmx_data_8000, 0x80000000u, 0x20 },
+    { PMADDW, &mmx_data_0001, &mmx_data_0001, 0x00000002u, 0x40 },
+    { PMADDW, &mmx_data_7F, &mmx_data_7F, 0x7EFE8202u, 0x80 },
+    { PMADDW, &mmx_data_55, &mmx_data_55, 0x38E31C72u, 0x100 },
+    { PMADDW, &mmx_data_AA, &mmx_data_AA, 0x38E471C8u, 0x200 },
 };
 
 static const MmxCase s_aPAND[] = {
-    {PAND, &mmx_data_00, BOTH, 0x00000000u, 0x1},
-    {PAND, &mmx_data_FF, BOTH, 0xFFFFFFFFu, 0x2},
-    {PAND, &mmx_data_00, &mmx_data_FF, 0x00000000u, 0x4},
-    {PAND, &mmx_data_FF, &mmx_data_00, 0x00000000u, 0x8},
-    {PAND, &mmx_data_AA, &mmx_data_55, 0x00000000u, 0x10},
-    {PAND, &mmx_data_55, &mmx_data_AA, 0x00000000u, 0x20},
+    { PAND, &mmx_data_00, BOTH, 0x00000000u, 0x1 },
+    { PAND, &mmx_data_FF, BOTH, 0xFFFFFFFFu, 0x2 },
+    { PAND, &mmx_data_00, &mmx_data_FF, 0x00000000u, 0x4 },
+    { PAND, &mmx_data_FF, &mmx_data_00, 0x00000000u, 0x8 },
+    { PAND, &mmx_data_AA, &mmx_data_55, 0x00000000u, 0x10 },
+    { PAND, &mmx_data_55, &mmx_data_AA, 0x00000000u, 0x20 },
 };
 
 /* PANDN: (NOT destination) AND source. */
 static const MmxCase s_aPANDN[] = {
-    {PANDN, &mmx_data_00, BOTH, 0x00000000u, 0x1},
-    {PANDN, &mmx_data_FF, BOTH, 0x00000000u, 0x2},
-    {PANDN, &mmx_data_00, &mmx_data_FF, 0xFFFFFFFFu, 0x4},
-    {PANDN, &mmx_data_FF, &mmx_data_00, 0x00000000u, 0x8},
-    {PANDN, &mmx_data_AA, &mmx_data_55, 0x55555555u, 0x10},
-    {PANDN, &mmx_data_55, &mmx_data_AA, 0xAAAAAAAAu, 0x20},
+    { PANDN, &mmx_data_00, BOTH, 0x00000000u, 0x1 },
+    { PANDN, &mmx_data_FF, BOTH, 0x00000000u, 0x2 },
+    { PANDN, &mmx_data_00, &mmx_data_FF, 0xFFFFFFFFu, 0x4 },
+    { PANDN, &mmx_data_FF, &mmx_data_00, 0x00000000u, 0x8 },
+    { PANDN, &mmx_data_AA, &mmx_data_55, 0x55555555u, 0x10 },
+    { PANDN, &mmx_data_55, &mmx_data_AA, 0xAAAAAAAAu, 0x20 },
 };
 
 static const MmxCase s_aPOR[] = {
-    {POR, &mmx_data_00, BOTH, 0x00000000u, 0x1},
-    {POR, &mmx_data_FF, BOTH, 0xFFFFFFFFu, 0x2},
-    {POR, &mmx_data_00, &mmx_data_FF, 0xFFFFFFFFu, 0x4},
-    {POR, &mmx_data_FF, &mmx_data_00, 0xFFFFFFFFu, 0x8},
-    {POR, &mmx_data_AA, &mmx_data_55, 0xFFFFFFFFu, 0x10},
-    {POR, &mmx_data_55, &mmx_data_AA, 0xFFFFFFFFu, 0x20},
-    {POR, &mmx_data_55, BOTH, 0x55555555u, 0x40},
-    {POR, &mmx_data_AA, BOTH, 0xAAAAAAAAu, 0x80},
+    { POR, &mmx_data_00, BOTH, 0x00000000u, 0x1 },
+    { POR, &mmx_data_FF, BOTH, 0xFFFFFFFFu, 0x2 },
+    { POR, &mmx_data_00, &mmx_data_FF, 0xFFFFFFFFu, 0x4 },
+    { POR, &mmx_data_FF, &mmx_data_00, 0xFFFFFFFFu, 0x8 },
+    { POR, &mmx_data_AA, &mmx_data_55, 0xFFFFFFFFu, 0x10 },
+    { POR, &mmx_data_55, &mmx_data_AA, 0xFFFFFFFFu, 0x20 },
+    { POR, &mmx_data_55, BOTH, 0x55555555u, 0x40 },
+    { POR, &mmx_data_AA, BOTH, 0xAAAAAAAAu, 0x80 },
 };
 
 static const MmxCase s_aPXOR[] = {
-    {PXOR, &mmx_data_00, BOTH, 0x00000000u, 0x1},
-    {PXOR, &mmx_data_FF, BOTH, 0x00000000u, 0x2},
-    {PXOR, &mmx_data_00, &mmx_data_FF, 0xFFFFFFFFu, 0x4},
-    {PXOR, &mmx_data_FF, &mmx_data_00, 0xFFFFFFFFu, 0x8},
-    {PXOR, &mmx_data_AA, &mmx_data_55, 0xFFFFFFFFu, 0x10},
-    {PXOR, &mmx_data_55, &mmx_data_AA, 0xFFFFFFFFu, 0x20},
-    {PXOR, &mmx_data_55, BOTH, 0x00000000u, 0x40},
-    {PXOR, &mmx_data_AA, BOTH, 0x00000000u, 0x80},
+    { PXOR, &mmx_data_00, BOTH, 0x00000000u, 0x1 },
+    { PXOR, &mmx_data_FF, BOTH, 0x00000000u, 0x2 },
+    { PXOR, &mmx_data_00, &mmx_data_FF, 0xFFFFFFFFu, 0x4 },
+    { PXOR, &mmx_data_FF, &mmx_data_00, 0xFFFFFFFFu, 0x8 },
+    { PXOR, &mmx_data_AA, &mmx_data_55, 0xFFFFFFFFu, 0x10 },
+    { PXOR, &mmx_data_55, &mmx_data_AA, 0xFFFFFFFFu, 0x20 },
+    { PXOR, &mmx_data_55, BOTH, 0x00000000u, 0x40 },
+    { PXOR, &mmx_data_AA, BOTH, 0x00000000u, 0x80 },
 };
 
 /* Left shifts by the count in the odd register; 0xFF clears every lane
  * (no bit 0x4). */
 static const MmxCase s_aSLL[] = {
-    {PSLLW, &mmx_data_AA, &mmx_data_0000_0000_0000_0001, 0x55545554u, 0x1},
-    {PSLLD, &mmx_data_AA, &mmx_data_0000_0000_0000_0001, 0x55555554u, 0x2},
-    {PSLLW, &mmx_data_55, &mmx_data_0000_0000_0000_0001, 0xAAAAAAAAu, 0x8},
-    {PSLLD, &mmx_data_55, &mmx_data_0000_0000_0000_0001, 0xAAAAAAAAu, 0x10},
-    {PSLLQ, &mmx_data_55, &mmx_data_0000_0000_0000_0001, 0xAAAAAAAAu, 0x20},
-    {PSLLW, &mmx_data_00, &mmx_data_0000_0000_0000_0003, 0x00000000u, 0x40},
-    {PSLLD, &mmx_data_00, &mmx_data_0000_0000_0000_0003, 0x00000000u, 0x80},
-    {PSLLQ, &mmx_data_00, &mmx_data_0000_0000_0000_0003, 0x00000000u, 0x100},
-    {PSLLW, &mmx_data_FF, &mmx_data_0000_0000_0000_00FF, 0x00000000u, 0x200},
-    {PSLLD, &mmx_data_FF, &mmx_data_0000_0000_0000_00FF, 0x00000000u, 0x400},
-    {PSLLQ, &mmx_data_FF, &mmx_data_0000_0000_0000_00FF, 0x00000000u, 0x800},
+    { PSLLW, &mmx_data_AA, &mmx_data_0000_0000_0000_0001, 0x55545554u, 0x1 },
+    { PSLLD, &mmx_data_AA, &mmx_data_0000_0000_0000_0001, 0x55555554u, 0x2 },
+    { PSLLW, &mmx_data_55, &mmx_data_0000_0000_0000_0001, 0xAAAAAAAAu, 0x8 },
+    { PSLLD, &mmx_data_55, &mmx_data_0000_0000_0000_0001, 0xAAAAAAAAu, 0x10 },
+    { PSLLQ, &mmx_data_55, &mmx_data_0000_0000_0000_0001, 0xAAAAAAAAu, 0x20 },
+    { PSLLW, &mmx_data_00, &mmx_data_0000_0000_0000_0003, 0x00000000u, 0x40 },
+    { PSLLD, &mmx_data_00, &mmx_data_0000_0000_0000_0003, 0x00000000u, 0x80 },
+    { PSLLQ, &mmx_data_00, &mmx_data_0000_0000_0000_0003, 0x00000000u, 0x100 },
+    { PSLLW, &mmx_data_FF, &mmx_data_0000_0000_0000_00FF, 0x00000000u, 0x200 },
+    { PSLLD, &mmx_data_FF, &mmx_data_0000_0000_0000_00FF, 0x00000000u, 0x400 },
+    { PSLLQ, &mmx_data_FF, &mmx_data_0000_0000_0000_00FF, 0x00000000u, 0x800 },
 };
 
 /* Logical right shifts (no bit 0x20). */
 static const MmxCase s_aSRL[] = {
-    {PSRLW, &mmx_data_AA, &mmx_data_0000_0000_0000_0001, 0x55555555u, 0x1},
-    {PSRLD, &mmx_data_AA, &mmx_data_0000_0000_0000_0001, 0x55555555u, 0x2},
-    {PSRLQ, &mmx_data_AA, &mmx_data_0000_0000_0000_0001, 0x55555555u, 0x4},
-    {PSRLW, &mmx_data_55, &mmx_data_0000_0000_0000_0001, 0x2AAA2AAAu, 0x8},
-    {PSRLD, &mmx_data_55, &mmx_data_0000_0000_0000_0001, 0x2AAAAAAAu, 0x10},
-    {PSRLW, &mmx_data_00, &mmx_data_0000_0000_0000_0003, 0x00000000u, 0x40},
-    {PSRLD, &mmx_data_00, &mmx_data_0000_0000_0000_0003, 0x00000000u, 0x80},
-    {PSRLQ, &mmx_data_00, &mmx_data_0000_0000_0000_0003, 0x00000000u, 0x100},
-    {PSRLW, &mmx_data_FF, &mmx_data_0000_0000_0000_00FF, 0x00000000u, 0x200},
-    {PSRLD, &mmx_data_FF, &mmx_data_0000_0000_0000_00FF, 0x00000000u, 0x400},
-    {PSRLQ, &mmx_data_FF, &mmx_data_0000_0000_0000_00FF, 0x00000000u, 0x800},
+    { PSRLW, &mmx_data_AA, &mmx_data_0000_0000_0000_0001, 0x55555555u, 0x1 },
+    { PSRLD, &mmx_data_AA, &mmx_data_0000_0000_0000_0001, 0x55555555u, 0x2 },
+    { PSRLQ, &mmx_data_AA, &mmx_data_0000_0000_0000_0001, 0x55555555u, 0x4 },
+    { PSRLW, &mmx_data_55, &mmx_data_0000_0000_0000_0001, 0x2AAA2AAAu, 0x8 },
+    { PSRLD, &mmx_data_55, &mmx_data_0000_0000_0000_0001, 0x2AAAAAAAu, 0x10 },
+    { PSRLW, &mmx_data_00, &mmx_data_0000_0000_0000_0003, 0x00000000u, 0x40 },
+    { PSRLD, &mmx_data_00, &mmx_data_0000_0000_0000_0003, 0x00000000u, 0x80 },
+    { PSRLQ, &mmx_data_00, &mmx_data_0000_0000_0000_0003, 0x00000000u, 0x100 },
+    { PSRLW, &mmx_data_FF, &mmx_data_0000_0000_0000_00FF, 0x00000000u, 0x200 },
+    { PSRLD, &mmx_data_FF, &mmx_data_0000_0000_0000_00FF, 0x00000000u, 0x400 },
+    { PSRLQ, &mmx_data_FF, &mmx_data_0000_0000_0000_00FF, 0x00000000u, 0x800 },
 };
 
 static const MmxCase s_aPCMPEQ[] = {
-    {PCMPEQB, &mmx_data_FF, &mmx_data_00, 0x00000000u, 0x1},
-    {PCMPEQW, &mmx_data_FF, &mmx_data_00, 0x00000000u, 0x2},
-    {PCMPEQD, &mmx_data_FF, &mmx_data_00, 0x00000000u, 0x4},
-    {PCMPEQB, &mmx_data_FF, &mmx_data_FF, 0xFFFFFFFFu, 0x8},
-    {PCMPEQW, &mmx_data_FF, &mmx_data_FF, 0xFFFFFFFFu, 0x10},
-    {PCMPEQD, &mmx_data_FF, &mmx_data_FF, 0xFFFFFFFFu, 0x20},
+    { PCMPEQB, &mmx_data_FF, &mmx_data_00, 0x00000000u, 0x1 },
+    { PCMPEQW, &mmx_data_FF, &mmx_data_00, 0x00000000u, 0x2 },
+    { PCMPEQD, &mmx_data_FF, &mmx_data_00, 0x00000000u, 0x4 },
+    { PCMPEQB, &mmx_data_FF, &mmx_data_FF, 0xFFFFFFFFu, 0x8 },
+    { PCMPEQW, &mmx_data_FF, &mmx_data_FF, 0xFFFFFFFFu, 0x10 },
+    { PCMPEQD, &mmx_data_FF, &mmx_data_FF, 0xFFFFFFFFu, 0x20 },
 };
 
 /* Signed greater-than: -1 is not greater than 0. */
 static const MmxCase s_aPCMPGT[] = {
-    {PCMPGTB, &mmx_data_00, &mmx_data_00, 0x00000000u, 0x1},
-    {PCMPGTW, &mmx_data_00, &mmx_data_00, 0x00000000u, 0x2},
-    {PCMPGTD, &mmx_data_00, &mmx_data_00, 0x00000000u, 0x4},
-    {PCMPGTB, &mmx_data_FF, &mmx_data_00, 0x00000000u, 0x8},
-    {PCMPGTW, &mmx_data_FF, &mmx_data_00, 0x00000000u, 0x10},
-    {PCMPGTD, &mmx_data_FF, &mmx_data_00, 0x00000000u, 0x20},
-    {PCMPGTB, &mmx_data_FF, &mmx_data_FF, 0x00000000u, 0x40},
-    {PCMPGTW, &mmx_data_FF, &mmx_data_FF, 0x00000000u, 0x80},
-    {PCMPGTD, &mmx_data_FF, &mmx_data_FF, 0x00000000u, 0x100},
+    { PCMPGTB, &mmx_data_00, &mmx_data_00, 0x00000000u, 0x1 },
+    { PCMPGTW, &mmx_data_00, &mmx_data_00, 0x00000000u, 0x2 },
+    { PCMPGTD, &mmx_data_00, &mmx_data_00, 0x00000000u, 0x4 },
+    { PCMPGTB, &mmx_data_FF, &mmx_data_00, 0x00000000u, 0x8 },
+    { PCMPGTW, &mmx_data_FF, &mmx_data_00, 0x00000000u, 0x10 },
+    { PCMPGTD, &mmx_data_FF, &mmx_data_00, 0x00000000u, 0x20 },
+    { PCMPGTB, &mmx_data_FF, &mmx_data_FF, 0x00000000u, 0x40 },
+    { PCMPGTW, &mmx_data_FF, &mmx_data_FF, 0x00000000u, 0x80 },
+    { PCMPGTD, &mmx_data_FF, &mmx_data_FF, 0x00000000u, 0x100 },
 };
 
 /* Packing with signed saturation: 0x00010001 double words give 0x7FFF. */
 static const MmxCase s_aPACKSS[] = {
-    {PACKSSWB, &mmx_data_FF, &mmx_data_FF, 0xFFFFFFFFu, 0x1},
-    {PACKSSDW, &mmx_data_FF, &mmx_data_FF, 0xFFFFFFFFu, 0x2},
-    {PACKSSWB, &mmx_data_00, &mmx_data_00, 0x00000000u, 0x4},
-    {PACKSSDW, &mmx_data_00, &mmx_data_00, 0x00000000u, 0x8},
-    {PACKSSWB, &mmx_data_7FFF, &mmx_data_7FFF, 0x7F7F7F7Fu, 0x10},
-    {PACKSSDW, &mmx_data_7FFF, &mmx_data_7FFF, 0x7FFF7FFFu, 0x20},
-    {PACKSSWB, &mmx_data_0001, &mmx_data_0001, 0x01010101u, 0x40},
-    {PACKSSDW, &mmx_data_0001, &mmx_data_0001, 0x7FFF7FFFu, 0x80},
-    {PACKSSWB, &mmx_data_8000, &mmx_data_8000, 0x80808080u, 0x100},
-    {PACKSSDW, &mmx_data_8000oooo, &mmx_data_8000oooo, 0x80008000u, 0x200},
+    { PACKSSWB, &mmx_data_FF, &mmx_data_FF, 0xFFFFFFFFu, 0x1 },
+    { PACKSSDW, &mmx_data_FF, &mmx_data_FF, 0xFFFFFFFFu, 0x2 },
+    { PACKSSWB, &mmx_data_00, &mmx_data_00, 0x00000000u, 0x4 },
+    { PACKSSDW, &mmx_data_00, &mmx_data_00, 0x00000000u, 0x8 },
+    { PACKSSWB, &mmx_data_7FFF, &mmx_data_7FFF, 0x7F7F7F7Fu, 0x10 },
+    { PACKSSDW, &mmx_data_7FFF, &mmx_data_7FFF, 0x7FFF7FFFu, 0x20 },
+    { PACKSSWB, &mmx_data_0001, &mmx_data_0001, 0x01010101u, 0x40 },
+    { PACKSSDW, &mmx_data_0001, &mmx_data_0001, 0x7FFF7FFFu, 0x80 },
+    { PACKSSWB, &mmx_data_8000, &mmx_data_8000, 0x80808080u, 0x100 },
+    { PACKSSDW, &mmx_data_8000oooo, &mmx_data_8000oooo, 0x80008000u, 0x200 },
 };
 
 /* Packing with unsigned saturation: negative words give 0, 0x7FFF gives 0xFF. */
 static const MmxCase s_aPACKUS[] = {
-    {PACKUSWB, &mmx_data_FF, &mmx_data_FF, 0x00000000u, 0x1},
-    {PACKUSWB, &mmx_data_00, &mmx_data_00, 0x00000000u, 0x2},
-    {PACKUSWB, &mmx_data_7FFF, &mmx_data_7FFF, 0xFFFFFFFFu, 0x4},
-    {PACKUSWB, &mmx_data_0001, &mmx_data_0001, 0x01010101u, 0x8},
-    {PACKUSWB, &mmx_data_8000, &mmx_data_8000, 0x00000000u, 0x10},
+    { PACKUSWB, &mmx_data_FF, &mmx_data_FF, 0x00000000u, 0x1 },
+    { PACKUSWB, &mmx_data_00, &mmx_data_00, 0x00000000u, 0x2 },
+    { PACKUSWB, &mmx_data_7FFF, &mmx_data_7FFF, 0xFFFFFFFFu, 0x4 },
+    { PACKUSWB, &mmx_data_0001, &mmx_data_0001, 0x01010101u, 0x8 },
+    { PACKUSWB, &mmx_data_8000, &mmx_data_8000, 0x00000000u, 0x10 },
 };
 
 /* Interleaving of the high or low halves of destination and source. */
 static const MmxCase s_aPUNPCK[] = {
-    {PUNPCKHBW, &mmx_data_FF, &mmx_data_00, 0x00FF00FFu, 0x1},
-    {PUNPCKLBW, &mmx_data_FF, &mmx_data_00, 0x00FF00FFu, 0x2},
-    {PUNPCKHWD, &mmx_data_FF, &mmx_data_00, 0x0000FFFFu, 0x4},
-    {PUNPCKLWD, &mmx_data_FF, &mmx_data_00, 0x0000FFFFu, 0x8},
-    {PUNPCKHBW, &mmx_data_00, &mmx_data_80, 0x80008000u, 0x10},
-    {PUNPCKLBW, &mmx_data_00, &mmx_data_8000, 0x80000000u, 0x20},
-    {PUNPCKHWD, &mmx_data_00, &mmx_data_8000, 0x80000000u, 0x40},
-    {PUNPCKLWD, &mmx_data_00, &mmx_data_8000, 0x80000000u, 0x80},
+    { PUNPCKHBW, &mmx_data_FF, &mmx_data_00, 0x00FF00FFu, 0x1 },
+    { PUNPCKLBW, &mmx_data_FF, &mmx_data_00, 0x00FF00FFu, 0x2 },
+    { PUNPCKHWD, &mmx_data_FF, &mmx_data_00, 0x0000FFFFu, 0x4 },
+    { PUNPCKLWD, &mmx_data_FF, &mmx_data_00, 0x0000FFFFu, 0x8 },
+    { PUNPCKHBW, &mmx_data_00, &mmx_data_80, 0x80008000u, 0x10 },
+    { PUNPCKLBW, &mmx_data_00, &mmx_data_8000, 0x80000000u, 0x20 },
+    { PUNPCKHWD, &mmx_data_00, &mmx_data_8000, 0x80000000u, 0x40 },
+    { PUNPCKLWD, &mmx_data_00, &mmx_data_8000, 0x80000000u, 0x80 },
 };
 
 /* 0 when the low 32 bits of the four destination words equal uExpect. */
@@ -268,21 +268,66 @@ static uint16_t RunCases(unsigned uRoutine, const MmxCase *pCases, size_t uCount
 
 /* The table-driven test routines: fault mask of their case table (see the
  * tables above for the bits). Test's thread. */
-uint16_t MMX_TestPADD(void) { return RUN_TABLE(MMX_ROUTINE_PADD, s_aPADD); }
-uint16_t MMX_TestPSUB(void) { return RUN_TABLE(MMX_ROUTINE_PSUB, s_aPSUB); }
-uint16_t MMX_TestPMUL(void) { return RUN_TABLE(MMX_ROUTINE_PMUL, s_aPMUL); }
-uint16_t MMX_TestPMADD(void) { return RUN_TABLE(MMX_ROUTINE_PMADD, s_aPMADD); }
-uint16_t MMX_TestPAND(void) { return RUN_TABLE(MMX_ROUTINE_PAND, s_aPAND); }
-uint16_t MMX_TestPANDN(void) { return RUN_TABLE(MMX_ROUTINE_PANDN, s_aPANDN); }
-uint16_t MMX_TestPOR(void) { return RUN_TABLE(MMX_ROUTINE_POR, s_aPOR); }
-uint16_t MMX_TestPXOR(void) { return RUN_TABLE(MMX_ROUTINE_PXOR, s_aPXOR); }
-uint16_t MMX_TestSLL(void) { return RUN_TABLE(MMX_ROUTINE_PSLL, s_aSLL); }
-uint16_t MMX_TestSRL(void) { return RUN_TABLE(MMX_ROUTINE_PSRL, s_aSRL); }
-uint16_t MMX_TestPCMPEQ(void) { return RUN_TABLE(MMX_ROUTINE_PCMPEQ, s_aPCMPEQ); }
-uint16_t MMX_TestPCMPGT(void) { return RUN_TABLE(MMX_ROUTINE_PCMPGT, s_aPCMPGT); }
-uint16_t MMX_TestPACKSS(void) { return RUN_TABLE(MMX_ROUTINE_PACKSS, s_aPACKSS); }
-uint16_t MMX_TestPACKUS(void) { return RUN_TABLE(MMX_ROUTINE_PACKUS, s_aPACKUS); }
-uint16_t MMX_TestPUNPCKLH(void) { return RUN_TABLE(MMX_ROUTINE_PUNPCK, s_aPUNPCK); }
+uint16_t MMX_TestPADD(void)
+{
+    return RUN_TABLE(MMX_ROUTINE_PADD, s_aPADD);
+}
+uint16_t MMX_TestPSUB(void)
+{
+    return RUN_TABLE(MMX_ROUTINE_PSUB, s_aPSUB);
+}
+uint16_t MMX_TestPMUL(void)
+{
+    return RUN_TABLE(MMX_ROUTINE_PMUL, s_aPMUL);
+}
+uint16_t MMX_TestPMADD(void)
+{
+    return RUN_TABLE(MMX_ROUTINE_PMADD, s_aPMADD);
+}
+uint16_t MMX_TestPAND(void)
+{
+    return RUN_TABLE(MMX_ROUTINE_PAND, s_aPAND);
+}
+uint16_t MMX_TestPANDN(void)
+{
+    return RUN_TABLE(MMX_ROUTINE_PANDN, s_aPANDN);
+}
+uint16_t MMX_TestPOR(void)
+{
+    return RUN_TABLE(MMX_ROUTINE_POR, s_aPOR);
+}
+uint16_t MMX_TestPXOR(void)
+{
+    return RUN_TABLE(MMX_ROUTINE_PXOR, s_aPXOR);
+}
+uint16_t MMX_TestSLL(void)
+{
+    return RUN_TABLE(MMX_ROUTINE_PSLL, s_aSLL);
+}
+uint16_t MMX_TestSRL(void)
+{
+    return RUN_TABLE(MMX_ROUTINE_PSRL, s_aSRL);
+}
+uint16_t MMX_TestPCMPEQ(void)
+{
+    return RUN_TABLE(MMX_ROUTINE_PCMPEQ, s_aPCMPEQ);
+}
+uint16_t MMX_TestPCMPGT(void)
+{
+    return RUN_TABLE(MMX_ROUTINE_PCMPGT, s_aPCMPGT);
+}
+uint16_t MMX_TestPACKSS(void)
+{
+    return RUN_TABLE(MMX_ROUTINE_PACKSS, s_aPACKSS);
+}
+uint16_t MMX_TestPACKUS(void)
+{
+    return RUN_TABLE(MMX_ROUTINE_PACKUS, s_aPACKUS);
+}
+uint16_t MMX_TestPUNPCKLH(void)
+{
+    return RUN_TABLE(MMX_ROUTINE_PUNPCK, s_aPUNPCK);
+}
 
 /* 32-bit moves: 65535 passes of 1 through the copy chain, stored with MOVD.
  * Returns the counter of the first mismatch (65535 down to 1), else 0. */
@@ -333,9 +378,9 @@ static void RunGroup(const TestThreadArgs *pArgs, const char *szInfoTag,
     for (size_t i = 0; i < uCount; i++) {
         uint16_t uMask = pRoutines[i].pfnTest();
         if (uMask != 0) {
-            AddError(MMXTEST_ERR, Dapi2_NlsTagToTokenVar("szErrorMMX10_10", "%s%d", "instruction",
-                                                         pRoutines[i].szInstruction, "errno",
-                                                         (int)uMask));
+            AddError(MMXTEST_ERR,
+                     Dapi2_NlsTagToTokenVar("szErrorMMX10_10", "%s%d", "instruction",
+                                            pRoutines[i].szInstruction, "errno", (int)uMask));
             g_iTestResult = 2;
         }
     }
@@ -347,8 +392,10 @@ static void RunGroup(const TestThreadArgs *pArgs, const char *szInfoTag,
 /* Arithmetic group: waits g_uBusyWaitTime, then PADD, PSUB, PMUL, PMADD. Returns pArgs. */
 TestThreadArgs *do_MMXarithmetics(TestThreadArgs *pArgs)
 {
-    static const MmxRoutine s_a[] = {{MMX_TestPADD, "PADD"}, {MMX_TestPSUB, "PSUB"},
-                                     {MMX_TestPMUL, "PMUL"}, {MMX_TestPMADD, "PMADD"}};
+    static const MmxRoutine s_a[] = { { MMX_TestPADD, "PADD" },
+                                      { MMX_TestPSUB, "PSUB" },
+                                      { MMX_TestPMUL, "PMUL" },
+                                      { MMX_TestPMADD, "PMADD" } };
     BusyWait(g_uBusyWaitTime);
     RUN_GROUP(pArgs, "szInfoMMXArithmatics", s_a);
     return pArgs;
@@ -357,8 +404,10 @@ TestThreadArgs *do_MMXarithmetics(TestThreadArgs *pArgs)
 /* Logical group: PAND, PANDN, POR, PXOR. Returns pArgs. */
 TestThreadArgs *do_MMXlogical(TestThreadArgs *pArgs)
 {
-    static const MmxRoutine s_a[] = {{MMX_TestPAND, "PAND"}, {MMX_TestPANDN, "PANDN"},
-                                     {MMX_TestPOR, "POR"}, {MMX_TestPXOR, "PXOR"}};
+    static const MmxRoutine s_a[] = { { MMX_TestPAND, "PAND" },
+                                      { MMX_TestPANDN, "PANDN" },
+                                      { MMX_TestPOR, "POR" },
+                                      { MMX_TestPXOR, "PXOR" } };
     RUN_GROUP(pArgs, "szInfoMMXLogical", s_a);
     return pArgs;
 }
@@ -366,7 +415,7 @@ TestThreadArgs *do_MMXlogical(TestThreadArgs *pArgs)
 /* Shift group: PSLL, then the right shifts reported as "PSLR". Returns pArgs. */
 TestThreadArgs *do_MMXshift(TestThreadArgs *pArgs)
 {
-    static const MmxRoutine s_a[] = {{MMX_TestSLL, "PSLL"}, {MMX_TestSRL, "PSLR"}};
+    static const MmxRoutine s_a[] = { { MMX_TestSLL, "PSLL" }, { MMX_TestSRL, "PSLR" } };
     RUN_GROUP(pArgs, "szInfoMMXShift", s_a);
     return pArgs;
 }
@@ -377,7 +426,7 @@ TestThreadArgs *do_MMXshift(TestThreadArgs *pArgs)
  * that a move fault is never silently dropped. */
 TestThreadArgs *do_MMXmove(TestThreadArgs *pArgs)
 {
-    static const MmxRoutine s_a[] = {{MMX_TestMOVD, "MOVD"}, {MMX_TestMOVQ, "MOVQ"}};
+    static const MmxRoutine s_a[] = { { MMX_TestMOVD, "MOVD" }, { MMX_TestMOVQ, "MOVQ" } };
     RUN_GROUP(pArgs, "szInfoMMXMove", s_a);
     return pArgs;
 }
@@ -385,9 +434,11 @@ TestThreadArgs *do_MMXmove(TestThreadArgs *pArgs)
 /* Compare, pack and unpack group: PCMPEQ, PCMPGT, PACKSS, PACKUS, PUNPCK. Returns pArgs. */
 TestThreadArgs *do_MMXmisc(TestThreadArgs *pArgs)
 {
-    static const MmxRoutine s_a[] = {{MMX_TestPCMPEQ, "PCMPEQ"}, {MMX_TestPCMPGT, "PCMPGT"},
-                                     {MMX_TestPACKSS, "PACKSS"}, {MMX_TestPACKUS, "PACKUS"},
-                                     {MMX_TestPUNPCKLH, "PUNPCK"}};
+    static const MmxRoutine s_a[] = { { MMX_TestPCMPEQ, "PCMPEQ" },
+                                      { MMX_TestPCMPGT, "PCMPGT" },
+                                      { MMX_TestPACKSS, "PACKSS" },
+                                      { MMX_TestPACKUS, "PACKUS" },
+                                      { MMX_TestPUNPCKLH, "PUNPCK" } };
     RUN_GROUP(pArgs, "szInfoMMXMisc", s_a);
     return pArgs;
 }
@@ -397,8 +448,9 @@ TestThreadArgs *do_MMXmisc(TestThreadArgs *pArgs)
  * of the run for a run record. Returns pArgs. Run's thread. */
 TestThreadArgs *do_MMX(TestThreadArgs *pArgs)
 {
-    static TestThreadArgs *(*const s_apfnGroup[5])(TestThreadArgs *) = {
-        do_MMXarithmetics, do_MMXlogical, do_MMXshift, do_MMXmove, do_MMXmisc};
+    static TestThreadArgs *(*const s_apfnGroup[5])(TestThreadArgs *) = { do_MMXarithmetics,
+                                                                         do_MMXlogical, do_MMXshift,
+                                                                         do_MMXmove, do_MMXmisc };
 
     TPRINTF(4, __FILE__, __LINE__, "", "Enter do_MMX\n");
     uint16_t uHasMmx = MMXExists();

@@ -10,18 +10,29 @@
 
 #include "cpu-driver.h"
 
-#define MMXTEST_ERR 10        /* "szErrorMMX10_10", variables instruction, errno */
-#define MMXTEST_WARN_NOMMX 9  /* "szWarnNotApplicable10_9" */
+#define MMXTEST_ERR 10       /* "szErrorMMX10_10", variables instruction, errno */
+#define MMXTEST_WARN_NOMMX 9 /* "szWarnNotApplicable10_9" */
 
 /* Order numbers of the test routines (the uSubTest of the fault seam);
  * 0 is the presence check in do_MMX. */
 enum {
     MMX_ROUTINE_PRESENCE = 0,
-    MMX_ROUTINE_PADD = 1, MMX_ROUTINE_PSUB, MMX_ROUTINE_PMUL, MMX_ROUTINE_PMADD,
-    MMX_ROUTINE_PAND, MMX_ROUTINE_PANDN, MMX_ROUTINE_POR, MMX_ROUTINE_PXOR,
-    MMX_ROUTINE_PSLL, MMX_ROUTINE_PSRL,
-    MMX_ROUTINE_MOVD, MMX_ROUTINE_MOVQ,
-    MMX_ROUTINE_PCMPEQ, MMX_ROUTINE_PCMPGT, MMX_ROUTINE_PACKSS, MMX_ROUTINE_PACKUS,
+    MMX_ROUTINE_PADD = 1,
+    MMX_ROUTINE_PSUB,
+    MMX_ROUTINE_PMUL,
+    MMX_ROUTINE_PMADD,
+    MMX_ROUTINE_PAND,
+    MMX_ROUTINE_PANDN,
+    MMX_ROUTINE_POR,
+    MMX_ROUTINE_PXOR,
+    MMX_ROUTINE_PSLL,
+    MMX_ROUTINE_PSRL,
+    MMX_ROUTINE_MOVD,
+    MMX_ROUTINE_MOVQ,
+    MMX_ROUTINE_PCMPEQ,
+    MMX_ROUTINE_PCMPGT,
+    MMX_ROUTINE_PACKSS,
+    MMX_ROUTINE_PACKUS,
     MMX_ROUTINE_PUNPCK,
     MMX_ROUTINE_COUNT
 };

@@ -20,10 +20,7 @@ enum { SUB_REGISTERS = 1, SUB_ARITHMETICS = 2, SUB_STRINGS = 3, SUB_LOGICAL = 4 
 /* Rows (a, b, a+b, a-b, a/b, a*b), ended by the row whose a is 0. Not const,
  * so the operands are read from memory when the test runs. */
 static int32_t s_aiArithmeticTable[24] = {
-    1,   2,   3,   -1, 0, 2,
-    2,   1,   3,   1,  2, 2,
-    256, 256, 512, 0,  1, 65536,
-    0,   0,   0,   0,  0, 0,
+    1, 2, 3, -1, 0, 2, 2, 1, 3, 1, 2, 2, 256, 256, 512, 0, 1, 65536, 0, 0, 0, 0, 0, 0,
 };
 
 /* Register transfer: each pattern through EAX, EBX, ECX, EDX, ESI, EDI. */
@@ -68,8 +65,8 @@ TestThreadArgs *do_arithmetics(TestThreadArgs *pArgs)
 
     for (unsigned uRow = 0; aiTable[uRow * 6] != 0; uRow++) {
         const int32_t *piRow = &aiTable[uRow * 6];
-        int32_t aiResult[4] = {IntAdd(piRow[0], piRow[1]), IntSub(piRow[0], piRow[1]),
-                               IntDiv(piRow[0], piRow[1]), IntMul(piRow[0], piRow[1])};
+        int32_t aiResult[4] = { IntAdd(piRow[0], piRow[1]), IntSub(piRow[0], piRow[1]),
+                                IntDiv(piRow[0], piRow[1]), IntMul(piRow[0], piRow[1]) };
         for (unsigned uOp = 0; uOp < 4; uOp++) {
             TestFaultPoint(0, SUB_ARITHMETICS, 1u << uOp, uRow, &aiResult[uOp],
                            sizeof aiResult[uOp]);
@@ -116,11 +113,12 @@ TestThreadArgs *do_strings(TestThreadArgs *pArgs)
 /* Compare and branch on AX: JE, JAE, JBE after CMP and JNZ after TEST. */
 TestThreadArgs *do_logical(TestThreadArgs *pArgs)
 {
-    static uint32_t (*const s_apfnCheck[4])(uint32_t) = {LogicalJe, LogicalJae, LogicalJbe,
-                                                          LogicalJnz};
-    static const char *const s_aszTrace[4] = {
-        "do_logical() ErrorCode2: %d\n", "do_logical() ErrorCode3: %d\n",
-        "do_logical() ErrorCode4: %d\n", "do_logical() ErrorCode5: %d\n"};
+    static uint32_t (*const s_apfnCheck[4])(uint32_t) = { LogicalJe, LogicalJae, LogicalJbe,
+                                                          LogicalJnz };
+    static const char *const s_aszTrace[4] = { "do_logical() ErrorCode2: %d\n",
+                                               "do_logical() ErrorCode3: %d\n",
+                                               "do_logical() ErrorCode4: %d\n",
+                                               "do_logical() ErrorCode5: %d\n" };
     uint16_t uMask = 0;
 
     BusyWait(g_uBusyWaitTime);
@@ -146,8 +144,8 @@ TestThreadArgs *do_logical(TestThreadArgs *pArgs)
  * Returns pArgs. Run's thread. */
 TestThreadArgs *do_registertests(TestThreadArgs *pArgs)
 {
-    static TestThreadArgs *(*const s_apfnSub[4])(TestThreadArgs *) = {
-        do_registers, do_arithmetics, do_strings, do_logical};
+    static TestThreadArgs *(*const s_apfnSub[4])(TestThreadArgs *) = { do_registers, do_arithmetics,
+                                                                       do_strings, do_logical };
 
     TPRINTF(4, __FILE__, __LINE__, "", "Enter do_registertests\n");
     BusyWait(g_uBusyWaitTime);

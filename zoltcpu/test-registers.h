@@ -8,10 +8,10 @@
 #include "cpu-driver.h"
 
 /* Error numbers of the four sub-tests (also their order numbers). */
-#define REGTEST_ERR_REGISTERS 1    /* "szErrorReg" */
-#define REGTEST_ERR_ARITHMETICS 2  /* "szErrorArithmetics" */
-#define REGTEST_ERR_STRINGS 3      /* "szErrorStrings" */
-#define REGTEST_ERR_LOGICAL 4      /* "szErrorLogicals" */
+#define REGTEST_ERR_REGISTERS 1   /* "szErrorReg" */
+#define REGTEST_ERR_ARITHMETICS 2 /* "szErrorArithmetics" */
+#define REGTEST_ERR_STRINGS 3     /* "szErrorStrings" */
+#define REGTEST_ERR_LOGICAL 4     /* "szErrorLogicals" */
 
 /* Test 0's routine: the four sub-tests in order, percent 25, 50, 75, 100
  * after each, the end-of-run signal when pArgs is not null. Returns pArgs.

@@ -15,18 +15,18 @@ const char *g_szCpuInfoPath = "/proc/cpuinfo";
  * newline) and szSuffix to szBuffer, counting iExtra more than the value's
  * length with its newline into *piTotal. Returns 0, or 1 when the total
  * reaches iSize (nothing appended). */
-static int AppendCpuValue(const char *szLine, size_t uOffset, int iExtra,
-                          const char *szSuffix, char *szBuffer, int iSize,
-                          int *piTotal)
+static int AppendCpuValue(const char *szLine, size_t uOffset, int iExtra, const char *szSuffix,
+                          char *szBuffer, int iSize, int *piTotal)
 {
     size_t uLineLen = strlen(szLine);
     const char *szValue = uOffset <= uLineLen ? szLine + uOffset : "";
-    size_t uLen = strlen(szValue);          /* with its newline */
+    size_t uLen = strlen(szValue); /* with its newline */
     size_t uCopy = uLen;
     if (uCopy > 0 && szValue[uCopy - 1] == '\n')
         uCopy--;
 
-    *piTotal += (int)uLen + iExtra + (uCopy == uLen ? 1 : 0);  /* no newline: count the whole suffix */
+    *piTotal +=
+        (int)uLen + iExtra + (uCopy == uLen ? 1 : 0); /* no newline: count the whole suffix */
     if (*piTotal >= iSize)
         return 1;
     size_t uUsed = strlen(szBuffer);

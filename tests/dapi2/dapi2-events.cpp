@@ -10,13 +10,18 @@
 
 namespace {
 
-uint32_t g_uFakeNow = 0, g_uClockStep = 0;   /* the stand-in clock moves by the step at every read */
-uint32_t FakeClock() { return (g_uFakeNow += g_uClockStep) - g_uClockStep; }
+uint32_t g_uFakeNow = 0, g_uClockStep = 0; /* the stand-in clock moves by the step at every read */
+uint32_t FakeClock()
+{
+    return (g_uFakeNow += g_uClockStep) - g_uClockStep;
+}
 
 void Inject(const char *szData)
 {
-    std::string msg = std::string("<MSG><HDR><FROM>1</FROM><TO>2</TO><ID>9</ID><TYPE>DAPI_COMMAND</TYPE>"
-                                  "</HDR>") + szData + "</MSG>";
+    std::string msg =
+        std::string("<MSG><HDR><FROM>1</FROM><TO>2</TO><ID>9</ID><TYPE>DAPI_COMMAND</TYPE>"
+                    "</HDR>") +
+        szData + "</MSG>";
     ASSERT_EQ(ZoltClient_I_MoveMessagesToTable(&msg[0]), 0);
 }
 
@@ -31,7 +36,10 @@ protected:
         while (ClientMessage *p = ZoltClientGetNextMessage(nullptr))
             ZoltClientFreeMessage(p);
     }
-    void TearDown() override { g_pfnDapi2SendMessage = nullptr, g_pfnDapi2EventClock = Dapi2_I_MonotonicMs; }
+    void TearDown() override
+    {
+        g_pfnDapi2SendMessage = nullptr, g_pfnDapi2EventClock = Dapi2_I_MonotonicMs;
+    }
 };
 
 TEST_F(Events, DataTextsAndEnvelope)
@@ -71,7 +79,8 @@ TEST_F(Events, OverlongTextIsCutOrNotSentAndSendFailureReported)
     EXPECT_TRUE(g_sent.empty());
     Dapi2_Informative("%s", fits.c_str());
     ASSERT_EQ(g_sent.size(), 1u);
-    EXPECT_NE(g_sent[0].find(fits + "</TEXT><EVENTCODE>-1</EVENTCODE></EVENT></DATA>"), std::string::npos);
+    EXPECT_NE(g_sent[0].find(fits + "</TEXT><EVENTCODE>-1</EVENTCODE></EVENT></DATA>"),
+              std::string::npos);
     g_iSendResult = 1;
     EXPECT_EQ(Dapi2_Error(1, "x"), 0);
     EXPECT_EQ(Dapi2_I_SendEvent("<DATA>x</DATA>"), DAPI2_ERR_SEND);
@@ -79,10 +88,16 @@ TEST_F(Events, OverlongTextIsCutOrNotSentAndSendFailureReported)
 
 TEST_F(Events, TimedProgressThrottle)
 {
-    struct { uint32_t uNow, uInterval; bool bSent; } aSteps[] = {
-        {100000, 1000, true} /* the first call always goes */, {100500, 1000, false},
-        {101000, 1000, false} /* exactly the interval after the last one */, {101001, 1000, true},
-        {0xFFFFFF00u, 0, true}, {0x00000010u, 100, true} /* the clock wrapped: 272 ms later */,
+    struct {
+        uint32_t uNow, uInterval;
+        bool bSent;
+    } aSteps[] = {
+        { 100000, 1000, true } /* the first call always goes */,
+        { 100500, 1000, false },
+        { 101000, 1000, false } /* exactly the interval after the last one */,
+        { 101001, 1000, true },
+        { 0xFFFFFF00u, 0, true },
+        { 0x00000010u, 100, true } /* the clock wrapped: 272 ms later */,
     };
     size_t uExpected = 0;
     for (auto &s : aSteps) {
@@ -103,21 +118,24 @@ TEST_F(Events, StopCommandIsStickyAndOtherMessagesAreDropped)
     EXPECT_EQ(Dapi2_CheckForStop(), 0);
     EXPECT_EQ(ZoltClient_I_GetWaitingMessageCount(), 0);
     Inject("<DATA><DAPICOMMANDTYPE>STOPTESTING</DAPICOMMANDTYPE></DATA>");
-    EXPECT_EQ(Dapi2_CheckForStop() + Dapi2_CheckForStop(), 2);  /* sticky */
+    EXPECT_EQ(Dapi2_CheckForStop() + Dapi2_CheckForStop(), 2); /* sticky */
 }
 
 TEST_F(Events, GetTimeOutWithAndWithoutAnswer)
 {
     int iValue = -5;
-    g_uClockStep = 100;   /* every poll moves the stand-in clock by 100 ms */
+    g_uClockStep = 100; /* every poll moves the stand-in clock by 100 ms */
     EXPECT_EQ(Dapi2_GetTimeOut(&iValue), DAPI2_ERR_SEND);
     EXPECT_EQ(iValue, 0);
     ASSERT_EQ(g_sent.size(), 1u);
-    EXPECT_EQ(DataOf(g_sent[0]), "<DATA><EVENT><TYPE>GET_TIMEOUT</TYPE><TESTPROCESSID>77</TESTPROCESSID></EVENT></DATA>");
+    EXPECT_EQ(
+        DataOf(g_sent[0]),
+        "<DATA><EVENT><TYPE>GET_TIMEOUT</TYPE><TESTPROCESSID>77</TESTPROCESSID></EVENT></DATA>");
     EXPECT_GE(g_uFakeNow - 100000, 2000u);
 
     /* an answer held from earlier is taken by the next wait */
-    Inject("<DATA><DAPICOMMANDTYPE>SENDINGTIMEOUT</DAPICOMMANDTYPE><TIMEOUT_VALUE>30</TIMEOUT_VALUE></DATA>");
+    Inject(
+        "<DATA><DAPICOMMANDTYPE>SENDINGTIMEOUT</DAPICOMMANDTYPE><TIMEOUT_VALUE>30</TIMEOUT_VALUE></DATA>");
     Dapi2_CheckForIncomingMessages();
     EXPECT_EQ(g_iTestTimeout, 30);
     EXPECT_EQ(Dapi2_GetTimeOut(&iValue), 0);
@@ -128,10 +146,11 @@ TEST_F(Events, TokenBuilders)
 {
     /* variables go before "/>", the bare token's blank stays; "%s" keeps 64
      * characters; "*" takes no argument; under 2 type characters add nothing */
-    EXPECT_STREQ(Dapi2_NlsTagToTokenVarMod("m", "i", "%f%c%04x%ld%5.1e", "a", 2.5, "b", 'q', "c", 255,
-                                           "d", -3, "e", 12.0),
+    EXPECT_STREQ(Dapi2_NlsTagToTokenVarMod("m", "i", "%f%c%04x%ld%5.1e", "a", 2.5, "b", 'q', "c",
+                                           255, "d", -3, "e", 12.0),
                  "<NLS mod=m id=i  a=2.500000 b=q c=00ff d=-3 e=1.2e+01/>");
-    EXPECT_EQ(std::string(Dapi2_NlsTagToTokenVarMod("m", "i", "%s%*d", "t", std::string(70, 'z').c_str(), "n", 5)),
+    EXPECT_EQ(std::string(Dapi2_NlsTagToTokenVarMod("m", "i", "%s%*d", "t",
+                                                    std::string(70, 'z').c_str(), "n", 5)),
               "<NLS mod=m id=i  t=" + std::string(64, 'z') + " n=5/>");
     EXPECT_STREQ(Dapi2_NlsTagToTokenVarMod("m", "i", "%", "x", "y"), "<NLS mod=m id=i />");
 }

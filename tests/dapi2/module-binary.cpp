@@ -16,7 +16,7 @@ namespace {
 namespace fs = std::filesystem;
 
 struct RunResult {
-    int iStatus = -1, iLeftovers = -1;   /* exit status; entries left in the run's directory */
+    int iStatus = -1, iLeftovers = -1; /* exit status; entries left in the run's directory */
     std::string out, err;
 };
 
@@ -51,13 +51,17 @@ RunResult RunModule(const std::vector<std::string> &words)
 TEST(ModuleBinary, VersionPrintAndExitStatusesBeforeCommunications)
 {
     std::string ini = std::string("deffile=") + ZOLT_BIN "/zoltcpu.ini";
-    struct { std::vector<std::string> words; int iStatus; const char *szErr; } aCases[] = {
-        {{}, 0, "zoltcpu 1.2.11\n"},
-        {{"foo"}, 30, ""},
-        {{"validate", "test=0", ini, "senderpid=1", "reid=2"}, 30, ""},  /* no callback */
-        {{"run", "test=0", "param=ZOLT_DAPI2_PERCENT_TO_TEST,0", ini}, 31, ""},
-        {{"run", "test=0", "param=ZOLT_DAPI2_PERCENT_TO_TEST,101", ini}, 31, ""},
-        {{"sysinfo", "812", "1"}, 30, ""},                                /* too few words */
+    struct {
+        std::vector<std::string> words;
+        int iStatus;
+        const char *szErr;
+    } aCases[] = {
+        { {}, 0, "zoltcpu 1.2.11\n" },
+        { { "foo" }, 30, "" },
+        { { "validate", "test=0", ini, "senderpid=1", "reid=2" }, 30, "" }, /* no callback */
+        { { "run", "test=0", "param=ZOLT_DAPI2_PERCENT_TO_TEST,0", ini }, 31, "" },
+        { { "run", "test=0", "param=ZOLT_DAPI2_PERCENT_TO_TEST,101", ini }, 31, "" },
+        { { "sysinfo", "812", "1" }, 30, "" }, /* too few words */
     };
     for (auto &c : aCases) {
         SCOPED_TRACE(c.words.empty() ? "(none)" : c.words[0]);

@@ -9,18 +9,26 @@
 #include "message-protocol.h"
 
 inline std::vector<std::string> g_sent;
-inline int g_iSendResult = 0;   /* what the stand-in send returns */
+inline int g_iSendResult = 0; /* what the stand-in send returns */
 
-inline int CaptureSend(const char *szMessage) { return g_sent.emplace_back(szMessage), g_iSendResult; }
+inline int CaptureSend(const char *szMessage)
+{
+    return g_sent.emplace_back(szMessage), g_iSendResult;
+}
 
 /* Clears what was captured and routes the framework's sends here. */
-inline void StartCapture() { g_sent.clear(), g_iSendResult = 0, g_pfnDapi2SendMessage = CaptureSend; }
+inline void StartCapture()
+{
+    g_sent.clear(), g_iSendResult = 0, g_pfnDapi2SendMessage = CaptureSend;
+}
 
 /* The DATA element of a message, tags included, or "". */
 inline std::string DataOf(const std::string &msg)
 {
     size_t uStart = msg.find("<DATA>"), uEnd = msg.rfind("</DATA>");
-    return uStart == std::string::npos || uEnd == std::string::npos ? "" : msg.substr(uStart, uEnd + 7 - uStart);
+    return uStart == std::string::npos || uEnd == std::string::npos
+               ? ""
+               : msg.substr(uStart, uEnd + 7 - uStart);
 }
 
 inline std::string Field(const std::string &msg, const char *szPath)

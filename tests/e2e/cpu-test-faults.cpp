@@ -20,19 +20,24 @@ namespace {
 /* The RESULT line of a run of test iTest on the fault build with ZOLT_FAULT=sFault. */
 std::string RunFaulty(int iTest, const std::string &sFault, PeersRun *pRun)
 {
-    *pRun = RunPeers({ "--module", ZOLT_FAULT_BIN "/zoltcpu.linux", "--deffile", ZOLT_BIN "/zoltcpu.ini", "run",
-                       "--device", "0", "--test", std::to_string(iTest) },
+    *pRun = RunPeers({ "--module", ZOLT_FAULT_BIN "/zoltcpu.linux", "--deffile",
+                       ZOLT_BIN "/zoltcpu.ini", "run", "--device", "0", "--test",
+                       std::to_string(iTest) },
                      60000, { "ZOLT_FAULT=" + sFault });
     return ResultOf(*pRun, "run");
 }
 
-struct Event { std::string sType, sText; long lCode; };
+struct Event {
+    std::string sType, sText;
+    long lCode;
+};
 
 /* The events of a RESULT line, in order. */
 std::vector<Event> Events(const std::string &sJson)
 {
     std::vector<Event> v;
-    for (size_t uAt = sJson.find("{\"type\":\""); uAt != std::string::npos; uAt = sJson.find("{\"type\":\"", uAt + 1)) {
+    for (size_t uAt = sJson.find("{\"type\":\""); uAt != std::string::npos;
+         uAt = sJson.find("{\"type\":\"", uAt + 1)) {
         size_t uEnd = sJson.find('}', uAt);
         std::string sEvent = sJson.substr(uAt, uEnd - uAt);
         v.push_back({ Str(sEvent, "type"), Str(sEvent, "text"), Num(sEvent, "code") });
@@ -55,22 +60,42 @@ std::string Var(const std::string &sText, const char *szName)
 
 /* ZOLT_FAULT (test:subtest:check:case:xor[:offset]), errno, the error tag
  * (tests 0 and 1) or the MMX instruction */
-struct FaultCase { int iTest; const char *szFault, *szErrno, *szWhat; };
-void PrintTo(const FaultCase &c, std::ostream *pOs) { *pOs << "fault " << c.szFault; }
+struct FaultCase {
+    int iTest;
+    const char *szFault, *szErrno, *szWhat;
+};
+void PrintTo(const FaultCase &c, std::ostream *pOs)
+{
+    *pOs << "fault " << c.szFault;
+}
 
 /* One check of every sub-test and MMX routine (check bits as in the tables). */
 const FaultCase s_aFaults[] = {
-    {0, "0:1:0x20:*:1", "32", "szErrorReg"}, {0, "0:2:0x02:*:1", "2", "szErrorArithmetics"},
-    {0, "0:3:0x01:0:1:8", "1", "szErrorStrings"}, {0, "0:4:0x04:0:1", "4", "szErrorLogicals"},
-    {1, "1:1:0x01:*:1:3", "1", "szErrorMathReg"}, {1, "1:2:0x0400:0:1", "1024", "szErrorMathCommands"},
-    {1, "1:3:0x40:0:1", "64", "szErrorMathArithmetics"}, {1, "1:4:0x08:0:1", "8", "szErrorMathTrans"},
-    {2, "2:1:0x1:*:1", "1", "PADD"}, {2, "2:2:0x4000:*:1", "16384", "PSUB"}, {2, "2:3:0x4:*:1", "4", "PMUL"},
-    {2, "2:4:0x80:*:1:16", "128", "PMADD"}, {2, "2:5:0x2:*:1", "2", "PAND"}, {2, "2:6:0x10:*:1", "16", "PANDN"},
-    {2, "2:7:0x40:*:1", "64", "POR"}, {2, "2:8:0x8:*:1", "8", "PXOR"}, {2, "2:9:0x20:*:1", "32", "PSLL"},
-    {2, "2:10:0x10:*:1", "16", "PSLR"}, {2, "2:11:0x1:100:1:40", "100", "MOVD"},
-    {2, "2:12:0x1:0x7777:1:56", "30583", "MOVQ"}, {2, "2:13:0x8:*:1", "8", "PCMPEQ"},
-    {2, "2:14:0x40:*:1", "64", "PCMPGT"}, {2, "2:15:0x80:*:1", "128", "PACKSS"},
-    {2, "2:16:0x4:*:1", "4", "PACKUS"}, {2, "2:17:0x20:*:1", "32", "PUNPCK"},
+    { 0, "0:1:0x20:*:1", "32", "szErrorReg" },
+    { 0, "0:2:0x02:*:1", "2", "szErrorArithmetics" },
+    { 0, "0:3:0x01:0:1:8", "1", "szErrorStrings" },
+    { 0, "0:4:0x04:0:1", "4", "szErrorLogicals" },
+    { 1, "1:1:0x01:*:1:3", "1", "szErrorMathReg" },
+    { 1, "1:2:0x0400:0:1", "1024", "szErrorMathCommands" },
+    { 1, "1:3:0x40:0:1", "64", "szErrorMathArithmetics" },
+    { 1, "1:4:0x08:0:1", "8", "szErrorMathTrans" },
+    { 2, "2:1:0x1:*:1", "1", "PADD" },
+    { 2, "2:2:0x4000:*:1", "16384", "PSUB" },
+    { 2, "2:3:0x4:*:1", "4", "PMUL" },
+    { 2, "2:4:0x80:*:1:16", "128", "PMADD" },
+    { 2, "2:5:0x2:*:1", "2", "PAND" },
+    { 2, "2:6:0x10:*:1", "16", "PANDN" },
+    { 2, "2:7:0x40:*:1", "64", "POR" },
+    { 2, "2:8:0x8:*:1", "8", "PXOR" },
+    { 2, "2:9:0x20:*:1", "32", "PSLL" },
+    { 2, "2:10:0x10:*:1", "16", "PSLR" },
+    { 2, "2:11:0x1:100:1:40", "100", "MOVD" },
+    { 2, "2:12:0x1:0x7777:1:56", "30583", "MOVQ" },
+    { 2, "2:13:0x8:*:1", "8", "PCMPEQ" },
+    { 2, "2:14:0x40:*:1", "64", "PCMPGT" },
+    { 2, "2:15:0x80:*:1", "128", "PACKSS" },
+    { 2, "2:16:0x4:*:1", "4", "PACKUS" },
+    { 2, "2:17:0x20:*:1", "32", "PUNPCK" },
 };
 
 class CpuTestFaultsEndToEnd : public ::testing::TestWithParam<FaultCase> {};
@@ -101,7 +126,8 @@ TEST_P(CpuTestFaultsEndToEnd, OneErrorEventAndFail)
     EXPECT_EQ(Var(sText, "instruction"), c.iTest == 2 ? c.szWhat : "") << sText;
 }
 
-INSTANTIATE_TEST_SUITE_P(EverySubTestAndRoutine, CpuTestFaultsEndToEnd, ::testing::ValuesIn(s_aFaults),
+INSTANTIATE_TEST_SUITE_P(EverySubTestAndRoutine, CpuTestFaultsEndToEnd,
+                         ::testing::ValuesIn(s_aFaults),
                          [](const ::testing::TestParamInfo<FaultCase> &info) {
                              return "case" + std::to_string(info.index);
                          });

@@ -29,7 +29,8 @@ std::string ReadAll(const std::string &sPath)
 /* prefix/bin/zoltpeers [options] enumerate with the plain report, standard error joined. */
 ChildRun Enumerate(const std::string &sPrefix, const std::vector<std::string> &vOptions = {})
 {
-    std::vector<std::string> vArgs = { sPrefix + "/" ZOLT_INSTALL_BINDIR "/zoltpeers", "--limit", "60000" };
+    std::vector<std::string> vArgs = { sPrefix + "/" ZOLT_INSTALL_BINDIR "/zoltpeers", "--limit",
+                                       "60000" };
     vArgs.insert(vArgs.end(), vOptions.begin(), vOptions.end());
     vArgs.push_back("enumerate");
     return RunChild(vArgs, {}, "/", true);
@@ -47,7 +48,8 @@ TEST(Install, ThreeFilesThatFindEachOtherWhereverTheTreeIsMoved)
 {
     TempDir tmp;
     ASSERT_FALSE(tmp.sPath.empty());
-    const std::string sPrefix = tmp.sPath + "/prefix", sMod = ZOLT_INSTALL_MODULEDIR, sBinDir = ZOLT_INSTALL_BINDIR;
+    const std::string sPrefix = tmp.sPath + "/prefix", sMod = ZOLT_INSTALL_MODULEDIR,
+                      sBinDir = ZOLT_INSTALL_BINDIR;
     /* a DESTDIR or an install mode (symlinks into the build tree) from the
      * caller's environment would defeat the test */
     ChildRun inst = RunChild({ ZOLT_CMAKE, "--install", ZOLT_BUILD_DIR, "--prefix", sPrefix },
@@ -55,26 +57,32 @@ TEST(Install, ThreeFilesThatFindEachOtherWhereverTheTreeIsMoved)
     ASSERT_EQ(inst.iExit, 0) << inst.sOut;
 
     /* every entry: folders with "/", executables with "*" (no links, nothing else) */
-    std::vector<std::string> vTree, vExpected = { sBinDir + "/zoltpeers*", sMod + "/zoltcpu.linux*",
-                                                  sMod + "/zoltcpu.ini" };
+    std::vector<std::string> vTree,
+        vExpected = { sBinDir + "/zoltpeers*", sMod + "/zoltcpu.linux*", sMod + "/zoltcpu.ini" };
     for (const std::string &sDir : { sBinDir, sMod })
-        for (size_t u = sDir.find('/'); ; u = sDir.find('/', u + 1)) {
+        for (size_t u = sDir.find('/');; u = sDir.find('/', u + 1)) {
             vExpected.push_back(sDir.substr(0, u) + "/");
             if (u == std::string::npos)
                 break;
         }
-    std::istringstream in(RunChild({ "/usr/bin/find", sPrefix, "-mindepth", "1", "-printf", "%P %y %m\\n" }).sOut);
+    std::istringstream in(
+        RunChild({ "/usr/bin/find", sPrefix, "-mindepth", "1", "-printf", "%P %y %m\\n" }).sOut);
     for (std::string sPath, sType, sMode; in >> sPath >> sType >> sMode;)
-        vTree.push_back(sPath + (sType == "d" ? "/" : sType != "f" ? "?" : (std::stoi(sMode, nullptr, 8) & 0100) ? "*" : ""));
+        vTree.push_back(sPath + (sType == "d"                            ? "/"
+                                 : sType != "f"                          ? "?"
+                                 : (std::stoi(sMode, nullptr, 8) & 0100) ? "*"
+                                                                         : ""));
     std::sort(vTree.begin(), vTree.end());
     std::sort(vExpected.begin(), vExpected.end());
     vExpected.erase(std::unique(vExpected.begin(), vExpected.end()), vExpected.end());
     EXPECT_EQ(vTree, vExpected) << inst.sOut;
 
     /* the shipped programs, not the fault build of the same file name */
-    EXPECT_TRUE(ReadAll(sPrefix + "/" + sMod + "/zoltcpu.linux") == ReadAll(ZOLT_BIN "/zoltcpu.linux"));
+    EXPECT_TRUE(ReadAll(sPrefix + "/" + sMod + "/zoltcpu.linux") ==
+                ReadAll(ZOLT_BIN "/zoltcpu.linux"));
     EXPECT_TRUE(ReadAll(sPrefix + "/" + sBinDir + "/zoltpeers") == ReadAll(ZOLT_BIN "/zoltpeers"));
-    EXPECT_EQ(ReadAll(sPrefix + "/" + sMod + "/zoltcpu.ini"), ReadAll(ZOLT_SOURCE_DIR "/zoltcpu/zoltcpu.ini"));
+    EXPECT_EQ(ReadAll(sPrefix + "/" + sMod + "/zoltcpu.ini"),
+              ReadAll(ZOLT_SOURCE_DIR "/zoltcpu/zoltcpu.ini"));
 
     /* where it was installed, then moved one level deeper under another name */
     const std::string sMoved = tmp.sPath + "/elsewhere/moved";
@@ -86,16 +94,20 @@ TEST(Install, ThreeFilesThatFindEachOtherWhereverTheTreeIsMoved)
         ChildRun r = Enumerate(sAt);
         EXPECT_EQ(r.iExit, 0) << r.sOut;
         std::string sDir = sAt + "/" + sMod;
-        EXPECT_NE(r.sOut.find(ModuleLine(sDir + "/zoltcpu.linux", sDir + "/zoltcpu.ini")), std::string::npos) << r.sOut;
+        EXPECT_NE(r.sOut.find(ModuleLine(sDir + "/zoltcpu.linux", sDir + "/zoltcpu.ini")),
+                  std::string::npos)
+            << r.sOut;
         EXPECT_NE(r.sOut.find("\n  device 0  CPU:0  "), std::string::npos) << r.sOut;
     }
 
     /* in neither place: exit 2 before any module start, naming both paths in order */
-    const std::string sBin = sMoved + "/" + sBinDir, sDir = sMoved + "/" + sMod, sAway = tmp.sPath + "/zoltcpu.linux";
+    const std::string sBin = sMoved + "/" + sBinDir, sDir = sMoved + "/" + sMod,
+                      sAway = tmp.sPath + "/zoltcpu.linux";
     ASSERT_EQ(rename((sDir + "/zoltcpu.linux").c_str(), sAway.c_str()), 0);
     ChildRun r = Enumerate(sMoved);
     EXPECT_EQ(r.iExit, 2) << r.sOut;
-    EXPECT_NE(r.sOut.find("looked for " + sBin + "/zoltcpu.linux, " + sDir + "/zoltcpu.linux"), std::string::npos)
+    EXPECT_NE(r.sOut.find("looked for " + sBin + "/zoltcpu.linux, " + sDir + "/zoltcpu.linux"),
+              std::string::npos)
         << r.sOut;
     EXPECT_EQ(r.sOut.find("zoltpeers: module "), std::string::npos) << r.sOut;
     /* --module wins; the definitions file still comes from the module folder */
@@ -104,8 +116,13 @@ TEST(Install, ThreeFilesThatFindEachOtherWhereverTheTreeIsMoved)
     EXPECT_NE(r.sOut.find(ModuleLine(sAway, sDir + "/zoltcpu.ini")), std::string::npos) << r.sOut;
     /* a module and definitions file beside zoltpeers are taken before the module folder's */
     ASSERT_EQ(rename(sAway.c_str(), (sDir + "/zoltcpu.linux").c_str()), 0);
-    ASSERT_EQ(RunChild({ "/bin/cp", ZOLT_BIN "/zoltcpu.linux", ZOLT_BIN "/zoltcpu.ini", sBin + "/" }).iExit, 0);
+    ASSERT_EQ(
+        RunChild({ "/bin/cp", ZOLT_BIN "/zoltcpu.linux", ZOLT_BIN "/zoltcpu.ini", sBin + "/" })
+            .iExit,
+        0);
     r = Enumerate(sMoved);
     EXPECT_EQ(r.iExit, 0) << r.sOut;
-    EXPECT_NE(r.sOut.find(ModuleLine(sBin + "/zoltcpu.linux", sBin + "/zoltcpu.ini")), std::string::npos) << r.sOut;
+    EXPECT_NE(r.sOut.find(ModuleLine(sBin + "/zoltcpu.linux", sBin + "/zoltcpu.ini")),
+              std::string::npos)
+        << r.sOut;
 }

@@ -18,7 +18,10 @@ static const std::string s_sIni = ZOLT_BIN "/zoltcpu.ini";
 TEST(MisbehavingPeers, NoBrokerEndsEveryModeWith29AndLeavesNoFifo)
 {
     /* the module's words; a broker FIFO nobody reads */
-    struct Case { std::vector<std::string> vWords; bool bStaleFifo; } aCases[] = {
+    struct Case {
+        std::vector<std::string> vWords;
+        bool bStaleFifo;
+    } aCases[] = {
         { { "run", "device=0", "test=0", "deffile=" + s_sIni }, false },
         { { "enumerate", "deffile=" + s_sIni }, false },
         { { "sysinfo", "zoltpeers", "1", "CPU:0", s_sIni, "zoltcpu" }, false },
@@ -33,11 +36,13 @@ TEST(MisbehavingPeers, NoBrokerEndsEveryModeWith29AndLeavesNoFifo)
         }
         std::vector<std::string> vArgs = { ZOLT_BIN "/zoltcpu.linux" };
         vArgs.insert(vArgs.end(), c.vWords.begin(), c.vWords.end());
-        ChildRun r = RunChild(vArgs, { "ZOLT_PATH=" + pipes.sPath, "ZOLT_TMP=" }, cwd.sPath.c_str(), true);
+        ChildRun r =
+            RunChild(vArgs, { "ZOLT_PATH=" + pipes.sPath, "ZOLT_TMP=" }, cwd.sPath.c_str(), true);
         EXPECT_EQ(r.iSignal, 0);
         EXPECT_EQ(r.iExit, 29);
-        EXPECT_EQ(r.sOut, "");   /* it gave up before the enumeration banner or anything else */
-        EXPECT_EQ(pipes.Entries(), c.bStaleFifo ? std::vector<std::string>{ "ZOLTFIFO" } : std::vector<std::string>{});
+        EXPECT_EQ(r.sOut, ""); /* it gave up before the enumeration banner or anything else */
+        EXPECT_EQ(pipes.Entries(), c.bStaleFifo ? std::vector<std::string>{ "ZOLTFIFO" }
+                                                : std::vector<std::string>{});
         EXPECT_EQ(cwd.Entries(), std::vector<std::string>{});
     }
 }
@@ -70,9 +75,10 @@ TEST(MisbehavingPeers, UnansweredDeviceListRunsTheTestWithoutADevice)
     EXPECT_EQ(Str(sRun, "result"), "SETUPERROR");
     EXPECT_EQ(Percents(sRun), "");
     EXPECT_NE(sRun.find("\"events\":[]"), std::string::npos) << sRun;
-    EXPECT_EQ(PacketsFrom(r, Num(sRun, "pid")),
-              (std::vector<std::string>{ "STARTUP", "MSG:NLS_COMMAND", "MSG:ZOLTPEERS_RUN_2", "MSG:DE_COMMAND",
-                                         "MSG:DE_NOTIFY", "MSG:DE_NOTIFY", "STOP" }));
+    EXPECT_EQ(
+        PacketsFrom(r, Num(sRun, "pid")),
+        (std::vector<std::string>{ "STARTUP", "MSG:NLS_COMMAND", "MSG:ZOLTPEERS_RUN_2",
+                                   "MSG:DE_COMMAND", "MSG:DE_NOTIFY", "MSG:DE_NOTIFY", "STOP" }));
     EXPECT_EQ(r.iExit, 1);
 }
 
@@ -85,10 +91,10 @@ TEST(MisbehavingPeers, SilentLanguageEngineLeavesTagsAndSwitchesOff)
     EXPECT_EQ(Num(sRun, "exit_status"), 0) << r.sAll;
     EXPECT_EQ(Str(sRun, "result"), "PASS");
     EXPECT_EQ(Percents(sRun), "25,50,75,100");
-    EXPECT_EQ(All(sRun, "text"), (std::vector<std::string>{ "<NLS mod=zoltcpu.zmd id=szInfo1 />",
-                                                            "<NLS mod=zoltcpu.zmd id=szInfo2 />",
-                                                            "<NLS mod=zoltcpu.zmd id=szInfo3 />",
-                                                            "<NLS mod=zoltcpu.zmd id=szInfo4 />" }));
+    EXPECT_EQ(All(sRun, "text"),
+              (std::vector<std::string>{
+                  "<NLS mod=zoltcpu.zmd id=szInfo1 />", "<NLS mod=zoltcpu.zmd id=szInfo2 />",
+                  "<NLS mod=zoltcpu.zmd id=szInfo3 />", "<NLS mod=zoltcpu.zmd id=szInfo4 />" }));
     EXPECT_EQ(r.iExit, 0);
 
     /* slow: nine unanswered requests (registration, the SMBIOS switch and the
@@ -107,8 +113,8 @@ TEST(MisbehavingPeers, GarbageFramesAroundA100KbDeviceListInPieces)
 {
     /* junk frames before every message, and a device list of 100 KB in one
      * COMPONENT per device, crossing the pipe in many frames */
-    PeersRun r = RunPeers({ "--garbage-frames", "--split-components", "--pad-devlist", "102400", "run", "--device",
-                            "0", "--test", "0" });
+    PeersRun r = RunPeers({ "--garbage-frames", "--split-components", "--pad-devlist", "102400",
+                            "run", "--device", "0", "--test", "0" });
     std::string sRun = ResultOf(r, "run");
     EXPECT_EQ(Str(sRun, "result"), "PASS") << r.sAll;
     EXPECT_EQ(Str(sRun, "device"), "CPU:0");
@@ -124,8 +130,9 @@ TEST(MisbehavingPeers, BrokerDyingEndsTheModuleByItself)
      * status 0 and no SIGPIPE, long before the 30 s limit */
     for (int iDieAfter : { 3, 8 }) {
         SCOPED_TRACE(iDieAfter);
-        PeersRun r = RunPeers({ "--die-after", std::to_string(iDieAfter), "run", "--device", "0", "--test", "0" },
-                              30000);
+        PeersRun r = RunPeers(
+            { "--die-after", std::to_string(iDieAfter), "run", "--device", "0", "--test", "0" },
+            30000);
         std::string sRun = ResultOf(r, "run");
         ASSERT_FALSE(sRun.empty()) << r.sAll;
         EXPECT_EQ(Num(sRun, "signal"), 0);
@@ -133,7 +140,8 @@ TEST(MisbehavingPeers, BrokerDyingEndsTheModuleByItself)
         EXPECT_EQ(Num(sRun, "exit_status"), 0);
         EXPECT_EQ(sRun.find("\"result\""), std::string::npos);
         EXPECT_EQ(PacketsFrom(r, Num(sRun, "pid")).size(), (size_t)iDieAfter);
-        EXPECT_EQ(Percents(sRun), iDieAfter == 8 ? "25" : "");   /* what reached the broker before it died */
+        EXPECT_EQ(Percents(sRun),
+                  iDieAfter == 8 ? "25" : ""); /* what reached the broker before it died */
         EXPECT_EQ(r.iExit, 2);
     }
 }
@@ -146,7 +154,8 @@ TEST(MisbehavingPeers, StopDuringTheCacheTestDiscontinuesIt)
     std::string sRun = ResultOf(r, "run");
     ASSERT_FALSE(sRun.empty()) << r.sAll;
     if (Str(sRun, "result") == "PRIVILEGEERROR")
-        GTEST_SKIP() << "the cache test needs the right to raise the locked-memory limit (CAP_SYS_RESOURCE)";
+        GTEST_SKIP()
+            << "the cache test needs the right to raise the locked-memory limit (CAP_SYS_RESOURCE)";
     EXPECT_EQ(Num(sRun, "exit_status"), 0);
     EXPECT_EQ(Num(sRun, "signal"), 0);
     EXPECT_EQ(Str(sRun, "result"), "DISCONTINUED");

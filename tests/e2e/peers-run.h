@@ -19,7 +19,10 @@ namespace e2e {
 
 /* exit status (-1 when it did not exit), the signal that ended it (0: none),
  * standard output (and error when bJoinErr) */
-struct ChildRun { int iExit = -1, iSignal = 0; std::string sOut; };
+struct ChildRun {
+    int iExit = -1, iSignal = 0;
+    std::string sOut;
+};
 
 /* Runs vArgs[0] with vArgs in szDir (null: here) with vEnv added to the
  * environment ("NAME=VALUE"; "NAME=" alone removes NAME) and collects its
@@ -68,13 +71,18 @@ inline ChildRun RunChild(std::vector<std::string> vArgs, const std::vector<std::
 }
 
 /* zoltpeers' exit status, its JSON lines and RESULT lines in order, and all it printed */
-struct PeersRun { int iExit = -1; std::vector<std::string> vLines, vResults; std::string sAll; };
+struct PeersRun {
+    int iExit = -1;
+    std::vector<std::string> vLines, vResults;
+    std::string sAll;
+};
 
 /* Runs zoltpeers --json --limit iLimitMs with the words and vEnv (as RunChild). */
 inline PeersRun RunPeers(const std::vector<std::string> &vWords, int iLimitMs = 60000,
                          const std::vector<std::string> &vEnv = {})
 {
-    std::vector<std::string> vArgs = { ZOLT_BIN "/zoltpeers", "--json", "--limit", std::to_string(iLimitMs) };
+    std::vector<std::string> vArgs = { ZOLT_BIN "/zoltpeers", "--json", "--limit",
+                                       std::to_string(iLimitMs) };
     vArgs.insert(vArgs.end(), vWords.begin(), vWords.end());
     PeersRun r;
     ChildRun c = RunChild(vArgs, vEnv);
@@ -95,7 +103,8 @@ inline std::vector<std::string> All(const std::string &sJson, const char *szKey)
 {
     std::vector<std::string> v;
     const std::string sNeedle = std::string("\"") + szKey + "\":\"";
-    for (size_t uPos = sJson.find(sNeedle); uPos != std::string::npos; uPos = sJson.find(sNeedle, uPos + 1)) {
+    for (size_t uPos = sJson.find(sNeedle); uPos != std::string::npos;
+         uPos = sJson.find(sNeedle, uPos + 1)) {
         std::string sValue;
         for (size_t i = uPos + sNeedle.size(); i < sJson.size() && sJson[i] != '"'; i++) {
             bool bEscaped = sJson[i] == '\\' && i + 1 < sJson.size();
@@ -119,7 +128,8 @@ inline long Num(const std::string &sJson, const char *szKey, size_t uFrom = 0)
 {
     std::string sNeedle = std::string("\"") + szKey + "\":";
     size_t uPos = sJson.find(sNeedle, uFrom);
-    return uPos == std::string::npos ? -9999 : strtol(sJson.c_str() + uPos + sNeedle.size(), nullptr, 10);
+    return uPos == std::string::npos ? -9999
+                                     : strtol(sJson.c_str() + uPos + sNeedle.size(), nullptr, 10);
 }
 
 /* The inside of the "percents" array, e.g. "25,50" ("?" when absent). */
@@ -169,7 +179,10 @@ struct TempDir {
         if (mkdtemp(szTemplate) != nullptr)
             sPath = szTemplate;
     }
-    ~TempDir() { RunChild({ "/bin/rm", "-rf", sPath }); }
+    ~TempDir()
+    {
+        RunChild({ "/bin/rm", "-rf", sPath });
+    }
     std::vector<std::string> Entries() const
     {
         std::vector<std::string> v;

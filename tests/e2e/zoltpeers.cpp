@@ -32,7 +32,7 @@ TEST(ZoltPeersEndToEnd, AllEnumeratesRunsEverySupportedTestAndSummarises)
     ASSERT_FALSE(sSummary.empty()) << r.sAll;
     long lTests = Num(sSummary, "tests"), lPassed = Num(sSummary, "passed");
     EXPECT_EQ(Num(sSummary, "not_run"), 0);
-    EXPECT_EQ(lTests + 1, (long)r.vResults.size());   /* one enumeration, then the tests */
+    EXPECT_EQ(lTests + 1, (long)r.vResults.size()); /* one enumeration, then the tests */
     EXPECT_GE(lTests, 3);
     EXPECT_EQ(r.iExit, lPassed == lTests ? 0 : 1);
     EXPECT_EQ(Num(sSummary, "exit_status"), r.iExit);
@@ -40,7 +40,10 @@ TEST(ZoltPeersEndToEnd, AllEnumeratesRunsEverySupportedTestAndSummarises)
 
 TEST(ZoltPeersEndToEnd, EachTestReportsItsWordPercentsAndTexts)
 {
-    struct Case { int iTest; const char *szPercents, *szFirstText; /* first INFO in English */ } aCases[] = {
+    struct Case {
+        int iTest;
+        const char *szPercents, *szFirstText; /* first INFO in English */
+    } aCases[] = {
         { 0, "25,50,75,100", "Testing the general registers" },
         { 1, "25,50,75,100", "Testing the floating-point data registers" },
         { 2, "20,40,60,80,100", "Testing MMX arithmetic instructions" },
@@ -70,13 +73,13 @@ TEST(ZoltPeersEndToEnd, EachTestReportsItsWordPercentsAndTexts)
         EXPECT_EQ(sWord, "PASS") << sRun;
         EXPECT_EQ(r.iExit, 0);
         EXPECT_EQ(Percents(sRun), c.szPercents);
-        EXPECT_EQ(Str(sRun, "type"), "INFO");   /* a sound unit: no warning, no error */
+        EXPECT_EQ(Str(sRun, "type"), "INFO"); /* a sound unit: no warning, no error */
         ASSERT_FALSE(vEnglish.empty());
         if (c.iTest != 3) {
             EXPECT_EQ(vEnglish[0], c.szFirstText);
             continue;
         }
-        ASSERT_EQ(vEnglish.size(), 19u);   /* the allocation and 18 patterns */
+        ASSERT_EQ(vEnglish.size(), 19u); /* the allocation and 18 patterns */
         EXPECT_EQ(vEnglish[1], "Cache pattern 1 of 18: 0xFFFFFFFF");
         EXPECT_EQ(vEnglish[18], "Cache pattern 18 of 18: 0x88888888");
     }
@@ -90,8 +93,9 @@ TEST(ZoltPeersEndToEnd, SysinfoAnswersTheSwitchedOnItems)
     EXPECT_EQ(r.iExit, 0) << r.sAll;
     std::string sInfo = ResultOf(r, "sysinfo");
     EXPECT_EQ(Num(sInfo, "exit_status"), 0);
-    EXPECT_EQ(All(sInfo, "key"), (std::vector<std::string>{ "VENDOR", "FAMILY", "MODEL", "MODELNAME", "STEPPING",
-                                                             "CACHESIZE", "SPEED" }));
+    EXPECT_EQ(All(sInfo, "key"),
+              (std::vector<std::string>{ "VENDOR", "FAMILY", "MODEL", "MODELNAME", "STEPPING",
+                                         "CACHESIZE", "SPEED" }));
     /* the clock: decimal digits */
     size_t uValues = sInfo.find("\"values\":[\"", sInfo.find("\"key\":\"SPEED\""));
     ASSERT_NE(uValues, std::string::npos) << sInfo;
@@ -109,7 +113,7 @@ TEST(ZoltPeersEndToEnd, ValidateBadRequestsAndStartFailuresGiveTheirStatuses)
     EXPECT_EQ(sVal.find("\"parameters\""), std::string::npos);
     EXPECT_EQ(r.iExit, 2);
     EXPECT_EQ(RunPeers({ "--module", "/nonexistent/zoltcpu.linux", "enumerate" }).iExit, 2);
-    EXPECT_EQ(RunPeers({ "run", "--device", "0" }).iExit, 3);   /* no --test */
+    EXPECT_EQ(RunPeers({ "run", "--device", "0" }).iExit, 3); /* no --test */
     /* an unknown test: one RESULT per request (the enumeration before it is only a SETUP) */
     r = RunPeers({ "run", "--device", "0", "--test", "4" });
     EXPECT_EQ(r.vResults.size(), 1u) << r.sAll;

@@ -16,7 +16,10 @@
 namespace {
 
 /* test, subtest, check, case, xor, offset; every case */
-struct EnvFault { uint64_t auField[6]; bool bAllCases; };
+struct EnvFault {
+    uint64_t auField[6];
+    bool bAllCases;
+};
 
 std::vector<EnvFault> g_vEnvFaults;
 
@@ -24,8 +27,8 @@ void EnvFaultHook(unsigned uTest, unsigned uSubTest, unsigned uCheck, unsigned u
                   void *pObserved, unsigned cbObserved)
 {
     for (const EnvFault &f : g_vEnvFaults) {
-        if (f.auField[0] != uTest || f.auField[1] != uSubTest || f.auField[2] != uCheck
-            || (!f.bAllCases && f.auField[3] != uCase))
+        if (f.auField[0] != uTest || f.auField[1] != uSubTest || f.auField[2] != uCheck ||
+            (!f.bAllCases && f.auField[3] != uCase))
             continue;
         uint8_t *p = static_cast<uint8_t *>(pObserved);
         for (uint64_t i = 0; i < 8 && f.auField[5] + i < cbObserved; i++)

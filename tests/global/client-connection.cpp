@@ -17,7 +17,7 @@ namespace {
 using zolttest::Field;
 
 struct BrokerScript {
-    std::string sExpectStartup, sReply;  /* "": not checked / stay silent */
+    std::string sExpectStartup, sReply; /* "": not checked / stay silent */
     bool bExpectStop = false, bExitAfterReply = false;
 };
 
@@ -41,8 +41,9 @@ int RunBroker(int hIn, const BrokerScript &sc, long lModulePid)
     bool bStop = false;
     for (int iRc; (iRc = r.Read(hIn, 10000, &s)) >= 0;) {
         if (iRc == 0 || bStop || s.compare(0, 9, "<STARTUP>") == 0)
-            return 13;  /* silence, anything after STOP, a second STARTUP */
-        if ((bStop = s.compare(0, 6, "<STOP>") == 0) && s != "<STOP><PID>" + sPid + "</PID></STOP>\r\n")
+            return 13; /* silence, anything after STOP, a second STARTUP */
+        if ((bStop = s.compare(0, 6, "<STOP>") == 0) &&
+            s != "<STOP><PID>" + sPid + "</PID></STOP>\r\n")
             return 15;
         std::string sData = Field(s, "DATA"), sAnswer = sData == "ping" ? "pong" : "";
         if (sData.compare(0, 11, "NLS_REGMOD:") == 0) {
@@ -51,8 +52,10 @@ int RunBroker(int hIn, const BrokerScript &sc, long lModulePid)
             sAnswer = "registered";
         }
         if (!sAnswer.empty())
-            zolttest::WriteAll(hOut, zolttest::MakeFrames(
-                zolttest::MakeMsg("1", "TRANSACTION_RESPONSE", sAnswer, Field(s, "ID")), ulMsgNo++, (int)getpid()));
+            zolttest::WriteAll(hOut,
+                               zolttest::MakeFrames(zolttest::MakeMsg("1", "TRANSACTION_RESPONSE",
+                                                                      sAnswer, Field(s, "ID")),
+                                                    ulMsgNo++, (int)getpid()));
     }
     return sc.bExpectStop == bStop ? 0 : 17;
 }
@@ -102,11 +105,12 @@ protected:
         brokerPid = -1;
         return pid > 0 && WIFEXITED(iStatus) ? WEXITSTATUS(iStatus) : -1;
     }
-    std::string Startup(const char *szName, const char *szNls, const char *szClass, const char *szExe)
+    std::string Startup(const char *szName, const char *szNls, const char *szClass,
+                        const char *szExe)
     {
         return "<STARTUP><READ>" + sOwnFifo + "</READ><PID>" + std::to_string(ZoltGetClientPid()) +
-               "</PID><NAME>" + szName + "</NAME><NLSDATA>" + szNls + "</NLSDATA><CLASS>" + szClass +
-               "</CLASS><EXE_FILENAME>" + szExe + "</EXE_FILENAME></STARTUP>\r\n";
+               "</PID><NAME>" + szName + "</NAME><NLSDATA>" + szNls + "</NLSDATA><CLASS>" +
+               szClass + "</CLASS><EXE_FILENAME>" + szExe + "</EXE_FILENAME></STARTUP>\r\n";
     }
     void ExpectNothingLeft()
     {
@@ -117,23 +121,31 @@ protected:
 
 TEST_F(Connection, HandshakeOutcomes)
 {
-    struct { std::string sReply; bool bWorker; /* tells ENUM_COMPLETE apart */ int iExpect; } aCases[] = {
-        {"<ACK></ACK>\r\n", false, 0}, {"<ACK>ENUM_COMPLETE</ACK>\r\n", false, 0},
-        {"<ACK>ENUM_COMPLETE</ACK>\r\n", true, 40}, {zolttest::MakeMsg("1", "DE_COMMAND", "x"), false, 31},
-        {"", false, 30},  /* silent: waits 200 ms instead of 10 s */
+    struct {
+        std::string sReply;
+        bool bWorker; /* tells ENUM_COMPLETE apart */
+        int iExpect;
+    } aCases[] = {
+        { "<ACK></ACK>\r\n", false, 0 },
+        { "<ACK>ENUM_COMPLETE</ACK>\r\n", false, 0 },
+        { "<ACK>ENUM_COMPLETE</ACK>\r\n", true, 40 },
+        { zolttest::MakeMsg("1", "DE_COMMAND", "x"), false, 31 },
+        { "", false, 30 }, /* silent: waits 200 ms instead of 10 s */
     };
     for (auto &c : aCases) {
         SCOPED_TRACE(c.sReply);
-        BrokerScript sc = {Startup("Example", "", "DIAGMODULE", "zoltcpu.linux"), c.sReply, c.iExpect % 40 == 0};
+        BrokerScript sc = { Startup("Example", "", "DIAGMODULE", "zoltcpu.linux"), c.sReply,
+                            c.iExpect % 40 == 0 };
         StartBroker(sc);
         g_iAckTimeoutMs = c.sReply.empty() ? 200 : ZOLT_ACK_TIMEOUT_MS;
-        int iRc = c.bWorker
-            ? ZoltClient_I_OpenConnectionEx(0, "Example", "DIAGMODULE", NULL, "/opt/diag/zoltcpu.linux")
-            : ZoltClientOpenConnectionEx("Example", "DIAGMODULE", NULL, "/opt/diag/zoltcpu.linux");
+        int iRc = c.bWorker ? ZoltClient_I_OpenConnectionEx(0, "Example", "DIAGMODULE", NULL,
+                                                            "/opt/diag/zoltcpu.linux")
+                            : ZoltClientOpenConnectionEx("Example", "DIAGMODULE", NULL,
+                                                         "/opt/diag/zoltcpu.linux");
         g_iAckTimeoutMs = ZOLT_ACK_TIMEOUT_MS;
         EXPECT_EQ(iRc, c.iExpect);
         if (sc.bExpectStop) {
-            EXPECT_NE(access(sOwnFifo.c_str(), F_OK), 0);   /* hidden, yet still open */
+            EXPECT_NE(access(sOwnFifo.c_str(), F_OK), 0); /* hidden, yet still open */
             EXPECT_GT(g_hFifoRead, 0);
             EXPECT_EQ(ZoltClientCloseConnection(), 0);
         }
@@ -146,7 +158,8 @@ TEST_F(Connection, HandshakeOutcomes)
 
 TEST_F(Connection, LiveConnectionCarriesMessagesAndClosesWithStop)
 {
-    StartBroker({Startup("Example", "/opt/x/zoltcpu.ini", "DIAGMODULE", ""), "<ACK></ACK>\r\n", true});
+    StartBroker(
+        { Startup("Example", "/opt/x/zoltcpu.ini", "DIAGMODULE", ""), "<ACK></ACK>\r\n", true });
     /* registers the language-string file during the open; the hidden FIFO still gets answers */
     ASSERT_EQ(ZoltClientOpenConnectionEx("Example", "DIAGMODULE", "/opt/x/zoltcpu.ini", ""), 0);
     CGenStr s;
@@ -161,7 +174,7 @@ TEST_F(Connection, LiveConnectionCarriesMessagesAndClosesWithStop)
     EXPECT_EQ(g_iConnectionCount, 2);
     EXPECT_EQ(ZoltClientCloseConnection(), 0);
     EXPECT_GT(g_hFifoWrite, 0);
-    EXPECT_EQ(ZoltClientCloseConnection(), 0);   /* now STOP goes out */
+    EXPECT_EQ(ZoltClientCloseConnection(), 0); /* now STOP goes out */
     ExpectNothingLeft();
     EXPECT_EQ(BrokerStatus(), 0);
     EXPECT_EQ(ZoltClientSendMessage("<MSG></MSG>\r\n"), 1);
@@ -169,12 +182,12 @@ TEST_F(Connection, LiveConnectionCarriesMessagesAndClosesWithStop)
 
 TEST_F(Connection, BrokerThatHasGoneMakesSendsFail)
 {
-    StartBroker({"", "<ACK></ACK>\r\n", false, true});
+    StartBroker({ "", "<ACK></ACK>\r\n", false, true });
     ASSERT_EQ(ZoltClientOpenConnection(), 0);
     ASSERT_EQ(BrokerStatus(), 0);
     int iErrors = ZoltClientGetWriteErrorCount();
-    EXPECT_EQ(ZoltClientSendMessage("<MSG><DATA>1</DATA></MSG>\r\n"), 1);   /* broken pipe */
-    EXPECT_EQ(g_hFifoWrite, 0);                                              /* closed by it */
+    EXPECT_EQ(ZoltClientSendMessage("<MSG><DATA>1</DATA></MSG>\r\n"), 1); /* broken pipe */
+    EXPECT_EQ(g_hFifoWrite, 0);                                           /* closed by it */
     EXPECT_EQ(ZoltClientSendMessage("<MSG><DATA>2</DATA></MSG>\r\n"), 1);
     EXPECT_EQ(ZoltClientGetWriteErrorCount(), iErrors + 2);
     /* Opening again drops the dead ends first; with no broker that gives 11. */
@@ -185,20 +198,26 @@ TEST_F(Connection, BrokerThatHasGoneMakesSendsFail)
 
 TEST_F(Connection, FailedOpensLeaveNothingBehind)
 {
-    std::string sLong(70, 'n'), sLongPath = "/opt/" + std::string(300, 'p'), sLongExe = "/bin/" + std::string(4250, 'e');
+    std::string sLong(70, 'n'), sLongPath = "/opt/" + std::string(300, 'p'),
+                                sLongExe = "/bin/" + std::string(4250, 'e');
     std::string sDeepDir = dir.sPath + "/" + std::string(200, 'a') + "/" + std::string(100, 'b');
     struct {
-        int iBroker;  /* 0 no broker FIFO, 1 nobody reads it, 2 read */
-        char cOwn;    /* '-' plain, 'd' own FIFO name taken by a directory, 'l' own path over 255 (not cut) */
+        int iBroker; /* 0 no broker FIFO, 1 nobody reads it, 2 read */
+        char
+            cOwn; /* '-' plain, 'd' own FIFO name taken by a directory, 'l' own path over 255 (not cut) */
         const char *szModule, *szClass, *szNls, *szExe;
         int iExpect;
     } aCases[] = {
-        {0, '-', "m", "NORMAL", "", "", 11}, {1, '-', "m", "NORMAL", "", "", 11},
-        {2, 'd', "m", "NORMAL", "", "", 12}, {2, 'l', "m", "NORMAL", "", "", 12},
-        {2, '-', sLong.c_str(), "NORMAL", "", "", 23}, {2, '-', "m", "NORMAL", sLongPath.c_str(), "", 24},
-        {2, '-', "m", sLong.c_str(), "", "", 25}, {2, '-', "m", "NORMAL", "", sLongExe.c_str(), 26},
+        { 0, '-', "m", "NORMAL", "", "", 11 },
+        { 1, '-', "m", "NORMAL", "", "", 11 },
+        { 2, 'd', "m", "NORMAL", "", "", 12 },
+        { 2, 'l', "m", "NORMAL", "", "", 12 },
+        { 2, '-', sLong.c_str(), "NORMAL", "", "", 23 },
+        { 2, '-', "m", "NORMAL", sLongPath.c_str(), "", 24 },
+        { 2, '-', "m", sLong.c_str(), "", "", 25 },
+        { 2, '-', "m", "NORMAL", "", sLongExe.c_str(), 26 },
     };
-    g_iAckTimeoutMs = 200;   /* a case that wrongly gets as far as the wait ends soon */
+    g_iAckTimeoutMs = 200; /* a case that wrongly gets as far as the wait ends soon */
     for (auto &c : aCases) {
         SCOPED_TRACE(testing::Message() << c.iExpect << c.cOwn << c.iBroker);
         int hBroker = -1;
@@ -217,12 +236,13 @@ TEST_F(Connection, FailedOpensLeaveNothingBehind)
 
         EXPECT_EQ(ZoltClientOpenConnectionEx(c.szModule, c.szClass, c.szNls, c.szExe), c.iExpect);
         EXPECT_EQ(g_hFifoRead + g_hDummyFifoWrites + g_hFifoWrite + g_iConnectionCount, 0);
-        EXPECT_TRUE(c.cOwn != 'd' || rmdir(sOwn.c_str()) == 0);   /* the directory is not taken for a FIFO */
+        EXPECT_TRUE(c.cOwn != 'd' ||
+                    rmdir(sOwn.c_str()) == 0); /* the directory is not taken for a FIFO */
         EXPECT_NE(access(sOwn.c_str(), F_OK), 0);
-        EXPECT_NE(access(sOwn.substr(0, 255).c_str(), F_OK), 0);   /* nor a FIFO at a cut name */
+        EXPECT_NE(access(sOwn.substr(0, 255).c_str(), F_OK), 0); /* nor a FIFO at a cut name */
         if (hBroker >= 0) {
             char c1;
-            EXPECT_EQ(read(hBroker, &c1, 1), 0);   /* nothing sent, no writer left */
+            EXPECT_EQ(read(hBroker, &c1, 1), 0); /* nothing sent, no writer left */
             close(hBroker);
         }
         unlink(sBrokerFifo.c_str());
@@ -242,10 +262,13 @@ TEST_F(Connection, PipeDirectoryAndFifoNames)
     /* nothing set: the working directory; relative names are joined to it */
     ASSERT_EQ(chdir(dir.sPath.c_str()), 0);
     EXPECT_EQ(ZoltSetPipeDirectory(NULL), 0);
-    EXPECT_EQ(std::string(ZoltGetClientFifoName()), dir.sPath + "/ZOLT_" + std::to_string(ZoltGetClientPid()));
+    EXPECT_EQ(std::string(ZoltGetClientFifoName()),
+              dir.sPath + "/ZOLT_" + std::to_string(ZoltGetClientPid()));
     ASSERT_EQ(mkdir((dir.sPath + "/fifos").c_str(), 0700), 0);
     std::string sUp = "../" + dir.sPath.substr(dir.sPath.rfind('/') + 1) + "/fifos";
-    std::pair<std::string, std::string> aRelative[] = {{".", ""}, {sUp, "/" + sUp}, {"./fifos", "/fifos"}};
+    std::pair<std::string, std::string> aRelative[] = { { ".", "" },
+                                                        { sUp, "/" + sUp },
+                                                        { "./fifos", "/fifos" } };
     for (auto &r : aRelative) {
         EXPECT_EQ(ZoltSetPipeDirectory(r.first.c_str()), 0);
         EXPECT_EQ(std::string(ZoltGetPipeDirectory()), dir.sPath + r.second) << r.first;
@@ -261,4 +284,4 @@ TEST_F(Connection, PipeDirectoryAndFifoNames)
     EXPECT_STREQ(ZoltGetPipeDirectory(), "");
 }
 
-} // namespace
+}  // namespace

@@ -19,7 +19,10 @@ using zolttest::Field;
 using zolttest::MakeMsg;
 
 /* As the table keeps it: without CR LF. */
-std::string Bare(const std::string &s) { return s.substr(0, s.size() - 2); }
+std::string Bare(const std::string &s)
+{
+    return s.substr(0, s.size() - 2);
+}
 
 class MessageTable : public ::testing::Test {
 protected:
@@ -27,11 +30,15 @@ protected:
     unsigned long ulMsgNo = 1;
     zolttest::FrameReader brokerReader;
 
-    void SetUp() override { ASSERT_EQ(conn.Open(), ""); }
+    void SetUp() override
+    {
+        ASSERT_EQ(conn.Open(), "");
+    }
 
     void Deliver(const std::string &sMsg)
     {
-        ASSERT_TRUE(zolttest::WriteAll(conn.hToClient, zolttest::MakeFrames(sMsg, ulMsgNo++, 4242)));
+        ASSERT_TRUE(
+            zolttest::WriteAll(conn.hToClient, zolttest::MakeFrames(sMsg, ulMsgNo++, 4242)));
     }
     std::string SentToBroker()
     {
@@ -59,10 +66,10 @@ TEST_F(MessageTable, FindsAndWaitsSkipMessagesThatDoNotMatch)
     Deliver(MakeMsg("812", "DE_EVENT", "event", "9"));
     EXPECT_EQ(ZoltClientWaitForMessages(2000, 0), 4);
     auto Data = [](ClientMessage *p) { return p != NULL ? Field(p->szMessage, "DATA") : "(none)"; };
-    EXPECT_EQ(Data(ZoltClientFindMessageWithTypeField("DE_COMMAND")), "from 100");  /* first match */
+    EXPECT_EQ(Data(ZoltClientFindMessageWithTypeField("DE_COMMAND")), "from 100"); /* first match */
     EXPECT_EQ(Data(ZoltClientFindMessageWithReField(9)), "event");
-    EXPECT_EQ(ZoltClientFindMessageWithReField(-1), nullptr);  /* no RE is not RE -1 */
-    EXPECT_EQ(ZoltClient_I_GetWaitingMessageCount(), 4);         /* finds take nothing */
+    EXPECT_EQ(ZoltClientFindMessageWithReField(-1), nullptr); /* no RE is not RE -1 */
+    EXPECT_EQ(ZoltClient_I_GetWaitingMessageCount(), 4);      /* finds take nothing */
     /* taking from the middle links the neighbours */
     ClientMessage *pMiddle = ZoltClientFindMessageWithTypeFieldAndFromPid(812, "DE_EVENT");
     ASSERT_EQ(ZoltClientGetNextMessage(pMiddle), pMiddle);
@@ -71,7 +78,9 @@ TEST_F(MessageTable, FindsAndWaitsSkipMessagesThatDoNotMatch)
     EXPECT_EQ(Data(ZoltClientFindMessageWithReField(7)), "from 812");
     char szBuf[512];
     /* too small (it needs its length + 2 bytes): the message stays */
-    EXPECT_EQ(ZoltClientWaitForMessage(szBuf, (int)Bare(sFrom812).size() + 1, 2000, "DE_COMMAND", 812), 1);
+    EXPECT_EQ(
+        ZoltClientWaitForMessage(szBuf, (int)Bare(sFrom812).size() + 1, 2000, "DE_COMMAND", 812),
+        1);
     EXPECT_EQ(ZoltClientWaitForMessage(szBuf, sizeof szBuf, 2000, "DE_COMMAND", 812), 0);
     EXPECT_EQ(std::string(szBuf), Bare(sFrom812));
     EXPECT_EQ(ZoltClientWaitForMessage(szBuf, sizeof szBuf, 2000, "DE_COMMAND", 0), 0);
@@ -85,7 +94,8 @@ TEST_F(MessageTable, TransactionFindsItsAnswerBehindAnotherMessage)
     long lId = 0;
     std::string sReq = Request(&lId);
     std::string sOther = MakeMsg("5", "DAPI_COMMAND", "STOPTESTING");
-    std::string sAnswer = MakeMsg("5", "TRANSACTION_RESPONSE", "<COMPONENT>x</COMPONENT>", std::to_string(lId));
+    std::string sAnswer =
+        MakeMsg("5", "TRANSACTION_RESPONSE", "<COMPONENT>x</COMPONENT>", std::to_string(lId));
     Deliver(sOther);
     Deliver(sAnswer);
     /* the reply overwrites the request in the same buffer */
@@ -101,23 +111,27 @@ TEST_F(MessageTable, TransactionFindsItsAnswerBehindAnotherMessage)
 TEST_F(MessageTable, TransactionFailureCodes)
 {
     /* a 99-character answer needs 101 bytes; one that does not fit stays */
-    for (int iSize : {100, 101}) {
+    for (int iSize : { 100, 101 }) {
         long lId = 0;
         std::string sReq = Request(&lId);
-        std::string sHead = "<MSG><HDR><RE>" + std::to_string(lId) + "</RE></HDR><DATA>", sTail = "</DATA></MSG>";
+        std::string sHead = "<MSG><HDR><RE>" + std::to_string(lId) + "</RE></HDR><DATA>",
+                    sTail = "</DATA></MSG>";
         Deliver(sHead + std::string(99 - sHead.size() - sTail.size(), 'x') + sTail + "\r\n");
         std::vector<char> vBuf((size_t)iSize, '\0');
-        EXPECT_EQ(ZoltClientSendTransaction(sReq.c_str(), vBuf.data(), iSize, 2000, 0), iSize == 100 ? 1 : 0);
+        EXPECT_EQ(ZoltClientSendTransaction(sReq.c_str(), vBuf.data(), iSize, 2000, 0),
+                  iSize == 100 ? 1 : 0);
         EXPECT_EQ(ZoltClientFindMessageWithReField(lId) != nullptr, iSize == 100) << iSize;
     }
     char szBuf[256];
-    EXPECT_EQ(ZoltClientSendTransaction("<MSG><HDR><TYPE>X</TYPE></HDR></MSG>\r\n", szBuf, sizeof szBuf, 2000, 0),
+    EXPECT_EQ(ZoltClientSendTransaction("<MSG><HDR><TYPE>X</TYPE></HDR></MSG>\r\n", szBuf,
+                                        sizeof szBuf, 2000, 0),
               102);
     long lId = 0;
     std::string sReq = Request(&lId);
     ZoltClient_I_CloseWriteFifo();
     int iErrors = ZoltClientGetWriteErrorCount();
-    EXPECT_EQ(ZoltClientSendTransaction(sReq.c_str(), szBuf, sizeof szBuf, 60000, 0), 201);   /* at once */
+    EXPECT_EQ(ZoltClientSendTransaction(sReq.c_str(), szBuf, sizeof szBuf, 60000, 0),
+              201); /* at once */
     EXPECT_EQ(ZoltClientGetWriteErrorCount(), iErrors + 1);
 }
 
@@ -128,7 +142,7 @@ TEST_F(MessageTable, FlushLetsQueuedPiecesDrain)
     EXPECT_EQ(ZoltClientSendMessage(sBig.c_str()), 0);
     EXPECT_EQ(ZoltFlushWriteFIFO(0), 1);
     char aBuf[8192];
-    ssize_t n = read(conn.hBroker, aBuf, sizeof aBuf);   /* the broker takes the first piece */
+    ssize_t n = read(conn.hBroker, aBuf, sizeof aBuf); /* the broker takes the first piece */
     ASSERT_GT(n, 4020);
     brokerReader.sBuf.append(aBuf, (size_t)n);
     EXPECT_EQ(ZoltFlushWriteFIFO(5000), 0);
@@ -139,9 +153,13 @@ int64_t s_iFakeStepMs, s_iFakeLastMs;
 
 TEST_F(MessageTable, WaitsNeverRunPastMidnight)
 {
-    struct { int64_t iStart, iStep; int iTimeout; int64_t iLastMin, iLastMax; } aCases[] = {
-        {86398950, 10, 5000, 86399000, 86399999},  /* deadline cut to 23:59:59.000 */
-        {86399900, 200, 50, 86400000, 86404000},   /* the clock jumps past midnight first */
+    struct {
+        int64_t iStart, iStep;
+        int iTimeout;
+        int64_t iLastMin, iLastMax;
+    } aCases[] = {
+        { 86398950, 10, 5000, 86399000, 86399999 }, /* deadline cut to 23:59:59.000 */
+        { 86399900, 200, 50, 86400000, 86404000 },  /* the clock jumps past midnight first */
     };
     int (*pfnSaved)(struct timeval *) = g_pfnZoltGetTimeOfDay;
     for (auto &c : aCases) {
@@ -150,12 +168,14 @@ TEST_F(MessageTable, WaitsNeverRunPastMidnight)
         std::string sReq = Request(&lId);
         s_iFakeLastMs = c.iStart - c.iStep;
         s_iFakeStepMs = c.iStep;
-        g_pfnZoltGetTimeOfDay = [](struct timeval *pTv) {  /* some day in 2022, s_iFakeStepMs on at each reading */
-            int64_t iAbsMs = 19000LL * 86400 * 1000 + (s_iFakeLastMs += s_iFakeStepMs);
-            pTv->tv_sec = (time_t)(iAbsMs / 1000);
-            pTv->tv_usec = (suseconds_t)(iAbsMs % 1000) * 1000;
-            return 0;
-        };
+        g_pfnZoltGetTimeOfDay =
+            [](struct timeval *pTv) { /* some day in 2022, s_iFakeStepMs on at each reading */
+                                      int64_t iAbsMs =
+                                          19000LL * 86400 * 1000 + (s_iFakeLastMs += s_iFakeStepMs);
+                                      pTv->tv_sec = (time_t)(iAbsMs / 1000);
+                                      pTv->tv_usec = (suseconds_t)(iAbsMs % 1000) * 1000;
+                                      return 0;
+            };
         char szBuf[256];
         int iRc = ZoltClientSendTransaction(sReq.c_str(), szBuf, sizeof szBuf, c.iTimeout, 0);
         g_pfnZoltGetTimeOfDay = pfnSaved;
@@ -181,10 +201,10 @@ TEST_F(MessageTable, EnumCompleteDiscardsWhatCameBefore)
     if (pid == 0)
         _exit(0);
     siginfo_t info;
-    ASSERT_EQ(waitid(P_PID, (id_t)pid, &info, WEXITED | WNOWAIT), 0);   /* ended, not reaped */
+    ASSERT_EQ(waitid(P_PID, (id_t)pid, &info, WEXITED | WNOWAIT), 0); /* ended, not reaped */
     EXPECT_EQ(ZoltClientWaitForEnumCompleteMessage(600000, pid), 1);
-    EXPECT_EQ(waitpid(pid, NULL, WNOHANG), -1);   /* reaped by the wait */
+    EXPECT_EQ(waitpid(pid, NULL, WNOHANG), -1); /* reaped by the wait */
     EXPECT_EQ(ZoltClientWaitForEnumCompleteMessage(0, 0), 1);
 }
 
-} // namespace
+}  // namespace

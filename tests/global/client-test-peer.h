@@ -22,12 +22,12 @@
 namespace zolttest {
 
 /* One frame: "|\1\1\1<type>:<msg>:<pid>:<index>:<count>:<size>:<total>:\1\1\1|" and its piece. */
-inline std::string Frame(unsigned long ulMsg, int iPid, int iIndex, int iCount, const std::string &sPiece,
-                         size_t uTotal, char cType = 'H')
+inline std::string Frame(unsigned long ulMsg, int iPid, int iIndex, int iCount,
+                         const std::string &sPiece, size_t uTotal, char cType = 'H')
 {
     char szDelim[96];
-    snprintf(szDelim, sizeof szDelim, "|\001\001\001%c:%lu:%d:%d:%d:%zu:%zu:\001\001\001|", cType, ulMsg, iPid, iIndex,
-             iCount, sPiece.size(), uTotal);
+    snprintf(szDelim, sizeof szDelim, "|\001\001\001%c:%lu:%d:%d:%d:%zu:%zu:\001\001\001|", cType,
+             ulMsg, iPid, iIndex, iCount, sPiece.size(), uTotal);
     return szDelim + sPiece;
 }
 
@@ -37,7 +37,8 @@ inline std::vector<std::string> Frames(const std::string &sText, unsigned long u
     int iCount = sText.empty() ? 1 : (int)((sText.size() + 4019) / 4020);
     std::vector<std::string> v;
     for (int i = 0; i < iCount; i++)
-        v.push_back(Frame(ulMsg, iPid, i + 1, iCount, sText.substr((size_t)i * 4020, 4020), sText.size()));
+        v.push_back(
+            Frame(ulMsg, iPid, i + 1, iCount, sText.substr((size_t)i * 4020, 4020), sText.size()));
     return v;
 }
 
@@ -52,24 +53,27 @@ inline std::string MakeFrames(const std::string &sText, unsigned long ulMsg, int
 inline bool WriteAll(int fd, const std::string &s)
 {
     size_t uDone = 0;
-    for (ssize_t n = 0; uDone < s.size() && (n = write(fd, s.data() + uDone, s.size() - uDone)) > 0;)
+    for (ssize_t n = 0;
+         uDone < s.size() && (n = write(fd, s.data() + uDone, s.size() - uDone)) > 0;)
         uDone += (size_t)n;
     return uDone == s.size();
 }
 
 /* Reassembles the messages of one FIFO (never interleaved in these tests). */
 struct FrameReader {
-    std::string sBuf, sPart;   /* unparsed bytes, the message so far */
+    std::string sBuf, sPart; /* unparsed bytes, the message so far */
 
     /* Takes one complete message out of sBuf: 1 done, 0 need more. */
     int Take(std::string *psOut)
     {
         for (;;) {
-            size_t uStart = sBuf.find("|\001\001\001H:"), uEnd = sBuf.find("\001\001\001|", uStart + 4);
+            size_t uStart = sBuf.find("|\001\001\001H:"),
+                   uEnd = sBuf.find("\001\001\001|", uStart + 4);
             unsigned long ulSize = 0;
             int iIndex = 0, iCount = 0;
             if (uStart == std::string::npos || uEnd == std::string::npos ||
-                sscanf(sBuf.c_str() + uStart + 4, "H:%*u:%*d:%d:%d:%lu:", &iIndex, &iCount, &ulSize) != 3 ||
+                sscanf(sBuf.c_str() + uStart + 4, "H:%*u:%*d:%d:%d:%lu:", &iIndex, &iCount,
+                       &ulSize) != 3 ||
                 sBuf.size() < uEnd + 4 + ulSize)
                 return 0;
             sPart.append(sBuf, uEnd + 4, ulSize);
@@ -83,7 +87,7 @@ struct FrameReader {
     int Read(int fd, int iTimeoutMs, std::string *psOut)
     {
         while (!Take(psOut)) {
-            struct pollfd pfd = {fd, POLLIN, 0};
+            struct pollfd pfd = { fd, POLLIN, 0 };
             if (poll(&pfd, 1, iTimeoutMs) <= 0)
                 return 0;
             char aBuf[8192];
@@ -106,11 +110,12 @@ inline std::string Field(const std::string &s, const char *szTag)
 }
 
 /* A MSG as a peer sends it; empty FROM, TYPE and RE left out. */
-inline std::string MakeMsg(const std::string &sFrom, const std::string &sType, const std::string &sData,
-                           const std::string &sRe = "")
+inline std::string MakeMsg(const std::string &sFrom, const std::string &sType,
+                           const std::string &sData, const std::string &sRe = "")
 {
-    return "<MSG><HDR>" + (sFrom.empty() ? "" : "<FROM>" + sFrom + "</FROM>") + "<TO>0</TO><ID>1</ID>" +
-           (sRe.empty() ? "" : "<RE>" + sRe + "</RE>") + (sType.empty() ? "" : "<TYPE>" + sType + "</TYPE>") +
+    return "<MSG><HDR>" + (sFrom.empty() ? "" : "<FROM>" + sFrom + "</FROM>") +
+           "<TO>0</TO><ID>1</ID>" + (sRe.empty() ? "" : "<RE>" + sRe + "</RE>") +
+           (sType.empty() ? "" : "<TYPE>" + sType + "</TYPE>") +
            "<TIME>20240305140709000</TIME></HDR><DATA>" + sData + "</DATA></MSG>\r\n";
 }
 
@@ -125,8 +130,12 @@ struct TempDir {
     ~TempDir()
     {
         if (!sPath.empty())
-            nftw(sPath.c_str(), [](const char *sz, const struct stat *, int, struct FTW *) { return remove(sz), 0; },
-                 8, FTW_DEPTH | FTW_PHYS);
+            nftw(
+                sPath.c_str(),
+                [](const char *sz, const struct stat *, int, struct FTW *) {
+                    return remove(sz), 0;
+                },
+                8, FTW_DEPTH | FTW_PHYS);
     }
 };
 
@@ -140,7 +149,8 @@ struct RawConnection {
     {
         unsetenv("ZOLT_TMP");
         sBrokerFifo = dir.sPath + "/ZOLTFIFO";
-        if (dir.sPath.empty() || ZoltSetPipeDirectory(dir.sPath.c_str()) != 0 || mkfifo(sBrokerFifo.c_str(), 0600) != 0)
+        if (dir.sPath.empty() || ZoltSetPipeDirectory(dir.sPath.c_str()) != 0 ||
+            mkfifo(sBrokerFifo.c_str(), 0600) != 0)
             return "pipe directory";
         ZoltSetServerFifoNameEx("");
         if ((hBroker = open(sBrokerFifo.c_str(), O_RDONLY | O_NONBLOCK)) < 0)
@@ -165,6 +175,6 @@ struct RawConnection {
     }
 };
 
-} // namespace zolttest
+}  // namespace zolttest
 
 #endif

@@ -10,11 +10,17 @@
 
 #include "gen-list.h"
 
-std::vector<int> g_aiDestroyed;  /* element values seen by the destructor, in order */
+std::vector<int> g_aiDestroyed; /* element values seen by the destructor, in order */
 
-void RecordDestroy(void *pElem) { g_aiDestroyed.push_back(*static_cast<int *>(pElem)); }
+void RecordDestroy(void *pElem)
+{
+    g_aiDestroyed.push_back(*static_cast<int *>(pElem));
+}
 
-int *NewInt(int i) { return new (malloc(sizeof(int))) int(i); }
+int *NewInt(int i)
+{
+    return new (malloc(sizeof(int))) int(i);
+}
 
 int CompareInt(const void *pElem, const void *pKey)
 {
@@ -48,9 +54,9 @@ TEST(CGenList, EmptyAndNeverConstructedListsAreSafe)
     CGenList list;
     ASSERT_EQ(CGenListConstruct(&list, 0, NULL), 1);
     CGenListIterInit(&it, &list);
-    CGenListIterAdv(&it);  /* stays at the end */
+    CGenListIterAdv(&it); /* stays at the end */
     EXPECT_EQ(CGenListIterGetData(&it), nullptr);
-    EXPECT_EQ(CGenListErase(&list, it).pNode, it.pNode);  /* erasing the end is a no-op */
+    EXPECT_EQ(CGenListErase(&list, it).pNode, it.pNode); /* erasing the end is a no-op */
     EXPECT_EQ(CGenListGetCount(&list), 0);
 }
 
@@ -62,15 +68,15 @@ TEST(CGenList, OwningListDestroysAndFreesInOrderNonOwningLeavesAlone)
         (bMemTracing ? CGenListConstructForMemTracing : CGenListConstruct)(&list, 1, RecordDestroy);
         for (int i = 1; i <= 4; i++)
             ASSERT_EQ(CGenListPushBack(&list, NewInt(i)), 1);
-        EXPECT_EQ(Contents(&list), (std::vector<int>{1, 2, 3, 4}));
-        CGenListClear(&list);  /* LeakSanitizer checks the frees */
-        EXPECT_EQ(g_aiDestroyed, (std::vector<int>{1, 2, 3, 4}));
-        ASSERT_EQ(CGenListPushBack(&list, NewInt(9)), 1);  /* usable again after clear */
+        EXPECT_EQ(Contents(&list), (std::vector<int>{ 1, 2, 3, 4 }));
+        CGenListClear(&list); /* LeakSanitizer checks the frees */
+        EXPECT_EQ(g_aiDestroyed, (std::vector<int>{ 1, 2, 3, 4 }));
+        ASSERT_EQ(CGenListPushBack(&list, NewInt(9)), 1); /* usable again after clear */
         CGenListDestruct(&list);
         EXPECT_EQ(g_aiDestroyed.back(), 9);
     }
     g_aiDestroyed.clear();
-    int ai[3] = {7, 8, 9};  /* stack elements: a free would crash */
+    int ai[3] = { 7, 8, 9 }; /* stack elements: a free would crash */
     CGenListConstruct(&list, 0, RecordDestroy);
     for (int &i : ai)
         CGenListPushBack(&list, &i);
@@ -87,17 +93,17 @@ TEST(CGenList, EraseDuringWalkKeepsLinksAndCount)
         CGenListPushBack(&list, NewInt(i));
     CGenListIter it;
     CGenListIterInit(&it, &list);
-    while (!CGenListIterAtEnd(&it)) {  /* drop the even ones, first included */
+    while (!CGenListIterAtEnd(&it)) { /* drop the even ones, first included */
         if (*static_cast<int *>(CGenListIterGetData(&it)) % 2 == 0)
             it = CGenListErase(&list, it);
         else
             CGenListIterAdv(&it);
     }
-    EXPECT_EQ(Contents(&list), (std::vector<int>{1, 3, 5, 7, 9}));
-    EXPECT_EQ(g_aiDestroyed, (std::vector<int>{0, 2, 4, 6, 8}));
-    int iKey = 9;  /* erase the last: next is the end */
+    EXPECT_EQ(Contents(&list), (std::vector<int>{ 1, 3, 5, 7, 9 }));
+    EXPECT_EQ(g_aiDestroyed, (std::vector<int>{ 0, 2, 4, 6, 8 }));
+    int iKey = 9; /* erase the last: next is the end */
     CGenListIter next = CGenListErase(&list, CGenListFind(&list, CompareInt, &iKey));
     EXPECT_TRUE(CGenListIterAtEnd(&next));
-    EXPECT_EQ(Contents(&list), (std::vector<int>{1, 3, 5, 7}));
+    EXPECT_EQ(Contents(&list), (std::vector<int>{ 1, 3, 5, 7 }));
     CGenListDestruct(&list);
 }

@@ -20,8 +20,14 @@ namespace {
 
 /* Fixed process id 812 and clock 2024-03-05 14:07:09.456 UTC (the header's
  * millisecond field stays 000). */
-long Pid812(void) { return 812; }
-int ClockAt20240305140709(struct timeval *pTv) { return pTv->tv_sec = 1709647629, pTv->tv_usec = 456000, 0; }
+long Pid812(void)
+{
+    return 812;
+}
+int ClockAt20240305140709(struct timeval *pTv)
+{
+    return pTv->tv_sec = 1709647629, pTv->tv_usec = 456000, 0;
+}
 
 const char kWorkedExample[] =
     "<MSG><HDR><FROM>812</FROM><TO>DIAGENGINE</TO><ID>3</ID><TYPE>DE_COMMAND</TYPE>"
@@ -48,7 +54,8 @@ int RunFreshChild(void)
     return fflush(stdout);
 }
 
-[[maybe_unused]] const int s_iFreshChild = getenv("ZOLT_MSG_FRESH_CHILD") != nullptr ? (RunFreshChild(), _exit(0), 0) : 0;
+[[maybe_unused]] const int s_iFreshChild =
+    getenv("ZOLT_MSG_FRESH_CHILD") != nullptr ? (RunFreshChild(), _exit(0), 0) : 0;
 
 TEST(MessageId, FreshProcessCountsFromOneAndBuildsTheWorkedExample)
 {
@@ -72,7 +79,9 @@ TEST(MessageId, UniqueAcrossThreads)
     std::vector<std::vector<uint32_t>> ids(kThreads, std::vector<uint32_t>(kEach));
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; t++)
-        threads.emplace_back([&ids, t] { std::generate(ids[t].begin(), ids[t].end(), ZoltGetLocallyUniqueMessageId); });
+        threads.emplace_back([&ids, t] {
+            std::generate(ids[t].begin(), ids[t].end(), ZoltGetLocallyUniqueMessageId);
+        });
     std::vector<uint32_t> all;
     for (int t = 0; t < kThreads; t++) {
         threads[t].join();
@@ -81,7 +90,7 @@ TEST(MessageId, UniqueAcrossThreads)
     }
     std::sort(all.begin(), all.end());
     EXPECT_EQ(std::adjacent_find(all.begin(), all.end()), all.end());
-    EXPECT_EQ(all.back() - all.front() + 1, all.size());  /* no id skipped either */
+    EXPECT_EQ(all.back() - all.front() + 1, all.size()); /* no id skipped either */
 }
 
 /* Next id a header will take, with as many digits as the one after it. */
@@ -100,13 +109,19 @@ TEST(MessageBuild, HeaderCodesAtEveryFieldBoundary)
     char szHdr[300];
     EXPECT_EQ(ZoltCreateMessageHeader(szHdr, 300, nullptr, nullptr, "T", nullptr), 1);
     EXPECT_EQ(ZoltCreateMessageHeader(szHdr, 5, "TO", nullptr, "T", nullptr), 2);
-    struct { const char *szOpen, *szClose; int iCode; bool bIdTaken; /* before this field */ } aCase[] = {
-        {"<FROM>", "</FROM>", 3, false}, {"<TO>", "</TO>", 4, false},    {"<ID>", "</ID>", 5, true},
-        {"<RE>", "</RE>", 6, true},      {"<TYPE>", "</TYPE>", 7, true}, {"<TIME>", "</TIME>", 8, true},
-        {"<LANG>", "</LANG>", 10, true}, {"</HDR>", "</HDR>", 9, true},
+    struct {
+        const char *szOpen, *szClose;
+        int iCode;
+        bool bIdTaken; /* before this field */
+    } aCase[] = {
+        { "<FROM>", "</FROM>", 3, false }, { "<TO>", "</TO>", 4, false },
+        { "<ID>", "</ID>", 5, true },      { "<RE>", "</RE>", 6, true },
+        { "<TYPE>", "</TYPE>", 7, true },  { "<TIME>", "</TIME>", 8, true },
+        { "<LANG>", "</LANG>", 10, true }, { "</HDR>", "</HDR>", 9, true },
     };
-    const std::string full = "<HDR><FROM>812</FROM><TO>DIAGENGINE</TO><ID>@</ID><RE>17</RE>"
-                             "<TYPE>DE_EVENT</TYPE><TIME>20240305140709000</TIME><LANG>EN</LANG></HDR>";
+    const std::string full =
+        "<HDR><FROM>812</FROM><TO>DIAGENGINE</TO><ID>@</ID><RE>17</RE>"
+        "<TYPE>DE_EVENT</TYPE><TIME>20240305140709000</TIME><LANG>EN</LANG></HDR>";
     for (auto &c : aCase) {
         SCOPED_TRACE(c.szClose);
         for (int iExtra = 0; iExtra < 2; iExtra++) {
@@ -114,9 +129,10 @@ TEST(MessageBuild, HeaderCodesAtEveryFieldBoundary)
             std::string expect = full;
             expect.replace(expect.find('@'), 1, std::to_string(uId));
             size_t uEnd = expect.find(c.szClose) + strlen(c.szClose);
-            int iRc = ZoltCreateMessageHeader(szHdr, (int)uEnd + iExtra, "DIAGENGINE", "17", "DE_EVENT", "EN");
+            int iRc = ZoltCreateMessageHeader(szHdr, (int)uEnd + iExtra, "DIAGENGINE", "17",
+                                              "DE_EVENT", "EN");
             uint32_t uAfter = ZoltGetLocallyUniqueMessageId();
-            EXPECT_EQ(iRc == c.iCode, iExtra == 0);  /* one byte more passes the field */
+            EXPECT_EQ(iRc == c.iCode, iExtra == 0); /* one byte more passes the field */
             if (iExtra == 0) {
                 EXPECT_EQ(std::string(szHdr), expect.substr(0, expect.find(c.szOpen)));
                 EXPECT_EQ(uAfter, c.bIdTaken ? uId + 1 : uId);
@@ -132,9 +148,10 @@ TEST(MessageBuild, EngineCommandCarriesItsLanguage)
     CGenStrInit(&str);
     uint32_t uId = NextStableId();
     ASSERT_EQ(ZoltClientCreateDiagnosticEngineCommandStr("cmd:1", "DE", &str), 0);
-    EXPECT_EQ(CGenStrC_Str(&str), "<MSG><HDR><FROM>812</FROM><TO>DIAGENGINE</TO><ID>" + std::to_string(uId) +
-                                      "</ID><TYPE>DE_COMMAND</TYPE><TIME>20240305140709000</TIME><LANG>DE</LANG>"
-                                      "</HDR><DATA>cmd:1</DATA></MSG>\r\n");
+    EXPECT_EQ(CGenStrC_Str(&str),
+              "<MSG><HDR><FROM>812</FROM><TO>DIAGENGINE</TO><ID>" + std::to_string(uId) +
+                  "</ID><TYPE>DE_COMMAND</TYPE><TIME>20240305140709000</TIME><LANG>DE</LANG>"
+                  "</HDR><DATA>cmd:1</DATA></MSG>\r\n");
     CGenStrDelete(&str);
 }
 
@@ -146,24 +163,40 @@ TEST(FieldLookup, FindsElementsByPathAndOccurrenceOrReportsNotFound)
     const std::string deep = open + "deep" + close, tooDeep = "<L>" + deep + "</L>";
     const std::string long45(45, 'N');
     const std::string withLongTag = "<MSG><" + long45 + ">v45</" + long45 + "></MSG>";
-    const std::string path39 = "MSG/" + long45.substr(0, 39), path40 = "MSG/" + long45.substr(0, 40);
-    const char *szList = "<MSG><DATA><COMPONENT>a</COMPONENT><X>-</X><COMPONENT>b</COMPONENT></DATA></MSG>";
-    struct { const char *szText, *szPath; int iOccurrence, iRc; const char *szValue; } aCase[] = {
-        {kWorkedExample, "MSG/HDR/TYPE", 0, 0, "DE_COMMAND"}, {kWorkedExample, "MSG/HDR/RE", 0, 2, ""},
-        {kWorkedExample, "MSG/HDR/TYPE", 1, 2, ""},           {kWorkedExample, "HDR/TYPE", 0, 2, ""},
-        {"<MSG><HDR><RE></RE></HDR></MSG>", "MSG/HDR/RE", 0, 0, ""}, {"<MSG><HDR><RE/></HDR></MSG>", "MSG/HDR/RE", 0, 2, ""},
-        {szList, "MSG/DATA/COMPONENT", 1, 0, "b"},            {"<A><B>1</B></A><A><B>2</B></A>", "A/B", 1, 0, "2"},
-        {"<MSG>\r\n<DATA> a<A>1</A> \r\n</DATA></MSG>", "MSG/DATA", 0, 0, " a<A>1</A> \r\n"},
-        {"</Z><MSG><X/><DATA>v</DATA></MSG>", "MSG/DATA", 0, 0, "v"},  /* stray close, empty element */
-        {"<MSG><DATA>a</X>b</DATA></MSG>", "MSG/DATA", 0, 0, "a</X>b"},  /* unmatched close skipped */
-        {"<?xml version=1?><!-- c --><MSG><DATA>v</DATA></MSG>", "MSG/DATA", 0, 0, "v"},
-        {deep.c_str(), "L/L/L/L/L/L/L/L/L/L/L/L/L/L/L/IGNORED", 0, 0, "deep"},  /* 16th component ignored */
-        {tooDeep.c_str(), "L", 0, 2, ""},                                        /* nesting beyond 15 */
-        {withLongTag.c_str(), path39.c_str(), 0, 0, "v45"},                      /* tag cut to 39 */
-        {withLongTag.c_str(), path40.c_str(), 0, 2, ""},                         /* component too long */
-        {"", "MSG", 0, 2, ""},                  {"<MSG><DATA>abc</DA", "MSG/DATA", 0, 2, ""},
-        {"<MSG><DATA", "MSG/DATA", 0, 2, ""},    {"<<<<<<<<<<<<<<<", "MSG", 0, 2, ""},
-        {"<MSG><DATA>a</DATA/></MSG>", "MSG/DATA", 0, 2, ""}, {"<MSG><DATA>v</DATA></MSG>", "MSG/DATA", -1, 2, ""},
+    const std::string path39 = "MSG/" + long45.substr(0, 39),
+                      path40 = "MSG/" + long45.substr(0, 40);
+    const char *szList =
+        "<MSG><DATA><COMPONENT>a</COMPONENT><X>-</X><COMPONENT>b</COMPONENT></DATA></MSG>";
+    struct {
+        const char *szText, *szPath;
+        int iOccurrence, iRc;
+        const char *szValue;
+    } aCase[] = {
+        { kWorkedExample, "MSG/HDR/TYPE", 0, 0, "DE_COMMAND" },
+        { kWorkedExample, "MSG/HDR/RE", 0, 2, "" },
+        { kWorkedExample, "MSG/HDR/TYPE", 1, 2, "" },
+        { kWorkedExample, "HDR/TYPE", 0, 2, "" },
+        { "<MSG><HDR><RE></RE></HDR></MSG>", "MSG/HDR/RE", 0, 0, "" },
+        { "<MSG><HDR><RE/></HDR></MSG>", "MSG/HDR/RE", 0, 2, "" },
+        { szList, "MSG/DATA/COMPONENT", 1, 0, "b" },
+        { "<A><B>1</B></A><A><B>2</B></A>", "A/B", 1, 0, "2" },
+        { "<MSG>\r\n<DATA> a<A>1</A> \r\n</DATA></MSG>", "MSG/DATA", 0, 0, " a<A>1</A> \r\n" },
+        { "</Z><MSG><X/><DATA>v</DATA></MSG>", "MSG/DATA", 0, 0,
+          "v" }, /* stray close, empty element */
+        { "<MSG><DATA>a</X>b</DATA></MSG>", "MSG/DATA", 0, 0,
+          "a</X>b" }, /* unmatched close skipped */
+        { "<?xml version=1?><!-- c --><MSG><DATA>v</DATA></MSG>", "MSG/DATA", 0, 0, "v" },
+        { deep.c_str(), "L/L/L/L/L/L/L/L/L/L/L/L/L/L/L/IGNORED", 0, 0,
+          "deep" },                                           /* 16th component ignored */
+        { tooDeep.c_str(), "L", 0, 2, "" },                   /* nesting beyond 15 */
+        { withLongTag.c_str(), path39.c_str(), 0, 0, "v45" }, /* tag cut to 39 */
+        { withLongTag.c_str(), path40.c_str(), 0, 2, "" },    /* component too long */
+        { "", "MSG", 0, 2, "" },
+        { "<MSG><DATA>abc</DA", "MSG/DATA", 0, 2, "" },
+        { "<MSG><DATA", "MSG/DATA", 0, 2, "" },
+        { "<<<<<<<<<<<<<<<", "MSG", 0, 2, "" },
+        { "<MSG><DATA>a</DATA/></MSG>", "MSG/DATA", 0, 2, "" },
+        { "<MSG><DATA>v</DATA></MSG>", "MSG/DATA", -1, 2, "" },
     };
     CGenStr str;
     CGenStrInit(&str);
@@ -186,9 +219,13 @@ TEST(FieldLookup, FindsElementsByPathAndOccurrenceOrReportsNotFound)
 
     std::string v78(78, 'v');
     char szBuf[80];
-    EXPECT_EQ(ZoltXmlGetField(("<MSG><DATA>" + v78 + "</DATA></MSG>").c_str(), "MSG/DATA", 0, szBuf, 80), 0);
+    EXPECT_EQ(
+        ZoltXmlGetField(("<MSG><DATA>" + v78 + "</DATA></MSG>").c_str(), "MSG/DATA", 0, szBuf, 80),
+        0);
     EXPECT_EQ(szBuf, v78);
-    EXPECT_EQ(ZoltXmlGetField(("<MSG><DATA>" + v78 + "v</DATA></MSG>").c_str(), "MSG/DATA", 0, szBuf, 80), 2);
+    EXPECT_EQ(
+        ZoltXmlGetField(("<MSG><DATA>" + v78 + "v</DATA></MSG>").c_str(), "MSG/DATA", 0, szBuf, 80),
+        2);
     EXPECT_STREQ(szBuf, "");
 }
 
@@ -208,7 +245,13 @@ TEST(Escaping, UnsafeCharactersBecomeAtHexAndBack)
     const char *szSafe = "Abc xyz 0123456789 $-_.+!*'(),{}|\\^~[]`";
     EXPECT_EQ(ZoltXmlAllocStringAndConvertToXml(szSafe), szSafe);
     /* bad escapes decode to a blank without passing the end (exact-size copies) */
-    struct { const char *szIn, *szOut; } aBad[] = {{"ab@4", "ab "}, {"ab@", "ab "}, {"@zz!", " !"}, {"x@@41", "x 1"}, {"@3c@3E", "<>"}};
+    struct {
+        const char *szIn, *szOut;
+    } aBad[] = { { "ab@4", "ab " },
+                 { "ab@", "ab " },
+                 { "@zz!", " !" },
+                 { "x@@41", "x 1" },
+                 { "@3c@3E", "<>" } };
     for (auto &c : aBad) {
         char *sz = strdup(c.szIn);
         EXPECT_EQ(ZoltXmlConvertFromXmlToText(sz), 0);

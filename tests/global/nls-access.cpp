@@ -34,14 +34,18 @@ protected:
             zolttest::FrameReader r;
             std::string s;
             for (unsigned long ulMsgNo = 1; r.Read(conn.hBroker, 10000, &s) == 1 && s != "QUIT";) {
-                std::string sData = Field(s, "DATA"), sAnswer = sData.compare(0, 4, "NLS_") == 0 ? Answer(sData) : "";
+                std::string sData = Field(s, "DATA"),
+                            sAnswer = sData.compare(0, 4, "NLS_") == 0 ? Answer(sData) : "";
                 {
                     std::lock_guard<std::mutex> lock(mtx);
                     vSeen.push_back(sData);
                 }
                 if (!sAnswer.empty())
-                    zolttest::WriteAll(conn.hToClient, zolttest::MakeFrames(
-                        zolttest::MakeMsg("77", "TRANSACTION_RESPONSE", sAnswer, Field(s, "ID")), ulMsgNo++, 77));
+                    zolttest::WriteAll(
+                        conn.hToClient,
+                        zolttest::MakeFrames(zolttest::MakeMsg("77", "TRANSACTION_RESPONSE",
+                                                               sAnswer, Field(s, "ID")),
+                                             ulMsgNo++, 77));
             }
         });
     }
@@ -62,17 +66,23 @@ protected:
 
 TEST_F(Nls, AnswerGivesLanguageThenEnglishThenTheTagAndBadRequestsAreNotSent)
 {
-    struct { const char *szLang /* null: default */, *szReply; int iExpect; const char *szText, *szReturned; } aCases[] = {
-        {"FR", "<NLS id=x/><DE>Hallo</DE><EN>Hello</EN>", 1, "Hello", "EN"},
-        {"DE", "<NLS id=x/><DE>Hallo</DE><EN>Hello</EN>", 1, "Hallo", "DE"},
-        {"FR", "<NLS id=x/><DE>Hallo</DE>", 1, "<NLS id=x/>", "TK"},
-        {NULL, "<NLS id=x/><EN>50@25 @3Cdone@3E</EN>", 1, "50% <done>", "EN"},
-        {"EN", "<NLS id=x/><EN>cut<here</EN>", 1, "cut", "EN"},
-        {"EN", "no string element", 0, "", ""},
+    struct {
+        const char *szLang /* null: default */, *szReply;
+        int iExpect;
+        const char *szText, *szReturned;
+    } aCases[] = {
+        { "FR", "<NLS id=x/><DE>Hallo</DE><EN>Hello</EN>", 1, "Hello", "EN" },
+        { "DE", "<NLS id=x/><DE>Hallo</DE><EN>Hello</EN>", 1, "Hallo", "DE" },
+        { "FR", "<NLS id=x/><DE>Hallo</DE>", 1, "<NLS id=x/>", "TK" },
+        { NULL, "<NLS id=x/><EN>50@25 @3Cdone@3E</EN>", 1, "50% <done>", "EN" },
+        { "EN", "<NLS id=x/><EN>cut<here</EN>", 1, "cut", "EN" },
+        { "EN", "no string element", 0, "", "" },
     };
     const size_t uCases = sizeof aCases / sizeof *aCases;
     size_t uNext = 0;
-    StartEngine([&](const std::string &) { return std::string(uNext < uCases ? aCases[uNext++].szReply : "<NLS id=x/><EN>ok</EN>"); });
+    StartEngine([&](const std::string &) {
+        return std::string(uNext < uCases ? aCases[uNext++].szReply : "<NLS id=x/><EN>ok</EN>");
+    });
     CGenStr s;
     ASSERT_TRUE(CGenStrInit(&s));
     char szReturned[3] = "??";
@@ -81,15 +91,23 @@ TEST_F(Nls, AnswerGivesLanguageThenEnglishThenTheTagAndBadRequestsAreNotSent)
         EXPECT_EQ(ZoltGetNlsStringWithXmlTag("<NLS id=x/>", c.szLang, szReturned, &s), c.iExpect);
         EXPECT_STREQ(CGenStrC_Str(&s), c.szText);
         EXPECT_STREQ(szReturned, c.szReturned);
-        EXPECT_EQ(Seen().back(), std::string("NLS_GETSTRING:") + (c.szLang ? c.szLang : "EN") + ":<NLS id=x/>");
+        EXPECT_EQ(Seen().back(),
+                  std::string("NLS_GETSTRING:") + (c.szLang ? c.szLang : "EN") + ":<NLS id=x/>");
     }
     /* refused before anything is sent; "NLS_GETSTRING:EN:" and a tag of 182 make 199, the most */
-    std::string sTag182 = "<NLS id=" + std::string(172, 'y') + "/>", sTag183 = "<NLS id=" + std::string(173, 'y') + "/>";
-    struct { const char *szTag, *szLang; } aRefused[] = {
-        {"<NLS id=x/>", "ENG"}, {"<NLX id=x/>", "EN"}, {NULL, "EN"}, {sTag183.c_str(), "EN"},
+    std::string sTag182 = "<NLS id=" + std::string(172, 'y') + "/>",
+                sTag183 = "<NLS id=" + std::string(173, 'y') + "/>";
+    struct {
+        const char *szTag, *szLang;
+    } aRefused[] = {
+        { "<NLS id=x/>", "ENG" },
+        { "<NLX id=x/>", "EN" },
+        { NULL, "EN" },
+        { sTag183.c_str(), "EN" },
     };
     for (auto &c : aRefused)
-        EXPECT_EQ(ZoltGetNlsStringWithXmlTag(c.szTag, c.szLang, szReturned, &s), 0) << (c.szTag ? c.szTag : "null");
+        EXPECT_EQ(ZoltGetNlsStringWithXmlTag(c.szTag, c.szLang, szReturned, &s), 0)
+            << (c.szTag ? c.szTag : "null");
     EXPECT_EQ(ZoltGetNlsStringWithXmlTag("<NLS id=x/>", "EN", NULL, &s), 0);
     EXPECT_EQ(Seen().size(), uCases);
     EXPECT_EQ(ZoltGetNlsStringWithXmlTag(sTag182.c_str(), "EN", szReturned, &s), 1);
@@ -102,13 +120,17 @@ TEST_F(Nls, StringsByIdMessagesAndModuleFile)
 {
     StartEngine([](const std::string &sData) {
         static const std::map<std::string, std::string> s_Answers = {
-            {"NLS_GETSTRING:DE:<NLS mod=zoltcpu id=szVendor/>", "<NLS mod=zoltcpu id=szVendor/><DE>Hersteller</DE>"},
-            {"NLS_GETSTRING:EN:<NLS id=szLong/>", "<NLS id=szLong/><EN>a text longer than eight</EN>"},
-            {"NLS_GETSTRING:EN:<NLS id=a/>", "<NLS id=a/><EN>alpha</EN>"},
-            {"NLS_GETSTRING:EN:<NLS id=c n=1/>", "<NLS id=c n=1/><EN>gamma@21</EN>"},
+            { "NLS_GETSTRING:DE:<NLS mod=zoltcpu id=szVendor/>",
+              "<NLS mod=zoltcpu id=szVendor/><DE>Hersteller</DE>" },
+            { "NLS_GETSTRING:EN:<NLS id=szLong/>",
+              "<NLS id=szLong/><EN>a text longer than eight</EN>" },
+            { "NLS_GETSTRING:EN:<NLS id=a/>", "<NLS id=a/><EN>alpha</EN>" },
+            { "NLS_GETSTRING:EN:<NLS id=c n=1/>", "<NLS id=c n=1/><EN>gamma@21</EN>" },
         };
         auto it = s_Answers.find(sData);
-        return it != s_Answers.end() ? it->second : sData.compare(0, 11, "NLS_REGMOD:") == 0 ? "done" : "<NLS none/>";
+        return it != s_Answers.end()                      ? it->second
+               : sData.compare(0, 11, "NLS_REGMOD:") == 0 ? "done"
+                                                          : "<NLS none/>";
     });
     char szBuf[64], szSmall[8];
     EXPECT_EQ(ZoltGetNlsStringWithIdEx("zoltcpu", "szVendor", "DE", szBuf, sizeof szBuf), szBuf);
@@ -118,7 +140,9 @@ TEST_F(Nls, StringsByIdMessagesAndModuleFile)
     /* known, unknown, with a variable, and a tag without its end; "X" is no language */
     CGenStr s;
     ASSERT_TRUE(CGenStrInitFromCStr(&s, ">"));
-    EXPECT_EQ(ZoltGetNlsMessageWithXmlMessage("A <NLS id=a/> B <NLS id=b/> C <NLS id=c n=1/>D <NLS id=e", "X", &s), 1);
+    EXPECT_EQ(ZoltGetNlsMessageWithXmlMessage(
+                  "A <NLS id=a/> B <NLS id=b/> C <NLS id=c n=1/>D <NLS id=e", "X", &s),
+              1);
     EXPECT_STREQ(CGenStrC_Str(&s), ">A alpha B <NLS id=b/> C gamma!D <NLS id=e");
     CGenStrDelete(&s);
     EXPECT_EQ(ZoltNlsRegisterModuleNlsFile("/opt/x/zoltcpu.ini"), 0);
@@ -138,22 +162,30 @@ TEST_F(Nls, StringsByIdMessagesAndModuleFile)
 
 TEST(NlsTags, AddingVariables)
 {
-    struct { const char *szTag, *szName, *szValue; int iExpect; const char *szResult; } aCases[] = {
-        {"<NLS id=x/>", "n", "5", 0, "<NLS id=x n=5/>"},
-        {"<NLS mod=m id=x a=1/>", "b", "50% <x>", 0, "<NLS mod=m id=x a=1 b=50@25 @3Cx@3E/>"},
-        {"<NLS id=x/>", "a b", "5", 1, "<NLS id=x/>"}, {"<NLS id=x/>", "n", NULL, 4, "<NLS id=x/>"},
-        {"<NLX id=x/>", "n", "5", 5, "<NLX id=x/>"},   {"<NLS id=x>", "n", "5", 6, "<NLS id=x>"},
-        {"<NLS id=xy/>", "n", "5", 3, "<NLS id=xy/>"},  /* needs length + 1 bytes, else left alone */
+    struct {
+        const char *szTag, *szName, *szValue;
+        int iExpect;
+        const char *szResult;
+    } aCases[] = {
+        { "<NLS id=x/>", "n", "5", 0, "<NLS id=x n=5/>" },
+        { "<NLS mod=m id=x a=1/>", "b", "50% <x>", 0, "<NLS mod=m id=x a=1 b=50@25 @3Cx@3E/>" },
+        { "<NLS id=x/>", "a b", "5", 1, "<NLS id=x/>" },
+        { "<NLS id=x/>", "n", NULL, 4, "<NLS id=x/>" },
+        { "<NLX id=x/>", "n", "5", 5, "<NLX id=x/>" },
+        { "<NLS id=x>", "n", "5", 6, "<NLS id=x>" },
+        { "<NLS id=xy/>", "n", "5", 3,
+          "<NLS id=xy/>" }, /* needs length + 1 bytes, else left alone */
     };
     for (auto &c : aCases) {
         SCOPED_TRACE(c.szTag);
         char szBuf[64];
         snprintf(szBuf, sizeof szBuf, "%s", c.szTag);
-        EXPECT_EQ(ZoltNlsAddVariableToTag(szBuf, c.iExpect == 3 ? 16 : 64, c.szName, c.szValue), c.iExpect);
+        EXPECT_EQ(ZoltNlsAddVariableToTag(szBuf, c.iExpect == 3 ? 16 : 64, c.szName, c.szValue),
+                  c.iExpect);
         EXPECT_STREQ(szBuf, c.szResult);
     }
-    char szUnterminated[4] = {'<', 'N', 'L', 'S'};
+    char szUnterminated[4] = { '<', 'N', 'L', 'S' };
     EXPECT_EQ(ZoltNlsAddVariableToTag(szUnterminated, 4, "n", "5"), 3);
 }
 
-} // namespace
+}  // namespace

@@ -26,14 +26,24 @@ Dapi2Parameter *NewParam(const char *szId, const char *szValue)
 typedef std::vector<std::pair<std::string, std::string>> IdsAndValues;
 
 struct ParamListGuard {
-    Dapi2ParamList pair {};
-    ParamListGuard() { EXPECT_EQ(Dapi2_ParamListConstruct(&pair), 1); }
-    ~ParamListGuard() { Dapi2_ParamListDestruct(&pair); }
-    void Add(const char *szId, const char *szValue) { ASSERT_EQ(Dapi2_AddParameter(&pair, NewParam(szId, szValue)), 1); }
+    Dapi2ParamList pair{};
+    ParamListGuard()
+    {
+        EXPECT_EQ(Dapi2_ParamListConstruct(&pair), 1);
+    }
+    ~ParamListGuard()
+    {
+        Dapi2_ParamListDestruct(&pair);
+    }
+    void Add(const char *szId, const char *szValue)
+    {
+        ASSERT_EQ(Dapi2_AddParameter(&pair, NewParam(szId, szValue)), 1);
+    }
     IdsAndValues Contents()
     {
         IdsAndValues v;
-        for (Dapi2Parameter *p = Dapi2_I_GetFirstParameter(&pair); p != NULL; p = Dapi2_I_GetNextParameter(&pair))
+        for (Dapi2Parameter *p = Dapi2_I_GetFirstParameter(&pair); p != NULL;
+             p = Dapi2_I_GetNextParameter(&pair))
             v.emplace_back(Dapi2_GetParameterId(p), Dapi2_GetParameterValAsStr(p));
         return v;
     }
@@ -43,14 +53,26 @@ struct ParamListGuard {
 
 TEST(ParamRecord, ValueTextsReadAtTheLimits)
 {
-    static const struct { const char *szText; int32_t i; uint32_t u; int b; } s_Cases[] = {
-        { "2147483648", INT32_MAX, 2147483648u, 1 },      /* held at the limit in every build */
-        { "4294967296", INT32_MAX, UINT32_MAX, 1 },       /* a 64-bit strtoul would wrap to 0 */
-        { "-99999999999", INT32_MIN, UINT32_MAX, 1 }, { "-1", -1, UINT32_MAX, 1 },  /* negated mod 2^32 */
-        { "12abc", 12, 12, 1 }, { "abc", 0, 0, 1 }, { "0", 0, 0, 0 }, { "f", 0, 0, 0 }, { "FaLsE", 0, 0, 0 },
-        { "00", 0, 0, 1 }, { "", 0, 0, 1 }, { "false ", 0, 0, 1 },
+    static const struct {
+        const char *szText;
+        int32_t i;
+        uint32_t u;
+        int b;
+    } s_Cases[] = {
+        { "2147483648", INT32_MAX, 2147483648u, 1 }, /* held at the limit in every build */
+        { "4294967296", INT32_MAX, UINT32_MAX, 1 },  /* a 64-bit strtoul would wrap to 0 */
+        { "-99999999999", INT32_MIN, UINT32_MAX, 1 },
+        { "-1", -1, UINT32_MAX, 1 }, /* negated mod 2^32 */
+        { "12abc", 12, 12, 1 },
+        { "abc", 0, 0, 1 },
+        { "0", 0, 0, 0 },
+        { "f", 0, 0, 0 },
+        { "FaLsE", 0, 0, 0 },
+        { "00", 0, 0, 1 },
+        { "", 0, 0, 1 },
+        { "false ", 0, 0, 1 },
     };
-    Dapi2Parameter rec {};
+    Dapi2Parameter rec{};
     ASSERT_EQ(Dapi2_InitParameter(&rec), 1);
     for (const auto &c : s_Cases) {
         SCOPED_TRACE(std::string("'") + c.szText + "'");
@@ -64,7 +86,7 @@ TEST(ParamRecord, ValueTextsReadAtTheLimits)
     /* FLT_MAX needs 46 characters, beyond the reserved room. */
     ASSERT_EQ(Dapi2_SetParameterMaxValFromFloat(&rec, 3.4028235e38f), 1);
     EXPECT_FLOAT_EQ(Dapi2_GetParameterMaxValAsFloat(&rec), 3.4028235e38f);
-    EXPECT_EQ(Dapi2_SetParameterValFromStr(&rec, NULL), 0);   /* refused, old text kept */
+    EXPECT_EQ(Dapi2_SetParameterValFromStr(&rec, NULL), 0); /* refused, old text kept */
     EXPECT_STREQ(Dapi2_GetParameterValAsStr(&rec), "-2147483648");
     Dapi2_DestructParameter(&rec);
 }
@@ -75,7 +97,8 @@ TEST(ParamList, ModuleWalkSkipsThePredefinedParameter)
     ASSERT_EQ(Dapi2_AddParameter(&g_paramList, NewParam(DAPI2_PERCENT_TO_TEST_ID, "50")), 1);
     EXPECT_EQ(Dapi2_GetFirstParameter(), nullptr);
     /* predefined first, between and last; a near-miss id is not predefined */
-    for (const char *sz : { "A", DAPI2_PERCENT_TO_TEST_ID, "zolt_dapi2_percent_to_test", DAPI2_PERCENT_TO_TEST_ID })
+    for (const char *sz :
+         { "A", DAPI2_PERCENT_TO_TEST_ID, "zolt_dapi2_percent_to_test", DAPI2_PERCENT_TO_TEST_ID })
         ASSERT_EQ(Dapi2_AddParameter(&g_paramList, NewParam(sz, "1")), 1);
     std::string strSeen;
     for (Dapi2Parameter *p = Dapi2_GetFirstParameter(); p != NULL; p = Dapi2_GetNextParameter())
@@ -86,15 +109,20 @@ TEST(ParamList, ModuleWalkSkipsThePredefinedParameter)
 
 TEST(ParamWords, CommandLineWordsBecomeParameters)
 {
-    std::string sLongId(5000, 'I'), sLongValue(200000, 'v'), sLongWord = "param=" + sLongId + "," + sLongValue;
-    const struct { std::vector<const char *> words; int iRc; IdsAndValues expect; } aCases[] = {
+    std::string sLongId(5000, 'I'), sLongValue(200000, 'v'),
+        sLongWord = "param=" + sLongId + "," + sLongValue;
+    const struct {
+        std::vector<const char *> words;
+        int iRc;
+        IdsAndValues expect;
+    } aCases[] = {
         { { "zolt.linux", "run", "param=A,1" }, 1, { { "A", "1" } } },
-        { { "param=A,1,2,,3" }, 1, { { "A", "1,2,,3" } } },          /* later commas kept */
-        { { "param=", "param=,5" }, 1, {} },                        /* empty id: nothing */
-        { { "Param=A,1", "xparam=B,2", "param" }, 1, {} },           /* prefix is exact */
-        { { "param=X" }, 0, {} },                                   /* id without value */
+        { { "param=A,1,2,,3" }, 1, { { "A", "1,2,,3" } } }, /* later commas kept */
+        { { "param=", "param=,5" }, 1, {} },                /* empty id: nothing */
+        { { "Param=A,1", "xparam=B,2", "param" }, 1, {} },  /* prefix is exact */
+        { { "param=X" }, 0, {} },                           /* id without value */
         { { "param=A,1", "param=X,", "param=B,2" }, 0, { { "A", "1" } } },
-        { { sLongWord.c_str() }, 1, { { sLongId, sLongValue } } },  /* kept whole */
+        { { sLongWord.c_str() }, 1, { { sLongId, sLongValue } } }, /* kept whole */
     };
     for (const auto &c : aCases) {
         SCOPED_TRACE(std::string(c.words.back()).substr(0, 20));
@@ -107,9 +135,10 @@ TEST(ParamWords, CommandLineWordsBecomeParameters)
     }
     long lPid = -1;
     unsigned long ulRe = 99;
-    char szA[] = "senderpid=5", szB[] = "reid=3", szC[] = "senderpid=812", szD[] = "reid=7", szE[] = "xreid=9";
+    char szA[] = "senderpid=5", szB[] = "reid=3", szC[] = "senderpid=812", szD[] = "reid=7",
+         szE[] = "xreid=9";
     char *argv[] = { szA, szB, szC, szD, szE };
-    EXPECT_EQ(GetSenderPidAndReId(5, argv, &lPid, &ulRe), 1);   /* the last word wins */
+    EXPECT_EQ(GetSenderPidAndReId(5, argv, &lPid, &ulRe), 1); /* the last word wins */
     EXPECT_EQ(std::make_pair(lPid, ulRe), std::make_pair(812L, 7UL));
 }
 
@@ -118,36 +147,49 @@ std::string Describe(const Dapi2Parameter *p)
 {
     return std::to_string(Dapi2_GetParameterType(p)) + "|" + Dapi2_GetParameterName(p) + "|" +
            Dapi2_GetParameterDescription(p) + "|" + Dapi2_GetParameterMask(p) + "|" +
-           std::to_string(Dapi2_GetParameterMustBeSet(p)) + "|" + std::to_string(Dapi2_GetParameterRecommendValidate(p)) +
-           "|" + (Dapi2_GetParameterHasDefaultValue(p) ? Dapi2_GetParameterDefaultValAsStr(p) : "-") + "|" +
-           (Dapi2_GetParameterHasMinVal(p) ? Dapi2_GetParameterMinValAsStr(p) : "-") + "|" +
+           std::to_string(Dapi2_GetParameterMustBeSet(p)) + "|" +
+           std::to_string(Dapi2_GetParameterRecommendValidate(p)) + "|" +
+           (Dapi2_GetParameterHasDefaultValue(p) ? Dapi2_GetParameterDefaultValAsStr(p) : "-") +
+           "|" + (Dapi2_GetParameterHasMinVal(p) ? Dapi2_GetParameterMinValAsStr(p) : "-") + "|" +
            (Dapi2_GetParameterHasMaxVal(p) ? Dapi2_GetParameterMaxValAsStr(p) : "-") + "|" +
            Dapi2_GetParameterValAsStr(p);
 }
 
 TEST(ParamDefinitions, ParametersAreCompletedFromTheirDefinitions)
 {
-    static const struct { const char *szFile; uint32_t uTest; const char *szId, *szExpect; } s_Cases[] = {
-        { "definitions.ini", 2, "B", "1|Beta|Block count|9999|1|0|4|0|10|v" },   /* "UInt32" any case */
+    static const struct {
+        const char *szFile;
+        uint32_t uTest;
+        const char *szId, *szExpect;
+    } s_Cases[] = {
+        { "definitions.ini", 2, "B",
+          "1|Beta|Block count|9999|1|0|4|0|10|v" }, /* "UInt32" any case */
         { "definitions.ini", 2, "A", "0|Alpha|||0|0|-|-|-|v" },
-        { "definitions.ini", 3, "TYPEONLY", "3||||0|0|-|-|-|v" },                /* nothing after a missing name */
-        { "definitions.ini", 3, "ODD", "-1|Odd|||0|0|-|-|-|v" },                 /* "double" is no type */
-        { "definitions.ini", 5, "LOST", "-1||||0|0|-|-|-|v" },                   /* [5][0] absent: [5][1] never read */
-        { "definitions.ini", 12, "AFTER_EMPTY", "-1||||0|0|-|-|-|v" },           /* an empty id counts as absent */
+        { "definitions.ini", 3, "TYPEONLY", "3||||0|0|-|-|-|v" }, /* nothing after a missing name */
+        { "definitions.ini", 3, "ODD", "-1|Odd|||0|0|-|-|-|v" },  /* "double" is no type */
+        { "definitions.ini", 5, "LOST",
+          "-1||||0|0|-|-|-|v" }, /* [5][0] absent: [5][1] never read */
+        { "definitions.ini", 12, "AFTER_EMPTY",
+          "-1||||0|0|-|-|-|v" }, /* an empty id counts as absent */
         { "no-such-file.ini", 2, "B", "-1||||0|0|-|-|-|v" },
     };
     for (const auto &c : s_Cases) {
         ParamListGuard list;
         list.Add(c.szId, "v");
-        ASSERT_EQ(GetParamIniInfo((std::string(ZOLT_FIXTURES) + "/params/" + c.szFile).c_str(), c.uTest, &list.pair), 1);
-        EXPECT_EQ(Describe(Dapi2_I_GetFirstParameter(&list.pair)), c.szExpect) << c.szFile << " " << c.szId;
+        ASSERT_EQ(GetParamIniInfo((std::string(ZOLT_FIXTURES) + "/params/" + c.szFile).c_str(),
+                                  c.uTest, &list.pair),
+                  1);
+        EXPECT_EQ(Describe(Dapi2_I_GetFirstParameter(&list.pair)), c.szExpect)
+            << c.szFile << " " << c.szId;
     }
     char szBuf[8];
     int bPresent = 0;
-    EXPECT_EQ(Dapi2GetParamPrivateProfileString(g_sDefinitions.c_str(), "Module", "szParameterDescription", 2, 1,
-                                                "", szBuf, sizeof szBuf, &bPresent), 1);
+    EXPECT_EQ(Dapi2GetParamPrivateProfileString(g_sDefinitions.c_str(), "Module",
+                                                "szParameterDescription", 2, 1, "", szBuf,
+                                                sizeof szBuf, &bPresent),
+              1);
     EXPECT_EQ(bPresent, 1);
-    EXPECT_STREQ(szBuf, "Block c");                        /* cut to the buffer */
+    EXPECT_STREQ(szBuf, "Block c"); /* cut to the buffer */
 }
 
 TEST(ParamValidation, AnswerListsEveryParameterInOrder)
@@ -159,7 +201,7 @@ TEST(ParamValidation, AnswerListsEveryParameterInOrder)
     Dapi2_I_GetFirstParameter(&list.pair);
     Dapi2Parameter *pPercent = Dapi2_I_GetNextParameter(&list.pair);
     Dapi2_SetParameterValidFlag(pPercent, DAPI2_PARAM_VALUE_TOO_BIG);
-    Dapi2_SetParameterMaxValFromFloat(pPercent, 100.0f);      /* a maximum without minimum */
+    Dapi2_SetParameterMaxValFromFloat(pPercent, 100.0f); /* a maximum without minimum */
     CGenStr str;
     ASSERT_EQ(CGenStrInit(&str) + AppendValidateParmsXMLResults(&list.pair, &str), 2);
     EXPECT_STREQ(CGenStrC_Str(&str),

@@ -25,36 +25,47 @@ struct Parsed {
         CGenStrDelete(&s);
         CGenListIter it;
         for (CGenListIterInit(&it, &list); !CGenListIterAtEnd(&it); CGenListIterAdv(&it))
-            v.push_back((Dapi2Device *)CGenListIterGetData(&it)), ids.push_back(v.back()->iDeviceId);
+            v.push_back((Dapi2Device *)CGenListIterGetData(&it)),
+                ids.push_back(v.back()->iDeviceId);
     }
-    ~Parsed() { CGenListDestruct(&list); }
+    ~Parsed()
+    {
+        CGenListDestruct(&list);
+    }
 };
 
 TEST(DeviceListParser, DevicesInDocumentOrderWithAllTexts)
 {
-    Parsed p("<DEVICE><DID>4</DID><NAME>CPU 0</NAME><DESCRIPTION>d</DESCRIPTION>"
-             "<OSLOCATOR>/proc/cpuinfo</OSLOCATOR><HWLOCATOR>CPU:0</HWLOCATOR><DEVTYPE>CPU</DEVTYPE>"
-             "<BUSTYPE>SYSTEM_BUS</BUSTYPE><TESTS_SUPPORTED>0,1</TESTS_SUPPORTED></DEVICE>"
-             "<DEVICE><DID>-3</DID><NAME>second</NAME></DEVICE>");
+    Parsed p(
+        "<DEVICE><DID>4</DID><NAME>CPU 0</NAME><DESCRIPTION>d</DESCRIPTION>"
+        "<OSLOCATOR>/proc/cpuinfo</OSLOCATOR><HWLOCATOR>CPU:0</HWLOCATOR><DEVTYPE>CPU</DEVTYPE>"
+        "<BUSTYPE>SYSTEM_BUS</BUSTYPE><TESTS_SUPPORTED>0,1</TESTS_SUPPORTED></DEVICE>"
+        "<DEVICE><DID>-3</DID><NAME>second</NAME></DEVICE>");
     ASSERT_EQ(p.iRc, 0);
     ASSERT_EQ(p.v.size(), 2u);
     Dapi2Device *d = p.v[0];
-    EXPECT_EQ(std::vector<std::string>({d->szName, d->szDescription, d->szOsLocator, d->szHwLocator, d->szDevType,
-                                        d->szBusType, d->szTestsSupported}),
-              std::vector<std::string>({"CPU 0", "d", "/proc/cpuinfo", "CPU:0", "CPU", "SYSTEM_BUS", "0,1"}));
+    EXPECT_EQ(
+        std::vector<std::string>({ d->szName, d->szDescription, d->szOsLocator, d->szHwLocator,
+                                   d->szDevType, d->szBusType, d->szTestsSupported }),
+        std::vector<std::string>(
+            { "CPU 0", "d", "/proc/cpuinfo", "CPU:0", "CPU", "SYSTEM_BUS", "0,1" }));
     EXPECT_EQ(d->pFruInfo, nullptr);
     EXPECT_EQ(p.v[1]->iDeviceId, -3);
-    EXPECT_STREQ(p.v[1]->szTestsSupported, "");   /* missing elements become empty texts */
+    EXPECT_STREQ(p.v[1]->szTestsSupported, ""); /* missing elements become empty texts */
 }
 
 TEST(DeviceListParser, DevicesWithoutIdOrNameAreSkipped)
 {
-    struct { const char *szText; std::vector<int> ids; } aCases[] = {
-        {"<DEVICE><NAME>no id</NAME></DEVICE><DEVICE><DID>2</DID><NAME>b</NAME></DEVICE>", {2}},
-        {"<DEVICE><DID>-1</DID><NAME>minus one means none</NAME></DEVICE>", {}},
-        {"<DEVICE><DID>8</DID><NAME>x</NAME></DEVICE><DEVICE><DID>9", {8}},  /* truncated second */
-        {"<DEVICE><DID>12abc</DID><NAME>n</NAME></DEVICE>", {12}},           /* leading digits */
-        {"<COMPONENT><DEVICE><DID>5</DID><NAME>nested</NAME></DEVICE></COMPONENT>", {}},
+    struct {
+        const char *szText;
+        std::vector<int> ids;
+    } aCases[] = {
+        { "<DEVICE><NAME>no id</NAME></DEVICE><DEVICE><DID>2</DID><NAME>b</NAME></DEVICE>", { 2 } },
+        { "<DEVICE><DID>-1</DID><NAME>minus one means none</NAME></DEVICE>", {} },
+        { "<DEVICE><DID>8</DID><NAME>x</NAME></DEVICE><DEVICE><DID>9",
+          { 8 } },                                                     /* truncated second */
+        { "<DEVICE><DID>12abc</DID><NAME>n</NAME></DEVICE>", { 12 } }, /* leading digits */
+        { "<COMPONENT><DEVICE><DID>5</DID><NAME>nested</NAME></DEVICE></COMPONENT>", {} },
     };
     for (auto &c : aCases) {
         Parsed p(c.szText);
@@ -67,32 +78,36 @@ TEST(DeviceListParser, DevicesWithoutIdOrNameAreSkipped)
 
 TEST(DeviceListParser, FruAndAdditionalTriples)
 {
-    Parsed p("<DEVICE><DID>1</DID><NAME>a</NAME><FRU_MODELNUMBER>M1</FRU_MODELNUMBER></DEVICE>"
-             "<DEVICE><DID>2</DID><NAME>b</NAME>"
-             "<FRU_ADDINFO_FIELD>f0</FRU_ADDINFO_FIELD><FRU_ADDINFO_DESC>d0</FRU_ADDINFO_DESC>"
-             "<FRU_ADDINFO_VALUE>v0</FRU_ADDINFO_VALUE><FRU_ADDINFO_VALUE>v1</FRU_ADDINFO_VALUE>"
-             "<FRU_ADDINFO_VALUE>v2</FRU_ADDINFO_VALUE></DEVICE>"
-             "<DEVICE><DID>3</DID><NAME>c</NAME><FRU_MANUFACTURER>Mk</FRU_MANUFACTURER><FRU_MODELNUMBER>Mo</FRU_MODELNUMBER>"
-             "<FRU_SERIALNUMBER>S</FRU_SERIALNUMBER><FRU_FIRMWAREREV>R</FRU_FIRMWAREREV>"
-             "<FRU_FIRMWAREDATE>D</FRU_FIRMWAREDATE><FRU_PHYSADDRESS>P</FRU_PHYSADDRESS></DEVICE>"
-             "<DEVICE><NAME>skipped with FRU</NAME><FRU_SERIALNUMBER>x</FRU_SERIALNUMBER></DEVICE>");
+    Parsed p(
+        "<DEVICE><DID>1</DID><NAME>a</NAME><FRU_MODELNUMBER>M1</FRU_MODELNUMBER></DEVICE>"
+        "<DEVICE><DID>2</DID><NAME>b</NAME>"
+        "<FRU_ADDINFO_FIELD>f0</FRU_ADDINFO_FIELD><FRU_ADDINFO_DESC>d0</FRU_ADDINFO_DESC>"
+        "<FRU_ADDINFO_VALUE>v0</FRU_ADDINFO_VALUE><FRU_ADDINFO_VALUE>v1</FRU_ADDINFO_VALUE>"
+        "<FRU_ADDINFO_VALUE>v2</FRU_ADDINFO_VALUE></DEVICE>"
+        "<DEVICE><DID>3</DID><NAME>c</NAME><FRU_MANUFACTURER>Mk</FRU_MANUFACTURER><FRU_MODELNUMBER>Mo</FRU_MODELNUMBER>"
+        "<FRU_SERIALNUMBER>S</FRU_SERIALNUMBER><FRU_FIRMWAREREV>R</FRU_FIRMWAREREV>"
+        "<FRU_FIRMWAREDATE>D</FRU_FIRMWAREDATE><FRU_PHYSADDRESS>P</FRU_PHYSADDRESS></DEVICE>"
+        "<DEVICE><NAME>skipped with FRU</NAME><FRU_SERIALNUMBER>x</FRU_SERIALNUMBER></DEVICE>");
     ASSERT_EQ(p.v.size(), 3u);
     std::vector<std::string> vFru;
     for (auto *d : p.v) {
         Dapi2FruInfo *f = d->pFruInfo;
         ASSERT_NE(f, nullptr);
-        std::string s = std::to_string(f->uSize) + ":" + f->szManufacturerName + "," + f->szModelNumber + "," +
-                        f->szSerialNumber + "," + f->szFirmwareRevision + "," + f->szFirmwareDate + "," +
-                        f->szPhysicalAddress;
-        CGenListIter it = {};                          /* at the end while there is no list */
-        for (f->pAddInfoList ? CGenListIterInit(&it, f->pAddInfoList) : (void)0; !CGenListIterAtEnd(&it); CGenListIterAdv(&it)) {
+        std::string s = std::to_string(f->uSize) + ":" + f->szManufacturerName + "," +
+                        f->szModelNumber + "," + f->szSerialNumber + "," + f->szFirmwareRevision +
+                        "," + f->szFirmwareDate + "," + f->szPhysicalAddress;
+        CGenListIter it = {}; /* at the end while there is no list */
+        for (f->pAddInfoList ? CGenListIterInit(&it, f->pAddInfoList) : (void)0;
+             !CGenListIterAtEnd(&it); CGenListIterAdv(&it)) {
             auto *pInfo = (Dapi2FruAdditionalInfo *)CGenListIterGetData(&it);
-            s += std::string(" ") + pInfo->szField + "|" + pInfo->szDescription + "|" + pInfo->szValue;
+            s += std::string(" ") + pInfo->szField + "|" + pInfo->szDescription + "|" +
+                 pInfo->szValue;
         }
         vFru.push_back(s);
     }
     /* j = 0 complete, j = 1 only a value: both added, j = 2 never looked at. */
-    EXPECT_EQ(vFru, (std::vector<std::string>{"36:,M1,,,,", "36:,,,,, f0|d0|v0 ||v1", "36:Mk,Mo,S,R,D,P"}));
+    EXPECT_EQ(vFru, (std::vector<std::string>{ "36:,M1,,,,", "36:,,,,, f0|d0|v0 ||v1",
+                                               "36:Mk,Mo,S,R,D,P" }));
 }
 
 TEST(DeviceListParser, LargeInput)

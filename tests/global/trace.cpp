@@ -19,8 +19,14 @@ const std::string s_strFixtures = std::string(ZOLT_FIXTURES) + "/trace/";
 /* All types off, lines to stderr, the real process name before and after. */
 class Trace : public ::testing::Test {
 protected:
-    void SetUp() override { Reset(); }
-    void TearDown() override { Reset(), unlink(m_strFile.c_str()); }
+    void SetUp() override
+    {
+        Reset();
+    }
+    void TearDown() override
+    {
+        Reset(), unlink(m_strFile.c_str());
+    }
     static void Reset()
     {
         for (int i = 0; i < ZOLT_TRACE_TYPES; i++)
@@ -40,18 +46,22 @@ protected:
 TEST_F(Trace, ProgramTypeAndProcessNameFromStatFiles)
 {
     EXPECT_EQ(ProcNameToTracingType("DIAGENGINE"), 6);
-    EXPECT_EQ(ProcNameToTracingType("diagengine2"), 4);  /* exact names only; the rest are modules */
-    ZoltTraceSetType(4, 1);                 /* this test program counts as a module */
+    EXPECT_EQ(ProcNameToTracingType("diagengine2"), 4); /* exact names only; the rest are modules */
+    ZoltTraceSetType(4, 1);                             /* this test program counts as a module */
     EXPECT_TRUE(TracingTypeEnabled(3));
-    g_szTraceProcName[0] = '\0';         /* looked up again from the stat file */
+    g_szTraceProcName[0] = '\0'; /* looked up again from the stat file */
     std::string strStat = s_strFixtures + "stat-path";
     g_szProcStatFormat = strStat.c_str();
     ZoltTraceSetType(6, 1);
-    EXPECT_TRUE(ProgramTracingEnabled());   /* "/usr/sbin/diagengine" -> "diagengine" */
+    EXPECT_TRUE(ProgramTracingEnabled()); /* "/usr/sbin/diagengine" -> "diagengine" */
     EXPECT_STREQ(g_szTraceProcName, "diagengine");
-    struct { const char *szFixture, *szExpect; } aCase[] = {
-        { "stat-normal", "zoltcpu.linux" }, { "stat-noparens", "????" }, { "stat-reversed", "????" },
-        { "stat-longname", "????" },        /* ')' lies beyond the 64 bytes read */
+    struct {
+        const char *szFixture, *szExpect;
+    } aCase[] = {
+        { "stat-normal", "zoltcpu.linux" },
+        { "stat-noparens", "????" },
+        { "stat-reversed", "????" },
+        { "stat-longname", "????" }, /* ')' lies beyond the 64 bytes read */
     };
     for (const auto &c : aCase) {
         std::string strPath = s_strFixtures + c.szFixture;
@@ -64,13 +74,13 @@ TEST_F(Trace, ProgramTypeAndProcessNameFromStatFiles)
     g_szProcStatFormat = strPath.c_str();
     g_szTraceProcName[0] = '\0';
     InitProcName();
-    EXPECT_STREQ(g_szTraceProcName, "zoltcpu");  /* base name, extension dropped */
+    EXPECT_STREQ(g_szTraceProcName, "zoltcpu"); /* base name, extension dropped */
 }
 
 TEST_F(Trace, LineHasExactHeaderAndOnlyEnabledTypesWrite)
 {
     ZoltTraceSetFile(m_strFile.c_str());
-    TPRINTF(4, "/build/src/f.c", 942, "", "off %d\n", 1);  /* disabled: not written */
+    TPRINTF(4, "/build/src/f.c", 942, "", "off %d\n", 1); /* disabled: not written */
     ZoltTraceSetType(4, 1);
     TPRINTF(4, "/build/src/f.c", 942, "", "value=%d %s\n", 17, "x");
     TPRINTF(0, "g.cpp", 1, "", "pipe is off\n");
@@ -81,10 +91,11 @@ TEST_F(Trace, LineHasExactHeaderAndOnlyEnabledTypesWrite)
 
 TEST_F(Trace, TraceArgumentFormsModuleTraceName)
 {
-    char szProg[] = "/opt/diags/trace/zoltcpu.linux", szRun[] = "run", szUpper[] = "TRACE", szNo[] = "notrace";
+    char szProg[] = "/opt/diags/trace/zoltcpu.linux", szRun[] = "run", szUpper[] = "TRACE",
+         szNo[] = "notrace";
     char *argv[] = { szProg, szRun, szUpper, szNo, NULL };
     g_szTraceComponentName[0] = '\0';
-    EXPECT_EQ(ProcessTracingArgs(3, argv), 0);      /* case counts; the program path is not searched */
+    EXPECT_EQ(ProcessTracingArgs(3, argv), 0); /* case counts; the program path is not searched */
     EXPECT_EQ(ProcessTracingArgs(4, argv), 1);
     EXPECT_EQ(std::string(g_szTraceComponentName), "zoltcpu" + std::to_string(getpid()) + "_trace");
 }

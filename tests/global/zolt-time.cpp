@@ -35,7 +35,7 @@ TEST(ZoltMutex, TryLockFailsAtOnceWhileAnotherThreadHolds)
 /* The locker's pid comes from a cache: a forked child must record its own. */
 TEST(ZoltMutex, ForkedChildRecordsItsOwnPid)
 {
-    ASSERT_EQ(ZoltGrabMutex(__FILE__, __LINE__, "", 6, 1), 0);   /* fills the cache */
+    ASSERT_EQ(ZoltGrabMutex(__FILE__, __LINE__, "", 6, 1), 0); /* fills the cache */
     ASSERT_EQ(ZoltGrabMutex(__FILE__, __LINE__, "", 6, 0), 0);
     pid_t pid = fork();
     ASSERT_GE(pid, 0);
@@ -43,15 +43,18 @@ TEST(ZoltMutex, ForkedChildRecordsItsOwnPid)
         int iBad = ZoltGrabMutex(__FILE__, __LINE__, "", 6, 1) != 0;
         iBad |= (iMutexHeldPid[6] != (int32_t)getpid()) << 1;
         iBad |= ZoltGrabMutex(__FILE__, __LINE__, "", 6, 0) != 0;
-        iBad |= (ZoltTryMutex(__FILE__, __LINE__, "", 6) != 0 || iMutexHeldPid[6] != (int32_t)getpid()) << 2;
+        iBad |=
+            (ZoltTryMutex(__FILE__, __LINE__, "", 6) != 0 || iMutexHeldPid[6] != (int32_t)getpid())
+            << 2;
         _exit(iBad);
     }
     int iStatus = 0;
     ASSERT_EQ(waitpid(pid, &iStatus, 0), pid);
-    EXPECT_EQ(iStatus, 0) << "exit 1: lock or unlock failed, 2: parent pid after lock, 4: after try-lock";
+    EXPECT_EQ(iStatus, 0)
+        << "exit 1: lock or unlock failed, 2: parent pid after lock, 4: after try-lock";
 }
 
-struct timeval g_tvFixed;  /* what the time seam reads */
+struct timeval g_tvFixed; /* what the time seam reads */
 int FixedClock(struct timeval *pTv)
 {
     *pTv = g_tvFixed;
@@ -62,19 +65,24 @@ TEST(ZoltClock, ReadsFromTheTimeSeam)
 {
     int (*pfnKeep)(struct timeval *) = g_pfnZoltGetTimeOfDay;
     g_pfnZoltGetTimeOfDay = FixedClock;
-    struct { time_t tSec; suseconds_t tUsec; uint32_t uOfDay, uMs; } aCase[] = {
+    struct {
+        time_t tSec;
+        suseconds_t tUsec;
+        uint32_t uOfDay, uMs;
+    } aCase[] = {
         { 86400 * 19000 - 1, 999999, 86399999, (uint32_t)((86400ull * 19000 - 1) * 1000 + 999) },
-        { 4294967, 296000, 61367296, 0 },  /* 2^32 ms: the counter wraps to 0 */
+        { 4294967, 296000, 61367296, 0 }, /* 2^32 ms: the counter wraps to 0 */
     };
     for (const auto &c : aCase) {
         g_tvFixed = { c.tSec, c.tUsec };
         EXPECT_EQ(ZoltGetTimeOfDay(), c.uOfDay) << c.tSec;
         EXPECT_EQ(ZoltMilliSeconds(), c.uMs) << c.tSec;
     }
-    g_tvFixed = { 1709647629, 123456 };   /* 2024-03-05 14:07:09.123 UTC */
+    g_tvFixed = { 1709647629, 123456 }; /* 2024-03-05 14:07:09.123 UTC */
     ZoltUtcTime t;
     ASSERT_EQ(ZoltGetUtcTime(&t), 0);
-    EXPECT_EQ(std::vector<uint32_t>({ t.uYear, t.uMonth, t.uDay, t.uHour, t.uMinute, t.uSecond, t.uMilliSeconds }),
+    EXPECT_EQ(std::vector<uint32_t>(
+                  { t.uYear, t.uMonth, t.uDay, t.uHour, t.uMinute, t.uSecond, t.uMilliSeconds }),
               std::vector<uint32_t>({ 2024, 3, 5, 14, 7, 9, 0 }));
     EXPECT_EQ(ZoltGetUtcTime(NULL), 1);
     g_pfnZoltGetTimeOfDay = pfnKeep;

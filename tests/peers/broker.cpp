@@ -38,7 +38,9 @@ static std::string ReadLine(int h)
  * 20 s; then reports and ends. Never returns. */
 static void RunBrokerChild(int hOut, int hControl, const PeersOptions &opt)
 {
-    g_pfnZoltMsgLocalPid = []() -> long { return (long)getpid(); };   /* FROM of the child's messages */
+    g_pfnZoltMsgLocalPid = []() -> long {
+        return (long)getpid();
+    }; /* FROM of the child's messages */
     PeersSession s;
     if (PeersSessionOpen(&s, &opt, "", s_sStrings.c_str(), nullptr) != 0) {
         (void)!write(hOut, "\n", 1);
@@ -48,7 +50,8 @@ static void RunBrokerChild(int hOut, int hControl, const PeersOptions &opt)
     for (int i = 0; i < 2; i++) {
         v[i].iId = i;
         v[i].sName = "DEV:" + std::to_string(i);
-        v[i].sXml = "<DEVICE><DID>" + std::to_string(i) + "</DID><NAME>" + v[i].sName + "</NAME></DEVICE>";
+        v[i].sXml =
+            "<DEVICE><DID>" + std::to_string(i) + "</DID><NAME>" + v[i].sName + "</NAME></DEVICE>";
     }
     PeersEngineSetDevices(&s.engine, "peerstest", v);
     (void)!write(hOut, (s.broker.sPipeDir + "\n").c_str(), s.broker.sPipeDir.size() + 1);
@@ -59,12 +62,13 @@ static void RunBrokerChild(int hOut, int hControl, const PeersOptions &opt)
         iRc = PeersSessionServe(&s, &inv, 1, 50);
         struct pollfd pfd = { hControl, POLLIN, 0 };
         if (iRc == 1 && poll(&pfd, 1, 0) == 1)
-            iRc = 3;   /* told to end */
+            iRc = 3; /* told to end */
     }
-    std::string sReport = "serve=" + std::to_string(iRc) + " startups=" + std::to_string(s.broker.iStartups)
-                          + " stops=" + std::to_string(s.broker.iStops) + " clients="
-                          + std::to_string(s.broker.vClients.size()) + " timeouts="
-                          + std::to_string(inv.iTimeoutRequests);
+    std::string sReport = "serve=" + std::to_string(iRc) +
+                          " startups=" + std::to_string(s.broker.iStartups) +
+                          " stops=" + std::to_string(s.broker.iStops) +
+                          " clients=" + std::to_string(s.broker.vClients.size()) +
+                          " timeouts=" + std::to_string(inv.iTimeoutRequests);
     PeersSessionClose(&s);
     sReport += "\n";
     (void)!write(hOut, sReport.c_str(), sReport.size());
@@ -75,7 +79,7 @@ class PeersBrokerTest : public ::testing::Test {
 protected:
     pid_t m_pid = -1;
     int m_hIn = -1, m_hControl = -1;
-    std::string m_sDir, m_sReport;   /* the child's last line, once read */
+    std::string m_sDir, m_sReport; /* the child's last line, once read */
 
     void SetUp() override
     {
@@ -148,8 +152,10 @@ protected:
 static std::string Msg(const std::string &sTo, const char *szType, const char *szData)
 {
     char szHdr[300], szMsg[1024];
-    EXPECT_EQ(ZoltCreateMessageHeader(szHdr, sizeof szHdr, sTo.c_str(), nullptr, szType, nullptr), 0);
-    EXPECT_EQ(ZoltCreateMessage(szMsg, sizeof szMsg, "MSG", szHdr, szData, (const char *)nullptr), 0);
+    EXPECT_EQ(ZoltCreateMessageHeader(szHdr, sizeof szHdr, sTo.c_str(), nullptr, szType, nullptr),
+              0);
+    EXPECT_EQ(ZoltCreateMessage(szMsg, sizeof szMsg, "MSG", szHdr, szData, (const char *)nullptr),
+              0);
     return szMsg;
 }
 
@@ -157,9 +163,10 @@ TEST_F(PeersBrokerTest, RoutesAndAnswersByReBetweenGarbageFrames)
 {
     PeersOptions opt;
     PeersOptionsInit(&opt);
-    opt.bGarbageFrames = 1;   /* junk frames before every message to the client: ignored */
+    opt.bGarbageFrames = 1; /* junk frames before every message to the client: ignored */
     StartBroker(opt);
-    ASSERT_EQ(ZoltClientOpenConnectionEx("peerstest", "DIAGMODULE", s_sStrings.c_str(), nullptr), 0);
+    ASSERT_EQ(ZoltClientOpenConnectionEx("peerstest", "DIAGMODULE", s_sStrings.c_str(), nullptr),
+              0);
 
     /* a message to a process id goes to that process (here, back to us);
      * it arrives first and stays in the table */
@@ -168,14 +175,17 @@ TEST_F(PeersBrokerTest, RoutesAndAnswersByReBetweenGarbageFrames)
     ASSERT_GE(ZoltClientWaitForMessages(2000, 0), 1);
     CGenStr req;
     ASSERT_TRUE(CGenStrInit(&req));
-    ASSERT_EQ(ZoltClientCreateDiagnosticEngineCommandStr("LIST_DEVICES:peerstest", nullptr, &req), 0);
+    ASSERT_EQ(ZoltClientCreateDiagnosticEngineCommandStr("LIST_DEVICES:peerstest", nullptr, &req),
+              0);
     long lId = 0, lRe = 0;
     ASSERT_EQ(ZoltMessageGetMessageId(CGenStrC_Str(&req), &lId), 0);
     ASSERT_EQ(ZoltClientSendTransactionStr(CGenStrC_Str(&req), &req, 5000, 0), 0);
     ASSERT_EQ(ZoltMessageGetMessageRe(CGenStrC_Str(&req), &lRe), 0);
     EXPECT_EQ(lRe, lId);
     char szName[64];
-    ASSERT_EQ(ZoltXmlGetField(CGenStrC_Str(&req), "MSG/DATA/COMPONENT/DEVICE/NAME", 1, szName, sizeof szName), 0);
+    ASSERT_EQ(ZoltXmlGetField(CGenStrC_Str(&req), "MSG/DATA/COMPONENT/DEVICE/NAME", 1, szName,
+                              sizeof szName),
+              0);
     EXPECT_STREQ(szName, "DEV:1");
     CGenStrDelete(&req);
     ClientMessage *pFirst = ZoltClientFindMessageWithTypeField("PEERS_ECHO");
@@ -183,21 +193,27 @@ TEST_F(PeersBrokerTest, RoutesAndAnswersByReBetweenGarbageFrames)
     EXPECT_NE(strstr(pFirst->szMessage, "<DATA>first</DATA>"), nullptr);
 
     /* language strings: text decoded, language fall-back, unknown id */
-    struct { const char *szId, *szLang, *szText; } aStrings[] = {
+    struct {
+        const char *szId, *szLang, *szText;
+    } aStrings[] = {
         { "szGreeting", "EN", "Hello <world> at 50% & more" },
         { "szGreeting", "DE", "Hallo Welt" },
         { "szNothing", "EN", "<NLS id=szNothing/>" },
     };
     for (const auto &c : aStrings) {
         char szText[256];
-        ASSERT_NE(ZoltGetNlsStringWithIdEx(nullptr, c.szId, c.szLang, szText, sizeof szText), nullptr);
+        ASSERT_NE(ZoltGetNlsStringWithIdEx(nullptr, c.szId, c.szLang, szText, sizeof szText),
+                  nullptr);
         EXPECT_STREQ(szText, c.szText);
     }
 
     /* GET_TIMEOUT is answered with SENDINGTIMEOUT and the value */
-    ASSERT_EQ(ZoltClientSendMessage(Msg("DIAGENGINE", "DE_EVENT",
-                                        "<DATA><EVENT><TYPE>GET_TIMEOUT</TYPE><TESTPROCESSID>7</TESTPROCESSID>"
-                                        "</EVENT></DATA>").c_str()), 0);
+    ASSERT_EQ(ZoltClientSendMessage(
+                  Msg("DIAGENGINE", "DE_EVENT",
+                      "<DATA><EVENT><TYPE>GET_TIMEOUT</TYPE><TESTPROCESSID>7</TESTPROCESSID>"
+                      "</EVENT></DATA>")
+                      .c_str()),
+              0);
     char szCmd[2048], szValue[32];
     ASSERT_EQ(ZoltClientWaitForMessage(szCmd, sizeof szCmd, 5000, "DAPI_COMMAND", 0), 0);
     ASSERT_EQ(ZoltXmlGetField(szCmd, "MSG/DATA/DAPICOMMANDTYPE", 0, szValue, sizeof szValue), 0);
@@ -215,7 +231,10 @@ TEST_F(PeersBrokerTest, RoutesAndAnswersByReBetweenGarbageFrames)
 TEST_F(PeersBrokerTest, MisbehavioursGiveTheClientsCodes)
 {
     /* the misbehaviour; what ZoltClientOpenConnectionEx and the child's serve return */
-    struct Case { const char *szName; int bNoAck, bGarbageAck, iDieAfter, bSilentEngines, iOpen, iServe; } aCases[] = {
+    struct Case {
+        const char *szName;
+        int bNoAck, bGarbageAck, iDieAfter, bSilentEngines, iOpen, iServe;
+    } aCases[] = {
         { "no ack", 1, 0, -1, 0, 30, 3 },
         { "garbage ack", 0, 1, -1, 0, 31, 3 },
         /* dies right after acknowledging STARTUP: a send then finds no reader */
@@ -223,7 +242,7 @@ TEST_F(PeersBrokerTest, MisbehavioursGiveTheClientsCodes)
         /* no language strings and no device list: both requests time out */
         { "silent engines", 0, 0, -1, 1, 0, 0 },
     };
-    g_iAckTimeoutMs = 300;   /* the no-ack case need not wait 10 s */
+    g_iAckTimeoutMs = 300; /* the no-ack case need not wait 10 s */
     for (const Case &c : aCases) {
         SCOPED_TRACE(c.szName);
         PeersOptions opt;
@@ -237,15 +256,19 @@ TEST_F(PeersBrokerTest, MisbehavioursGiveTheClientsCodes)
         EXPECT_EQ(ZoltClientOpenConnectionEx("peerstest", "DIAGMODULE", "", nullptr), c.iOpen);
         if (c.iDieAfter > 0) {
             WaitReport();
-            EXPECT_EQ(ZoltClientSendMessage(Msg("DIAGENGINE", "DE_NOTIFY", "<DATA>x</DATA>").c_str()), 1);
+            EXPECT_EQ(
+                ZoltClientSendMessage(Msg("DIAGENGINE", "DE_NOTIFY", "<DATA>x</DATA>").c_str()), 1);
         }
         if (c.bSilentEngines) {
             char szText[64] = "unchanged", szBuf[2048];
-            EXPECT_EQ(ZoltGetNlsStringWithIdEx(nullptr, "szGreeting", "EN", szText, sizeof szText), nullptr);
+            EXPECT_EQ(ZoltGetNlsStringWithIdEx(nullptr, "szGreeting", "EN", szText, sizeof szText),
+                      nullptr);
             EXPECT_STREQ(szText, "");
             CGenStr req;
             ASSERT_TRUE(CGenStrInit(&req));
-            ASSERT_EQ(ZoltClientCreateDiagnosticEngineCommandStr("LIST_DEVICES:peerstest", nullptr, &req), 0);
+            ASSERT_EQ(
+                ZoltClientCreateDiagnosticEngineCommandStr("LIST_DEVICES:peerstest", nullptr, &req),
+                0);
             EXPECT_EQ(ZoltClientSendTransactionStr(CGenStrC_Str(&req), &req, 100, 0), 2);
             CGenStrDelete(&req);
             EXPECT_EQ(ZoltClientWaitForMessage(szBuf, sizeof szBuf, 600, "DE_DEVICELIST", 0), 2);

@@ -11,7 +11,10 @@
 
 static const std::string s_sModuleIni = std::string(ZOLT_SOURCE_DIR) + "/zoltcpu/zoltcpu.ini";
 
-struct Sent { long lTo; std::string sMsg; };
+struct Sent {
+    long lTo;
+    std::string sMsg;
+};
 
 static int CaptureSend(void *pCtx, long lToPid, const std::string &sMessage)
 {
@@ -22,8 +25,8 @@ static int CaptureSend(void *pCtx, long lToPid, const std::string &sMessage)
 /* A message from process 812 as the framework builds it. */
 static std::string From812(const char *szType, const char *szData)
 {
-    return "<MSG><HDR><FROM>812</FROM><TO>DIAGENGINE</TO><ID>9</ID><TYPE>" + std::string(szType)
-           + "</TYPE><TIME>20240305140709000</TIME></HDR>" + szData + "</MSG>";
+    return "<MSG><HDR><FROM>812</FROM><TO>DIAGENGINE</TO><ID>9</ID><TYPE>" + std::string(szType) +
+           "</TYPE><TIME>20240305140709000</TIME></HDR>" + szData + "</MSG>";
 }
 
 static std::string Field(const std::string &sMsg, const char *szPath)
@@ -57,13 +60,20 @@ protected:
 
 TEST_F(PeersEngineTest, RecordsARunAndTranslatesItsEvents)
 {
-    EXPECT_EQ(Handle("REF_RUN", "<DATA><STARTUP>REF_RUN</STARTUP><VERSION>1.2.11</VERSION></DATA>"), 0);
-    EXPECT_EQ(Handle("DE_EVENT", "<DATA><EVENT><TYPE>PERCENTDONE</TYPE><TESTPROCESSID>4</TESTPROCESSID>"
-                                 "<TEXT>25</TEXT></EVENT></DATA>"), 0);
-    EXPECT_EQ(Handle("DE_EVENT", "<DATA><EVENT><TYPE>ERROR</TYPE><TESTPROCESSID>4</TESTPROCESSID><TEXT>"
-                                 "<NLS mod=zoltcpu.zmd id=szErrorMMX10_10  instruction=PADD errno=7/></TEXT>"
-                                 "<EVENTCODE>10</EVENTCODE></EVENT></DATA>"), 0);
-    EXPECT_EQ(Handle("DE_NOTIFY", "<DATA><TESTRESULT>FAIL</TESTRESULT><TESTPROCESSID>4</TESTPROCESSID></DATA>"), 0);
+    EXPECT_EQ(Handle("REF_RUN", "<DATA><STARTUP>REF_RUN</STARTUP><VERSION>1.2.11</VERSION></DATA>"),
+              0);
+    EXPECT_EQ(Handle("DE_EVENT",
+                     "<DATA><EVENT><TYPE>PERCENTDONE</TYPE><TESTPROCESSID>4</TESTPROCESSID>"
+                     "<TEXT>25</TEXT></EVENT></DATA>"),
+              0);
+    EXPECT_EQ(Handle("DE_EVENT",
+                     "<DATA><EVENT><TYPE>ERROR</TYPE><TESTPROCESSID>4</TESTPROCESSID><TEXT>"
+                     "<NLS mod=zoltcpu.zmd id=szErrorMMX10_10  instruction=PADD errno=7/></TEXT>"
+                     "<EVENTCODE>10</EVENTCODE></EVENT></DATA>"),
+              0);
+    EXPECT_EQ(Handle("DE_NOTIFY",
+                     "<DATA><TESTRESULT>FAIL</TESTRESULT><TESTPROCESSID>4</TESTPROCESSID></DATA>"),
+              0);
     EXPECT_EQ(Handle("DE_NOTIFY", "<DATA>SHUTDOWN</DATA>"), 0);
     EXPECT_EQ(Handle("SOMETHING_NEW", "<DATA>x</DATA>"), 1);
     EXPECT_EQ(PeersEngineHandleMessage(&m_engine, "<STOP></STOP>", 812, ""), 2);
@@ -78,34 +88,42 @@ TEST_F(PeersEngineTest, RecordsARunAndTranslatesItsEvents)
     EXPECT_TRUE(m_sent.empty());
 
     /* another process is answered but not recorded */
-    EXPECT_EQ(PeersEngineHandleMessage(&m_engine, From812("DE_NOTIFY", "<DATA>SHUTDOWN</DATA>").c_str(), 999, ""), 0);
+    EXPECT_EQ(PeersEngineHandleMessage(
+                  &m_engine, From812("DE_NOTIFY", "<DATA>SHUTDOWN</DATA>").c_str(), 999, ""),
+              0);
     EXPECT_EQ(m_inv.vEvents.size(), 2u);
 }
 
 TEST_F(PeersEngineTest, DeviceListsAnswerByReFromTheLastEnumeration)
 {
-    EXPECT_EQ(Handle("DE_ENUMDATA",
-                     "<DATA><DEVICE><DID>0</DID><NAME>CPU:0</NAME><HWLOCATOR>CPU:0</HWLOCATOR>"
-                     "<TESTS_SUPPORTED>*</TESTS_SUPPORTED></DEVICE><DEVICE><DID>1</DID><NAME>CPU:1</NAME>"
-                     "<HWLOCATOR>CPU:1</HWLOCATOR><TESTS_SUPPORTED>1,2,4</TESTS_SUPPORTED></DEVICE></DATA>"), 0);
+    EXPECT_EQ(
+        Handle(
+            "DE_ENUMDATA",
+            "<DATA><DEVICE><DID>0</DID><NAME>CPU:0</NAME><HWLOCATOR>CPU:0</HWLOCATOR>"
+            "<TESTS_SUPPORTED>*</TESTS_SUPPORTED></DEVICE><DEVICE><DID>1</DID><NAME>CPU:1</NAME>"
+            "<HWLOCATOR>CPU:1</HWLOCATOR><TESTS_SUPPORTED>1,2,4</TESTS_SUPPORTED></DEVICE></DATA>"),
+        0);
     ASSERT_EQ(m_inv.vDevices.size(), 2u);
     EXPECT_EQ(m_inv.vDevices[1].sTests, "1,2,4");
     ASSERT_NE(PeersEngineGetDevices(&m_engine, "ZOLTCPU"), nullptr);
 
     /* request, split, silent; components and devices in the answer (-1: no answer) */
-    struct Case { const char *szRequest; int bSplit, bSilent, iComponents, iDevices; } aCases[] = {
-        { "LIST_DEVICES:zoltcpu", 0, 0, 1, 2 },
-        { "LIST_SYSINFO_DEVICES:zoltcpu", 0, 0, 1, 2 },
-        { "LIST_DEVICES:zoltcpu", 1, 0, 2, 2 },          /* one component per device */
-        { "LIST_DEVICES:other", 0, 0, 1, 0 },             /* unknown module: empty component */
-        { "LIST_DEVICES:zoltcpu", 0, 1, -1, -1 },         /* never answered */
+    struct Case {
+        const char *szRequest;
+        int bSplit, bSilent, iComponents, iDevices;
+    } aCases[] = {
+        { "LIST_DEVICES:zoltcpu", 0, 0, 1, 2 },   { "LIST_SYSINFO_DEVICES:zoltcpu", 0, 0, 1, 2 },
+        { "LIST_DEVICES:zoltcpu", 1, 0, 2, 2 },   /* one component per device */
+        { "LIST_DEVICES:other", 0, 0, 1, 0 },     /* unknown module: empty component */
+        { "LIST_DEVICES:zoltcpu", 0, 1, -1, -1 }, /* never answered */
     };
     for (const Case &c : aCases) {
         SCOPED_TRACE(c.szRequest);
         m_sent.clear();
         m_engine.bSplitComponents = c.bSplit;
         m_opt.bNoDeviceList = c.bSilent;
-        EXPECT_EQ(Handle("DE_COMMAND", (std::string("<DATA>") + c.szRequest + "</DATA>").c_str()), 0);
+        EXPECT_EQ(Handle("DE_COMMAND", (std::string("<DATA>") + c.szRequest + "</DATA>").c_str()),
+                  0);
         if (c.iComponents < 0) {
             EXPECT_TRUE(m_sent.empty());
             continue;
@@ -157,7 +175,11 @@ TEST_F(PeersEngineTest, TimedAnswersAndStops)
     /* GET_TIMEOUT: answered with the configured value */
     m_sent.clear();
     m_opt.iTimeoutValue = 30;
-    EXPECT_EQ(Handle("DE_EVENT", "<DATA><EVENT><TYPE>GET_TIMEOUT</TYPE><TESTPROCESSID>4</TESTPROCESSID></EVENT></DATA>"), 0);
+    EXPECT_EQ(
+        Handle(
+            "DE_EVENT",
+            "<DATA><EVENT><TYPE>GET_TIMEOUT</TYPE><TESTPROCESSID>4</TESTPROCESSID></EVENT></DATA>"),
+        0);
     ASSERT_EQ(m_sent.size(), 1u);
     EXPECT_EQ(Field(m_sent[0].sMsg, "MSG/DATA/TIMEOUT_VALUE"), "30");
 }
@@ -165,9 +187,10 @@ TEST_F(PeersEngineTest, TimedAnswersAndStops)
 TEST_F(PeersEngineTest, RecordsTheValidationResponse)
 {
     /* the module's form, its answer text inside the message's DATA, and a plain one */
-    const char *szResults = "<PARAM_VALIDATION_RESULTS><PARAMETER><ID>A</ID><VALID_FLAG>valid</VALID_FLAG>"
-                            "<MIN_VALUE>0</MIN_VALUE><MAX_VALUE>10</MAX_VALUE></PARAMETER><PARAMETER><ID>B</ID>"
-                            "<VALID_FLAG>value too big</VALID_FLAG></PARAMETER></PARAM_VALIDATION_RESULTS>";
+    const char *szResults =
+        "<PARAM_VALIDATION_RESULTS><PARAMETER><ID>A</ID><VALID_FLAG>valid</VALID_FLAG>"
+        "<MIN_VALUE>0</MIN_VALUE><MAX_VALUE>10</MAX_VALUE></PARAMETER><PARAMETER><ID>B</ID>"
+        "<VALID_FLAG>value too big</VALID_FLAG></PARAMETER></PARAM_VALIDATION_RESULTS>";
     for (const std::string &sData : { "<DATA><DATA>" + std::string(szResults) + "</DATA></DATA>",
                                       "<DATA>" + std::string(szResults) + "</DATA>" }) {
         m_inv.vParams.clear();
@@ -189,12 +212,16 @@ TEST(PeersSupportedTests, StarMeansAllListsCountFromOne)
 
 TEST(PeersCommandLines, EveryModeCarriesItsWords)
 {
-    EXPECT_EQ(PeersRunArgs("/m.linux", "/d.ini", "R1", 0, 3, "7", "/p/ZOLTFIFO", { "ERRLIMIT,2" }, 2),
-              (std::vector<std::string>{ "/m.linux", "run", "ref=R1", "deffile=/d.ini", "device=0", "test=3",
-                                         "process=7", "sfifo=/p/ZOLTFIFO", "param=ERRLIMIT,2", "errlimit=2" }));
+    EXPECT_EQ(
+        PeersRunArgs("/m.linux", "/d.ini", "R1", 0, 3, "7", "/p/ZOLTFIFO", { "ERRLIMIT,2" }, 2),
+        (std::vector<std::string>{ "/m.linux", "run", "ref=R1", "deffile=/d.ini", "device=0",
+                                   "test=3", "process=7", "sfifo=/p/ZOLTFIFO", "param=ERRLIMIT,2",
+                                   "errlimit=2" }));
     EXPECT_EQ(PeersSysInfoArgs("/m.linux", 812, 5, "CPU:0", "/d.ini", "zoltcpu"),
-              (std::vector<std::string>{ "/m.linux", "sysinfo", "812", "5", "CPU:0", "/d.ini", "zoltcpu" }));
-    std::vector<std::string> v = PeersValidateArgs("/m.linux", "/d.ini", "R2", 1, 2, "8", "/p/F", 812, 6, {});
+              (std::vector<std::string>{ "/m.linux", "sysinfo", "812", "5", "CPU:0", "/d.ini",
+                                         "zoltcpu" }));
+    std::vector<std::string> v =
+        PeersValidateArgs("/m.linux", "/d.ini", "R2", 1, 2, "8", "/p/F", 812, 6, {});
     EXPECT_EQ(v[1], "validate");
     EXPECT_NE(std::find(v.begin(), v.end(), "senderpid=812"), v.end());
     EXPECT_NE(std::find(v.begin(), v.end(), "reid=6"), v.end());

@@ -26,9 +26,16 @@ TEST(PeersNlsParseTag, SplitsModuleIdAndVariables)
         /* the framework's token form, with its blank before "/>" */
         { "<NLS mod=zoltcpu.zmd id=szInfo1 />", 0, "zoltcpu.zmd", "szInfo1", {} },
         /* a variable added after that blank leaves two blanks */
-        { "<NLS mod=zoltcpu.zmd id=szErrorReg  errno=3/>", 0, "zoltcpu.zmd", "szErrorReg", { { "errno", "3" } } },
+        { "<NLS mod=zoltcpu.zmd id=szErrorReg  errno=3/>",
+          0,
+          "zoltcpu.zmd",
+          "szErrorReg",
+          { { "errno", "3" } } },
         /* escaped values are decoded; a blank inside a value is kept */
-        { "<NLS id=x a=1@3D2 b=two words c=@3Cz@3E/>", 0, "", "x",
+        { "<NLS id=x a=1@3D2 b=two words c=@3Cz@3E/>",
+          0,
+          "",
+          "x",
           { { "a", "1=2" }, { "b", "two words" }, { "c", "<z>" } } },
         { "<NLS mod=m />", 2, "m", "", {} },
         { "<NLS id=x>", 1, "", "", {} },
@@ -51,8 +58,13 @@ TEST(PeersNlsTranslate, FillsVariablesAndFallsBack)
 {
     PeersNls nls;
     PeersNlsInit(&nls, s_sStrings.c_str());
-    struct Case { const char *szTag, *szLang; int iRc; const char *szText, *szLangFound; } aCases[] = {
-        { "<NLS id=szFault unit=ALU errno=12/>", nullptr, 0, "Unit ALU failed (fault mask 12)", "EN" },
+    struct Case {
+        const char *szTag, *szLang;
+        int iRc;
+        const char *szText, *szLangFound;
+    } aCases[] = {
+        { "<NLS id=szFault unit=ALU errno=12/>", nullptr, 0, "Unit ALU failed (fault mask 12)",
+          "EN" },
         { "<NLS id=szTwice n=7/>", "EN", 0, "7 and 7 again, {missing} stays", "EN" },
         { "<NLS id=szGreeting/>", "DE", 0, "Hallo Welt", "DE" },
         { "<NLS id=szGreeting/>", "FR", 0, "Hello <world> at 50% & more", "EN" },
@@ -65,7 +77,8 @@ TEST(PeersNlsTranslate, FillsVariablesAndFallsBack)
         EXPECT_EQ(sOut, c.szText) << c.szTag;
         EXPECT_EQ(sLang, c.szLangFound) << c.szTag;
     }
-    EXPECT_EQ(PeersNlsTranslateText(&nls, "A <NLS id=szFault unit=X errno=1/>; B <NLS id=nope/> <NLS id=cut", 0),
+    EXPECT_EQ(PeersNlsTranslateText(
+                  &nls, "A <NLS id=szFault unit=X errno=1/>; B <NLS id=nope/> <NLS id=cut", 0),
               "A Unit X failed (fault mask 1); B <NLS id=nope/> <NLS id=cut");
 }
 
@@ -73,12 +86,17 @@ TEST(PeersNlsAnswer, RepliesInTheFormTheModuleParses)
 {
     PeersNls nls;
     PeersNlsInit(&nls, s_sStrings.c_str());
-    struct Case { const char *szData; int iRc; const char *szElement; } aCases[] = {
+    struct Case {
+        const char *szData;
+        int iRc;
+        const char *szElement;
+    } aCases[] = {
         { "NLS_REGMOD:812:strings.ini", 1, "<DATA>NLS_REGMOD_OK</DATA>" },
         /* the text is escaped, the tag echoed before the language element */
         { "NLS_GETSTRING:EN:<NLS id=szGreeting/>", 2,
           "<DATA><NLS id=szGreeting/><EN>Hello @3Cworld@3E at 50@25 @26 more</EN></DATA>" },
-        { "NLS_GETSTRING:DE:<NLS id=szOnlyEnglish/>", 2, "<DATA><NLS id=szOnlyEnglish/><EN>English only</EN></DATA>" },
+        { "NLS_GETSTRING:DE:<NLS id=szOnlyEnglish/>", 2,
+          "<DATA><NLS id=szOnlyEnglish/><EN>English only</EN></DATA>" },
         /* unknown id: no language element, so the module falls back to the tag */
         { "NLS_GETSTRING:EN:<NLS id=szNothing/>", 2, "<DATA><NLS id=szNothing/></DATA>" },
         { "NLS_GETSTRING:EN:garbage", 2, "<DATA><NLS /></DATA>" },
@@ -89,8 +107,9 @@ TEST(PeersNlsAnswer, RepliesInTheFormTheModuleParses)
         EXPECT_EQ(PeersNlsAnswer(&nls, 812, c.szData, sElement), c.iRc) << c.szData;
         EXPECT_EQ(sElement, c.szElement) << c.szData;
     }
-    EXPECT_EQ(std::to_string(nls.iRegistrations) + " " + std::to_string(nls.iStringsAsked) + " "
-              + std::to_string(nls.iStringsUnknown), "1 4 2");   /* registrations, strings asked, unknown */
+    EXPECT_EQ(std::to_string(nls.iRegistrations) + " " + std::to_string(nls.iStringsAsked) + " " +
+                  std::to_string(nls.iStringsUnknown),
+              "1 4 2"); /* registrations, strings asked, unknown */
 }
 
 /* Every string id that the module's sources name has an English text in the
@@ -104,9 +123,11 @@ static std::string ReadSources(const std::string &sDir)
     while (struct dirent *pEnt = pDir ? readdir(pDir) : nullptr) {
         std::string sName = pEnt->d_name;
         size_t uDot = sName.rfind('.');
-        if (uDot != std::string::npos && (sName.substr(uDot) == ".cpp" || sName.substr(uDot) == ".h")) {
+        if (uDot != std::string::npos &&
+            (sName.substr(uDot) == ".cpp" || sName.substr(uDot) == ".h")) {
             std::ifstream in(sDir + "/" + sName);
-            sAll += std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+            sAll +=
+                std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
         }
     }
     if (pDir)
@@ -119,7 +140,8 @@ TEST(PeersModuleStrings, EveryIdOfTheModuleHasAText)
     /* string literals "sz<Capital>..." of identifier characters in the module's sources */
     std::string sText = ReadSources(std::string(ZOLT_SOURCE_DIR) + "/zoltcpu");
     std::set<std::string> ids;
-    for (size_t uPos = sText.find("\"sz"); uPos != std::string::npos; uPos = sText.find("\"sz", uPos + 1)) {
+    for (size_t uPos = sText.find("\"sz"); uPos != std::string::npos;
+         uPos = sText.find("\"sz", uPos + 1)) {
         size_t uEnd = uPos + 3;
         while (uEnd < sText.size() && (isalnum((unsigned char)sText[uEnd]) || sText[uEnd] == '_'))
             uEnd++;
@@ -133,11 +155,15 @@ TEST(PeersModuleStrings, EveryIdOfTheModuleHasAText)
     std::string sValue, sLang;
     for (const std::string &sId : ids) {
         EXPECT_EQ(PeersNlsLookup(s_sModuleIni.c_str(), "EN", sId.c_str(), sValue, sLang), 0) << sId;
-        if (sId.rfind("szSysInfo", 0) != 0 || sId.find("Key") != std::string::npos || sId.find("Desc") != std::string::npos)
+        if (sId.rfind("szSysInfo", 0) != 0 || sId.find("Key") != std::string::npos ||
+            sId.find("Desc") != std::string::npos)
             continue;
         EXPECT_EQ(sValue, "on") << sId;
         for (const char *szPart : { "Key", "Desc" })
-            EXPECT_EQ(PeersNlsLookup(s_sModuleIni.c_str(), "EN", (sId + szPart).c_str(), sValue, sLang), 0) << sId;
+            EXPECT_EQ(
+                PeersNlsLookup(s_sModuleIni.c_str(), "EN", (sId + szPart).c_str(), sValue, sLang),
+                0)
+                << sId;
     }
     EXPECT_EQ(PeersNlsLookup(s_sModuleIni.c_str(), "EN", "szSMBIOSCheckEnable", sValue, sLang), 0);
     EXPECT_EQ(sValue, "true");

@@ -13,12 +13,16 @@ TEST(PeersReportLines, EventsProgressAndResults)
     PeersEvent ev;
     ev.bHasCode = 1;
     ev.sText = "<NLS id=x/>";
-    struct Case { const char *szType; int iCode; const char *szEnglish, *szLine; } aCases[] = {
+    struct Case {
+        const char *szType;
+        int iCode;
+        const char *szEnglish, *szLine;
+    } aCases[] = {
         { "INFO", -1, "Testing", "  Testing" },
         { "WARN", 101, "Testing", "  WARNING 101: Testing" },
         { "ERROR", 3, "Testing", "  ERROR 3: Testing" },
         { "PERCENTDONE", 0, "Testing", "" },
-        { "INFO", -1, "", "  <NLS id=x/>" },   /* no translation: the text as sent */
+        { "INFO", -1, "", "  <NLS id=x/>" }, /* no translation: the text as sent */
     };
     for (const Case &c : aCases) {
         ev.sType = c.szType;
@@ -39,7 +43,8 @@ TEST(PeersReportLines, EventsProgressAndResults)
     EXPECT_NE(PeersResultHint(inv).find("CAP_SYS_RESOURCE"), std::string::npos);
     inv.bResult = 0;
     inv.bKilled = 1;
-    EXPECT_NE(PeersResultLine(inv, "CPU:0").find("NOT RUN (the module hung and was killed)"), std::string::npos);
+    EXPECT_NE(PeersResultLine(inv, "CPU:0").find("NOT RUN (the module hung and was killed)"),
+              std::string::npos);
     inv.bKilled = 0;
     inv.iExitStatus = 29;
     EXPECT_EQ(PeersResultHint(inv), "The module never connected to the broker (exit status 29).");
@@ -47,13 +52,16 @@ TEST(PeersReportLines, EventsProgressAndResults)
 
 TEST(PeersCommandLine, ParsesCommandsOptionsAndMistakes)
 {
-    struct Case { std::vector<const char *> vArgs; int iRc; } aCases[] = {
+    struct Case {
+        std::vector<const char *> vArgs;
+        int iRc;
+    } aCases[] = {
         { { "--module", "/m.linux", "--deffile", "/d.ini", "--json", "all" }, 0 },
         { { "validate", "--test", "0", "--param", "ZOLT_DAPI2_PERCENT_TO_TEST,50" }, 0 },
         { { "--help" }, 2 },
-        { { "all", "enumerate" }, 1 },                        /* two commands */
-        { { "run", "--device", "0" }, 1 },                    /* no test */
-        { { "run", "--device", "x", "--test", "1" }, 1 },     /* not a number */
+        { { "all", "enumerate" }, 1 },                    /* two commands */
+        { { "run", "--device", "0" }, 1 },                /* no test */
+        { { "run", "--device", "x", "--test", "1" }, 1 }, /* not a number */
         { { "all", "--param", "ERRLIMIT,many" }, 1 },
         { { "all", "--no-ack", "--garbage-ack" }, 1 },
     };
@@ -63,18 +71,22 @@ TEST(PeersCommandLine, ParsesCommandsOptionsAndMistakes)
             argv.push_back((char *)sz);
         PeersCommand cmd;
         char szError[200];
-        EXPECT_EQ(PeersParseCommandLine((int)argv.size(), argv.data(), &cmd, szError, sizeof szError), c.iRc)
+        EXPECT_EQ(
+            PeersParseCommandLine((int)argv.size(), argv.data(), &cmd, szError, sizeof szError),
+            c.iRc)
             << (c.vArgs.empty() ? "(none)" : c.vArgs[0]) << " " << szError;
     }
-    std::vector<char *> argv = { (char *)"zoltpeers", (char *)"run", (char *)"--device", (char *)"2",
-                                 (char *)"--test", (char *)"3", (char *)"--param", (char *)"ERRLIMIT,3",
-                                 (char *)"--stop-after", (char *)"250", (char *)"--die-after", (char *)"4" };
+    std::vector<char *> argv = { (char *)"zoltpeers", (char *)"run",         (char *)"--device",
+                                 (char *)"2",         (char *)"--test",      (char *)"3",
+                                 (char *)"--param",   (char *)"ERRLIMIT,3",  (char *)"--stop-after",
+                                 (char *)"250",       (char *)"--die-after", (char *)"4" };
     PeersCommand cmd;
     char szError[200];
-    ASSERT_EQ(PeersParseCommandLine((int)argv.size(), argv.data(), &cmd, szError, sizeof szError), 0);
+    ASSERT_EQ(PeersParseCommandLine((int)argv.size(), argv.data(), &cmd, szError, sizeof szError),
+              0);
     EXPECT_EQ(cmd.iDevice, 2);
     EXPECT_EQ(cmd.iTest, 3);
-    EXPECT_EQ(cmd.iErrLimit, 3);   /* the error limit travels as errlimit= too */
+    EXPECT_EQ(cmd.iErrLimit, 3); /* the error limit travels as errlimit= too */
     EXPECT_EQ(cmd.vParams, std::vector<std::string>{ "ERRLIMIT,3" });
     EXPECT_EQ(cmd.opt.iStopAfterMs, 250);
     EXPECT_EQ(cmd.opt.iDieAfterPackets, 4);

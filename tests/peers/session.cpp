@@ -100,13 +100,17 @@ static void WriteFrameFile(const std::string &sPath, unsigned uNumber, const std
 TEST_F(PeersSessionTest, WhatTheModuleWroteLastIsTaken)
 {
     Open();
-    const std::string sMsg = std::string("<MSG><HDR><TO>") + ZOLT_TO_MESSAGEBROKER
-                             + "</TO><FROM>424242</FROM><TYPE>NOTE</TYPE></HDR><DATA></DATA></MSG>\r\n";
+    const std::string sMsg =
+        std::string("<MSG><HDR><TO>") + ZOLT_TO_MESSAGEBROKER +
+        "</TO><FROM>424242</FROM><TYPE>NOTE</TYPE></HDR><DATA></DATA></MSG>\r\n";
     WriteFrameFile(m_sDir + "/msg1", 0x7F000001u, sMsg);
     WriteFrameFile(m_sDir + "/msg2", 0x7F000002u, sMsg);
     WriteFrameFile(m_sDir + "/stop", 0x7F000003u, "<STOP><PID>424242</PID></STOP>\r\n");
     /* each copies its frames onto the FIFO and ends at once */
-    struct Case { const char *szScript; int iPackets, iStops, iExit, iSignal; } aCases[] = {
+    struct Case {
+        const char *szScript;
+        int iPackets, iStops, iExit, iSignal;
+    } aCases[] = {
         { "cd \"$ZOLT_PATH\" && cat msg1 msg2 stop > ZOLTFIFO; exit 0", 3, 1, 0, 0 },
         { "cd \"$ZOLT_PATH\" && cat msg1 > ZOLTFIFO && cat msg2 stop > ZOLTFIFO", 3, 1, 0, 0 },
         { "cd \"$ZOLT_PATH\" && cat msg1 msg2 > ZOLTFIFO; exit 4", 2, 0, 4, 0 },

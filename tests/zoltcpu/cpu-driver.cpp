@@ -25,7 +25,10 @@ std::string ReadFile(const std::string &sPath)
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-unsigned Tid() { return (unsigned)syscall(SYS_gettid); }
+unsigned Tid()
+{
+    return (unsigned)syscall(SYS_gettid);
+}
 
 std::vector<unsigned> AffinityNow()
 {
@@ -41,25 +44,39 @@ std::vector<unsigned> AffinityNow()
 
 /* Run i's time file (stat file when bStat, else per-CPU; "" none); iFault 1:
  * error 70 + i and g_iTestResult 2, 2: the error alone. */
-struct RunScript { std::string sTime; bool bStat; int iFault; };
-RunScript Legacy(const char *szFixture, int iFault = 0) { return {ReadFile(kFixtures + szFixture), false, iFault}; }
+struct RunScript {
+    std::string sTime;
+    bool bStat;
+    int iFault;
+};
+RunScript Legacy(const char *szFixture, int iFault = 0)
+{
+    return { ReadFile(kFixtures + szFixture), false, iFault };
+}
 
-struct RunSeen { bool bArgs; unsigned uPrint, uTarget, uTid; std::vector<unsigned> allowed; /* affinity */ };
+struct RunSeen {
+    bool bArgs;
+    unsigned uPrint, uTarget, uTid;
+    std::vector<unsigned> allowed; /* affinity */
+};
 std::vector<RunScript> s_script;
-std::vector<RunSeen> s_runs;        /* written by one run at a time */
+std::vector<RunSeen> s_runs; /* written by one run at a time */
 std::string s_sTimeDir;
 int s_iFailCreateAt = -1, s_iCreates = 0;
 
-std::string TimeFile(bool bStat, unsigned uTid) { return s_sTimeDir + (bStat ? "/stat-" : "/cpu-") + std::to_string(uTid); }
+std::string TimeFile(bool bStat, unsigned uTid)
+{
+    return s_sTimeDir + (bStat ? "/stat-" : "/cpu-") + std::to_string(uTid);
+}
 
 /* Follows the routine contract: informative message when asked, percent
  * 10 + run number, the scripted fault, percent 100, then the end signal. */
 TestThreadArgs *StandIn(TestThreadArgs *pArgs)
 {
     const unsigned uRun = (unsigned)s_runs.size();
-    s_runs.push_back({pArgs != nullptr, pArgs ? pArgs->bPrintMessages : 1u, pArgs ? pArgs->uTargetCPU : 0u,
-                      Tid(), AffinityNow()});
-    RunScript s = uRun < s_script.size() ? s_script[uRun] : RunScript{"", false, 0};
+    s_runs.push_back({ pArgs != nullptr, pArgs ? pArgs->bPrintMessages : 1u,
+                       pArgs ? pArgs->uTargetCPU : 0u, Tid(), AffinityNow() });
+    RunScript s = uRun < s_script.size() ? s_script[uRun] : RunScript{ "", false, 0 };
     if (pArgs == nullptr || pArgs->bPrintMessages)
         Dapi2_Informative("info-%u", uRun);
     AddPercentDone(10 + (int)uRun);
@@ -74,7 +91,7 @@ TestThreadArgs *StandIn(TestThreadArgs *pArgs)
         SignalEndOfRun();
     return pArgs;
 }
-const PFN_CPUTEST kStandIns[4] = {StandIn, StandIn, StandIn, StandIn};
+const PFN_CPUTEST kStandIns[4] = { StandIn, StandIn, StandIn, StandIn };
 
 /* A run thread's time file lives as long as the thread, as the kernel's
  * per-thread files do. It exists from the thread's start: a missing "before"
@@ -82,15 +99,19 @@ const PFN_CPUTEST kStandIns[4] = {StandIn, StandIn, StandIn, StandIn};
  * run's tail computes its share. And it goes with the thread: a later thread
  * that is given the same id (ids are reused once the process ids wrap, which
  * a busy machine reaches within a test) must not find it. */
-struct RunThreadStart { void *(*pfn)(void *); void *pArg; };
+struct RunThreadStart {
+    void *(*pfn)(void *);
+    void *pArg;
+};
 void *RunThenDropTimeFiles(void *p)
 {
     RunThreadStart start = *(RunThreadStart *)p;
     delete (RunThreadStart *)p;
-    const size_t uRun = s_runs.size();      /* the previous run has ended its routine */
-    std::string sNoTicks = uRun < s_script.size() ? s_script[uRun].sTime : "";   /* every number 0 */
+    const size_t uRun = s_runs.size(); /* the previous run has ended its routine */
+    std::string sNoTicks = uRun < s_script.size() ? s_script[uRun].sTime : ""; /* every number 0 */
     for (size_t i = 0; i < sNoTicks.size(); i++)
-        if (isdigit((unsigned char)sNoTicks[i]) && (i == 0 || isspace((unsigned char)sNoTicks[i - 1])))
+        if (isdigit((unsigned char)sNoTicks[i]) &&
+            (i == 0 || isspace((unsigned char)sNoTicks[i - 1])))
             sNoTicks.replace(i, strspn(sNoTicks.c_str() + i, "0123456789"), "0");
     if (!sNoTicks.empty())
         std::ofstream(TimeFile(s_script[uRun].bStat, Tid())) << sNoTicks;
@@ -100,11 +121,12 @@ void *RunThenDropTimeFiles(void *p)
     return pResult;
 }
 
-int MaybeFailingCreate(pthread_t *pThread, const pthread_attr_t *pAttr, void *(*pfn)(void *), void *pArg)
+int MaybeFailingCreate(pthread_t *pThread, const pthread_attr_t *pAttr, void *(*pfn)(void *),
+                       void *pArg)
 {
     if (s_iCreates++ == s_iFailCreateAt)
         return EAGAIN;
-    RunThreadStart *pStart = new RunThreadStart{pfn, pArg};
+    RunThreadStart *pStart = new RunThreadStart{ pfn, pArg };
     int iRc = pthread_create(pThread, pAttr, RunThenDropTimeFiles, pStart);
     if (iRc != 0)
         delete pStart;
@@ -120,7 +142,7 @@ protected:
         g_szCpuTimeFileFormat = m_sCpuTime.c_str();
         g_szTaskStatFileFormat = m_sStat.c_str();
         g_pfnCreateRunThread = MaybeFailingCreate;
-        g_CpuTestTable = {kStandIns, 4};
+        g_CpuTestTable = { kStandIns, 4 };
         Restart("cpuinfo-2sockets.txt", "meminfo-large.txt");
     }
     void TearDown() override
@@ -141,7 +163,10 @@ protected:
         m_sMemInfo = kFixtures + szMemInfo;
         g_szMemInfoPath = m_sMemInfo.c_str();
     }
-    int Run(const char *szLocator, int iTest = 2) { return OurDiagFunction(iTest, Device(szLocator)); }
+    int Run(const char *szLocator, int iTest = 2)
+    {
+        return OurDiagFunction(iTest, Device(szLocator));
+    }
     TempDir m_dir;
     std::string m_sCpuTime = m_dir.path + "/cpu-%u", m_sStat = m_dir.path + "/stat-%u", m_sMemInfo;
     CpuTestTable m_table = g_CpuTestTable;
@@ -149,16 +174,19 @@ protected:
 
 TEST_F(Driver, DirectOrPinned)
 {
-    const struct { const char *szCpuInfo, *szMemInfo, *szLocator; bool bPinned; } cases[] = {
-        {"cpuinfo-single.txt", "meminfo-large.txt", "CPU:0", false},      /* one CPU record */
-        {"cpuinfo-2sockets.txt", "meminfo-small.txt", "CPU:1", false},    /* below 300000 kB */
-        {"cpuinfo-2sockets.txt", "meminfo-exact.txt", "CPU:1", true},     /* exactly 300000 kB */
-        {"cpuinfo-2sockets.txt", "no-such-meminfo.txt", "CPU:1", true},
+    const struct {
+        const char *szCpuInfo, *szMemInfo, *szLocator;
+        bool bPinned;
+    } cases[] = {
+        { "cpuinfo-single.txt", "meminfo-large.txt", "CPU:0", false },   /* one CPU record */
+        { "cpuinfo-2sockets.txt", "meminfo-small.txt", "CPU:1", false }, /* below 300000 kB */
+        { "cpuinfo-2sockets.txt", "meminfo-exact.txt", "CPU:1", true },  /* exactly 300000 kB */
+        { "cpuinfo-2sockets.txt", "no-such-meminfo.txt", "CPU:1", true },
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string(c.szCpuInfo) + " " + c.szMemInfo);
         Restart(c.szCpuInfo, c.szMemInfo);
-        s_script = {Legacy("time-100.txt", 1), Legacy("time-0.txt")};
+        s_script = { Legacy("time-100.txt", 1), Legacy("time-0.txt") };
         EXPECT_EQ(Run(c.szLocator), 2);
         ASSERT_EQ(s_runs.size(), c.bPinned ? 2u : 1u);
         EXPECT_EQ(s_runs[0].bArgs, c.bPinned);
@@ -171,14 +199,29 @@ TEST_F(Driver, DirectOrPinned)
  * events are replayed (the first run's INFO aside); a dropped run's fault fails. */
 TEST_F(Driver, AcceptedRunIsReplayed)
 {
-    const struct { std::vector<RunScript> script; int iResult; size_t nRuns; const char *szEvents; } cases[] = {
-        {{Legacy("time-79.txt", 1), Legacy("time-80.txt")}, 2, 2, "INFO info-0|PERCENTDONE 11|PERCENTDONE 100"},
-        {{Legacy("time-80.txt"), Legacy("time-100.txt", 1)}, 2, 2, "INFO info-0|PERCENTDONE 10|PERCENTDONE 100"},
-        {{Legacy("time-0.txt", 1), Legacy("time-100.txt", 1)}, 2, 2,
-         "INFO info-0|PERCENTDONE 11|ERROR 71 fault-1|PERCENTDONE 100"},
-        {{Legacy("time-100.txt", 2), Legacy("time-0.txt")}, 2, 2,   /* a replayed error fails the test by itself */
-         "INFO info-0|PERCENTDONE 10|ERROR 70 fault-0|PERCENTDONE 100"},
-        {{}, 0, 6, "INFO info-0|PERCENTDONE 14|PERCENTDONE 100"},   /* no time source */
+    const struct {
+        std::vector<RunScript> script;
+        int iResult;
+        size_t nRuns;
+        const char *szEvents;
+    } cases[] = {
+        { { Legacy("time-79.txt", 1), Legacy("time-80.txt") },
+          2,
+          2,
+          "INFO info-0|PERCENTDONE 11|PERCENTDONE 100" },
+        { { Legacy("time-80.txt"), Legacy("time-100.txt", 1) },
+          2,
+          2,
+          "INFO info-0|PERCENTDONE 10|PERCENTDONE 100" },
+        { { Legacy("time-0.txt", 1), Legacy("time-100.txt", 1) },
+          2,
+          2,
+          "INFO info-0|PERCENTDONE 11|ERROR 71 fault-1|PERCENTDONE 100" },
+        { { Legacy("time-100.txt", 2), Legacy("time-0.txt") },
+          2,
+          2, /* a replayed error fails the test by itself */
+          "INFO info-0|PERCENTDONE 10|ERROR 70 fault-0|PERCENTDONE 100" },
+        { {}, 0, 6, "INFO info-0|PERCENTDONE 14|PERCENTDONE 100" }, /* no time source */
     };
     for (size_t i = 0; i < sizeof cases / sizeof cases[0]; i++) {
         SCOPED_TRACE(i);
@@ -188,7 +231,8 @@ TEST_F(Driver, AcceptedRunIsReplayed)
         EXPECT_EQ(Seen(), cases[i].szEvents);
         ASSERT_EQ(s_runs.size(), cases[i].nRuns);
         for (const RunSeen &r : s_runs)
-            EXPECT_EQ(std::to_string(r.uPrint) + " " + std::to_string(r.uTarget), &r == &s_runs[0] ? "1 1" : "0 1");
+            EXPECT_EQ(std::to_string(r.uPrint) + " " + std::to_string(r.uTarget),
+                      &r == &s_runs[0] ? "1 1" : "0 1");
         EXPECT_NE(s_runs[0].uTid, s_runs[1].uTid);
     }
 }
@@ -199,14 +243,14 @@ TEST_F(Driver, RequestsThatRunNothingAndThreadsNotCreated)
 {
     EXPECT_EQ(OurDiagFunction(2, nullptr), 9);
     EXPECT_EQ(Run("CPU:1", 4), 6);
-    EXPECT_EQ(Run("CPU:1", -1), 6);   /* taken unsigned */
+    EXPECT_EQ(Run("CPU:1", -1), 6); /* taken unsigned */
     EXPECT_EQ(Run("CPU:7"), 9);
     EXPECT_EQ(Seen(), "WARN 105 szWarnDeviceNotFound");
     EXPECT_TRUE(s_runs.empty());
-    for (int iFault : {0, 1}) {
+    for (int iFault : { 0, 1 }) {
         Restart("cpuinfo-2sockets.txt", "meminfo-large.txt");
         s_iFailCreateAt = 1;
-        s_script = {Legacy("time-100.txt", iFault)};
+        s_script = { Legacy("time-100.txt", iFault) };
         EXPECT_EQ(Run("CPU:1"), iFault ? 2 : 1);
         EXPECT_EQ(s_runs.size(), 1u);
         EXPECT_EQ(Seen(), "INFO info-0");
@@ -221,11 +265,11 @@ TEST_F(Driver, PinnedRunsChargedByAffinity)
     std::vector<unsigned> mine = AffinityNow();
     if (std::find(mine.begin(), mine.end(), 1u) == mine.end() || mine.size() > 8)
         GTEST_SKIP() << "needs logical CPUs 0 and 1 and no logical CPU 9";
-    const RunScript stat = {ReadFile(kFixtures + "task-stat.txt"), true, 0};
+    const RunScript stat = { ReadFile(kFixtures + "task-stat.txt"), true, 0 };
     s_script.assign(2, stat);
     EXPECT_EQ(Run("CPU:1"), 0);
     ASSERT_EQ(s_runs.size(), 2u);
-    EXPECT_EQ(s_runs[0].allowed, std::vector<unsigned>{1});
+    EXPECT_EQ(s_runs[0].allowed, std::vector<unsigned>{ 1 });
     EXPECT_EQ(Seen(), "INFO info-0|PERCENTDONE 10|PERCENTDONE 100");
 
     Restart("cpuinfo-high-numbers.txt", "meminfo-large.txt");
@@ -241,31 +285,36 @@ TEST_F(Driver, PinnedRunsChargedByAffinity)
 TEST_F(Driver, TimeSnapshotsAndShares)
 {
     CPUTimeStruct t, before, after;
-    auto ReadAs = [&](const std::string &sContent, bool bStat) {   /* "" none */
-        unlink(TimeFile(bStat, Tid()).c_str());
-        if (!sContent.empty())
-            std::ofstream(TimeFile(bStat, Tid())) << sContent;
-        return GetTimeOnCPUs(&t);
+    auto ReadAs = [&](const std::string &sContent,
+                      bool bStat) { /* "" none */
+                                    unlink(TimeFile(bStat, Tid()).c_str());
+                                    if (!sContent.empty())
+                                        std::ofstream(TimeFile(bStat, Tid())) << sContent;
+                                    return GetTimeOnCPUs(&t);
     };
     ASSERT_EQ(ReadAs(ReadFile(kFixtures + "time-stops-at-bad-line.txt"), false), 0);
     EXPECT_EQ(g_uNumCPUS, 2u);
-    EXPECT_EQ(t.auTicks, (std::vector<uint32_t>{100, 100, 0}));
-    const struct { uint32_t uTarget, uTotal; unsigned uExpect; } cases[] = {
-        {79, 100, 79}, {80, 100, 80}, {809, 1000, 80}, {7999, 10000, 79}, {2, 3, 66}, {5, 0, 0},
+    EXPECT_EQ(t.auTicks, (std::vector<uint32_t>{ 100, 100, 0 }));
+    const struct {
+        uint32_t uTarget, uTotal;
+        unsigned uExpect;
+    } cases[] = {
+        { 79, 100, 79 },     { 80, 100, 80 }, { 809, 1000, 80 },
+        { 7999, 10000, 79 }, { 2, 3, 66 },    { 5, 0, 0 },
     };
     for (const auto &c : cases) {
-        before.auTicks = {1000, 7, 500};
-        after.auTicks = {1000 + c.uTotal, 7, 500 + c.uTarget};
+        before.auTicks = { 1000, 7, 500 };
+        after.auTicks = { 1000 + c.uTotal, 7, 500 + c.uTarget };
         EXPECT_EQ(CheckCPUTimes(1, &before, &after), c.uExpect) << c.uTarget << "/" << c.uTotal;
     }
-    before.auTicks = {0xFFFFFFF0u, 0, 0xFFFFFFF0u};
-    after.auTicks = {0x10u, 0, 0x10u};
+    before.auTicks = { 0xFFFFFFF0u, 0, 0xFFFFFFF0u };
+    after.auTicks = { 0x10u, 0, 0x10u };
     EXPECT_EQ(CheckCPUTimes(1, &before, &after), 100u);
     EXPECT_EQ(CheckCPUTimes(1, &after, &before), 100u);
-    EXPECT_EQ(CheckCPUTimes(5, &before, &after), 0u);   /* no such CPU entry */
+    EXPECT_EQ(CheckCPUTimes(5, &before, &after), 0u); /* no such CPU entry */
 
-    EXPECT_EQ(ReadAs("", false), 1);                    /* neither file */
-    EXPECT_EQ(ReadAs("7 (x) R 1 2 3", true), 1);        /* too few fields */
+    EXPECT_EQ(ReadAs("", false), 1);             /* neither file */
+    EXPECT_EQ(ReadAs("7 (x) R 1 2 3", true), 1); /* too few fields */
     EXPECT_EQ(ReadAs(ReadFile(kFixtures + "time-garbage.txt"), false), 1);
     EXPECT_EQ(g_uNumCPUS, 0u);
     EXPECT_EQ(CheckCPUTimes(1, &before, &after), 0u);

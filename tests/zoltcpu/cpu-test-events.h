@@ -20,21 +20,30 @@
 #include "zolt-mod-support.h"
 
 /* One event as the engine would see it; iCode -1000 when it has none. */
-struct CapturedEvent { std::string sType, sText; int iCode; };
-inline std::vector<CapturedEvent> g_events;   /* in sending order */
+struct CapturedEvent {
+    std::string sType, sText;
+    int iCode;
+};
+inline std::vector<CapturedEvent> g_events; /* in sending order */
 
 /* Records each event sent (the send seam). */
 inline int CaptureSend(const char *szMessage)
 {
     const std::string s = szMessage;
     const size_t iEvent = s.find("<EVENT>");
-    auto Element = [&](const std::string &sTag) {   /* "" when absent */
-        size_t iStart = s.find("<" + sTag + ">", iEvent), iEnd = s.find("</" + sTag + ">", iStart);
-        return iEnd == std::string::npos ? "" : s.substr(iStart + sTag.size() + 2, iEnd - iStart - sTag.size() - 2);
+    auto Element = [&](const std::string &sTag) { /* "" when absent */
+                                                  size_t iStart = s.find("<" + sTag + ">", iEvent),
+                                                         iEnd = s.find("</" + sTag + ">", iStart);
+                                                  return iEnd == std::string::npos
+                                                             ? ""
+                                                             : s.substr(iStart + sTag.size() + 2,
+                                                                        iEnd - iStart -
+                                                                            sTag.size() - 2);
     };
     if (iEvent != std::string::npos) {
         const std::string sCode = Element("EVENTCODE");
-        g_events.push_back({Element("TYPE"), Element("TEXT"), sCode.empty() ? -1000 : atoi(sCode.c_str())});
+        g_events.push_back(
+            { Element("TYPE"), Element("TEXT"), sCode.empty() ? -1000 : atoi(sCode.c_str()) });
     }
     return 0;
 }
@@ -58,16 +67,23 @@ inline std::string Seen(bool bInfos = true)
     for (const CapturedEvent &ev : g_events) {
         const std::string sId = TokenVariable(ev.sText, "id");
         if (ev.sType != "INFO" || bInfos)
-            s += (s.empty() ? "" : "|") + ev.sType + " " +
-                 (ev.sType == "PERCENTDONE" || ev.sType == "INFO" ? "" : std::to_string(ev.iCode) + " ") +
-                 (sId.empty() ? ev.sText : sId);
+            s +=
+                (s.empty() ? "" : "|") + ev.sType + " " +
+                (ev.sType == "PERCENTDONE" || ev.sType == "INFO" ? ""
+                                                                 : std::to_string(ev.iCode) + " ") +
+                (sId.empty() ? ev.sText : sId);
     }
     return s;
 }
 
 /* XOR uXor into the observed bytes at uOffset of check (uTest, uSubTest,
  * uCheck), for case iCase only or for every case when iCase is -1. */
-struct InjectedFault { unsigned uTest, uSubTest, uCheck; int iCase; uint64_t uXor; unsigned uOffset; };
+struct InjectedFault {
+    unsigned uTest, uSubTest, uCheck;
+    int iCase;
+    uint64_t uXor;
+    unsigned uOffset;
+};
 inline std::vector<InjectedFault> g_faults;
 
 inline void XorFaultHook(unsigned uTest, unsigned uSubTest, unsigned uCheck, unsigned uCase,
@@ -102,7 +118,7 @@ protected:
         g_pfnCpuNlsGetString = FakeNls;
         Fresh();
     }
-    void Fresh()   /* driver and event state, events and faults as at the start */
+    void Fresh() /* driver and event state, events and faults as at the start */
     {
         ResetDriverState();
         Dapi2_I_ResetEventState();
@@ -130,7 +146,8 @@ protected:
     /* Points the processor table at fixture szFixture (or a path from "/"). */
     void UseCpuInfo(const std::string &sFixture)
     {
-        m_sCpuInfo = sFixture[0] == '/' ? sFixture : std::string(ZOLT_FIXTURES) + "/cpu/" + sFixture;
+        m_sCpuInfo =
+            sFixture[0] == '/' ? sFixture : std::string(ZOLT_FIXTURES) + "/cpu/" + sFixture;
         g_szCpuInfoPath = m_sCpuInfo.c_str();
     }
     /* A CPU device of type szType with hardware locator szLocator. */
@@ -152,8 +169,14 @@ struct TempDir {
         char szTemplate[] = "/tmp/zolt-cpu-XXXXXX";
         path = mkdtemp(szTemplate) != nullptr ? szTemplate : "/tmp";
     }
-    ~TempDir() { (void)!(path != "/tmp" && system(("rm -rf '" + path + "'").c_str())); }
-    std::string File(const char *szName) const { return path + "/" + szName; }
+    ~TempDir()
+    {
+        (void)!(path != "/tmp" && system(("rm -rf '" + path + "'").c_str()));
+    }
+    std::string File(const char *szName) const
+    {
+        return path + "/" + szName;
+    }
 };
 
 #endif /* TESTS_ZOLTCPU_CPU_TEST_EVENTS_H */

@@ -14,8 +14,8 @@
 namespace {
 
 /* Stand-ins log their calls (the sound sequence); call iFailAt (1-based) fails with iErrno. */
-const std::vector<std::string> kSoundCalls = {"getrlimit", "setrlimit inf", "mlockall 3",
-                                              "calloc 600000", "setrlimit 1234", "munlockall"};
+const std::vector<std::string> kSoundCalls = { "getrlimit",     "setrlimit inf",  "mlockall 3",
+                                               "calloc 600000", "setrlimit 1234", "munlockall" };
 std::vector<std::string> s_calls;
 int s_iFailAt = 0, s_iErrno = 0;
 
@@ -30,7 +30,7 @@ int Call(const std::string &sCall)
 /* Each block between write and read-back: "pattern block @offset bytes", " wrong"
  * unless it holds its pattern and (pattern 1) every later word is still 0. */
 std::vector<std::string> s_seen;
-unsigned s_uStopInPattern = 0;   /* a stop request arrives while this pattern is checked */
+unsigned s_uStopInPattern = 0; /* a stop request arrives while this pattern is checked */
 
 void RecordingHook(unsigned uTest, unsigned uSubTest, unsigned uCheck, unsigned uCase,
                    void *pObserved, unsigned cbObserved)
@@ -39,11 +39,12 @@ void RecordingHook(unsigned uTest, unsigned uSubTest, unsigned uCheck, unsigned 
     bool bOk = true;
     for (size_t u = 0; u < cbObserved / 4; u++)
         bOk = bOk && pdw[u] == dwPattern[uSubTest - 1];
-    for (size_t u = pdw - g_pdwOurBuffer + cbObserved / 4; uSubTest == 1 && u < CACHE_BUFFER_BYTES / 4; u++)
+    for (size_t u = pdw - g_pdwOurBuffer + cbObserved / 4;
+         uSubTest == 1 && u < CACHE_BUFFER_BYTES / 4; u++)
         bOk = bOk && g_pdwOurBuffer[u] == 0;
     s_seen.push_back(std::to_string(uSubTest) + " " + std::to_string(uCase) + " @" +
-                     std::to_string((pdw - g_pdwOurBuffer) * 4) + " " +
-                     std::to_string(cbObserved) + (bOk ? "" : " wrong"));
+                     std::to_string((pdw - g_pdwOurBuffer) * 4) + " " + std::to_string(cbObserved) +
+                     (bOk ? "" : " wrong"));
     if (uSubTest == s_uStopInPattern)
         g_iStopTesting = 1;
     XorFaultHook(uTest, uSubTest, uCheck, uCase, pObserved, cbObserved);
@@ -51,18 +52,25 @@ void RecordingHook(unsigned uTest, unsigned uSubTest, unsigned uCheck, unsigned 
 
 class CacheTest : public CpuTestFixture {
 protected:
-    void SetUp() override   /* the limit to be restored: 1234 */
+    void SetUp() override /* the limit to be restored: 1234 */
     {
         CpuTestFixture::SetUp();
         g_pfnTestFault = RecordingHook;
-        g_pfnCacheGetLockLimit = [](struct rlimit *p) { p->rlim_cur = p->rlim_max = 1234; return Call("getrlimit"); };
+        g_pfnCacheGetLockLimit = [](struct rlimit *p) {
+            p->rlim_cur = p->rlim_max = 1234;
+            return Call("getrlimit");
+        };
         g_pfnCacheSetLockLimit = [](const struct rlimit *p) {
             bool bInf = p->rlim_cur == RLIM_INFINITY && p->rlim_max == RLIM_INFINITY;
             return Call(bInf ? "setrlimit inf" : "setrlimit " + std::to_string(p->rlim_max));
         };
-        g_pfnCacheLockAll = [](int i) { return Call("mlockall " + std::to_string(i == (MCL_CURRENT | MCL_FUTURE) ? 3 : i)); };
+        g_pfnCacheLockAll = [](int i) {
+            return Call("mlockall " + std::to_string(i == (MCL_CURRENT | MCL_FUTURE) ? 3 : i));
+        };
         g_pfnCacheUnlockAll = []() { return Call("munlockall"); };
-        g_pfnCacheCalloc = [](size_t n, size_t cb) { return Call("calloc " + std::to_string(n * cb)) ? nullptr : calloc(n, cb); };
+        g_pfnCacheCalloc = [](size_t n, size_t cb) {
+            return Call("calloc " + std::to_string(n * cb)) ? nullptr : calloc(n, cb);
+        };
         Restart();
     }
     void TearDown() override
@@ -75,7 +83,7 @@ protected:
         Restart();
         CpuTestFixture::TearDown();
     }
-    void Restart()   /* a fresh run within one test */
+    void Restart() /* a fresh run within one test */
     {
         Fresh();
         s_calls.clear();
@@ -109,7 +117,7 @@ TEST_F(CacheTest, SoundRunWritesAndReadsWholeBlocksPerPattern)
     for (int i = 0; i < 18; i++) {
         const std::string &s = g_events[i + 1].sText;
         char szHex[16];
-        snprintf(szHex, sizeof szHex, "%08X", (unsigned)dwPattern[i]);   /* e.g. "0F0F0F0F" */
+        snprintf(szHex, sizeof szHex, "%08X", (unsigned)dwPattern[i]); /* e.g. "0F0F0F0F" */
         EXPECT_EQ(TokenVariable(s, "id") + " " + TokenVariable(s, "curpattern") + " " +
                       TokenVariable(s, "totalpattern") + " " + TokenVariable(s, "thispattern"),
                   "szProgressCachePattern " + std::to_string(i + 1) + " 18 " + szHex);
@@ -119,8 +127,8 @@ TEST_F(CacheTest, SoundRunWritesAndReadsWholeBlocksPerPattern)
     EXPECT_EQ(do_cache(&args), &args);
     EXPECT_EQ(Seen(), "PERCENTDONE 100");
     EXPECT_EQ(g_TestCond.iSignaled, 1);
-    const uint32_t auBytes[7] = {7168, 15360, 31744, 64512, 130048, 261120, 523264};
-    const uint32_t auCount[7] = {83, 39, 18, 9, 4, 2, 1};
+    const uint32_t auBytes[7] = { 7168, 15360, 31744, 64512, 130048, 261120, 523264 };
+    const uint32_t auCount[7] = { 83, 39, 18, 9, 4, 2, 1 };
     std::vector<std::string> expected;
     for (unsigned uPattern = 1; uPattern <= 18; uPattern++)
         for (unsigned uBlock = 0; uBlock < auCount[(uPattern - 1) % 7]; uBlock++)
@@ -134,14 +142,18 @@ TEST_F(CacheTest, SoundRunWritesAndReadsWholeBlocksPerPattern)
  * 102, result 1 (before the pass nothing undone); no buffer: 104, result 1. */
 TEST_F(CacheTest, CallsInOrderAndFailedCallsWarn)
 {
-    const struct { int iFailAt, iErrno, iResult; size_t nCalls; const char *szEvents; } cases[] = {
-        {0, 0, 0, 6, "PERCENTDONE 100"},
-        {2, EPERM, 4, 2, "WARN 101 szWarnCacheSU"},   /* the raise: this machine */
-        {3, EPERM, 4, 3, "WARN 101 szWarnCacheSU"},   /* mlockall */
-        {2, EINVAL, 1, 2, "WARN 102 szWarnCachePageing"},
-        {4, ENOMEM, 1, 6, "WARN 104 szWarnMemory|PERCENTDONE 100"},
-        {5, EPERM, 4, 5, "PERCENTDONE 100|WARN 101 szWarnCacheSU"},   /* the restore */
-        {6, ENOMEM, 1, 6, "PERCENTDONE 100|WARN 102 szWarnCachePageing"},
+    const struct {
+        int iFailAt, iErrno, iResult;
+        size_t nCalls;
+        const char *szEvents;
+    } cases[] = {
+        { 0, 0, 0, 6, "PERCENTDONE 100" },
+        { 2, EPERM, 4, 2, "WARN 101 szWarnCacheSU" }, /* the raise: this machine */
+        { 3, EPERM, 4, 3, "WARN 101 szWarnCacheSU" }, /* mlockall */
+        { 2, EINVAL, 1, 2, "WARN 102 szWarnCachePageing" },
+        { 4, ENOMEM, 1, 6, "WARN 104 szWarnMemory|PERCENTDONE 100" },
+        { 5, EPERM, 4, 5, "PERCENTDONE 100|WARN 101 szWarnCacheSU" }, /* the restore */
+        { 6, ENOMEM, 1, 6, "PERCENTDONE 100|WARN 102 szWarnCachePageing" },
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << "call " << c.iFailAt << " errno " << c.iErrno);
@@ -151,7 +163,8 @@ TEST_F(CacheTest, CallsInOrderAndFailedCallsWarn)
         TestThreadArgs args = {};
         args.bPrintMessages = 1;
         EXPECT_EQ(do_cache(&args), &args);
-        EXPECT_EQ(s_calls, std::vector<std::string>(kSoundCalls.begin(), kSoundCalls.begin() + c.nCalls));
+        EXPECT_EQ(s_calls,
+                  std::vector<std::string>(kSoundCalls.begin(), kSoundCalls.begin() + c.nCalls));
         EXPECT_EQ(Seen(false), c.szEvents);
         const bool bPass = c.iFailAt == 0 || c.iFailAt > 4;
         EXPECT_EQ(PatternMessages(), bPass ? 18u : 0u);
@@ -167,21 +180,27 @@ TEST_F(CacheTest, CallsInOrderAndFailedCallsWarn)
  * the first, or arriving in pattern 3) and ends without percent. */
 TEST_F(CacheTest, WrongWordsUpToTheLimitAndStopsBetweenPatterns)
 {
-    struct Word { unsigned uPattern; int iBlock; unsigned uOffset; };
+    struct Word {
+        unsigned uPattern;
+        int iBlock;
+        unsigned uOffset;
+    };
     const struct {
         int iLimit, iStopIn;
         std::vector<Word> words;
-        size_t nErrors, nPatterns;   /* error events, patterns begun */
+        size_t nErrors, nPatterns; /* error events, patterns begun */
     } cases[] = {
-        {0, -1, {{1, 0, 0}, {1, 0, 4}}, 1, 1},   /* 0 ends at the first wrong word */
-        {0, -1, {{18, 3, 40}}, 1, 18},
-        {3, -1, {{0, -1, 0}}, 3, 1},             /* faulty everywhere: exactly three */
-        {3, -1, {{1, 82, 7164}, {7, 0, 523260}, {13, 0, 0}, {14, 0, 0}}, 3, 13},
-        {5, -1, {{2, 38, 15356}, {9, 17, 0}}, 2, 18},
-        {5, 0, {}, 0, 0}, {5, 3, {}, 0, 3},
+        { 0, -1, { { 1, 0, 0 }, { 1, 0, 4 } }, 1, 1 }, /* 0 ends at the first wrong word */
+        { 0, -1, { { 18, 3, 40 } }, 1, 18 },
+        { 3, -1, { { 0, -1, 0 } }, 3, 1 }, /* faulty everywhere: exactly three */
+        { 3, -1, { { 1, 82, 7164 }, { 7, 0, 523260 }, { 13, 0, 0 }, { 14, 0, 0 } }, 3, 13 },
+        { 5, -1, { { 2, 38, 15356 }, { 9, 17, 0 } }, 2, 18 },
+        { 5, 0, {}, 0, 0 },
+        { 5, 3, {}, 0, 3 },
     };
     for (const auto &c : cases) {
-        SCOPED_TRACE(testing::Message() << "limit " << c.iLimit << ", " << c.words.size() << " words, stop " << c.iStopIn);
+        SCOPED_TRACE(testing::Message() << "limit " << c.iLimit << ", " << c.words.size()
+                                        << " words, stop " << c.iStopIn);
         Restart();
         g_iDapi2ErrorLimit = c.iLimit;
         g_iStopTesting = c.iStopIn == 0 ? 1 : 0;
@@ -189,7 +208,7 @@ TEST_F(CacheTest, WrongWordsUpToTheLimitAndStopsBetweenPatterns)
         for (const Word &w : c.words)
             for (unsigned p = 1; p <= 18; p++)
                 if (w.uPattern == 0 || w.uPattern == p)
-                    g_faults.push_back({3, p, 0x01, w.iBlock, 0x1, w.uOffset});
+                    g_faults.push_back({ 3, p, 0x01, w.iBlock, 0x1, w.uOffset });
         do_cache(nullptr);
         std::string sExpected;
         for (size_t i = 0; i < c.nErrors; i++)
@@ -197,7 +216,8 @@ TEST_F(CacheTest, WrongWordsUpToTheLimitAndStopsBetweenPatterns)
         EXPECT_EQ(Seen(false), c.iStopIn >= 0 ? "" : sExpected + "PERCENTDONE 100");
         EXPECT_EQ(PatternMessages(), c.nPatterns);
         EXPECT_EQ(g_iTestResult, c.iStopIn >= 0 ? 8 : 2);
-        EXPECT_EQ(s_seen.size() == 83u + 39u + 18u, c.iStopIn == 3);   /* the pass of pattern 3 finished */
+        EXPECT_EQ(s_seen.size() == 83u + 39u + 18u,
+                  c.iStopIn == 3); /* the pass of pattern 3 finished */
         EXPECT_EQ(s_calls, kSoundCalls);
         EXPECT_EQ(g_pdwOurBuffer, nullptr);
     }

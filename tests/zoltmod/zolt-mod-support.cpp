@@ -9,7 +9,10 @@
 #include "zolt-mod-support.h"
 
 struct CpuInfoFile : public ::testing::Test {
-    void TearDown() override { g_szCpuInfoPath = "/proc/cpuinfo"; }
+    void TearDown() override
+    {
+        g_szCpuInfoPath = "/proc/cpuinfo";
+    }
     void Use(const char *szName)
     {
         m_path = std::string(ZOLT_FIXTURES "/") + szName;
@@ -20,11 +23,16 @@ struct CpuInfoFile : public ::testing::Test {
 
 TEST_F(CpuInfoFile, DescribesTheNamedProcessorOrStops)
 {
-    const struct { const char *szFile; int iProcessor, iExpect; const char *szDesc; } aCases[] = {
-        { "cpu/cpuinfo-four.txt", 2, 1, "GenuineIntel, Test CPU model 2, 2400.000 MHz, 512 KB cache" },
-        { "cpu/cpuinfo-odd-vendor.txt", 2, -1, nullptr },   /* no cache size, the table ends */
+    const struct {
+        const char *szFile;
+        int iProcessor, iExpect;
+        const char *szDesc;
+    } aCases[] = {
+        { "cpu/cpuinfo-four.txt", 2, 1,
+          "GenuineIntel, Test CPU model 2, 2400.000 MHz, 512 KB cache" },
+        { "cpu/cpuinfo-odd-vendor.txt", 2, -1, nullptr }, /* no cache size, the table ends */
         { "cpu/no-such-file.txt", 0, -1, nullptr },
-        { "dapi2/cpuinfo-no-cache.txt", 0, -6, nullptr },   /* runs into the next section */
+        { "dapi2/cpuinfo-no-cache.txt", 0, -6, nullptr }, /* runs into the next section */
         { "dapi2/cpuinfo-no-cache.txt", 1, 1, "GenuineIntel, 1 KB cache" },
     };
     for (const auto &c : aCases) {
@@ -48,7 +56,8 @@ TEST_F(CpuInfoFile, SizeBoundIsNeverPassed)
         char szDesc[128];
         memset(szDesc, 'x', sizeof szDesc);
         int iRc = DeviceInfoCPU(0, szDesc, (int)uSize);
-        EXPECT_TRUE(uSize > full.size() ? iRc == 1 && szDesc == full : iRc < 0) << uSize << " " << iRc;
+        EXPECT_TRUE(uSize > full.size() ? iRc == 1 && szDesc == full : iRc < 0)
+            << uSize << " " << iRc;
         EXPECT_EQ(std::string(szDesc + uSize, 8), "xxxxxxxx") << uSize;
     }
 }
