@@ -1,0 +1,77 @@
+#!/bin/sh
+# check-objects.sh - proves on the built product objects of the CPU module that
+# they hold exactly the designed instruction sequences:
+#   - no LAHF/SAHF and no reference to the fault hook in any object;
+#   - in the register transfer and compare-and-branch routines every CMP/TEST is
+#     directly followed by its conditional jump, and no XOR touches the values
+#     the transfer compares;
+#   - the x87 and MMX instructions of every routine of fpu-asm and mmx-asm equal
+#     the checked-in listing <listing-dir>/<arch>/<object>.txt.
+# Usage: check-objects.sh check|write <objdump> <listing-dir> <arch> <object>...
+# (object paths without blanks)
+# "write" regenerates the listings (for review when the code changes on purpose).
+set -u
+mode=$1 objdump=$2 listdir=$3 arch=$4
+shift 4
+status=0
+fail() { echo "FAIL: $*"; status=1; }
+
+# The disassembly of one object: "function|mnemonic operands" per instruction.
+# An FWAIT that the disassembler folds into the next x87 instruction as a
+# prefix byte (0x9b) is listed as an instruction of its own.
+disasm() {
+    "$objdump" -d -C "$1" | awk -F'\t' '
+        /^[0-9a-f]+ <.*>:$/ { fn = $0; sub(/^[0-9a-f]+ </, "", fn); sub(/>:$/, "", fn); next }
+        NF >= 3 && fn != "" {
+            insn = $3; gsub(/ +/, " ", insn); sub(/ $/, "", insn)
+            if ($2 ~ /^9b / && insn !~ /^fwait/) print fn "|fwait"
+            print fn "|" insn
+        }'
+}
+
+# x87 and MMX instructions only, memory operands written as "mem" (their
+# registers and offsets are the compiler'"'"'s choice and differ per build).
+x87_mmx() {
+    awk -F'|' '{
+        split($2, a, " "); m = a[1]; ops = substr($2, length(m) + 2)
+        if (m !~ /^f/ && m != "emms" && ops !~ /%mm[0-7]/) next
+        gsub(/(%[a-z]s:)?-?(0x[0-9a-f]+)?\(%[a-z0-9]+(,%[a-z0-9]+)?(,[1248])?\)/, "mem", ops)
+        n = split(ops, o, ","); out = ""
+        for (i = 1; i <= n; i++)
+            out = out (i > 1 ? "," : "") (o[i] ~ /^(%[a-z]s:)?-?0x[0-9a-f]+$/ ? "mem" : o[i])
+        print $1 "|" m (out == "" ? "" : " " out)
+    }'
+}
+
+# CTest hands the objects over as one ";"-separated list.
+for obj in $(echo "$*" | tr ';' ' '); do
+    name=$(basename "$obj" .cpp.o)
+    name=${name%.o}
+    dis=$(disasm "$obj")
+    echo "$dis" | grep -Eq '\|(lahf|sahf)' && fail "$name: LAHF/SAHF in the product"
+    "$objdump" -t -r "$obj" | grep -Eq 'g_pfnTestFault|TestFaultPoint' && fail "$name: refers to the fault hook"
+    case $name in
+    registers-asm)
+        bad=$(echo "$dis" | awk -F'|' '
+            $1 ~ /^(RegistersTransfer|Logical)/ {
+                if (prev != "" && $2 !~ /^j/) print prev " then " $2
+                prev = ($2 ~ /^(cmp|test)/) ? $1 ": " $2 : ""
+            }')
+        [ -n "$bad" ] && fail "registers-asm: a compare not directly followed by its jump: $bad"
+        echo "$dis" | grep -q '^RegistersTransfer.*|xor' && fail "registers-asm: XOR in the transfer"
+        echo "$dis" | grep -Eq '^Logical[A-Za-z]+\(.*\|j' || fail "registers-asm: no compare-and-branch routine found"
+        ;;
+    fpu-asm | mmx-asm)
+        listing="$listdir/$arch/$name.txt"
+        if [ "$mode" = write ]; then
+            mkdir -p "$listdir/$arch"
+            echo "$dis" | x87_mmx > "$listing"
+            echo "wrote $listing"
+        elif ! echo "$dis" | x87_mmx | diff -u "$listing" - ; then
+            fail "$name: x87/MMX sequence differs from $listing (make listings regenerates it)"
+        fi
+        ;;
+    esac
+done
+[ $status -eq 0 ] && [ "$mode" = check ] && echo "product objects: designed sequences only"
+exit $status
