@@ -6,7 +6,11 @@
 #     directly followed by its conditional jump, and no XOR touches the values
 #     the transfer compares;
 #   - the x87 and MMX instructions of every routine of fpu-asm and mmx-asm equal
-#     the checked-in listing <listing-dir>/<arch>/<object>.txt.
+#     the checked-in listing <listing-dir>/<arch>/<object>.txt;
+#   - the case tables of test-fpu and test-mmx name the sequences, instruction
+#     routines and operand patterns of the listing <arch>/<object>-tables.txt
+#     (what a table points to, in table order: a changed operand pattern or
+#     a swapped routine shows there even where the result would not).
 # Usage: check-objects.sh check|write <objdump> <listing-dir> <arch> <object>...
 # (object paths without blanks)
 # "write" regenerates the listings (for review when the code changes on purpose).
@@ -44,6 +48,29 @@ x87_mmx() {
 }
 
 # CTest hands the objects over as one ";"-separated list.
+# The symbols that the object's initialised data points to, in order (string
+# offsets written as "string").
+data_refs() {
+    "$objdump" -r -C "$1" | awk '
+        /^RELOCATION RECORDS FOR/ { keep = ($0 ~ /\[\.data/); next }
+        keep && NF >= 3 && $1 ~ /^[0-9a-f]+$/ {
+            v = $0; sub(/^[0-9a-f]+ +[A-Z_0-9]+ +/, "", v)
+            if (v ~ /^\.rodata/) v = "string"
+            print v
+        }'
+}
+
+# Compares (check) or writes (write) listing $1 with the text $2.
+listing() {
+    if [ "$mode" = write ]; then
+        mkdir -p "$(dirname "$1")"
+        printf '%s\n' "$2" > "$1"
+        echo "wrote $1"
+    elif ! printf '%s\n' "$2" | diff -u "$1" - ; then
+        fail "$name: differs from $1 (make listings regenerates it)"
+    fi
+}
+
 for obj in $(echo "$*" | tr ';' ' '); do
     name=$(basename "$obj" .cpp.o)
     name=${name%.o}
@@ -62,14 +89,10 @@ for obj in $(echo "$*" | tr ';' ' '); do
         echo "$dis" | grep -Eq '^Logical[A-Za-z]+\(.*\|j' || fail "registers-asm: no compare-and-branch routine found"
         ;;
     fpu-asm | mmx-asm)
-        listing="$listdir/$arch/$name.txt"
-        if [ "$mode" = write ]; then
-            mkdir -p "$listdir/$arch"
-            echo "$dis" | x87_mmx > "$listing"
-            echo "wrote $listing"
-        elif ! echo "$dis" | x87_mmx | diff -u "$listing" - ; then
-            fail "$name: x87/MMX sequence differs from $listing (make listings regenerates it)"
-        fi
+        listing "$listdir/$arch/$name.txt" "$(echo "$dis" | x87_mmx)"
+        ;;
+    test-fpu | test-mmx)
+        listing "$listdir/$arch/$name-tables.txt" "$(data_refs "$obj")"
         ;;
     esac
 done
