@@ -27,7 +27,7 @@ disasm() {
     "$objdump" -d -C "$1" | awk -F'\t' '
         /^[0-9a-f]+ <.*>:$/ { fn = $0; sub(/^[0-9a-f]+ </, "", fn); sub(/>:$/, "", fn); next }
         NF >= 3 && fn != "" {
-            insn = $3; gsub(/ +/, " ", insn); sub(/ $/, "", insn)
+            insn = $3; sub(/ *#.*$/, "", insn); gsub(/ +/, " ", insn); sub(/ $/, "", insn)
             if ($2 ~ /^9b / && insn !~ /^fwait/) print fn "|fwait"
             print fn "|" insn
         }'
@@ -48,14 +48,15 @@ x87_mmx() {
 }
 
 # CTest hands the objects over as one ";"-separated list.
-# The symbols that the object's initialised data points to, in order (string
-# offsets written as "string").
+# The symbols that the object's initialised data points to, in order (a string
+# or a file-local function, known only by its offset, written as such).
 data_refs() {
     "$objdump" -r -C "$1" | awk '
         /^RELOCATION RECORDS FOR/ { keep = ($0 ~ /\[\.data/); next }
         keep && NF >= 3 && $1 ~ /^[0-9a-f]+$/ {
             v = $0; sub(/^[0-9a-f]+ +[A-Z_0-9]+ +/, "", v)
             if (v ~ /^\.rodata/) v = "string"
+            if (v ~ /^\.text/) v = "local function"
             print v
         }'
 }
