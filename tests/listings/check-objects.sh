@@ -48,11 +48,11 @@ x87_mmx() {
 }
 
 # CTest hands the objects over as one ";"-separated list.
-# The symbols that the object's initialised data points to, in order (a string
+# The symbols that the object's read-only data points to, in order (a string
 # or a file-local function, known only by its offset, written as such).
 data_refs() {
     "$objdump" -r -C "$1" | awk '
-        /^RELOCATION RECORDS FOR/ { keep = ($0 ~ /\[\.data/); next }
+        /^RELOCATION RECORDS FOR/ { keep = ($0 ~ /\[\.(data\.rel\.ro|rodata)/); next }
         keep && NF >= 3 && $1 ~ /^[0-9a-f]+$/ {
             v = $0; sub(/^[0-9a-f]+ +[A-Z_0-9]+ +/, "", v)
             if (v ~ /^\.rodata/) v = "string"
