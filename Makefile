@@ -2,6 +2,8 @@
 #   make        build the native release tree
 #   make check  build and test the native, 32-bit (-m32) and ASan+UBSan trees
 #   make run    build, then run every test on every CPU through zoltpeers
+#   make listings  regenerate tests/listings/<arch>/ (x87 and MMX sequences of the
+#               product objects, native and -m32) for review
 #   make lint   clang-tidy and cppcheck over the native tree's compile commands
 #   make fuzz   build the libFuzzer targets (clang, ASan+UBSan) in build/fuzz and
 #               run each for FUZZ_SECONDS on one core; make fuzz-merge then adds
@@ -14,7 +16,8 @@ CMAKE    = cmake -G Ninja -Wno-dev
 CTEST_JOBS ?= $(shell echo $$(( $(JOBS) * 2 )))
 CTEST    = ctest --output-on-failure -j $(CTEST_JOBS) --timeout 300
 
-.PHONY: all native m32 asan check check-native check-m32 check-asan run clean fuzz fuzz-merge lint
+.PHONY: all native m32 asan check check-native check-m32 check-asan run clean fuzz fuzz-merge lint \
+        listings
 
 all: native
 
@@ -42,6 +45,10 @@ check-asan: asan
 	cd $(BUILD)/asan && $(CTEST)
 
 check: check-native check-m32 check-asan
+
+listings: native m32
+	ninja -C $(BUILD)/native listings
+	ninja -C $(BUILD)/m32 listings
 
 # Exit status 1 means a test did not pass: that is the report's news, not a
 # build failure. Status 2 (the module could not be run) fails the target.

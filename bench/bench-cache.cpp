@@ -15,7 +15,6 @@
 #include "cpu-driver.h"
 #include "dapi2.h"
 #include "test-cache.h"
-#include "test-fault.h"
 #include "test-patterns.h"
 
 namespace {
@@ -52,7 +51,6 @@ void BM_CacheTestPass(benchmark::State &state)
 {
     int (*pfnSavedSend)(const char *) = g_pfnDapi2SendMessage;
     g_pfnDapi2SendMessage = DropMessage;
-    g_pfnTestFault = nullptr;
     SetCacheBufferSize();
     TestThreadArgs args = {};
     args.bPrintMessages = 0;

@@ -4,6 +4,8 @@
  * 32-bit halves of the registers are used, so the text is the same. */
 #include "registers-asm.h"
 
+#include "test-fault.h"
+
 /* The transfer sequence of one pattern. The mask and the ECX flag live in
  * memory operands because all six general registers belong to the sequence
  * (on i386 no other register is left for them). */
@@ -13,63 +15,56 @@ uint32_t RegistersTransfer(uint32_t uPattern, const RegFaultWords *pFault, uint3
     uint32_t uMem = uPattern; /* the memory word M */
     uint32_t uMask = 0;
     uint32_t uEcx = 0;
-    uint32_t uF0 = pFault->au[0], uF1 = pFault->au[1], uF2 = pFault->au[2];
-    uint32_t uF3 = pFault->au[3], uF4 = pFault->au[4], uF5 = pFault->au[5];
 
     __asm__ volatile(
         /* 1: EAX <- EDX; EDI <- EAX */
         "movl %%edx, %%eax\n\t"
-        "movl %%eax, %%edi\n\t"
-        "xorl %[f0], %%edi\n\t"
-        "cmpl %%eax, %%edi\n\t"
-        "je 1f\n\t"
-        "orl $0x01, %[mask]\n"
-        "1:\n\t"
-        /* 2: EBX <- EAX; EDI <- EBX */
-        "movl %%eax, %%ebx\n\t"
-        "movl %%ebx, %%edi\n\t"
-        "xorl %[f1], %%edi\n\t"
-        "cmpl %%eax, %%edi\n\t"
-        "je 2f\n\t"
-        "orl $0x02, %[mask]\n"
-        "2:\n\t"
-        /* 3: ECX <- M; ECX == M, else EDI (copy through EBX) == EDX */
-        "movl %[mem], %%ecx\n\t"
-        "xorl %[f2], %%ecx\n\t"
-        "cmpl %[mem], %%ecx\n\t"
-        "je 3f\n\t"
-        "cmpl %%edx, %%edi\n\t"
-        "je 3f\n\t"
-        "orl $0x04, %[mask]\n\t"
-        "movl $1, %[ecx]\n"
-        "3:\n\t"
-        /* 4: EDX <- M; EDI <- EDX; EAX <- EDX */
-        "movl %[mem], %%edx\n\t"
-        "movl %%edx, %%edi\n\t"
-        "movl %%edx, %%eax\n\t"
-        "xorl %[f3], %%eax\n\t"
-        "cmpl %%eax, %%edi\n\t"
-        "je 4f\n\t"
-        "orl $0x08, %[mask]\n"
-        "4:\n\t"
-        /* 5: ESI <- EAX; EDI <- ESI */
-        "movl %%eax, %%esi\n\t"
-        "movl %%esi, %%edi\n\t"
-        "xorl %[f4], %%edi\n\t"
-        "cmpl %%eax, %%edi\n\t"
-        "je 5f\n\t"
-        "orl $0x10, %[mask]\n"
-        "5:\n\t"
-        /* 6: EDI <- EAX */
-        "movl %%eax, %%edi\n\t"
-        "xorl %[f5], %%edi\n\t"
-        "cmpl %%eax, %%edi\n\t"
-        "je 6f\n\t"
-        "orl $0x20, %[mask]\n"
-        "6:\n\t"
+        "movl %%eax, %%edi\n\t" ZOLT_FAULT_ASM(
+            "xorl %[f0], %%edi\n\t") "cmpl %%eax, %%edi\n\t"
+                                     "je 1f\n\t"
+                                     "orl $0x01, %[mask]\n"
+                                     "1:\n\t"
+                                     /* 2: EBX <- EAX; EDI <- EBX */
+                                     "movl %%eax, %%ebx\n\t"
+                                     "movl %%ebx, %%edi\n\t" ZOLT_FAULT_ASM(
+                                         "xorl %[f1], %%edi\n\t") "cmpl %%eax, %%edi\n\t"
+                                                                  "je 2f\n\t"
+                                                                  "orl $0x02, %[mask]\n"
+                                                                  "2:\n\t"
+                                                                  /* 3: ECX <- M; ECX == M, else EDI (copy through EBX) == EDX */
+                                                                  "movl %[mem], %%ecx\n\t" ZOLT_FAULT_ASM(
+                                                                      "xorl %[f2], %%ecx\n\t") "cmpl %[mem], %%ecx\n\t"
+                                                                                               "je 3f\n\t"
+                                                                                               "cmpl %%edx, %%edi\n\t"
+                                                                                               "je 3f\n\t"
+                                                                                               "orl $0x04, %[mask]\n\t"
+                                                                                               "movl $1, %[ecx]\n"
+                                                                                               "3:\n\t"
+                                                                                               /* 4: EDX <- M; EDI <- EDX; EAX <- EDX */
+                                                                                               "movl %[mem], %%edx\n\t"
+                                                                                               "movl %%edx, %%edi\n\t"
+                                                                                               "movl %%edx, %%eax\n\t" ZOLT_FAULT_ASM(
+                                                                                                   "xorl %[f3], %%eax\n\t") "cmpl %%eax, %%edi\n\t"
+                                                                                                                            "je 4f\n\t"
+                                                                                                                            "orl $0x08, %[mask]\n"
+                                                                                                                            "4:\n\t"
+                                                                                                                            /* 5: ESI <- EAX; EDI <- ESI */
+                                                                                                                            "movl %%eax, %%esi\n\t"
+                                                                                                                            "movl %%esi, %%edi\n\t" ZOLT_FAULT_ASM(
+                                                                                                                                "xorl %[f4], %%edi\n\t") "cmpl %%eax, %%edi\n\t"
+                                                                                                                                                         "je 5f\n\t"
+                                                                                                                                                         "orl $0x10, %[mask]\n"
+                                                                                                                                                         "5:\n\t"
+                                                                                                                                                         /* 6: EDI <- EAX */
+                                                                                                                                                         "movl %%eax, %%edi\n\t" ZOLT_FAULT_ASM(
+                                                                                                                                                             "xorl %[f5], %%edi\n\t") "cmpl %%eax, %%edi\n\t"
+                                                                                                                                                                                      "je 6f\n\t"
+                                                                                                                                                                                      "orl $0x20, %[mask]\n"
+                                                                                                                                                                                      "6:\n\t"
         : [mask] "+m"(uMask), [ecx] "+m"(uEcx), "+d"(uPattern)
-        : [mem] "m"(uMem), [f0] "m"(uF0), [f1] "m"(uF1), [f2] "m"(uF2), [f3] "m"(uF3),
-          [f4] "m"(uF4), [f5] "m"(uF5)
+        : [mem] "m"(uMem)ZOLT_FAULT_OPERANDS([f0] "m"(pFault->au[0]), [f1] "m"(pFault->au[1]),
+                                             [f2] "m"(pFault->au[2]), [f3] "m"(pFault->au[3]),
+                                             [f4] "m"(pFault->au[4]), [f5] "m"(pFault->au[5]))
         : "eax", "ebx", "ecx", "esi", "edi", "cc");
 
     if (uEcx != 0)
@@ -111,24 +106,24 @@ int32_t IntMul(int32_t iA, int32_t iB)
     return iA;
 }
 
-/* One compare-and-branch check: AX <- 1, the compare, the flag fault through
- * AH, the jump; falls through to setting the bit when the jump is not taken.
- * The fault is applied with LAHF/SAHF, which carry SF ZF AF PF CF. */
-#define LOGICAL_CHECK(name, cmpinsn, jinsn, bit)            \
-    uint32_t name(uint32_t uFlagFault)                      \
-    {                                                       \
-        uint32_t uMask = 0;                                 \
-        uint8_t uFault = (uint8_t)uFlagFault;               \
-        __asm__ volatile("movw $1, %%ax\n\t" cmpinsn "\n\t" \
-                         "lahf\n\t"                         \
-                         "xorb %[f], %%ah\n\t"              \
-                         "sahf\n\t" jinsn " 1f\n\t"         \
-                         "orl $" #bit ", %[mask]\n"         \
-                         "1:\n\t"                           \
-                         : [mask] "+r"(uMask)               \
-                         : [f] "m"(uFault)                  \
-                         : "eax", "cc");                    \
-        return uMask;                                       \
+/* One compare-and-branch check: AX <- 1, the compare, directly its jump;
+ * falls through to setting the bit when the jump is not taken. The fault
+ * build alone puts the flag fault between them (LAHF/SAHF carry SF ZF AF PF
+ * CF); the product's compare is immediately followed by its jump. */
+#define LOGICAL_FLAG_FAULT ZOLT_FAULT_ASM("lahf\n\txorb %[f], %%ah\n\tsahf\n\t")
+#define LOGICAL_CHECK(name, cmpinsn, jinsn, bit)                                               \
+    uint32_t name(uint32_t uFlagFault)                                                         \
+    {                                                                                          \
+        uint32_t uMask = 0;                                                                    \
+        uint8_t uFault = (uint8_t)uFlagFault;                                                  \
+        (void)uFault;                                                                          \
+        __asm__ volatile("movw $1, %%ax\n\t" cmpinsn "\n\t" LOGICAL_FLAG_FAULT jinsn " 1f\n\t" \
+                         "orl $" #bit ", %[mask]\n"                                            \
+                         "1:\n\t"                                                              \
+                         : [mask] "+r"(uMask)                                                  \
+                         : ZOLT_FAULT_INPUTS([f] "m"(uFault))                                  \
+                         : "eax", "cc");                                                       \
+        return uMask;                                                                          \
     }
 
 LOGICAL_CHECK(LogicalJe, "cmpw $1, %%ax", "je", 0x01)

@@ -7,8 +7,8 @@
 
 #include <stdint.h>
 
-/* Fault words of one register-transfer pass, XORed into the register right
- * before its compare (all 0 in a normal run). Index = bit position of the
+/* Fault words of one register-transfer pass; the fault build XORs each into
+ * its register right before the compare, the product ignores them. Index = bit position of the
  * check: [0] EDI after EDI <- EAX (0x01), [1] EDI after EDI <- EBX (0x02),
  * [2] ECX after ECX <- M (0x04), [3] EAX after EAX <- EDX (0x08),
  * [4] EDI after EDI <- ESI (0x10), [5] EDI after EDI <- EAX (0x20). */
@@ -30,8 +30,9 @@ int32_t IntDiv(int32_t iA, int32_t iB);
 int32_t IntMul(int32_t iA, int32_t iB);
 
 /* Compare and branch on AX = 1: each returns 0 when its jump is taken, else
- * its bit. uFlagFault is XORed into the flags (through AH, LAHF/SAHF) between
- * the compare and the jump: 0x01 CF, 0x40 ZF (0 in a normal run). */
+ * its bit. The fault build XORs uFlagFault into the flags (through AH,
+ * LAHF/SAHF) between the compare and the jump: 0x01 CF, 0x40 ZF; the product
+ * ignores it and jumps right after the compare. */
 uint32_t LogicalJe(uint32_t uFlagFault);  /* CMP AX,1; JE   -> 0x01 */
 uint32_t LogicalJae(uint32_t uFlagFault); /* CMP AX,0; JAE  -> 0x02 */
 uint32_t LogicalJbe(uint32_t uFlagFault); /* CMP AX,2; JBE  -> 0x04 */

@@ -1,5 +1,7 @@
-/* test-fault.cpp - the fault hook of the CPU tests (see test-fault.h); null
- * in every normal run. */
+/* test-fault.cpp - the fault hook of the CPU tests (see test-fault.h): in the
+ * fault build only, null in every normal run; the product has none. */
 #include "test-fault.h"
 
+#ifdef ZOLT_FAULT_BUILD
 PFN_TESTFAULT g_pfnTestFault = nullptr;
+#endif

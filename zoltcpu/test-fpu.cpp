@@ -24,12 +24,6 @@ enum { SUB_MATHREGS = 1, SUB_MATHCOMMANDS = 2, SUB_MATHARITHMETICS = 3, SUB_MATH
 #define FPU_CW_AFTER_INIT 0x037Fu
 #define FPU_SW_TOP(s) (((s) >> 11) & 7u)
 
-/* Hands a check's observed word to the fault seam. */
-static void Observe(unsigned uSubTest, unsigned uBit, uint32_t *puWord)
-{
-    TestFaultPoint(1, uSubTest, uBit, 0, puWord, sizeof *puWord);
-}
-
 /* Initialises the calling thread's unit under g_InitCPUMutex; afterwards the
  * control word reads 0x037F and the status word 0. */
 void init_cocpu_and_no_exceptions(void)
@@ -75,95 +69,95 @@ TestThreadArgs *do_mathregs(TestThreadArgs *pArgs)
     return pArgs;
 }
 
+/* One check of do_mathcommands: its sequence (two words stored, or one into
+ * the first), how often the unit is initialised before it, which stored words
+ * the fault rule reads (bit 0 the first word, bit 1 the second) and the rule. */
+typedef struct CommandCheck {
+    void (*pfnTwo)(uint32_t *puFirst, uint32_t *puSecond);
+    void (*pfnOne)(uint32_t *puWord);
+    unsigned uInits, uCompared;
+    bool (*pfnFaulty)(uint32_t uFirst, uint32_t uSecond);
+    uint16_t uBit;
+} CommandCheck;
+
+/* The fault rules: true when the stored words show a fault. */
+static bool FlagsUnchanged(uint32_t uS1, uint32_t uS2) /* exception flags, bits 0 to 5 */
+{
+    return (uS1 & 0x3Fu) == (uS2 & 0x3Fu);
+}
+static bool TopNotOneLower(uint32_t uS1, uint32_t uS2)
+{
+    return ((FPU_SW_TOP(uS1) - 1u) & 7u) != FPU_SW_TOP(uS2);
+}
+static bool NoInvalidFlag(uint32_t, uint32_t uSw)
+{
+    return (uSw & 0x0001u) == 0;
+}
+static bool TopNotOneHigher(uint32_t uS1, uint32_t uS2)
+{
+    return ((FPU_SW_TOP(uS1) + 1u) & 7u) != FPU_SW_TOP(uS2);
+}
+static bool NotDefaultControlWord(uint32_t uCw, uint32_t)
+{
+    return uCw != FPU_CW_AFTER_INIT;
+}
+static bool StatusChanged(uint32_t uS1, uint32_t uS2)
+{
+    return uS1 != uS2;
+}
+static bool StatusNotClear(uint32_t uSw, uint32_t)
+{
+    return uSw != 0;
+}
+static bool SumNotTwo(uint32_t uWord, uint32_t)
+{
+    return uWord != 2;
+}
+
+/* The nine checks in order; FFREE's first word (the store from the empty
+ * register) is not compared. */
+static const CommandCheck s_aCommandChecks[9] = {
+    { FpuCmdFclex, nullptr, 1, 3, FlagsUnchanged, 0x0001 },
+    { FpuCmdFdecstp, nullptr, 1, 3, TopNotOneLower, 0x0002 },
+    { FpuCmdFfree, nullptr, 1, 2, NoInvalidFlag, 0x0004 },
+    { FpuCmdFincstp, nullptr, 1, 3, TopNotOneHigher, 0x0008 },
+    { nullptr, FpuCmdFinit, 1, 1, NotDefaultControlWord, 0x0010 },
+    { FpuCmdFnop, nullptr, 2, 3, StatusChanged, 0x0080 },
+    { nullptr, FpuStoreCw, 1, 1, NotDefaultControlWord, 0x0400 },
+    { nullptr, FpuStoreSw, 1, 1, StatusNotClear, 0x1000 },
+    { nullptr, FpuCmdFadd, 1, 1, SumNotTwo, 0x2000 },
+};
+
+/* Runs one check from zeroed words; each compared word goes to the fault
+ * seam (its case: 0 the first word, 1 the second). Returns its bit or 0. */
+static uint16_t RunCommandCheck(const CommandCheck *pCheck)
+{
+    uint32_t auWord[2] = { 0, 0 };
+    for (unsigned u = 0; u < pCheck->uInits; u++)
+        init_cocpu_and_no_exceptions();
+    if (pCheck->pfnTwo != nullptr)
+        pCheck->pfnTwo(&auWord[0], &auWord[1]);
+    else
+        pCheck->pfnOne(&auWord[0]);
+    for (unsigned u = 0; u < 2; u++)
+        if ((pCheck->uCompared & (1u << u)) != 0)
+            TestFaultPoint(1, SUB_MATHCOMMANDS, pCheck->uBit, u, &auWord[u], sizeof auWord[u]);
+    return pCheck->pfnFaulty(auWord[0], auWord[1]) ? pCheck->uBit : 0;
+}
+
 /* Control instructions and the status and control words. */
 TestThreadArgs *do_mathcommands(TestThreadArgs *pArgs)
 {
     uint16_t uMask = 0;
-    uint32_t uS1, uS2, uWord;
 
     BusyWait(g_uBusyWaitTime);
     SendTestInfo(pArgs, Dapi2_NlsTagToToken("szInfo6"));
 
-    /* 1 FCLEX: the 0/0 flags must be gone after FCLEX */
-    uS1 = uS2 = 0;
-    init_cocpu_and_no_exceptions();
-    FpuCmdFclex(&uS1, &uS2);
-    Observe(SUB_MATHCOMMANDS, 0x0001, &uS2);
-    if ((uS1 & 0x3Fu) == (uS2 & 0x3Fu))
-        uMask |= 0x0001;
-    TPRINTF(4, __FILE__, __LINE__, "", "do_mathcommands() ErrorCode1: %d\n", uMask);
-
-    /* 2 FDECSTP: TOP one lower */
-    uS1 = uS2 = 0;
-    init_cocpu_and_no_exceptions();
-    FpuCmdFdecstp(&uS1, &uS2);
-    Observe(SUB_MATHCOMMANDS, 0x0002, &uS2);
-    if (((FPU_SW_TOP(uS1) - 1u) & 7u) != FPU_SW_TOP(uS2))
-        uMask |= 0x0002;
-    TPRINTF(4, __FILE__, __LINE__, "", "do_mathcommands() ErrorCode2: %d\n", uMask);
-
-    /* 3 FFREE: storing from a freed register is a masked stack underflow */
-    uWord = uS2 = 0;
-    init_cocpu_and_no_exceptions();
-    FpuCmdFfree(&uWord, &uS2);
-    Observe(SUB_MATHCOMMANDS, 0x0004, &uS2);
-    if ((uS2 & 0x0001u) == 0)
-        uMask |= 0x0004;
-    TPRINTF(4, __FILE__, __LINE__, "", "do_mathcommands() ErrorCode3: %d\n", uMask);
-
-    /* 4 FINCSTP: TOP one higher */
-    uS1 = uS2 = 0;
-    init_cocpu_and_no_exceptions();
-    FpuCmdFincstp(&uS1, &uS2);
-    Observe(SUB_MATHCOMMANDS, 0x0008, &uS2);
-    if (((FPU_SW_TOP(uS1) + 1u) & 7u) != FPU_SW_TOP(uS2))
-        uMask |= 0x0008;
-    TPRINTF(4, __FILE__, __LINE__, "", "do_mathcommands() ErrorCode4: %d\n", uMask);
-
-    /* 5 FINIT: restores the default control word */
-    uWord = 0;
-    init_cocpu_and_no_exceptions();
-    FpuCmdFinit(&uWord);
-    Observe(SUB_MATHCOMMANDS, 0x0010, &uWord);
-    if (uWord != FPU_CW_AFTER_INIT)
-        uMask |= 0x0010;
-    TPRINTF(4, __FILE__, __LINE__, "", "do_mathcommands() ErrorCode5: %d\n", uMask);
-
-    /* 6 FNOP: changes nothing in the status word */
-    uS1 = uS2 = 0;
-    init_cocpu_and_no_exceptions();
-    init_cocpu_and_no_exceptions();
-    FpuCmdFnop(&uS1, &uS2);
-    Observe(SUB_MATHCOMMANDS, 0x0080, &uS2);
-    if (uS1 != uS2)
-        uMask |= 0x0080;
-    TPRINTF(4, __FILE__, __LINE__, "", "do_mathcommands() ErrorCode6: %d\n", uMask);
-
-    /* 7 control word after initialisation */
-    uWord = 0;
-    init_cocpu_and_no_exceptions();
-    FpuStoreCw(&uWord);
-    Observe(SUB_MATHCOMMANDS, 0x0400, &uWord);
-    if (uWord != FPU_CW_AFTER_INIT)
-        uMask |= 0x0400;
-    TPRINTF(4, __FILE__, __LINE__, "", "do_mathcommands() ErrorCode7: %d\n", uMask);
-
-    /* 8 status word after initialisation */
-    uWord = 0;
-    init_cocpu_and_no_exceptions();
-    FpuStoreSw(&uWord);
-    Observe(SUB_MATHCOMMANDS, 0x1000, &uWord);
-    if (uWord != 0)
-        uMask |= 0x1000;
-    TPRINTF(4, __FILE__, __LINE__, "", "do_mathcommands() ErrorCode8: %d\n", uMask);
-
-    /* 9 FADD: 1 + 1 */
-    uWord = 0;
-    init_cocpu_and_no_exceptions();
-    FpuCmdFadd(&uWord);
-    Observe(SUB_MATHCOMMANDS, 0x2000, &uWord);
-    if (uWord != 2)
-        uMask |= 0x2000;
+    for (unsigned i = 0; i < 9; i++) {
+        uMask |= RunCommandCheck(&s_aCommandChecks[i]);
+        if (i < 8)
+            TPRINTF(4, __FILE__, __LINE__, "", "do_mathcommands() ErrorCode%u: %d\n", i + 1, uMask);
+    }
 
     if (uMask != 0)
         ReportSubTestFault(FPUTEST_ERR_MATHCOMMANDS, "szErrorMathCommands", uMask);
@@ -172,19 +166,50 @@ TestThreadArgs *do_mathcommands(TestThreadArgs *pArgs)
     return pArgs;
 }
 
-/* One compared arithmetic check: initialise, run, observe, compare. */
-static void MathCheck(void (*pfnSeq)(uint32_t *), uint32_t *puRes, uint32_t uExpect, uint16_t uBit,
-                      uint16_t *puMask)
+/* One result check of do_matharithmetics or do_mathtrans: the sequence, the
+ * expected word, the bit (0: run, not compared), whether the shared result
+ * word is preset to 0xFFFF first, and the trace after it (null: none). */
+typedef struct ResultCheck {
+    void (*pfnSeq)(uint32_t *puRes);
+    uint32_t uExpect;
+    uint16_t uBit;
+    bool bPreset;
+    const char *szTrace;
+} ResultCheck;
+
+/* Runs checks uFirst to uEnd - 1 of a table on the shared result word:
+ * initialise, run, observe (case 0), compare. */
+static void RunResultChecks(unsigned uSubTest, const ResultCheck *pChecks, unsigned uFirst,
+                            unsigned uEnd, uint32_t *puRes, uint16_t *puMask)
 {
-    init_cocpu_and_no_exceptions();
-    pfnSeq(puRes);
-    Observe(SUB_MATHARITHMETICS, uBit, puRes);
-    if (*puRes != uExpect)
-        *puMask |= uBit;
+    for (unsigned i = uFirst; i < uEnd; i++) {
+        const ResultCheck *pCheck = &pChecks[i];
+        if (pCheck->bPreset)
+            *puRes = 0xFFFF;
+        init_cocpu_and_no_exceptions();
+        pCheck->pfnSeq(puRes);
+        if (pCheck->uBit != 0) {
+            TestFaultPoint(1, uSubTest, pCheck->uBit, 0, puRes, sizeof *puRes);
+            if (*puRes != pCheck->uExpect)
+                *puMask |= pCheck->uBit;
+        }
+        if (pCheck->szTrace != nullptr)
+            TPRINTF(4, __FILE__, __LINE__, "", pCheck->szTrace, *puMask);
+    }
 }
 
-/* Arithmetic with register, stack and 16-bit integer operands. One result
- * word serves every check; it is preset to 0xFFFF before checks 1, 4 and 8. */
+/* Arithmetic checks 1 to 4 and 6 to 8 (FIMUL, check 5, runs between them). */
+static const ResultCheck s_aArithmeticChecks[7] = {
+    { FpuArFadd, 5, 0x01, true, "do_matharithmetics() ErrorCode1: %d\n" },
+    { FpuArFdiv, 1, 0x02, false, "do_matharithmetics() ErrorCode2: %d\n" },
+    { FpuArFiadd, 3, 0x04, false, "do_matharithmetics() ErrorCode3: %d\n" },
+    { FpuArFidiv, 1, 0x08, true, "do_matharithmetics() ErrorCode4: %d\n" },
+    { FpuArFisub, 8, 0x20, false, "do_matharithmetics() ErrorCode6: %d\n" },
+    { FpuArFmul, 97, 0x40, false, "do_matharithmetics() ErrorCode7: %d\n" },
+    { FpuArFsub, 0xFFFF, 0x80, true, "do_matharithmetics() ErrorCode8: %d\n" }, /* -1 */
+};
+
+/* Arithmetic with register, stack and 16-bit integer operands. */
 TestThreadArgs *do_matharithmetics(TestThreadArgs *pArgs)
 {
     uint16_t uMask = 0;
@@ -193,30 +218,13 @@ TestThreadArgs *do_matharithmetics(TestThreadArgs *pArgs)
     BusyWait(g_uBusyWaitTime);
     SendTestInfo(pArgs, Dapi2_NlsTagToToken("szInfo7"));
 
-    uRes = 0xFFFF;
-    MathCheck(FpuArFadd, &uRes, 5, 0x01, &uMask);
-    TPRINTF(4, __FILE__, __LINE__, "", "do_matharithmetics() ErrorCode1: %d\n", uMask);
-    MathCheck(FpuArFdiv, &uRes, 1, 0x02, &uMask);
-    TPRINTF(4, __FILE__, __LINE__, "", "do_matharithmetics() ErrorCode2: %d\n", uMask);
-    MathCheck(FpuArFiadd, &uRes, 3, 0x04, &uMask);
-    TPRINTF(4, __FILE__, __LINE__, "", "do_matharithmetics() ErrorCode3: %d\n", uMask);
-    uRes = 0xFFFF;
-    MathCheck(FpuArFidiv, &uRes, 1, 0x08, &uMask);
-    TPRINTF(4, __FILE__, __LINE__, "", "do_matharithmetics() ErrorCode4: %d\n", uMask);
-
+    RunResultChecks(SUB_MATHARITHMETICS, s_aArithmeticChecks, 0, 4, &uRes, &uMask);
     /* 5 FIMUL: run, not compared (bit 0x10 is never set) */
     init_cocpu_and_no_exceptions();
     FpuArFimul(&uL1, &uL2);
     TPRINTF(4, __FILE__, __LINE__, "", "do_matharithmetics() ErrorCode5: %d l1:%u l2:%u\n", uMask,
             uL1, uL2);
-
-    MathCheck(FpuArFisub, &uRes, 8, 0x20, &uMask);
-    TPRINTF(4, __FILE__, __LINE__, "", "do_matharithmetics() ErrorCode6: %d\n", uMask);
-    MathCheck(FpuArFmul, &uRes, 97, 0x40, &uMask);
-    TPRINTF(4, __FILE__, __LINE__, "", "do_matharithmetics() ErrorCode7: %d\n", uMask);
-    uRes = 0xFFFF;
-    MathCheck(FpuArFsub, &uRes, 0xFFFF, 0x80, &uMask); /* -1 as a word */
-    TPRINTF(4, __FILE__, __LINE__, "", "do_matharithmetics() ErrorCode8: %d\n", uMask);
+    RunResultChecks(SUB_MATHARITHMETICS, s_aArithmeticChecks, 4, 7, &uRes, &uMask);
 
     if (uMask != 0) {
         ReportSubTestFault(FPUTEST_ERR_MATHARITHMETICS, "szErrorMathArithmetics", uMask);
@@ -226,18 +234,16 @@ TestThreadArgs *do_matharithmetics(TestThreadArgs *pArgs)
     return pArgs;
 }
 
-/* One compared transcendental check. */
-static void TransCheck(void (*pfnSeq)(uint32_t *), uint32_t *puRes, uint32_t uExpect, uint16_t uBit,
-                       uint16_t *puMask)
-{
-    init_cocpu_and_no_exceptions();
-    pfnSeq(puRes);
-    Observe(SUB_MATHTRANS, uBit, puRes);
-    if (*puRes != uExpect)
-        *puMask |= uBit;
-}
+/* Transcendental checks; results scaled to whole numbers (rounded). */
+static const ResultCheck s_aTransChecks[5] = {
+    { FpuTrF2xm1, 0, 0x01, false, nullptr },                               /* 0.41 */
+    { FpuTrFpatan, 2450, 0x02, false, "do_mathtrans() ErrorCode2: %d\n" }, /* 2449.78 */
+    { FpuTrFptan, 24142, 0x04, false, "do_mathtrans() ErrorCode3: %d\n" }, /* 24142.13 */
+    { FpuTrFyl2x, 140, 0x08, false, "do_mathtrans() ErrorCode4: %d\n" },   /* 10 * 14 */
+    { FpuTrFyl2xp1, 0, 0, false, "do_mathtrans() ErrorCode5: %d\n" },      /* not compared */
+};
 
-/* Transcendental instructions; results scaled to whole numbers. */
+/* Transcendental instructions. */
 TestThreadArgs *do_mathtrans(TestThreadArgs *pArgs)
 {
     uint16_t uMask = 0;
@@ -246,18 +252,7 @@ TestThreadArgs *do_mathtrans(TestThreadArgs *pArgs)
     BusyWait(g_uBusyWaitTime);
     SendTestInfo(pArgs, Dapi2_NlsTagToToken("szInfo8"));
 
-    TransCheck(FpuTrF2xm1, &uRes, 0, 0x01, &uMask);     /* sqrt(2) - 1 = 0.41 */
-    TransCheck(FpuTrFpatan, &uRes, 2450, 0x02, &uMask); /* 2449.78 */
-    TPRINTF(4, __FILE__, __LINE__, "", "do_mathtrans() ErrorCode2: %d\n", uMask);
-    TransCheck(FpuTrFptan, &uRes, 24142, 0x04, &uMask); /* 24142.13 */
-    TPRINTF(4, __FILE__, __LINE__, "", "do_mathtrans() ErrorCode3: %d\n", uMask);
-    TransCheck(FpuTrFyl2x, &uRes, 140, 0x08, &uMask); /* 10 * 14 */
-    TPRINTF(4, __FILE__, __LINE__, "", "do_mathtrans() ErrorCode4: %d\n", uMask);
-
-    /* 5 FYL2XP1: run, not compared */
-    init_cocpu_and_no_exceptions();
-    FpuTrFyl2xp1(&uRes);
-    TPRINTF(4, __FILE__, __LINE__, "", "do_mathtrans() ErrorCode5: %d\n", uMask);
+    RunResultChecks(SUB_MATHTRANS, s_aTransChecks, 0, 5, &uRes, &uMask);
 
     if (uMask != 0)
         ReportSubTestFault(FPUTEST_ERR_MATHTRANS, "szErrorMathTrans", uMask);

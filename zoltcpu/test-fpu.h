@@ -32,7 +32,11 @@ TestThreadArgs *do_mathregistertests(TestThreadArgs *pArgs);
  * do_matharithmetics bits 0x01 FADD, 0x02 FDIV, 0x04 FIADD, 0x08 FIDIV,
  *                   0x20 FISUB, 0x40 FMUL, 0x80 FSUB (FIMUL is not compared)
  * do_mathtrans      bits 0x01 F2XM1, 0x02 FPATAN, 0x04 FPTAN, 0x08 FYL2X
- *                   (FYL2XP1 is not compared) */
+ *                   (FYL2XP1 is not compared)
+ * In the fault build each compared word goes to the fault seam with the
+ * check's bit; do_mathcommands gives case 0 to the first word a sequence
+ * stores and case 1 to the second, the other sub-tests case 0 (do_mathregs:
+ * the value number 0 to 9). */
 TestThreadArgs *do_mathregs(TestThreadArgs *pArgs);
 TestThreadArgs *do_mathcommands(TestThreadArgs *pArgs);
 TestThreadArgs *do_matharithmetics(TestThreadArgs *pArgs);

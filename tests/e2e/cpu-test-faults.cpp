@@ -1,11 +1,14 @@
 /* cpu-test-faults.cpp - end to end through zoltpeers with the fault-injection
  * build of the module (ZOLT_FAULT): one wrong observed value in any sub-test or
  * MMX routine gives exactly one error event, "FAIL" and the full percent
- * sequence; a processor without MMX (injected) gives warning 9, "NOTAPPLICABLE". */
+ * sequence; a processor without MMX (injected) gives warning 9, "NOTAPPLICABLE".
+ * The cache test runs for real, the shipped module and the fault build, with
+ * the lock-limit preload library where the raise of the limit is refused. */
 #include <gtest/gtest.h>
 
 #include <ctype.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -113,14 +116,35 @@ TEST_P(CpuTestFaultsEndToEnd, OneErrorEventAndFail)
     EXPECT_EQ(Str(sRun, "result"), "FAIL") << sRun;
     EXPECT_EQ(r.iExit, 1);
     EXPECT_EQ(Percents(sRun), c.iTest == 2 ? "20,40,60,80,100" : "25,50,75,100");
+    /* every sub-test's or group's message in order, the error right after the
+     * message of the faulty one */
+    const int iSub = std::stoi(std::string(c.szFault).substr(2));
+    const std::vector<std::string> vInfos =
+        c.iTest == 0 ? std::vector<std::string>{ "szInfo1", "szInfo2", "szInfo3", "szInfo4" }
+        : c.iTest == 1
+            ? std::vector<std::string>{ "szInfo5", "szInfo6", "szInfo7", "szInfo8" }
+            : std::vector<std::string>{ "szInfoMMXArithmatics", "szInfoMMXLogical",
+                                        "szInfoMMXShift", "szInfoMMXMove", "szInfoMMXMisc" };
+    const int iGroup = c.iTest < 2  ? iSub - 1
+                       : iSub <= 4  ? 0
+                       : iSub <= 8  ? 1
+                       : iSub <= 10 ? 2
+                       : iSub <= 12 ? 3
+                                    : 4;
+    std::string sExpected, sSeen;
+    for (int g = 0; g < (int)vInfos.size(); g++)
+        sExpected += "INFO " + vInfos[g] + "|" + (g == iGroup ? "ERROR|" : "");
     std::vector<Event> vErrors;
-    for (const Event &ev : Events(sRun))
+    for (const Event &ev : Events(sRun)) {
+        sSeen += ev.sType + (ev.sType == "INFO" ? " " + Var(ev.sText, "id") : "") + "|";
         if (ev.sType == "ERROR")
             vErrors.push_back(ev);
+    }
+    EXPECT_EQ(sSeen, sExpected);
     ASSERT_EQ(vErrors.size(), 1u) << sRun;
     /* errors 1-4 of test 0 and 5-8 of test 1 in sub-test order; 10 for MMX */
-    const std::string &sText = vErrors[0].sText, sSub = std::string(c.szFault).substr(2, 1);
-    EXPECT_EQ(vErrors[0].lCode, c.iTest == 2 ? 10 : 4 * c.iTest + std::stoi(sSub));
+    const std::string &sText = vErrors[0].sText;
+    EXPECT_EQ(vErrors[0].lCode, c.iTest == 2 ? 10 : 4 * c.iTest + iSub);
     EXPECT_EQ(Var(sText, "id"), c.iTest == 2 ? "szErrorMMX10_10" : c.szWhat) << sText;
     EXPECT_EQ(Var(sText, "errno"), c.szErrno) << sText;
     EXPECT_EQ(Var(sText, "instruction"), c.iTest == 2 ? c.szWhat : "") << sText;
@@ -145,6 +169,111 @@ TEST(CpuTestFaultsEndToEndMmx, WithoutMmxNotApplicable)
         EXPECT_EQ(ev.sType, "WARN");
         EXPECT_EQ(ev.lCode, 9);
         EXPECT_NE(ev.sText.find("id=szWarnNotApplicable10_9"), std::string::npos) << ev.sText;
+    }
+}
+
+/* A cache-test run (test 3) of the module in szBinDir with the preload
+ * library and the extra words and environment; "" when the module could not
+ * lock memory even so (then *psSkip says why). */
+std::string RunCache(const char *szBinDir, const std::vector<std::string> &vWords,
+                     const std::vector<std::string> &vEnv, PeersRun *pRun, std::string *psSkip)
+{
+    std::vector<std::string> vAll = { "--module", std::string(szBinDir) + "/zoltcpu.linux",
+                                      "--deffile", ZOLT_BIN "/zoltcpu.ini" };
+    vAll.insert(vAll.end(), vWords.begin(), vWords.end());
+    vAll.insert(vAll.end(), { "run", "--device", "0", "--test", "3" });
+    std::vector<std::string> vAllEnv = { "LD_PRELOAD=" ZOLT_MEMLOCK_PRELOAD };
+    vAllEnv.insert(vAllEnv.end(), vEnv.begin(), vEnv.end());
+    *pRun = RunPeers(vAll, 120000, vAllEnv);
+    std::string sRun = ResultOf(*pRun, "run");
+    /* 101 (EPERM) after the preload granted the raise: mlockall refused, which
+     * root is never refused; 102: locking failed for want of memory */
+    const long lWarning = Num(sRun, "code");
+    if ((lWarning == 101 && geteuid() != 0) || lWarning == 102) {
+        *psSkip = "this process may not lock its memory: " + sRun;
+        return "";
+    }
+    return sRun;
+}
+
+/* The event types and codes of a run, "TYPE code|..." (INFO without code). */
+std::string TypesAndCodes(const std::string &sRun)
+{
+    std::string s;
+    for (const Event &ev : Events(sRun))
+        s += ev.sType + (ev.sType == "INFO" ? "" : " " + std::to_string(ev.lCode)) + "|";
+    return s;
+}
+
+/* The shipped module: the allocation message and the 18 pattern messages
+ * with their values in upper-case hex, percent 100, PASS. A stop request at
+ * startup ends it before the last pattern: DISCONTINUED, no percent. */
+TEST(CpuCacheEndToEnd, SoundRunAndStopRequest)
+{
+    PeersRun r;
+    std::string sSkip, sRun = RunCache(ZOLT_BIN, {}, {}, &r, &sSkip);
+    if (!sSkip.empty())
+        GTEST_SKIP() << sSkip;
+    ASSERT_FALSE(sRun.empty()) << r.sAll;
+    EXPECT_EQ(Str(sRun, "result"), "PASS") << sRun;
+    EXPECT_EQ(r.iExit, 0);
+    EXPECT_EQ(Percents(sRun), "100");
+    std::vector<Event> vEvents = Events(sRun);
+    ASSERT_EQ(vEvents.size(), 19u) << sRun;
+    EXPECT_EQ(Var(vEvents[0].sText, "id"), "szProgressCacheAllocMem");
+    const char *const aszHex[18] = { "FFFFFFFF", "00000000", "F0F0F0F0", "0F0F0F0F", "AAAAAAAA",
+                                     "55555555", "80808080", "40404040", "20202020", "10101010",
+                                     "08080808", "04040404", "02020202", "01010101", "11111111",
+                                     "22222222", "44444444", "88888888" };
+    for (size_t i = 1; i < vEvents.size(); i++) {
+        const std::string &sText = vEvents[i].sText;
+        EXPECT_EQ(vEvents[i].sType, "INFO");
+        EXPECT_EQ(Var(sText, "id") + " " + Var(sText, "curpattern") + " " +
+                      Var(sText, "totalpattern") + " " + Var(sText, "thispattern"),
+                  "szProgressCachePattern " + std::to_string(i) + " 18 " + aszHex[i - 1]);
+    }
+
+    sRun = RunCache(ZOLT_BIN, { "--stop-at-startup" }, {}, &r, &sSkip);
+    ASSERT_FALSE(sRun.empty()) << r.sAll << sSkip;
+    EXPECT_EQ(Str(sRun, "result"), "DISCONTINUED") << sRun;
+    EXPECT_EQ(Percents(sRun), "");
+    EXPECT_LT(Events(sRun).size(), 19u) << sRun;
+    EXPECT_EQ(TypesAndCodes(sRun).find("ERROR"), std::string::npos) << sRun;
+}
+
+/* The fault build with error limit 3: three wrong words (first word of the
+ * first pattern's first block, a middle word of pattern 9, the last word of
+ * the last pattern's last block) give exactly three errors 103 and every
+ * pattern; a wrong word in every block stops at the third error. */
+TEST(CpuCacheEndToEnd, WrongWordsUpToTheErrorLimit)
+{
+    auto Infos = [](int n) {
+        std::string s;
+        while (n-- > 0)
+            s += "INFO|";
+        return s;
+    };
+    const std::string sError = "ERROR 103|";
+    const struct {
+        const char *szFault;
+        std::string sEvents; /* each error right after the message of its pattern */
+    } cases[] = {
+        { "3:1:1:0:1;3:9:1:20:0x100:1000;3:18:1:8:0x80000000:64508",
+          Infos(2) + sError + Infos(8) + sError + Infos(9) + sError },
+        { "3:2:1:*:1", Infos(3) + sError + sError + sError },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.szFault);
+        PeersRun r;
+        std::string sSkip, sRun = RunCache(ZOLT_FAULT_BIN, { "--errlimit", "3" },
+                                           { std::string("ZOLT_FAULT=") + c.szFault }, &r, &sSkip);
+        if (!sSkip.empty())
+            GTEST_SKIP() << sSkip;
+        ASSERT_FALSE(sRun.empty()) << r.sAll;
+        EXPECT_EQ(Str(sRun, "result"), "FAIL") << sRun;
+        EXPECT_EQ(r.iExit, 1);
+        EXPECT_EQ(Percents(sRun), "100");
+        EXPECT_EQ(TypesAndCodes(sRun), c.sEvents) << sRun;
     }
 }
 

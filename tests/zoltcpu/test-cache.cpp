@@ -223,4 +223,31 @@ TEST_F(CacheTest, WrongWordsUpToTheLimitAndStopsBetweenPatterns)
     }
 }
 
+/* One wrong word at the first, a middle and the last word of a block (the
+ * first, a middle and the last block), in the first and the last pattern:
+ * exactly one error 103, every pattern still begun, percent 100. */
+TEST_F(CacheTest, EachWordPositionOfABlockIsReadBack)
+{
+    struct Pattern {
+        unsigned uPattern, uBlockBytes, uBlocks;
+    };
+    const Pattern kPatterns[] = { { 1, 7168, 83 }, { 18, 64512, 9 } };
+    for (const Pattern &p : kPatterns) {
+        const unsigned uWords = p.uBlockBytes / 4;
+        const unsigned auWord[3] = { 0, uWords / 2, uWords - 1 };
+        const int aiBlock[3] = { 0, (int)p.uBlocks / 2, (int)p.uBlocks - 1 };
+        for (unsigned w = 0; w < 3; w++) {
+            SCOPED_TRACE(testing::Message() << "pattern " << p.uPattern << " block " << aiBlock[w]
+                                            << " word " << auWord[w]);
+            Restart();
+            g_faults.push_back(
+                { 3, p.uPattern, 0x01, aiBlock[w], w == 1 ? 0x80000000u : 0x1u, 4 * auWord[w] });
+            do_cache(nullptr);
+            EXPECT_EQ(Seen(false), "ERROR 103 szErrorCacheRW|PERCENTDONE 100");
+            EXPECT_EQ(PatternMessages(), 18u);
+            EXPECT_EQ(g_iTestResult, 2);
+        }
+    }
+}
+
 }  // namespace

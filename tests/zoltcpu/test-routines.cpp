@@ -113,55 +113,119 @@ struct FaultCase {
     const char *szInstr;
 };
 
-/* F: every case, offset 0, errno the mask; M: MMX destination word, XOR 1. */
+/* Runs test c.uTest with the fault of c injected: exactly the expected error
+ * (none for a sound row), and every other sub-test still runs and reports
+ * its percent value in order. */
+void ExpectOnlyFault(const FaultCase &c)
+{
+    SCOPED_TRACE(testing::Message()
+                 << "test " << c.uTest << " sub-test " << c.uSubTest << " checks " << c.uChecks
+                 << " case " << c.iCase << " offset " << c.uOffset << " xor " << c.uXor);
+    g_events.clear();
+    g_faults.clear();
+    ResetDriverState();
+    Dapi2_I_ResetEventState();
+    for (unsigned uBit = 1; uBit != 0 && uBit <= c.uChecks; uBit <<= 1)
+        if ((c.uChecks & uBit) != 0)
+            g_faults.push_back({ c.uTest, c.uSubTest, uBit, c.iCase, c.uXor, c.uOffset });
+    EXPECT_EQ(kRoutines[c.uTest].pfn(nullptr), nullptr);
+    EXPECT_EQ(Seen(), Expected(c.uTest, c.uSubTest, c.uErrno != 0));
+    EXPECT_EQ(g_iTestResult, c.uErrno != 0 ? 2 : 0);
+    EXPECT_EQ(ErrorTokens(), c.uErrno == 0 ? "" : std::to_string(c.uErrno) + " " + c.szInstr + "|");
+}
+
+/* Runs the cases of one test, or skips the test where it cannot run here. */
+#define RUN_FAULT_CASES(uTest, cases)         \
+    do {                                      \
+        if (!CannotRun(uTest).empty())        \
+            GTEST_SKIP() << CannotRun(uTest); \
+        for (const FaultCase &c : (cases))    \
+            ExpectOnlyFault(c);               \
+    } while (0)
+
+/* F: every case, offset 0, errno the mask; W: x87 word iCase (0 the first
+ * stored, 1 the second) of one check. */
 #define F(t, s, uChecks, uXor)                  \
     {                                           \
         t, s, uChecks, -1, 0, uXor, uChecks, "" \
     }
-#define M(r, uChecks, uOffset, sz)                                 \
-    {                                                              \
-        2, MMX_ROUTINE_##r, uChecks, -1, uOffset, 0x1, uChecks, sz \
+#define W(uCheck, iWord, uXor, bFault)                           \
+    {                                                            \
+        1, 2, uCheck, iWord, 0, uXor, (bFault) ? uCheck : 0u, "" \
     }
-const FaultCase kFaults[] = {
-    /* test 0; sub-test 1 registers: EAX EBX ECX EDX ESI EDI; ECX alone is
-     * unseen (EDI still equals EDX), with EBX it is */
-    F(0, 1, 0x01, 0x1),
-    F(0, 1, 0x02, 0x80000000),
+
+/* Test 0: each register of the transfer at the first and the last pattern
+ * (ECX alone is unseen while EDI still equals EDX; with EBX it is), the
+ * flags of each compare-and-branch case (CF 0x01, ZF 0x40; JAE ignores ZF). */
+const FaultCase kIntegerFaults[] = {
+    { 0, 1, 0x01, 0, 0, 0x1, 0x01, "" },
+    { 0, 1, 0x02, 17, 0, 0x80000000, 0x02, "" },
     { 0, 1, 0x04, -1, 0, 0x10, 0, "" },
     F(0, 1, 0x06, 0x1),
-    F(0, 1, 0x08, 0xFFFFFFFF),
-    { 0, 1, 0x10, 13, 0, 0x1, 0x10, "" },
-    F(0, 1, 0x20, 0x4),
-    /* sub-test 2 add sub div mul (last row only); 3 the copied table; 4 JE
-     * JAE JBE JNZ (LAHF: CF 1, ZF 0x40), JAE ignores ZF */
-    F(0, 2, 0x01, 0x1),
-    F(0, 2, 0x02, 0x1),
-    { 0, 2, 0x04, 2, 0, 0x1, 0x04, "" },
-    F(0, 2, 0x08, 0x10000),
-    F(0, 2, 0x09, 0x1),
-    F(0, 3, 0x01, 0x1),
-    { 0, 3, 0x01, -1, 17 * 4, 0x80000000, 0x01, "" },
+    { 0, 1, 0x08, 0, 0, 0xFFFFFFFF, 0x08, "" },
+    { 0, 1, 0x10, 17, 0, 0x1, 0x10, "" },
+    { 0, 1, 0x20, 0, 0, 0x4, 0x20, "" },
+    F(0, 1, 0x3F, 0x1),
     F(0, 4, 0x01, 0x40),
     F(0, 4, 0x02, 0x01),
     F(0, 4, 0x04, 0x01),
     F(0, 4, 0x08, 0x40),
     { 0, 4, 0x02, -1, 0, 0x40, 0, "" },
-    /* test 1; sub-test 1 the ten values (nine bytes stored each) */
-    F(1, 1, 0x01, 0x01),
+    { 0, 4, 0x04, -1, 0, 0x40, 0, "" },
+};
+
+TEST_F(CpuTestFixture, IntegerTransferAndBranchFaultsAreReportedExactly)
+{
+    RUN_FAULT_CASES(0, kIntegerFaults);
+}
+
+/* Each operation of each arithmetic row alone (the row is the case); a fault
+ * in the upper bits counts as well. Each word of the string copy alone. */
+TEST_F(CpuTestFixture, EachArithmeticRowAndCopiedWordIsChecked)
+{
+    std::vector<FaultCase> v;
+    for (int iRow = 0; iRow < 3; iRow++)
+        for (unsigned uOp = 0; uOp < 4; uOp++)
+            v.push_back({ 0, 2, 1u << uOp, iRow, 0, iRow == 2 ? 0x80000000u : 1u, 1u << uOp, "" });
+    for (unsigned uWord = 0; uWord < 18; uWord++)
+        v.push_back({ 0, 3, 0x01, 0, 4 * uWord, 1u << (uWord % 32), 0x01, "" });
+    RUN_FAULT_CASES(0, v);
+}
+
+/* Test 1: each of the ten register values (any of the nine bytes; the tenth
+ * and later are not compared); every word each control check reads, with
+ * faults its rule must see and faults outside what it compares. */
+const FaultCase kX87Faults[] = {
+    { 1, 1, 0x01, 0, 0, 0x01, 0x01, "" },
     { 1, 1, 0x01, 9, 8, 0x10, 0x01, "" },
     { 1, 1, 0x01, -1, 9, 0xFF, 0, "" },
-    /* sub-test 2 status and control words (FCLEX left IE, TOP off by one, ...) */
-    F(1, 2, 0x0001, 0x0001),
-    F(1, 2, 0x0002, 0x0800),
-    F(1, 2, 0x0004, 0x0001),
-    F(1, 2, 0x0008, 0x1000),
-    F(1, 2, 0x0010, 0x0080),
-    F(1, 2, 0x0080, 0x4000),
-    F(1, 2, 0x0400, 0x0001),
-    F(1, 2, 0x1000, 0x0020),
-    F(1, 2, 0x2000, 0x0001),
-    F(1, 2, 0x2001, 0x0001),
-    /* sub-test 3 arithmetic (FIMUL not compared); 4 transcendental */
+    W(0x0001, 0, 0x0001, true),  /* the division set no flag */
+    W(0x0001, 1, 0x0001, true),  /* FCLEX left IE standing */
+    W(0x0001, 1, 0x0002, false), /* flags that differ from the division's */
+    W(0x0001, 0, 0x0800, false), /* TOP, no exception flag */
+    W(0x0001, 1, 0x4040, false), /* C3 and SF, no exception flag */
+    W(0x0002, 0, 0x0800, true),  /* TOP before */
+    W(0x0002, 1, 0x1000, true),  /* TOP after */
+    W(0x0002, 0, 0x47FF, false), /* everything but TOP */
+    W(0x0002, 1, 0xC7FF, false),
+    W(0x0004, 1, 0x0001, true), /* no IE after the store from an empty register */
+    W(0x0004, 1, 0x3842, false),
+    W(0x0008, 0, 0x2000, true),
+    W(0x0008, 1, 0x0800, true),
+    W(0x0008, 0, 0x47FF, false),
+    W(0x0008, 1, 0xC7FF, false),
+    W(0x0010, 0, 0x0080, true),
+    W(0x0010, 0, 0x10000, true),            /* the whole word is compared */
+    W(0x0080, 0, 0x4000, true),             /* before */
+    W(0x0080, 1, 0x0001, true),             /* after */
+    { 1, 2, 0x0080, -1, 0, 0x0100, 0, "" }, /* both alike */
+    W(0x0400, 0, 0x0001, true),
+    W(0x0400, 0, 0x0100, true),
+    W(0x1000, 0, 0x0020, true),
+    W(0x1000, 0, 0x3800, true),
+    W(0x2000, 0, 0x0001, true),
+    W(0x2000, 0, 0x10000, true),
+    { 1, 2, 0x2010, 0, 0, 0x0001, 0x2010, "" }, /* two checks, one event */
     F(1, 3, 0x01, 1),
     F(1, 3, 0x02, 1),
     F(1, 3, 0x04, 1),
@@ -169,64 +233,93 @@ const FaultCase kFaults[] = {
     F(1, 3, 0x20, 1),
     F(1, 3, 0x40, 1),
     F(1, 3, 0x80, 1),
+    F(1, 3, 0x80, 0x10000),
+    F(1, 3, 0x02, 0x8000),
     F(1, 4, 0x01, 1),
     F(1, 4, 0x02, 1),
     F(1, 4, 0x04, 1),
     F(1, 4, 0x08, 1),
-    /* test 2: one case of every routine */
-    M(PADD, 0x1, 0, "PADD"),
-    M(PSUB, 0x4000, 16, "PSUB"),
-    M(PMUL, 0x800, 32, "PMUL"),
-    M(PMADD, 0x200, 48, "PMADD"),
-    M(PAND, 0x20, 0, "PAND"),
-    M(PANDN, 0x20, 0, "PANDN"),
-    M(POR, 0x80, 0, "POR"),
-    M(PXOR, 0x80, 0, "PXOR"),
-    M(PSLL, 0x800, 0, "PSLL"),
-    M(PSRL, 0x800, 0, "PSLR"),
-    M(PCMPEQ, 0x20, 0, "PCMPEQ"),
-    M(PCMPGT, 0x100, 0, "PCMPGT"),
-    M(PACKSS, 0x200, 0, "PACKSS"),
-    M(PACKUS, 0x10, 0, "PACKUS"),
-    M(PUNPCK, 0x80, 0, "PUNPCK"),
-    /* source registers (odd words) and high halves are not compared */
-    { 2, MMX_ROUTINE_PADD, 0x1, -1, 8, 0x1, 0, "" },
-    { 2, MMX_ROUTINE_PADD, 0x1, -1, 4, 0x1, 0, "" },
-    /* MOVD: the low halves of all eight words, the counter (0xFFFF down) at
-     * the mismatch; MOVQ: all of MM7, the lane value at the mismatch */
+    F(1, 4, 0x08, 0x10000),
+};
+
+TEST_F(CpuTestFixture, X87FaultsOnEveryObservedWordAreReportedExactly)
+{
+    std::vector<FaultCase> v(std::begin(kX87Faults), std::end(kX87Faults));
+    for (int iValue = 0; iValue < 10; iValue++)
+        v.push_back({ 1, 1, 0x01, iValue, (unsigned)iValue % 9, 0x80, 0x01, "" });
+    RUN_FAULT_CASES(1, v);
+}
+
+/* Test 2: the name of each routine and the bit of each of its cases in
+ * table order (the move tests below). */
+struct MmxRoutineCases {
+    unsigned uRoutine;
+    const char *szName;
+    std::vector<unsigned> vBits;
+};
+const std::vector<unsigned> kBits12 = { 0x1,  0x2,  0x4,   0x8,   0x10,  0x20,
+                                        0x40, 0x80, 0x100, 0x200, 0x400, 0x800 };
+const MmxRoutineCases kMmxCases[] = {
+    { MMX_ROUTINE_PADD, "PADD", kBits12 },
+    { MMX_ROUTINE_PSUB,
+      "PSUB",
+      { 0x1, 0x2, 0x4, 0x8, 0x10, 0x20, 0x40, 0x80, 0x100, 0x200, 0x400, 0x800, 0x1000, 0x2000,
+        0x4000 } },
+    { MMX_ROUTINE_PMUL, "PMUL", kBits12 },
+    { MMX_ROUTINE_PMADD, "PMADD", { 0x1, 0x2, 0x8, 0x10, 0x20, 0x40, 0x80, 0x100, 0x200 } },
+    { MMX_ROUTINE_PAND, "PAND", { 0x1, 0x2, 0x4, 0x8, 0x10, 0x20 } },
+    { MMX_ROUTINE_PANDN, "PANDN", { 0x1, 0x2, 0x4, 0x8, 0x10, 0x20 } },
+    { MMX_ROUTINE_POR, "POR", { 0x1, 0x2, 0x4, 0x8, 0x10, 0x20, 0x40, 0x80 } },
+    { MMX_ROUTINE_PXOR, "PXOR", { 0x1, 0x2, 0x4, 0x8, 0x10, 0x20, 0x40, 0x80 } },
+    { MMX_ROUTINE_PSLL,
+      "PSLL",
+      { 0x1, 0x2, 0x8, 0x10, 0x20, 0x40, 0x80, 0x100, 0x200, 0x400, 0x800 } },
+    { MMX_ROUTINE_PSRL,
+      "PSLR",
+      { 0x1, 0x2, 0x4, 0x8, 0x10, 0x40, 0x80, 0x100, 0x200, 0x400, 0x800 } },
+    { MMX_ROUTINE_PCMPEQ, "PCMPEQ", { 0x1, 0x2, 0x4, 0x8, 0x10, 0x20 } },
+    { MMX_ROUTINE_PCMPGT, "PCMPGT", { 0x1, 0x2, 0x4, 0x8, 0x10, 0x20, 0x40, 0x80, 0x100 } },
+    { MMX_ROUTINE_PACKSS, "PACKSS", { 0x1, 0x2, 0x4, 0x8, 0x10, 0x20, 0x40, 0x80, 0x100, 0x200 } },
+    { MMX_ROUTINE_PACKUS, "PACKUS", { 0x1, 0x2, 0x4, 0x8, 0x10 } },
+    { MMX_ROUTINE_PUNPCK, "PUNPCK", { 0x1, 0x2, 0x4, 0x8, 0x10, 0x20, 0x40, 0x80 } },
+};
+
+/* Each case of each routine alone: its bit alone as "errno" with the
+ * routine's name, whichever destination register (MM0, MM2, MM4, MM6, in
+ * turn) holds the wrong low word; the source registers and the high halves
+ * are not compared, and no case answers to another case's number. */
+TEST_F(CpuTestFixture, EachMmxCaseReportsItsOwnBitAndName)
+{
+    std::vector<FaultCase> v;
+    for (const MmxRoutineCases &r : kMmxCases) {
+        for (size_t i = 0; i < r.vBits.size(); i++)
+            v.push_back({ 2, r.uRoutine, r.vBits[i], (int)i, 16 * (unsigned)(i % 4),
+                          0x80000001u >> (i % 2 * 31), r.vBits[i], r.szName });
+        v.push_back({ 2, r.uRoutine, r.vBits[1], 0, 0, 1, 0, "" });
+        v.push_back({ 2, r.uRoutine, r.vBits.back(), -1, 8, 1, 0, "" });
+        v.push_back({ 2, r.uRoutine, r.vBits.back(), -1, 4, 1, 0, "" });
+    }
+    RUN_FAULT_CASES(2, v);
+}
+
+/* MOVD: the low halves of all eight words, the counter (0xFFFF down) at the
+ * mismatch; MOVQ: all of MM7, the lane value at the mismatch. */
+const FaultCase kMmxMoveFaults[] = {
     { 2, MMX_ROUTINE_MOVD, 0x01, 0x1234, 24, 0x1, 0x1234, "MOVD" },
     { 2, MMX_ROUTINE_MOVD, 0x01, 1, 0, 0x1, 1, "MOVD" },
+    { 2, MMX_ROUTINE_MOVD, 0x01, 0xFFFF, 56, 0x80000000, 0xFFFF, "MOVD" },
     { 2, MMX_ROUTINE_MOVD, 0x01, 7, 60, 0x1, 0, "" },
     { 2, MMX_ROUTINE_MOVQ, 0x01, 0x00FF, 56, 0x1, 0x00FF, "MOVQ" },
     { 2, MMX_ROUTINE_MOVQ, 0x01, 0x8001, 60, 0x1, 0x8001, "MOVQ" },
     { 2, MMX_ROUTINE_MOVQ, 0x01, 0x0100, 0, 0x1, 0, "" },
 };
-#undef F
-#undef M
 
-/* Exactly the injected fault is reported (none for the sound rows), the
- * other sub-tests still run and report in order. */
-TEST_F(CpuTestFixture, EveryCheckReportsExactlyTheInjectedFault)
+TEST_F(CpuTestFixture, MmxMoveFaultsGiveTheCounterOrLaneValue)
 {
-    for (const FaultCase &c : kFaults) {
-        SCOPED_TRACE(testing::Message()
-                     << "test " << c.uTest << " sub-test " << c.uSubTest << " checks " << c.uChecks
-                     << " case " << c.iCase << " offset " << c.uOffset);
-        if (!CannotRun(c.uTest).empty())
-            continue;
-        Fresh();
-        for (unsigned uBit = 1; uBit != 0 && uBit <= c.uChecks; uBit <<= 1)
-            if ((c.uChecks & uBit) != 0)
-                g_faults.push_back({ c.uTest, c.uSubTest, uBit, c.iCase, c.uXor, c.uOffset });
-        EXPECT_EQ(kRoutines[c.uTest].pfn(nullptr), nullptr);
-        EXPECT_EQ(Seen(), Expected(c.uTest, c.uSubTest, c.uErrno != 0));
-        EXPECT_EQ(g_iTestResult, c.uErrno != 0 ? 2 : 0);
-        EXPECT_EQ(ErrorTokens(),
-                  c.uErrno == 0 ? "" : std::to_string(c.uErrno) + " " + c.szInstr + "|");
-    }
-    if (!CannotRun(1).empty() || !CannotRun(2).empty())
-        GTEST_SKIP() << "cases of tests 1 or 2 not run: " << CannotRun(1) << CannotRun(2);
+    RUN_FAULT_CASES(2, kMmxMoveFaults);
 }
+#undef F
+#undef W
 
 /* One event per faulty routine, in order (no mask carries over); after EMMS
  * the x87 unit works. */
