@@ -15,13 +15,12 @@ namespace {
 
 const std::string kFixtures = std::string(ZOLT_FIXTURES) + "/cpu/";
 
-/* zoltpeers --json with the words, in a mount namespace where /proc/cpuinfo
- * reads as szTable, with the module's definitions file copied into sDir with
- * the SMBIOS socket cap off (the table alone decides the packages); the
- * module's level-4 trace (its run records) goes to sDir/trace. Exit 97 of the
+/* zoltpeers --json running test 0 on device szDevice, in a mount namespace
+ * where /proc/cpuinfo reads as szTable, with the module's definitions file
+ * copied into sDir with the SMBIOS socket cap off (the table alone decides the
+ * packages); the module's level-4 trace goes to sDir/trace. Exit 97 of the
  * child: the bind mount was refused. */
-PeersRun RunOnTable(const char *szTable, const std::vector<std::string> &vWords,
-                    const std::string &sDir)
+PeersRun RunOnTable(const char *szTable, const char *szDevice, const std::string &sDir)
 {
     std::ifstream in(ZOLT_BIN "/zoltcpu.ini");
     std::ofstream out(sDir + "/zoltcpu.ini");
@@ -29,21 +28,15 @@ PeersRun RunOnTable(const char *szTable, const std::vector<std::string> &vWords,
         out << (sLine.rfind("szSMBIOSCheckEnable=", 0) == 0 ? "szSMBIOSCheckEnable=false" : sLine)
             << "\n";
     out.close();
-    std::vector<std::string> vArgs = { "/usr/bin/unshare",
-                                       "-m",
-                                       "/bin/sh",
-                                       "-c",
-                                       "mount --bind \"$0\" /proc/cpuinfo || exit 97; exec \"$@\"",
-                                       kFixtures + szTable,
-                                       ZOLT_BIN "/zoltpeers",
-                                       "--json",
-                                       "--limit",
-                                       "120000",
-                                       "--module",
-                                       ZOLT_BIN "/zoltcpu.linux",
-                                       "--deffile",
-                                       sDir + "/zoltcpu.ini" };
-    vArgs.insert(vArgs.end(), vWords.begin(), vWords.end());
+    const char *szScript = "mount --bind \"$0\" /proc/cpuinfo || exit 97; exec \"$@\"";
+    std::vector<std::string> vArgs = { "/usr/bin/unshare", "-m", "/bin/sh", "-c", szScript };
+    vArgs.push_back(kFixtures + szTable);
+    vArgs.push_back(ZOLT_BIN "/zoltpeers");
+    for (const char *szWord :
+         { "--json", "--limit", "120000", "--module", ZOLT_BIN "/zoltcpu.linux" })
+        vArgs.push_back(szWord);
+    vArgs.insert(vArgs.end(), { "--deffile", sDir + "/zoltcpu.ini", "run", "--device", szDevice });
+    vArgs.insert(vArgs.end(), { "--test", "0" });
     ChildRun c = RunChild(vArgs, { "ZOLT_TRACE=4", "ZOLT_TRACE_FILE=" + sDir + "/trace" });
     PeersRun r;
     r.iExit = c.iExit;
@@ -92,9 +85,10 @@ std::vector<TracedRun> TracedRuns(const std::string &sTrace)
 }
 
 /* Per device: the runs traced (one attempt of one run per package, or three
- * attempts), each run's share on the target and where it ran, the warning. A reachable
- * target's runs are pinned there (100 percent each); an unreachable one gets
- * warning 106 naming it, its runs 0 percent, and still a plain PASS. */
+ * attempts), each run's share on the target and where it ran, the warning.
+ * A reachable target's runs are pinned there (100 percent each); an
+ * unreachable one gets warning 106 naming it, its runs 0 percent, and still a
+ * plain PASS. */
 TEST(Pinning, ReachableTargetsPinnedUnreachableOnesWarned)
 {
     const std::string sSkip = SkipReason();
@@ -117,8 +111,7 @@ TEST(Pinning, ReachableTargetsPinnedUnreachableOnesWarned)
         SCOPED_TRACE(std::string(c.szTable) + " device " + c.szDevice);
         TempDir dir;
         const std::string sTrace = dir.sPath + "/trace";
-        PeersRun r =
-            RunOnTable(c.szTable, { "run", "--device", c.szDevice, "--test", "0" }, dir.sPath);
+        PeersRun r = RunOnTable(c.szTable, c.szDevice, dir.sPath);
         ASSERT_EQ(r.iExit, 0) << r.sAll;
         const std::string sResult = ResultOf(r, "run");
         EXPECT_EQ(Str(sResult, "result"), "PASS");
