@@ -12,7 +12,10 @@
  * run that made them, so one run's events can be replayed and the rest
  * dropped. The queue owns its DeferredMessage records: erasing one deletes
  * its text (ErrorDestructor) and frees it. Run records and thread handles
- * live in vectors of the driver sized to the number of CPU records. */
+ * live in vectors of the driver sized to the number of CPU records.
+ * Affinity: the driver thread never changes its own mask, so its mask is the
+ * set the process inherited; a run pins itself only to target CPUs inside
+ * that set and otherwise keeps it, so no mask ever grows beyond it. */
 #include "cpu-driver.h"
 
 #include <errno.h>
@@ -409,10 +412,11 @@ int GetTimeOnCPUs(CPUTimeStruct *pTimes)
     return uCount > 0 ? 0 : 1;
 }
 
-/* Restricts the calling thread to the logical CPUs of its target record.
- * Failure (a CPU the kernel does not offer) is traced; the time reading then
- * shows the run's spread and the acceptance rule decides. */
-static void PinToTarget(const TestThreadArgs *pArgs)
+/* Restricts the calling thread to the run's logical CPUs (already narrowed to
+ * the inherited set, so the mask never widens). None: the thread keeps the
+ * inherited set. A refusal (a CPU gone offline since) marks the run as not
+ * placed; the driver then warns. */
+static void PinToTarget(TestThreadArgs *pArgs)
 {
     if (pArgs->uLogicalCPUCount == 0 || pArgs->puLogicalCPUs == nullptr)
         return;
@@ -421,16 +425,42 @@ static void PinToTarget(const TestThreadArgs *pArgs)
         uMax = std::max(uMax, pArgs->puLogicalCPUs[i]);
     int iCpus = (int)uMax + 1;
     cpu_set_t *pSet = CPU_ALLOC(iCpus);
-    if (pSet == nullptr)
+    if (pSet == nullptr) {
+        pArgs->bNotPlaced = 1;
         return;
+    }
     size_t uSize = CPU_ALLOC_SIZE(iCpus);
     CPU_ZERO_S(uSize, pSet);
     for (unsigned i = 0; i < pArgs->uLogicalCPUCount; i++)
         CPU_SET_S(pArgs->puLogicalCPUs[i], uSize, pSet);
-    if (sched_setaffinity(0, uSize, pSet) != 0)
+    if (sched_setaffinity(0, uSize, pSet) != 0) {
+        pArgs->bNotPlaced = 1;
         TPRINTF(4, __FILE__, __LINE__, "", "RunTest: cannot pin to CPU %u: %s\n", pArgs->uTargetCPU,
                 strerror(errno));
+    }
     CPU_FREE(pSet);
+}
+
+/* The target's logical CPUs that the calling thread's affinity set allows, in
+ * the record's order. Called by the driver thread, whose set is the one the
+ * process inherited (a container's cpuset, a taskset). */
+static std::vector<unsigned> ReachableTargetCPUs(const TestThreadArgs *pArgs)
+{
+    std::vector<unsigned> auAllowed = AllowedCPUs(), auReachable;
+    for (unsigned i = 0; pArgs->puLogicalCPUs != nullptr && i < pArgs->uLogicalCPUCount; i++)
+        if (std::binary_search(auAllowed.begin(), auAllowed.end(), pArgs->puLogicalCPUs[i]))
+            auReachable.push_back(pArgs->puLogicalCPUs[i]);
+    return auReachable;
+}
+
+/* Tells the engine that the runs could not be placed on target uTarget. */
+static void WarnTargetUnreachable(unsigned uTarget)
+{
+    char szName[32];
+    snprintf(szName, sizeof szName, "CPU:%u", uTarget);
+    TPRINTF(4, __FILE__, __LINE__, "", "InitThreads: no logical CPU of %s is allowed\n", szName);
+    Dapi2_Warning(CPUDRIVER_WARN_UNREACHABLE, "%s",
+                  Dapi2_NlsTagToTokenVar("szWarnTargetUnreachable", "%s", "processor", szName));
 }
 
 /* See header. */
@@ -453,7 +483,32 @@ void *RunTest(void *pArg)
     GetTimeOnCPUs(&after);
     pArgs->uPcntOnTargetCPU = CheckCPUTimes(pArgs->uTargetCPU, &before, &after);
     PRINT_ARGS(pArgs);
+    TPRINTF(4, __FILE__, __LINE__, "", "RunTest: target %u, %u percent, ended on logical CPU %d\n",
+            pArgs->uTargetCPU, pArgs->uPcntOnTargetCPU, sched_getcpu());
     return pArg;
+}
+
+/* Starts the runs of one attempt one after the other, each a copy of *pBase,
+ * and waits for each run's end signal before creating the next. Only the very
+ * first run of the test (*pbFirstRun) sends informative messages. Returns the
+ * number of runs started: fewer than aArgs.size() when a thread could not be
+ * created. */
+static unsigned StartAttempt(const TestThreadArgs *pBase, int *pbFirstRun,
+                             std::vector<TestThreadArgs> &aArgs, std::vector<pthread_t> &aThreads)
+{
+    for (unsigned i = 0; i < aArgs.size(); i++) {
+        aArgs[i] = *pBase;
+        aArgs[i].bPrintMessages = *pbFirstRun ? 1 : 0;
+        *pbFirstRun = 0;
+        int iRc = g_pfnCreateRunThread(&aThreads[i], nullptr, RunTest, &aArgs[i]);
+        if (iRc != 0) {
+            TPRINTF(4, __FILE__, __LINE__, "", "InitThreads: run %u not started: %s\n", i,
+                    strerror(iRc));
+            return i;
+        }
+        WaitForEndOfRun();
+    }
+    return (unsigned)aArgs.size();
 }
 
 /* See header. */
@@ -468,30 +523,27 @@ int InitThreads(const TestThreadArgs *pArgs)
     int bFirstRun = 1;
     std::vector<TestThreadArgs> aArgs(uRuns);
     std::vector<pthread_t> aThreads(uRuns);
+    std::vector<unsigned> auPlace = ReachableTargetCPUs(pArgs);
+    int bWarned = auPlace.empty();
+    if (bWarned)
+        WarnTargetUnreachable(pArgs->uTargetCPU);
+    TestThreadArgs base = *pArgs;
+    base.puLogicalCPUs = auPlace.data();
+    base.uLogicalCPUCount = (unsigned)auPlace.size();
+    base.bNotPlaced = 0;
+    base.uPcntOnTargetCPU = 0;
+    base.uPid = 0;
 
     for (;;) {
-        unsigned uCreated = 0;
-        int bCreateFailed = 0;
-        for (unsigned i = 0; i < uRuns; i++) {
-            aArgs[i] = *pArgs;
-            aArgs[i].uPcntOnTargetCPU = 0;
-            aArgs[i].uPid = 0;
-            aArgs[i].bPrintMessages = bFirstRun ? 1 : 0;
-            bFirstRun = 0;
-            int iRc = g_pfnCreateRunThread(&aThreads[i], nullptr, RunTest, &aArgs[i]);
-            if (iRc != 0) {
-                TPRINTF(4, __FILE__, __LINE__, "", "InitThreads: run %u not started: %s\n", i,
-                        strerror(iRc));
-                bCreateFailed = 1;
-                break;
-            }
-            uCreated++;
-            WaitForEndOfRun();
-        }
-
+        unsigned uCreated = StartAttempt(&base, &bFirstRun, aArgs, aThreads);
+        int bCreateFailed = uCreated < uRuns;
         int bDone = 0;
         for (unsigned i = 0; i < uCreated; i++) {
             pthread_join(aThreads[i], nullptr);
+            if (aArgs[i].bNotPlaced && !bWarned) {
+                WarnTargetUnreachable(pArgs->uTargetCPU);
+                bWarned = 1;
+            }
             if (!bCreateFailed && !bDone &&
                 (aArgs[i].uPcntOnTargetCPU > ACCEPT_MIN_PERCENT || iRetry >= LAST_ATTEMPT_RETRY)) {
                 ProcessMessages(aArgs[i].uPid);

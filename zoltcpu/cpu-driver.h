@@ -33,12 +33,22 @@ typedef struct TestThreadArgs {
     uint32_t uPcntOnTargetCPU; /* whole percent of the run's time on the target */
     uint32_t uPid;             /* kernel thread id of the run's thread (gettid) */
     PFN_CPUTEST pfnTest;       /* the routine this run performs */
-    /* Logical CPUs (kernel CPU numbers) of the target record: the run's thread
-     * pins itself to them where the kernel has no per-thread per-CPU file.
-     * Points into the CPU record chain, which no scan replaces during a test. */
+    /* Logical CPUs (kernel CPU numbers) of the target record; InitThreads
+     * narrows them to those the process's inherited affinity set allows, and
+     * the run's thread pins itself to them where the kernel has no per-thread
+     * per-CPU file. None left: the run stays on the inherited set. The
+     * caller's list points into the CPU record chain, which no scan replaces
+     * during a test; the narrowed list belongs to InitThreads. */
     const unsigned *puLogicalCPUs;
     unsigned uLogicalCPUCount;
+    uint32_t bNotPlaced; /* RunTest: the kernel refused the pin to those CPUs */
 } TestThreadArgs;
+
+/* Warning of the pinned mode when no run can be placed on a logical CPU of
+ * the target: "szWarnTargetUnreachable" with the variable "processor" set to
+ * the target's device name ("CPU:%u"). Once per test; the result word still
+ * follows the attempt rules. */
+#define CPUDRIVER_WARN_UNREACHABLE 106
 
 /* End-of-run handshake between a run and the driver (lock, flag, signal). */
 typedef struct TestCondition {
@@ -107,7 +117,10 @@ void PRINT_ARGS(const TestThreadArgs *pArgs);
 
 /* The pinned mode: runs pArgs->pfnTest once per CPU record, each in a fresh
  * thread, for at most three attempts, and replays the events of the accepted
- * run. pArgs carries uTargetCPU, pfnTest and the target's logical CPUs.
+ * run. pArgs carries uTargetCPU, pfnTest and the target's logical CPUs. The
+ * runs are pinned only within the affinity set of the calling thread, read
+ * once here (the driver thread never changes its own); a target outside it
+ * gets warning CPUDRIVER_WARN_UNREACHABLE before the first run.
  * Returns 0, or 1 when a run's thread could not be created (then the
  * attempt's queued events are dropped and g_iTestResult is set to 1 if it was
  * still 0). Driver thread only. */

@@ -13,6 +13,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "message-protocol.h"
+#include "test-cache.h"
 #include "zoltcpu.h"
 
 namespace {
@@ -42,6 +44,23 @@ std::vector<unsigned> AffinityNow()
     return cpus;
 }
 
+bool MayRunOn01()
+{
+    const std::vector<unsigned> mine = AffinityNow();
+    return std::find(mine.begin(), mine.end(), 0u) != mine.end() &&
+           std::find(mine.begin(), mine.end(), 1u) != mine.end();
+}
+
+/* Restricts the calling thread (the driver's) to cpus, as a taskset would. */
+bool SetAffinity(const std::vector<unsigned> &cpus)
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    for (unsigned u : cpus)
+        CPU_SET(u, &set);
+    return sched_setaffinity(0, sizeof set, &set) == 0;
+}
+
 /* Run i's time file (stat file when bStat, else per-CPU; "" none); iFault 1:
  * error 70 + i and g_iTestResult 2, 2: the error alone. */
 struct RunScript {
@@ -58,6 +77,7 @@ struct RunSeen {
     bool bArgs;
     unsigned uPrint, uTarget, uTid;
     std::vector<unsigned> allowed; /* affinity */
+    int iCpu;                      /* where the routine ran */
 };
 std::vector<RunScript> s_script;
 std::vector<RunSeen> s_runs; /* written by one run at a time */
@@ -75,7 +95,7 @@ TestThreadArgs *StandIn(TestThreadArgs *pArgs)
 {
     const unsigned uRun = (unsigned)s_runs.size();
     s_runs.push_back({ pArgs != nullptr, pArgs ? pArgs->bPrintMessages : 1u,
-                       pArgs ? pArgs->uTargetCPU : 0u, Tid(), AffinityNow() });
+                       pArgs ? pArgs->uTargetCPU : 0u, Tid(), AffinityNow(), sched_getcpu() });
     RunScript s = uRun < s_script.size() ? s_script[uRun] : RunScript{ "", false, 0 };
     if (pArgs == nullptr || pArgs->bPrintMessages)
         Dapi2_Informative("info-%u", uRun);
@@ -257,27 +277,83 @@ TEST_F(Driver, RequestsThatRunNothingAndThreadsNotCreated)
     }
 }
 
-/* Without the per-CPU file a run pins itself to its target's logical CPUs
- * and its own time is charged to the CPUs its mask allows. Logical CPU 9
- * does not exist here: that pin fails and only the third attempt accepts. */
-TEST_F(Driver, PinnedRunsChargedByAffinity)
+/* Without the per-CPU file a run pins itself to the logical CPUs of its
+ * target that the driver thread's (inherited) set allows, never beyond it,
+ * and its own time is charged to the CPUs its mask allows. A target with no
+ * such CPU gets warning 106 naming it, once; its runs keep the inherited set,
+ * show 0 percent, and the third attempt's first run is replayed as a PASS. */
+TEST_F(Driver, PinningStaysInTheInheritedSet)
 {
-    std::vector<unsigned> mine = AffinityNow();
-    if (std::find(mine.begin(), mine.end(), 1u) == mine.end() || mine.size() > 8)
-        GTEST_SKIP() << "needs logical CPUs 0 and 1 and no logical CPU 9";
+    const std::vector<unsigned> mine = AffinityNow();
+    if (!MayRunOn01())
+        GTEST_SKIP() << "needs logical CPUs 0 and 1";
+    const std::string sUnreachable = "WARN 106 szWarnTargetUnreachable|";
+    const struct {
+        const char *szCpuInfo, *szLocator;
+        std::vector<unsigned> inherited, runOn;
+        size_t nRuns;
+        bool bWarn;
+    } cases[] = {
+        { "cpuinfo-2sockets.txt", "CPU:0", { 0, 1 }, { 0 }, 2, false },
+        { "cpuinfo-2sockets.txt", "CPU:1", { 0, 1 }, { 1 }, 2, false },
+        { "cpuinfo-2sockets.txt", "CPU:1", { 1 }, { 1 }, 2, false },
+        { "cpuinfo-2sockets.txt", "CPU:1", { 0 }, { 0 }, 6, true }, /* a taskset */
+        { "cpuinfo-four.txt", "CPU:0", { 0, 1 }, { 0 }, 4, false },
+        { "cpuinfo-four.txt", "CPU:1", { 0, 1 }, { 1 }, 4, false },
+        { "cpuinfo-four.txt", "CPU:2", { 0, 1 }, { 0, 1 }, 12, true },
+        { "cpuinfo-four.txt", "CPU:3", { 0, 1 }, { 0, 1 }, 12, true },
+        { "cpuinfo-high-numbers.txt", "CPU:1", { 0, 1 }, { 0, 1 }, 6, true },
+    };
     const RunScript stat = { ReadFile(kFixtures + "task-stat.txt"), true, 0 };
-    s_script.assign(2, stat);
-    EXPECT_EQ(Run("CPU:1"), 0);
-    ASSERT_EQ(s_runs.size(), 2u);
-    EXPECT_EQ(s_runs[0].allowed, std::vector<unsigned>{ 1 });
-    EXPECT_EQ(Seen(), "INFO info-0|PERCENTDONE 10|PERCENTDONE 100");
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.szCpuInfo) + " " + c.szLocator + " inherited " +
+                     std::to_string(c.inherited.size()));
+        Restart(c.szCpuInfo, "meminfo-large.txt");
+        s_script.assign(c.nRuns, stat);
+        ASSERT_TRUE(SetAffinity(c.inherited));
+        const int iResult = Run(c.szLocator);
+        EXPECT_EQ(AffinityNow(), c.inherited); /* the driver's own set is left alone */
+        ASSERT_TRUE(SetAffinity(mine));
+        EXPECT_EQ(iResult, 0);
+        ASSERT_EQ(s_runs.size(), c.nRuns);
+        for (const RunSeen &r : s_runs) {
+            EXPECT_EQ(r.allowed, c.runOn);
+            EXPECT_NE(std::find(c.runOn.begin(), c.runOn.end(), (unsigned)r.iCpu), c.runOn.end())
+                << "ran on CPU " << r.iCpu;
+        }
+        const std::string sAccepted = std::to_string(10 + (c.bWarn ? c.nRuns * 2 / 3 : 0));
+        EXPECT_EQ(Seen(), (c.bWarn ? sUnreachable : "") + "INFO info-0|PERCENTDONE " + sAccepted +
+                              "|PERCENTDONE 100");
+        if (c.bWarn) { /* the target's device name, in the notation's escaping */
+            std::string sName = TokenVariable(g_events[0].sText, "processor");
+            ZoltXmlConvertFromXmlToText(&sName[0]);
+            EXPECT_STREQ(sName.c_str(), c.szLocator);
+        }
+    }
+}
 
-    Restart("cpuinfo-high-numbers.txt", "meminfo-large.txt");
-    s_script.assign(6, stat);
-    EXPECT_EQ(Run("CPU:1"), 0);
-    ASSERT_EQ(s_runs.size(), 6u);
-    EXPECT_EQ(s_runs[0].allowed, mine);
-    EXPECT_EQ(Seen(), "INFO info-0|PERCENTDONE 14|PERCENTDONE 100");
+/* Warnings are never deferred: the cache test refused the memory lock sends
+ * warning 101 from every run of every attempt (no time source here, so three
+ * attempts of two runs), and the result is the privilege error. */
+TEST_F(Driver, CacheWarningOncePerRunAndAttempt)
+{
+    if (!MayRunOn01())
+        GTEST_SKIP() << "needs logical CPUs 0 and 1";
+    const PFN_CPUTEST cacheTable[4] = { StandIn, StandIn, StandIn, do_cache };
+    g_CpuTestTable = { cacheTable, 4 };
+    const PFN_CACHESETLIMIT pfnSet = g_pfnCacheSetLockLimit;
+    g_pfnCacheSetLockLimit = [](const struct rlimit *) {
+        errno = EPERM;
+        return -1;
+    };
+    const int iResult = Run("CPU:1", 3);
+    g_pfnCacheSetLockLimit = pfnSet;
+    g_CpuTestTable = { kStandIns, 4 };
+    EXPECT_EQ(iResult, 4);
+    std::string sSix;
+    for (int i = 0; i < 6; i++)
+        sSix += (i ? "|" : "") + std::string("WARN 101 szWarnCacheSU");
+    EXPECT_EQ(Seen(), sSix);
 }
 
 /* Per-CPU lines up to the first bad one; shares truncate; differences are
