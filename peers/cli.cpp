@@ -218,8 +218,6 @@ static const char *StopReason(const PeersCommand &cmd, unsigned long long ullSta
 {
     if (g_iPeersInterrupted)
         return "interrupted";
-    if (g_PeersReport.bOutFailed || g_PeersReport.bLogFailed)
-        return "output-failed";
     if (cmd.ullDurationMs > 0 && PeersNowMs() - ullStartMs >= cmd.ullDurationMs)
         return "duration";
     return "";
@@ -382,11 +380,11 @@ static int DoValidate(PeersSession *pSession, const PeersCommand &cmd, const Pee
     PeersRunEnd end = PeersRunEnd();
     end.iExitStatus =
         iRc == 0 ? PEERS_EXIT_PASS : (iRc == 1 ? PEERS_EXIT_USAGE : PEERS_EXIT_NOT_RUN);
-    if (iRc == 2)
-        ExplainNoAnswer(inv.iExitStatus == 30 ? "validation (the module registers no validation "
-                                                "callback)"
-                                              : "validation",
-                        inv);
+    if (iRc == 2 && inv.iExitStatus == 30 && !inv.bConnected)
+        fprintf(stderr, "zoltpeers: the module answers no validation requests (it registers no "
+                        "validation callback and ended with status 30); nothing to validate\n");
+    else if (iRc == 2)
+        ExplainNoAnswer("validation", inv);
     EmitRunEnd(end, 0);
     return end.iExitStatus;
 }
@@ -484,7 +482,7 @@ int PeersRunCommand(PeersCommand *pCmd)
     if (g_PeersReport.bOutFailed || g_PeersReport.bLogFailed) {
         fprintf(stderr, "zoltpeers: writing %s failed: %s; make room or choose another file\n",
                 g_PeersReport.bOutFailed ? "the results to standard output" : pCmd->sLog.c_str(),
-                strerror(errno ? errno : EIO));
+                strerror(g_PeersReport.iWriteErrno ? g_PeersReport.iWriteErrno : EIO));
         if (iExit != PEERS_EXIT_FAILED && iExit != PEERS_EXIT_USAGE)
             iExit = PEERS_EXIT_NOT_RUN;
     }

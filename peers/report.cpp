@@ -5,12 +5,13 @@
 #include "cli.h"
 #include "json-text.h"
 
+#include <errno.h>
 #include <stdarg.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
 
-PeersReport g_PeersReport = { nullptr, nullptr, 0, 0, 0, 0, 0, "", "", 0 };
+PeersReport g_PeersReport = { nullptr, nullptr, 0, 0, 0, 0, 0, 0, "", "", 0 };
 
 /* Sets the outputs. */
 void PeersReportInit(FILE *pOut, int iFormat, FILE *pLog)
@@ -20,7 +21,7 @@ void PeersReportInit(FILE *pOut, int iFormat, FILE *pLog)
     g_PeersReport.iFormat = iFormat;
     g_PeersReport.bTty = pOut != nullptr && iFormat == PEERS_FORMAT_TEXT && isatty(fileno(pOut));
     g_PeersReport.bProgressOpen = 0;
-    g_PeersReport.bOutFailed = g_PeersReport.bLogFailed = 0;
+    g_PeersReport.bOutFailed = g_PeersReport.bLogFailed = g_PeersReport.iWriteErrno = 0;
     g_PeersReport.sProgressHead.clear();
     g_PeersReport.sFoldLine.clear();
     g_PeersReport.iFoldCount = 0;
@@ -29,8 +30,11 @@ void PeersReportInit(FILE *pOut, int iFormat, FILE *pLog)
 /* Writes s to pOut and notes a failure. */
 static void PutOut(const std::string &s)
 {
-    if (fputs(s.c_str(), g_PeersReport.pOut) == EOF || fflush(g_PeersReport.pOut) != 0)
+    if (fputs(s.c_str(), g_PeersReport.pOut) == EOF || fflush(g_PeersReport.pOut) != 0) {
+        if (!g_PeersReport.bOutFailed && !g_PeersReport.bLogFailed)
+            g_PeersReport.iWriteErrno = errno;
         g_PeersReport.bOutFailed = 1;
+    }
 }
 
 /* Ends a progress line that stands on screen. */
@@ -174,8 +178,11 @@ void PeersReportPacket(const char *szDir, long lPeer, const char *szPacket)
         int iRc = fprintf(g_PeersReport.pLog, "%s %ld %s", szDir, lPeer, sPacket.c_str());
         if (sPacket.size() < 2 || sPacket.compare(sPacket.size() - 2, 2, "\r\n") != 0)
             iRc |= fputs("\r\n", g_PeersReport.pLog);
-        if (iRc < 0 || fflush(g_PeersReport.pLog) != 0)
+        if (iRc < 0 || fflush(g_PeersReport.pLog) != 0) {
+            if (!g_PeersReport.bOutFailed && !g_PeersReport.bLogFailed)
+                g_PeersReport.iWriteErrno = errno;
             g_PeersReport.bLogFailed = 1;
+        }
     }
     if (g_PeersReport.iFormat == PEERS_FORMAT_TRACE && g_PeersReport.pOut != nullptr)
         PeersReportLine(PeersPacketJson(szDir, lPeer, szPacket));

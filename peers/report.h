@@ -26,6 +26,7 @@ struct PeersReport {
     int bProgressOpen;         /* a progress line stands on screen without its newline */
     int bOutFailed;            /* a write to pOut failed */
     int bLogFailed;            /* a write to pLog failed */
+    int iWriteErrno;           /* errno of the first failed write */
     std::string sProgressHead; /* "loop 1/3  CPU:0  test 2 (MMX unit)  0:00:05" */
     std::string sFoldLine;     /* the last event line, not printed yet */
     int iFoldCount;            /* how often it came in a row */

@@ -55,7 +55,7 @@ struct PeersRunEnd {
     int iPassed, iFailed, iUntested, iNotRun;
     long lLoops;                      /* loops started */
     unsigned long long ullDurationMs; /* the whole command */
-    std::string sStopReason;          /* "", "stop-on-fail", "interrupted", "output-failed" */
+    std::string sStopReason;          /* "", "stop-on-fail", "interrupted" */
     int iExitStatus;
 };
 
