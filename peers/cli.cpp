@@ -5,6 +5,7 @@
 #include "cli.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
 #include <unistd.h>
@@ -389,6 +390,17 @@ static int DoValidate(PeersSession *pSession, const PeersCommand &cmd, const Pee
     return end.iExitStatus;
 }
 
+/* Opens the log for writing without following a symbolic link at its name
+ * (zoltpeers may run as root in a folder others can write). */
+static FILE *OpenLog(const std::string &sPath)
+{
+    int hLog = open(sPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    FILE *pLog = hLog >= 0 ? fdopen(hLog, "w") : nullptr;
+    if (pLog == nullptr && hLog >= 0)
+        close(hLog);
+    return pLog;
+}
+
 /* Opens the session (and the log). Returns 0, or the exit status. */
 static int OpenSession(PeersCommand *pCmd, PeersSession *pSession, FILE **ppLog)
 {
@@ -403,7 +415,7 @@ static int OpenSession(PeersCommand *pCmd, PeersSession *pSession, FILE **ppLog)
                 pCmd->sModule.c_str(), strerror(errno));
         return PEERS_EXIT_NOT_RUN;
     }
-    if (!pCmd->sLog.empty() && (*ppLog = fopen(pCmd->sLog.c_str(), "w")) == nullptr) {
+    if (!pCmd->sLog.empty() && (*ppLog = OpenLog(pCmd->sLog)) == nullptr) {
         fprintf(stderr, "zoltpeers: cannot write the log %s: %s; choose another --log FILE\n",
                 pCmd->sLog.c_str(), strerror(errno));
         return PEERS_EXIT_NOT_RUN;

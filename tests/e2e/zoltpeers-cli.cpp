@@ -265,6 +265,12 @@ TEST(ZoltPeersCli, FailedWritesEndWithAnErrorAndStatus2)
         EXPECT_EQ(r.iExit, 2) << szRedirect << ": " << r.sOut;
         EXPECT_NE(r.sOut.find("failed: No space left on device"), std::string::npos) << r.sOut;
     }
+    /* a log name that is a symbolic link is not followed */
+    TempDir dir;
+    ASSERT_EQ(symlink((dir.sPath + "/target").c_str(), (dir.sPath + "/log").c_str()), 0);
+    ChildRun link = Peers({ "--log", dir.sPath + "/log", "enumerate" }, {}, true);
+    EXPECT_EQ(link.iExit, 2) << link.sOut;
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{ "log" });
     /* a FAIL found is not hidden by the failed write */
     ChildRun r = RunChild({ "/bin/sh", "-c",
                             "ZOLT_FAULT=0:1:0x20:*:1 " + g_sPeers +
