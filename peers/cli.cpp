@@ -1,277 +1,253 @@
-/* cli.cpp - command line of zoltpeers and its commands: all, enumerate, run,
- * sysinfo, validate. */
+/* cli.cpp - running one zoltpeers command: the session, the enumeration, the
+ * checks of the request before anything is tested (unknown device or test,
+ * bad --param value), the loop of test runs (selection, loops, duration,
+ * stop on fail), the results in the chosen format and the exit status. */
 #include "cli.h"
 
-#include <limits.h>
+#include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
-#include <strings.h>
 #include <unistd.h>
+
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "json-text.h"
+#include "param-check.h"
 #include "report.h"
+#include "results.h"
 #include "session.h"
 
-static const char s_szUsage[] =
-    "usage: zoltpeers [options] all\n"
-    "       zoltpeers [options] enumerate\n"
-    "       zoltpeers [options] run --device N --test T [--param ID,VALUE]... [--errlimit N]\n"
-    "       zoltpeers [options] sysinfo --device N\n"
-    "       zoltpeers [options] validate --test T [--device N] [--param ID,VALUE]...\n"
-    "options:\n"
-    "  --module PATH        module program (default: zoltcpu.linux beside zoltpeers,\n"
-    "                       else in " ZOLT_PEERS_MODULE_RELDIR " from zoltpeers' folder)\n"
-    "  --deffile PATH       its definitions file (default: zoltcpu.ini, looked for in the\n"
-    "                       default module's folder first)\n"
-    "  --json               JSON lines of every message and result instead of the report\n"
-    "  --log FILE           write every raw packet to FILE\n"
-    "  --limit MS           kill a module that runs longer (default 180000)\n"
-    "  --pipe-base DIR      make the private pipe directory in DIR (default $TMPDIR or /tmp)\n"
-    "  --module-wrapper \"PROGRAM ARGS\"  start the module through PROGRAM (words split at\n"
-    "                       blanks), e.g. \"valgrind --error-exitcode=99 --leak-check=full\"\n"
-    "misbehaviours (for fault tests):\n"
-    "  --no-ack             never acknowledge a module's STARTUP\n"
-    "  --garbage-ack        acknowledge with a packet that is no ACK\n"
-    "  --garbage-frames     put a garbage frame before every message to a module\n"
-    "  --die-after N        after N packets stop reading and close every FIFO\n"
-    "  --no-devlist         never answer device-list requests\n"
-    "  --slow-devlist MS    answer device-list requests MS late\n"
-    "  --pad-devlist BYTES  make device-list answers at least BYTES long\n"
-    "  --split-components   one COMPONENT per device in device-list answers\n"
-    "  --stop-after MS      send STOPTESTING MS after the startup notification\n"
-    "  --stop-at-startup    send STOPTESTING right after the startup notification\n"
-    "  --no-timeout-answer  never answer GET_TIMEOUT\n"
-    "  --timeout-value N    TIMEOUT_VALUE sent for GET_TIMEOUT (default 300)\n"
-    "  --silent-nls         never answer the language-string commands\n"
-    "While a test runs, SIGUSR1 (kill -USR1 <zoltpeers pid>) sends it STOPTESTING.\n"
-    "exit status: 0 all passed, 1 a test did not pass, 2 the module could not be run, 3 usage\n";
+/* One device and test of the selection. */
+struct PeersPick {
+    int iDevice, iTest;
+    std::string sDevice;
+};
 
-/* Reads a non-negative decimal number. Returns 0 or 1. */
-static int ReadNumber(const char *szText, int *piOut)
+static PeersOcptv g_PeersOcptv;
+
+/* The one-line usage error and the pointer to --help. */
+static int UsageError(const std::string &sError)
 {
-    if (szText == nullptr || *szText == '\0')
-        return 1;
-    char *pEnd = nullptr;
-    long lValue = strtol(szText, &pEnd, 10);
-    if (*pEnd != '\0' || lValue < 0 || lValue > INT_MAX)
-        return 1;
-    *piOut = (int)lValue;
-    return 0;
+    fprintf(stderr, "zoltpeers: %s\nTry 'zoltpeers --help' for more information.\n",
+            PeersUtf8Clean(sError).c_str());
+    return PEERS_EXIT_USAGE;
 }
 
-/* Parses argv into *pCmd. Returns 0, 1 (szError says why) or 2 (--help). */
-int PeersParseCommandLine(int argc, char **argv, PeersCommand *pCmd, char *szError, int iSize)
+/* "0 (CPU:0), 1 (CPU:1)" */
+static std::string DeviceChoices(const std::vector<PeersDevice> &vDevices)
 {
-    *pCmd = PeersCommand();
-    pCmd->bJson = 0;
-    pCmd->bSplitComponents = 0;
-    pCmd->iDevice = pCmd->iTest = pCmd->iErrLimit = -1;
-    PeersOptionsInit(&pCmd->opt);
-    szError[0] = '\0';
-
-    struct NumberOption {
-        const char *szName;
-        int *piTarget;
-    };
-    const NumberOption aNumbers[] = {
-        { "--device", &pCmd->iDevice },
-        { "--test", &pCmd->iTest },
-        { "--errlimit", &pCmd->iErrLimit },
-        { "--limit", &pCmd->opt.iModuleLimitMs },
-        { "--die-after", &pCmd->opt.iDieAfterPackets },
-        { "--slow-devlist", &pCmd->opt.iDeviceListDelayMs },
-        { "--pad-devlist", &pCmd->opt.iDeviceListPadBytes },
-        { "--stop-after", &pCmd->opt.iStopAfterMs },
-        { "--timeout-value", &pCmd->opt.iTimeoutValue },
-    };
-    struct FlagOption {
-        const char *szName;
-        int *pbTarget;
-    };
-    const FlagOption aFlags[] = {
-        { "--json", &pCmd->bJson },
-        { "--no-ack", &pCmd->opt.bNoAck },
-        { "--garbage-ack", &pCmd->opt.bGarbageAck },
-        { "--garbage-frames", &pCmd->opt.bGarbageFrames },
-        { "--no-devlist", &pCmd->opt.bNoDeviceList },
-        { "--split-components", &pCmd->bSplitComponents },
-        { "--no-timeout-answer", &pCmd->opt.bNoTimeoutAnswer },
-        { "--silent-nls", &pCmd->opt.bSilentNls },
-    };
-    struct TextOption {
-        const char *szName;
-        std::string *psTarget;
-    };
-    const TextOption aTexts[] = {
-        { "--module", &pCmd->sModule },
-        { "--deffile", &pCmd->sDefFile },
-        { "--log", &pCmd->sLog },
-        { "--pipe-base", &pCmd->sPipeBase },
-        { "--module-wrapper", &pCmd->sModuleWrapper },
-    };
-
-    for (int i = 1; i < argc; i++) {
-        const char *szArg = argv[i];
-        const char *szNext = i + 1 < argc ? argv[i + 1] : nullptr;
-        int bDone = 0;
-        if (strcmp(szArg, "--help") == 0 || strcmp(szArg, "-h") == 0)
-            return 2;
-        if (strcmp(szArg, "--stop-at-startup") == 0) {
-            pCmd->opt.iStopAfterMs = 0;
-            continue;
-        }
-        if (strcmp(szArg, "--param") == 0) {
-            if (szNext == nullptr || strchr(szNext, ',') == nullptr || szNext[0] == ',') {
-                snprintf(szError, (size_t)iSize, "--param needs ID,VALUE");
-                return 1;
-            }
-            pCmd->vParams.push_back(szNext);
-            /* The cache test's error limit travels as the errlimit word. */
-            if (strncasecmp(szNext, "ERRLIMIT,", 9) == 0 &&
-                ReadNumber(szNext + 9, &pCmd->iErrLimit) != 0) {
-                snprintf(szError, (size_t)iSize, "ERRLIMIT needs a number");
-                return 1;
-            }
-            i++;
-            continue;
-        }
-        for (const FlagOption &f : aFlags)
-            if (!bDone && strcmp(szArg, f.szName) == 0) {
-                *f.pbTarget = 1;
-                bDone = 1;
-            }
-        for (const NumberOption &n : aNumbers)
-            if (!bDone && strcmp(szArg, n.szName) == 0) {
-                if (ReadNumber(szNext, n.piTarget) != 0) {
-                    snprintf(szError, (size_t)iSize, "%s needs a number", n.szName);
-                    return 1;
-                }
-                i++;
-                bDone = 1;
-            }
-        for (const TextOption &t : aTexts)
-            if (!bDone && strcmp(szArg, t.szName) == 0) {
-                if (szNext == nullptr) {
-                    snprintf(szError, (size_t)iSize, "%s needs a value", t.szName);
-                    return 1;
-                }
-                *t.psTarget = szNext;
-                i++;
-                bDone = 1;
-            }
-        if (bDone)
-            continue;
-        if (szArg[0] == '-') {
-            snprintf(szError, (size_t)iSize, "unknown option %s", szArg);
-            return 1;
-        }
-        if (!pCmd->sCommand.empty()) {
-            snprintf(szError, (size_t)iSize, "two commands: %s and %s", pCmd->sCommand.c_str(),
-                     szArg);
-            return 1;
-        }
-        pCmd->sCommand = szArg;
-    }
-
-    const std::string &c = pCmd->sCommand;
-    if (c != "all" && c != "enumerate" && c != "run" && c != "sysinfo" && c != "validate") {
-        snprintf(szError, (size_t)iSize, c.empty() ? "no command" : "unknown command %s",
-                 c.c_str());
-        return 1;
-    }
-    if ((c == "run" || c == "sysinfo") && pCmd->iDevice < 0) {
-        snprintf(szError, (size_t)iSize, "%s needs --device N", c.c_str());
-        return 1;
-    }
-    if ((c == "run" || c == "validate") && pCmd->iTest < 0) {
-        snprintf(szError, (size_t)iSize, "%s needs --test T", c.c_str());
-        return 1;
-    }
-    if (pCmd->opt.bNoAck && pCmd->opt.bGarbageAck) {
-        snprintf(szError, (size_t)iSize, "--no-ack and --garbage-ack exclude each other");
-        return 1;
-    }
-    return 0;
+    std::string s;
+    for (const PeersDevice &d : vDevices)
+        s += (s.empty() ? "" : ", ") + std::to_string(d.iId) + " (" + d.sName + ")";
+    return s.empty() ? "none" : s;
 }
 
-/* The folder szRel names relative to sBase, dot-dot steps taken off sBase's
- * end so that reports show a plain path; an absolute szRel stands alone. */
-static std::string JoinFolder(const std::string &sBase, const char *szRel)
+/* "0, 1, 2" */
+static std::string NumberChoices(const std::vector<int> &v)
 {
-    if (szRel[0] == '/')
-        return szRel;
-    std::string sOut = sBase, sPart;
-    std::istringstream parts(szRel);
-    while (std::getline(parts, sPart, '/')) {
-        if (sPart.empty() || sPart == ".")
-            continue;
-        size_t uSlash = sOut.rfind('/');
-        std::string sLast = uSlash == std::string::npos ? sOut : sOut.substr(uSlash + 1);
-        if (sPart == ".." && sOut != "/" && sLast != "." && sLast != "..")
-            sOut = uSlash == std::string::npos ? "." : (uSlash == 0 ? "/" : sOut.substr(0, uSlash));
+    std::string s;
+    for (int i : v)
+        s += (s.empty() ? "" : ", ") + std::to_string(i);
+    return s.empty() ? "none" : s;
+}
+
+static const PeersDevice *FindDevice(const std::vector<PeersDevice> &vDevices, int iId)
+{
+    for (const PeersDevice &d : vDevices)
+        if (d.iId == iId)
+            return &d;
+    return nullptr;
+}
+
+/* The device iId, or null with *psError naming the devices there are. */
+static const PeersDevice *NeedDevice(const std::vector<PeersDevice> &vDevices, int iId,
+                                     std::string *psError)
+{
+    const PeersDevice *pDevice = FindDevice(vDevices, iId);
+    if (pDevice == nullptr)
+        *psError = "there is no device " + std::to_string(iId) + "; the devices are " +
+                   DeviceChoices(vDevices);
+    return pDevice;
+}
+
+/* Whether device d offers test iTest; else *psError names its tests. */
+static bool NeedTest(const PeersDevice &d, int iTest, std::string *psError)
+{
+    std::vector<int> vTests = PeersSupportedTests(d.sTests);
+    for (int i : vTests)
+        if (i == iTest)
+            return true;
+    *psError = "there is no test " + std::to_string(iTest) + " on " + d.sName + "; its tests are " +
+               NumberChoices(vTests);
+    return false;
+}
+
+/* The device and test pairs of run or all, in order. Returns 0, or 1 with
+ * *psError naming what is unknown and the valid choices. */
+static int Select(const PeersCommand &cmd, const std::vector<PeersDevice> &vDevices,
+                  std::vector<PeersPick> *pvPicks, std::string *psError)
+{
+    if (cmd.sCommand != "all") {
+        const PeersDevice *pDevice = NeedDevice(vDevices, cmd.iDevice, psError);
+        if (pDevice == nullptr || !NeedTest(*pDevice, cmd.iTest, psError))
+            return 1;
+        pvPicks->push_back(PeersPick{ pDevice->iId, cmd.iTest, pDevice->sName });
+        return 0;
+    }
+    std::vector<const PeersDevice *> vChosen;
+    for (int iId : cmd.vDevices)
+        if (const PeersDevice *pDevice = NeedDevice(vDevices, iId, psError))
+            vChosen.push_back(pDevice);
         else
-            sOut += (sOut.back() == '/' ? "" : "/") + sPart;
-    }
-    return sOut;
-}
-
-/* The folders that may hold the module, in the order they are searched: the
- * running program's own folder (/proc/self/exe; a build tree keeps all three
- * files in bin/), then the installed module folder relative to it. */
-static std::vector<std::string> ModuleFolders()
-{
-    char szExe[PATH_MAX];
-    ssize_t iLen = readlink("/proc/self/exe", szExe, sizeof szExe - 1);
-    std::string sDir = ".";
-    if (iLen > 0) {
-        szExe[iLen] = '\0';
-        char *pSlash = strrchr(szExe, '/');
-        if (pSlash != nullptr) {
-            *pSlash = '\0';
-            sDir = szExe[0] ? szExe : "/";
+            return 1;
+    if (!cmd.bDevicesGiven)
+        for (const PeersDevice &d : vDevices)
+            vChosen.push_back(&d);
+    std::vector<int> vOffered;
+    for (const PeersDevice *pDevice : vChosen)
+        for (int iTest : PeersSupportedTests(pDevice->sTests)) {
+            vOffered.push_back(iTest);
+            bool bWanted = !cmd.bTestsGiven;
+            for (int iWanted : cmd.vTests)
+                bWanted |= iWanted == iTest;
+            if (bWanted)
+                pvPicks->push_back(PeersPick{ pDevice->iId, iTest, pDevice->sName });
         }
-    }
-    std::vector<std::string> vDirs = { sDir };
-    std::string sInstalled = JoinFolder(sDir, ZOLT_PEERS_MODULE_RELDIR);
-    if (sInstalled != sDir)
-        vDirs.push_back(sInstalled);
-    return vDirs;
-}
-
-/* Fills empty module and definitions paths. The module is the first
- * executable zoltcpu.linux of ModuleFolders(), and the definitions file is
- * zoltcpu.ini from the same folder. With --module alone the definitions file
- * is the first readable zoltcpu.ini of those folders (else the one beside the
- * program). Returns 0, or 2 when no module was given and none was found:
- * *psLooked then lists the paths tried. */
-int PeersDefaultPaths(PeersCommand *pCmd, std::string *psLooked)
-{
-    std::vector<std::string> vDirs = ModuleFolders();
-    psLooked->clear();
-    if (pCmd->sModule.empty()) {
-        for (const std::string &sDir : vDirs) {
-            std::string sPath = sDir + "/zoltcpu.linux";
-            *psLooked += (psLooked->empty() ? "" : ", ") + sPath;
-            if (access(sPath.c_str(), X_OK) == 0) {
-                pCmd->sModule = sPath;
-                if (pCmd->sDefFile.empty())
-                    pCmd->sDefFile = sDir + "/zoltcpu.ini";
-                break;
-            }
+    for (int iWanted : cmd.vTests)
+        if (std::find(vOffered.begin(), vOffered.end(), iWanted) == vOffered.end()) {
+            *psError = "no chosen device has test " + std::to_string(iWanted) + "; choose from " +
+                       NumberChoices(PeersSupportedTests("*"));
+            return 1;
         }
-        if (pCmd->sModule.empty())
-            return 2;
-    }
-    for (size_t i = 0; i < vDirs.size() && pCmd->sDefFile.empty(); i++)
-        if (access((vDirs[i] + "/zoltcpu.ini").c_str(), R_OK) == 0)
-            pCmd->sDefFile = vDirs[i] + "/zoltcpu.ini";
-    if (pCmd->sDefFile.empty())
-        pCmd->sDefFile = vDirs[0] + "/zoltcpu.ini";
     return 0;
 }
+
+/* Checks --param against the definitions file for every test picked. */
+static int CheckParams(const PeersCommand &cmd, const std::vector<int> &vTests,
+                       std::string *psError)
+{
+    for (int iTest : vTests) {
+        std::vector<PeersParamDef> vDefs;
+        if (PeersReadParamDefs(cmd.sDefFile.c_str(), iTest, &vDefs) != 0)
+            return 0; /* the module reports a definitions file it cannot read */
+        if (PeersCheckParams(vDefs, iTest, cmd.vParams, psError) != 0)
+            return 1;
+    }
+    return 0;
+}
+
+/* ---- results in the chosen format ---- */
+
+static void EmitRunStart(const PeersRunInfo &info)
+{
+    if (g_PeersReport.iFormat == PEERS_FORMAT_JSON)
+        PeersReportLine(PeersJsonRunStart(info));
+    if (g_PeersReport.iFormat != PEERS_FORMAT_OCPTV)
+        return;
+    PeersOcptvInit(&g_PeersOcptv);
+    for (const std::string &s : PeersOcptvRunStart(&g_PeersOcptv, info))
+        PeersReportLine(s);
+}
+
+static void EmitTestRun(const PeersTestRun &run)
+{
+    if (g_PeersReport.iFormat == PEERS_FORMAT_JSON)
+        PeersReportLine(PeersJsonTestRun(run));
+    if (g_PeersReport.iFormat == PEERS_FORMAT_OCPTV)
+        for (const std::string &s : PeersOcptvTestRun(&g_PeersOcptv, run))
+            PeersReportLine(s);
+}
+
+static void EmitRunEnd(const PeersRunEnd &end, int bTable)
+{
+    if (g_PeersReport.iFormat == PEERS_FORMAT_JSON)
+        PeersReportLine(PeersJsonRunEnd(end));
+    if (g_PeersReport.iFormat == PEERS_FORMAT_OCPTV)
+        PeersReportLine(PeersOcptvRunEnd(&g_PeersOcptv, end));
+    if (g_PeersReport.iFormat == PEERS_FORMAT_TEXT && bTable)
+        for (const std::string &s : PeersTextTable(end))
+            PeersReportText("%s\n", s.c_str());
+}
+
+/* ---- the test loop ---- */
+
+/* "loop 2/3  CPU:0  test 1 (x87 floating-point unit)  0:00:12  " */
+static std::string ProgressHead(long lLoop, long lLoops, const PeersPick &pick,
+                                unsigned long long ullElapsedMs)
+{
+    char szHead[200];
+    unsigned long long ullSec = ullElapsedMs / 1000;
+    snprintf(szHead, sizeof szHead, "loop %ld%s%s  %s  test %d (%s)  %llu:%02llu:%02llu  ", lLoop,
+             lLoops > 0 ? "/" : "", lLoops > 0 ? std::to_string(lLoops).c_str() : "",
+             pick.sDevice.c_str(), pick.iTest, PeersTestName(pick.iTest), ullSec / 3600,
+             ullSec / 60 % 60, ullSec % 60);
+    return szHead;
+}
+
+/* Runs one picked test and gives its results. Returns its outcome. */
+static int RunOne(PeersSession *pSession, const PeersCommand &cmd, const PeersPick &pick,
+                  long lLoop, PeersRunEnd *pEnd)
+{
+    PeersReportText("\n%s: test %d (%s)%s\n", pick.sDevice.c_str(), pick.iTest,
+                    PeersTestName(pick.iTest),
+                    lLoop > 1 || cmd.lLoops > 1 || cmd.ullDurationMs > 0
+                        ? (", loop " + std::to_string(lLoop)).c_str()
+                        : "");
+    PeersInvocation inv;
+    PeersTestRun run;
+    run.sStartTime = PeersRfc3339Now();
+    PeersRunTest(pSession, &inv, pick.iDevice, pick.iTest, cmd.vParams, cmd.iErrLimit);
+    PeersReportInvocation(&inv, pick.sDevice.c_str());
+    run.pInv = &inv;
+    run.iDevice = pick.iDevice;
+    run.iTest = pick.iTest;
+    run.sDevice = pick.sDevice;
+    run.lLoop = lLoop;
+    run.ullDurationMs = inv.ullEndMs > inv.ullStartMs ? inv.ullEndMs - inv.ullStartMs : 0;
+    run.iOutcome = PeersOutcomeOf(inv);
+    EmitTestRun(run);
+    PeersRunEndAdd(pEnd, run);
+    return run.iOutcome;
+}
+
+/* Why the loop must stop before the next test ("" to go on). */
+static const char *StopReason(const PeersCommand &cmd, unsigned long long ullStartMs)
+{
+    if (g_iPeersInterrupted)
+        return "interrupted";
+    if (cmd.ullDurationMs > 0 && PeersNowMs() - ullStartMs >= cmd.ullDurationMs)
+        return "duration";
+    return "";
+}
+
+/* Runs the picks --loops times or until --duration passed. */
+static void RunLoops(PeersSession *pSession, const PeersCommand &cmd,
+                     const std::vector<PeersPick> &vPicks, PeersRunEnd *pEnd)
+{
+    long lLoops = cmd.lLoops > 0 ? cmd.lLoops : (cmd.ullDurationMs > 0 ? -1 : 1);
+    unsigned long long ullStart = PeersNowMs();
+    for (long lLoop = 1; lLoops < 0 || lLoop <= lLoops; lLoop++) {
+        for (const PeersPick &pick : vPicks) {
+            const char *szStop = StopReason(cmd, ullStart);
+            if (*szStop) {
+                pEnd->sStopReason = strcmp(szStop, "duration") == 0 ? "" : szStop;
+                return;
+            }
+            pEnd->lLoops = lLoop;
+            PeersReportProgress(ProgressHead(lLoop, lLoops, pick, PeersNowMs() - ullStart));
+            if (RunOne(pSession, cmd, pick, lLoop, pEnd) == PEERS_OUTCOME_FAIL && cmd.bStopOnFail) {
+                pEnd->sStopReason = "stop-on-fail";
+                return;
+            }
+        }
+    }
+}
+
+/* ---- the commands ---- */
 
 /* Report lines of an enumeration. */
 static void ReportDevices(const PeersInvocation &inv)
@@ -282,197 +258,286 @@ static void ReportDevices(const PeersInvocation &inv)
                         d.sDescription.c_str(), d.sTests.c_str());
 }
 
-/* Explains an invocation that gave no answer. */
-static void ReportNoAnswer(const PeersInvocation &inv)
+/* Explains an invocation that gave no answer: on stderr, one line. */
+static void ExplainNoAnswer(const char *szWhat, const PeersInvocation &inv)
 {
+    std::string sWhy;
     if (inv.bStartFailed)
-        PeersReportText("  %s\n", inv.sModuleOutput.c_str());
+        sWhy = inv.sModuleOutput.empty() ? "the module could not be started" : inv.sModuleOutput;
     else if (inv.bKilled)
-        PeersReportText("  the module outlived its time limit and was killed\n");
+        sWhy = "the module outlived its time limit and was killed";
     else
-        PeersReportText("  the module ended with exit status %d without the expected answer%s\n",
-                        inv.iExitStatus, inv.bConnected ? "" : " (it never connected)");
+        sWhy = "the module ended with exit status " + std::to_string(inv.iExitStatus) +
+               (inv.bConnected ? " without the answer" : " and never connected");
+    while (!sWhy.empty() && sWhy.back() == '\n')
+        sWhy.pop_back();
+    fprintf(stderr, "zoltpeers: %s failed: %s; check --module and --deffile\n", szWhat,
+            PeersUtf8Clean(sWhy).c_str());
 }
 
-/* Enumerates; reports (as a preparation when bPrelude). Returns the mode's code. */
-static int DoEnumerate(PeersSession *pSession, PeersInvocation *pInv, int bPrelude)
+/* The run's facts for the formats; in the ocptv format each device's vendor
+ * comes from its system information. */
+static void FillRunInfo(PeersSession *pSession, const PeersCommand &cmd,
+                        const PeersInvocation &invEnum, PeersRunInfo *pInfo)
 {
-    int iRc = PeersEnumerate(pSession, pInv);
-    pInv->bPrelude = bPrelude;
-    PeersReportInvocation(pInv, "");
-    if (iRc == 0)
-        ReportDevices(*pInv);
-    else {
-        PeersReportText("Enumeration failed\n");
-        ReportNoAnswer(*pInv);
+    char szHost[256] = "localhost";
+    gethostname(szHost, sizeof szHost - 1);
+    szHost[sizeof szHost - 1] = '\0';
+    pInfo->sCommand = cmd.sCommand;
+    pInfo->sCommandLine = cmd.sCommandLine;
+    pInfo->sHost = szHost;
+    pInfo->sStartTime = PeersRfc3339Now();
+    pInfo->sModule = cmd.sModule;
+    pInfo->sDefFile = cmd.sDefFile;
+    pInfo->sModuleVersion = invEnum.sVersion;
+    pInfo->vDevices = invEnum.vDevices;
+    for (const PeersDevice &d : invEnum.vDevices) {
+        std::string sVendor;
+        PeersInvocation inv;
+        if (cmd.iFormat == PEERS_FORMAT_OCPTV && PeersSysInfo(pSession, &inv, d.iId) == 0)
+            for (const PeersSysInfoItem &it : inv.vSysInfo)
+                if (it.sKey == "VENDOR" && !it.vValues.empty())
+                    sVendor = it.vValues[0];
+        pInfo->vVendors.push_back(sVendor);
     }
-    return iRc;
 }
 
-/* Runs one test; reports; adds its outcome. Returns the mode's code. */
-static int DoRun(PeersSession *pSession, PeersCommand *pCmd, int iDevice, int iTest,
-                 std::vector<PeersTestOutcome> &vOutcomes)
+/* all and run. Returns the exit status. */
+static int DoTests(PeersSession *pSession, const PeersCommand &cmd, const PeersRunInfo &info)
 {
-    const PeersDevice *pDevice = PeersSessionFindDevice(pSession, iDevice);
-    std::string sName = pDevice ? pDevice->sName : "device " + std::to_string(iDevice);
-    PeersReportText("\n%s: test %d (%s)\n", sName.c_str(), iTest, PeersTestName(iTest));
+    std::vector<PeersPick> vPicks;
+    std::vector<int> vTests;
+    std::string sError;
+    if (Select(cmd, info.vDevices, &vPicks, &sError) != 0)
+        return UsageError(sError);
+    for (const PeersPick &p : vPicks)
+        if (std::find(vTests.begin(), vTests.end(), p.iTest) == vTests.end())
+            vTests.push_back(p.iTest);
+    if (CheckParams(cmd, vTests, &sError) != 0)
+        return UsageError(sError);
+    unsigned long long ullStart = PeersNowMs();
+    EmitRunStart(info);
+    PeersRunEnd end = PeersRunEnd();
+    RunLoops(pSession, cmd, vPicks, &end);
+    end.ullDurationMs = PeersNowMs() - ullStart;
+    end.iExitStatus = PeersExitOfTotals(end);
+    EmitRunEnd(end, 1);
+    return end.iExitStatus;
+}
+
+/* sysinfo. Returns the exit status. */
+static int DoSysInfo(PeersSession *pSession, const PeersCommand &cmd, const PeersRunInfo &info)
+{
+    std::string sError;
+    if (NeedDevice(info.vDevices, cmd.iDevice, &sError) == nullptr)
+        return UsageError(sError);
     PeersInvocation inv;
-    int iRc = PeersRunTest(pSession, &inv, iDevice, iTest, pCmd->vParams, pCmd->iErrLimit);
-    PeersReportInvocation(&inv, sName.c_str());
-    PeersTestOutcome o;
-    o.sDevice = sName;
-    o.iTest = iTest;
-    o.sWord = inv.sResultWord;
-    o.bRan = inv.bResult;
-    vOutcomes.push_back(o);
-    return iRc;
+    int iRc = PeersSysInfo(pSession, &inv, cmd.iDevice);
+    PeersReportInvocation(&inv, "");
+    EmitRunStart(info);
+    PeersReportText("System information of device %d: %zu item(s)\n", cmd.iDevice,
+                    inv.vSysInfo.size());
+    for (const PeersSysInfoItem &it : inv.vSysInfo) {
+        std::string sValues;
+        for (const std::string &v : it.vValues)
+            sValues += (sValues.empty() ? "" : ", ") + v;
+        PeersReportText("  %s (%s): %s\n", it.sDescription.c_str(), it.sKey.c_str(),
+                        sValues.c_str());
+        if (cmd.iFormat == PEERS_FORMAT_OCPTV)
+            PeersReportLine(PeersOcptvRunLog(&g_PeersOcptv, "INFO", it.sKey + ": " + sValues));
+    }
+    if (cmd.iFormat == PEERS_FORMAT_JSON)
+        PeersReportLine(PeersJsonSysInfo(inv));
+    PeersRunEnd end = PeersRunEnd();
+    end.iExitStatus = iRc == 0 ? PEERS_EXIT_PASS : PEERS_EXIT_NOT_RUN;
+    if (iRc != 0)
+        ExplainNoAnswer("the system-information request", inv);
+    EmitRunEnd(end, 0);
+    return end.iExitStatus;
+}
+
+/* validate. Returns the exit status. */
+static int DoValidate(PeersSession *pSession, const PeersCommand &cmd, const PeersRunInfo &info)
+{
+    std::string sError;
+    int iDevice =
+        cmd.iDevice >= 0 ? cmd.iDevice : (info.vDevices.empty() ? 0 : info.vDevices[0].iId);
+    const PeersDevice *pDevice = NeedDevice(info.vDevices, iDevice, &sError);
+    if (pDevice == nullptr || !NeedTest(*pDevice, cmd.iTest, &sError) ||
+        CheckParams(cmd, { cmd.iTest }, &sError) != 0)
+        return UsageError(sError);
+    PeersInvocation inv;
+    int iRc = PeersValidate(pSession, &inv, iDevice, cmd.iTest, cmd.vParams);
+    PeersReportInvocation(&inv, "");
+    EmitRunStart(info);
+    PeersReportText("Validation of test %d: %zu parameter(s)%s\n", cmd.iTest, inv.vParams.size(),
+                    inv.bValidation ? "" : ", no answer");
+    for (const PeersParamResult &r : inv.vParams)
+        PeersReportText("  %s: %s%s%s%s%s\n", r.sId.c_str(), r.sValidFlag.c_str(),
+                        r.bHasMin ? "  min " : "", r.bHasMin ? r.sMin.c_str() : "",
+                        r.bHasMax ? "  max " : "", r.bHasMax ? r.sMax.c_str() : "");
+    if (cmd.iFormat == PEERS_FORMAT_JSON)
+        PeersReportLine(PeersJsonValidation(inv));
+    PeersRunEnd end = PeersRunEnd();
+    end.iExitStatus =
+        iRc == 0 ? PEERS_EXIT_PASS : (iRc == 1 ? PEERS_EXIT_USAGE : PEERS_EXIT_NOT_RUN);
+    if (iRc == 2 && inv.iExitStatus == 30 && !inv.bConnected)
+        fprintf(stderr, "zoltpeers: the module answers no validation requests (it registers no "
+                        "validation callback and ended with status 30); nothing to validate\n");
+    else if (iRc == 2)
+        ExplainNoAnswer("validation", inv);
+    EmitRunEnd(end, 0);
+    return end.iExitStatus;
+}
+
+/* Opens the log for writing without following a symbolic link at its name
+ * (zoltpeers may run as root in a folder others can write). */
+static FILE *OpenLog(const std::string &sPath)
+{
+    int hLog = open(sPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    FILE *pLog = hLog >= 0 ? fdopen(hLog, "w") : nullptr;
+    if (pLog == nullptr && hLog >= 0)
+        close(hLog);
+    return pLog;
+}
+
+/* Opens the session (and the log). Returns 0, or the exit status. */
+static int OpenSession(PeersCommand *pCmd, PeersSession *pSession, FILE **ppLog)
+{
+    std::string sLooked;
+    if (PeersDefaultPaths(pCmd, &sLooked) != 0) {
+        fprintf(stderr, "zoltpeers: no module program found (looked for %s); give --module PATH\n",
+                sLooked.c_str());
+        return PEERS_EXIT_NOT_RUN;
+    }
+    if (access(pCmd->sModule.c_str(), X_OK) != 0) {
+        fprintf(stderr, "zoltpeers: %s is not an executable program: %s; give --module PATH\n",
+                pCmd->sModule.c_str(), strerror(errno));
+        return PEERS_EXIT_NOT_RUN;
+    }
+    if (!pCmd->sLog.empty() && (*ppLog = OpenLog(pCmd->sLog)) == nullptr) {
+        fprintf(stderr, "zoltpeers: cannot write the log %s: %s; choose another --log FILE\n",
+                pCmd->sLog.c_str(), strerror(errno));
+        return PEERS_EXIT_NOT_RUN;
+    }
+    PeersReportInit(stdout, pCmd->iFormat, *ppLog);
+    int iOpen =
+        PeersSessionOpen(pSession, &pCmd->opt, pCmd->sModule.c_str(), pCmd->sDefFile.c_str(),
+                         pCmd->sPipeBase.empty() ? nullptr : pCmd->sPipeBase.c_str());
+    if (iOpen != 0) {
+        fprintf(stderr,
+                "zoltpeers: cannot set up the broker's pipe directory and FIFO (%d); "
+                "check --pipe-base or TMPDIR\n",
+                iOpen);
+        return PEERS_EXIT_NOT_RUN;
+    }
+    pSession->engine.bSplitComponents = pCmd->bSplitComponents;
+    std::istringstream words(pCmd->sModuleWrapper);
+    std::string sWord;
+    while (words >> sWord)
+        pSession->vModuleWrapper.push_back(sWord);
+    return 0;
+}
+
+/* Enumerates (with faithful peers unless enumeration is the request) and
+ * dispatches the command. Returns the exit status. */
+static int Dispatch(PeersSession *pSession, PeersCommand *pCmd)
+{
+    const std::string &c = pCmd->sCommand;
+    PeersReportText("zoltpeers: module %s, definitions %s\n", pCmd->sModule.c_str(),
+                    pCmd->sDefFile.c_str());
+    PeersOptions optAsked = pSession->opt;
+    if (c != "all" && c != "enumerate") { /* misbehaviours are meant for the request */
+        PeersOptionsInit(&pSession->opt);
+        pSession->opt.iModuleLimitMs = optAsked.iModuleLimitMs;
+    }
+    PeersInvocation invEnum;
+    int iEnum = PeersEnumerate(pSession, &invEnum);
+    invEnum.bPrelude = c != "all" && c != "enumerate";
+    pSession->opt = optAsked;
+    PeersReportInvocation(&invEnum, "");
+    if (iEnum != 0) {
+        ExplainNoAnswer("the enumeration", invEnum);
+        return g_iPeersInterrupted ? PEERS_EXIT_UNTESTED : PEERS_EXIT_NOT_RUN;
+    }
+    if (c == "enumerate" || c == "all")
+        ReportDevices(invEnum);
+    PeersRunInfo info;
+    FillRunInfo(pSession, *pCmd, invEnum, &info);
+    if (c == "all" || c == "run")
+        return DoTests(pSession, *pCmd, info);
+    if (c == "sysinfo")
+        return DoSysInfo(pSession, *pCmd, info);
+    if (c == "validate")
+        return DoValidate(pSession, *pCmd, info);
+    EmitRunStart(info);
+    PeersRunEnd end = PeersRunEnd();
+    EmitRunEnd(end, 0);
+    return PEERS_EXIT_PASS;
 }
 
 /* Runs one command in a fresh session (pipe directory removed at the end).
  * Returns the exit status of zoltpeers. Main thread. */
 int PeersRunCommand(PeersCommand *pCmd)
 {
-    std::string sLooked;
-    if (PeersDefaultPaths(pCmd, &sLooked) != 0) {
-        fprintf(stderr, "zoltpeers: no module program found; looked for %s (give --module PATH)\n",
-                sLooked.c_str());
-        return PEERS_EXIT_NOT_RUN;
-    }
     FILE *pLog = nullptr;
-    if (!pCmd->sLog.empty()) {
-        pLog = fopen(pCmd->sLog.c_str(), "w");
-        if (pLog == nullptr) {
-            fprintf(stderr, "zoltpeers: cannot write %s\n", pCmd->sLog.c_str());
-            return PEERS_EXIT_USAGE;
-        }
-    }
-    PeersReportInit(stdout, pCmd->bJson, pLog);
-    if (access(pCmd->sModule.c_str(), X_OK) != 0)
-        fprintf(stderr, "zoltpeers: %s is not an executable module program\n",
-                pCmd->sModule.c_str());
-
     PeersSession session;
-    int iOpen =
-        PeersSessionOpen(&session, &pCmd->opt, pCmd->sModule.c_str(), pCmd->sDefFile.c_str(),
-                         pCmd->sPipeBase.empty() ? nullptr : pCmd->sPipeBase.c_str());
-    if (iOpen != 0) {
-        fprintf(stderr, "zoltpeers: cannot set up the broker's pipe directory and FIFO (%d)\n",
-                iOpen);
-        if (pLog)
-            fclose(pLog);
-        return PEERS_EXIT_NOT_RUN;
+    int iExit = OpenSession(pCmd, &session, &pLog);
+    if (iExit == 0) {
+        iExit = Dispatch(&session, pCmd);
+        PeersSessionClose(&session);
     }
-    session.engine.bSplitComponents = pCmd->bSplitComponents;
-    {
-        std::istringstream words(pCmd->sModuleWrapper);
-        std::string sWord;
-        while (words >> sWord)
-            session.vModuleWrapper.push_back(sWord);
+    if (pLog != nullptr && fclose(pLog) != 0)
+        g_PeersReport.bLogFailed = 1;
+    if (fflush(stdout) != 0 || ferror(stdout))
+        g_PeersReport.bOutFailed = 1;
+    if (g_PeersReport.bOutFailed || g_PeersReport.bLogFailed) {
+        fprintf(stderr, "zoltpeers: writing %s failed: %s; make room or choose another file\n",
+                g_PeersReport.bOutFailed ? "the results to standard output" : pCmd->sLog.c_str(),
+                strerror(g_PeersReport.iWriteErrno ? g_PeersReport.iWriteErrno : EIO));
+        if (iExit != PEERS_EXIT_FAILED && iExit != PEERS_EXIT_USAGE)
+            iExit = PEERS_EXIT_NOT_RUN;
     }
-    PeersReportText("zoltpeers: module %s, definitions %s\n", pCmd->sModule.c_str(),
-                    pCmd->sDefFile.c_str());
-
-    int iExit = PEERS_EXIT_PASS;
-    const std::string &c = pCmd->sCommand;
-    /* run, sysinfo and validate enumerate first so that the engine knows the
-     * devices; the misbehaviours are meant for the request itself, so that
-     * enumeration meets faithful peers. */
-    PeersOptions optAsked = session.opt;
-    if (c != "all" && c != "enumerate") {
-        PeersOptionsInit(&session.opt);
-        session.opt.iModuleLimitMs = optAsked.iModuleLimitMs;
-    }
-    PeersInvocation invEnum;
-    int iEnum = DoEnumerate(&session, &invEnum, c != "all" && c != "enumerate");
-    session.opt = optAsked;
-    if (c == "enumerate") {
-        iExit = iEnum == 0 ? PEERS_EXIT_PASS : PEERS_EXIT_NOT_RUN;
-    } else if (c == "all" || c == "run") {
-        std::vector<PeersTestOutcome> vOutcomes;
-        int bNotRun = 0, bFailed = 0;
-        if (iEnum != 0 && c == "all") {
-            bNotRun = 1;
-        } else if (c == "run") {
-            int iRc = DoRun(&session, pCmd, pCmd->iDevice, pCmd->iTest, vOutcomes);
-            bNotRun = iRc == 2;
-            bFailed = iRc == 1;
-        } else {
-            for (const PeersDevice &d : invEnum.vDevices)
-                for (int iTest : PeersSupportedTests(d.sTests)) {
-                    if (g_iPeersInterrupted)
-                        break;
-                    int iRc = DoRun(&session, pCmd, d.iId, iTest, vOutcomes);
-                    bNotRun |= iRc == 2;
-                    bFailed |= iRc == 1;
-                }
-        }
-        iExit = bNotRun ? PEERS_EXIT_NOT_RUN : (bFailed ? PEERS_EXIT_FAILED : PEERS_EXIT_PASS);
-        PeersReportSummary(vOutcomes, iExit);
-    } else if (c == "sysinfo") {
-        PeersInvocation inv;
-        int iRc = PeersSysInfo(&session, &inv, pCmd->iDevice);
-        PeersReportInvocation(&inv, "");
-        if (iRc != 2) {
-            PeersReportText("System information of device %d: %zu item(s)%s\n", pCmd->iDevice,
-                            inv.vSysInfo.size(),
-                            iRc == 1 ? " (the module does not know the device)" : "");
-            for (const PeersSysInfoItem &it : inv.vSysInfo) {
-                std::string sValues;
-                for (const std::string &v : it.vValues)
-                    sValues += (sValues.empty() ? "" : ", ") + v;
-                PeersReportText("  %s (%s): %s\n", it.sDescription.c_str(), it.sKey.c_str(),
-                                sValues.c_str());
-            }
-        } else {
-            PeersReportText("System information of device %d: no answer\n", pCmd->iDevice);
-            ReportNoAnswer(inv);
-        }
-        iExit = iRc;
-    } else if (c == "validate") {
-        PeersInvocation inv;
-        int iDevice = pCmd->iDevice >= 0 ? pCmd->iDevice
-                                         : (invEnum.vDevices.empty() ? 0 : invEnum.vDevices[0].iId);
-        int iRc = PeersValidate(&session, &inv, iDevice, pCmd->iTest, pCmd->vParams);
-        PeersReportInvocation(&inv, "");
-        if (inv.bValidation) {
-            PeersReportText("Validation of test %d: %zu parameter(s)\n", pCmd->iTest,
-                            inv.vParams.size());
-            for (const PeersParamResult &r : inv.vParams)
-                PeersReportText("  %s: %s%s%s%s%s\n", r.sId.c_str(), r.sValidFlag.c_str(),
-                                r.bHasMin ? "  min " : "", r.bHasMin ? r.sMin.c_str() : "",
-                                r.bHasMax ? "  max " : "", r.bHasMax ? r.sMax.c_str() : "");
-        } else {
-            PeersReportText(
-                "Validation of test %d: no answer; the module exited with status %d%s\n",
-                pCmd->iTest, inv.iExitStatus,
-                inv.iExitStatus == 30 ? " (it registers no validation callback)" : "");
-        }
-        iExit = iRc;
-    }
-    PeersSessionClose(&session);
-    if (pLog)
-        fclose(pLog);
     if (g_iPeersInterrupted) {
-        fprintf(stderr, "zoltpeers: interrupted\n");
-        return PEERS_EXIT_NOT_RUN;
+        fprintf(stderr, "zoltpeers: interrupted by signal %d; the module was stopped\n",
+                (int)g_iPeersInterrupted);
+        return PEERS_EXIT_SIGNAL + (int)g_iPeersInterrupted;
     }
     return iExit;
+}
+
+/* --version: zoltpeers' version and the module's. Returns the exit status. */
+static int PrintVersion(PeersCommand *pCmd)
+{
+    std::string sLooked;
+    int iFound = PeersDefaultPaths(pCmd, &sLooked) == 0;
+    std::string sVersion = iFound ? PeersModuleVersion(pCmd->sModule) : "";
+    printf("zoltpeers %s\n", ZOLT_PEERS_VERSION);
+    if (!sVersion.empty())
+        printf("module: %s (%s)\n", PeersUtf8Clean(sVersion).c_str(), pCmd->sModule.c_str());
+    else
+        printf("module: %s could not be run\n",
+               iFound ? pCmd->sModule.c_str() : ("none found at " + sLooked).c_str());
+    if (fflush(stdout) != 0 || ferror(stdout)) {
+        fprintf(stderr, "zoltpeers: writing to standard output failed: %s\n", strerror(errno));
+        return PEERS_EXIT_NOT_RUN;
+    }
+    return sVersion.empty() ? PEERS_EXIT_NOT_RUN : PEERS_EXIT_PASS;
 }
 
 /* main() of zoltpeers: parse, catch signals, run. Returns the exit status. */
 int PeersMain(int argc, char **argv)
 {
     PeersCommand cmd;
-    char szError[200];
-    int iRc = PeersParseCommandLine(argc, argv, &cmd, szError, sizeof szError);
-    if (iRc == 2) {
-        fputs(s_szUsage, stdout);
-        return PEERS_EXIT_PASS;
+    char szError[512];
+    if (PeersParseCommandLine(argc, argv, &cmd, szError, sizeof szError) != 0)
+        return UsageError(szError);
+    if (cmd.bHelp) {
+        fputs(PeersUsageText(), stdout);
+        return fflush(stdout) == 0 ? PEERS_EXIT_PASS : PEERS_EXIT_NOT_RUN;
     }
-    if (iRc != 0) {
-        fprintf(stderr, "zoltpeers: %s\n%s", szError, s_szUsage);
-        return PEERS_EXIT_USAGE;
-    }
+    if (cmd.bVersion)
+        return PrintVersion(&cmd);
     PeersCatchSignals();
     return PeersRunCommand(&cmd);
 }

@@ -1,6 +1,7 @@
-/* report.h - what zoltpeers prints: a readable report (events in English, a
- * progress line on a terminal, one result line per test, a summary), or JSON
- * lines of every message and result (--json), plus the raw packet log (--log).
+/* report.h - where zoltpeers' output goes and the readable report: events in
+ * English (identical ones in a row folded), a progress line on a terminal,
+ * one result line per test with its warnings; the trace lines of the test
+ * switch --trace-json; the raw packet log (--log). Failed writes are noted.
  * The formatters are pure functions; the Report* calls write through the
  * process-wide g_PeersReport. Single-threaded. */
 #ifndef ZOLT_PEERS_REPORT_H
@@ -16,46 +17,48 @@
 /* Width of the progress bar, in characters. */
 #define PEERS_PROGRESS_WIDTH 30
 
-/* Where the report goes. All null / 0: silent (the default, used by tests). */
+/* Where the results go. All null / 0: silent (the default, used by tests). */
 struct PeersReport {
-    FILE *pOut; /* readable report or JSON lines */
-    FILE *pLog; /* raw packets, or null */
-    int bJson;
-    int bTty;          /* pOut is a terminal: show the progress line */
-    int bProgressOpen; /* a progress line stands on screen without its newline */
+    FILE *pOut;                /* results (text, json, ocptv) or trace lines */
+    FILE *pLog;                /* raw packets, or null */
+    int iFormat;               /* PEERS_FORMAT_* of cli.h */
+    int bTty;                  /* text on a terminal: show the progress line */
+    int bProgressOpen;         /* a progress line stands on screen without its newline */
+    int bOutFailed;            /* a write to pOut failed */
+    int bLogFailed;            /* a write to pLog failed */
+    int iWriteErrno;           /* errno of the first failed write */
+    std::string sProgressHead; /* "loop 1/3  CPU:0  test 2 (MMX unit)  0:00:05" */
+    std::string sFoldLine;     /* the last event line, not printed yet */
+    int iFoldCount;            /* how often it came in a row */
 };
 extern PeersReport g_PeersReport;
 
-/* Outcome of one test in the summary. */
-struct PeersTestOutcome {
-    std::string sDevice; /* e.g. "CPU:0" */
-    int iTest;
-    std::string sWord; /* result word, or "" when no result came */
-    int bRan;          /* the module ran and reported */
-};
-
-/* Sets the outputs; bTty is taken from pOut (never in JSON mode). */
-void PeersReportInit(FILE *pOut, int bJson, FILE *pLog);
+/* Sets the outputs; bTty is taken from pOut (text format only). */
+void PeersReportInit(FILE *pOut, int iFormat, FILE *pLog);
 
 /* ---- Writers (through g_PeersReport) ---- */
 
 /* One packet in or out ("in": received from lPeer; "out": sent to lPeer):
- * raw to the log, and a JSON line in JSON mode. */
+ * raw to the log, and a trace line in the trace format. */
 void PeersReportPacket(const char *szDir, long lPeer, const char *szPacket);
-/* One event while a test runs: a line for texts, the progress line for
- * percent values (terminal only). */
+/* One event while a test runs (text format): its line, identical lines in a
+ * row folded into one with a count, and the progress line for percent values
+ * (terminal only). */
 void PeersReportLiveEvent(const PeersInvocation *pInv, const PeersEvent *pEvent);
-/* A line of the readable report (nothing in JSON mode). */
+/* A line of the text report (nothing in the other formats); made valid UTF-8. */
 void PeersReportText(const char *szFormat, ...) __attribute__((format(printf, 1, 2)));
-/* The end of one invocation: its result line(s), or its JSON record. */
+/* One line (a newline is added) in any format; made valid UTF-8. */
+void PeersReportLine(const std::string &sLine);
+/* Shows sHead as the progress line (text on a terminal only). */
+void PeersReportProgress(const std::string &sHead);
+/* The end of one invocation: text: its result line, hint and warnings; trace:
+ * its JSON record. */
 void PeersReportInvocation(const PeersInvocation *pInv, const char *szDevice);
-/* The summary of a whole command. */
-void PeersReportSummary(const std::vector<PeersTestOutcome> &vOutcomes, int iExitStatus);
+/* Prints the folded event line that waits, if any. */
+void PeersReportFlushFold(void);
 
 /* ---- Formatters (pure) ---- */
 
-/* s with '"', '\\' and control characters escaped for a JSON string. */
-std::string PeersJsonEscape(const std::string &s);
 /* JSON object of one packet: dir, peer, kind (MSG, STARTUP, STOP, ACK or
  * OTHER), and for MSG from, to, id, re, type and data; always "raw". */
 std::string PeersPacketJson(const char *szDir, long lPeer, const char *szPacket);
@@ -70,6 +73,8 @@ const char *PeersTestName(int iTest);
 std::string PeersResultLine(const PeersInvocation &inv, const char *szDevice);
 /* A plain-words explanation for results that need one (not PASS), or "". */
 std::string PeersResultHint(const PeersInvocation &inv);
+/* "  line (x6)" for a line that came iCount times in a row. */
+std::string PeersFoldedLine(const std::string &sLine, int iCount);
 /* JSON object of a finished invocation: kind "RESULT", or "SETUP" for an
  * invocation that only prepared the request (the enumeration before a run). */
 std::string PeersInvocationJson(const PeersInvocation &inv, const char *szDevice);

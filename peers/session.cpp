@@ -41,7 +41,7 @@ static void OnSignal(int iSignal)
     if (iSignal == SIGUSR1)
         g_iPeersStopRequested = 1;
     else
-        g_iPeersInterrupted = 1;
+        g_iPeersInterrupted = iSignal; /* the exit status is 128 + it */
 }
 
 /* Installs the interruption handlers (SIGINT, SIGTERM, SIGHUP). Main thread. */
@@ -179,6 +179,35 @@ static std::string FindProgram(const std::string &sWord)
     return sWord;
 }
 
+/* Starts vArgv[0] with vArgv and vEnv, its standard output and error on hOut
+ * (-1: inherited). Returns 0 with *pPid, or the error number. */
+static int Spawn(std::vector<char *> &vArgv, std::vector<char *> &vEnv, int hOut, pid_t *pPid)
+{
+    /* posix_spawn rather than fork and exec: the child shares our memory
+     * until its exec, so a start costs no copy of our page tables, and an
+     * exec that fails comes back as the result. The module gets SIGPIPE
+     * back (we ignore it) and an empty signal mask. */
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attr;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawnattr_init(&attr);
+    if (hOut >= 0) {
+        posix_spawn_file_actions_adddup2(&actions, hOut, 1);
+        posix_spawn_file_actions_adddup2(&actions, hOut, 2);
+    }
+    sigset_t sigDefault, sigNone;
+    sigemptyset(&sigDefault);
+    sigaddset(&sigDefault, SIGPIPE);
+    sigemptyset(&sigNone);
+    posix_spawnattr_setsigdefault(&attr, &sigDefault);
+    posix_spawnattr_setsigmask(&attr, &sigNone);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    int iErr = posix_spawn(pPid, vArgv[0], &actions, &attr, vArgv.data(), vEnv.data());
+    posix_spawnattr_destroy(&attr);
+    posix_spawn_file_actions_destroy(&actions);
+    return iErr;
+}
+
 /* Starts the module (behind the wrapper words, if any). Returns its pid, or -1
  * (pInv->bStartFailed set). */
 static long StartModule(PeersSession *pSession, PeersInvocation *pInv)
@@ -214,29 +243,8 @@ static long StartModule(PeersSession *pSession, PeersInvocation *pInv)
             pInv->sModuleOutput = std::string("cannot start ") + vWords[0] + ": " + strerror(iErr);
         return -1;
     }
-    /* posix_spawn rather than fork and exec: the child shares our memory
-     * until its exec, so a start costs no copy of our page tables, and an
-     * exec that fails comes back as the result. The module gets SIGPIPE
-     * back (we ignore it) and an empty signal mask. */
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attr;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawnattr_init(&attr);
-    if (hOut >= 0) {
-        posix_spawn_file_actions_adddup2(&actions, hOut, 1);
-        posix_spawn_file_actions_adddup2(&actions, hOut, 2);
-    }
-    sigset_t sigDefault, sigNone;
-    sigemptyset(&sigDefault);
-    sigaddset(&sigDefault, SIGPIPE);
-    sigemptyset(&sigNone);
-    posix_spawnattr_setsigdefault(&attr, &sigDefault);
-    posix_spawnattr_setsigmask(&attr, &sigNone);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
     pid_t pid = -1;
-    iErr = posix_spawn(&pid, vArgv[0], &actions, &attr, vArgv.data(), vEnv.data());
-    posix_spawnattr_destroy(&attr);
-    posix_spawn_file_actions_destroy(&actions);
+    iErr = Spawn(vArgv, vEnv, hOut, &pid);
     if (hOut >= 0)
         close(hOut);
     if (iErr != 0) {
@@ -270,24 +278,12 @@ static void RecordStatus(PeersInvocation *pInv, int iStatus)
         pInv->iSignal = WTERMSIG(iStatus);
 }
 
-/* Returns 0 ended by itself, 1 not started, 2 killed. */
-int PeersSessionRunModule(PeersSession *pSession, PeersInvocation *pInv)
+/* Serves the peers until module lPid ends, or kills it at its time limit
+ * (--limit 0: none) or on an interruption. Returns 0 ended, 2 killed. */
+static int ServeUntilEnd(PeersSession *pSession, PeersInvocation *pInv, long lPid, int hPidFd,
+                         int iStopsBefore)
 {
     PeersEngine *pEngine = &pSession->engine;
-    pEngine->pCur = pInv;
-    pEngine->vPending.clear();
-    pInv->ullStartMs = PeersNowMs();
-    pSession->broker.iPacketsRun = 0;
-    long lPid = g_iPeersInterrupted ? -1 : StartModule(pSession, pInv);
-    if (lPid < 0) {
-        pInv->ullEndMs = PeersNowMs();
-        pEngine->pCur = nullptr;
-        return 1;
-    }
-    pInv->lPid = lPid;
-    int iStopsBefore = pSession->broker.iStops;
-    int hPidFd = OpenPidFd(lPid);
-    int iRc = 0;
     for (;;) {
         /* STOP is the module's last packet: its exit follows at once. */
         int bStopped = pInv->bStopSeen || pSession->broker.iStops > iStopsBefore;
@@ -305,24 +301,29 @@ int PeersSessionRunModule(PeersSession *pSession, PeersInvocation *pInv)
             PeersEngineSendStop(pEngine, lPid);
         }
         int iStatus = 0;
-        pid_t r = waitpid((pid_t)lPid, &iStatus, WNOHANG);
-        if (r == (pid_t)lPid) {
+        if (waitpid((pid_t)lPid, &iStatus, WNOHANG) == (pid_t)lPid) {
             RecordStatus(pInv, iStatus);
-            break;
+            return 0;
         }
-        if (ullNow - pInv->ullStartMs > (unsigned long long)pSession->opt.iModuleLimitMs ||
-            g_iPeersInterrupted) {
+        int bOverLimit =
+            pSession->opt.iModuleLimitMs > 0 &&
+            ullNow - pInv->ullStartMs > (unsigned long long)pSession->opt.iModuleLimitMs;
+        if (bOverLimit || g_iPeersInterrupted) {
             kill((pid_t)lPid, SIGKILL);
             waitpid((pid_t)lPid, &iStatus, 0);
             RecordStatus(pInv, iStatus);
             pInv->bKilled = 1;
             pInv->bInterrupted = g_iPeersInterrupted ? 1 : 0;
-            iRc = 2;
-            break;
+            return 2;
         }
     }
-    if (hPidFd >= 0)
-        close(hPidFd);
+}
+
+/* After module lPid ended: takes what it wrote last and forgets it. */
+static void TakeLastWords(PeersSession *pSession, PeersInvocation *pInv, long lPid,
+                          int iStopsBefore)
+{
+    PeersEngine *pEngine = &pSession->engine;
     /* The module has ended, so all it wrote is in the FIFO or queued: take it. */
     while (PeersBrokerPoll(pSession, 0) > 0)
         PeersEngineTick(pEngine, PeersNowMs());
@@ -346,6 +347,29 @@ int PeersSessionRunModule(PeersSession *pSession, PeersInvocation *pInv)
             break;
         }
     }
+}
+
+/* Returns 0 ended by itself, 1 not started, 2 killed. */
+int PeersSessionRunModule(PeersSession *pSession, PeersInvocation *pInv)
+{
+    PeersEngine *pEngine = &pSession->engine;
+    pEngine->pCur = pInv;
+    pEngine->vPending.clear();
+    pInv->ullStartMs = PeersNowMs();
+    pSession->broker.iPacketsRun = 0;
+    long lPid = g_iPeersInterrupted ? -1 : StartModule(pSession, pInv);
+    if (lPid < 0) {
+        pInv->ullEndMs = PeersNowMs();
+        pEngine->pCur = nullptr;
+        return 1;
+    }
+    pInv->lPid = lPid;
+    int iStopsBefore = pSession->broker.iStops;
+    int hPidFd = OpenPidFd(lPid);
+    int iRc = ServeUntilEnd(pSession, pInv, lPid, hPidFd, iStopsBefore);
+    if (hPidFd >= 0)
+        close(hPidFd);
+    TakeLastWords(pSession, pInv, lPid, iStopsBefore);
     CollectOutput(pSession, pInv);
     pInv->ullEndMs = PeersNowMs();
     pEngine->pCur = nullptr;

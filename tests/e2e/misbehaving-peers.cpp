@@ -79,7 +79,7 @@ TEST(MisbehavingPeers, UnansweredDeviceListRunsTheTestWithoutADevice)
         PacketsFrom(r, Num(sRun, "pid")),
         (std::vector<std::string>{ "STARTUP", "MSG:NLS_COMMAND", "MSG:ZOLTPEERS_RUN_2",
                                    "MSG:DE_COMMAND", "MSG:DE_NOTIFY", "MSG:DE_NOTIFY", "STOP" }));
-    EXPECT_EQ(r.iExit, 1);
+    EXPECT_EQ(r.iExit, 4); /* nothing tested, nothing failed */
 }
 
 TEST(MisbehavingPeers, SilentLanguageEngineLeavesTagsAndSwitchesOff)
@@ -161,5 +161,5 @@ TEST(MisbehavingPeers, StopDuringTheCacheTestDiscontinuesIt)
     EXPECT_EQ(Str(sRun, "result"), "DISCONTINUED");
     EXPECT_EQ(Percents(sRun), "");
     EXPECT_LT(All(sRun, "english").size(), 19u);
-    EXPECT_EQ(r.iExit, 1);
+    EXPECT_EQ(r.iExit, 4);
 }

@@ -1,6 +1,6 @@
 /* peers-run.h - helpers of the end-to-end tests that run the real zoltpeers
  * (or the module itself) as a child process and read what it printed: the
- * JSON lines of zoltpeers --json and small lookups into them. Header-only. */
+ * trace lines of zoltpeers --trace-json and small lookups into them. Header-only. */
 #ifndef ZOLT_TESTS_E2E_PEERS_RUN_H
 #define ZOLT_TESTS_E2E_PEERS_RUN_H
 
@@ -70,18 +70,19 @@ inline ChildRun RunChild(std::vector<std::string> vArgs, const std::vector<std::
     return r;
 }
 
-/* zoltpeers' exit status, its JSON lines and RESULT lines in order, and all it printed */
+/* zoltpeers' exit status, its trace lines and RESULT lines in order, and all it printed */
 struct PeersRun {
     int iExit = -1;
     std::vector<std::string> vLines, vResults;
     std::string sAll;
 };
 
-/* Runs zoltpeers --json --limit iLimitMs with the words and vEnv (as RunChild). */
+/* Runs zoltpeers --trace-json --limit iLimitMs with the words and vEnv (as RunChild):
+ * every packet and the raw record of every module run as JSON lines. */
 inline PeersRun RunPeers(const std::vector<std::string> &vWords, int iLimitMs = 60000,
                          const std::vector<std::string> &vEnv = {})
 {
-    std::vector<std::string> vArgs = { ZOLT_BIN "/zoltpeers", "--json", "--limit",
+    std::vector<std::string> vArgs = { ZOLT_BIN "/zoltpeers", "--trace-json", "--limit",
                                        std::to_string(iLimitMs) };
     vArgs.insert(vArgs.end(), vWords.begin(), vWords.end());
     PeersRun r;

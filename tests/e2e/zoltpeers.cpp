@@ -25,17 +25,24 @@ TEST(ZoltPeersEndToEnd, AllEnumeratesRunsEverySupportedTestAndSummarises)
     EXPECT_EQ(All(sEnum, "hwlocator"), vNames);
     EXPECT_LE((long)vNames.size(), sysconf(_SC_NPROCESSORS_CONF));
 
-    std::string sSummary;
-    for (const std::string &s : r.vLines)
-        if (s.rfind("{\"kind\":\"SUMMARY\"", 0) == 0)
-            sSummary = s;
-    ASSERT_FALSE(sSummary.empty()) << r.sAll;
-    long lTests = Num(sSummary, "tests"), lPassed = Num(sSummary, "passed");
-    EXPECT_EQ(Num(sSummary, "not_run"), 0);
-    EXPECT_EQ(lTests + 1, (long)r.vResults.size()); /* one enumeration, then the tests */
-    EXPECT_GE(lTests, 3);
-    EXPECT_EQ(r.iExit, lPassed == lTests ? 0 : 1);
-    EXPECT_EQ(Num(sSummary, "exit_status"), r.iExit);
+    /* one enumeration, then every test of every device; a sound machine
+     * fails nothing (but an emulator's x87 unit, see x87-emulator.h), and a
+     * test it cannot run makes the status 4 */
+    const bool bEmulated = !zolttest::X87EmulatorSkipReason().empty();
+    int iRuns = 0, iNotPassed = 0, iFailed = 0;
+    for (const std::string &s : r.vResults) {
+        if (Str(s, "mode") != "run")
+            continue;
+        iRuns++;
+        iNotPassed += Str(s, "result") != "PASS";
+        iFailed += Str(s, "result") == "FAIL";
+        if (!bEmulated || Num(s, "test") != 1) {
+            EXPECT_NE(Str(s, "result"), "FAIL") << s;
+        }
+    }
+    EXPECT_EQ(iRuns + 1, (int)r.vResults.size());
+    EXPECT_GE(iRuns, 3 * (int)vNames.size()); /* MMX may be missing */
+    EXPECT_EQ(r.iExit, iFailed > 0 ? 1 : (iNotPassed > 0 ? 4 : 0)) << r.sAll;
 }
 
 TEST(ZoltPeersEndToEnd, EachTestReportsItsWordPercentsAndTexts)
@@ -67,7 +74,7 @@ TEST(ZoltPeersEndToEnd, EachTestReportsItsWordPercentsAndTexts)
                 EXPECT_EQ(Num(sRun, "code"), 101);
                 EXPECT_NE(Str(sRun, "english").find("CAP_SYS_RESOURCE"), std::string::npos);
             }
-            EXPECT_EQ(r.iExit, 1);
+            EXPECT_EQ(r.iExit, 4); /* nothing failed, nothing tested */
             continue;
         }
         EXPECT_EQ(sWord, "PASS") << sRun;
@@ -114,10 +121,10 @@ TEST(ZoltPeersEndToEnd, ValidateBadRequestsAndStartFailuresGiveTheirStatuses)
     EXPECT_EQ(r.iExit, 2);
     EXPECT_EQ(RunPeers({ "--module", "/nonexistent/zoltcpu.linux", "enumerate" }).iExit, 2);
     EXPECT_EQ(RunPeers({ "run", "--device", "0" }).iExit, 3); /* no --test */
-    /* an unknown test: one RESULT per request (the enumeration before it is only a SETUP) */
+    /* an unknown test is a usage error found after the enumeration, before
+     * any test runs; the message names the valid tests */
     r = RunPeers({ "run", "--device", "0", "--test", "4" });
-    EXPECT_EQ(r.vResults.size(), 1u) << r.sAll;
+    EXPECT_EQ(r.iExit, 3);
     EXPECT_NE(r.sAll.find("{\"kind\":\"SETUP\",\"mode\":\"enumerate\""), std::string::npos);
-    EXPECT_EQ(Str(ResultOf(r, "run"), "result"), "BADPARAMS") << r.sAll;
-    EXPECT_EQ(r.iExit, 1);
+    EXPECT_TRUE(r.vResults.empty()) << r.sAll;
 }

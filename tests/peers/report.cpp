@@ -1,6 +1,9 @@
-/* report.cpp - zoltpeers' readable report (event, progress and result lines,
- * explanations) and its command line; the JSON lines are read by tests/e2e. */
+/* report.cpp - zoltpeers' readable report: event, progress and result lines,
+ * the explanations of results that tested nothing, identical events folded
+ * with a count, warnings beside their result, and text made valid UTF-8. */
 #include <gtest/gtest.h>
+
+#include <stdio.h>
 
 #include <string>
 #include <vector>
@@ -50,44 +53,83 @@ TEST(PeersReportLines, EventsProgressAndResults)
     EXPECT_EQ(PeersResultHint(inv), "The module never connected to the broker (exit status 29).");
 }
 
-TEST(PeersCommandLine, ParsesCommandsOptionsAndMistakes)
+TEST(PeersReportLines, SetupErrorIsExplainedByWhatTheModuleReported)
 {
     struct Case {
-        std::vector<const char *> vArgs;
-        int iRc;
+        const char *szWarning; /* English text of a warning event, or null */
+        int iListRequests, iListAnswers;
+        const char *szExpected; /* part of the hint */
     } aCases[] = {
-        { { "--module", "/m.linux", "--deffile", "/d.ini", "--json", "all" }, 0 },
-        { { "validate", "--test", "0", "--param", "ZOLT_DAPI2_PERCENT_TO_TEST,50" }, 0 },
-        { { "--help" }, 2 },
-        { { "all", "enumerate" }, 1 },                    /* two commands */
-        { { "run", "--device", "0" }, 1 },                /* no test */
-        { { "run", "--device", "x", "--test", "1" }, 1 }, /* not a number */
-        { { "all", "--param", "ERRLIMIT,many" }, 1 },
-        { { "all", "--no-ack", "--garbage-ack" }, 1 },
+        { "Memory for the cache pattern could not be had", 0, 0,
+          "the module reported: Memory for the cache pattern could not be had" },
+        { nullptr, 1, 0, "asked for its device list and got no answer" },
+        { nullptr, 1, 1, "sent no warning saying why" },
     };
     for (const Case &c : aCases) {
-        std::vector<char *> argv = { (char *)"zoltpeers" };
-        for (const char *sz : c.vArgs)
-            argv.push_back((char *)sz);
-        PeersCommand cmd;
-        char szError[200];
-        EXPECT_EQ(
-            PeersParseCommandLine((int)argv.size(), argv.data(), &cmd, szError, sizeof szError),
-            c.iRc)
-            << (c.vArgs.empty() ? "(none)" : c.vArgs[0]) << " " << szError;
+        PeersInvocation inv;
+        PeersInvocationInit(&inv, "run");
+        inv.bResult = 1;
+        inv.sResultWord = "SETUPERROR";
+        inv.iDeviceListRequests = c.iListRequests;
+        inv.iDeviceListAnswers = c.iListAnswers;
+        if (c.szWarning != nullptr) {
+            PeersEvent ev;
+            ev.sType = "WARN";
+            ev.bHasCode = 1;
+            ev.iCode = 7;
+            ev.sEnglish = c.szWarning;
+            inv.vEvents.push_back(ev);
+        }
+        std::string sHint = PeersResultHint(inv);
+        EXPECT_NE(sHint.find(c.szExpected), std::string::npos) << sHint;
+        EXPECT_EQ(sHint.find("memory)"), std::string::npos) << "a guess instead of the cause";
     }
-    std::vector<char *> argv = { (char *)"zoltpeers", (char *)"run",         (char *)"--device",
-                                 (char *)"2",         (char *)"--test",      (char *)"3",
-                                 (char *)"--param",   (char *)"ERRLIMIT,3",  (char *)"--stop-after",
-                                 (char *)"250",       (char *)"--die-after", (char *)"4" };
-    PeersCommand cmd;
-    char szError[200];
-    ASSERT_EQ(PeersParseCommandLine((int)argv.size(), argv.data(), &cmd, szError, sizeof szError),
-              0);
-    EXPECT_EQ(cmd.iDevice, 2);
-    EXPECT_EQ(cmd.iTest, 3);
-    EXPECT_EQ(cmd.iErrLimit, 3); /* the error limit travels as errlimit= too */
-    EXPECT_EQ(cmd.vParams, std::vector<std::string>{ "ERRLIMIT,3" });
-    EXPECT_EQ(cmd.opt.iStopAfterMs, 250);
-    EXPECT_EQ(cmd.opt.iDieAfterPackets, 4);
+}
+
+/* What the text report writes for a run of events, read back from a file. */
+static std::string TextFor(const std::vector<std::pair<const char *, const char *>> &vEvents,
+                           const char *szWord)
+{
+    FILE *pFile = tmpfile();
+    PeersReportInit(pFile, PEERS_FORMAT_TEXT, nullptr);
+    PeersInvocation inv;
+    PeersInvocationInit(&inv, "run");
+    inv.iTest = 0;
+    inv.bResult = 1;
+    inv.sResultWord = szWord;
+    for (const auto &e : vEvents) {
+        PeersEvent ev;
+        ev.sType = e.first;
+        ev.bHasCode = 1;
+        ev.iCode = 9;
+        ev.sEnglish = e.second;
+        inv.vEvents.push_back(ev);
+        PeersReportLiveEvent(&inv, &inv.vEvents.back());
+    }
+    PeersReportInvocation(&inv, "CPU:0");
+    std::string sOut;
+    rewind(pFile);
+    for (int c; (c = fgetc(pFile)) != EOF;)
+        sOut += (char)c;
+    fclose(pFile);
+    PeersReportInit(nullptr, PEERS_FORMAT_TEXT, nullptr);
+    return sOut;
+}
+
+TEST(PeersReportText, FoldsRepeatsShowsWarningsAndRepairsUtf8)
+{
+    std::string s = TextFor({ { "INFO", "a" },
+                              { "INFO", "a" },
+                              { "INFO", "a" },
+                              { "INFO", "b" },
+                              { "INFO", "a" },
+                              { "WARN", "hot" },
+                              { "WARN", "hot" } },
+                            "PASS");
+    EXPECT_EQ(s, "  a (x3)\n  b\n  a\n  WARNING 9: hot (x2)\n"
+                 "CPU:0  test 0 (integer unit)  PASS  (0 ms)\n"
+                 "    warning 9: hot (x2)\n");
+    /* a Latin-1 byte in a text becomes U+FFFD; UTF-8 passes unchanged */
+    s = TextFor({ { "INFO", "caf\xE9 \xC3\xA9" } }, "PASS");
+    EXPECT_EQ(s.substr(0, s.find('\n')), "  caf\xEF\xBF\xBD \xC3\xA9");
 }

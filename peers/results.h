@@ -1,0 +1,97 @@
+/* results.h - what one zoltpeers command found, as the result formats see it:
+ * the run's facts (host, versions, devices), one record per test run with its
+ * outcome, the tally per device and test, and the exit status they give.
+ * The formats build their lines from these records: text (report.cpp,
+ * report-table.cpp), json (format-json.cpp), ocptv (format-ocptv.cpp). */
+#ifndef ZOLT_PEERS_RESULTS_H
+#define ZOLT_PEERS_RESULTS_H
+
+#include <string>
+#include <vector>
+
+#include "engine.h"
+
+/* zoltpeers' own version: the project's. */
+#ifndef ZOLT_PEERS_VERSION
+#define ZOLT_PEERS_VERSION "0"
+#endif
+
+/* What one test run came to. */
+#define PEERS_OUTCOME_PASS 0
+#define PEERS_OUTCOME_FAIL 1     /* the test found a hardware fault */
+#define PEERS_OUTCOME_UNTESTED 2 /* a result word that tested nothing, or killed by --limit */
+#define PEERS_OUTCOME_NOT_RUN 3  /* the module could not be run or broke the protocol */
+
+/* The run's facts, known once the enumeration answered. */
+struct PeersRunInfo {
+    std::string sCommand, sCommandLine, sHost, sStartTime;
+    std::string sModule, sDefFile, sModuleVersion; /* version "" when unknown */
+    std::vector<PeersDevice> vDevices;
+    std::vector<std::string> vVendors; /* per device in vDevices, "" when unknown */
+};
+
+/* One test run. */
+struct PeersTestRun {
+    const PeersInvocation *pInv;
+    int iDevice, iTest;
+    std::string sDevice; /* its name, e.g. "CPU:0" */
+    long lLoop;          /* from 1 */
+    std::string sStartTime;
+    unsigned long long ullDurationMs;
+    int iOutcome; /* PEERS_OUTCOME_* */
+};
+
+/* Counts of one device and test over every loop. */
+struct PeersTally {
+    std::string sDevice;
+    int iTest;
+    int iRuns, iPassed, iFailed, iUntested; /* untested includes not run */
+    unsigned long long ullMs;
+};
+
+/* The end of a run. */
+struct PeersRunEnd {
+    std::vector<PeersTally> vTally;
+    int iPassed, iFailed, iUntested, iNotRun;
+    long lLoops;                      /* loops started */
+    unsigned long long ullDurationMs; /* the whole command */
+    std::string sStopReason;          /* "", "stop-on-fail", "interrupted" */
+    int iExitStatus;
+};
+
+/* The outcome of a finished run invocation. */
+int PeersOutcomeOf(const PeersInvocation &inv);
+
+/* Counts run into *pEnd (its tally and totals). */
+void PeersRunEndAdd(PeersRunEnd *pEnd, const PeersTestRun &run);
+
+/* The exit status the totals give: 1 on a FAIL, else 2 when something could
+ * not be run, else 4 when something was not tested, else 0. */
+int PeersExitOfTotals(const PeersRunEnd &end);
+
+/* Result word for the records: the module's word, or NOT-RUN / KILLED. */
+std::string PeersResultWordOf(const PeersInvocation &inv);
+
+/* ---- json format (version 1), one object per line ---- */
+std::string PeersJsonRunStart(const PeersRunInfo &info);
+std::string PeersJsonTestRun(const PeersTestRun &run);
+std::string PeersJsonSysInfo(const PeersInvocation &inv);
+std::string PeersJsonValidation(const PeersInvocation &inv);
+std::string PeersJsonRunEnd(const PeersRunEnd &end);
+
+/* ---- ocptv format: line-delimited artifacts with consecutive numbers ---- */
+struct PeersOcptv {
+    long lSequence; /* of the next artifact */
+    int iNextStep;  /* testStepId of the next step */
+};
+void PeersOcptvInit(PeersOcptv *pOc);
+std::vector<std::string> PeersOcptvRunStart(PeersOcptv *pOc, const PeersRunInfo &info);
+std::vector<std::string> PeersOcptvTestRun(PeersOcptv *pOc, const PeersTestRun &run);
+/* A testRunArtifact log line (severity INFO, WARNING, ERROR). */
+std::string PeersOcptvRunLog(PeersOcptv *pOc, const char *szSeverity, const std::string &sText);
+std::string PeersOcptvRunEnd(PeersOcptv *pOc, const PeersRunEnd &end);
+
+/* ---- text format: the closing table ---- */
+std::vector<std::string> PeersTextTable(const PeersRunEnd &end);
+
+#endif

@@ -1,0 +1,141 @@
+/* cli-parse.cpp - zoltpeers' command line: getopt_long forms (--opt=value,
+ * --opt value, options after the command, --), the usage errors and their
+ * messages, number lists and durations. */
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "cli.h"
+
+/* Parses the words after the program name. */
+static int Parse(std::vector<const char *> vArgs, PeersCommand *pCmd, std::string *psError)
+{
+    std::vector<char *> argv = { (char *)"zoltpeers" };
+    for (const char *sz : vArgs)
+        argv.push_back((char *)sz);
+    argv.push_back(nullptr);
+    char szError[512];
+    int iRc =
+        PeersParseCommandLine((int)argv.size() - 1, argv.data(), pCmd, szError, sizeof szError);
+    *psError = szError;
+    return iRc;
+}
+
+TEST(PeersCommandLine, UsageErrorsNameTheCauseAndTheFix)
+{
+    struct Case {
+        std::vector<const char *> vArgs;
+        const char *szError; /* part of the message; "" when the line is good */
+    } aCases[] = {
+        { { "--module=/m.linux", "--deffile", "/d.ini", "--json", "all" }, "" },
+        { { "all", "--tests=0-2", "--devices", "1,0", "--loops", "3" }, "" },
+        { { "--help" }, "" },
+        { { "--version" }, "" },
+        { { "all", "enumerate" }, "one command only" },
+        { { "frobnicate" }, "unknown command 'frobnicate'; give all, enumerate" },
+        { {}, "no command given" },
+        { { "run", "--device", "0" }, "add --test T" },
+        { { "sysinfo" }, "add --device N" },
+        { { "run", "--device", "x", "--test", "1" }, "--device needs a whole number" },
+        { { "run", "--device", "-1", "--test", "1" }, "--device needs a whole number" },
+        { { "all", "--param", "ERRLIMIT,3" }, "give the error limit as --errlimit N" },
+        { { "all", "--param", "errlimit,3" }, "--errlimit N" },
+        { { "all", "--param", "NOCOMMA" }, "is not ID,VALUE" },
+        { { "all", "--no-ack", "--garbage-ack" }, "exclude each other" },
+        { { "all", "--bogus" }, "unknown option '--bogus'" },
+        { { "all", "-x" }, "unknown option '-x'" },
+        { { "all", "--limit" }, "needs a value" },
+        { { "all", "--format", "xml" }, "choose text, json or ocptv" },
+        { { "all", "--loops", "0" }, "count of 1 or more" },
+        { { "all", "--duration", "5d" }, "such as 90, 90s, 10m or 2h" },
+        { { "all", "--tests", "3-1" }, "a list such as 0,2 or 0-3" },
+        { { "run", "--device", "0", "--test", "0", "--tests", "1" }, "choose for all" },
+        { { "sysinfo", "--device", "0", "--loops", "2" }, "use them with all or run" },
+        { { "--", "--help" }, "unknown command '--help'" }, /* -- ends the options */
+    };
+    for (const Case &c : aCases) {
+        PeersCommand cmd;
+        std::string sError;
+        int iRc = Parse(c.vArgs, &cmd, &sError);
+        SCOPED_TRACE(c.vArgs.empty() ? "(none)" : c.vArgs[0]);
+        EXPECT_EQ(iRc, *c.szError ? PEERS_EXIT_USAGE : 0) << sError;
+        EXPECT_NE(sError.find(c.szError), std::string::npos) << sError;
+        EXPECT_EQ(sError.find('\n'), std::string::npos); /* one line */
+    }
+}
+
+TEST(PeersCommandLine, BothValueFormsAndOptionsAfterTheCommand)
+{
+    PeersCommand cmd;
+    std::string sError;
+    ASSERT_EQ(Parse({ "run", "--device=2", "--test", "3", "--errlimit=7", "--param",
+                      "ZOLT_DAPI2_PERCENT_TO_TEST,50", "--stop-after", "250", "--die-after=4",
+                      "--limit=0", "--format=ocptv", "--duration", "10m", "--stop-on-fail" },
+                    &cmd, &sError),
+              0)
+        << sError;
+    EXPECT_EQ(cmd.sCommand, "run");
+    EXPECT_EQ(cmd.iDevice, 2);
+    EXPECT_EQ(cmd.iTest, 3);
+    EXPECT_EQ(cmd.iErrLimit, 7);
+    EXPECT_EQ(cmd.vParams, std::vector<std::string>{ "ZOLT_DAPI2_PERCENT_TO_TEST,50" });
+    EXPECT_EQ(cmd.opt.iStopAfterMs, 250);
+    EXPECT_EQ(cmd.opt.iDieAfterPackets, 4);
+    EXPECT_EQ(cmd.opt.iModuleLimitMs, 0);
+    EXPECT_EQ(cmd.iFormat, PEERS_FORMAT_OCPTV);
+    EXPECT_EQ(cmd.ullDurationMs, 600000ull);
+    EXPECT_EQ(cmd.bStopOnFail, 1);
+    /* a second parse starts afresh (getopt's state is reset) */
+    ASSERT_EQ(Parse({ "--json", "--trace-json", "enumerate" }, &cmd, &sError), 0) << sError;
+    EXPECT_EQ(cmd.iFormat, PEERS_FORMAT_TRACE); /* the last format wins */
+    EXPECT_EQ(cmd.iDevice, -1);
+    EXPECT_EQ(cmd.lLoops, -1);
+    EXPECT_TRUE(cmd.vParams.empty());
+    EXPECT_EQ(cmd.sCommandLine, "--json --trace-json enumerate");
+}
+
+TEST(PeersCommandLine, NumberListsAndDurations)
+{
+    struct ListCase {
+        const char *szText;
+        int iRc;
+        std::vector<int> vExpected;
+    } aLists[] = {
+        { "0", 0, { 0 } },
+        { "2,0,2", 0, { 0, 2 } },
+        { "0-3", 0, { 0, 1, 2, 3 } },
+        { "5,1-2", 0, { 1, 2, 5 } },
+        { "", 1, {} },
+        { "1,", 1, {} },
+        { "a", 1, {} },
+        { "-1", 1, {} },
+        { "2-1", 1, {} },
+        { "1-2-3", 1, {} },
+        { "4096", 1, {} },
+        { "+1", 1, {} },
+    };
+    for (const ListCase &c : aLists) {
+        std::vector<int> v;
+        EXPECT_EQ(PeersParseNumberList(c.szText, &v), c.iRc) << c.szText;
+        if (c.iRc == 0) {
+            EXPECT_EQ(v, c.vExpected) << c.szText;
+        }
+    }
+    struct DurationCase {
+        const char *szText;
+        int iRc;
+        unsigned long long ullMs;
+    } aDurations[] = {
+        { "90", 0, 90000 }, { "90s", 0, 90000 }, { "10m", 0, 600000 }, { "2h", 0, 7200000 },
+        { "0", 1, 0 },      { "s", 1, 0 },       { "1.5m", 1, 0 },     { "10000h", 0, 36000000000 },
+        { "10001h", 1, 0 }, { "-5s", 1, 0 },     { "5 s", 1, 0 },
+    };
+    for (const DurationCase &c : aDurations) {
+        unsigned long long ull = 0;
+        EXPECT_EQ(PeersParseDuration(c.szText, &ull), c.iRc) << c.szText;
+        if (c.iRc == 0) {
+            EXPECT_EQ(ull, c.ullMs) << c.szText;
+        }
+    }
+}
