@@ -33,7 +33,7 @@ PeersRun RunOnTable(const char *szTable, const char *szDevice, const std::string
     vArgs.push_back(kFixtures + szTable);
     vArgs.push_back(ZOLT_BIN "/zoltpeers");
     for (const char *szWord :
-         { "--json", "--limit", "120000", "--module", ZOLT_BIN "/zoltcpu.linux" })
+         { "--trace-json", "--limit", "120000", "--module", ZOLT_BIN "/zoltcpu.linux" })
         vArgs.push_back(szWord);
     vArgs.insert(vArgs.end(), { "--deffile", sDir + "/zoltcpu.ini", "run", "--device", szDevice });
     vArgs.insert(vArgs.end(), { "--test", "0" });
