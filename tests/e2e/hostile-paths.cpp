@@ -289,8 +289,7 @@ static void ExpectOwnNameRefused(const PlantOwn &plant, const char *szWhat, bool
     SCOPED_TRACE(szWhat);
     Pipes p;
     p.Open();
-    if (bOpenDir)
-        ASSERT_EQ(chmod(p.dir.sPath.c_str(), 01777), 0); /* shared like /tmp */
+    ASSERT_TRUE(!bOpenDir || chmod(p.dir.sPath.c_str(), 01777) == 0); /* shared like /tmp */
     Module m;
     m.Spawn(p.dir.sPath, p.sBroker, p.cwd.sPath.c_str());
     std::string sOwn = m.OwnFifo(p.dir.sPath), sVictim = p.victims.sPath + "/file";
