@@ -4,10 +4,22 @@
  * DESIGN: the names live in fixed 4096-byte buffers assembled with the bounded
  * copies, so an overlong path carries the overflow marker instead of running
  * past its buffer. The handles are plain globals, changed by the main thread
- * only (open and close); senders of any thread just read g_hFifoWrite. */
+ * only (open and close); senders of any thread just read g_hFifoWrite.
+ * Hostile names: the pipe directory may be writable by others, so a name is
+ * never trusted for what it was a moment ago. A name is resolved once into an
+ * O_PATH handle (which opens no file: no device is ever opened through it),
+ * the handle is checked with fstat, and the file is then opened through
+ * /proc/self/fd/<handle>, which reaches exactly the checked file however the
+ * name has changed since. The broker FIFO may be reached through a link; the
+ * own FIFO never (O_NOFOLLOW), and it must be the effective user's with mode
+ * within 0660, else another user could read or forge what the broker sends.
+ * The only name removed is the own FIFO, through client-fifo-guard, while it
+ * still is the FIFO verified here. Without /proc nothing can be opened so and
+ * the connection fails rather than fall back to opening by name. */
 #include "client-fifo-access.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -17,6 +29,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "client-fifo-guard.h"
 #include "memory-alloc.h"
 #include "pipe-lowlevel.h"
 #include "process-id.h"
@@ -202,9 +215,22 @@ char *ZoltGetClientFifoName(void)
 
 /* ------------------------------------------------------------ FIFO ends */
 
+/* Opens the FIFO that fdPath (an O_PATH handle) refers to through its
+ * /proc/self/fd name, so that exactly that file is opened, whatever the path
+ * it was found by names by now. Returns the transport handle or -1. */
+static int OpenVerifiedFifo(int fdPath, int bForWriting)
+{
+    char szSelf[64];
+    snprintf(szSelf, sizeof szSelf, "/proc/self/fd/%d", fdPath);
+    return ZoltPipeOpen(szSelf, bForWriting);
+}
+
 /* Opens the broker FIFO for writing (non-blocking: fails unless the broker
- * holds it open for reading). Returns 0, or 1 with g_hFifoWrite 0 (also for a
- * name longer than 255 characters, which is refused rather than cut). */
+ * holds it open for reading). Only a FIFO is opened: the name is first
+ * resolved without opening its file (O_PATH; a link is followed to what it
+ * names), and anything but a FIFO is refused before any open for writing.
+ * Returns 0, or 1 with g_hFifoWrite 0 (also for a name longer than 255
+ * characters, which is refused rather than cut). */
 int ZoltClient_I_OpenWriteFifo(void)
 {
     g_hFifoWrite = 0;
@@ -214,56 +240,100 @@ int ZoltClient_I_OpenWriteFifo(void)
         g_szMainFifo[0] = '\0';
         return 1;
     }
-    int h = ZoltPipeOpen(g_szMainFifo, 1);
+    int fdPath = open(g_szMainFifo, O_PATH | O_CLOEXEC);
+    struct stat st;
+    int h = -1;
+    if (fdPath >= 0 && fstat(fdPath, &st) == 0 && S_ISFIFO(st.st_mode))
+        h = OpenVerifiedFifo(fdPath, 1);
+    if (fdPath >= 0)
+        close(fdPath);
     if (h < 0) {
         TPRINTF(3, __FILE__, __LINE__, "", "ZoltClient_I_OpenWriteFifo: cannot open %s\n",
                 g_szMainFifo);
-        g_hFifoWrite = 0;
         return 1;
     }
     g_hFifoWrite = h;
     return 0;
 }
 
-/* Makes szPath a FIFO (umask 0 left in place, mode 0660, an existing FIFO
- * reused) and opens it for reading, then once more for writing so that the
- * read end never sees end-of-file while no broker holds it. Returns 0, 2 (no
- * read end) or 3 (no extra write end); on failure the name is removed and
- * both handles are 0. */
-int ZoltClient_I_CreateAndOpenReadFifo(const char *szPath)
+/* Makes szPath a FIFO, or finds the one standing there, and checks it without
+ * following a link: a FIFO of the effective user with no permission bits
+ * beyond 0660. Returns an O_PATH handle on it, or -1 (what stands there is
+ * left as it is). */
+static int MakeOrFindOwnFifo(const char *szPath, struct stat *pSt)
 {
     ZoltPipeUMask(0);
-    if (ZoltPipeMkFifo(szPath) != 0)
-        TPRINTF(3, __FILE__, __LINE__, "", "ZoltClient_I_CreateAndOpenReadFifo: mkfifo %s failed\n",
+    if (mkfifo(szPath, ZOLT_PIPE_FIFO_MODE) != 0 && errno != EEXIST)
+        return -1;
+    int fdPath = open(szPath, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (fdPath < 0)
+        return -1;
+    if (fstat(fdPath, pSt) != 0 || !S_ISFIFO(pSt->st_mode) || pSt->st_uid != geteuid() ||
+        (pSt->st_mode & 07777 & ~(mode_t)ZOLT_PIPE_FIFO_MODE) != 0) {
+        close(fdPath);
+        return -1;
+    }
+    return fdPath;
+}
+
+/* Makes szPath a FIFO (umask 0 left in place, mode 0660) or reuses the FIFO
+ * standing there when it is the module's own (its user's, mode within 0660,
+ * not a link), and opens it for reading, then once more for writing so that
+ * the read end never sees end-of-file while no broker holds it. From the
+ * moment it is verified, SIGTERM, SIGINT and SIGHUP remove it before the
+ * process ends. Returns 0, 2 (nothing usable there, or no read end) or 3 (no
+ * extra write end); on failure both handles are 0 and only a FIFO verified
+ * here is removed again. */
+int ZoltClient_I_CreateAndOpenReadFifo(const char *szPath)
+{
+    g_hFifoRead = 0;
+    g_hDummyFifoWrites = 0;
+    if (ZoltClient_I_GuardBegin(szPath) != 0)
+        return 2;
+    struct stat st;
+    int fdPath = MakeOrFindOwnFifo(szPath, &st);
+    if (fdPath < 0) {
+        TPRINTF(3, __FILE__, __LINE__, "", "ZoltClient_I_CreateAndOpenReadFifo: %s refused\n",
                 szPath);
-    int h = ZoltPipeOpen(szPath, 0);
-    if (h < 0) {
-        ZoltPipeUnLink(szPath);
-        g_hFifoRead = 0;
+        ZoltClient_I_GuardEnd();
         return 2;
     }
-    g_hFifoRead = h;
-    h = ZoltPipeOpen(szPath, 1);
+    ZoltClient_I_GuardArm(st.st_dev, st.st_ino);
+    int iRc = 0;
+    int h = OpenVerifiedFifo(fdPath, 0);
     if (h < 0) {
-        ZoltPipeClose(g_hFifoRead);
-        ZoltPipeUnLink(szPath);
-        g_hFifoRead = 0;
-        g_hDummyFifoWrites = 0;
-        return 3;
+        iRc = 2;
+    } else {
+        g_hFifoRead = h;
+        h = OpenVerifiedFifo(fdPath, 1);
+        if (h < 0) {
+            iRc = 3;
+            ZoltPipeClose(g_hFifoRead);
+            g_hFifoRead = 0;
+        } else {
+            g_hDummyFifoWrites = h;
+        }
     }
-    g_hDummyFifoWrites = h;
-    return 0;
+    close(fdPath);
+    if (iRc != 0) {
+        ZoltClient_I_GuardRemove();
+        ZoltClient_I_GuardEnd();
+    }
+    return iRc;
 }
 
 /* Ignores SIGPIPE, opens the broker FIFO and makes the own read FIFO.
  * Returns 0, 1 (broker FIFO) or 2 (own FIFO, also when its name is longer
- * than 255 characters; the broker FIFO is closed again). Main thread. */
+ * than 255 characters or no pipe directory could be searched, so that the
+ * name would land in the root directory; the broker FIFO is closed again).
+ * Main thread. */
 int ZoltClient_I_OpenFifoConnection(void)
 {
     ZoltPipeSignalHandle();
     if (ZoltClient_I_OpenWriteFifo() != 0)
         return 1;
-    if (!ZoltSafeStrCpy(g_szOurFifoName, ZoltGetClientFifoName(), sizeof g_szOurFifoName) ||
+    int bNamed = ZoltSafeStrCpy(g_szOurFifoName, ZoltGetClientFifoName(), sizeof g_szOurFifoName);
+    if (!bNamed || g_szPipeDir[0] == '\0' ||
         ZoltClient_I_CreateAndOpenReadFifo(g_szOurFifoName) != 0) {
         g_szOurFifoName[0] = '\0';
         ZoltClient_I_CloseWriteFifo();
@@ -293,26 +363,26 @@ int ZoltClient_I_CloseReadFifo(void)
     return 0;
 }
 
-/* Removes the own read FIFO's name; the open handles stay usable, and only
- * the broker, which has it open, can reach it from now on. The name is kept
- * so that ZoltClient_I_GetReadPipeName still reports it. Returns 0. */
+/* Removes the own read FIFO's name (only while it still names the FIFO made
+ * or verified at the open); the open handles stay usable, and only the
+ * broker, which has it open, can reach it from now on. The name is kept so
+ * that ZoltClient_I_GetReadPipeName still reports it. Returns 0. */
 int ZoltClient_I_HideFifo(void)
 {
-    if (g_szOurFifoName[0] != '\0')
-        ZoltPipeUnLink(g_szOurFifoName);
+    ZoltClient_I_GuardRemove();
+    ZoltClient_I_GuardEnd();
     return 0;
 }
 
-/* Closes all three handles, removes the own FIFO's name if still there and
- * forgets it. Returns 0. Main thread. */
+/* Closes all three handles, removes the own FIFO's name if it still names
+ * the verified FIFO, and forgets it. Returns 0. Main thread. */
 int ZoltClient_I_CloseFifoConnection(void)
 {
     ZoltClient_I_CloseReadFifo();
     ZoltClient_I_CloseWriteFifo();
-    if (g_szOurFifoName[0] != '\0') {
-        ZoltPipeUnLink(g_szOurFifoName); /* ENOENT once hidden: nothing to do */
-        g_szOurFifoName[0] = '\0';
-    }
+    ZoltClient_I_GuardRemove(); /* nothing to do once hidden */
+    ZoltClient_I_GuardEnd();
+    g_szOurFifoName[0] = '\0';
     return 0;
 }
 

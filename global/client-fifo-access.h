@@ -63,24 +63,32 @@ char *ZoltGetClientFifoName(void);
 /* ---- FIFO ends of the connection (main thread) ---- */
 
 /* Ignores SIGPIPE, opens the broker FIFO for writing and makes and opens the own
- * read FIFO. Returns 0, 1 (broker FIFO not open for reading by anybody, or not
- * there) or 2 (own read FIFO could not be made; the broker FIFO is closed again). */
+ * read FIFO. Returns 0, 1 (broker FIFO not open for reading by anybody, not
+ * there, or not a FIFO) or 2 (own read FIFO could not be made or what stands
+ * at its name is not the module's own FIFO, or no pipe directory could be
+ * searched; the broker FIFO is closed again). */
 int ZoltClient_I_OpenFifoConnection(void);
-/* Creates (umask 0, mode 0660, an existing FIFO reused) and opens szPath for
- * reading into g_hFifoRead and for writing into g_hDummyFifoWrites.
- * Returns 0, 2 (read open failed) or 3 (the extra write open failed); on a
- * failure the name is removed and both handles are 0. */
+/* Creates szPath as a FIFO (umask 0, mode 0660), or reuses the FIFO standing
+ * there only when it is the module's own: not a link, owned by the effective
+ * user, no permission bits beyond 0660. Opens it for reading into g_hFifoRead
+ * and for writing into g_hDummyFifoWrites. From then until its name is
+ * removed, SIGTERM, SIGINT and SIGHUP remove it and end the process by the
+ * same signal. Returns 0, 2 (refused, or read open failed) or 3 (the extra
+ * write open failed); on a failure both handles are 0, anything found there
+ * is left as it was, and only a FIFO verified here is removed. */
 int ZoltClient_I_CreateAndOpenReadFifo(const char *szPath);
-/* Opens g_szMainFifo (copied from ZoltGetServerFifoName) for writing.
+/* Opens g_szMainFifo (copied from ZoltGetServerFifoName) for writing; anything
+ * but a FIFO (also through a link) is refused without being opened.
  * Returns 0 or 1 (g_hFifoWrite then 0). */
 int ZoltClient_I_OpenWriteFifo(void);
 /* Close the broker FIFO, or the read FIFO and its extra write handle. Return 0. */
 int ZoltClient_I_CloseWriteFifo(void);
 int ZoltClient_I_CloseReadFifo(void);
-/* Removes the own read FIFO's name; the open handles stay usable. Returns 0. */
+/* Removes the own read FIFO's name while it still names the FIFO verified at
+ * the open; the open handles stay usable. Returns 0. */
 int ZoltClient_I_HideFifo(void);
-/* Closes all three handles, removes the own FIFO's name if still set and
- * forgets it. Returns 0. */
+/* Closes all three handles, removes the own FIFO's name if it still names the
+ * verified FIFO, and forgets it. Returns 0. */
 int ZoltClient_I_CloseFifoConnection(void);
 
 /* Writes the whole text to the broker FIFO (queued by the transport when it

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <string>
@@ -202,7 +203,7 @@ TEST_F(Connection, FailedOpensLeaveNothingBehind)
                                 sLongExe = "/bin/" + std::string(4250, 'e');
     std::string sDeepDir = dir.sPath + "/" + std::string(200, 'a') + "/" + std::string(100, 'b');
     struct {
-        int iBroker; /* 0 no broker FIFO, 1 nobody reads it, 2 read */
+        int iBroker; /* 0 no broker FIFO, 1 nobody reads it, 2 read, 3 a regular file instead */
         char
             cOwn; /* '-' plain, 'd' own FIFO name taken by a directory, 'l' own path over 255 (not cut) */
         const char *szModule, *szClass, *szNls, *szExe;
@@ -210,6 +211,7 @@ TEST_F(Connection, FailedOpensLeaveNothingBehind)
     } aCases[] = {
         { 0, '-', "m", "NORMAL", "", "", 11 },
         { 1, '-', "m", "NORMAL", "", "", 11 },
+        { 3, '-', "m", "NORMAL", "", "", 11 },
         { 2, 'd', "m", "NORMAL", "", "", 12 },
         { 2, 'l', "m", "NORMAL", "", "", 12 },
         { 2, '-', sLong.c_str(), "NORMAL", "", "", 23 },
@@ -221,8 +223,9 @@ TEST_F(Connection, FailedOpensLeaveNothingBehind)
     for (auto &c : aCases) {
         SCOPED_TRACE(testing::Message() << c.iExpect << c.cOwn << c.iBroker);
         int hBroker = -1;
-        ASSERT_TRUE(c.iBroker == 0 || mkfifo(sBrokerFifo.c_str(), 0600) == 0);
-        if (c.iBroker > 1)
+        ASSERT_TRUE(c.iBroker == 0 || c.iBroker == 3 || mkfifo(sBrokerFifo.c_str(), 0600) == 0);
+        ASSERT_TRUE(c.iBroker != 3 || system(("echo kept >" + sBrokerFifo).c_str()) == 0);
+        if (c.iBroker == 2)
             hBroker = open(sBrokerFifo.c_str(), O_RDONLY | O_NONBLOCK);
         std::string sOwn = sOwnFifo;
         if (c.cOwn == 'l') {
@@ -245,6 +248,9 @@ TEST_F(Connection, FailedOpensLeaveNothingBehind)
             EXPECT_EQ(read(hBroker, &c1, 1), 0); /* nothing sent, no writer left */
             close(hBroker);
         }
+        struct stat stBroker;
+        EXPECT_TRUE(c.iBroker != 3 ||
+                    (stat(sBrokerFifo.c_str(), &stBroker) == 0 && stBroker.st_size == 5));
         unlink(sBrokerFifo.c_str());
         ASSERT_EQ(ZoltSetPipeDirectory(dir.sPath.c_str()), 0);
         ZoltSetServerFifoNameEx("");
@@ -253,6 +259,63 @@ TEST_F(Connection, FailedOpensLeaveNothingBehind)
     /* A broker FIFO name longer than 255 characters is refused too. */
     ZoltSetServerFifoNameEx(("/tmp/" + std::string(260, 'f')).c_str());
     EXPECT_EQ(ZoltClientOpenConnection(), 11);
+}
+
+TEST_F(Connection, OnlyTheFifoMadeOrVerifiedAtTheOpenIsEverRemoved)
+{
+    struct {
+        const char *szWhat;
+        char cPlant; /* '-' nothing, 'f' FIFO 0600, 'w' FIFO 0666, 'l' link to a FIFO 0600 */
+        char cAfter; /* '-' nothing, 'r' another FIFO renamed over it, 'h' hidden, then a new one */
+        int iOpen;   /* ZoltClient_I_OpenFifoConnection */
+        bool bGoneAfterClose;
+    } aCases[] = {
+        { "made here", '-', '-', 0, true },
+        { "own FIFO reused", 'f', '-', 0, true },
+        { "replaced after the open", '-', 'r', 0, false },
+        { "hidden, then taken again", '-', 'h', 0, false },
+        { "FIFO open to everybody", 'w', '-', 2, false },
+        { "link to an own FIFO", 'l', '-', 2, false },
+    };
+    ASSERT_EQ(mkfifo(sBrokerFifo.c_str(), 0600), 0);
+    int hBroker = open(sBrokerFifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(hBroker, 0);
+    std::string sOther = dir.sPath + "/other";
+    for (auto &c : aCases) {
+        SCOPED_TRACE(c.szWhat);
+        struct stat stPlanted = {}, st = {};
+        if (c.cPlant == 'l') {
+            ASSERT_TRUE(mkfifo(sOther.c_str(), 0600) == 0 &&
+                        symlink(sOther.c_str(), sOwnFifo.c_str()) == 0);
+        } else if (c.cPlant != '-') {
+            ASSERT_TRUE(mkfifo(sOwnFifo.c_str(), 0600) == 0 &&
+                        chmod(sOwnFifo.c_str(), c.cPlant == 'w' ? 0666 : 0600) == 0);
+        }
+        ASSERT_TRUE(c.cPlant == '-' || lstat(sOwnFifo.c_str(), &stPlanted) == 0);
+
+        EXPECT_EQ(ZoltClient_I_OpenFifoConnection(), c.iOpen);
+        EXPECT_EQ(g_hFifoRead > 0, c.iOpen == 0);
+        EXPECT_TRUE(c.cPlant != 'f' ||
+                    (stat(sOwnFifo.c_str(), &st) == 0 && st.st_ino == stPlanted.st_ino));
+        EXPECT_TRUE(c.cAfter != 'h' || ZoltClient_I_HideFifo() == 0);
+        if (c.cAfter != '-') {
+            ASSERT_EQ(mkfifo(sOther.c_str(), 0600), 0);
+            ASSERT_EQ(rename(sOther.c_str(), sOwnFifo.c_str()), 0);
+            ASSERT_EQ(lstat(sOwnFifo.c_str(), &stPlanted), 0);
+        }
+        EXPECT_EQ(ZoltClient_I_CloseFifoConnection(), 0);
+        EXPECT_EQ(g_hFifoRead + g_hDummyFifoWrites + g_hFifoWrite, 0);
+        if (c.bGoneAfterClose) {
+            EXPECT_NE(lstat(sOwnFifo.c_str(), &st), 0);
+        } else {
+            ASSERT_EQ(lstat(sOwnFifo.c_str(), &st), 0);
+            EXPECT_EQ(st.st_ino, stPlanted.st_ino); /* the very file that stood there */
+            EXPECT_EQ(st.st_mode, stPlanted.st_mode);
+        }
+        unlink(sOwnFifo.c_str());
+        unlink(sOther.c_str());
+    }
+    close(hBroker);
 }
 
 TEST_F(Connection, PipeDirectoryAndFifoNames)
