@@ -505,6 +505,36 @@ int ZoltXmlGetField(const char *szText, const char *szPath, int iOccurrence, cha
     return iRc;
 }
 
+/* See the header. memchr finds each LF, so the cost is linear in iLen. */
+int ZoltMessageSplitReceived(char *pText, int iLen, int (*pfnMessage)(char *szMessage))
+{
+    if (pText == nullptr || iLen <= 0)
+        return 0;
+    int iCount = 0;
+    char *p = pText;
+    char *pEnd = pText + iLen;
+    while (p < pEnd) {
+        char *pLf = (char *)memchr(p + 1, '\n', (size_t)(pEnd - p - 1));
+        while (pLf != nullptr && pLf[-1] != '\r')
+            pLf = (char *)memchr(pLf + 1, '\n', (size_t)(pEnd - pLf - 1));
+        if (pLf == nullptr)
+            break; /* a fragment without CR LF */
+        char *pCr = pLf - 1;
+        if (memchr(p, '\0', (size_t)(pCr - p)) != nullptr) {
+            TPRINTF(ZOLT_TRACE_PROG, __FILE__, __LINE__, "",
+                    "ZoltMessageSplitReceived(): message of %d bytes with a NUL byte dropped\n",
+                    (int)(pCr - p));
+        } else {
+            *pCr = '\0';
+            if (pfnMessage != nullptr)
+                pfnMessage(p);
+            iCount++;
+        }
+        p = pLf + 1;
+    }
+    return iCount;
+}
+
 /* A header number read into an 80-byte buffer as base 10. */
 static int GetHeaderNumber(const char *szMsg, const char *szPath, long *plOut)
 {

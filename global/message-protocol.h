@@ -123,6 +123,14 @@ const char *ZoltXmlGetTag(const char *p, char *szName, int iNameSize);
 /* 1 for an ASCII letter or digit or '_', else 0. */
 int ZoltIsValidIdentifierChar(int c);
 
+/* Splits iLen received bytes at pText (several messages, each ended by CR LF)
+ * by length, not as a C string: each message goes to pfnMessage (if given)
+ * with its CR replaced by a terminator; the text is changed in place. A
+ * message holding a NUL byte is no valid message: it is dropped with a trace
+ * line and its neighbours are not affected. A last fragment without CR LF is
+ * dropped. Returns the messages handed over. */
+int ZoltMessageSplitReceived(char *pText, int iLen, int (*pfnMessage)(char *szMessage));
+
 /* MSG/HDR/FROM, MSG/HDR/ID and MSG/HDR/RE as base-10 numbers into *plOut.
  * Return 0, or 2 (field missing, *plOut untouched). */
 int ZoltMessageGetSender(const char *szMsg, long *plOut);
