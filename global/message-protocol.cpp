@@ -376,6 +376,14 @@ int ZoltXmlGetFieldStrAndTagStartEnd(const char *szText, const char **ppTagStart
                                      const char **ppTagEnd, const char *szPath, int iOccurrence,
                                      CGenStr *pOut)
 {
+    return ZoltXmlGetFieldInText(szText, szText != nullptr ? szText + strlen(szText) : nullptr,
+                                 ppTagStart, ppTagEnd, szPath, iOccurrence, pOut);
+}
+
+/* The lookup with the text's terminator given; see the header. */
+int ZoltXmlGetFieldInText(const char *szText, const char *pTextEnd, const char **ppTagStart,
+                          const char **ppTagEnd, const char *szPath, int iOccurrence, CGenStr *pOut)
+{
     if (ppTagStart != nullptr)
         *ppTagStart = nullptr;
     if (ppTagEnd != nullptr)
@@ -405,7 +413,6 @@ int ZoltXmlGetFieldStrAndTagStartEnd(const char *szText, const char **ppTagStart
     const char *pValue = nullptr;
     const char *pTagStart = nullptr;
     const char *p = szText;
-    const char *pTextEnd = szText + strlen(szText);
 
     /* p never passes the terminator; a tag often follows a tag at once */
     while ((p = *p == '<' ? p : (const char *)memchr(p, '<', (size_t)(pTextEnd - p))) != nullptr) {

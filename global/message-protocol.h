@@ -107,6 +107,12 @@ int ZoltClientCreateDiagnosticEngineCommand(const char *szData, const char *szLa
 int ZoltXmlGetFieldStrAndTagStartEnd(const char *szText, const char **ppTagStart,
                                      const char **ppTagEnd, const char *szPath, int iOccurrence,
                                      CGenStr *pOut);
+/* The same lookup in the text from szText to its terminator at pTextEnd
+ * (known to the caller, so that a text walked in steps is not measured again
+ * at each step). */
+int ZoltXmlGetFieldInText(const char *szText, const char *pTextEnd, const char **ppTagStart,
+                          const char **ppTagEnd, const char *szPath, int iOccurrence,
+                          CGenStr *pOut);
 /* The lookup without tag positions. */
 int ZoltXmlGetFieldStr(const char *szText, const char *szPath, int iOccurrence, CGenStr *pOut);
 /* The lookup into szBuf of iSize bytes (set empty first; holds at most

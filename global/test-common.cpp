@@ -54,15 +54,17 @@ static int ZoltGetElement(const char *szText, const char *szTag, int iIndex, CGe
     return 1;
 }
 
-/* The next occurrence of element szTag at or after *ppCursor into pOut (empty
- * when missing); *ppCursor moves past its closing tag, or to null when there
- * is none (every later call then finds nothing). Returns 1 when found. */
-static int ZoltGetNextElement(const char **ppCursor, const char *szTag, CGenStr *pOut)
+/* The next occurrence of element szTag at or after *ppCursor (in the text
+ * whose terminator is at pTextEnd) into pOut (empty when missing); *ppCursor
+ * moves past its closing tag, or to null when there is none (every later call
+ * then finds nothing). Returns 1 when found. */
+static int ZoltGetNextElement(const char **ppCursor, const char *pTextEnd, const char *szTag,
+                              CGenStr *pOut)
 {
     const char *pEnd = nullptr;
     CGenStrClear(pOut);
     if (*ppCursor == nullptr ||
-        ZoltXmlGetFieldStrAndTagStartEnd(*ppCursor, nullptr, &pEnd, szTag, 0, pOut) != 0 ||
+        ZoltXmlGetFieldInText(*ppCursor, pTextEnd, nullptr, &pEnd, szTag, 0, pOut) != 0 ||
         pEnd == nullptr) {
         CGenStrClear(pOut);
         *ppCursor = nullptr;
@@ -88,10 +90,11 @@ static Dapi2FruInfo *ZoltParseFru(const char *szDevice, CGenStr *aFru, CGenStr *
                                      CGenStrC_Str(&aFru[4]), CGenStrC_Str(&aFru[5]));
     /* Triples j = 0, 1, ...: a partial triple is added, and ends the walk. */
     const char *apCursor[ADDINFO_TEXT_COUNT] = { szDevice, szDevice, szDevice };
+    const char *pDeviceEnd = szDevice + strlen(szDevice);
     for (;;) {
         int iFilled = 0;
         for (int i = 0; i < ADDINFO_TEXT_COUNT; i++) {
-            ZoltGetNextElement(&apCursor[i], s_aszAddInfoTags[i], &aAddInfo[i]);
+            ZoltGetNextElement(&apCursor[i], pDeviceEnd, s_aszAddInfoTags[i], &aAddInfo[i]);
             if (!CGenStrIsEmpty(&aAddInfo[i]))
                 iFilled++;
         }
@@ -129,8 +132,9 @@ int ZoltParseModuleDeviceList(CGenList *pList, const CGenStr *pComponent)
         ZOLT_VERIFY(CGenStrInit(&aAddInfo[i]));
 
     const char *pCursor = CGenStrC_Str(pComponent);
+    const char *pComponentEnd = pCursor != NULL ? pCursor + strlen(pCursor) : NULL;
     for (int k = 0; pCursor != NULL; k++) {
-        if (!ZoltGetNextElement(&pCursor, "DEVICE", &device))
+        if (!ZoltGetNextElement(&pCursor, pComponentEnd, "DEVICE", &device))
             break;
         const char *szDevice = CGenStrC_Str(&device);
         int32_t iId = -1;
