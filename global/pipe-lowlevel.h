@@ -166,7 +166,10 @@ int ZoltPipeRead(int iHandle, char **ppOut);
 /* Waits up to iTimeoutMs for a complete message on iReadHandle, also pushing
  * the write queues once. iOtherHandle is not watched. Holds the read lock while
  * it waits. Returns -1 on error, 0 on time-out, else a positive value whose
- * bit 0 says a complete message is waiting (at once when one is queued). */
+ * bit 0 says a complete message is waiting that ZoltPipeRead delivers now (at
+ * once when one is queued; one behind an unfinished message does not count).
+ * A FIFO readable without a whole message costs a 1 ms pause, so no peer can
+ * make the wait spin. */
 int ZoltPipeSelect(int iReadHandle, int iOtherHandle, int iTimeoutMs);
 
 /* Inner read operations; the read lock must be held. */

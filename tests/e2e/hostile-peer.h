@@ -239,10 +239,11 @@ inline void HostileChild(const char *szModule, const std::string &sBase, Hostile
         HostileReport rep;
         rep.iPid = FindNewModule(szModule, sBase, vSeen);
         int hFifo = -1;
-        while (rep.iPid > 0 && hFifo < 0 && ProcessCpuSeconds(rep.iPid) >= 0)
-            hFifo = OpenModuleFifo(rep.iPid, mode != HOSTILE_DANGLING_PIECE);
+        while (rep.iPid > 0 && hFifo < 0 && ProcessCpuSeconds(rep.iPid) >= 0 &&
+               (hFifo = OpenModuleFifo(rep.iPid, mode != HOSTILE_DANGLING_PIECE)) < 0)
+            usleep(1000);
         if (hFifo < 0) {
-            usleep(500);
+            usleep(2000);
             continue;
         }
         vSeen.push_back(rep.iPid);
