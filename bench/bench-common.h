@@ -25,6 +25,10 @@ inline double BenchMedian(std::vector<double> &avSamples)
     return n % 2 != 0 ? avSamples[n / 2] : (avSamples[n / 2 - 1] + avSamples[n / 2]) / 2.0;
 }
 
+/* Prints the cost per item of the scaling benchmarks with its ratio to the
+ * 1,000-item case (bench-scaling.cpp). */
+void BenchPrintScaling(void);
+
 /* Seconds of a monotonic clock. */
 double BenchNowSeconds(void);
 

@@ -284,8 +284,9 @@ char *ZoltClient_I_WaitForFifoData(int *piLength, int iTimeoutMs, int bWatchStdi
 }
 
 /* Waits and reads (ZoltClient_I_WaitForFifoData), then calls pfnCallback with
- * each message in arrival order, its CR replaced by the terminator; a last
- * fragment without CR LF is dropped. Returns the number of messages handed
+ * each message in arrival order, its CR replaced by the terminator; the text
+ * is split by its length, a message holding a NUL byte and a last fragment
+ * without CR LF are dropped. Returns the number of messages handed
  * over. The caller's thread. */
 int ZoltClientProcessMessages(ZoltClientMessageCallback pfnCallback, int iTimeoutMs,
                               int bWatchStdin)
@@ -294,16 +295,7 @@ int ZoltClientProcessMessages(ZoltClientMessageCallback pfnCallback, int iTimeou
     char *szText = ZoltClient_I_WaitForFifoData(&iLen, iTimeoutMs, bWatchStdin);
     if (szText == NULL)
         return 0;
-    int iCount = 0;
-    char *p = szText;
-    char *pEnd;
-    while ((pEnd = strstr(p, "\r\n")) != NULL) {
-        *pEnd = '\0';
-        if (pfnCallback != NULL)
-            pfnCallback(p);
-        iCount++;
-        p = pEnd + 2;
-    }
+    int iCount = ZoltMessageSplitReceived(szText, iLen, pfnCallback);
     free(szText);
     return iCount;
 }

@@ -2,10 +2,17 @@
  * appended in arrival order, taken or peeked, found by RE, TYPE or TYPE and
  * FROM, waited for with a time-out, and request/answer transactions.
  * DESIGN: one singly linked list from g_pRootClientMessage, guarded by mutex
- * slot 10; every single step (append, take, peek, count, dump) holds the lock
- * for its duration. A search is a chain of peeks; between two steps it holds
- * only the message in hand, whose caches (RE, TYPE, FROM) it fills. A message
- * belongs to the table until taken, then to the taker (ZoltClientFreeMessage).
+ * slot 10; every single step (append, take, peek, count, search, dump) holds
+ * the lock for its duration. The table keeps its last message and its count,
+ * so an append and a count cost the same however long the table is. A search
+ * walks under the lock and fills the caches (RE, TYPE, FROM) of the messages
+ * it passes. A wait searches again and again as messages arrive: it keeps a
+ * cursor, the last message it has looked at, and the next search starts after
+ * it, as long as no message was taken meanwhile (the table counts takes; a
+ * take may have freed the cursor's message, and the search then starts from
+ * the front). So a wait that sees n messages arrive costs O(n) in all. A
+ * message belongs to the table until taken, then to the taker
+ * (ZoltClientFreeMessage).
  * Waits run on the time of day (milliseconds since midnight): a deadline that
  * would fall after 23:59:59.999 is pulled back to 23:59:59.000, and a clock that
  * passes midnight ends the wait. */
@@ -22,6 +29,9 @@
 #include "zolt-time.h"
 
 ClientMessage *g_pRootClientMessage = NULL;
+static ClientMessage *s_pLastClientMessage = NULL; /* last of the table, slot 10 */
+static int s_iClientMessageCount = 0;              /* slot 10 */
+static uint64_t s_uTakes = 0;                      /* messages taken so far, slot 10 */
 
 /* Last millisecond of the day, and the deadline used instead of a later one. */
 #define LAST_MS_OF_DAY 86399999
@@ -72,14 +82,14 @@ int ZoltClient_I_MoveMessagesToTable(char *szMessage)
         TPRINTF(3, __FILE__, __LINE__, "",
                 "ZoltClient_I_MoveMessagesToTable:message %p added to root\n", (void *)pNew);
     } else {
-        ClientMessage *pLast = g_pRootClientMessage;
-        while (pLast->pNext != NULL)
-            pLast = pLast->pNext;
+        ClientMessage *pLast = s_pLastClientMessage;
         pLast->pNext = pNew;
         TPRINTF(3, __FILE__, __LINE__, "",
                 "ZoltClient_I_MoveMessagesToTable:message %p added to message %p\n", (void *)pNew,
                 (void *)pLast);
     }
+    s_pLastClientMessage = pNew;
+    s_iClientMessageCount++;
     UnlockTable();
     return 0;
 }
@@ -107,10 +117,8 @@ int ZoltClientCheckForMessages(void)
 /* Number of messages in the table. Takes the table lock. */
 int ZoltClient_I_GetWaitingMessageCount(void)
 {
-    int iCount = 0;
     LockTable();
-    for (ClientMessage *p = g_pRootClientMessage; p != NULL; p = p->pNext)
-        iCount++;
+    int iCount = s_iClientMessageCount;
     UnlockTable();
     return iCount;
 }
@@ -133,7 +141,11 @@ static ClientMessage *LocateLocked(ClientMessage *pMessage, int bTake)
         g_pRootClientMessage = p->pNext;
     else
         pPrev->pNext = p->pNext;
+    if (s_pLastClientMessage == p)
+        s_pLastClientMessage = pPrev;
     p->pNext = NULL;
+    s_iClientMessageCount--;
+    s_uTakes++;
     return p;
 }
 
@@ -169,23 +181,15 @@ int ZoltClientFreeMessage(ClientMessage *pMessage)
     return 0;
 }
 
-/* The next message after p in the table, or null at the end or when p has
- * been taken meanwhile (its link is then null). */
-static ClientMessage *PeekAfter(ClientMessage *p)
-{
-    LockTable();
-    ClientMessage *pNext = p->pNext;
-    UnlockTable();
-    return pNext != NULL ? ZoltClientPeekMessage(pNext) : NULL;
-}
-
-/* The caches, filled on first use by the thread that searches first. */
+/* The caches, filled on first use under the table lock. */
 static void FillReCache(ClientMessage *p)
 {
-    if (p->iReCache != 0)
+    if (p->bReRead)
         return;
-    long lRe = 0;
-    p->iReCache = ZoltMessageGetMessageRe(p->szMessage, &lRe) == 0 ? (int)lRe : -1;
+    char szValue[80];
+    p->bReRead = 1;
+    p->bHasRe = ZoltXmlGetField(p->szMessage, "MSG/HDR/RE", 0, szValue, sizeof szValue) == 0;
+    p->llReCache = p->bHasRe ? strtoll(szValue, NULL, 10) : 0;
 }
 
 static void FillTypeCache(ClientMessage *p)
@@ -201,16 +205,67 @@ static void FillFromCache(ClientMessage *p)
         p->lFromCache = lFrom;
 }
 
+/* What a search looks for: an RE (the whole number), or a TYPE, optionally
+ * with a FROM (0: any sender). */
+typedef struct SearchKey {
+    int bByRe;
+    long long llRe;
+    const char *szType;
+    int bByFrom;
+    long lFromPid;
+} SearchKey;
+
+/* Where a wait's searches have got to: the last message looked at and the
+ * take count at that time (null: start at the front). */
+typedef struct SearchCursor {
+    ClientMessage *pLast;
+    uint64_t uTakes;
+} SearchCursor;
+
+static int Matches(ClientMessage *p, const SearchKey *pKey)
+{
+    if (pKey->bByRe) {
+        FillReCache(p);
+        return p->bHasRe && p->llReCache == pKey->llRe;
+    }
+    FillTypeCache(p);
+    if (p->szTypeCache == NULL || strcmp(p->szTypeCache, pKey->szType) != 0)
+        return 0;
+    if (!pKey->bByFrom)
+        return 1;
+    FillFromCache(p);
+    return p->lFromCache == pKey->lFromPid;
+}
+
+/* The first message matching pKey, searched from the cursor on (from the
+ * front when the cursor is null or a message was taken since it was set); it
+ * stays in the table. The cursor is left on the last message looked at.
+ * Takes the table lock. */
+static ClientMessage *SearchTable(const SearchKey *pKey, SearchCursor *pCursor)
+{
+    LockTable();
+    ClientMessage *p = g_pRootClientMessage;
+    if (pCursor->pLast != NULL && pCursor->uTakes == s_uTakes)
+        p = pCursor->pLast->pNext;
+    else
+        pCursor->pLast = NULL;
+    for (; p != NULL; p = p->pNext) {
+        pCursor->pLast = p;
+        if (Matches(p, pKey))
+            break;
+    }
+    pCursor->uTakes = s_uTakes;
+    UnlockTable();
+    return p;
+}
+
 /* The first message whose RE equals lId (a message without RE never
  * matches); it stays in the table. Null when none. */
 ClientMessage *ZoltClientFindMessageWithReField(long lId)
 {
-    for (ClientMessage *p = ZoltClientPeekMessage(NULL); p != NULL; p = PeekAfter(p)) {
-        FillReCache(p);
-        if (p->iReCache != -1 && p->iReCache == (int)lId)
-            return p;
-    }
-    return NULL;
+    SearchKey key = { 1, (long long)lId, NULL, 0, 0 };
+    SearchCursor cursor = { NULL, 0 };
+    return SearchTable(&key, &cursor);
 }
 
 /* The first message whose TYPE equals szType; it stays in the table. */
@@ -218,19 +273,14 @@ ClientMessage *ZoltClientFindMessageWithTypeField(const char *szType)
 {
     TPRINTF(3, __FILE__, __LINE__, "", "ZoltClientFindMessageWithTypeField:looking for type %s\n",
             szType ? szType : "(null)");
-    if (szType != NULL) {
-        for (ClientMessage *p = ZoltClientPeekMessage(NULL); p != NULL; p = PeekAfter(p)) {
-            FillTypeCache(p);
-            if (p->szTypeCache != NULL && strcmp(p->szTypeCache, szType) == 0) {
-                TPRINTF(3, __FILE__, __LINE__, "",
-                        "ZoltClientFindMessageWithTypeField:found pClient[%p][%p]=>>%s<<\n",
-                        (void *)p, (void *)p->szMessage, p->szMessage);
-                return p;
-            }
-        }
-    }
-    TPRINTF(3, __FILE__, __LINE__, "", "ZoltClientFindMessageWithTypeField:Not found\n");
-    return NULL;
+    if (szType == NULL)
+        return NULL;
+    SearchKey key = { 0, 0, szType, 0, 0 };
+    SearchCursor cursor = { NULL, 0 };
+    ClientMessage *p = SearchTable(&key, &cursor);
+    TPRINTF(3, __FILE__, __LINE__, "", "ZoltClientFindMessageWithTypeField:%s\n",
+            p != NULL ? "found" : "Not found");
+    return p;
 }
 
 /* The first message whose TYPE equals szType and whose FROM equals lPid. */
@@ -238,15 +288,9 @@ ClientMessage *ZoltClientFindMessageWithTypeFieldAndFromPid(long lPid, const cha
 {
     if (szType == NULL)
         return NULL;
-    for (ClientMessage *p = ZoltClientPeekMessage(NULL); p != NULL; p = PeekAfter(p)) {
-        FillTypeCache(p);
-        if (p->szTypeCache == NULL || strcmp(p->szTypeCache, szType) != 0)
-            continue;
-        FillFromCache(p);
-        if (p->lFromCache == lPid)
-            return p;
-    }
-    return NULL;
+    SearchKey key = { 0, 0, szType, 1, lPid };
+    SearchCursor cursor = { NULL, 0 };
+    return SearchTable(&key, &cursor);
 }
 
 /* ------------------------------------------------------------ deadlines */
@@ -306,6 +350,8 @@ static int WaitForMessage(char *szBuffer, int iBufferSize, CGenStr *pStr, int iT
     TPRINTF(3, __FILE__, __LINE__, "", "Start Time %lu,Time Out %d \n",
             (unsigned long)clock.iRealStart, iTimeoutMs);
     ClientMessage *pFound = NULL;
+    SearchKey key = { 0, 0, szType, ulFromPid != 0, (long)ulFromPid };
+    SearchCursor cursor = { NULL, 0 };
     /* What is already in the table counts at once; only then is there a wait. */
     int iWaiting = ZoltClientWaitForMessages(0, 0);
     for (;;) {
@@ -314,13 +360,7 @@ static int WaitForMessage(char *szBuffer, int iBufferSize, CGenStr *pStr, int iT
                     "ZoltClientWaitForMessage:ZoltClientWaitForMessages found messages\n");
             if (szType == NULL)
                 return 3;
-            if (ulFromPid == 0) {
-                TPRINTF(3, __FILE__, __LINE__, "",
-                        "ZoltClientWaitForMessage:Checking ZoltClientFindMessageWithTypeField\n");
-                pFound = ZoltClientFindMessageWithTypeField(szType);
-            } else {
-                pFound = ZoltClientFindMessageWithTypeFieldAndFromPid((long)ulFromPid, szType);
-            }
+            pFound = SearchTable(&key, &cursor);
             if (pFound != NULL)
                 break;
         }
@@ -375,10 +415,14 @@ int ZoltClientWaitForMessageStr(CGenStr *pStr, int iTimeoutMs, const char *szTyp
 static int SendTransaction(const char *szRequest, char *szReply, int iReplySize, CGenStr *pStr,
                            int iTimeoutMs, int bWatchStdin)
 {
-    long lId = 0;
-    int iRc = szRequest != NULL ? ZoltMessageGetMessageId(szRequest, &lId) : 2;
+    char szId[80];
+    int iRc =
+        szRequest != NULL ? ZoltXmlGetField(szRequest, "MSG/HDR/ID", 0, szId, sizeof szId) : 2;
     if (iRc != 0)
         return 100 + iRc;
+    /* the whole number: an RE that only agrees in its low 32 bits is another's */
+    SearchKey key = { 1, strtoll(szId, NULL, 10), NULL, 0, 0 };
+    SearchCursor cursor = { NULL, 0 };
     iRc = ZoltClientSendMessage(szRequest);
     if (iRc != 0)
         return 200 + iRc;
@@ -391,7 +435,7 @@ static int SendTransaction(const char *szRequest, char *szReply, int iReplySize,
         if (ZoltClientWaitForMessages(iWaitMs, bWatchStdin) > 0) {
             TPRINTF(3, __FILE__, __LINE__, "", "ZoltClientSendTransaction elapsed time %lu\n",
                     (unsigned long)(uint32_t)(ZoltMilliSeconds() - uStep));
-            ClientMessage *p = ZoltClientFindMessageWithReField(lId);
+            ClientMessage *p = SearchTable(&key, &cursor);
             if (p != NULL) {
                 TPRINTF(3, __FILE__, __LINE__, "", "ZoltClientSendTransaction Found our message\n");
                 if (DeliverText(p, szReply, iReplySize, pStr) != 0)
@@ -471,9 +515,10 @@ int ZoltClient_I_PrintMessages(void)
     int iCount = 0;
     LockTable();
     for (ClientMessage *p = g_pRootClientMessage; p != NULL; p = p->pNext) {
-        TPRINTF(10, __FILE__, __LINE__, "", "RE:%ld TYPE:%s FROM:%ld NEXT:%p, %s\n",
-                (long)p->iReCache, p->szTypeCache ? p->szTypeCache : "(null)", p->lFromCache,
-                (void *)p->pNext, p->szMessage);
+        TPRINTF(10, __FILE__, __LINE__, "", "RE:%lld TYPE:%s FROM:%ld NEXT:%p, %s\n",
+                p->bReRead ? (p->bHasRe ? p->llReCache : -1LL) : 0LL,
+                p->szTypeCache ? p->szTypeCache : "(null)", p->lFromCache, (void *)p->pNext,
+                p->szMessage);
         iCount++;
     }
     UnlockTable();

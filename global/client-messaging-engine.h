@@ -12,7 +12,9 @@
 typedef struct ClientMessage {
     char *szMessage;             /* heap copy of the text without its CR LF */
     struct ClientMessage *pNext; /* next in the table; null at the end and once taken */
-    int iReCache;                /* 0 not read yet, -1 no RE, else the RE value */
+    int bReRead;                 /* 1 once RE has been looked for */
+    int bHasRe;                  /* 1 when the message has an RE */
+    long long llReCache;         /* the RE value, whole (no truncation) */
     char *szTypeCache;           /* heap copy of TYPE; null when not read or absent */
     long lFromCache;             /* sender's process id; 0 when not read or absent */
 } ClientMessage;

@@ -376,6 +376,14 @@ int ZoltXmlGetFieldStrAndTagStartEnd(const char *szText, const char **ppTagStart
                                      const char **ppTagEnd, const char *szPath, int iOccurrence,
                                      CGenStr *pOut)
 {
+    return ZoltXmlGetFieldInText(szText, szText != nullptr ? szText + strlen(szText) : nullptr,
+                                 ppTagStart, ppTagEnd, szPath, iOccurrence, pOut);
+}
+
+/* The lookup with the text's terminator given; see the header. */
+int ZoltXmlGetFieldInText(const char *szText, const char *pTextEnd, const char **ppTagStart,
+                          const char **ppTagEnd, const char *szPath, int iOccurrence, CGenStr *pOut)
+{
     if (ppTagStart != nullptr)
         *ppTagStart = nullptr;
     if (ppTagEnd != nullptr)
@@ -405,7 +413,6 @@ int ZoltXmlGetFieldStrAndTagStartEnd(const char *szText, const char **ppTagStart
     const char *pValue = nullptr;
     const char *pTagStart = nullptr;
     const char *p = szText;
-    const char *pTextEnd = szText + strlen(szText);
 
     /* p never passes the terminator; a tag often follows a tag at once */
     while ((p = *p == '<' ? p : (const char *)memchr(p, '<', (size_t)(pTextEnd - p))) != nullptr) {
@@ -503,6 +510,36 @@ int ZoltXmlGetField(const char *szText, const char *szPath, int iOccurrence, cha
     if (iRc != 0)
         szBuf[0] = '\0';
     return iRc;
+}
+
+/* See the header. memchr finds each LF, so the cost is linear in iLen. */
+int ZoltMessageSplitReceived(char *pText, int iLen, int (*pfnMessage)(char *szMessage))
+{
+    if (pText == nullptr || iLen <= 0)
+        return 0;
+    int iCount = 0;
+    char *p = pText;
+    char *pEnd = pText + iLen;
+    while (p < pEnd) {
+        char *pLf = (char *)memchr(p + 1, '\n', (size_t)(pEnd - p - 1));
+        while (pLf != nullptr && pLf[-1] != '\r')
+            pLf = (char *)memchr(pLf + 1, '\n', (size_t)(pEnd - pLf - 1));
+        if (pLf == nullptr)
+            break; /* a fragment without CR LF */
+        char *pCr = pLf - 1;
+        if (memchr(p, '\0', (size_t)(pCr - p)) != nullptr) {
+            TPRINTF(ZOLT_TRACE_PROG, __FILE__, __LINE__, "",
+                    "ZoltMessageSplitReceived(): message of %d bytes with a NUL byte dropped\n",
+                    (int)(pCr - p));
+        } else {
+            *pCr = '\0';
+            if (pfnMessage != nullptr)
+                pfnMessage(p);
+            iCount++;
+        }
+        p = pLf + 1;
+    }
+    return iCount;
 }
 
 /* A header number read into an 80-byte buffer as base 10. */

@@ -107,6 +107,12 @@ int ZoltClientCreateDiagnosticEngineCommand(const char *szData, const char *szLa
 int ZoltXmlGetFieldStrAndTagStartEnd(const char *szText, const char **ppTagStart,
                                      const char **ppTagEnd, const char *szPath, int iOccurrence,
                                      CGenStr *pOut);
+/* The same lookup in the text from szText to its terminator at pTextEnd
+ * (known to the caller, so that a text walked in steps is not measured again
+ * at each step). */
+int ZoltXmlGetFieldInText(const char *szText, const char *pTextEnd, const char **ppTagStart,
+                          const char **ppTagEnd, const char *szPath, int iOccurrence,
+                          CGenStr *pOut);
 /* The lookup without tag positions. */
 int ZoltXmlGetFieldStr(const char *szText, const char *szPath, int iOccurrence, CGenStr *pOut);
 /* The lookup into szBuf of iSize bytes (set empty first; holds at most
@@ -122,6 +128,14 @@ int ZoltXmlGetField(const char *szText, const char *szPath, int iOccurrence, cha
 const char *ZoltXmlGetTag(const char *p, char *szName, int iNameSize);
 /* 1 for an ASCII letter or digit or '_', else 0. */
 int ZoltIsValidIdentifierChar(int c);
+
+/* Splits iLen received bytes at pText (several messages, each ended by CR LF)
+ * by length, not as a C string: each message goes to pfnMessage (if given)
+ * with its CR replaced by a terminator; the text is changed in place. A
+ * message holding a NUL byte is no valid message: it is dropped with a trace
+ * line and its neighbours are not affected. A last fragment without CR LF is
+ * dropped. Returns the messages handed over. */
+int ZoltMessageSplitReceived(char *pText, int iLen, int (*pfnMessage)(char *szMessage));
 
 /* MSG/HDR/FROM, MSG/HDR/ID and MSG/HDR/RE as base-10 numbers into *plOut.
  * Return 0, or 2 (field missing, *plOut untouched). */

@@ -15,10 +15,28 @@
  * same time, so the reader never assumes whole frames per read: each read FIFO
  * record keeps the unfinished tail of its last read (at most one frame) and
  * the next read completes it. Bytes that do not form a valid frame are dropped
- * up to the next start marker that begins a valid delimiter; a delimiter whose
- * numbers do not describe a 4020-byte cut of its total (at most 16 MiB) is
- * invalid. A read entry's buffer grows with the bytes received, never ahead
- * of them, so a lying delimiter cannot make the reader allocate much.
+ * up to the next start marker that begins a valid delimiter (trace line).
+ * Reassembly: our writers cut at 4020 bytes, but a sender may cut where it
+ * likes; a frame is valid when its piece holds 1 to 4020 bytes and its total
+ * is at most 16 MiB (ZOLT_PIPE_MAX_MESSAGE). Pieces of one message must come
+ * in order and add up to the total; a sender finishes one message before it
+ * starts the next, so an unfinished message of a sender whose next first
+ * piece arrives has lost pieces. Such a message, one whose pieces do not add
+ * up, and a piece without its first piece are dropped with a trace line; the
+ * dropped entry stays in the queue as a marker without data, which the next
+ * read removes. Unfinished messages are also listed in gPartialQue (at most
+ * 64; the oldest gives way), so that a piece finds its message without a walk
+ * of the read queue. A read entry's buffer grows with the bytes received (by
+ * doubling, capped at the total), never ahead of them, so a lying total
+ * cannot make the reader allocate more than twice what arrived.
+ * Waiting: a wait ends early only for a message that a read would deliver
+ * now, the first one of the FIFO being complete; a complete message behind an
+ * unfinished one does not end it. A FIFO that is readable without a whole
+ * message costs a 1 ms pause before the next poll, so that no peer can keep
+ * a wait spinning.
+ * Delivery: complete messages go out in arrival order in one text whose
+ * buffer grows by doubling; the bytes are handed over with their length (a
+ * NUL byte inside a message is carried like any other byte).
  * Broken pipe: a write to a FIFO without reader fails with EPIPE (SIGPIPE is
  * ignored); while the FIFO is too full to write, the vanished reader is seen
  * as an error condition on the write end (poll). Ends are opened
@@ -31,8 +49,11 @@
  * ZoltPipeSelect holds the read lock across its wait and ZoltFlushWritePipe
  * holds the write lock across its 350 ms pauses: the thread just skips that
  * side meanwhile, and each drains or writes its own FIFO itself.
+ * Allocation: a piece that cannot be allocated fails that write with
+ * ZOLT_PIPE_NO_MEMORY; only EPIPE counts as a broken pipe and closes the end.
  * Ownership: the queues own their QueObjects and data, the FIFO lists their
- * records and tails; ZoltPipeRead hands the caller one heap text to free.
+ * records and tails, gPartialQue owns nothing; ZoltPipeRead hands the caller
+ * one heap text to free.
  * Every trace line is trace type 0, except thread start and stop (type 1). */
 #include "pipe-lowlevel.h"
 
@@ -63,6 +84,7 @@ static CGenList gReadQue;       /* QueObject: messages being received (read lock
 static CGenList gWriteQue;      /* QueObject: pieces waiting to be written (write lock) */
 static CGenList gReadFifoList;  /* FifoListObject: open read ends (read lock) */
 static CGenList gWriteFifoList; /* FifoListObject: open write ends (write lock) */
+static CGenList gPartialQue;    /* QueObject of gReadQue not yet whole (not owned; read lock) */
 static std::atomic<int> g_bInitPipesCalled{ 0 }; /* set and cleared by the main thread */
 static pthread_t thread_id;
 static int s_bThreadStarted = 0; /* main thread */
@@ -149,6 +171,15 @@ static FifoListObject *FindFifo(CGenList *pList, int iHandle, CGenListIter *pPos
 void ZoltQueCleanup(CGenList *pQue, int iHandle)
 {
     CGenListIter it;
+    if (pQue == &gReadQue) { /* the unfinished ones are listed there too */
+        CGenListIterInit(&it, &gPartialQue);
+        while (!CGenListIterAtEnd(&it)) {
+            if (((QueObject *)CGenListIterGetData(&it))->iHandle == iHandle)
+                it = CGenListErase(&gPartialQue, it);
+            else
+                CGenListIterAdv(&it);
+        }
+    }
     CGenListIterInit(&it, pQue);
     while (!CGenListIterAtEnd(&it)) {
         QueObject *pEntry = (QueObject *)CGenListIterGetData(&it);
@@ -173,6 +204,7 @@ int ZoltInitPipes(void)
     CGenListConstruct(&gWriteQue, 1, QueObjectDestructor);
     CGenListConstruct(&gReadFifoList, 1, FifoListObjectDestructor);
     CGenListConstruct(&gWriteFifoList, 1, FifoListObjectDestructor);
+    CGenListConstruct(&gPartialQue, 0, nullptr);
     g_bInitPipesCalled = 1;
     return 0;
 }
@@ -227,6 +259,7 @@ void ZoltCleanupPipes(void)
     TakeBothLocks();
     CloseAllInList(&gReadFifoList);
     CloseAllInList(&gWriteFifoList);
+    CGenListDestruct(&gPartialQue);
     CGenListDestruct(&gReadQue);
     CGenListDestruct(&gWriteQue);
     CGenListDestruct(&gReadFifoList);
@@ -445,9 +478,12 @@ int ZoltPipeServiceWriteQue(int iHandle, int *pbBrokenPipe)
     return iTotal;
 }
 
+void *(*g_pfnZoltPipeAllocPiece)(size_t uSize) = malloc;
+
 /* Cuts one message into pieces, queues them, services the handle once. When a
  * piece cannot be allocated the pieces already queued for this message are
- * taken back and 0 is returned (the caller counts a failed write). Write lock. */
+ * taken back and ZOLT_PIPE_NO_MEMORY is returned: a failed write of its own,
+ * which leaves the FIFO open. Write lock. */
 int ZoltPipeWriteQue(int iHandle, const char *pText, int iLen, int *pbBrokenPipe)
 {
     if (pbBrokenPipe != nullptr)
@@ -465,7 +501,7 @@ int ZoltPipeWriteQue(int iHandle, const char *pText, int iLen, int *pbBrokenPipe
         int iOffset = (i - 1) * ZOLT_PIPE_PIECE_SIZE;
         int iSize = iLen - iOffset < ZOLT_PIPE_PIECE_SIZE ? iLen - iOffset : ZOLT_PIPE_PIECE_SIZE;
         QueObject *pEntry = (QueObject *)calloc(1, sizeof(QueObject));
-        char *pData = (char *)malloc((size_t)iSize + 1);
+        char *pData = (char *)g_pfnZoltPipeAllocPiece((size_t)iSize + 1);
         if (pEntry == nullptr || pData == nullptr || CGenListPushBack(&gWriteQue, pEntry) == 0) {
             free(pEntry);
             free(pData);
@@ -479,7 +515,8 @@ int ZoltPipeWriteQue(int iHandle, const char *pText, int iLen, int *pbBrokenPipe
                 else
                     CGenListIterAdv(&it);
             }
-            return 0;
+            TPRINTF(T0, __FILE__, __LINE__, "", "ZoltPipeWriteQue() out of memory\n");
+            return ZOLT_PIPE_NO_MEMORY;
         }
         memcpy(pData, pText + iOffset, (size_t)iSize);
         pData[iSize] = '\0';
@@ -701,26 +738,26 @@ int ParseDelimStr(const char *p, int iLen, QueObject *pQue, int *piType)
     return 1;
 }
 
-/* 1 when the six numbers describe a piece our writers could have sent: the
- * cut of the total into 4020-byte pieces gives exactly this count and this
- * piece's size. Anything else is garbage and is never allocated for. */
+/* 1 when the six numbers describe a piece some writer could have sent: a total
+ * of at most 16 MiB, a piece of 1 to 4020 bytes no longer than the total, an
+ * index within a count that the total can fill with one byte per piece. Where
+ * the sender cut is its own business: the pieces only have to arrive in order
+ * and add up to the total (checked as they arrive). */
 static int IsPlausiblePiece(const QueObject *pHdr)
 {
     if (pHdr->uTotalSize == 0 || pHdr->uTotalSize > ZOLT_PIPE_MAX_MESSAGE)
         return 0;
-    uint32_t uCount = (pHdr->uTotalSize + ZOLT_PIPE_PIECE_SIZE - 1) / ZOLT_PIPE_PIECE_SIZE;
-    if (pHdr->iPieceCount <= 0 || (uint32_t)pHdr->iPieceCount != uCount)
+    if (pHdr->iPieceCount <= 0 || (uint32_t)pHdr->iPieceCount > pHdr->uTotalSize)
         return 0;
     if (pHdr->iPieceIndex < 1 || pHdr->iPieceIndex > pHdr->iPieceCount)
         return 0;
-    uint32_t uExpect = (uint32_t)pHdr->iPieceIndex < uCount
-                           ? ZOLT_PIPE_PIECE_SIZE
-                           : pHdr->uTotalSize - (uCount - 1) * ZOLT_PIPE_PIECE_SIZE;
-    return pHdr->uPieceSize == uExpect;
+    return pHdr->uPieceSize >= 1 && pHdr->uPieceSize <= ZOLT_PIPE_PIECE_SIZE &&
+           pHdr->uPieceSize <= pHdr->uTotalSize;
 }
 
 /* Appends iLen payload bytes to a read entry, growing its buffer by doubling
- * (never beyond total size + 1). Returns 1, or 0 when out of memory. */
+ * (never beyond total size + 1), so that it is never more than twice the bytes
+ * that arrived. Returns 1, or 0 when out of memory. */
 static int AppendToEntry(QueObject *pEntry, const char *pBytes, uint32_t uLen)
 {
     uint32_t uNeed = (uint32_t)pEntry->iDataLen + uLen + 1;
@@ -742,57 +779,132 @@ static int AppendToEntry(QueObject *pEntry, const char *pBytes, uint32_t uLen)
 
 static int IsComplete(const QueObject *pEntry)
 {
-    return pEntry->iPieceIndex == pEntry->iPieceCount;
+    return !pEntry->bDropped && pEntry->iPieceIndex == pEntry->iPieceCount;
+}
+
+/* Removes pEntry from the list of unfinished messages (if it is there). */
+static void ForgetPartial(const QueObject *pEntry)
+{
+    CGenListIter it;
+    CGenListIterInit(&it, &gPartialQue);
+    for (; !CGenListIterAtEnd(&it); CGenListIterAdv(&it)) {
+        if (CGenListIterGetData(&it) == pEntry) {
+            CGenListErase(&gPartialQue, it);
+            return;
+        }
+    }
+}
+
+/* Gives up an unfinished message: its bytes are freed at once, the entry stays
+ * as a marker that ZoltPipeRead removes without delivering. Read lock. */
+static void DropPartial(QueObject *pEntry, const char *szWhy)
+{
+    TPRINTF(T0, __FILE__, __LINE__, "",
+            "ZoltPipeReadQue() message %lu of %d dropped at piece %d of %d: %s\n",
+            (unsigned long)pEntry->uMsgNumber, (int)pEntry->iSenderPid, (int)pEntry->iPieceIndex,
+            (int)pEntry->iPieceCount, szWhy);
+    ForgetPartial(pEntry);
+    pEntry->bDropped = 1;
+    free(pEntry->pData);
+    pEntry->pData = nullptr;
+    pEntry->iDataLen = 0;
+    pEntry->uDataCap = 0;
+}
+
+/* The unfinished message of iHandle from sender iPid, or null. Read lock. */
+static QueObject *FindPartial(int iHandle, int32_t iPid)
+{
+    CGenListIter it;
+    CGenListIterInit(&it, &gPartialQue);
+    for (; !CGenListIterAtEnd(&it); CGenListIterAdv(&it)) {
+        QueObject *pEntry = (QueObject *)CGenListIterGetData(&it);
+        if (pEntry->iHandle == iHandle && pEntry->iSenderPid == iPid)
+            return pEntry;
+    }
+    return nullptr;
+}
+
+/* Continues the unfinished message of the frame's sender with a later piece.
+ * The piece must be the next one of the same message and keep the bytes within
+ * the total (exactly the total with the last piece); otherwise the message
+ * could never be whole and is dropped. Returns the payload bytes queued. */
+static int ContinuePartial(int iHandle, const QueObject *pHdr, const char *pPayload)
+{
+    QueObject *pEntry = FindPartial(iHandle, pHdr->iSenderPid);
+    if (pEntry == nullptr || pEntry->uMsgNumber != pHdr->uMsgNumber) {
+        TPRINTF(T0, __FILE__, __LINE__, "",
+                "ZoltPipeReadQue() piece %d of message %lu of %d dropped: no first piece\n",
+                (int)pHdr->iPieceIndex, (unsigned long)pHdr->uMsgNumber, (int)pHdr->iSenderPid);
+        return 0;
+    }
+    uint32_t uHave = (uint32_t)pEntry->iDataLen + pHdr->uPieceSize;
+    int bLast = pHdr->iPieceIndex == pHdr->iPieceCount;
+    if (pEntry->iPieceIndex + 1 != pHdr->iPieceIndex || pEntry->iPieceCount != pHdr->iPieceCount ||
+        pEntry->uTotalSize != pHdr->uTotalSize || uHave > pEntry->uTotalSize ||
+        (bLast && uHave != pEntry->uTotalSize)) {
+        DropPartial(pEntry, "piece out of order or sizes not adding up");
+        return 0;
+    }
+    if (!AppendToEntry(pEntry, pPayload, pHdr->uPieceSize)) {
+        DropPartial(pEntry, "out of memory");
+        return 0;
+    }
+    pEntry->uPieceSize = (uint32_t)pEntry->iDataLen;
+    pEntry->iPieceIndex = pHdr->iPieceIndex;
+    if (bLast)
+        ForgetPartial(pEntry);
+    return (int)pHdr->uPieceSize;
 }
 
 /* Files one valid frame of iHandle into the read queue: a first piece starts
- * an entry, a later piece continues the entry of the same sender and message
- * number. A piece that does not continue its entry in order (a piece was lost)
- * drops that entry, which could never complete; a piece without its first
- * piece is dropped. Returns the payload bytes queued. Read lock. */
+ * an entry, a later piece continues the unfinished entry of its sender. A
+ * sender writes the pieces of one message before the next message, so a first
+ * piece while its sender's previous message is unfinished means pieces were
+ * lost: that message is dropped. At most ZOLT_PIPE_MAX_PARTIAL messages are
+ * unfinished at once (the oldest gives way). Returns the payload bytes
+ * queued. Read lock. */
 static int QueueReadPiece(int iHandle, const QueObject *pHdr, const char *pPayload)
 {
-    if (pHdr->iPieceIndex > 1) {
-        CGenListIter it;
-        CGenListIterInit(&it, &gReadQue);
-        for (; !CGenListIterAtEnd(&it); CGenListIterAdv(&it)) {
-            QueObject *pEntry = (QueObject *)CGenListIterGetData(&it);
-            if (pEntry->iHandle != iHandle || pEntry->iSenderPid != pHdr->iSenderPid ||
-                pEntry->uMsgNumber != pHdr->uMsgNumber || IsComplete(pEntry))
-                continue;
-            if (pEntry->iPieceIndex + 1 != pHdr->iPieceIndex ||
-                pEntry->iPieceCount != pHdr->iPieceCount ||
-                pEntry->uTotalSize != pHdr->uTotalSize ||
-                !AppendToEntry(pEntry, pPayload, pHdr->uPieceSize)) {
-                TPRINTF(T0, __FILE__, __LINE__, "",
-                        "ZoltPipeReadQue() message %lu of %d dropped at piece %d\n",
-                        (unsigned long)pHdr->uMsgNumber, (int)pHdr->iSenderPid,
-                        (int)pHdr->iPieceIndex);
-                CGenListErase(&gReadQue, it);
-                return 0;
-            }
-            pEntry->uPieceSize = (uint32_t)pEntry->iDataLen;
-            pEntry->iPieceIndex = pHdr->iPieceIndex;
-            return (int)pHdr->uPieceSize;
-        }
-        return 0; /* a piece without its first piece */
-    }
-
-    QueObject *pEntry = (QueObject *)calloc(1, sizeof(QueObject));
-    if (pEntry == nullptr)
+    if (pHdr->iPieceIndex > 1)
+        return ContinuePartial(iHandle, pHdr, pPayload);
+    QueObject *pOld = FindPartial(iHandle, pHdr->iSenderPid);
+    if (pOld != nullptr)
+        DropPartial(pOld, "a later message of its sender began");
+    int bWhole = pHdr->iPieceCount == 1;
+    if ((bWhole && pHdr->uPieceSize != pHdr->uTotalSize) ||
+        (!bWhole && pHdr->uTotalSize - pHdr->uPieceSize < (uint32_t)pHdr->iPieceCount - 1)) {
+        TPRINTF(T0, __FILE__, __LINE__, "",
+                "ZoltPipeReadQue() message %lu of %d dropped: sizes do not add up\n",
+                (unsigned long)pHdr->uMsgNumber, (int)pHdr->iSenderPid);
         return 0;
-    *pEntry = *pHdr;
-    pEntry->iHandle = iHandle;
-    pEntry->uDataCap = 0;
-    pEntry->iDataLen = 0;
-    pEntry->pData = nullptr;
-    if (!AppendToEntry(pEntry, pPayload, pHdr->uPieceSize) ||
+    }
+    QueObject *pEntry = (QueObject *)calloc(1, sizeof(QueObject));
+    if (pEntry != nullptr) {
+        *pEntry = *pHdr;
+        pEntry->iHandle = iHandle;
+        pEntry->uDataCap = 0;
+        pEntry->iDataLen = 0;
+        pEntry->pData = nullptr;
+        pEntry->bDropped = 0;
+    }
+    if (pEntry == nullptr || !AppendToEntry(pEntry, pPayload, pHdr->uPieceSize) ||
+        (!bWhole && CGenListPushBack(&gPartialQue, pEntry) == 0) ||
         CGenListPushBack(&gReadQue, pEntry) == 0) {
-        free(pEntry->pData);
+        TPRINTF(T0, __FILE__, __LINE__, "",
+                "ZoltPipeReadQue() message %lu of %d dropped: out of memory\n",
+                (unsigned long)pHdr->uMsgNumber, (int)pHdr->iSenderPid);
+        if (pEntry != nullptr && !bWhole)
+            ForgetPartial(pEntry);
+        QueObjectDestructor(pEntry);
         free(pEntry);
         return 0;
     }
     pEntry->uPieceSize = (uint32_t)pEntry->iDataLen;
+    if (CGenListGetCount(&gPartialQue) > ZOLT_PIPE_MAX_PARTIAL) {
+        CGenListIter it;
+        CGenListIterInit(&it, &gPartialQue);
+        DropPartial((QueObject *)CGenListIterGetData(&it), "too many unfinished messages");
+    }
     TPRINTF(T0, __FILE__, __LINE__, "", "ZoltPipeReadQue() FIFO %d\n", iHandle);
     return (int)pHdr->uPieceSize;
 }
@@ -884,15 +996,18 @@ int ZoltPipeServiceReadQue(int iHandle)
     return ZoltPipeReadQue(iHandle);
 }
 
-/* 1 when a complete message of iHandle is queued. Read lock. */
+/* 1 when ZoltPipeRead would deliver something now: the first entry of
+ * iHandle that is not a dropped marker is complete. A complete message behind
+ * an unfinished one does not count, so that a wait for it really waits
+ * instead of returning at once again and again. Read lock. */
 static int HasCompleteEntry(int iHandle)
 {
     CGenListIter it;
     CGenListIterInit(&it, &gReadQue);
     for (; !CGenListIterAtEnd(&it); CGenListIterAdv(&it)) {
         const QueObject *pEntry = (const QueObject *)CGenListIterGetData(&it);
-        if (pEntry->iHandle == iHandle && IsComplete(pEntry))
-            return 1;
+        if (pEntry->iHandle == iHandle && !pEntry->bDropped)
+            return IsComplete(pEntry);
     }
     return 0;
 }
@@ -922,15 +1037,21 @@ int ZoltPipeRead(int iHandle, char **ppOut)
             CGenListIterAdv(&it);
             continue;
         }
+        if (pEntry->bDropped) {
+            it = CGenListErase(&gReadQue, it);
+            continue;
+        }
         if (!IsComplete(pEntry))
             break; /* order is kept: nothing behind it goes first */
         size_t uNeed = uLen + (size_t)pEntry->iDataLen + 1;
         if (uNeed > uCap) {
-            char *pNew = (char *)realloc(pOut, uNeed);
+            /* doubling: many small messages cost linear copying, not quadratic */
+            size_t uNewCap = uCap * 2 > uNeed ? uCap * 2 : uNeed;
+            char *pNew = (char *)realloc(pOut, uNewCap);
             if (pNew == nullptr)
                 break; /* the entry stays queued for a later read */
             pOut = pNew;
-            uCap = uNeed;
+            uCap = uNewCap;
         }
         memcpy(pOut + uLen, pEntry->pData, (size_t)pEntry->iDataLen);
         uLen += (size_t)pEntry->iDataLen;
@@ -1023,9 +1144,10 @@ int ZoltPipeSelect(int iReadHandle, int iOtherHandle, int iTimeoutMs)
             TPRINTF(T0, __FILE__, __LINE__, "", "ZoltPipeSelect Select again time remaning %d\n",
                     (int)iRemaining);
             /* With no writer left the FIFO reports hang-up at once: pause
-             * instead of spinning until a writer comes back. */
-            if ((pfd.revents & POLLIN) == 0)
-                ZoltSleep(10);
+             * instead of spinning until a writer comes back. Readable without
+             * a whole message (a frame or message still unfinished): pause
+             * 1 ms, so that bytes trickling in cannot keep the wait busy. */
+            ZoltSleep((pfd.revents & POLLIN) == 0 ? 10 : 1);
             iWait = iRemaining;
         }
     }

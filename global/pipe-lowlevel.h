@@ -20,6 +20,12 @@
 /* Largest message a reader accepts: bigger claims are dropped as garbage so
  * that a corrupt delimiter never makes the reader allocate without bound. */
 #define ZOLT_PIPE_MAX_MESSAGE (16u * 1024u * 1024u)
+/* Most messages being reassembled at once (all read ends together): a further
+ * first piece makes the oldest unfinished one give way. */
+#define ZOLT_PIPE_MAX_PARTIAL 64
+/* ZoltPipeWrite's result when a piece could not be allocated: nothing of the
+ * message is queued, the FIFO stays open. */
+#define ZOLT_PIPE_NO_MEMORY (-2)
 #define ZOLT_PIPE_FIFO_MODE 0660
 #define ZOLT_PIPE_LOCK_BACKOFF_MS 10     /* pause between tries to take both locks */
 #define ZOLT_PIPE_CYCLE_MS 1             /* pause at the top of each thread cycle */
@@ -67,6 +73,7 @@ typedef struct QueObject {
     char *pData;       /* heap, owned; write: piece + 1 spare byte; read: received bytes + NUL */
     int32_t iDataLen;  /* bytes of pData in use */
     uint32_t uDataCap; /* read queue: bytes allocated for pData */
+    int32_t bDropped;  /* read queue: given up (pieces lost); removed, never delivered */
 } QueObject;
 
 void QueObjectDestructor(void *pElem);
@@ -117,7 +124,9 @@ void ZoltPipeSignalHandle(void);
  * pieces of 4020 bytes, and writes as many frames as fit now; the rest goes
  * later (read/write thread, next write, flush). Returns iLen (queued counts as
  * written), 0 for iLen 0 or when the reader has gone (the FIFO is then closed
- * and its queue dropped), -1 when iHandle is not a registered write end. */
+ * and its queue dropped), -1 when iHandle is not a registered write end,
+ * ZOLT_PIPE_NO_MEMORY when a piece could not be allocated (nothing queued, the
+ * FIFO stays open). */
 int ZoltPipeWrite(int iHandle, const char *pText, int iLen);
 /* Keeps writing the queue of iHandle until the write queue is empty or
  * iTimeoutMs have passed (350 ms steps, write lock held throughout). Closes
@@ -127,8 +136,11 @@ int ZoltFlushWritePipe(int iHandle, int iTimeoutMs);
 
 /* Inner write operations; the write lock must be held. */
 /* Cuts and queues one message and services the queue of iHandle once.
- * Returns iLen (0 for iLen 0); *pbBrokenPipe set when the reader has gone. */
+ * Returns iLen (0 for iLen 0, ZOLT_PIPE_NO_MEMORY when a piece could not be
+ * allocated); *pbBrokenPipe set when the reader has gone. */
 int ZoltPipeWriteQue(int iHandle, const char *pText, int iLen, int *pbBrokenPipe);
+/* Test seam: allocates the bytes of one queued piece (default malloc). */
+extern void *(*g_pfnZoltPipeAllocPiece)(size_t uSize);
 /* Writes queued frames of iHandle in order until one does not fit. Returns
  * the payload bytes written; *pbBrokenPipe (may be null) set on EPIPE. */
 int ZoltPipeServiceWriteQue(int iHandle, int *pbBrokenPipe);
@@ -154,7 +166,10 @@ int ZoltPipeRead(int iHandle, char **ppOut);
 /* Waits up to iTimeoutMs for a complete message on iReadHandle, also pushing
  * the write queues once. iOtherHandle is not watched. Holds the read lock while
  * it waits. Returns -1 on error, 0 on time-out, else a positive value whose
- * bit 0 says a complete message is waiting (at once when one is queued). */
+ * bit 0 says a complete message is waiting that ZoltPipeRead delivers now (at
+ * once when one is queued; one behind an unfinished message does not count).
+ * A FIFO readable without a whole message costs a 1 ms pause, so no peer can
+ * make the wait spin. */
 int ZoltPipeSelect(int iReadHandle, int iOtherHandle, int iTimeoutMs);
 
 /* Inner read operations; the read lock must be held. */

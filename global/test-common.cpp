@@ -1,6 +1,12 @@
 /* test-common.cpp - rebuilds device records from one COMPONENT element of the
  * diagnostic engine's device-list answer (the element vocabulary of the
- * enumeration report). Main thread only. */
+ * enumeration report). Main thread only.
+ * Cost: a repeated element (DEVICE in the component, each FRU_ADDINFO_ tag in
+ * a device) is walked with a cursor: occurrence k + 1 is the first occurrence
+ * after the end of occurrence k. The lookup counts only elements at the top
+ * level of its text and its scan is back at the top level right after an
+ * element's closing tag, so this finds exactly what a lookup of occurrence
+ * k + 1 from the start finds, in one pass over the text instead of k + 1. */
 #include "test-common.h"
 
 #include <stdlib.h>
@@ -48,6 +54,26 @@ static int ZoltGetElement(const char *szText, const char *szTag, int iIndex, CGe
     return 1;
 }
 
+/* The next occurrence of element szTag at or after *ppCursor (in the text
+ * whose terminator is at pTextEnd) into pOut (empty when missing); *ppCursor
+ * moves past its closing tag, or to null when there is none (every later call
+ * then finds nothing). Returns 1 when found. */
+static int ZoltGetNextElement(const char **ppCursor, const char *pTextEnd, const char *szTag,
+                              CGenStr *pOut)
+{
+    const char *pEnd = nullptr;
+    CGenStrClear(pOut);
+    if (*ppCursor == nullptr ||
+        ZoltXmlGetFieldInText(*ppCursor, pTextEnd, nullptr, &pEnd, szTag, 0, pOut) != 0 ||
+        pEnd == nullptr) {
+        CGenStrClear(pOut);
+        *ppCursor = nullptr;
+        return 0;
+    }
+    *ppCursor = pEnd;
+    return 1;
+}
+
 /* FRU record of the device text, or null when it has no FRU element. */
 static Dapi2FruInfo *ZoltParseFru(const char *szDevice, CGenStr *aFru, CGenStr *aAddInfo)
 {
@@ -63,10 +89,12 @@ static Dapi2FruInfo *ZoltParseFru(const char *szDevice, CGenStr *aFru, CGenStr *
                                      CGenStrC_Str(&aFru[2]), CGenStrC_Str(&aFru[3]),
                                      CGenStrC_Str(&aFru[4]), CGenStrC_Str(&aFru[5]));
     /* Triples j = 0, 1, ...: a partial triple is added, and ends the walk. */
-    for (int j = 0;; j++) {
+    const char *apCursor[ADDINFO_TEXT_COUNT] = { szDevice, szDevice, szDevice };
+    const char *pDeviceEnd = szDevice + strlen(szDevice);
+    for (;;) {
         int iFilled = 0;
         for (int i = 0; i < ADDINFO_TEXT_COUNT; i++) {
-            ZoltGetElement(szDevice, s_aszAddInfoTags[i], j, &aAddInfo[i]);
+            ZoltGetNextElement(&apCursor[i], pDeviceEnd, s_aszAddInfoTags[i], &aAddInfo[i]);
             if (!CGenStrIsEmpty(&aAddInfo[i]))
                 iFilled++;
         }
@@ -103,9 +131,10 @@ int ZoltParseModuleDeviceList(CGenList *pList, const CGenStr *pComponent)
     for (int i = 0; i < ADDINFO_TEXT_COUNT; i++)
         ZOLT_VERIFY(CGenStrInit(&aAddInfo[i]));
 
-    const char *szComponent = CGenStrC_Str(pComponent);
-    for (int k = 0; szComponent != NULL; k++) {
-        if (!ZoltGetElement(szComponent, "DEVICE", k, &device))
+    const char *pCursor = CGenStrC_Str(pComponent);
+    const char *pComponentEnd = pCursor != NULL ? pCursor + strlen(pCursor) : NULL;
+    for (int k = 0; pCursor != NULL; k++) {
+        if (!ZoltGetNextElement(&pCursor, pComponentEnd, "DEVICE", &device))
             break;
         const char *szDevice = CGenStrC_Str(&device);
         int32_t iId = -1;

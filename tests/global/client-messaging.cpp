@@ -11,6 +11,7 @@
 #include "client-messaging-engine.h"
 #include "global/client-test-peer.h"
 #include "message-protocol.h"
+#include "pipe-lowlevel.h"
 #include "zolt-time.h"
 
 namespace {
@@ -106,6 +107,70 @@ TEST_F(MessageTable, TransactionFindsItsAnswerBehindAnotherMessage)
     EXPECT_EQ(SentToBroker(), sReq);
     ASSERT_EQ(ZoltClient_I_GetWaitingMessageCount(), 1);
     EXPECT_EQ(std::string(ZoltClientPeekMessage(NULL)->szMessage), Bare(sOther));
+}
+
+/* Answers that must not be taken for this request's, and junk around the
+ * right one: an RE equal to the ID only in its low 32 bits, a message with a
+ * NUL byte in the same frame. The right answer still arrives, the others stay
+ * in the table in order (the junk with a NUL byte is dropped). */
+TEST_F(MessageTable, TransactionTakesOnlyTheWholeRe)
+{
+    long lId = 0;
+    std::string sReq = Request(&lId);
+    std::string sWrongRe = MakeMsg("5", "TRANSACTION_RESPONSE", "high bits",
+                                   std::to_string((long long)lId + (1LL << 32)));
+    std::string sJunk = std::string("<MSG>junk") + '\0' + "junk</MSG>\r\n";
+    std::string sAnswer = MakeMsg("5", "TRANSACTION_RESPONSE", "right", std::to_string(lId));
+    Deliver(sWrongRe);
+    ASSERT_TRUE(zolttest::WriteAll(conn.hToClient,
+                                   zolttest::MakeFrames(sJunk + sAnswer + sJunk, ulMsgNo++, 4242)));
+    char szBuf[1024];
+    EXPECT_EQ(ZoltClientSendTransaction(sReq.c_str(), szBuf, sizeof szBuf, 5000, 0), 0);
+    EXPECT_EQ(Field(szBuf, "DATA"), "right");
+    ASSERT_EQ(ZoltClient_I_GetWaitingMessageCount(), 1);
+    EXPECT_EQ(std::string(ZoltClientPeekMessage(NULL)->szMessage), Bare(sWrongRe));
+    SentToBroker();
+}
+
+/* The table keeps its last message and count through takes at every place:
+ * what is appended afterwards comes last, and a search finds it. */
+TEST_F(MessageTable, TakesAtFrontMiddleAndEndKeepTheOrderOfLaterMessages)
+{
+    for (int iTake : { 0, 1, 2 }) {
+        SCOPED_TRACE(iTake);
+        for (const char *sz : { "a", "b", "c" })
+            ZoltClient_I_MoveMessagesToTable(const_cast<char *>(MakeMsg("1", "T", sz).c_str()));
+        ClientMessage *p = ZoltClientPeekMessage(NULL);
+        for (int i = 0; i < iTake; i++)
+            p = p->pNext;
+        ZoltClientFreeMessage(ZoltClientGetNextMessage(p));
+        ZoltClient_I_MoveMessagesToTable(const_cast<char *>(MakeMsg("1", "U", "d").c_str()));
+        std::string sOrder;
+        for (p = ZoltClientPeekMessage(NULL); p != NULL; p = p->pNext)
+            sOrder += Field(p->szMessage, "DATA");
+        std::string sExpect = "abcd";
+        EXPECT_EQ(sOrder, sExpect.erase((size_t)iTake, 1));
+        EXPECT_EQ(ZoltClient_I_GetWaitingMessageCount(), 3);
+        ASSERT_NE(ZoltClientFindMessageWithTypeField("U"), nullptr);
+        while ((p = ZoltClientGetNextMessage(NULL)) != NULL)
+            ZoltClientFreeMessage(p);
+        EXPECT_EQ(ZoltClient_I_GetWaitingMessageCount(), 0);
+    }
+}
+
+/* A send whose piece cannot be allocated fails, but the broker FIFO stays
+ * open: the next send reaches the broker. */
+TEST_F(MessageTable, FailedAllocationKeepsTheConnection)
+{
+    void *(*pfnSaved)(size_t) = g_pfnZoltPipeAllocPiece;
+    g_pfnZoltPipeAllocPiece = [](size_t) -> void * { return nullptr; };
+    int iRc = ZoltClientSendMessage("<MSG><DATA>lost</DATA></MSG>\r\n");
+    g_pfnZoltPipeAllocPiece = pfnSaved;
+    EXPECT_NE(iRc, 0);
+    EXPECT_GT(ZoltClient_I_GetWriteFifoHandle(), 0);
+    std::string sNext = "<MSG><DATA>next</DATA></MSG>\r\n";
+    EXPECT_EQ(ZoltClientSendMessage(sNext.c_str()), 0);
+    EXPECT_EQ(SentToBroker(), sNext);
 }
 
 TEST_F(MessageTable, TransactionFailureCodes)

@@ -229,6 +229,43 @@ TEST(FieldLookup, FindsElementsByPathAndOccurrenceOrReportsNotFound)
     EXPECT_STREQ(szBuf, "");
 }
 
+std::vector<std::string> g_vSplit;
+int CollectMessage(char *szMessage)
+{
+    g_vSplit.push_back(szMessage);
+    return 0;
+}
+
+/* Received bytes split by length: NUL bytes cost only their own message, CR
+ * and LF count only as a pair, a fragment at the end is not a message. */
+TEST(ReceivedText, SplitByLengthAtCrLf)
+{
+    const std::string sNul("a\0b\r\n", 5);
+    struct {
+        std::string sIn;
+        std::vector<std::string> vOut;
+    } aCases[] = {
+        { "one\r\ntwo\r\n", { "one", "two" } },
+        { sNul + "after\r\n", { "after" } },
+        { "before\r\n" + sNul + "after\r\n", { "before", "after" } },
+        { std::string("\0\r\n", 3) + "x\r\n", { "x" } },
+        { "a\rb\nc\r\r\n\r\n", { "a\rb\nc\r", "" } },
+        { "\n\r\nx\r\n", { "\n", "x" } },
+        { "whole\r\npart\r", { "whole" } },
+        { "no end at all", {} },
+        { "", {} },
+    };
+    for (auto &c : aCases) {
+        SCOPED_TRACE(c.sIn);
+        std::vector<char> v(c.sIn.begin(), c.sIn.end());
+        v.push_back('\0');
+        g_vSplit.clear();
+        EXPECT_EQ(ZoltMessageSplitReceived(v.data(), (int)c.sIn.size(), CollectMessage),
+                  (int)c.vOut.size());
+        EXPECT_EQ(g_vSplit, c.vOut);
+    }
+}
+
 TEST(Escaping, UnsafeCharactersBecomeAtHexAndBack)
 {
     /* every byte value survives the round trip; safe text comes back as itself */

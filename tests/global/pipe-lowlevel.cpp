@@ -3,6 +3,9 @@
  * ZoltPipeSelect and the read/write thread. */
 #include <gtest/gtest.h>
 
+#include <malloc.h>
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <vector>
 
@@ -199,6 +202,110 @@ TEST_F(Pipes, GarbageBetweenGoodFramesIsDropped)
         EXPECT_TRUE(Read() == m1 + m2 + m3);
         EXPECT_EQ(ZoltPipeReadQueCount(), 0);
     }
+}
+
+/* A sender may cut where it likes: pieces in order whose sizes add up are one
+ * message; anything else is dropped and the next message still arrives. */
+TEST_F(Pipes, PiecesOfAnySizeAreReassembledWhenTheyAddUp)
+{
+    auto Cut = [](const std::string &s, std::vector<size_t> vSizes, unsigned long ulMsg, int iPid,
+                  size_t uTotal) {
+        std::string sOut;
+        size_t uPos = 0;
+        for (size_t i = 0; i < vSizes.size(); i++) {
+            sOut += Frame(ulMsg, iPid, (int)i + 1, (int)vSizes.size(), s.substr(uPos, vSizes[i]),
+                          uTotal);
+            uPos += vSizes[i];
+        }
+        return sOut;
+    };
+    std::string sAck = Message(13, 'K'), s3000 = Message(3000, 'M'), s11k = Message(11000, 'L');
+    struct {
+        const char *szWhat;
+        std::string sMsg;
+        std::vector<size_t> vSizes;
+        size_t uTotal;
+        bool bDelivered;
+    } aCases[] = {
+        { "6 + 7", sAck, { 6, 7 }, 13, true },
+        { "2 x 1500", s3000, { 1500, 1500 }, 3000, true },
+        { "4000-byte pieces", s11k, { 4000, 4000, 3000 }, 11000, true },
+        { "one byte each", sAck, std::vector<size_t>(13, 1), 13, true },
+        { "last piece short of the total", s3000, { 1500, 1499 }, 3000, false },
+        { "pieces past the total", s3000, { 1500, 1500 }, 2999, false },
+        { "one piece short of its total", sAck, { 12 }, 13, false },
+        { "piece over 4020 bytes", s11k, { 5000, 6000 }, 11000, false },
+    };
+    std::string sNext = Message(40, 'N');
+    unsigned long ulMsg = 10;
+    for (auto &c : aCases) {
+        SCOPED_TRACE(c.szWhat);
+        RawWrite(Cut(c.sMsg, c.vSizes, ulMsg++, 555, c.uTotal));
+        RawWrite(Frame(ulMsg++, 555, 1, 1, sNext, sNext.size()));
+        EXPECT_TRUE(Read() == (c.bDelivered ? c.sMsg + sNext : sNext));
+        EXPECT_EQ(ZoltPipeReadQueCount(), 0);
+    }
+}
+
+/* A first piece that never gets its second: the sender's next message proves
+ * the piece lost; another sender's message waits behind it, and a select for
+ * it really waits (it does not return at once again and again). */
+TEST_F(Pipes, DanglingFirstPieceNeitherSpinsNorOutlivesItsSendersNextMessage)
+{
+    std::string sLong = Message(6000, 'D'), m1 = Message(90, '1'), m2 = Message(90, '2');
+    RawWrite(Frames(sLong, 1, 600)[0] + Frame(5, 700, 1, 1, m1, m1.size()));
+    struct rusage ruBefore, ruAfter;
+    getrusage(RUSAGE_THREAD, &ruBefore);
+    uint32_t uStart = ZoltMilliSeconds();
+    EXPECT_EQ(ZoltPipeSelect(m_hRead, -1, 500), 0); /* m1 waits behind the dangling piece */
+    EXPECT_GE(ZoltMilliSeconds() - uStart, 450u);
+    getrusage(RUSAGE_THREAD, &ruAfter);
+    long lCpuUs = (ruAfter.ru_utime.tv_sec - ruBefore.ru_utime.tv_sec) * 1000000L +
+                  (ruAfter.ru_utime.tv_usec - ruBefore.ru_utime.tv_usec) +
+                  (ruAfter.ru_stime.tv_sec - ruBefore.ru_stime.tv_sec) * 1000000L +
+                  (ruAfter.ru_stime.tv_usec - ruBefore.ru_stime.tv_usec);
+    EXPECT_LT(lCpuUs, 250000L); /* a spinning wait burns the whole 500 ms */
+    EXPECT_EQ(Read(), "");
+    RawWrite(Frame(2, 600, 1, 1, m2, m2.size())); /* sender 600 moved on: piece 2 is lost */
+    EXPECT_EQ(ZoltPipeSelect(m_hRead, -1, 5000) & 1, 1);
+    EXPECT_TRUE(Read() == m1 + m2);
+    RawWrite(Frames(sLong, 3, 600)[1]); /* the lost piece, late: dropped */
+    EXPECT_EQ(Read(), "");
+    EXPECT_EQ(ZoltPipeReadQueCount(), 0);
+}
+
+/* A lying total reserves nothing: the buffer follows the bytes that came. */
+TEST_F(Pipes, LyingTotalAllocatesOnlyForTheBytesThatArrived)
+{
+    std::string sPiece(4000, 'x');
+    size_t uBefore = mallinfo2().uordblks;
+    for (int i = 0; i < 8; i++) /* eight senders, each claiming 16 MiB */
+        RawWrite(Frame(1, 900 + i, 1, 4200, sPiece, ZOLT_PIPE_MAX_MESSAGE));
+    EXPECT_EQ(Read(), "");
+    size_t uAfter = mallinfo2().uordblks;
+    EXPECT_LT(uAfter - std::min(uAfter, uBefore), (size_t)512 * 1024);
+    RawWrite(Frame(1, 901, 1, 1, "y\r\n", ZOLT_PIPE_MAX_MESSAGE + 1)); /* over the limit */
+    EXPECT_EQ(Read(), "");
+}
+
+/* A piece that cannot be allocated fails that send with its own result; the
+ * write end stays open and the next send goes out. */
+TEST_F(Pipes, FailedPieceAllocationIsNotABrokenPipe)
+{
+    std::string msg = Message(9000, 'A');
+    void *(*pfnSaved)(size_t) = g_pfnZoltPipeAllocPiece;
+    static int s_iAllowed;
+    for (int iAllowed : { 0, 2 }) { /* the first piece, the third */
+        s_iAllowed = iAllowed;
+        g_pfnZoltPipeAllocPiece = [](size_t u) { return s_iAllowed-- > 0 ? malloc(u) : nullptr; };
+        EXPECT_EQ(ZoltPipeWrite(m_hWrite, msg.data(), (int)msg.size()), ZOLT_PIPE_NO_MEMORY);
+        g_pfnZoltPipeAllocPiece = pfnSaved;
+        EXPECT_EQ(ZoltPipeWriteQueCount(), 0); /* nothing of it is left queued */
+        EXPECT_EQ(Peek(), "");
+    }
+    std::string m = Message(100, 'B');
+    EXPECT_EQ(ZoltPipeWrite(m_hWrite, m.data(), (int)m.size()), 100);
+    EXPECT_NE(Peek().find(m), std::string::npos);
 }
 
 TEST_F(Pipes, SelectReturnsAtOnceForAQueuedMessageElseAfterTheTimeout)

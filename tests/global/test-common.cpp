@@ -2,10 +2,13 @@
  * devices, FRU triples, malformed and large input (the sanitizer sees every free). */
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "device-record.h"
+#include "global/device-list-reference.h"
 #include "test-common.h"
 
 namespace {
@@ -108,6 +111,119 @@ TEST(DeviceListParser, FruAndAdditionalTriples)
     /* j = 0 complete, j = 1 only a value: both added, j = 2 never looked at. */
     EXPECT_EQ(vFru, (std::vector<std::string>{ "36:,M1,,,,", "36:,,,,, f0|d0|v0 ||v1",
                                                "36:Mk,Mo,S,R,D,P" }));
+}
+
+/* Every field of every record of a parsed list, FRU and triples included. */
+std::string Describe(CGenList *pList)
+{
+    std::string s;
+    CGenListIter it;
+    for (CGenListIterInit(&it, pList); !CGenListIterAtEnd(&it); CGenListIterAdv(&it)) {
+        auto *d = (Dapi2Device *)CGenListIterGetData(&it);
+        s += std::to_string(d->iDeviceId) + "[" + d->szName + "|" + d->szDescription + "|" +
+             d->szOsLocator + "|" + d->szHwLocator + "|" + d->szDevType + "|" + d->szBusType + "|" +
+             d->szTestsSupported + "]";
+        Dapi2FruInfo *f = d->pFruInfo;
+        if (f == nullptr)
+            continue;
+        s += std::string("FRU[") + f->szManufacturerName + "|" + f->szModelNumber + "|" +
+             f->szSerialNumber + "|" + f->szFirmwareRevision + "|" + f->szFirmwareDate + "|" +
+             f->szPhysicalAddress + "]";
+        CGenListIter a = {};
+        for (f->pAddInfoList ? CGenListIterInit(&a, f->pAddInfoList) : (void)0;
+             !CGenListIterAtEnd(&a); CGenListIterAdv(&a)) {
+            auto *pInfo = (Dapi2FruAdditionalInfo *)CGenListIterGetData(&a);
+            s += std::string("+") + pInfo->szField + "|" + pInfo->szDescription + "|" +
+                 pInfo->szValue;
+        }
+        s += "\n";
+    }
+    return s;
+}
+
+/* A random list: mostly well-formed devices, with elements repeated, left
+ * out, left open, closed twice, mistyped, nested, and stray markup between. */
+std::string RandomList(std::mt19937 &rng)
+{
+    static const char *const s_aszTags[] = { "DID",
+                                             "NAME",
+                                             "DESCRIPTION",
+                                             "OSLOCATOR",
+                                             "HWLOCATOR",
+                                             "DEVTYPE",
+                                             "BUSTYPE",
+                                             "TESTS_SUPPORTED",
+                                             "FRU_MANUFACTURER",
+                                             "FRU_SERIALNUMBER",
+                                             "FRU_PHYSADDRESS",
+                                             "FRU_ADDINFO_FIELD",
+                                             "FRU_ADDINFO_DESC",
+                                             "FRU_ADDINFO_VALUE",
+                                             "DEVICE",
+                                             "X" };
+    static const char *const s_aszJunk[] = { "<",    ">",    "</DEVICE>", "<DEVICE>", "<!-- c -->",
+                                             "<A/>", "</X>", "<DEVICE/>", "&lt;",     "<?x?>" };
+    auto Pick = [&rng](int n) { return (int)(rng() % (unsigned)n); };
+    std::string s;
+    for (int iDev = Pick(12); iDev > 0; iDev--) {
+        s += Pick(20) == 0 ? "<DEVIC>" : "<DEVICE>";
+        for (int iEl = Pick(14); iEl > 0; iEl--) {
+            const char *szTag = s_aszTags[Pick(16)];
+            std::string sValue = std::strcmp(szTag, "DID") == 0 ? std::to_string(Pick(30) - 3)
+                                                                : std::string(1, 'a' + Pick(26));
+            int iMode = Pick(30);
+            if (iMode == 0)
+                s += std::string("<") + szTag + ">" + sValue; /* left open */
+            else if (iMode == 1)
+                s += std::string("</") + szTag + ">"; /* stray close */
+            else if (iMode == 2)
+                s += s_aszJunk[Pick(10)];
+            else
+                s += std::string("<") + szTag + ">" + sValue + "</" + szTag + ">";
+        }
+        if (Pick(15) != 0)
+            s += "</DEVICE>";
+        if (Pick(10) == 0)
+            s += s_aszJunk[Pick(10)];
+    }
+    return s;
+}
+
+/* The linear parser gives exactly the records of the parser as first
+ * written, over random and nearly valid lists. */
+TEST(DeviceListParser, AgreesWithTheReferenceParser)
+{
+    std::mt19937 rng(20261206);
+    std::vector<std::string> vTexts = {
+        "<DEVICE><DID>1</DID><NAME>a</NAME><NAME>b</NAME></DEVICE><DEVICE><DID>1</DID>"
+        "<NAME>c</NAME></DEVICE>", /* repeated elements and ids */
+        "<DEVICE><DID>2</DID><NAME>a</NAME><DEVICE><DID>3</DID><NAME>in</NAME></DEVICE>"
+        "</DEVICE><DEVICE><DID>4</DID><NAME>b</NAME></DEVICE>", /* nested device */
+        "</DEVICE><DEVICE><DID>5</DID><NAME>x</X></DEVICE><DEVICE><DID>6</DID><NAME>y</NAME>"
+        "</DEVICE>", /* stray close, mismatched close */
+        "<DEVICE><DID>7</DID><NAME>t</NAME><FRU_ADDINFO_FIELD>f</FRU_ADDINFO_FIELD>"
+        "<FRU_ADDINFO_VALUE>v</FRU_ADDINFO_VALUE><FRU_ADDINFO_FIELD>g</FRU_ADDINFO_FIELD>"
+        "<FRU_ADDINFO_DESC>d</FRU_ADDINFO_DESC><FRU_ADDINFO_VALUE>w</FRU_ADDINFO_VALUE>"
+        "<FRU_ADDINFO_DESC>e</FRU_ADDINFO_DESC></DEVICE>", /* triples out of step */
+    };
+    for (int i = 0; i < 3000; i++)
+        vTexts.push_back(RandomList(rng));
+    for (const std::string &sText : vTexts) {
+        CGenStr text;
+        ASSERT_TRUE(CGenStrInitFromCStr(&text, sText.c_str()));
+        CGenList now, before;
+        CGenListConstruct(&now, 1, Dapi2_I_KillDevice);
+        CGenListConstruct(&before, 1, Dapi2_I_KillDevice);
+        int iRcNow = ZoltParseModuleDeviceList(&now, &text);
+        int iRcBefore = reference::ReferenceParseDeviceList(&before, &text);
+        EXPECT_EQ(iRcNow, iRcBefore) << sText;
+        EXPECT_EQ(Describe(&now), Describe(&before)) << sText;
+        CGenListDestruct(&now);
+        CGenListDestruct(&before);
+        CGenStrDelete(&text);
+        if (HasFailure())
+            break;
+    }
 }
 
 TEST(DeviceListParser, LargeInput)
