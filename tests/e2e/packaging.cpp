@@ -48,7 +48,7 @@ TEST(Packaging, ProgramsAreHardened)
     }
     /* the project's code itself, not only the C++ runtime linked into it, calls
      * the stack check (on i386 PIE through its local stub) */
-    for (const char *szLib : { "libzoltglobal.a", "libzoltcpumod.a", "libzoltpeerslib.a" }) {
+    for (const char *szLib : { "libzoltsupport.a", "libzoltcpumod.a", "libzoltpeerslib.a" }) {
         std::string sSyms = RunChild({ "/usr/bin/readelf", "-W", "--syms",
                                        ZOLT_BUILD_DIR "/" + std::string(szLib) })
                                 .sOut;
