@@ -61,10 +61,11 @@ static std::vector<std::string> ModuleFolders()
 
 /* Fills empty module and definitions paths. The module is the first
  * executable zoltcpu.linux of ModuleFolders(), and the definitions file is
- * zoltcpu.ini from the same folder. With --module alone the definitions file
- * is the first readable zoltcpu.ini of those folders (else the one beside the
- * program). Returns 0, or 2 when no module was given and none was found:
- * *psLooked then lists the paths tried. */
+ * zoltcpu.ini from the same folder when it is there. Otherwise (an installed
+ * tree keeps it in its data folder) it is the first readable zoltcpu.ini of
+ * those folders and the data folder (else the one beside the program).
+ * Returns 0, or 2 when no module was given and none was found: *psLooked then
+ * lists the paths tried. */
 int PeersDefaultPaths(PeersCommand *pCmd, std::string *psLooked)
 {
     std::vector<std::string> vDirs = ModuleFolders();
@@ -75,7 +76,7 @@ int PeersDefaultPaths(PeersCommand *pCmd, std::string *psLooked)
             *psLooked += (psLooked->empty() ? "" : ", ") + sPath;
             if (access(sPath.c_str(), X_OK) == 0) {
                 pCmd->sModule = sPath;
-                if (pCmd->sDefFile.empty())
+                if (pCmd->sDefFile.empty() && access((sDir + "/zoltcpu.ini").c_str(), R_OK) == 0)
                     pCmd->sDefFile = sDir + "/zoltcpu.ini";
                 break;
             }
@@ -83,6 +84,7 @@ int PeersDefaultPaths(PeersCommand *pCmd, std::string *psLooked)
         if (pCmd->sModule.empty())
             return 2;
     }
+    vDirs.push_back(JoinFolder(vDirs[0], ZOLT_PEERS_DATA_RELDIR));
     for (size_t i = 0; i < vDirs.size() && pCmd->sDefFile.empty(); i++)
         if (access((vDirs[i] + "/zoltcpu.ini").c_str(), R_OK) == 0)
             pCmd->sDefFile = vDirs[i] + "/zoltcpu.ini";

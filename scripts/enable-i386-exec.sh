@@ -4,7 +4,9 @@
 # binaries are handed to qemu-i386 through binfmt_misc (needs root and
 # qemu-user). Exits 0 when 32-bit programs run afterwards, 1 otherwise.
 # Standard output: the emulator's name ("qemu-i386") when 32-bit programs run
-# through it, nothing when they run natively; messages go to standard error.
+# through it, nothing when they run natively; messages go to standard error,
+# among them every system-wide change (package installed, file system mounted,
+# binfmt_misc entry registered) before it is made.
 set -u
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
@@ -22,20 +24,27 @@ runs() {
 }
 runs && exit 0
 
-echo "this kernel cannot execute i386 programs; registering qemu-i386 with binfmt_misc" >&2
+echo "this kernel cannot execute i386 programs; they will run through qemu-i386" >&2
 qemu=$(command -v qemu-i386 || true)
 if [ -z "$qemu" ]; then
+    echo "installing system-wide: qemu-user (apt-get install -y qemu-user)" >&2
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq qemu-user >/dev/null 2>&1 || true
     qemu=$(command -v qemu-i386 || true)
 fi
 [ -n "$qemu" ] || { echo "qemu-i386 is not available" >&2; exit 1; }
 bm=/proc/sys/fs/binfmt_misc
-[ -e $bm/register ] || mount -t binfmt_misc binfmt_misc $bm 2>/dev/null
+if [ ! -e $bm/register ]; then
+    echo "mounting binfmt_misc on $bm (system-wide, until reboot)" >&2
+    mount -t binfmt_misc binfmt_misc $bm 2>/dev/null
+fi
 if [ -w $bm/register ] && [ ! -e $bm/zolt-i386 ]; then
     # ELF, 32-bit, little endian, executable or shared object, machine i386.
     magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
     mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
-    echo ":zolt-i386:M::$magic:$mask:$qemu:F" > $bm/register 2>/dev/null
+    entry=":zolt-i386:M::$magic:$mask:$qemu:F"
+    echo "registering with binfmt_misc (system-wide, until reboot; remove with" \
+        "'echo -1 > $bm/zolt-i386'): every i386 ELF program runs through $qemu: $entry" >&2
+    echo "$entry" > $bm/register 2>/dev/null
 fi
 runs && exit 0
 echo "could not enable i386 execution" >&2

@@ -1,6 +1,7 @@
 /* install.cpp - end to end: cmake --install of this build tree puts exactly
- * zoltpeers and the module folder under a prefix; the installed zoltpeers finds
- * the module (beside it first, then the module folder), also once moved. */
+ * zoltpeers, the module folder, the definitions file, man pages, completion and
+ * copyright under a prefix; the installed zoltpeers finds the module (beside it
+ * first, then the module folder) and the definitions file, also once moved. */
 #include <gtest/gtest.h>
 
 #include <stdio.h>
@@ -49,7 +50,9 @@ TEST(Install, ThreeFilesThatFindEachOtherWhereverTheTreeIsMoved)
     TempDir tmp;
     ASSERT_FALSE(tmp.sPath.empty());
     const std::string sPrefix = tmp.sPath + "/prefix", sMod = ZOLT_INSTALL_MODULEDIR,
-                      sBinDir = ZOLT_INSTALL_BINDIR;
+                      sBinDir = ZOLT_INSTALL_BINDIR, sData = ZOLT_INSTALL_DATADIR,
+                      sMan = ZOLT_INSTALL_MANDIR, sDoc = ZOLT_INSTALL_DOCDIR,
+                      sCompl = ZOLT_INSTALL_COMPLETIONDIR;
     /* a DESTDIR or an install mode (symlinks into the build tree) from the
      * caller's environment would defeat the test */
     ChildRun inst = RunChild({ ZOLT_CMAKE, "--install", ZOLT_BUILD_DIR, "--prefix", sPrefix },
@@ -57,9 +60,15 @@ TEST(Install, ThreeFilesThatFindEachOtherWhereverTheTreeIsMoved)
     ASSERT_EQ(inst.iExit, 0) << inst.sOut;
 
     /* every entry: folders with "/", executables with "*" (no links, nothing else) */
-    std::vector<std::string> vTree,
-        vExpected = { sBinDir + "/zoltpeers*", sMod + "/zoltcpu.linux*", sMod + "/zoltcpu.ini" };
-    for (const std::string &sDir : { sBinDir, sMod })
+    std::vector<std::string> vTree, vExpected = { sBinDir + "/zoltpeers*",
+                                                  sMod + "/zoltcpu.linux*",
+                                                  sData + "/zoltcpu.ini",
+                                                  sMan + "/man1/zoltpeers.1.gz",
+                                                  sMan + "/man8/zoltcpu.linux.8.gz",
+                                                  sCompl + "/zoltpeers",
+                                                  sDoc + "/copyright" };
+    for (const std::string &sDir :
+         { sBinDir, sMod, sData, sMan + "/man1", sMan + "/man8", sCompl, sDoc })
         for (size_t u = sDir.find('/');; u = sDir.find('/', u + 1)) {
             vExpected.push_back(sDir.substr(0, u) + "/");
             if (u == std::string::npos)
@@ -81,7 +90,7 @@ TEST(Install, ThreeFilesThatFindEachOtherWhereverTheTreeIsMoved)
     EXPECT_TRUE(ReadAll(sPrefix + "/" + sMod + "/zoltcpu.linux") ==
                 ReadAll(ZOLT_BIN "/zoltcpu.linux"));
     EXPECT_TRUE(ReadAll(sPrefix + "/" + sBinDir + "/zoltpeers") == ReadAll(ZOLT_BIN "/zoltpeers"));
-    EXPECT_EQ(ReadAll(sPrefix + "/" + sMod + "/zoltcpu.ini"),
+    EXPECT_EQ(ReadAll(sPrefix + "/" + sData + "/zoltcpu.ini"),
               ReadAll(ZOLT_SOURCE_DIR "/zoltcpu/zoltcpu.ini"));
 
     /* where it was installed, then moved one level deeper under another name */
@@ -93,8 +102,8 @@ TEST(Install, ThreeFilesThatFindEachOtherWhereverTheTreeIsMoved)
         }
         ChildRun r = Enumerate(sAt);
         EXPECT_EQ(r.iExit, 0) << r.sOut;
-        std::string sDir = sAt + "/" + sMod;
-        EXPECT_NE(r.sOut.find(ModuleLine(sDir + "/zoltcpu.linux", sDir + "/zoltcpu.ini")),
+        EXPECT_NE(r.sOut.find(ModuleLine(sAt + "/" + sMod + "/zoltcpu.linux",
+                                         sAt + "/" + sData + "/zoltcpu.ini")),
                   std::string::npos)
             << r.sOut;
         EXPECT_NE(r.sOut.find("\n  device 0  CPU:0  "), std::string::npos) << r.sOut;
@@ -102,6 +111,7 @@ TEST(Install, ThreeFilesThatFindEachOtherWhereverTheTreeIsMoved)
 
     /* in neither place: exit 2 before any module start, naming both paths in order */
     const std::string sBin = sMoved + "/" + sBinDir, sDir = sMoved + "/" + sMod,
+                      sIni = sMoved + "/" + sData + "/zoltcpu.ini",
                       sAway = tmp.sPath + "/zoltcpu.linux";
     ASSERT_EQ(rename((sDir + "/zoltcpu.linux").c_str(), sAway.c_str()), 0);
     ChildRun r = Enumerate(sMoved);
@@ -110,10 +120,10 @@ TEST(Install, ThreeFilesThatFindEachOtherWhereverTheTreeIsMoved)
               std::string::npos)
         << r.sOut;
     EXPECT_EQ(r.sOut.find("zoltpeers: module "), std::string::npos) << r.sOut;
-    /* --module wins; the definitions file still comes from the module folder */
+    /* --module wins; the definitions file still comes from the data folder */
     r = Enumerate(sMoved, { "--module", sAway });
     EXPECT_EQ(r.iExit, 0) << r.sOut;
-    EXPECT_NE(r.sOut.find(ModuleLine(sAway, sDir + "/zoltcpu.ini")), std::string::npos) << r.sOut;
+    EXPECT_NE(r.sOut.find(ModuleLine(sAway, sIni)), std::string::npos) << r.sOut;
     /* a module and definitions file beside zoltpeers are taken before the module folder's */
     ASSERT_EQ(rename(sAway.c_str(), (sDir + "/zoltcpu.linux").c_str()), 0);
     ASSERT_EQ(
