@@ -321,6 +321,55 @@ static void HandleValidation(PeersInvocation *pInv, const char *szMsg)
     }
 }
 
+/* The startup notification (TYPE is the reference text): recorded, and the
+ * stop request sent at once when the test asks for it at startup. */
+static void HandleStartupNote(PeersEngine *pEngine, PeersInvocation *pInv, const char *szMsg,
+                              const std::string &sType, long lFrom)
+{
+    if (pInv == nullptr)
+        return;
+    pInv->bStartupNote = 1;
+    pInv->sStartupType = sType;
+    PeersGetField(szMsg, "MSG/DATA/VERSION", 0, pInv->sVersion);
+    pInv->ullStartupNoteMs = PeersNowMs();
+    pInv->lStartupFrom = lFrom;
+    if (pEngine->pOpt != nullptr && pEngine->pOpt->iStopAfterMs == 0 && !pInv->bStopSent)
+        PeersEngineSendStop(pEngine, lFrom);
+}
+
+/* The test-result and shutdown notifications. Returns 0 handled, 1 unknown. */
+static int HandleNotify(PeersInvocation *pInv, const char *szMsg, const std::string &sData)
+{
+    std::string sWord;
+    if (PeersGetField(szMsg, "MSG/DATA/TESTRESULT", 0, sWord) == 0) {
+        if (pInv != nullptr) {
+            pInv->bResult = 1;
+            pInv->sResultWord = sWord;
+            PeersGetField(szMsg, "MSG/DATA/TESTPROCESSID", 0, pInv->sResultProcessId);
+        }
+        return 0;
+    }
+    if (sData != "SHUTDOWN")
+        return 1;
+    if (pInv != nullptr)
+        pInv->bShutdownNote = 1;
+    return 0;
+}
+
+/* An enumeration report: the devices become the module's device list. */
+static void HandleEnumData(PeersEngine *pEngine, PeersInvocation *pInv, const char *szMsg,
+                           const char *szModuleName)
+{
+    std::vector<PeersDevice> vDevices;
+    PeersParseDevices(szMsg, "MSG/DATA/DEVICE", vDevices);
+    if (szModuleName != nullptr && *szModuleName != '\0')
+        PeersEngineSetDevices(pEngine, szModuleName, vDevices);
+    if (pInv != nullptr) {
+        pInv->bEnumData = 1;
+        pInv->vDevices = vDevices;
+    }
+}
+
 /* Handles one message for the engine. Returns 0 handled, 1 unknown, 2 not a MSG. */
 int PeersEngineHandleMessage(PeersEngine *pEngine, const char *szMsg, long lFrom,
                              const char *szModuleName)
@@ -334,69 +383,32 @@ int PeersEngineHandleMessage(PeersEngine *pEngine, const char *szMsg, long lFrom
     if (pInv != nullptr && pInv->lPid != 0 && lFrom != pInv->lPid && lFrom != 0)
         pInv = nullptr; /* another process: answered, not recorded */
 
-    /* Notifications: startup (TYPE is the reference text), result, shutdown. */
     if (PeersGetField(szMsg, "MSG/DATA/STARTUP", 0, sProbe) == 0) {
-        if (pInv != nullptr) {
-            pInv->bStartupNote = 1;
-            pInv->sStartupType = sType;
-            PeersGetField(szMsg, "MSG/DATA/VERSION", 0, pInv->sVersion);
-            pInv->ullStartupNoteMs = PeersNowMs();
-            pInv->lStartupFrom = lFrom;
-            if (pEngine->pOpt != nullptr && pEngine->pOpt->iStopAfterMs == 0 && !pInv->bStopSent)
-                PeersEngineSendStop(pEngine, lFrom);
-        }
+        HandleStartupNote(pEngine, pInv, szMsg, sType, lFrom);
         return 0;
     }
-    if (sType == "DE_NOTIFY") {
-        if (PeersGetField(szMsg, "MSG/DATA/TESTRESULT", 0, sProbe) == 0) {
-            if (pInv != nullptr) {
-                pInv->bResult = 1;
-                pInv->sResultWord = sProbe;
-                PeersGetField(szMsg, "MSG/DATA/TESTPROCESSID", 0, pInv->sResultProcessId);
-            }
-            return 0;
-        }
-        if (sData == "SHUTDOWN") {
-            if (pInv != nullptr)
-                pInv->bShutdownNote = 1;
-            return 0;
-        }
-        return 1;
-    }
+    if (sType == "DE_NOTIFY")
+        return HandleNotify(pInv, szMsg, sData);
     if (sType == "DE_EVENT") {
         HandleEvent(pEngine, pInv, szMsg, lFrom);
         return 0;
     }
     if (sType == "DE_COMMAND") {
-        if (strncmp(sData.c_str(), "LIST_DEVICES", 12) == 0 ||
-            strncmp(sData.c_str(), "LIST_SYSINFO_DEVICES", 20) == 0) {
-            HandleDeviceList(pEngine, pInv, sData.c_str(), sId.c_str(), lFrom);
-            return 0;
-        }
+        if (strncmp(sData.c_str(), "LIST_DEVICES", 12) != 0 &&
+            strncmp(sData.c_str(), "LIST_SYSINFO_DEVICES", 20) != 0)
+            return 1;
+        HandleDeviceList(pEngine, pInv, sData.c_str(), sId.c_str(), lFrom);
+        return 0;
+    }
+    if (sType == "DE_ENUMDATA")
+        HandleEnumData(pEngine, pInv, szMsg, szModuleName);
+    else if (sType == "SYSINFO_RETURNED" && pInv != nullptr)
+        HandleSysInfo(pInv, szMsg);
+    else if (sType == "TRANSACTION_RESPONSE" && pInv != nullptr)
+        HandleValidation(pInv, szMsg);
+    else if (sType != "SYSINFO_RETURNED" && sType != "TRANSACTION_RESPONSE")
         return 1;
-    }
-    if (sType == "DE_ENUMDATA") {
-        std::vector<PeersDevice> vDevices;
-        PeersParseDevices(szMsg, "MSG/DATA/DEVICE", vDevices);
-        if (szModuleName != nullptr && *szModuleName != '\0')
-            PeersEngineSetDevices(pEngine, szModuleName, vDevices);
-        if (pInv != nullptr) {
-            pInv->bEnumData = 1;
-            pInv->vDevices = vDevices;
-        }
-        return 0;
-    }
-    if (sType == "SYSINFO_RETURNED") {
-        if (pInv != nullptr)
-            HandleSysInfo(pInv, szMsg);
-        return 0;
-    }
-    if (sType == "TRANSACTION_RESPONSE") {
-        if (pInv != nullptr)
-            HandleValidation(pInv, szMsg);
-        return 0;
-    }
-    return 1;
+    return 0;
 }
 
 /* Sends what is due. Returns the number of messages sent. */
