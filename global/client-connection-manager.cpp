@@ -6,7 +6,13 @@
  * as its first packet; the module then removes its FIFO's name, so that only
  * the broker, which has it open, can reach it. Packets are split at their
  * CR LF. Open and close run on the main thread; sends come from any thread
- * and are serialised by the transport's write lock. */
+ * and are serialised by the transport's write lock.
+ * The one call loop of the messaging layer runs through this file: opening the
+ * connection registers the language-string file (nls-access), which runs a
+ * transaction through the message table (client-messaging-engine), which sends
+ * and waits through this connection. The registration must be the first thing
+ * on a new connection, and the table is the only place that pairs a reply with
+ * its request, so the loop stays; it runs once per open and never nests. */
 #include "client-connection-manager.h"
 
 #include <stdio.h>

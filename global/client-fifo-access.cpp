@@ -19,6 +19,7 @@
 
 #include "memory-alloc.h"
 #include "pipe-lowlevel.h"
+#include "process-id.h"
 #include "trace.h"
 #include "zolt-string.h"
 #include "zolt-time.h"
@@ -46,7 +47,6 @@ static int s_bPipeDirSet = 0;
  * same name for the command-line text). Empty = not built yet. */
 static char g_szServerFifoName[ZOLT_PATH_BUFFER_SIZE];
 
-static long g_clientProcessId = 0;
 static unsigned long s_ulTimeStamp = 0;
 
 /* A relative directory ("." followed by the rest) is joined to the working
@@ -365,20 +365,6 @@ char *ZoltClient_I_ReadFifo(int *piLength)
 }
 
 /* ---------------------------------------------------- process utilities */
-
-/* The operating system's process id. */
-long ZoltGetPid(void)
-{
-    return (long)getpid();
-}
-
-/* The own process id, taken at the first call and kept for the process. */
-long ZoltGetClientPid(void)
-{
-    if (g_clientProcessId == 0)
-        g_clientProcessId = ZoltGetPid();
-    return g_clientProcessId;
-}
 
 /* 1 when a non-blocking wait for child lPid reports it (ended), else 0. */
 int ZoltClientTerminated(long lPid)

@@ -6,6 +6,8 @@
 
 #include <sys/types.h>
 
+#include "process-id.h"
+
 /* Path buffers: 4096 bytes, the longest path the file system takes. */
 #define ZOLT_PATH_BUFFER_SIZE 4096
 /* Copies kept for the open connection: 256 bytes (255 characters). */
@@ -94,10 +96,6 @@ char *ZoltClient_I_ReadFifo(int *piLength);
 
 /* ---- Process utilities ---- */
 
-/* The operating system's process id. */
-long ZoltGetPid(void);
-/* The own process id, taken at the first call and kept. */
-long ZoltGetClientPid(void);
 /* 1 when a non-blocking wait for child lPid reports it ended, else 0. */
 int ZoltClientTerminated(long lPid);
 /* waitpid(). */

@@ -14,7 +14,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "client-fifo-access.h"
+#include "process-id.h"
 #include "trace.h"
 #include "zolt-time.h"
 
