@@ -181,15 +181,49 @@ def e2e_filter(test_no):
     return _E2E_FILTERS[test_no]
 
 
-def run_tests(test_no, have, timeout):
-    """(verdict, where) for the built mutant: killed at the first failing
-    program, else survived."""
-    for exe, flt in UNIT[test_no]:
+def objects_of(relpath):
+    """The object files compiled from one source, in every library of the tree."""
+    suffix = "/" + relpath + ".o"
+    found = []
+    for dirpath, _, names in os.walk(BUILD):
+        for name in names:
+            path = os.path.join(dirpath, name)
+            if path.endswith(suffix) or path.endswith(suffix.replace("/zoltcpu/", "/__/zoltcpu/")):
+                found.append(path)
+    return found
+
+
+def digest(path):
+    with open(path, "rb") as f:
+        return hashlib.sha1(f.read()).hexdigest()
+
+
+# sha1 of each object of the unmutated tree (filled by baseline()).
+BASE_OBJECTS = {}
+
+
+def same_code(relpath, since):
+    """True when every object rebuilt from the mutated source since `since` is
+    byte for byte the unmutated one: the compiler proved the change has no
+    effect (dead code, code of the other architecture, a value it overwrites)."""
+    rebuilt = [p for p in objects_of(relpath) if os.path.getmtime(p) >= since]
+    return bool(rebuilt) and all(BASE_OBJECTS.get(p) == digest(p) for p in rebuilt)
+
+
+def run_tests(relpath, have, timeout):
+    """(verdict, where, output) for the applied mutant: killed at the first
+    failing program, else survived; "equivalent" when the compiled code did
+    not change."""
+    test_no = TEST_NUMBER[os.path.basename(relpath)]
+    since = time.time() - 0.05
+    for k, (exe, flt) in enumerate(UNIT[test_no]):
         if exe not in have:
             continue
         status, _, out = sh(["ninja", "-C", BUILD, "-j2", exe])
         if status != 0:
             return "stillborn", exe, out
+        if k == 0 and same_code(relpath, since):
+            return "equivalent", "compiler", ""
         argv = [os.path.join(BUILD, "bin", exe), "--gtest_fail_fast", "--gtest_brief=1"]
         if flt != "-":
             argv.append("--gtest_filter=" + flt)
@@ -224,6 +258,9 @@ def baseline(have):
         if status != 0:
             sys.exit(f"{exe} fails unmutated; fix that first:\n{out}")
         total += secs
+    for path, _ in all_files():
+        for obj in objects_of(path):
+            BASE_OBJECTS[obj] = digest(obj)
     return total
 
 
@@ -247,8 +284,7 @@ def campaign(mutants, done, have, timeout):
         for n, m in enumerate(todo, start=1):
             start = time.monotonic()
             with Applied(m):
-                verdict, where, out = run_tests(TEST_NUMBER[os.path.basename(m.path)], have,
-                                                timeout)
+                verdict, where, out = run_tests(m.path, have, timeout)
             r = {"key": key_of(m), "id": m.mid, "file": m.path, "line": m.line, "op": m.op,
                  "old": m.old.strip(), "new": m.new.strip(), "verdict": verdict, "by": where,
                  "test": first_failure(out) if verdict == "killed" else "",
@@ -270,7 +306,7 @@ def first_failure(out):
 def report(mutants, done):
     rows = [done[key_of(m)] for m in mutants if key_of(m) in done]
     count = {v: sum(1 for r in rows if r["verdict"] == v)
-             for v in ("killed", "timeout", "survived", "stillborn")}
+             for v in ("killed", "timeout", "survived", "stillborn", "equivalent")}
     valid = count["killed"] + count["timeout"] + count["survived"]
     score = 100.0 * (count["killed"] + count["timeout"]) / valid if valid else 0.0
     secs = [r["seconds"] for r in rows]
@@ -279,12 +315,14 @@ def report(mutants, done):
         f"Date: {time.strftime('%Y-%m-%d %H:%M UTC', time.gmtime())}; source "
         f"{git_head()}; {len(mutants)} mutants selected, {len(rows)} run.", "",
         f"Killed {count['killed']}, timed out {count['timeout']}, survived "
-        f"{count['survived']}, stillborn {count['stillborn']} (not counted).",
+        f"{count['survived']}, stillborn {count['stillborn']} and equivalent "
+        f"{count['equivalent']} (object code unchanged) not counted.",
         f"Score: {score:.1f} % of {valid} compiled mutants killed (before equivalents "
         "are taken out).",
         f"Time per mutant: mean {sum(secs) / len(secs) if secs else 0:.1f} s, max "
         f"{max(secs) if secs else 0:.1f} s.", "",
-        "| file | operator | run | killed | survived | stillborn |", "|---|---|---|---|---|---|",
+        "| file | operator | run | killed | survived | stillborn or equivalent |",
+        "|---|---|---|---|---|---|",
     ]
     groups = sorted({(r["file"], r["op"]) for r in rows})
     for f, op in groups:
