@@ -48,6 +48,10 @@ E2E = "e2e_cpu-test-faults"
 # module too, which it orders before itself).
 E2E_DEPS = ["zoltcpu-faults", "zoltcpu", "zoltpeers", E2E]
 E2E_PER_MUTANT = ["zoltcpu-faults"]
+# The CTest test comparing the product's objects with the checked-in listings.
+OBJECT_CHECK = os.environ.get("MUTATE_OBJECT_CHECK", "object")
+PRODUCT_LIBRARY = "zoltcpumod"
+_OBJECT_CHECK_FOUND = {}
 
 
 SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
@@ -242,7 +246,27 @@ def run_tests(relpath, have, timeout):
     status, _, out = sh(argv, timeout=timeout)
     if status == "timeout":
         return "timeout", E2E, out
-    return ("killed" if status != 0 else "survived"), E2E, out
+    if status != 0:
+        return "killed", E2E, out
+    return object_check(timeout, out)
+
+
+def object_check(timeout, e2e_out):
+    """Last, for a mutant the programs let through: the check of the product's
+    objects against their checked-in listings, where the tree has it (the
+    product library is rebuilt for it)."""
+    if OBJECT_CHECK not in _OBJECT_CHECK_FOUND:
+        _, _, out = sh(["ctest", "-N", "-R", OBJECT_CHECK])
+        _OBJECT_CHECK_FOUND[OBJECT_CHECK] = "Total Tests: 0" not in out
+    if not _OBJECT_CHECK_FOUND[OBJECT_CHECK]:
+        return "survived", E2E, e2e_out
+    status, _, out = sh(["ninja", "-C", BUILD, "-j2", PRODUCT_LIBRARY])
+    if status != 0:
+        return "stillborn", PRODUCT_LIBRARY, out
+    status, _, out = sh(["ctest", "-R", OBJECT_CHECK, "--output-on-failure"], timeout=timeout)
+    if status == "timeout":
+        return "timeout", "object check", out
+    return ("killed" if status != 0 else "survived"), "object check", out
 
 
 def baseline(have):
@@ -309,6 +333,10 @@ def report(mutants, done):
              for v in ("killed", "timeout", "survived", "stillborn", "equivalent")}
     valid = count["killed"] + count["timeout"] + count["survived"]
     score = 100.0 * (count["killed"] + count["timeout"]) / valid if valid else 0.0
+    by_objects = sum(1 for r in rows if r["verdict"] in ("killed", "timeout")
+                     and r["by"] == "object check")
+    score_programs = 100.0 * (count["killed"] + count["timeout"] - by_objects) / valid \
+        if valid else 0.0
     secs = [r["seconds"] for r in rows]
     lines = [
         "# Mutation campaign report", "",
@@ -318,7 +346,8 @@ def report(mutants, done):
         f"{count['survived']}, stillborn {count['stillborn']} and equivalent "
         f"{count['equivalent']} (object code unchanged) not counted.",
         f"Score: {score:.1f} % of {valid} compiled mutants killed (before equivalents "
-        "are taken out).",
+        f"are taken out); {score_programs:.1f} % by the unit and fault programs alone, "
+        f"{by_objects} more by the object check.",
         f"Time per mutant: mean {sum(secs) / len(secs) if secs else 0:.1f} s, max "
         f"{max(secs) if secs else 0:.1f} s.", "",
         "| file | operator | run | killed | survived | stillborn or equivalent |",
