@@ -49,7 +49,7 @@ E2E = "e2e_cpu-test-faults"
 E2E_DEPS = ["zoltcpu-faults", "zoltcpu", "zoltpeers", E2E]
 E2E_PER_MUTANT = ["zoltcpu-faults"]
 # The CTest test comparing the product's objects with the checked-in listings.
-OBJECT_CHECK = os.environ.get("MUTATE_OBJECT_CHECK", "object")
+OBJECT_CHECK = os.environ.get("MUTATE_OBJECT_CHECK", "[Oo]bjects?[.]")
 PRODUCT_LIBRARY = "zoltcpumod"
 _OBJECT_CHECK_FOUND = {}
 
