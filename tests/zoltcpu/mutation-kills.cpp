@@ -197,11 +197,24 @@ TEST_F(MutationKills, FillAndStoreRoutinesKeepEachRegisterInItsSlot)
 }
 
 /* One sub-test with every one of its checks faulty at once reports one
- * error whose "errno" holds every check's bit. */
+ * error whose "errno" holds every check's bit. A check's XOR goes to the
+ * observed word iCase (-1 every one); a control check that compares two
+ * stored words gets it in the second only, which the fault build with
+ * injection points of its own hands over as case 1 (before it, as case 0). */
+#ifdef ZOLT_FAULT_BUILD
+const int kSecond = 1;
+#else
+const int kSecond = 0;
+#endif
+struct Check {
+    unsigned uBit;
+    int iCase;
+    uint64_t uXor;
+};
 struct AllChecks {
     unsigned uTest, uSubTest;
     TestThreadArgs *(*pfn)(TestThreadArgs *);
-    std::vector<std::pair<unsigned, uint64_t>> checks; /* bit, XOR that fails it */
+    std::vector<Check> checks;
     int iError;
 };
 
@@ -209,29 +222,52 @@ const AllChecks kAllChecks[] = {
     { 0,
       1,
       do_registers,
-      { { 0x01, 1 }, { 0x02, 1 }, { 0x04, 1 }, { 0x08, 1 }, { 0x10, 1 }, { 0x20, 1 } },
+      { { 0x01, -1, 1 },
+        { 0x02, -1, 1 },
+        { 0x04, -1, 1 },
+        { 0x08, -1, 1 },
+        { 0x10, -1, 1 },
+        { 0x20, -1, 1 } },
       1 },
-    { 0, 2, do_arithmetics, { { 0x01, 1 }, { 0x02, 1 }, { 0x04, 1 }, { 0x08, 1 } }, 2 },
-    { 0, 4, do_logical, { { 0x01, 0x40 }, { 0x02, 0x01 }, { 0x04, 0x01 }, { 0x08, 0x40 } }, 4 },
+    { 0,
+      2,
+      do_arithmetics,
+      { { 0x01, -1, 1 }, { 0x02, -1, 1 }, { 0x04, -1, 1 }, { 0x08, -1, 1 } },
+      2 },
+    { 0,
+      4,
+      do_logical,
+      { { 0x01, -1, 0x40 }, { 0x02, -1, 0x01 }, { 0x04, -1, 0x01 }, { 0x08, -1, 0x40 } },
+      4 },
     { 1,
       2,
       do_mathcommands,
-      { { 0x0001, 0x0001 },
-        { 0x0002, 0x0800 },
-        { 0x0004, 0x0001 },
-        { 0x0008, 0x1000 },
-        { 0x0010, 0x0080 },
-        { 0x0080, 0x4000 },
-        { 0x0400, 0x0001 },
-        { 0x1000, 0x0020 },
-        { 0x2000, 0x0001 } },
+      { { 0x0001, kSecond, 0x0001 }, /* FCLEX left the invalid flag */
+        { 0x0002, kSecond, 0x0800 }, /* FDECSTP: TOP off by one */
+        { 0x0004, kSecond, 0x0001 }, /* FFREE: no invalid flag */
+        { 0x0008, kSecond, 0x1000 }, /* FINCSTP */
+        { 0x0010, 0, 0x0080 },       /* FINIT: control word */
+        { 0x0080, kSecond, 0x4000 }, /* FNOP changed the status word */
+        { 0x0400, 0, 0x0001 },       /* control word after initialisation */
+        { 0x1000, 0, 0x0020 },       /* status word after initialisation */
+        { 0x2000, 0, 0x0001 } },     /* FADD */
       6 },
     { 1,
       3,
       do_matharithmetics,
-      { { 0x01, 1 }, { 0x02, 1 }, { 0x04, 1 }, { 0x08, 1 }, { 0x20, 1 }, { 0x40, 1 }, { 0x80, 1 } },
+      { { 0x01, -1, 1 },
+        { 0x02, -1, 1 },
+        { 0x04, -1, 1 },
+        { 0x08, -1, 1 },
+        { 0x20, -1, 1 },
+        { 0x40, -1, 1 },
+        { 0x80, -1, 1 } },
       7 },
-    { 1, 4, do_mathtrans, { { 0x01, 1 }, { 0x02, 1 }, { 0x04, 1 }, { 0x08, 1 } }, 8 },
+    { 1,
+      4,
+      do_mathtrans,
+      { { 0x01, -1, 1 }, { 0x02, -1, 1 }, { 0x04, -1, 1 }, { 0x08, -1, 1 } },
+      8 },
 };
 
 TEST_F(MutationKills, EveryCheckOfASubTestFailingAtOnceKeepsEveryBit)
@@ -242,9 +278,9 @@ TEST_F(MutationKills, EveryCheckOfASubTestFailingAtOnceKeepsEveryBit)
             continue;
         Fresh();
         unsigned uAll = 0;
-        for (const auto &check : c.checks) {
-            g_faults.push_back({ c.uTest, c.uSubTest, check.first, -1, check.second, 0 });
-            uAll |= check.first;
+        for (const Check &check : c.checks) {
+            g_faults.push_back({ c.uTest, c.uSubTest, check.uBit, check.iCase, check.uXor, 0 });
+            uAll |= check.uBit;
         }
         TestThreadArgs args = {};
         args.bPrintMessages = 0;
