@@ -6,6 +6,8 @@
  * write queue for up to 1500 ms, sends the shutdown notification and STOP,
  * then stops the thread and closes the FIFOs. Messages go out through
  * g_pfnDapi2SendMessage (the client layer by default). */
+#include "dapi2-comms.h"
+
 #include "dapi2.h"
 
 #include <stdio.h>

@@ -1,10 +1,11 @@
 /* dapi2-param.cpp - the framework half of the parameter model: the rule of the
  * predefined parameter "ZOLT_DAPI2_PERCENT_TO_TEST" and sending the validation
  * answer of validate mode. Main thread only. */
+#include "dapi2-param.h"
+
 #include <stdlib.h>
 
 #include "dapi2.h"
-#include "param-valid.h"
 #include "trace.h"
 
 /* SendValidateParmsResults - builds the validation answer of every parameter of

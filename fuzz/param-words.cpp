@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "dapi2-param.h"
 #include "fuzz-common.h"
 #include "gen-str.h"
 #include "param-valid.h"

@@ -1,5 +1,5 @@
-/* Shared by the dapi2 tests: a send seam that keeps every message, and lookups
- * in the captured messages. */
+/* Shared by the dapi2 tests: a send seam that keeps every message, lookups
+ * in the captured messages, and an argument vector built from words. */
 #pragma once
 
 #include <string>
@@ -7,6 +7,16 @@
 
 #include "dapi2.h"
 #include "message-protocol.h"
+
+/* argv of the words (pointers into them), closed by a null. */
+inline std::vector<char *> Argv(std::vector<std::string> &words)
+{
+    std::vector<char *> argv;
+    for (auto &w : words)
+        argv.push_back(&w[0]);
+    argv.push_back(nullptr);
+    return argv;
+}
 
 inline std::vector<std::string> g_sent;
 inline int g_iSendResult = 0; /* what the stand-in send returns */

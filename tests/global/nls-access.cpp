@@ -160,6 +160,55 @@ TEST_F(Nls, StringsByIdMessagesAndModuleFile)
     EXPECT_EQ(ZoltNlsRegisterModuleNlsFile("zoltcpu.ini"), 4);
 }
 
+/* The translated send asks the engine for each tag, then sends the message with
+ * the strings in place; "TK" sends it as it is, "" becomes "EN" in the caller's
+ * buffer, and a message that cannot be translated is not sent at all. */
+TEST_F(Nls, TranslatedSendAndItsLanguage)
+{
+    StartEngine([](const std::string &sData) {
+        return sData == "NLS_GETSTRING:DE:<NLS id=a/>"   ? "<NLS id=a/><DE>alpha</DE>"
+               : sData == "NLS_GETSTRING:EN:<NLS id=a/>" ? "<NLS id=a/><EN>first</EN>"
+                                                         : "<NLS none/>";
+    });
+    struct {
+        const char *szLang, *szData; /* szData null: an empty message */
+        int iRc;
+        std::vector<std::string> vSeen; /* what the engine gets, in order */
+        const char *szLangAfter;
+    } aCases[] = {
+        { "DE", "A <NLS id=a/> B", 0, { "NLS_GETSTRING:DE:<NLS id=a/>", "A alpha B" }, "DE" },
+        { "", "A <NLS id=a/>", 0, { "NLS_GETSTRING:EN:<NLS id=a/>", "A first" }, "EN" },
+        { "TKx", "A <NLS id=a/> B", 0, { "A <NLS id=a/> B" }, "TKx" },
+        { "DE", NULL, 2, {}, "DE" },
+    };
+    for (auto &c : aCases) {
+        SCOPED_TRACE(std::string(c.szLang) + " " + (c.szData ? c.szData : "(empty)"));
+        char szLang[4];
+        snprintf(szLang, sizeof szLang, "%s", c.szLang);
+        size_t uBefore = Seen().size();
+        std::string sMsg = c.szData ? zolttest::MakeMsg("5", "DE_EVENT", c.szData) : "";
+        EXPECT_EQ(ZoltClientSendMessageTranslated(sMsg.c_str(), szLang), c.iRc);
+        EXPECT_STREQ(szLang, c.szLangAfter);
+        for (int i = 0; i < 1000 && Seen().size() < uBefore + c.vSeen.size(); i++)
+            usleep(10000); /* the send itself is not a transaction: wait for it */
+        std::vector<std::string> vAll = Seen();
+        EXPECT_EQ(std::vector<std::string>(vAll.begin() + (long)uBefore, vAll.end()), c.vSeen);
+    }
+
+    struct {
+        const char *szSet, *szGet; /* szGet null: no language */
+    } aLanguages[] = {
+        { "FR", "FR" }, { "DEU", "DE" }, { "", NULL }, { "IT", "IT" }, { NULL, NULL }
+    };
+    for (auto &c : aLanguages) {
+        ZoltClientSendMessageSetLanguage(c.szSet);
+        const char *szGot = ZoltClientSendMessageGetLanguage();
+        EXPECT_EQ(std::string(szGot ? szGot : "(none)"), c.szGet ? c.szGet : "(none)")
+            << (c.szSet ? c.szSet : "null");
+    }
+    ZoltClientSendMessageSetLanguage("00");
+}
+
 TEST(NlsTags, AddingVariables)
 {
     struct {

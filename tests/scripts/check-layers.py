@@ -55,7 +55,7 @@ CASES = [
 
 
 class CheckLayers(unittest.TestCase):
-    def setUp(self):
+    def make_tree(self):
         self.tree = tempfile.mkdtemp(prefix='zolt-layers-')
         self.addCleanup(shutil.rmtree, self.tree)
         shutil.copy(os.path.join(SRC, 'CMakeLists.txt'), self.tree)
@@ -81,7 +81,7 @@ class CheckLayers(unittest.TestCase):
     def test_cases(self):
         for name, changes, rc, text in CASES:
             with self.subTest(name):
-                self.setUp()
+                self.make_tree()
                 for change in changes:
                     self.plant(change)
                 out = self.run_script()
@@ -91,6 +91,7 @@ class CheckLayers(unittest.TestCase):
                     self.assertEqual(out.stdout.count('layers: '), 1, out.stdout)
 
     def test_missing_build_file(self):
+        self.make_tree()
         os.remove(os.path.join(self.tree, 'CMakeLists.txt'))
         out = self.run_script()
         self.assertEqual(out.returncode, 2)
