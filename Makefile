@@ -13,6 +13,9 @@
 #   make fuzz   build the libFuzzer targets (clang, ASan+UBSan) in build/fuzz and
 #               run each for FUZZ_SECONDS on one core; make fuzz-merge then adds
 #               the inputs that found new coverage to fuzz/corpus/<target>/
+#   make mutate the mutation campaign over the CPU tests' code in build/mutate
+#               (not part of check; MUTATE_FILES, MUTATE_LIMIT, MUTATE_IDS, see
+#               scripts/mutate.py); report in build/mutate/report.md
 BUILD   ?= build
 JOBS    ?= $(shell nproc)
 CMAKE    = cmake -G Ninja -Wno-dev
@@ -22,7 +25,7 @@ CTEST_JOBS ?= $(shell echo $$(( $(JOBS) * 2 )))
 CTEST    = ctest --output-on-failure -j $(CTEST_JOBS) --timeout 300
 
 .PHONY: all native product install package m32 asan check check-native check-m32 check-asan run \
-        clean fuzz fuzz-merge lint listings
+        clean fuzz fuzz-merge lint listings mutate
 
 all: native
 
@@ -120,6 +123,12 @@ fuzz-merge: $(BUILD)/fuzz/build.ninja
 lint:
 	$(CMAKE) -S . -B $(BUILD)/native -DCMAKE_BUILD_TYPE=Release > /dev/null
 	scripts/lint.sh $(abspath $(BUILD)/native) $(JOBS)
+
+# A tree of its own: the mutants are rebuilt there one at a time, incrementally.
+$(BUILD)/mutate/build.ninja:
+	$(CMAKE) -S . -B $(BUILD)/mutate -DCMAKE_BUILD_TYPE=Release -DZOLT_BENCH=OFF
+mutate: $(BUILD)/mutate/build.ninja
+	/usr/bin/python3 scripts/mutate.py
 
 clean:
 	rm -rf $(BUILD)

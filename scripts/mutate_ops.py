@@ -1,0 +1,305 @@
+# mutate_ops.py - the mutant generator of the mutation campaign (scripts/mutate.py):
+# walks a C++ source line by line and yields every single-point change of the
+# operator classes below, in a fixed order, so that a mutant id names one change.
+import re
+from dataclasses import dataclass
+
+
+@dataclass
+class Mutant:
+    mid: str  # "<file stem>:<line>:<operator>:<n>", stable for an unchanged source
+    path: str  # path relative to the source root
+    line: int  # 1-based
+    op: str
+    old: str  # the whole original line
+    new: str  # the whole mutated line (may hold a newline only when a line is removed)
+
+
+# Operator classes, in the order they are tried on a line.
+#   LIT    integer literal: 0 -> 1, a power of two -> the next bit, else the low bit flipped
+#   REL    comparison operator swapped (== !=, < <=, > >=)
+#   LOG    && <-> ||
+#   ORSET  "x |= y" -> "x = y" (earlier fault bits lost)
+#   ERRNO  an error or warning number replaced by a sibling of its test
+#   DATA   an MMX operand pattern replaced by the next pattern
+#   INSN   an instruction routine or instruction name replaced by its sibling
+#   STMT   an expression statement removed
+#   AMNEM  an asm mnemonic swapped (jcc inverted, add <-> sub, reversed x87 forms, ...)
+#   AOPND  the two operands of an asm instruction swapped
+#   AIMM   an asm immediate or displacement changed like LIT
+#   AREG   an x87 stack or MMX register index moved to the next register
+#   ADEL   one instruction removed from an asm string
+OPERATORS = ("LIT", "REL", "LOG", "ORSET", "ERRNO", "DATA", "INSN", "STMT", "AMNEM", "AOPND",
+             "AIMM", "AREG", "ADEL")
+
+_ERRNO_FAMILIES = [
+    ["REGTEST_ERR_REGISTERS", "REGTEST_ERR_ARITHMETICS", "REGTEST_ERR_STRINGS",
+     "REGTEST_ERR_LOGICAL"],
+    ["FPUTEST_ERR_MATHREGS", "FPUTEST_ERR_MATHCOMMANDS", "FPUTEST_ERR_MATHARITHMETICS",
+     "FPUTEST_ERR_MATHTRANS"],
+    ["MMXTEST_ERR", "MMXTEST_WARN_NOMMX"],
+    ["CACHETEST_WARN_PRIVILEGE", "CACHETEST_WARN_PAGING", "CACHETEST_ERR_READBACK",
+     "CACHETEST_WARN_MEMORY"],
+]
+_DATA = ["mmx_data_00", "mmx_data_FF", "mmx_data_55", "mmx_data_AA", "mmx_data_7FFF",
+         "mmx_data_7F", "mmx_data_80", "mmx_data_8000", "mmx_data_8000oooo", "mmx_data_01",
+         "mmx_data_0001", "mmx_data_0000ooo1"]
+_SHIFT_COUNTS = ["mmx_data_0000_0000_0000_0001", "mmx_data_0000_0000_0000_0003",
+                 "mmx_data_0000_0000_0000_00FF"]
+
+# Sibling instructions: each name maps to the one it becomes.
+_INSN_RING = [
+    ["PADDB", "PADDW", "PADDD"], ["PSUBB", "PSUBW", "PSUBD"], ["PMULHW", "PMULLW", "PMADDW"],
+    ["PAND", "PANDN"], ["POR", "PXOR"], ["PSLLW", "PSLLD", "PSLLQ"], ["PSRLW", "PSRLD", "PSRLQ"],
+    ["PCMPEQB", "PCMPEQW", "PCMPEQD"], ["PCMPGTB", "PCMPGTW", "PCMPGTD"],
+    ["PACKSSWB", "PACKSSDW", "PACKUSWB"], ["PUNPCKHBW", "PUNPCKLBW", "PUNPCKHWD", "PUNPCKLWD"],
+]
+# Instruction names of the MMX error events, replaced by the next routine's name.
+_NAME_RING = ["PADD", "PSUB", "PMUL", "PMADD", "PAND", "PANDN", "POR", "PXOR", "PSLL", "PSLR",
+              "MOVD", "MOVQ", "PCMPEQ", "PCMPGT", "PACKSS", "PACKUS", "PUNPCK"]
+_MNEM_PAIRS = [
+    ("je", "jne"), ("jae", "jb"), ("jbe", "ja"), ("jnz", "jz"), ("addl", "subl"),
+    ("imull", "addl"), ("idivl", "divl"), ("orl", "xorl"), ("cmpl", "testl"), ("cmpw", "testw"),
+    ("testw", "cmpw"), ("movw", "addw"), ("fadd", "fsub"), ("faddp", "fsubp"), ("fsub", "fsubr"),
+    ("fsubp", "fsubrp"), ("fsubrp", "fsubp"), ("fdiv", "fdivr"), ("fdivp", "fdivrp"),
+    ("fdivrp", "fdivp"), ("fmul", "fadd"), ("fmulp", "faddp"), ("fiadds", "fisubs"),
+    ("fisubs", "fisubrs"), ("fisubrs", "fisubs"), ("fidivs", "fidivrs"), ("fidivrs", "fidivs"),
+    ("fimuls", "fiadds"), ("filds", "fiadds"), ("fld1", "fldz"), ("fldz", "fld1"),
+    ("fldpi", "fld1"), ("fclex", "fnop"), ("fdecstp", "fincstp"), ("fincstp", "fdecstp"),
+    ("fnop", "fincstp"), ("finit", "fnop"), ("fninit", "fnop"), ("f2xm1", "fsqrt"),
+    ("fpatan", "fyl2x"), ("fptan", "fsin"), ("fyl2x", "fyl2xp1"), ("fyl2xp1", "fyl2x"),
+    ("ffree", "fxch"), ("flds", "fildl"), ("fstps", "fsts"), ("fistps", "fists"),
+    ("fstsw", "fnstcw"), ("fstcw", "fstsw"), ("fldcw", "fnop"), ("orw", "andw"),
+    ("movq", "movd"), ("movd", "movq"), ("emms", "nop"), ("cpuid", "nop"), ("xorq", "orq"),
+    ("pushfq", "nop"), ("pushfl", "nop"),
+]
+for _ring in _INSN_RING:
+    for _i, _name in enumerate(_ring):
+        _MNEM_PAIRS.append((_name.lower(), _ring[(_i + 1) % len(_ring)].lower()))
+_MNEM = dict(_MNEM_PAIRS)
+_MNEM["pmaddw"] = "pmullw"
+_MNEM["pmaddwd"] = "pmullw"
+
+_RE_INT = re.compile(r"(?<![\w.$])(0[xX][0-9A-Fa-f]+|\d+)([uUlL]*)(?![\w.])")
+_RE_REL = re.compile(r"(?<![<>=!&|+\-*/^%])(==|!=|<=|>=|<|>)(?![<>=])")
+_RE_STRING = re.compile(r'"(?:[^"\\]|\\.)*"')
+_DECLARATION = re.compile(
+    r"^\s*((static|const|volatile|extern)\s+)*(u?int\d+_t|unsigned|int|size_t|bool|char|auto|"
+    r"void|double|float|long|std::[\w:<>]+|[A-Z][A-Za-z0-9_]*)\b[\s*&]*[\w(*]")
+_SKIPPED_CALLS = ("TPRINTF", "PRINT_ARGS", "BusyWait")
+
+
+def _mutate_int(text):
+    """The LIT replacement of one literal text (hex stays hex)."""
+    value = int(text, 0)
+    if value == 0:
+        new = 1
+    elif value & (value - 1) == 0:
+        new = value << 1
+    else:
+        new = value ^ 1
+    if text.lower().startswith("0x"):
+        return "0x%0*X" % (len(text) - 2, new)
+    return str(new)
+
+
+def _code_mask(line, in_comment):
+    """Per character: True where the line is code outside comments and string
+    literals. Returns the mask, the string literals of the code (match
+    objects) and whether a block comment stays open."""
+    mask, strings = [False] * len(line), []
+    i = 0
+    while i < len(line):
+        if in_comment:
+            end = line.find("*/", i)
+            if end < 0:
+                return mask, strings, True
+            i, in_comment = end + 2, False
+            continue
+        if line.startswith("/*", i):
+            in_comment = True
+            i += 2
+        elif line.startswith("//", i):
+            break
+        elif line[i] == '"':
+            m = _RE_STRING.match(line, i)
+            if m:
+                strings.append(m)
+            i = m.end() if m else len(line)
+        else:
+            mask[i] = True
+            i += 1
+    return mask, strings, in_comment
+
+
+def _is_code(mask, start, end):
+    return all(mask[start:end])
+
+
+def _declared_array_size(line, start):
+    """Whether the literal at start is the size of an array being declared."""
+    if start == 0 or line[start - 1] != "[":
+        return False
+    return _DECLARATION.match(line[:start]) is not None and "=" not in line[:start]
+
+
+def _swap(line, start, end, text):
+    return line[:start] + text + line[end:]
+
+
+def _code_ops(line, mask):
+    """(operator, new line) of the C++ operators on one line, in line order."""
+    out = []
+    for m in _RE_INT.finditer(line):
+        if _is_code(mask, m.start(), m.end()) and not _declared_array_size(line, m.start()):
+            out.append(("LIT", _swap(line, m.start(1), m.end(1), _mutate_int(m.group(1)))))
+    for m in _RE_REL.finditer(line):
+        if not _is_code(mask, m.start(), m.end()):
+            continue
+        op = m.group(1)
+        if op in "<>" and re.match(r"[\w:]+>", line[m.end():]) and op == "<":
+            continue  # a template argument list
+        if op == ">" and re.search(r"<[\w:]+$", line[:m.start()]):
+            continue
+        new = {"==": "!=", "!=": "==", "<": "<=", "<=": "<", ">": ">=", ">=": ">"}[op]
+        out.append(("REL", _swap(line, m.start(), m.end(), new)))
+    for m in re.finditer(r"&&|\|\|", line):
+        if _is_code(mask, m.start(), m.end()):
+            out.append(("LOG", _swap(line, m.start(), m.end(), "||" if m.group() == "&&" else "&&")))
+    for m in re.finditer(r"\|=", line):
+        if _is_code(mask, m.start(), m.end()):
+            out.append(("ORSET", _swap(line, m.start(), m.end(), "=")))
+    for fam in _ERRNO_FAMILIES:
+        for m in re.finditer(r"\b(" + "|".join(fam) + r")\b", line):
+            if _is_code(mask, m.start(), m.end()):
+                sib = fam[(fam.index(m.group(1)) + 1) % len(fam)]
+                out.append(("ERRNO", _swap(line, m.start(), m.end(), sib)))
+    for m in re.finditer(r"\bmmx_data_\w+", line):
+        ring = _SHIFT_COUNTS if m.group() in _SHIFT_COUNTS else _DATA
+        if m.group() in ring and _is_code(mask, m.start(), m.end()):
+            sib = ring[(ring.index(m.group()) + 1) % len(ring)]
+            out.append(("DATA", _swap(line, m.start(), m.end(), sib)))
+    return out
+
+
+def _insn_ops(line, mask, strings, is_asm_file):
+    """INSN: instruction routines named in C tables, instruction names of events."""
+    out = []
+    if not is_asm_file:
+        for ring in _INSN_RING:
+            for m in re.finditer(r"\b(" + "|".join(ring) + r")\b", line):
+                if _is_code(mask, m.start(), m.end()):
+                    sib = ring[(ring.index(m.group(1)) + 1) % len(ring)]
+                    out.append(("INSN", _swap(line, m.start(), m.end(), sib)))
+    for s in strings:
+        name = s.group()[1:-1]
+        if not is_asm_file and name in _NAME_RING:
+            sib = _NAME_RING[(_NAME_RING.index(name) + 1) % len(_NAME_RING)]
+            out.append(("INSN", _swap(line, s.start() + 1, s.end() - 1, sib)))
+    return out
+
+
+def _stmt_op(line):
+    """STMT: an expression statement on one line, replaced by an empty one."""
+    body = line.strip()
+    if not body.endswith(";") or body.startswith(("return", "case", "default", "#", "}")):
+        return []
+    if body.count("(") != body.count(")") or "__asm__" in body:
+        return []
+    # a call, an assignment, an increment or a jump; not a declaration
+    is_use = re.match(r"^\*?[A-Za-z_][\w.\->\[\]]*\s*(\(|\[|=[^=]|\|=|\+\+|--)", body)
+    is_decl = re.match(r"^(void|int|unsigned|u?int\d+_t|const|static|char|bool|size_t)\b", body)
+    if is_decl or not (is_use or body in ("break;", "continue;")):
+        return []
+    indent = line[: len(line) - len(line.lstrip())]
+    return [("STMT", indent + ";" + ("\n" if line.endswith("\n") else ""))]
+
+
+_RE_ASM_INSN = re.compile(r'(?:(?<=")|(?<=\\t)|(?<=\\n))\s*([a-z][a-z0-9]*)\b([^"\\]*)')
+
+
+def _asm_ops(line, strings):
+    """AMNEM, AOPND, AIMM, AREG, ADEL over the asm text of the line's strings."""
+    out = []
+    for s in strings:
+        text = s.group()
+        if "%" not in text and "\\n" not in text and text.strip('"').split(" ")[0] not in _MNEM:
+            continue
+        base = s.start()
+        for m in _RE_ASM_INSN.finditer(text):
+            mnem, rest = m.group(1), m.group(2)
+            if mnem in _MNEM:
+                out.append(("AMNEM", _swap(line, base + m.start(1), base + m.end(1), _MNEM[mnem])))
+            ops = [o.strip() for o in rest.split(",")]
+            if len(ops) == 2 and all(ops) and "(" not in rest.replace("%st(", "").replace("%%st(", ""):
+                swapped = " %s, %s" % (ops[1], ops[0])
+                out.append(("AOPND", _swap(line, base + m.start(2), base + m.end(2), swapped)))
+            for im in re.finditer(r"(?:\$|(?<=[\s,])(?=\d+\())(0x[0-9A-Fa-f]+|-?\d+)", rest):
+                start = base + m.start(2) + im.start(1)
+                lit = im.group(1)
+                repl = "-" + _mutate_int(lit[1:]) if lit.startswith("-") else _mutate_int(lit)
+                out.append(("AIMM", _swap(line, start, start + len(lit), repl)))
+            for rm in re.finditer(r"%st\((\d)\)|%mm(\d)", rest):
+                g = 1 if rm.group(1) is not None else 2
+                start = base + m.start(2) + rm.start(g)
+                nxt = str((int(rm.group(g)) + 1) % 8)
+                out.append(("AREG", _swap(line, start, start + 1, nxt)))
+        if re.fullmatch(r'"\s*[a-z][^"]*\\n(\\t)?"', text) and text.count("\\n") == 1:
+            out.append(("ADEL", _swap(line, s.start(), s.end(), '""')))
+    return out
+
+
+def _in_regions(lines, regions):
+    """Line numbers (1-based) inside the named functions or macros; None = whole file."""
+    if not regions:
+        return None
+    keep = set()
+    for i, line in enumerate(lines):
+        if not any(re.search(r"\b%s\b" % re.escape(name), line) for name in regions):
+            continue
+        if line.lstrip().startswith("#define"):
+            keep.add(i + 1)
+            continue
+        if not re.match(r"^[A-Za-z].*\(", line) or line.rstrip().endswith(";"):
+            continue
+        depth, seen = 0, False
+        for j in range(i, len(lines)):
+            depth += lines[j].count("{") - lines[j].count("}")
+            seen = seen or "{" in lines[j]
+            keep.add(j + 1)
+            if seen and depth == 0:
+                break
+    return keep
+
+
+def generate(root, relpath, regions=None):
+    """Every mutant of one file, in line and operator order."""
+    with open(f"{root}/{relpath}", encoding="utf-8") as f:
+        lines = f.readlines()
+    keep = _in_regions(lines, regions)
+    stem = relpath.rsplit("/", 1)[-1].rsplit(".", 1)[0]
+    is_asm = relpath.endswith("-asm.cpp")
+    mutants, in_comment, skip_depth = [], False, 0
+    for no, line in enumerate(lines, start=1):
+        mask, strings, in_comment = _code_mask(line, in_comment)
+        body = line.strip()
+        code = "".join(c for c, k in zip(line, mask) if k)
+        if skip_depth > 0 or any(code.lstrip().startswith(c) for c in _SKIPPED_CALLS):
+            skip_depth += code.count("(") - code.count(")")
+            skip_depth = max(skip_depth, 0)
+            continue
+        if (keep is not None and no not in keep) or body.startswith(("#include", "#if", "#e", "#pragma")):
+            continue
+        found = _code_ops(line, mask) + _insn_ops(line, mask, strings, is_asm)
+        if is_asm:
+            found += _asm_ops(line, strings)
+        found += _stmt_op(line)
+        order = {op: k for k, op in enumerate(OPERATORS)}
+        found.sort(key=lambda t: order[t[0]])
+        count = {}
+        for op, new in found:
+            if new == line:
+                continue
+            count[op] = count.get(op, 0) + 1
+            mutants.append(Mutant(f"{stem}:{no}:{op}:{count[op]}", relpath, no, op, line, new))
+    return mutants
