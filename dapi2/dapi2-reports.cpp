@@ -280,10 +280,9 @@ static int Dapi2_I_ParseComponents(const char *szAnswer, CGenList *pList, CGenSt
                                    int bPrint)
 {
     int iRc = 5;
-    for (int k = 0;; k++) {
-        CGenStrClear(pPart);
-        if (ZoltXmlGetFieldStr(szAnswer, "MSG/DATA/COMPONENT", k, pPart) != 0)
-            break;
+    ZoltXmlWalk walk; /* each COMPONENT once: a list of many stays linear */
+    ZoltXmlWalkInit(&walk, szAnswer, szAnswer + strlen(szAnswer), "MSG/DATA/COMPONENT");
+    while (ZoltXmlWalkNext(&walk, pPart) == 0) {
         if (bPrint)
             printf("\n%s\n\n", CGenStrC_Str(pPart));
         iRc = ZoltParseModuleDeviceList(pList, pPart);

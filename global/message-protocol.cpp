@@ -380,6 +380,135 @@ int ZoltXmlGetFieldStrAndTagStartEnd(const char *szText, const char **ppTagStart
                                  ppTagStart, ppTagEnd, szPath, iOccurrence, pOut);
 }
 
+/* Scans on from pWalk->p: passes over iSkip elements of the path, takes the
+ * next one into pOut (and its tag positions) and leaves the scan just after
+ * its closing tag, at the state a scan that passed over it would have there,
+ * so that the next call continues exactly like a lookup of the next
+ * occurrence from the start. Returns 0 found, 2 not found (pWalk->p is then
+ * null). */
+static int ScanToElement(ZoltXmlWalk *pWalk, int iSkip, CGenStr *pOut, const char **ppTagStart,
+                         const char **ppTagEnd)
+{
+    ZoltXmlWalk &w = *pWalk;
+    const int n = w.iPathDepth;
+    int k = iSkip;
+    const char *pValue = nullptr;
+    const char *pTagStart = nullptr;
+    const char *p = w.p;
+    w.p = nullptr; /* until an element is found */
+    if (p == nullptr)
+        return 2;
+
+    /* p never passes the terminator; a tag often follows a tag at once */
+    while ((p = *p == '<' ? p : (const char *)memchr(p, '<', (size_t)(w.pTextEnd - p))) !=
+           nullptr) {
+        if (p[1] == '!' || p[1] == '?') {
+            p++;
+            continue;
+        }
+        const char *pName = nullptr;
+        int iLen = 0;
+        if (p[1] == '/') {
+            if (w.d == 0) { /* stray closing tag: passed over */
+                p++;
+                continue;
+            }
+            const char *pEnd = TagAt(p, w.pTextEnd, &pName, &iLen);
+            if (pEnd == nullptr)
+                return 2;       /* no '>' anywhere after: no tag can close any more */
+            if (*pEnd == '/') { /* "</X/>" is no closing tag */
+                p = pEnd + 2;
+                continue;
+            }
+            if (iLen != w.aiOpenLen[w.d - 1] ||
+                memcmp(pName, w.apOpen[w.d - 1], (size_t)iLen) != 0) {
+                TPRINTF(ZOLT_TRACE_PROG, __FILE__, __LINE__, "",
+                        "ZoltXmlGetField(), unmatched tag, %.*s\n", w.aiOpenLen[w.d - 1],
+                        w.apOpen[w.d - 1]);
+                p = pEnd + 1;
+                continue;
+            }
+            const int bFound = w.d == n && pValue != nullptr;
+            const char *pClose = p;
+            w.d--;
+            if (w.iMatched > w.d)
+                w.iMatched = w.d;
+            p = pEnd + 1;
+            if (bFound) {
+                /* one bounded write: a wrapped buffer that is too small fails */
+                if (pClose - pValue > INT_MAX ||
+                    CGenStrSprintf(pOut, "%.*s", (int)(pClose - pValue), pValue) < 0) {
+                    CGenStrClear(pOut);
+                    return 2;
+                }
+                if (ppTagStart != nullptr)
+                    *ppTagStart = pTagStart;
+                if (ppTagEnd != nullptr)
+                    *ppTagEnd = p;
+                w.p = p;
+                return 0;
+            }
+            continue;
+        }
+
+        const char *pEnd = TagAt(p, w.pTextEnd, &pName, &iLen);
+        if (pEnd == nullptr)
+            return 2;
+        if (*pEnd == '/') { /* "<X/>": passed over, never pushed */
+            p = pEnd + 2;
+            continue;
+        }
+        if (w.d >= ZOLT_XML_MAX_OPEN) {
+            TPRINTF(ZOLT_TRACE_PROG, __FILE__, __LINE__, "",
+                    "ZoltXmlGetField(), nesting deeper than %d\n", ZOLT_XML_MAX_OPEN);
+            return 2;
+        }
+        w.apOpen[w.d] = pName;
+        w.aiOpenLen[w.d] = iLen;
+        if (w.iMatched == w.d && w.d < n && iLen == w.aiPathLen[w.d] &&
+            memcmp(pName, w.aszPath[w.d], (size_t)iLen) == 0)
+            w.iMatched = w.d + 1;
+        w.d++;
+        if (w.d == n && w.iMatched == n && pValue == nullptr) {
+            if (k == 0) {
+                pValue = pEnd + 1;
+                pTagStart = p;
+            } else {
+                k--;
+            }
+        }
+        p = pEnd + 1;
+    }
+    return 2;
+}
+
+/* See the header. */
+int ZoltXmlWalkInit(ZoltXmlWalk *pWalk, const char *szText, const char *pTextEnd,
+                    const char *szPath)
+{
+    pWalk->p = nullptr;
+    pWalk->pTextEnd = pTextEnd;
+    pWalk->d = pWalk->iMatched = 0;
+    if (szText == nullptr || szPath == nullptr || *szText == '\0')
+        return 2;
+    pWalk->iPathDepth = SplitPath(szPath, pWalk->aszPath);
+    if (pWalk->iPathDepth == 0)
+        return 2;
+    for (int i = 0; i < pWalk->iPathDepth; i++)
+        pWalk->aiPathLen[i] = (int)strlen(pWalk->aszPath[i]);
+    pWalk->p = szText;
+    return 0;
+}
+
+/* See the header. */
+int ZoltXmlWalkNext(ZoltXmlWalk *pWalk, CGenStr *pOut)
+{
+    if (pOut == nullptr)
+        return 2;
+    CGenStrClear(pOut);
+    return ScanToElement(pWalk, 0, pOut, nullptr, nullptr);
+}
+
 /* The lookup with the text's terminator given; see the header. */
 int ZoltXmlGetFieldInText(const char *szText, const char *pTextEnd, const char **ppTagStart,
                           const char **ppTagEnd, const char *szPath, int iOccurrence, CGenStr *pOut)
@@ -391,105 +520,10 @@ int ZoltXmlGetFieldInText(const char *szText, const char *pTextEnd, const char *
     if (pOut == nullptr)
         return 2;
     CGenStrClear(pOut);
-    if (szText == nullptr || szPath == nullptr || iOccurrence < 0 || *szText == '\0')
+    ZoltXmlWalk walk;
+    if (iOccurrence < 0 || ZoltXmlWalkInit(&walk, szText, pTextEnd, szPath) != 0)
         return 2;
-
-    char aszPath[ZOLT_XML_MAX_PATH_DEPTH][ZOLT_XML_MAX_TAG_LEN + 1];
-    int n = SplitPath(szPath, aszPath);
-    if (n == 0)
-        return 2;
-
-    int aiPathLen[ZOLT_XML_MAX_PATH_DEPTH];
-    for (int i = 0; i < n; i++)
-        aiPathLen[i] = (int)strlen(aszPath[i]);
-
-    /* The open elements: their names point into the text (at most 39
-     * characters counted). iMatched is how many of them, from the outermost,
-     * equal the path's components. */
-    const char *apOpen[ZOLT_XML_MAX_OPEN];
-    int aiOpenLen[ZOLT_XML_MAX_OPEN];
-    int d = 0, iMatched = 0;
-    int k = iOccurrence;
-    const char *pValue = nullptr;
-    const char *pTagStart = nullptr;
-    const char *p = szText;
-
-    /* p never passes the terminator; a tag often follows a tag at once */
-    while ((p = *p == '<' ? p : (const char *)memchr(p, '<', (size_t)(pTextEnd - p))) != nullptr) {
-        if (p[1] == '!' || p[1] == '?') {
-            p++;
-            continue;
-        }
-        const char *pName = nullptr;
-        int iLen = 0;
-        if (p[1] == '/') {
-            if (d == 0) { /* stray closing tag: passed over */
-                p++;
-                continue;
-            }
-            const char *pEnd = TagAt(p, pTextEnd, &pName, &iLen);
-            if (pEnd == nullptr)
-                return 2;       /* no '>' anywhere after: no tag can close any more */
-            if (*pEnd == '/') { /* "</X/>" is no closing tag */
-                p = pEnd + 2;
-                continue;
-            }
-            if (iLen != aiOpenLen[d - 1] || memcmp(pName, apOpen[d - 1], (size_t)iLen) != 0) {
-                TPRINTF(ZOLT_TRACE_PROG, __FILE__, __LINE__, "",
-                        "ZoltXmlGetField(), unmatched tag, %.*s\n", aiOpenLen[d - 1],
-                        apOpen[d - 1]);
-                p = pEnd + 1;
-                continue;
-            }
-            if (d == n && pValue != nullptr) {
-                /* one bounded write: a wrapped buffer that is too small fails */
-                if (p - pValue > INT_MAX ||
-                    CGenStrSprintf(pOut, "%.*s", (int)(p - pValue), pValue) < 0) {
-                    CGenStrClear(pOut);
-                    return 2;
-                }
-                if (ppTagStart != nullptr)
-                    *ppTagStart = pTagStart;
-                if (ppTagEnd != nullptr)
-                    *ppTagEnd = pEnd + 1;
-                return 0;
-            }
-            d--;
-            if (iMatched > d)
-                iMatched = d;
-            p = pEnd + 1;
-            continue;
-        }
-
-        const char *pEnd = TagAt(p, pTextEnd, &pName, &iLen);
-        if (pEnd == nullptr)
-            return 2;
-        if (*pEnd == '/') { /* "<X/>": passed over, never pushed */
-            p = pEnd + 2;
-            continue;
-        }
-        if (d >= ZOLT_XML_MAX_OPEN) {
-            TPRINTF(ZOLT_TRACE_PROG, __FILE__, __LINE__, "",
-                    "ZoltXmlGetField(), nesting deeper than %d\n", ZOLT_XML_MAX_OPEN);
-            return 2;
-        }
-        apOpen[d] = pName;
-        aiOpenLen[d] = iLen;
-        if (iMatched == d && d < n && iLen == aiPathLen[d] &&
-            memcmp(pName, aszPath[d], (size_t)iLen) == 0)
-            iMatched = d + 1;
-        d++;
-        if (d == n && iMatched == n && pValue == nullptr) {
-            if (k == 0) {
-                pValue = pEnd + 1;
-                pTagStart = p;
-            } else {
-                k--;
-            }
-        }
-        p = pEnd + 1;
-    }
-    return 2;
+    return ScanToElement(&walk, iOccurrence, pOut, ppTagStart, ppTagEnd);
 }
 
 int ZoltXmlGetFieldStr(const char *szText, const char *szPath, int iOccurrence, CGenStr *pOut)

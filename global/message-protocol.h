@@ -113,6 +113,28 @@ int ZoltXmlGetFieldStrAndTagStartEnd(const char *szText, const char **ppTagStart
 int ZoltXmlGetFieldInText(const char *szText, const char *pTextEnd, const char **ppTagStart,
                           const char **ppTagEnd, const char *szPath, int iOccurrence,
                           CGenStr *pOut);
+/* A walk over every element of one path in document order: the walk's n-th
+ * call of ZoltXmlWalkNext gives what the lookup of occurrence n - 1 gives,
+ * but each call scans on from where the last one stopped, so a walk over all
+ * of them reads the text once. A plain record: the scan's place, its open
+ * elements (pointing into the text, which must outlive the walk) and the path. */
+typedef struct {
+    const char *p; /* where the scan goes on; null once nothing more is found */
+    const char *pTextEnd;
+    int iPathDepth, d, iMatched;
+    char aszPath[ZOLT_XML_MAX_PATH_DEPTH][ZOLT_XML_MAX_TAG_LEN + 1];
+    int aiPathLen[ZOLT_XML_MAX_PATH_DEPTH];
+    const char *apOpen[ZOLT_XML_MAX_OPEN];
+    int aiOpenLen[ZOLT_XML_MAX_OPEN];
+} ZoltXmlWalk;
+/* Starts a walk of szPath over the text from szText to its terminator at
+ * pTextEnd. Returns 0, or 2 when the text is null or empty or the path is
+ * refused (every ZoltXmlWalkNext then finds nothing). */
+int ZoltXmlWalkInit(ZoltXmlWalk *pWalk, const char *szText, const char *pTextEnd,
+                    const char *szPath);
+/* The next element's inner text into pOut (replaced). Returns 0, or 2 when
+ * there is none (nor will be), or pOut is null or too small. */
+int ZoltXmlWalkNext(ZoltXmlWalk *pWalk, CGenStr *pOut);
 /* The lookup without tag positions. */
 int ZoltXmlGetFieldStr(const char *szText, const char *szPath, int iOccurrence, CGenStr *pOut);
 /* The lookup into szBuf of iSize bytes (set empty first; holds at most

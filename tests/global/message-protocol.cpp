@@ -238,6 +238,61 @@ int CollectMessage(char *szMessage)
 
 /* Received bytes split by length: NUL bytes cost only their own message, CR
  * and LF count only as a pair, a fragment at the end is not a message. */
+/* A walk gives, call by call, exactly what the lookup of each occurrence from
+ * the start gives, on texts made of nested, repeated, unclosed, stray,
+ * mismatched and empty elements, comments and text between them; and a list
+ * whose every device has a COMPONENT of its own is walked in one pass. */
+TEST(FieldLookup, WalkGivesEveryOccurrenceAsTheLookupDoes)
+{
+    static const char *const kPieces[] = {
+        "<MSG>", "</MSG>", "<DATA>",     "</DATA>", "<COMPONENT>",   "</COMPONENT>", "<X>", "</X>",
+        "<X/>",  "</Y>",   "<!-- c -->", "text",    "<MSG a=\"1\">", "</MSG/>",      "<",   ">",
+    };
+    static const char *const kPaths[] = { "MSG/DATA/COMPONENT", "MSG", "X", "MSG/X", "MSG/DATA" };
+    srand(7);
+    for (int iText = 0; iText < 3000; iText++) {
+        std::string sText;
+        int nPieces = 1 + rand() % 40;
+        for (int i = 0; i < nPieces; i++)
+            sText += kPieces[rand() % (sizeof kPieces / sizeof kPieces[0])];
+        for (const char *szPath : kPaths) {
+            SCOPED_TRACE(sText + " / " + szPath);
+            ZoltXmlWalk walk;
+            ZoltXmlWalkInit(&walk, sText.c_str(), sText.c_str() + sText.size(), szPath);
+            CGenStr walked, looked;
+            ASSERT_TRUE(CGenStrInit(&walked) && CGenStrInit(&looked));
+            for (int k = 0;; k++) {
+                int iWalk = ZoltXmlWalkNext(&walk, &walked);
+                int iLook = ZoltXmlGetFieldStr(sText.c_str(), szPath, k, &looked);
+                ASSERT_EQ(iWalk, iLook) << "occurrence " << k;
+                if (iLook != 0)
+                    break;
+                ASSERT_STREQ(CGenStrC_Str(&walked), CGenStrC_Str(&looked)) << "occurrence " << k;
+            }
+            CGenStrDelete(&walked);
+            CGenStrDelete(&looked);
+        }
+    }
+
+    std::string sList = "<MSG><DATA>";
+    for (int i = 0; i < 20000; i++)
+        sList += "<COMPONENT><DEVICE><DID>" + std::to_string(i) + "</DID></DEVICE></COMPONENT>";
+    sList += "</DATA></MSG>";
+    ZoltXmlWalk walk;
+    ASSERT_EQ(
+        ZoltXmlWalkInit(&walk, sList.c_str(), sList.c_str() + sList.size(), "MSG/DATA/COMPONENT"),
+        0);
+    CGenStr part;
+    ASSERT_TRUE(CGenStrInit(&part));
+    int n = 0;
+    while (ZoltXmlWalkNext(&walk, &part) == 0)
+        EXPECT_EQ(strstr(CGenStrC_Str(&part), ("<DID>" + std::to_string(n++) + "<").c_str()),
+                  CGenStrC_Str(&part) + 8);
+    EXPECT_EQ(n, 20000);
+    EXPECT_EQ(ZoltXmlWalkNext(&walk, &part), 2); /* and stays at the end */
+    CGenStrDelete(&part);
+}
+
 TEST(ReceivedText, SplitByLengthAtCrLf)
 {
     const std::string sNul("a\0b\r\n", 5);
