@@ -102,8 +102,17 @@ inline bool RunsUnder(int iPid, const std::string &sBase)
     return false;
 }
 
-/* A running module process (its executable is szModule, its pipe directory
- * under sBase) not in vSeen, or 0. */
+/* 1 when process iPid runs the mode word "run": zoltpeers first enumerates
+ * (to check the device), and the hostile peer is for the test's module. */
+inline bool RunsATest(int iPid)
+{
+    std::ifstream in("/proc/" + std::to_string(iPid) + "/cmdline");
+    std::string sProgram, sMode;
+    return std::getline(in, sProgram, '\0') && std::getline(in, sMode, '\0') && sMode == "run";
+}
+
+/* A running module process of a test (its executable is szModule, its pipe
+ * directory under sBase) not in vSeen, or 0. */
 inline int FindNewModule(const char *szModule, const std::string &sBase,
                          const std::vector<int> &vSeen)
 {
@@ -116,7 +125,8 @@ inline int FindNewModule(const char *szModule, const std::string &sBase,
         char szExe[4096];
         std::string sLink = "/proc/" + std::to_string(iPid) + "/exe";
         ssize_t n = readlink(sLink.c_str(), szExe, sizeof szExe - 1);
-        if (n > 0 && (szExe[n] = '\0', strcmp(szExe, szModule) == 0) && RunsUnder(iPid, sBase))
+        if (n > 0 && (szExe[n] = '\0', strcmp(szExe, szModule) == 0) && RunsUnder(iPid, sBase) &&
+            RunsATest(iPid))
             iFound = iPid;
     }
     if (pProc != nullptr)
