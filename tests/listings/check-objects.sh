@@ -5,8 +5,9 @@
 #   - in the register transfer and compare-and-branch routines every CMP/TEST is
 #     directly followed by its conditional jump, and no XOR touches the values
 #     the transfer compares;
-#   - the x87 and MMX instructions of every routine of fpu-asm and mmx-asm equal
-#     the checked-in listing <listing-dir>/<arch>/<object>.txt;
+#   - the x87 and MMX instructions of every routine of fpu-asm and mmx-asm, and
+#     the whole register transfer sequence (each move's direction), equal the
+#     checked-in listing <listing-dir>/<arch>/<object>.txt;
 #   - the case tables of test-fpu and test-mmx name the sequences, instruction
 #     routines and operand patterns of the listing <arch>/<object>-tables.txt
 #     (what a table points to, in table order: a changed operand pattern or
@@ -44,6 +45,21 @@ x87_mmx() {
         for (i = 1; i <= n; i++)
             out = out (i > 1 ? "," : "") (o[i] ~ /^(%[a-z]s:)?-?0x[0-9a-f]+$/ ? "mem" : o[i])
         print $1 "|" m (out == "" ? "" : " " out)
+    }'
+}
+
+# The register transfer sequence as written: from its first move (EDX to EAX)
+# to its last check bit (0x20), memory operands written as "mem" and jumps
+# without their targets (both are the compiler's choice).
+transfer() {
+    awk -F'|' '$1 ~ /^RegistersTransfer/ {
+        if (!on && $2 == "mov %edx,%eax") on = 1
+        if (!on) next
+        split($2, a, " "); m = a[1]; ops = substr($2, length(m) + 2)
+        if (m ~ /^j/) ops = ""
+        gsub(/(%[a-z]s:)?-?(0x[0-9a-f]+)?\(%[a-z0-9]+(,%[a-z0-9]+)?(,[1248])?\)/, "mem", ops)
+        print m (ops == "" ? "" : " " ops)
+        if (m ~ /^or/ && ops ~ /^\$0x20,/) exit
     }'
 }
 
@@ -94,6 +110,7 @@ for obj in $(echo "$*" | tr ';' ' '); do
         echo "$dis" | grep '^RegistersTransfer.*|xor' | grep -Evq '\|xor +(%[a-z0-9]+),\1$' &&
             fail "registers-asm: XOR in the transfer"
         echo "$dis" | grep -Eq '^Logical[A-Za-z]+\(.*\|j' || fail "registers-asm: no compare-and-branch routine found"
+        listing "$listdir/$arch/$name.txt" "$(echo "$dis" | transfer)"
         ;;
     fpu-asm | mmx-asm)
         listing "$listdir/$arch/$name.txt" "$(echo "$dis" | x87_mmx)"

@@ -275,6 +275,15 @@ TEST_F(Driver, RequestsThatRunNothingAndThreadsNotCreated)
         EXPECT_EQ(s_runs.size(), 1u);
         EXPECT_EQ(Seen(), "INFO info-0");
     }
+    /* the run loop itself answers 1 for it */
+    Restart("cpuinfo-2sockets.txt", "meminfo-large.txt");
+    s_iFailCreateAt = 1;
+    s_script = { Legacy("time-100.txt", 0) };
+    TestThreadArgs args = {};
+    args.uTargetCPU = 1;
+    args.pfnTest = g_CpuTestTable.ppfnRoutines[2];
+    EXPECT_EQ(InitThreads(&args), 1);
+    EXPECT_EQ(g_iTestResult, 1);
 }
 
 /* Without the per-CPU file a run pins itself to the logical CPUs of its

@@ -5,10 +5,19 @@
  * gained a CPU line. */
 #include "zoltcpu/cpu-test-events.h"
 
+#include <malloc.h>
+#include <pthread.h>
+#include <time.h>
+
+#include <atomic>
 #include <functional>
 
+#include "fpu-asm.h"
 #include "mmx-asm.h"
+#include "registers-asm.h"
+#include "test-cache.h"
 #include "test-fpu.h"
+#include "test-mmx.h"
 #include "test-registers.h"
 #include "x87-emulator.h"
 
@@ -307,6 +316,122 @@ TEST_F(MutationKills, ShareOfACpuMissingFromOneSnapshot)
         EXPECT_EQ(CheckCPUTimes(1, &before, &after), c.uExpect)
             << c.before.size() << " -> " << c.after.size() << " lines";
     }
+}
+
+/* A healthy transfer through the six registers, for patterns of each bit
+ * width: no check bit and no ECX error. */
+TEST_F(MutationKills, HealthyRegisterTransferFlagsNothing)
+{
+    const uint32_t kPatterns[] = { 0, 1, 0x80000000u, 0xFFFFFFFFu, 0x55AA55AAu, 0x12345678u };
+    const RegFaultWords none = {};
+    for (uint32_t uPattern : kPatterns) {
+        uint32_t bEcxError = 0;
+        EXPECT_EQ(RegistersTransfer(uPattern, &none, &bEcxError), 0u) << std::hex << uPattern;
+        EXPECT_EQ(bEcxError, 0u) << std::hex << uPattern;
+    }
+}
+
+/* The unit's initialisation waits for g_InitCPUMutex: while the test holds
+ * it, a second thread's initialisation has not finished (it may only finish
+ * after the unlock, so the check cannot fail on a correct build). */
+TEST_F(MutationKills, InitialisationWaitsForTheInitMutex)
+{
+    static std::atomic<int> s_bDone;
+    s_bDone = 0;
+    ASSERT_EQ(pthread_mutex_lock(&g_InitCPUMutex), 0);
+    pthread_t thread;
+    ASSERT_EQ(pthread_create(
+                  &thread, nullptr,
+                  [](void *) -> void * {
+                      init_cocpu_and_no_exceptions();
+                      s_bDone = 1;
+                      return nullptr;
+                  },
+                  nullptr),
+              0);
+    const struct timespec pause = { 0, 300 * 1000 * 1000 };
+    nanosleep(&pause, nullptr);
+    EXPECT_EQ(s_bDone.load(), 0) << "initialised while the mutex was held";
+    pthread_mutex_unlock(&g_InitCPUMutex);
+    pthread_join(thread, nullptr);
+    EXPECT_EQ(s_bDone.load(), 1);
+}
+
+/* The data-register sub-test starts from an initialised unit: a register
+ * stack left full by earlier code (eight values pushed) with the invalid
+ * operation unmasked is no fault. Without the initialisation the first load
+ * overflows the stack and the unit traps (the program dies). */
+TEST_F(MutationKills, DataRegisterTestInitialisesAFullStack)
+{
+    if (!zolttest::X87EmulatorSkipReason().empty())
+        GTEST_SKIP() << zolttest::X87EmulatorSkipReason();
+    Fresh();
+    uint16_t uCw = 0x037E;
+    __asm__ volatile("fldcw %[cw]\n\t"
+                     "fld1\n\tfld1\n\tfld1\n\tfld1\n\tfld1\n\tfld1\n\tfld1\n\tfld1"
+                     :
+                     : [cw] "m"(uCw)
+                     : "st", "st(1)", "st(2)", "st(3)", "st(4)", "st(5)", "st(6)", "st(7)");
+    TestThreadArgs args = {};
+    args.bPrintMessages = 0;
+    do_mathregs(&args);
+    init_cocpu_and_no_exceptions();
+    EXPECT_TRUE(g_events.empty()) << Seen();
+    EXPECT_EQ(g_iTestResult, 0);
+}
+
+/* Eight overlapping loads at source offsets 0..7 and stores at target
+ * offsets 0..7 (ST(0), the value loaded last, first): with a different byte
+ * at every offset each displacement shows. No window of these bytes is a
+ * NaN, so each value goes through unchanged. */
+TEST_F(MutationKills, LoadStoreRegistersKeepEveryDisplacement)
+{
+    if (!zolttest::X87EmulatorSkipReason().empty())
+        GTEST_SKIP() << zolttest::X87EmulatorSkipReason();
+    uint8_t auSrc[12], auDst[12], auModel[12];
+    for (int i = 0; i < 12; i++)
+        auSrc[i] = (uint8_t)(0x31 + 0x0B * i);
+    std::fill(auDst, auDst + 12, 0xEE);
+    std::fill(auModel, auModel + 12, 0xEE);
+    for (int j = 0; j < 8; j++)
+        memcpy(auModel + j, auSrc + 7 - j, 4);
+    init_cocpu_and_no_exceptions();
+    FpuLoadStoreRegs(auSrc, auDst);
+    for (int i = 0; i < 12; i++)
+        EXPECT_EQ(auDst[i], auModel[i]) << "byte " << i;
+}
+
+/* The move tests end their MMX use with EMMS: afterwards every x87 register
+ * is tagged empty (tag word 0xFFFF). */
+TEST_F(MutationKills, MoveTestsLeaveTheRegisterStackEmpty)
+{
+    if (MMXExists() == 0)
+        GTEST_SKIP() << "this processor has no MMX";
+    const struct {
+        const char *szName;
+        uint16_t (*pfn)(void);
+    } kTests[] = { { "MOVD", MMX_TestMOVD }, { "MOVQ", MMX_TestMOVQ } };
+    for (const auto &t : kTests) {
+        init_cocpu_and_no_exceptions();
+        EXPECT_EQ(t.pfn(), 0) << t.szName;
+        uint32_t auEnv[7] = {};
+        __asm__ volatile("fnstenv %[env]\n\tfldenv %[env]" : [env] "+m"(auEnv));
+        EXPECT_EQ(auEnv[2] & 0xFFFF, 0xFFFFu) << t.szName;
+        init_cocpu_and_no_exceptions();
+    }
+}
+
+/* Freeing the cache test's buffer gives its mapping back (a buffer of this
+ * size is mapped on its own, so the mapped byte count shows it). */
+TEST_F(MutationKills, CacheBufferIsFreed)
+{
+    const size_t uBefore = mallinfo2().hblkhd;
+    g_pdwOurBuffer = (uint32_t *)calloc(1, CACHE_BUFFER_BYTES);
+    ASSERT_NE(g_pdwOurBuffer, nullptr);
+    const size_t uHeld = mallinfo2().hblkhd;
+    FreeCacheAllocatedMemory();
+    EXPECT_EQ(g_pdwOurBuffer, nullptr);
+    EXPECT_EQ(mallinfo2().hblkhd, uBefore) << "mapped bytes while held: " << uHeld;
 }
 
 }  // namespace
