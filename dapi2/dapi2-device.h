@@ -1,7 +1,7 @@
 /* dapi2-device.h - the framework's device model: the create functions with their
  * locator formats, the junk and enumeration lists, attaching tests, FRU data and
  * system information, the getters, default device names and list release.
- * Main thread only; the lists are not locked. Records: global/device-record.h. */
+ * Main thread only; the lists are not locked. Records: model/device-record.h. */
 #ifndef ZOLT_DAPI2_DEVICE_H
 #define ZOLT_DAPI2_DEVICE_H
 

@@ -14,7 +14,7 @@
 
 #include "message-protocol.h"
 #include "pipe-lowlevel.h"
-#include "report.h"
+#include "peers-observer.h"
 #include "session.h"
 #include "zolt-time.h"
 
@@ -113,7 +113,7 @@ void PeersBrokerDie(PeersBroker *pBroker)
     CloseEnds(pBroker);
     if (!pBroker->sFifo.empty())
         unlink(pBroker->sFifo.c_str());
-    PeersReportText("  broker: stopped reading and closed its FIFOs (as asked)\n");
+    PeersObserveText("  broker: stopped reading and closed its FIFOs (as asked)\n");
 }
 
 /* The connected process lPid, or null. Main thread. */
@@ -182,7 +182,7 @@ int PeersBrokerSend(PeersSession *pSession, long lPid, const std::string &sMessa
     }
     if (pSession->opt.bGarbageFrames)
         WriteGarbageFrame(pBroker, pClient->hWrite);
-    PeersReportPacket("out", lPid, sMessage.c_str());
+    PeersObservePacket("out", lPid, sMessage.c_str());
     int iRc = ZoltPipeWrite(pClient->hWrite, sMessage.data(), (int)sMessage.size());
     if (iRc != (int)sMessage.size()) {
         /* 0: the reader has gone and the transport closed the end; -1: not open */
@@ -207,7 +207,7 @@ static void HandleStartup(PeersSession *pSession, const std::string &sPacket)
     PeersGetField(sPacket.c_str(), "STARTUP/EXE_FILENAME", 0, client.sExeFile);
     client.lPid = strtol(sPid.c_str(), nullptr, 10);
     client.hWrite = 0;
-    PeersReportPacket("in", client.lPid, sPacket.c_str());
+    PeersObservePacket("in", client.lPid, sPacket.c_str());
     pBroker->iStartups++;
 
     PeersClient *pOld = FindClient(pBroker, client.lPid);
@@ -228,14 +228,14 @@ static void HandleStartup(PeersSession *pSession, const std::string &sPacket)
         return;
     int h = ZoltPipeOpen(client.sReadFifo.c_str(), 1);
     if (h < 0) {
-        PeersReportText("  broker: cannot open the FIFO of process %ld (%s)\n", client.lPid,
-                        client.sReadFifo.c_str());
+        PeersObserveText("  broker: cannot open the FIFO of process %ld (%s)\n", client.lPid,
+                         client.sReadFifo.c_str());
         return;
     }
     fcntl(h, F_SETFD, FD_CLOEXEC); /* later modules must not hold it */
     pClient->hWrite = h;
     const char *szAck = pSession->opt.bGarbageAck ? "<NAK>NOT AN ACK</NAK>\r\n" : "<ACK></ACK>\r\n";
-    PeersReportPacket("out", client.lPid, szAck);
+    PeersObservePacket("out", client.lPid, szAck);
     if (ZoltPipeWrite(h, szAck, (int)strlen(szAck)) != (int)strlen(szAck))
         pClient->hWrite = 0;
     else
@@ -249,7 +249,7 @@ static void HandleStop(PeersSession *pSession, const std::string &sPacket)
     std::string sPid;
     PeersGetField(sPacket.c_str(), "STOP/PID", 0, sPid);
     long lPid = strtol(sPid.c_str(), nullptr, 10);
-    PeersReportPacket("in", lPid, sPacket.c_str());
+    PeersObservePacket("in", lPid, sPacket.c_str());
     pBroker->iStops++;
     for (size_t i = 0; i < pBroker->vClients.size(); i++) {
         if (pBroker->vClients[i].lPid == lPid) {
@@ -272,7 +272,7 @@ static void HandleMsg(PeersSession *pSession, const std::string &sPacket)
     PeersGetField(sPacket.c_str(), "MSG/HDR/TO", 0, sTo);
     PeersGetField(sPacket.c_str(), "MSG/HDR/FROM", 0, sFrom);
     long lFrom = strtol(sFrom.c_str(), nullptr, 10);
-    PeersReportPacket("in", lFrom, sPacket.c_str());
+    PeersObservePacket("in", lFrom, sPacket.c_str());
     const PeersClient *pClient = PeersBrokerFindClient(pBroker, lFrom);
     const char *szModule = pClient ? pClient->sName.c_str() : "";
 
@@ -322,7 +322,7 @@ void PeersBrokerHandlePacket(PeersSession *pSession, const std::string &sPacket)
     else if (sPacket.compare(0, 5, "<MSG>") == 0)
         HandleMsg(pSession, sPacket);
     else {
-        PeersReportPacket("in", 0, sPacket.c_str());
+        PeersObservePacket("in", 0, sPacket.c_str());
         pBroker->iDropped++;
     }
     if (pSession->opt.iDieAfterPackets >= 0 &&

@@ -4,7 +4,7 @@
  * field to the diagnostic engine, the language-string engine or a process.
  * Misbehaviours (no ACK, garbage ACK, garbage frames, dying after N packets)
  * are switched by the session's PeersOptions.
- * DESIGN: single-threaded on top of the FIFO transport (global/pipe-lowlevel),
+ * DESIGN: single-threaded on top of the FIFO transport (messaging/pipe-lowlevel),
  * whose read/write thread moves the frames; the broker owns one registered
  * read end (its FIFO), one plain extra write end on it (so the read end never
  * sees end-of-file) and one registered write end per connected module. */

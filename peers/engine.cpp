@@ -10,7 +10,7 @@
 
 #include <algorithm>
 
-#include "report.h"
+#include "peers-observer.h"
 
 /* Prepares the engine with no devices and no invocation. */
 void PeersEngineInit(PeersEngine *pEngine, const PeersOptions *pOpt, const PeersNls *pNls,
@@ -245,7 +245,7 @@ static void HandleEvent(PeersEngine *pEngine, PeersInvocation *pInv, const char 
     }
     if (pInv != nullptr) {
         pInv->vEvents.push_back(ev);
-        PeersReportLiveEvent(pInv, &pInv->vEvents.back());
+        PeersObserveLiveEvent(pInv, &pInv->vEvents.back());
     }
 }
 

@@ -16,7 +16,7 @@
 #include <unistd.h>
 
 #include "pipe-lowlevel.h"
-#include "report.h"
+#include "peers-observer.h"
 
 extern char **environ;
 
@@ -297,7 +297,7 @@ static int ServeUntilEnd(PeersSession *pSession, PeersInvocation *pInv, long lPi
         PeersEngineTick(pEngine, ullNow);
         if (g_iPeersStopRequested && pInv->bStartupNote) { /* a person asked (SIGUSR1) */
             g_iPeersStopRequested = 0;
-            PeersReportText("  asking the module to stop testing\n");
+            PeersObserveText("  asking the module to stop testing\n");
             PeersEngineSendStop(pEngine, lPid);
         }
         int iStatus = 0;

@@ -15,7 +15,7 @@ TIDY=$(command -v clang-tidy-14 || command -v clang-tidy)
 [ -n "$TIDY" ] || { echo "lint: clang-tidy not installed"; exit 2; }
 command -v cppcheck > /dev/null || { echo "lint: cppcheck not installed"; exit 2; }
 
-FILES=$(cd "$SRC" && ls global/*.cpp dapi2/*.cpp zoltmod/*.cpp zoltcpu/*.cpp peers/*.cpp)
+FILES=$(cd "$SRC" && ls support/*.cpp messaging/*.cpp model/*.cpp dapi2/*.cpp zoltmod/*.cpp zoltcpu/*.cpp peers/*.cpp frontend/*.cpp)
 rc=0
 
 echo "== clang-tidy ($($TIDY --version | grep -o 'version [0-9.]*'))"

@@ -170,7 +170,7 @@ TEST(Packaging, CompletionOffersCommandsOptionsAndValues)
         SCOPED_TRACE(c.szLine);
         std::string sScript =
             std::string(". ") + szLib +
-            "; . " ZOLT_SOURCE_DIR "/peers/zoltpeers.bash-completion; COMP_LINE='" + c.szLine +
+            "; . " ZOLT_SOURCE_DIR "/frontend/zoltpeers.bash-completion; COMP_LINE='" + c.szLine +
             "'; COMP_POINT=${#COMP_LINE}; "
             "read -ra COMP_WORDS <<< \"$COMP_LINE\"; "
             "[[ $COMP_LINE == *' ' ]] && COMP_WORDS+=(''); "

@@ -287,7 +287,8 @@ TEST(ZoltPeersCli, SignalsStopTheModuleRemoveThePipesAndGive128PlusTheSignal)
         pid_t pid = fork();
         ASSERT_GE(pid, 0);
         if (pid == 0) {
-            freopen("/dev/null", "w", stdout);
+            if (freopen("/dev/null", "w", stdout) == nullptr)
+                _exit(126);
             execl(g_sPeers.c_str(), g_sPeers.c_str(), "--pipe-base", base.sPath.c_str(),
                   "--duration", "60s", "all", (char *)nullptr);
             _exit(127);

@@ -13,7 +13,6 @@
 
 #include "message-protocol.h"
 #include "pipe-lowlevel.h"
-#include "report.h"
 #include "session.h"
 
 class PeersSessionTest : public ::testing::Test {
@@ -72,7 +71,6 @@ TEST_F(PeersSessionTest, ProgramsThatCannotStartOrDoNotEnd)
     EXPECT_EQ(RunShell(&inv, "while :; do :; done"), 2);
     EXPECT_TRUE(inv.bKilled && inv.iSignal == SIGKILL);
     EXPECT_GE(inv.ullEndMs - inv.ullStartMs, 300u);
-    EXPECT_NE(PeersResultHint(inv).find("killed"), std::string::npos);
 
     /* a file the module left in the pipe directory goes with it */
     EXPECT_EQ(RunShell(&inv, "touch \"$ZOLT_PATH/ZOLT_1234\""), 0);

@@ -69,7 +69,7 @@ TEST_F(Trace, ProgramTypeAndProcessNameFromStatFiles)
         EXPECT_STREQ(PidToProcName(4711), c.szExpect) << c.szFixture;
     }
     g_szProcStatFormat = s_szDefaultStat;
-    EXPECT_STREQ(PidToProcName(getpid()), "global_trace");
+    EXPECT_STREQ(PidToProcName(getpid()), "support_trace");
     std::string strPath = s_strFixtures + "stat-normal";
     g_szProcStatFormat = strPath.c_str();
     g_szTraceProcName[0] = '\0';
@@ -85,7 +85,7 @@ TEST_F(Trace, LineHasExactHeaderAndOnlyEnabledTypesWrite)
     TPRINTF(4, "/build/src/f.c", 942, "", "value=%d %s\n", 17, "x");
     TPRINTF(0, "g.cpp", 1, "", "pipe is off\n");
     TPRINTF(3, "dir/h.cpp", 7, "Func", "prog");
-    std::string strHead = "global_trace(" + std::to_string(getpid()) + "):";
+    std::string strHead = "support_trace(" + std::to_string(getpid()) + "):";
     EXPECT_EQ(ReadFile(), strHead + "():f.c:942 value=17 x\n" + strHead + "Func():h.cpp:7 prog");
 }
 

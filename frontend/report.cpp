@@ -4,6 +4,7 @@
 
 #include "cli.h"
 #include "json-text.h"
+#include "peers-observer.h"
 
 #include <errno.h>
 #include <stdarg.h>
@@ -13,9 +14,18 @@
 
 PeersReport g_PeersReport = { nullptr, nullptr, 0, 0, 0, 0, 0, 0, "", "", 0 };
 
-/* Sets the outputs. */
+/* The stand-in peers' commentary goes into the text report. */
+static void ReportPeerText(const char *szLine)
+{
+    PeersReportText("%s", szLine);
+}
+
+/* Sets the outputs and makes the report the stand-in peers' observer. */
 void PeersReportInit(FILE *pOut, int iFormat, FILE *pLog)
 {
+    g_PeersObserver.pfnPacket = PeersReportPacket;
+    g_PeersObserver.pfnText = ReportPeerText;
+    g_PeersObserver.pfnLiveEvent = PeersReportLiveEvent;
     g_PeersReport.pOut = pOut;
     g_PeersReport.pLog = pLog;
     g_PeersReport.iFormat = iFormat;

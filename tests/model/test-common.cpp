@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "device-record.h"
-#include "global/device-list-reference.h"
+#include "model/device-list-reference.h"
 #include "test-common.h"
 
 namespace {

@@ -25,7 +25,7 @@ TEST(ZoltAllocStringEx, CopiesWithThreeSpareZeroBytes)
 TEST(ZoltVerify, FailedCheckStopsWithExactTextAndStatusOne)
 {
     EXPECT_EXIT(ZOLT_VERIFY(1 + 1 == 3), ::testing::ExitedWithCode(1),
-                "^Zolt2000 Verify Failed: Line:[0-9]+ File:.*tests/global/memory-alloc\\.cpp "
+                "^Zolt2000 Verify Failed: Line:[0-9]+ File:.*tests/support/memory-alloc\\.cpp "
                 "Possibly Out of Memory\\.\n$");
 }
 

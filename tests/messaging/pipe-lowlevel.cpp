@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "global/client-test-peer.h"
+#include "common/client-test-peer.h"
 #include "pipe-lowlevel.h"
 #include "zolt-time.h"
 
