@@ -209,6 +209,7 @@ static int RunOne(PeersSession *pSession, const PeersCommand &cmd, const PeersPi
     run.lLoop = lLoop;
     run.ullDurationMs = inv.ullEndMs > inv.ullStartMs ? inv.ullEndMs - inv.ullStartMs : 0;
     run.iOutcome = PeersOutcomeOf(inv);
+    run.place = { -1, -1, -1, -1 };
     EmitTestRun(run);
     PeersRunEndAdd(pEnd, run);
     return run.iOutcome;

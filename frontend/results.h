@@ -21,10 +21,25 @@
 #define PEERS_OUTCOME_FAIL 1     /* the test found a hardware fault */
 #define PEERS_OUTCOME_UNTESTED 2 /* a result word that tested nothing, or killed by --limit */
 #define PEERS_OUTCOME_NOT_RUN 3  /* the module could not be run or broke the protocol */
+#define PEERS_OUTCOME_CRASHED 4  /* the module died by a signal while a test ran: a failure */
+#define PEERS_OUTCOME_HUNG 5     /* the test outlived --limit and was killed: a failure */
+
+/* Where a test ran: logical CPU, core, package and APIC id; -1 when unknown. */
+struct PeersCpuPlace {
+    int iCpu, iCore, iPackage, iApicId;
+};
+
+/* What identifies the machine; an empty text was not readable and is left out
+ * of every record. */
+struct PeersMachineInfo {
+    std::string sHost, sMachineId, sSerial, sUuid, sKernel;
+    std::string sCpuModelName, sCpuFamily, sCpuModel, sCpuStepping, sMicrocode;
+};
 
 /* The run's facts, known once the enumeration answered. */
 struct PeersRunInfo {
     std::string sCommand, sCommandLine, sHost, sStartTime;
+    PeersMachineInfo machine;
     std::string sModule, sDefFile, sModuleVersion; /* version "" when unknown */
     std::vector<PeersDevice> vDevices;
     std::vector<std::string> vVendors; /* per device in vDevices, "" when unknown */
@@ -38,7 +53,8 @@ struct PeersTestRun {
     long lLoop;          /* from 1 */
     std::string sStartTime;
     unsigned long long ullDurationMs;
-    int iOutcome; /* PEERS_OUTCOME_* */
+    int iOutcome;        /* PEERS_OUTCOME_* */
+    PeersCpuPlace place; /* where it ran; all -1 when the module chose */
 };
 
 /* Counts of one device and test over every loop. */
