@@ -1,12 +1,15 @@
 /* cli-parse.cpp - zoltpeers' command line: getopt_long forms (--opt=value,
  * --opt value, options after the command, --), the usage errors and their
- * messages, number lists and durations. */
+ * messages, number lists and durations; the format table held against --help,
+ * the man page, the completion and the README. */
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
-#include "cli.h"
+#include "cli-parse.h"
 
 /* Parses the words after the program name. */
 static int Parse(std::vector<const char *> vArgs, PeersCommand *pCmd, std::string *psError)
@@ -46,7 +49,6 @@ TEST(PeersCommandLine, UsageErrorsNameTheCauseAndTheFix)
         { { "all", "--bogus" }, "unknown option '--bogus'" },
         { { "all", "-x" }, "unknown option '-x'" },
         { { "all", "--limit" }, "needs a value" },
-        { { "all", "--format", "xml" }, "choose text, json or ocptv" },
         { { "all", "--loops", "0" }, "count of 1 or more" },
         { { "all", "--duration", "5d" }, "such as 90, 90s, 10m or 2h" },
         { { "all", "--tests", "3-1" }, "a list such as 0,2 or 0-3" },
@@ -83,7 +85,7 @@ TEST(PeersCommandLine, BothValueFormsAndOptionsAfterTheCommand)
     EXPECT_EQ(cmd.opt.iStopAfterMs, 250);
     EXPECT_EQ(cmd.opt.iDieAfterPackets, 4);
     EXPECT_EQ(cmd.opt.iModuleLimitMs, 0);
-    EXPECT_EQ(cmd.iFormat, PEERS_FORMAT_OCPTV);
+    EXPECT_EQ(cmd.iFormat, PeersFindFormat("ocptv"));
     EXPECT_EQ(cmd.ullDurationMs, 600000ull);
     EXPECT_EQ(cmd.bStopOnFail, 1);
     /* a second parse starts afresh (getopt's state is reset) */
@@ -138,4 +140,73 @@ TEST(PeersCommandLine, NumberListsAndDurations)
             EXPECT_EQ(ull, c.ullMs) << c.szText;
         }
     }
+}
+
+/* The words of a text file, line by line. */
+static std::vector<std::string> FileLines(const char *szPath)
+{
+    std::ifstream in(szPath);
+    std::vector<std::string> v;
+    for (std::string sLine; std::getline(in, sLine);)
+        v.push_back(sLine);
+    return v;
+}
+
+/* The format names and help texts of the lines after the first line holding
+ * szStart, up to the line holding szEnd: "<name> <help>" each. */
+static std::vector<std::string> FormatLinesBetween(const std::vector<std::string> &vLines,
+                                                   const char *szStart, const char *szEnd)
+{
+    std::vector<std::string> v;
+    size_t i = 0;
+    while (i < vLines.size() && vLines[i].find(szStart) == std::string::npos)
+        i++;
+    for (i++; i < vLines.size() && vLines[i].find(szEnd) == std::string::npos; i++) {
+        std::istringstream words(vLines[i]);
+        std::string sName, sHelp;
+        words >> sName >> std::ws;
+        std::getline(words, sHelp);
+        v.push_back(sName + " " + sHelp);
+    }
+    return v;
+}
+
+TEST(PeersFormats, TheTableDrivesHelpAndIsHeldAgainstManPageCompletionAndReadme)
+{
+    std::vector<std::string> vWanted;
+    std::string sNames, sBarNames;
+    for (int i = 0; i < g_iPeersFormatCount; i++) {
+        const PeersFormat &f = g_aPeersFormats[i];
+        vWanted.push_back(std::string(f.szName) + " " + f.szHelp);
+        sNames += std::string(i ? " " : "") + f.szName;
+        sBarNames += std::string(i ? "|" : "") + f.szName;
+        EXPECT_EQ(PeersFindFormat(f.szName), i);
+    }
+    std::istringstream help(PeersUsageText());
+    std::vector<std::string> vHelp;
+    for (std::string sLine; std::getline(help, sLine);)
+        vHelp.push_back(sLine);
+    EXPECT_EQ(FormatLinesBetween(vHelp, "--format FORMAT", "--json"), vWanted);
+    EXPECT_EQ(
+        FormatLinesBetween(FileLines(ZOLT_SOURCE_DIR "/README.md"), "--format FORMAT", "--json"),
+        vWanted);
+    std::string sCompletion;
+    for (const std::string &s : FileLines(ZOLT_SOURCE_DIR "/frontend/zoltpeers.bash-completion"))
+        sCompletion += s + "\n";
+    EXPECT_NE(sCompletion.find("--format)\n            COMPREPLY=($(compgen -W '" + sNames + "'"),
+              std::string::npos)
+        << sCompletion;
+    std::vector<std::string> vMan = FileLines(ZOLT_SOURCE_DIR "/docs/man/zoltpeers.1");
+    std::string sMan;
+    for (const std::string &s : vMan)
+        sMan += s + "\n";
+    EXPECT_NE(sMan.find(".BR \\-\\-format \" " + sBarNames + "\"\n"), std::string::npos);
+    for (int i = 0; i < g_iPeersFormatCount; i++) /* each format explained */
+        EXPECT_NE(sMan.find("\n.B " + std::string(g_aPeersFormats[i].szName) + "\n"),
+                  std::string::npos)
+            << g_aPeersFormats[i].szName;
+    std::string sError; /* the error names every format */
+    PeersCommand cmd;
+    EXPECT_EQ(Parse({ "all", "--format", "xml" }, &cmd, &sError), PEERS_EXIT_USAGE);
+    EXPECT_NE(sError.find("choose " + PeersFormatNames(" or ")), std::string::npos) << sError;
 }
