@@ -142,28 +142,15 @@ TEST(PeersCommandLine, NumberListsAndDurations)
     }
 }
 
-/* The words of a text file, line by line. */
-static std::vector<std::string> FileLines(const char *szPath)
+/* The "<name> <help>" of each line after the first line of sText holding
+ * szStart, up to the line holding "--json". */
+static std::vector<std::string> FormatLines(const std::string &sText, const char *szStart)
 {
-    std::ifstream in(szPath);
+    std::istringstream in(sText.substr(sText.find(szStart)));
     std::vector<std::string> v;
-    for (std::string sLine; std::getline(in, sLine);)
-        v.push_back(sLine);
-    return v;
-}
-
-/* The format names and help texts of the lines after the first line holding
- * szStart, up to the line holding szEnd: "<name> <help>" each. */
-static std::vector<std::string> FormatLinesBetween(const std::vector<std::string> &vLines,
-                                                   const char *szStart, const char *szEnd)
-{
-    std::vector<std::string> v;
-    size_t i = 0;
-    while (i < vLines.size() && vLines[i].find(szStart) == std::string::npos)
-        i++;
-    for (i++; i < vLines.size() && vLines[i].find(szEnd) == std::string::npos; i++) {
-        std::istringstream words(vLines[i]);
-        std::string sName, sHelp;
+    std::string sLine, sName, sHelp;
+    for (std::getline(in, sLine); std::getline(in, sLine) && sLine.find("--json") == sLine.npos;) {
+        std::istringstream words(sLine);
         words >> sName >> std::ws;
         std::getline(words, sHelp);
         v.push_back(sName + " " + sHelp);
@@ -171,40 +158,31 @@ static std::vector<std::string> FormatLinesBetween(const std::vector<std::string
     return v;
 }
 
+/* The whole text of a file of the source tree. */
+static std::string SourceFile(const char *szPath)
+{
+    std::ifstream in(std::string(ZOLT_SOURCE_DIR "/") + szPath);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 TEST(PeersFormats, TheTableDrivesHelpAndIsHeldAgainstManPageCompletionAndReadme)
 {
     std::vector<std::string> vWanted;
-    std::string sNames, sBarNames;
+    std::string sNames, sBarNames, sMan = SourceFile("docs/man/zoltpeers.1");
     for (int i = 0; i < g_iPeersFormatCount; i++) {
         const PeersFormat &f = g_aPeersFormats[i];
         vWanted.push_back(std::string(f.szName) + " " + f.szHelp);
         sNames += std::string(i ? " " : "") + f.szName;
         sBarNames += std::string(i ? "|" : "") + f.szName;
         EXPECT_EQ(PeersFindFormat(f.szName), i);
+        EXPECT_NE(sMan.find("\n.B " + std::string(f.szName) + "\n"), std::string::npos) << f.szName;
     }
-    std::istringstream help(PeersUsageText());
-    std::vector<std::string> vHelp;
-    for (std::string sLine; std::getline(help, sLine);)
-        vHelp.push_back(sLine);
-    EXPECT_EQ(FormatLinesBetween(vHelp, "--format FORMAT", "--json"), vWanted);
-    EXPECT_EQ(
-        FormatLinesBetween(FileLines(ZOLT_SOURCE_DIR "/README.md"), "--format FORMAT", "--json"),
-        vWanted);
-    std::string sCompletion;
-    for (const std::string &s : FileLines(ZOLT_SOURCE_DIR "/frontend/zoltpeers.bash-completion"))
-        sCompletion += s + "\n";
-    EXPECT_NE(sCompletion.find("--format)\n            COMPREPLY=($(compgen -W '" + sNames + "'"),
-              std::string::npos)
-        << sCompletion;
-    std::vector<std::string> vMan = FileLines(ZOLT_SOURCE_DIR "/docs/man/zoltpeers.1");
-    std::string sMan;
-    for (const std::string &s : vMan)
-        sMan += s + "\n";
+    EXPECT_EQ(FormatLines(PeersUsageText(), "--format FORMAT"), vWanted);
+    EXPECT_EQ(FormatLines(SourceFile("README.md"), "--format FORMAT"), vWanted);
+    EXPECT_NE(SourceFile("frontend/zoltpeers.bash-completion")
+                  .find("--format)\n            COMPREPLY=($(compgen -W '" + sNames + "'"),
+              std::string::npos);
     EXPECT_NE(sMan.find(".BR \\-\\-format \" " + sBarNames + "\"\n"), std::string::npos);
-    for (int i = 0; i < g_iPeersFormatCount; i++) /* each format explained */
-        EXPECT_NE(sMan.find("\n.B " + std::string(g_aPeersFormats[i].szName) + "\n"),
-                  std::string::npos)
-            << g_aPeersFormats[i].szName;
     std::string sError; /* the error names every format */
     PeersCommand cmd;
     EXPECT_EQ(Parse({ "all", "--format", "xml" }, &cmd, &sError), PEERS_EXIT_USAGE);
