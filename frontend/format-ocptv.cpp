@@ -230,9 +230,12 @@ static std::string UntestedSymptom(const PeersInvocation &inv)
 {
     if (inv.bInterrupted)
         return "interrupted";
+    if (inv.bStartFailed)
+        return "module-not-started";
+    if (!inv.bResult && !inv.bConnected)
+        return inv.bKilled ? "module-killed" : "module-never-connected";
     if (!inv.bResult)
-        return inv.bKilled ? "module-killed"
-                           : (inv.bConnected ? "protocol-failure" : "module-not-started");
+        return inv.bKilled ? "module-killed" : "protocol-failure";
     if (inv.sResultWord.empty())
         return "protocol-failure";
     std::string s = inv.sResultWord;

@@ -269,7 +269,7 @@ TEST(PeersOcptv, FaultsAreDiagnosesOfTheirCpuAndRunTroublesAreErrors)
         { PEERS_OUTCOME_UNTESTED, -1, 0, "NOTAPPLICABLE", "SKIP", nullptr, "cpu-error-10",
           "not tested" },
         { PEERS_OUTCOME_UNTESTED, -1, 0, "SETUPERROR", "ERROR", nullptr, "module-setuperror", "" },
-        { PEERS_OUTCOME_NOT_RUN, -1, 0, "", "ERROR", nullptr, "module-not-started", "NOT-RUN" },
+        { PEERS_OUTCOME_NOT_RUN, -1, 0, "", "ERROR", nullptr, "module-never-connected", "NOT-RUN" },
     };
     int iStep = 0;
     for (const Case &c : aCases) {
