@@ -322,7 +322,7 @@ static int TakeOption(PeersCommand *pCmd, int iCode, const char *szName, const c
             sError = sOpt + " needs a list such as 0,2 or 0-3, not '" + szArg + "'";
             return 1;
         }
-        (iCode == OPT_TESTS ? pCmd->bTestsGiven : pCmd->bDevicesGiven) = 1;
+        *(iCode == OPT_TESTS ? &pCmd->bTestsGiven : &pCmd->bDevicesGiven) = 1;
         return 0;
     case OPT_LOOPS:
         if (ReadNumber(szArg, INT_MAX, &pCmd->lLoops) != 0 || pCmd->lLoops == 0) {
