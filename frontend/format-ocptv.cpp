@@ -61,10 +61,9 @@ static std::string PackageInfo(const PeersRunInfo &info, size_t i)
     const PeersDevice &d = info.vDevices[i];
     const PeersMachineInfo &m = info.machine;
     std::vector<const PeersMachineCpu *> vCpus = CpusOf(m, PackageOfDevice(info, i));
-    std::string sVendor = i < info.vVendors.size() ? info.vVendors[i] : "";
-    std::string sModel = m.sCpuModelName, sMicrocode = m.sMicrocode;
+    std::string sVendor, sModel = m.sCpuModelName, sMicrocode = m.sMicrocode;
     if (!vCpus.empty()) {
-        sVendor = sVendor.empty() ? vCpus[0]->sVendor : sVendor;
+        sVendor = vCpus[0]->sVendor;
         sModel = vCpus[0]->sModelName;
         sMicrocode = vCpus[0]->sMicrocode;
     }

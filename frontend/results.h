@@ -49,7 +49,6 @@ struct PeersRunInfo {
     PeersMachineInfo machine;
     std::string sModule, sDefFile, sModuleVersion; /* version "" when unknown */
     std::vector<PeersDevice> vDevices;
-    std::vector<std::string> vVendors; /* per device in vDevices, "" when unknown */
 };
 
 /* One test run. */

@@ -311,6 +311,11 @@ TEST(PeersOcptv, FaultsAreDiagnosesOfTheirCpuAndRunTroublesAreErrors)
             EXPECT_NE(sAll.find("\"log\":{\"severity\":\"ERROR\",\"message\":\"bad\""),
                       std::string::npos);
         }
+        std::string sJson = PeersJsonTestRun(run); /* where it ran and the signal, in json */
+        EXPECT_EQ(sJson.find("\"cpu\":{\"logical\":" + std::to_string(c.iCpu) + ",") !=
+                      std::string::npos,
+                  c.iCpu >= 0);
+        EXPECT_EQ(TextAfter(sJson, "signal"), c.iSignal ? PeersSignalName(c.iSignal) : "");
         vLines.insert(vLines.end(), v.begin(), v.end());
     }
     struct EndCase {
