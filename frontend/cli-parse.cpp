@@ -11,9 +11,10 @@
 #include <set>
 #include <string>
 
-#include "cli.h"
+#include "cli-parse.h"
 
-static const char s_szUsage[] =
+/* --help up to the --format line. */
+static const char s_szUsageHead[] =
     "usage: zoltpeers [options] all\n"
     "       zoltpeers [options] enumerate\n"
     "       zoltpeers [options] run --device N --test T [--param ID,VALUE]... [--errlimit N]\n"
@@ -35,7 +36,10 @@ static const char s_szUsage[] =
     "  --stop-on-fail       stop after the first FAIL\n"
     "  --errlimit N         the module's error limit (wrong words before the cache test ends)\n"
     "  --param ID,VALUE     a test parameter, checked against the definitions file\n"
-    "  --format FORMAT      results on standard output: text (default), json or ocptv\n"
+    "  --format FORMAT      results on standard output, one of:\n";
+
+/* --help after the format lines. */
+static const char s_szUsageTail[] =
     "  --json               same as --format json\n"
     "  --log FILE           write every raw packet to FILE\n"
     "  --limit MS           kill a module run that lasts longer; 0: no limit (default 180000)\n"
@@ -70,9 +74,16 @@ static const char s_szUsage[] =
     "     killed by --limit)\n"
     "  130, 143  interrupted by SIGINT, SIGTERM (the module stopped, pipes removed)\n";
 
-const char *PeersUsageText(void)
+std::string PeersUsageText(void)
 {
-    return s_szUsage;
+    std::string s = s_szUsageHead;
+    for (int i = 0; i < g_iPeersFormatCount; i++) {
+        char szLine[160];
+        snprintf(szLine, sizeof szLine, "%-25s%-7s%s\n", "", g_aPeersFormats[i].szName,
+                 g_aPeersFormats[i].szHelp);
+        s += szLine;
+    }
+    return s + s_szUsageTail;
 }
 
 /* Codes of the long options (above every character). */
@@ -311,7 +322,7 @@ static int TakeOption(PeersCommand *pCmd, int iCode, const char *szName, const c
             sError = sOpt + " needs a list such as 0,2 or 0-3, not '" + szArg + "'";
             return 1;
         }
-        (iCode == OPT_TESTS ? pCmd->bTestsGiven : pCmd->bDevicesGiven) = 1;
+        *(iCode == OPT_TESTS ? &pCmd->bTestsGiven : &pCmd->bDevicesGiven) = 1;
         return 0;
     case OPT_LOOPS:
         if (ReadNumber(szArg, INT_MAX, &pCmd->lLoops) != 0 || pCmd->lLoops == 0) {
@@ -325,16 +336,13 @@ static int TakeOption(PeersCommand *pCmd, int iCode, const char *szName, const c
             return 1;
         }
         return 0;
-    case OPT_FORMAT: {
-        const char *aszFormats[] = { "text", "json", "ocptv" };
-        for (int i = 0; i < 3; i++)
-            if (strcmp(szArg, aszFormats[i]) == 0) {
-                pCmd->iFormat = i;
-                return 0;
-            }
-        sError = std::string("unknown format '") + szArg + "'; choose text, json or ocptv";
-        return 1;
-    }
+    case OPT_FORMAT:
+        if ((pCmd->iFormat = PeersFindFormat(szArg)) < 0) {
+            sError =
+                std::string("unknown format '") + szArg + "'; choose " + PeersFormatNames(" or ");
+            return 1;
+        }
+        return 0;
     }
     return 0;
 }
@@ -343,7 +351,7 @@ static int TakeOption(PeersCommand *pCmd, int iCode, const char *szName, const c
 static void TakeFlag(PeersCommand *pCmd, int iCode, const char *szName)
 {
     if (iCode == OPT_JSON)
-        pCmd->iFormat = PEERS_FORMAT_JSON;
+        pCmd->iFormat = PeersFindFormat("json");
     else if (iCode == OPT_TRACE_JSON)
         pCmd->iFormat = PEERS_FORMAT_TRACE;
     else if (iCode == OPT_STOP_AT_STARTUP)

@@ -15,7 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "format-ops.h"
 #include "json-text.h"
+#include "machine-info.h"
 #include "param-check.h"
 #include "report.h"
 #include "results.h"
@@ -26,8 +28,6 @@ struct PeersPick {
     int iDevice, iTest;
     std::string sDevice;
 };
-
-static PeersOcptv g_PeersOcptv;
 
 /* The one-line usage error and the pointer to --help. */
 static int UsageError(const std::string &sError)
@@ -140,37 +140,34 @@ static int CheckParams(const PeersCommand &cmd, const std::vector<int> &vTests,
     return 0;
 }
 
-/* ---- results in the chosen format ---- */
+/* ---- results when the module could not be run ---- */
 
-static void EmitRunStart(const PeersRunInfo &info)
+/* The run's facts known before the module ran: the command and the machine. */
+static void BaseRunInfo(const PeersCommand &cmd, PeersRunInfo *pInfo)
 {
-    if (g_PeersReport.iFormat == PEERS_FORMAT_JSON)
-        PeersReportLine(PeersJsonRunStart(info));
-    if (g_PeersReport.iFormat != PEERS_FORMAT_OCPTV)
-        return;
-    PeersOcptvInit(&g_PeersOcptv);
-    for (const std::string &s : PeersOcptvRunStart(&g_PeersOcptv, info))
-        PeersReportLine(s);
+    PeersReadMachineInfo(&pInfo->machine);
+    pInfo->sCommand = cmd.sCommand;
+    pInfo->sCommandLine = cmd.sCommandLine;
+    pInfo->sHost = pInfo->machine.sHost.empty() ? "localhost" : pInfo->machine.sHost;
+    pInfo->sStartTime = PeersRfc3339Now();
+    pInfo->sModule = cmd.sModule;
+    pInfo->sDefFile = cmd.sDefFile;
 }
 
-static void EmitTestRun(const PeersTestRun &run)
+/* Says on stderr why the module could not be run, and writes the run's start
+ * and end with that reason, so a collector tells a broken tool from a sound
+ * machine. Returns PEERS_EXIT_NOT_RUN. */
+static int NotRun(const PeersCommand &cmd, const std::string &sWhy, const char *szFix)
 {
-    if (g_PeersReport.iFormat == PEERS_FORMAT_JSON)
-        PeersReportLine(PeersJsonTestRun(run));
-    if (g_PeersReport.iFormat == PEERS_FORMAT_OCPTV)
-        for (const std::string &s : PeersOcptvTestRun(&g_PeersOcptv, run))
-            PeersReportLine(s);
-}
-
-static void EmitRunEnd(const PeersRunEnd &end, int bTable)
-{
-    if (g_PeersReport.iFormat == PEERS_FORMAT_JSON)
-        PeersReportLine(PeersJsonRunEnd(end));
-    if (g_PeersReport.iFormat == PEERS_FORMAT_OCPTV)
-        PeersReportLine(PeersOcptvRunEnd(&g_PeersOcptv, end));
-    if (g_PeersReport.iFormat == PEERS_FORMAT_TEXT && bTable)
-        for (const std::string &s : PeersTextTable(end))
-            PeersReportText("%s\n", s.c_str());
+    fprintf(stderr, "zoltpeers: %s%s\n", PeersUtf8Clean(sWhy).c_str(), szFix);
+    PeersRunInfo info;
+    BaseRunInfo(cmd, &info);
+    PeersEmitRunStart(info);
+    PeersRunEnd end = PeersRunEnd();
+    end.sError = sWhy;
+    end.iExitStatus = PEERS_EXIT_NOT_RUN;
+    PeersEmitRunEnd(end);
+    return PEERS_EXIT_NOT_RUN;
 }
 
 /* ---- the test loop ---- */
@@ -210,7 +207,7 @@ static int RunOne(PeersSession *pSession, const PeersCommand &cmd, const PeersPi
     run.ullDurationMs = inv.ullEndMs > inv.ullStartMs ? inv.ullEndMs - inv.ullStartMs : 0;
     run.iOutcome = PeersOutcomeOf(inv);
     run.place = { -1, -1, -1, -1 };
-    EmitTestRun(run);
+    PeersEmitTestRun(run);
     PeersRunEndAdd(pEnd, run);
     return run.iOutcome;
 }
@@ -259,8 +256,8 @@ static void ReportDevices(const PeersInvocation &inv)
                         d.sDescription.c_str(), d.sTests.c_str());
 }
 
-/* Explains an invocation that gave no answer: on stderr, one line. */
-static void ExplainNoAnswer(const char *szWhat, const PeersInvocation &inv)
+/* Why an invocation gave no answer, in one line. */
+static std::string NoAnswerReason(const char *szWhat, const PeersInvocation &inv)
 {
     std::string sWhy;
     if (inv.bStartFailed)
@@ -272,35 +269,25 @@ static void ExplainNoAnswer(const char *szWhat, const PeersInvocation &inv)
                (inv.bConnected ? " without the answer" : " and never connected");
     while (!sWhy.empty() && sWhy.back() == '\n')
         sWhy.pop_back();
-    fprintf(stderr, "zoltpeers: %s failed: %s; check --module and --deffile\n", szWhat,
-            PeersUtf8Clean(sWhy).c_str());
+    return std::string(szWhat) + " failed: " + sWhy;
 }
 
-/* The run's facts for the formats; in the ocptv format each device's vendor
- * comes from its system information. */
-static void FillRunInfo(PeersSession *pSession, const PeersCommand &cmd,
-                        const PeersInvocation &invEnum, PeersRunInfo *pInfo)
+/* Explains an invocation that gave no answer: on stderr, one line. Returns
+ * the reason. */
+static std::string ExplainNoAnswer(const char *szWhat, const PeersInvocation &inv)
 {
-    char szHost[256] = "localhost";
-    gethostname(szHost, sizeof szHost - 1);
-    szHost[sizeof szHost - 1] = '\0';
-    pInfo->sCommand = cmd.sCommand;
-    pInfo->sCommandLine = cmd.sCommandLine;
-    pInfo->sHost = szHost;
-    pInfo->sStartTime = PeersRfc3339Now();
-    pInfo->sModule = cmd.sModule;
-    pInfo->sDefFile = cmd.sDefFile;
+    std::string sWhy = NoAnswerReason(szWhat, inv);
+    fprintf(stderr, "zoltpeers: %s; check --module and --deffile\n", PeersUtf8Clean(sWhy).c_str());
+    return sWhy;
+}
+
+/* The run's facts for the formats. */
+static void FillRunInfo(const PeersCommand &cmd, const PeersInvocation &invEnum,
+                        PeersRunInfo *pInfo)
+{
+    BaseRunInfo(cmd, pInfo);
     pInfo->sModuleVersion = invEnum.sVersion;
     pInfo->vDevices = invEnum.vDevices;
-    for (const PeersDevice &d : invEnum.vDevices) {
-        std::string sVendor;
-        PeersInvocation inv;
-        if (cmd.iFormat == PEERS_FORMAT_OCPTV && PeersSysInfo(pSession, &inv, d.iId) == 0)
-            for (const PeersSysInfoItem &it : inv.vSysInfo)
-                if (it.sKey == "VENDOR" && !it.vValues.empty())
-                    sVendor = it.vValues[0];
-        pInfo->vVendors.push_back(sVendor);
-    }
 }
 
 /* all and run. Returns the exit status. */
@@ -317,12 +304,12 @@ static int DoTests(PeersSession *pSession, const PeersCommand &cmd, const PeersR
     if (CheckParams(cmd, vTests, &sError) != 0)
         return UsageError(sError);
     unsigned long long ullStart = PeersNowMs();
-    EmitRunStart(info);
+    PeersEmitRunStart(info);
     PeersRunEnd end = PeersRunEnd();
     RunLoops(pSession, cmd, vPicks, &end);
     end.ullDurationMs = PeersNowMs() - ullStart;
     end.iExitStatus = PeersExitOfTotals(end);
-    EmitRunEnd(end, 1);
+    PeersEmitRunEnd(end);
     return end.iExitStatus;
 }
 
@@ -335,7 +322,7 @@ static int DoSysInfo(PeersSession *pSession, const PeersCommand &cmd, const Peer
     PeersInvocation inv;
     int iRc = PeersSysInfo(pSession, &inv, cmd.iDevice);
     PeersReportInvocation(&inv, "");
-    EmitRunStart(info);
+    PeersEmitRunStart(info);
     PeersReportText("System information of device %d: %zu item(s)\n", cmd.iDevice,
                     inv.vSysInfo.size());
     for (const PeersSysInfoItem &it : inv.vSysInfo) {
@@ -344,16 +331,13 @@ static int DoSysInfo(PeersSession *pSession, const PeersCommand &cmd, const Peer
             sValues += (sValues.empty() ? "" : ", ") + v;
         PeersReportText("  %s (%s): %s\n", it.sDescription.c_str(), it.sKey.c_str(),
                         sValues.c_str());
-        if (cmd.iFormat == PEERS_FORMAT_OCPTV)
-            PeersReportLine(PeersOcptvRunLog(&g_PeersOcptv, "INFO", it.sKey + ": " + sValues));
     }
-    if (cmd.iFormat == PEERS_FORMAT_JSON)
-        PeersReportLine(PeersJsonSysInfo(inv));
+    PeersEmitSysInfo(inv);
     PeersRunEnd end = PeersRunEnd();
     end.iExitStatus = iRc == 0 ? PEERS_EXIT_PASS : PEERS_EXIT_NOT_RUN;
     if (iRc != 0)
-        ExplainNoAnswer("the system-information request", inv);
-    EmitRunEnd(end, 0);
+        end.sError = ExplainNoAnswer("the system-information request", inv);
+    PeersEmitRunEnd(end);
     return end.iExitStatus;
 }
 
@@ -370,24 +354,24 @@ static int DoValidate(PeersSession *pSession, const PeersCommand &cmd, const Pee
     PeersInvocation inv;
     int iRc = PeersValidate(pSession, &inv, iDevice, cmd.iTest, cmd.vParams);
     PeersReportInvocation(&inv, "");
-    EmitRunStart(info);
+    PeersEmitRunStart(info);
     PeersReportText("Validation of test %d: %zu parameter(s)%s\n", cmd.iTest, inv.vParams.size(),
                     inv.bValidation ? "" : ", no answer");
     for (const PeersParamResult &r : inv.vParams)
         PeersReportText("  %s: %s%s%s%s%s\n", r.sId.c_str(), r.sValidFlag.c_str(),
                         r.bHasMin ? "  min " : "", r.bHasMin ? r.sMin.c_str() : "",
                         r.bHasMax ? "  max " : "", r.bHasMax ? r.sMax.c_str() : "");
-    if (cmd.iFormat == PEERS_FORMAT_JSON)
-        PeersReportLine(PeersJsonValidation(inv));
+    PeersEmitValidation(inv);
     PeersRunEnd end = PeersRunEnd();
     end.iExitStatus =
         iRc == 0 ? PEERS_EXIT_PASS : (iRc == 1 ? PEERS_EXIT_USAGE : PEERS_EXIT_NOT_RUN);
-    if (iRc == 2 && inv.iExitStatus == 30 && !inv.bConnected)
-        fprintf(stderr, "zoltpeers: the module answers no validation requests (it registers no "
-                        "validation callback and ended with status 30); nothing to validate\n");
-    else if (iRc == 2)
-        ExplainNoAnswer("validation", inv);
-    EmitRunEnd(end, 0);
+    if (iRc == 2 && inv.iExitStatus == 30 && !inv.bConnected) {
+        end.sError = "the module answers no validation requests (it registers no validation "
+                     "callback and ended with status 30)";
+        fprintf(stderr, "zoltpeers: %s; nothing to validate\n", end.sError.c_str());
+    } else if (iRc == 2)
+        end.sError = ExplainNoAnswer("validation", inv);
+    PeersEmitRunEnd(end);
     return end.iExitStatus;
 }
 
@@ -406,32 +390,25 @@ static FILE *OpenLog(const std::string &sPath)
 static int OpenSession(PeersCommand *pCmd, PeersSession *pSession, FILE **ppLog)
 {
     std::string sLooked;
-    if (PeersDefaultPaths(pCmd, &sLooked) != 0) {
-        fprintf(stderr, "zoltpeers: no module program found (looked for %s); give --module PATH\n",
-                sLooked.c_str());
-        return PEERS_EXIT_NOT_RUN;
-    }
-    if (access(pCmd->sModule.c_str(), X_OK) != 0) {
-        fprintf(stderr, "zoltpeers: %s is not an executable program: %s; give --module PATH\n",
-                pCmd->sModule.c_str(), strerror(errno));
-        return PEERS_EXIT_NOT_RUN;
-    }
-    if (!pCmd->sLog.empty() && (*ppLog = OpenLog(pCmd->sLog)) == nullptr) {
-        fprintf(stderr, "zoltpeers: cannot write the log %s: %s; choose another --log FILE\n",
-                pCmd->sLog.c_str(), strerror(errno));
-        return PEERS_EXIT_NOT_RUN;
-    }
+    PeersReportInit(stdout, pCmd->iFormat, nullptr);
+    if (PeersDefaultPaths(pCmd, &sLooked) != 0)
+        return NotRun(*pCmd, "no module program found (looked for " + sLooked + ")",
+                      "; give --module PATH");
+    if (access(pCmd->sModule.c_str(), X_OK) != 0)
+        return NotRun(*pCmd, pCmd->sModule + " is not an executable program: " + strerror(errno),
+                      "; give --module PATH");
+    if (!pCmd->sLog.empty() && (*ppLog = OpenLog(pCmd->sLog)) == nullptr)
+        return NotRun(*pCmd, "cannot write the log " + pCmd->sLog + ": " + strerror(errno),
+                      "; choose another --log FILE");
     PeersReportInit(stdout, pCmd->iFormat, *ppLog);
     int iOpen =
         PeersSessionOpen(pSession, &pCmd->opt, pCmd->sModule.c_str(), pCmd->sDefFile.c_str(),
                          pCmd->sPipeBase.empty() ? nullptr : pCmd->sPipeBase.c_str());
-    if (iOpen != 0) {
-        fprintf(stderr,
-                "zoltpeers: cannot set up the broker's pipe directory and FIFO (%d); "
-                "check --pipe-base or TMPDIR\n",
-                iOpen);
-        return PEERS_EXIT_NOT_RUN;
-    }
+    if (iOpen != 0)
+        return NotRun(*pCmd,
+                      "cannot set up the broker's pipe directory and FIFO (" +
+                          std::to_string(iOpen) + ")",
+                      "; check --pipe-base or TMPDIR");
     pSession->engine.bSplitComponents = pCmd->bSplitComponents;
     std::istringstream words(pCmd->sModuleWrapper);
     std::string sWord;
@@ -458,22 +435,22 @@ static int Dispatch(PeersSession *pSession, PeersCommand *pCmd)
     pSession->opt = optAsked;
     PeersReportInvocation(&invEnum, "");
     if (iEnum != 0) {
-        ExplainNoAnswer("the enumeration", invEnum);
+        NotRun(*pCmd, NoAnswerReason("the enumeration", invEnum), "; check --module and --deffile");
         return g_iPeersInterrupted ? PEERS_EXIT_UNTESTED : PEERS_EXIT_NOT_RUN;
     }
     if (c == "enumerate" || c == "all")
         ReportDevices(invEnum);
     PeersRunInfo info;
-    FillRunInfo(pSession, *pCmd, invEnum, &info);
+    FillRunInfo(*pCmd, invEnum, &info);
     if (c == "all" || c == "run")
         return DoTests(pSession, *pCmd, info);
     if (c == "sysinfo")
         return DoSysInfo(pSession, *pCmd, info);
     if (c == "validate")
         return DoValidate(pSession, *pCmd, info);
-    EmitRunStart(info);
+    PeersEmitRunStart(info);
     PeersRunEnd end = PeersRunEnd();
-    EmitRunEnd(end, 0);
+    PeersEmitRunEnd(end);
     return PEERS_EXIT_PASS;
 }
 
@@ -534,7 +511,7 @@ int PeersMain(int argc, char **argv)
     if (PeersParseCommandLine(argc, argv, &cmd, szError, sizeof szError) != 0)
         return UsageError(szError);
     if (cmd.bHelp) {
-        fputs(PeersUsageText(), stdout);
+        fputs(PeersUsageText().c_str(), stdout);
         return fflush(stdout) == 0 ? PEERS_EXIT_PASS : PEERS_EXIT_NOT_RUN;
     }
     if (cmd.bVersion)

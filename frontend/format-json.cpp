@@ -1,7 +1,8 @@
-/* format-json.cpp - the json result format, version 1: one object per line,
- * each with "format":"zoltpeers-results", "version":1 and its "record"
+/* format-json.cpp - the json result format, version 2: one object per line,
+ * each with "format":"zoltpeers-results", "version":2 and its "record"
  * (run-start, test, sysinfo, validation, run-end). The schema is
  * docs/zoltpeers-results.schema.json; docs/zoltpeers-results.md explains it. */
+#include "format-ops.h"
 #include "json-text.h"
 #include "report.h"
 #include "results.h"
@@ -9,7 +10,7 @@
 /* The opening of every record. */
 static std::string Head(const char *szRecord)
 {
-    return std::string("{\"format\":\"zoltpeers-results\",\"version\":1,\"record\":\"") + szRecord +
+    return std::string("{\"format\":\"zoltpeers-results\",\"version\":2,\"record\":\"") + szRecord +
            "\"";
 }
 
@@ -28,13 +29,31 @@ static std::string TestsArray(const PeersDevice &d)
     return s + "]";
 }
 
+/* "key":"text" with a leading comma, or "" for an empty text. */
+static std::string OptPair(const char *szKey, const std::string &sValue)
+{
+    return sValue.empty() ? "" : Pair(szKey, sValue);
+}
+
+/* The machine's identity: only what could be read. */
+static std::string MachineObject(const PeersMachineInfo &m)
+{
+    std::string s = OptPair("host", m.sHost) + OptPair("machine_id", m.sMachineId) +
+                    OptPair("system_serial", m.sSerial) + OptPair("system_uuid", m.sUuid) +
+                    OptPair("kernel", m.sKernel) + OptPair("cpu_model_name", m.sCpuModelName) +
+                    OptPair("cpu_family", m.sCpuFamily) + OptPair("cpu_model", m.sCpuModel) +
+                    OptPair("cpu_stepping", m.sCpuStepping) + OptPair("microcode", m.sMicrocode);
+    return "{" + (s.empty() ? s : s.substr(1)) + "}";
+}
+
 std::string PeersJsonRunStart(const PeersRunInfo &info)
 {
     std::string s = Head("run-start") + Pair("command", info.sCommand) +
                     Pair("command_line", info.sCommandLine) + Pair("host", info.sHost) +
                     Pair("time", info.sStartTime) + Pair("zoltpeers_version", ZOLT_PEERS_VERSION) +
                     Pair("module_version", info.sModuleVersion) + Pair("module", info.sModule) +
-                    Pair("definitions", info.sDefFile) + ",\"devices\":[";
+                    Pair("definitions", info.sDefFile) +
+                    ",\"machine\":" + MachineObject(info.machine) + ",\"devices\":[";
     for (size_t i = 0; i < info.vDevices.size(); i++) {
         const PeersDevice &d = info.vDevices[i];
         s += std::string(i ? "," : "") + "{\"id\":" + std::to_string(d.iId) +
@@ -65,12 +84,13 @@ static std::string EventsArray(const PeersInvocation &inv)
 std::string PeersJsonTestRun(const PeersTestRun &run)
 {
     const PeersInvocation &inv = *run.pInv;
-    static const char *const s_apszOutcomes[] = { "pass", "fail", "not-tested", "not-run" };
+    static const char *const s_apszOutcomes[] = { "pass",    "fail",    "not-tested",
+                                                  "not-run", "crashed", "hung" };
     std::string s =
         Head("test") + ",\"device_id\":" + std::to_string(run.iDevice) +
         Pair("device_name", run.sDevice) + ",\"test\":" + std::to_string(run.iTest) +
         Pair("test_name", PeersTestName(run.iTest)) + ",\"loop\":" + std::to_string(run.lLoop) +
-        Pair("result", PeersResultWordOf(inv)) + Pair("outcome", s_apszOutcomes[run.iOutcome & 3]) +
+        Pair("result", PeersResultWordOf(inv)) + Pair("outcome", s_apszOutcomes[run.iOutcome % 6]) +
         Pair("start", run.sStartTime) + ",\"duration_ms\":" + std::to_string(run.ullDurationMs) +
         ",\"percents\":[";
     for (size_t i = 0; i < inv.vPercents.size(); i++)
@@ -78,6 +98,13 @@ std::string PeersJsonTestRun(const PeersTestRun &run)
     s += "],\"events\":" + EventsArray(inv) +
          ",\"module_exit_status\":" + std::to_string(inv.iExitStatus) +
          ",\"killed\":" + (inv.bKilled ? "true" : "false");
+    if (inv.iSignal > 0)
+        s += Pair("signal", PeersSignalName(inv.iSignal));
+    if (run.place.iCpu >= 0)
+        s += ",\"cpu\":{\"logical\":" + std::to_string(run.place.iCpu) +
+             ",\"core\":" + std::to_string(run.place.iCore) +
+             ",\"package\":" + std::to_string(run.place.iPackage) +
+             ",\"apic_id\":" + std::to_string(run.place.iApicId) + "}";
     if (!inv.sModuleOutput.empty())
         s += Pair("module_output", inv.sModuleOutput);
     return s + "}";
@@ -124,5 +151,37 @@ std::string PeersJsonRunEnd(const PeersRunEnd &end)
                     ",\"not_run\":" + std::to_string(end.iNotRun) + "}";
     if (!end.sStopReason.empty())
         s += Pair("stopped", end.sStopReason);
+    if (!end.sError.empty())
+        s += Pair("error", end.sError);
     return s + ",\"exit_status\":" + std::to_string(end.iExitStatus) + "}";
 }
+
+/* ---- the writers of the format table ---- */
+
+static void JsonRunStart(const PeersRunInfo &info)
+{
+    PeersReportLine(PeersJsonRunStart(info));
+}
+
+static void JsonTestRun(const PeersTestRun &run)
+{
+    PeersReportLine(PeersJsonTestRun(run));
+}
+
+static void JsonSysInfo(const PeersInvocation &inv)
+{
+    PeersReportLine(PeersJsonSysInfo(inv));
+}
+
+static void JsonValidation(const PeersInvocation &inv)
+{
+    PeersReportLine(PeersJsonValidation(inv));
+}
+
+static void JsonRunEnd(const PeersRunEnd &end)
+{
+    PeersReportLine(PeersJsonRunEnd(end));
+}
+
+extern const PeersFormatOps g_PeersJsonOps = { JsonRunStart, JsonTestRun, JsonSysInfo,
+                                               JsonValidation, JsonRunEnd };

@@ -2,7 +2,7 @@
  * zoltpeers. */
 #include "report.h"
 
-#include "cli.h"
+#include "format-table.h"
 #include "json-text.h"
 #include "peers-observer.h"
 

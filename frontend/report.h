@@ -21,7 +21,7 @@
 struct PeersReport {
     FILE *pOut;                /* results (text, json, ocptv) or trace lines */
     FILE *pLog;                /* raw packets, or null */
-    int iFormat;               /* PEERS_FORMAT_* of cli.h */
+    int iFormat;               /* index in g_aPeersFormats, or PEERS_FORMAT_TRACE */
     int bTty;                  /* text on a terminal: show the progress line */
     int bProgressOpen;         /* a progress line stands on screen without its newline */
     int bOutFailed;            /* a write to pOut failed */

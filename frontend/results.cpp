@@ -2,6 +2,8 @@
  * the exit status the totals give. */
 #include "results.h"
 
+#include <signal.h>
+
 int PeersOutcomeOf(const PeersInvocation &inv)
 {
     if (!inv.bResult) /* killed by the time limit: not tested; else the module broke down */
@@ -24,6 +26,20 @@ std::string PeersResultWordOf(const PeersInvocation &inv)
     if (inv.bResult && !inv.sResultWord.empty())
         return inv.sResultWord;
     return inv.bKilled ? "KILLED" : "NOT-RUN";
+}
+
+std::string PeersSignalName(int iSignal)
+{
+    static const struct {
+        int iSignal;
+        const char *szName;
+    } s_aNames[] = { { SIGILL, "SIGILL" },   { SIGSEGV, "SIGSEGV" }, { SIGBUS, "SIGBUS" },
+                     { SIGFPE, "SIGFPE" },   { SIGABRT, "SIGABRT" }, { SIGKILL, "SIGKILL" },
+                     { SIGTERM, "SIGTERM" }, { SIGINT, "SIGINT" },   { SIGTRAP, "SIGTRAP" } };
+    for (const auto &n : s_aNames)
+        if (n.iSignal == iSignal)
+            return n.szName;
+    return "signal " + std::to_string(iSignal);
 }
 
 void PeersRunEndAdd(PeersRunEnd *pEnd, const PeersTestRun &run)

@@ -29,11 +29,18 @@ struct PeersCpuPlace {
     int iCpu, iCore, iPackage, iApicId;
 };
 
-/* What identifies the machine; an empty text was not readable and is left out
- * of every record. */
+/* One logical CPU of the processor table; "" where the table says nothing. */
+struct PeersMachineCpu {
+    PeersCpuPlace place;
+    std::string sVendor, sModelName, sMicrocode;
+};
+
+/* What identifies the machine (machine-info.cpp); an empty text was not
+ * readable and is left out of every record. */
 struct PeersMachineInfo {
     std::string sHost, sMachineId, sSerial, sUuid, sKernel;
-    std::string sCpuModelName, sCpuFamily, sCpuModel, sCpuStepping, sMicrocode;
+    std::string sCpuModelName, sCpuFamily, sCpuModel, sCpuStepping, sMicrocode; /* first CPU */
+    std::vector<PeersMachineCpu> vCpus; /* every logical CPU, in table order */
 };
 
 /* The run's facts, known once the enumeration answered. */
@@ -42,7 +49,6 @@ struct PeersRunInfo {
     PeersMachineInfo machine;
     std::string sModule, sDefFile, sModuleVersion; /* version "" when unknown */
     std::vector<PeersDevice> vDevices;
-    std::vector<std::string> vVendors; /* per device in vDevices, "" when unknown */
 };
 
 /* One test run. */
@@ -72,6 +78,7 @@ struct PeersRunEnd {
     long lLoops;                      /* loops started */
     unsigned long long ullDurationMs; /* the whole command */
     std::string sStopReason;          /* "", "stop-on-fail", "interrupted" */
+    std::string sError;               /* why the module could not be run, or "" */
     int iExitStatus;
 };
 
@@ -88,7 +95,10 @@ int PeersExitOfTotals(const PeersRunEnd &end);
 /* Result word for the records: the module's word, or NOT-RUN / KILLED. */
 std::string PeersResultWordOf(const PeersInvocation &inv);
 
-/* ---- json format (version 1), one object per line ---- */
+/* "SIGSEGV" for 11 and the other usual names; "signal N" else. */
+std::string PeersSignalName(int iSignal);
+
+/* ---- json format (version 2), one object per line ---- */
 std::string PeersJsonRunStart(const PeersRunInfo &info);
 std::string PeersJsonTestRun(const PeersTestRun &run);
 std::string PeersJsonSysInfo(const PeersInvocation &inv);
@@ -105,7 +115,11 @@ std::vector<std::string> PeersOcptvRunStart(PeersOcptv *pOc, const PeersRunInfo 
 std::vector<std::string> PeersOcptvTestRun(PeersOcptv *pOc, const PeersTestRun &run);
 /* A testRunArtifact log line (severity INFO, WARNING, ERROR). */
 std::string PeersOcptvRunLog(PeersOcptv *pOc, const char *szSeverity, const std::string &sText);
-std::string PeersOcptvRunEnd(PeersOcptv *pOc, const PeersRunEnd &end);
+/* The run's errors (the module could not be run, an interruption) and testRunEnd. */
+std::vector<std::string> PeersOcptvRunEnd(PeersOcptv *pOc, const PeersRunEnd &end);
+/* The hardwareInfoIds of a device (a processor package) and of a logical CPU. */
+std::string PeersOcptvPackageId(int iDevice);
+std::string PeersOcptvCpuId(int iCpu);
 
 /* ---- text format: the closing table ---- */
 std::vector<std::string> PeersTextTable(const PeersRunEnd &end);

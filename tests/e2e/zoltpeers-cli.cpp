@@ -215,7 +215,8 @@ TEST(ZoltPeersCli, EveryJsonLineValidatesAndIsUtf8EvenWithALatin1DefinitionsFile
                std::vector<std::string>{ "run", "--device", "0", "--test", "0" },
                std::vector<std::string>{ "sysinfo", "--device", "0" },
                std::vector<std::string>{ "validate", "--test", "0" },
-               std::vector<std::string>{ "enumerate" } })
+               std::vector<std::string>{ "enumerate" },
+               std::vector<std::string>{ "--module", "/nonexistent/zoltcpu.linux", "all" } })
             for (const char *szFormat : { "json", "ocptv" }) {
                 std::vector<std::string> v = { "--deffile", szDefFile, "--format", szFormat };
                 v.insert(v.end(), vCmd.begin(), vCmd.end());
@@ -227,6 +228,11 @@ TEST(ZoltPeersCli, EveryJsonLineValidatesAndIsUtf8EvenWithALatin1DefinitionsFile
                     GTEST_SKIP() << "the schema checker needs python3-jsonschema: " << sReport;
                 EXPECT_EQ(iRc, 0) << sReport << r.sOut;
                 iChecked++;
+                /* a start and an end whatever happened, the missing module included */
+                for (const char *sz :
+                     *szFormat == 'j' ? std::vector<const char *>{ "\"run-start\"", "\"run-end\"" }
+                                      : std::vector<const char *>{ "testRunStart", "testRunEnd" })
+                    EXPECT_NE(r.sOut.find(sz), std::string::npos) << sz << r.sOut;
                 if (szDefFile == sIniPath && vCmd[0] == "run") {
                     EXPECT_NE(r.sOut.find("Pr\xEF\xBF\xBD"
                                           "fe die Register \xEF\xBF\xBD\xEF\xBF\xBD"),
@@ -234,7 +240,23 @@ TEST(ZoltPeersCli, EveryJsonLineValidatesAndIsUtf8EvenWithALatin1DefinitionsFile
                         << r.sOut;
                 }
             }
-    EXPECT_EQ(iChecked, 20);
+    EXPECT_EQ(iChecked, 24);
+    /* a fault found: a FAIL diagnosis of hardware dutInfo defines, and no error */
+    ChildRun fault =
+        Peers({ "--module", ZOLT_FAULT_BIN "/zoltcpu.linux", "--deffile", ZOLT_BIN "/zoltcpu.ini",
+                "--format", "ocptv", "run", "--device", "0", "--test", "0" },
+              { "ZOLT_FAULT=0:1:0x20:*:1" });
+    EXPECT_EQ(fault.iExit, 1);
+    EXPECT_EQ(CheckLines(fault.sOut, g_szOcptvSchema, "ocptv", &sReport), 0) << sReport;
+    size_t uDiag =
+        fault.sOut.find("\"diagnosis\":{\"verdict\":\"cpu-test-0-fail\",\"type\":\"FAIL\"");
+    ASSERT_NE(uDiag, std::string::npos) << fault.sOut;
+    size_t uHw = fault.sOut.find("\"hardwareInfoId\":", uDiag);
+    std::string sHw = fault.sOut.substr(uHw, fault.sOut.find(',', uHw) - uHw);
+    std::string sStart = Lines(fault.sOut).at(1); /* the testRunStart */
+    EXPECT_NE(sStart.find("\"dutInfo\":{"), std::string::npos) << sStart;
+    EXPECT_NE(sStart.find("{" + sHw + ","), std::string::npos) << sHw << sStart;
+    EXPECT_EQ(fault.sOut.find("\"error\""), std::string::npos) << fault.sOut;
     /* the text report repairs the same bytes */
     ChildRun r = Peers({ "--deffile", sIniPath, "run", "--device", "0", "--test", "0" });
     EXPECT_NE(r.sOut.find("  Pr\xEF\xBF\xBD"

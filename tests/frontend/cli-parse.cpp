@@ -1,12 +1,15 @@
 /* cli-parse.cpp - zoltpeers' command line: getopt_long forms (--opt=value,
  * --opt value, options after the command, --), the usage errors and their
- * messages, number lists and durations. */
+ * messages, number lists and durations; the format table held against --help,
+ * the man page, the completion and the README. */
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
-#include "cli.h"
+#include "cli-parse.h"
 
 /* Parses the words after the program name. */
 static int Parse(std::vector<const char *> vArgs, PeersCommand *pCmd, std::string *psError)
@@ -46,7 +49,6 @@ TEST(PeersCommandLine, UsageErrorsNameTheCauseAndTheFix)
         { { "all", "--bogus" }, "unknown option '--bogus'" },
         { { "all", "-x" }, "unknown option '-x'" },
         { { "all", "--limit" }, "needs a value" },
-        { { "all", "--format", "xml" }, "choose text, json or ocptv" },
         { { "all", "--loops", "0" }, "count of 1 or more" },
         { { "all", "--duration", "5d" }, "such as 90, 90s, 10m or 2h" },
         { { "all", "--tests", "3-1" }, "a list such as 0,2 or 0-3" },
@@ -83,7 +85,7 @@ TEST(PeersCommandLine, BothValueFormsAndOptionsAfterTheCommand)
     EXPECT_EQ(cmd.opt.iStopAfterMs, 250);
     EXPECT_EQ(cmd.opt.iDieAfterPackets, 4);
     EXPECT_EQ(cmd.opt.iModuleLimitMs, 0);
-    EXPECT_EQ(cmd.iFormat, PEERS_FORMAT_OCPTV);
+    EXPECT_EQ(cmd.iFormat, PeersFindFormat("ocptv"));
     EXPECT_EQ(cmd.ullDurationMs, 600000ull);
     EXPECT_EQ(cmd.bStopOnFail, 1);
     /* a second parse starts afresh (getopt's state is reset) */
@@ -138,4 +140,51 @@ TEST(PeersCommandLine, NumberListsAndDurations)
             EXPECT_EQ(ull, c.ullMs) << c.szText;
         }
     }
+}
+
+/* The "<name> <help>" of each line after the first line of sText holding
+ * szStart, up to the line holding "--json". */
+static std::vector<std::string> FormatLines(const std::string &sText, const char *szStart)
+{
+    std::istringstream in(sText.substr(sText.find(szStart)));
+    std::vector<std::string> v;
+    std::string sLine, sName, sHelp;
+    for (std::getline(in, sLine); std::getline(in, sLine) && sLine.find("--json") == sLine.npos;) {
+        std::istringstream words(sLine);
+        words >> sName >> std::ws;
+        std::getline(words, sHelp);
+        v.push_back(sName + " " + sHelp);
+    }
+    return v;
+}
+
+/* The whole text of a file of the source tree. */
+static std::string SourceFile(const char *szPath)
+{
+    std::ifstream in(std::string(ZOLT_SOURCE_DIR "/") + szPath);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST(PeersFormats, TheTableDrivesHelpAndIsHeldAgainstManPageCompletionAndReadme)
+{
+    std::vector<std::string> vWanted;
+    std::string sNames, sBarNames, sMan = SourceFile("docs/man/zoltpeers.1");
+    for (int i = 0; i < g_iPeersFormatCount; i++) {
+        const PeersFormat &f = g_aPeersFormats[i];
+        vWanted.push_back(std::string(f.szName) + " " + f.szHelp);
+        sNames += std::string(i ? " " : "") + f.szName;
+        sBarNames += std::string(i ? "|" : "") + f.szName;
+        EXPECT_EQ(PeersFindFormat(f.szName), i);
+        EXPECT_NE(sMan.find("\n.B " + std::string(f.szName) + "\n"), std::string::npos) << f.szName;
+    }
+    EXPECT_EQ(FormatLines(PeersUsageText(), "--format FORMAT"), vWanted);
+    EXPECT_EQ(FormatLines(SourceFile("README.md"), "--format FORMAT"), vWanted);
+    EXPECT_NE(SourceFile("frontend/zoltpeers.bash-completion")
+                  .find("--format)\n            COMPREPLY=($(compgen -W '" + sNames + "'"),
+              std::string::npos);
+    EXPECT_NE(sMan.find(".BR \\-\\-format \" " + sBarNames + "\"\n"), std::string::npos);
+    std::string sError; /* the error names every format */
+    PeersCommand cmd;
+    EXPECT_EQ(Parse({ "all", "--format", "xml" }, &cmd, &sError), PEERS_EXIT_USAGE);
+    EXPECT_NE(sError.find("choose " + PeersFormatNames(" or ")), std::string::npos) << sError;
 }

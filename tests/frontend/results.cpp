@@ -1,9 +1,10 @@
 /* results.cpp - what the result formats are built from: UTF-8 repair, JSON
  * strings and times, event variables, outcomes and exit statuses, --param
- * checks against a definitions file, and the ocptv artifacts' numbering and
- * status mapping. */
+ * checks against a definitions file, the machine's identity, and the ocptv
+ * artifacts' numbering, diagnoses, errors and status mapping. */
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "json-text.h"
+#include "machine-info.h"
 #include "param-check.h"
 #include "results.h"
 
@@ -119,8 +121,10 @@ TEST(PeersResults, TallyCountsPerDeviceAndTest)
                   { "CPU:0", 3, PEERS_OUTCOME_UNTESTED, 1 },
                   { "CPU:0", 3, PEERS_OUTCOME_NOT_RUN, 2 } };
     for (const auto &r : aRuns)
-        PeersRunEndAdd(&end,
-                       PeersTestRun{ &inv, 0, r.iTest, r.szDevice, 1, "", r.ullMs, r.iOutcome });
+        PeersRunEndAdd(
+            &end,
+            PeersTestRun{
+                &inv, 0, r.iTest, r.szDevice, 1, "", r.ullMs, r.iOutcome, { -1, -1, -1, -1 } });
     ASSERT_EQ(end.vTally.size(), 3u);
     EXPECT_EQ(end.vTally[0].iRuns, 2);
     EXPECT_EQ(end.vTally[0].iPassed, 2);
@@ -175,7 +179,60 @@ TEST(PeersParamCheck, ValuesAreCheckedAgainstTheDeclarations)
     EXPECT_EQ(PeersReadParamDefs("/nonexistent/defs.ini", 0, &vDefs), 1);
 }
 
-TEST(PeersOcptv, ArtifactsAreNumberedAndStatusesMapped)
+TEST(PeersMachine, IdentityIsReadThroughItsPathsAndMissingItemsAreLeftOut)
+{
+    const PeersMachinePaths saved = g_PeersMachinePaths;
+    struct Case {
+        PeersMachinePaths paths;
+        const char *szIdentity; /* id|serial|uuid|model name|family model stepping|microcode|
+                                 * CPUs: the last one's place and microcode */
+    } aCases[] = {
+        { { ZOLT_FIXTURES "/machine/cpuinfo-two-packages.txt", ZOLT_FIXTURES "/machine/machine-id",
+            ZOLT_FIXTURES "/machine/product_serial", ZOLT_FIXTURES "/machine/product_uuid" },
+          "3d1219c7c4c5404aaa1f6d2a48adfd00|SN-4711|4c4c4544-0042-3510-8052-b4c04f4e3232|"
+          "Test Processor 8000|6 85 4|0x2006e05|4: 3 1 1 66 0x2006e06" },
+        { { "/nonexistent/cpuinfo", "/nonexistent/machine-id", /* unset by the maker; a folder */
+            ZOLT_FIXTURES "/machine/product_serial-unset", ZOLT_FIXTURES "/machine" },
+          "||||  ||0:" },
+        { { ZOLT_FIXTURES "/cpu/cpuinfo-ht-two-sockets.txt", "/dev/null", "/dev/null",
+            "/dev/null" }, /* not regular files; no microcode, no APIC ids */
+          "|||Test CPU model 0|6 15 7||3: 2 0 3 -1 " },
+    };
+    for (const Case &c : aCases) {
+        g_PeersMachinePaths = c.paths;
+        PeersMachineInfo m;
+        m.sSerial = "stale";
+        PeersReadMachineInfo(&m);
+        std::string s = m.sMachineId + "|" + m.sSerial + "|" + m.sUuid + "|" + m.sCpuModelName +
+                        "|" + m.sCpuFamily + " " + m.sCpuModel + " " + m.sCpuStepping + "|" +
+                        m.sMicrocode + "|" + std::to_string(m.vCpus.size()) + ":";
+        if (!m.vCpus.empty()) {
+            const PeersMachineCpu &cpu = m.vCpus.back();
+            for (int i : { cpu.place.iCpu, cpu.place.iCore, cpu.place.iPackage, cpu.place.iApicId })
+                s += " " + std::to_string(i);
+            s += " " + cpu.sMicrocode;
+        }
+        EXPECT_EQ(s, c.szIdentity);
+        EXPECT_FALSE(m.sKernel.empty());
+        PeersRunInfo info; /* the json run-start names only what was read */
+        info.machine = m;
+        EXPECT_EQ(PeersJsonRunStart(info).find("\"system_serial\"") == std::string::npos,
+                  m.sSerial.empty());
+    }
+    g_PeersMachinePaths = saved;
+}
+
+/* The value of "key":"..." after uFrom in s, or "". */
+static std::string TextAfter(const std::string &s, const std::string &sKey, size_t uFrom = 0)
+{
+    size_t uAt = s.find("\"" + sKey + "\":\"", uFrom);
+    if (uAt == std::string::npos)
+        return "";
+    uAt += sKey.size() + 4;
+    return s.substr(uAt, s.find('"', uAt) - uAt);
+}
+
+TEST(PeersOcptv, FaultsAreDiagnosesOfTheirCpuAndRunTroublesAreErrors)
 {
     PeersOcptv oc;
     PeersOcptvInit(&oc);
@@ -184,20 +241,35 @@ TEST(PeersOcptv, ArtifactsAreNumberedAndStatusesMapped)
     PeersDevice d;
     d.iId = 0;
     d.sName = "CPU:0";
-    info.vDevices = { d };
-    info.vVendors = { "" };
+    info.vDevices = { d, d };
+    info.vDevices[1].iId = 1;
+    const PeersMachinePaths saved = g_PeersMachinePaths;
+    g_PeersMachinePaths.szCpuInfo = ZOLT_FIXTURES "/machine/cpuinfo-two-packages.txt";
+    PeersReadMachineInfo(&info.machine);
+    g_PeersMachinePaths = saved;
     std::vector<std::string> vLines = PeersOcptvRunStart(&oc, info);
     EXPECT_EQ(vLines.at(0).rfind("{\"schemaVersion\":{\"major\":2,\"minor\":0},", 0), 0u);
-    EXPECT_EQ(vLines.at(1).find("manufacturer"), std::string::npos); /* vendor unknown */
+    const std::string sStart = vLines.at(1);
+    /* package 1 is the second device, with its own microcode */
+    size_t uPackage1 = sStart.find("{\"hardwareInfoId\":\"package-1\"");
+    EXPECT_EQ(TextAfter(sStart, "revision", uPackage1), "0x2006e06") << sStart;
+    EXPECT_EQ(TextAfter(sStart, "location", sStart.find("\"cpu-3\"")),
+              "package 1 cpu 3 core 1 apic 66");
     struct Case {
-        int iOutcome;
-        const char *szWord, *szStatus, *szDiagnosis; /* null: no diagnosis */
+        int iOutcome, iCpu, iSignal;
+        const char *szWord, *szStatus, *szDiagnosis, *szSymptom; /* null: none */
+        const char *szMessage;
     } aCases[] = {
-        { PEERS_OUTCOME_PASS, "PASS", "COMPLETE", "PASS" },
-        { PEERS_OUTCOME_FAIL, "FAIL", "COMPLETE", "FAIL" },
-        { PEERS_OUTCOME_UNTESTED, "PRIVILEGEERROR", "SKIP", nullptr },
-        { PEERS_OUTCOME_UNTESTED, "SETUPERROR", "ERROR", nullptr },
-        { PEERS_OUTCOME_NOT_RUN, "", "ERROR", nullptr },
+        { PEERS_OUTCOME_PASS, -1, 0, "PASS", "COMPLETE", "PASS", "cpu-error-10", "PASS" },
+        { PEERS_OUTCOME_FAIL, 3, 0, "FAIL", "COMPLETE", "FAIL", nullptr, "FAIL: bad" },
+        { PEERS_OUTCOME_CRASHED, 2, SIGSEGV, "", "COMPLETE", "FAIL", nullptr, "died by SIGSEGV" },
+        { PEERS_OUTCOME_HUNG, -1, SIGKILL, "", "COMPLETE", "FAIL", nullptr, "killed by SIGKILL" },
+        { PEERS_OUTCOME_UNTESTED, -1, 0, "PRIVILEGEERROR", "SKIP", nullptr, "module-privilegeerror",
+          "not tested: PRIVILEGEERROR" },
+        { PEERS_OUTCOME_UNTESTED, -1, 0, "NOTAPPLICABLE", "SKIP", nullptr, "cpu-error-10",
+          "not tested" },
+        { PEERS_OUTCOME_UNTESTED, -1, 0, "SETUPERROR", "ERROR", nullptr, "module-setuperror", "" },
+        { PEERS_OUTCOME_NOT_RUN, -1, 0, "", "ERROR", nullptr, "module-never-connected", "NOT-RUN" },
     };
     int iStep = 0;
     for (const Case &c : aCases) {
@@ -205,36 +277,65 @@ TEST(PeersOcptv, ArtifactsAreNumberedAndStatusesMapped)
         PeersInvocationInit(&inv, "run");
         inv.bResult = *c.szWord != '\0';
         inv.sResultWord = c.szWord;
+        inv.iSignal = c.iSignal;
         PeersEvent ev;
         ev.sType = "ERROR";
         ev.iCode = 10;
         ev.sEnglish = "bad";
         inv.vEvents = { ev };
-        std::vector<std::string> v =
-            PeersOcptvTestRun(&oc, PeersTestRun{ &inv, 0, 2, "CPU:0", 1, "", 7, c.iOutcome });
+        PeersTestRun run{ &inv, 1, 2, "CPU:1", 1, "", 7, c.iOutcome, { c.iCpu, -1, -1, -1 } };
+        std::vector<std::string> v = PeersOcptvTestRun(&oc, run);
         std::string sAll;
         for (const std::string &s : v)
             sAll += s + "\n";
         SCOPED_TRACE(sAll);
         std::string sId = "\"testStepId\":\"" + std::to_string(iStep++) + "\"";
         EXPECT_NE(v.front().find(sId + ",\"testStepStart\""), std::string::npos);
-        EXPECT_NE(sAll.find("\"error\":{\"symptom\":\"cpu-error-10\",\"message\":\"bad\""),
-                  std::string::npos);
         EXPECT_NE(v.back().find("\"testStepEnd\":{\"status\":\"" + std::string(c.szStatus)),
                   std::string::npos);
-        EXPECT_EQ(sAll.find("\"diagnosis\"") != std::string::npos, c.szDiagnosis != nullptr);
-        if (c.szDiagnosis != nullptr) {
-            EXPECT_NE(sAll.find("\"type\":\"" + std::string(c.szDiagnosis) + "\""),
+        size_t uDiag = sAll.find("\"diagnosis\"");
+        EXPECT_EQ(uDiag != std::string::npos, c.szDiagnosis != nullptr);
+        if (c.szDiagnosis != nullptr) { /* of the CPU it ran on, which dutInfo defines */
+            EXPECT_EQ(TextAfter(sAll, "type", uDiag), c.szDiagnosis);
+            std::string sHw = TextAfter(sAll, "hardwareInfoId", uDiag);
+            EXPECT_EQ(sHw, c.iCpu >= 0 ? "cpu-" + std::to_string(c.iCpu) : "package-1");
+            EXPECT_NE(sStart.find("{\"hardwareInfoId\":\"" + sHw + "\""), std::string::npos);
+        }
+        EXPECT_NE(sAll.find(c.szMessage), std::string::npos);
+        if (c.szSymptom != nullptr)
+            EXPECT_NE(sAll.find("\"symptom\":\"" + std::string(c.szSymptom) + "\""),
+                      std::string::npos);
+        else /* a fault is no error of the tool */
+            EXPECT_EQ(sAll.find("\"error\""), std::string::npos);
+        if (c.szSymptom == nullptr && c.szDiagnosis != nullptr) { /* the test's errors: a log */
+            EXPECT_NE(sAll.find("\"log\":{\"severity\":\"ERROR\",\"message\":\"bad\""),
                       std::string::npos);
         }
+        std::string sJson = PeersJsonTestRun(run); /* where it ran and the signal, in json */
+        EXPECT_EQ(sJson.find("\"cpu\":{\"logical\":" + std::to_string(c.iCpu) + ",") !=
+                      std::string::npos,
+                  c.iCpu >= 0);
+        EXPECT_EQ(TextAfter(sJson, "signal"), c.iSignal ? PeersSignalName(c.iSignal) : "");
         vLines.insert(vLines.end(), v.begin(), v.end());
     }
-    PeersRunEnd end = PeersRunEnd();
-    end.iPassed = 1;
-    end.iFailed = 1;
-    vLines.push_back(PeersOcptvRunEnd(&oc, end));
-    EXPECT_NE(vLines.back().find("{\"status\":\"COMPLETE\",\"result\":\"FAIL\"}"),
-              std::string::npos);
+    struct EndCase {
+        int iPassed, iFailed;
+        const char *szError, *szEnd;
+    } aEnds[] = {
+        { 1, 1, "", "{\"status\":\"COMPLETE\",\"result\":\"FAIL\"}" },
+        { 0, 0, "no module", "{\"status\":\"ERROR\",\"result\":\"NOT_APPLICABLE\"}" },
+    };
+    for (const EndCase &e : aEnds) {
+        PeersRunEnd end = PeersRunEnd();
+        end.iPassed = e.iPassed;
+        end.iFailed = e.iFailed;
+        end.sError = e.szError;
+        std::vector<std::string> v = PeersOcptvRunEnd(&oc, end);
+        EXPECT_NE(v.back().find(e.szEnd), std::string::npos) << v.back();
+        EXPECT_EQ(v.size(), *e.szError ? 2u : 1u); /* the reason as an error first */
+        EXPECT_EQ(TextAfter(v.front(), "message"), *e.szError ? e.szError : "");
+        vLines.insert(vLines.end(), v.begin(), v.end());
+    }
     for (size_t i = 0; i < vLines.size(); i++) /* consecutive from 0 */
         EXPECT_NE(vLines[i].find(",\"sequenceNumber\":" + std::to_string(i) + ","),
                   std::string::npos)
