@@ -48,7 +48,7 @@
  * both and take them by trying both and backing off 10 ms. The read/write
  * thread only tries locks and skips a busy one until its next 1 ms cycle.
  * ZoltPipeSelect holds the read lock across its wait and ZoltFlushWritePipe
- * holds the write lock across its 350 ms pauses: the thread just skips that
+ * holds the write lock across its 1 ms pauses: the thread just skips that
  * side meanwhile, and each drains or writes its own FIFO itself.
  * Allocation: a piece that cannot be allocated fails that write with
  * ZOLT_PIPE_NO_MEMORY; only EPIPE counts as a broken pipe and closes the end.

@@ -34,7 +34,7 @@
 #define ZOLT_PIPE_FIFO_MODE 0660
 #define ZOLT_PIPE_LOCK_BACKOFF_MS 10     /* pause between tries to take both locks */
 #define ZOLT_PIPE_CYCLE_MS 1             /* pause at the top of each thread cycle */
-#define ZOLT_PIPE_FLUSH_STEP_MS 350      /* pause between flush attempts */
+#define ZOLT_PIPE_FLUSH_STEP_MS 1        /* pause of a flush while the FIFO is full */
 #define ZOLT_PIPE_SELECT_REMAINDER_MS 50 /* a remaining wait at or below this ends a select */
 #define ZOLT_PIPE_FIRST_READ_BUFFER 2048 /* first size of the buffer ZoltPipeRead delivers */
 
@@ -134,7 +134,9 @@ void ZoltPipeSignalHandle(void);
  * FIFO stays open). */
 int ZoltPipeWrite(int iHandle, const char *pText, int iLen);
 /* Keeps writing the queue of iHandle until the write queue is empty or
- * iTimeoutMs have passed (350 ms steps, write lock held throughout). Closes
+ * iTimeoutMs have passed, at the speed the reader empties the FIFO (a frame
+ * whenever there is room, 1 ms pauses while it is full; write lock held
+ * throughout). Closes
  * iHandle when its reader has gone. Returns the entries left in the write
  * queue (all handles). */
 int ZoltFlushWritePipe(int iHandle, int iTimeoutMs);
