@@ -305,6 +305,12 @@ void ZoltPipeSignalHandle(void)
  * vanished reader from our writes). */
 int ZoltPipeOpen(const char *szPath, int bForWriting)
 {
+    return ZoltPipeOpenAt(AT_FDCWD, szPath, bForWriting, 0);
+}
+
+/* ZoltPipeOpen relative to a directory handle; see the header. */
+int ZoltPipeOpenAt(int fdDir, const char *szPath, int bForWriting, int iExtraFlags)
+{
     if (szPath == nullptr)
         return -1;
     ZoltInitPipes();
@@ -312,10 +318,10 @@ int ZoltPipeOpen(const char *szPath, int bForWriting)
     if (pRec == nullptr)
         return -1;
     TakeBothLocks();
-    int iFlags = (bForWriting ? O_WRONLY : O_RDONLY) | O_NONBLOCK | O_CLOEXEC;
+    int iFlags = (bForWriting ? O_WRONLY : O_RDONLY) | O_NONBLOCK | O_CLOEXEC | iExtraFlags;
     int iHandle;
     do
-        iHandle = open(szPath, iFlags);
+        iHandle = openat(fdDir, szPath, iFlags);
     while (iHandle < 0 && errno == EINTR);
     if (iHandle >= 0) {
         pRec->iHandle = iHandle;

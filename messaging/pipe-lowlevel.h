@@ -116,6 +116,10 @@ int ZoltPipeUnLink(const char *szPath);
  * that number's queued pieces. Takes both locks. Returns the handle or -1
  * (a write open fails when nobody has the FIFO open for reading). */
 int ZoltPipeOpen(const char *szPath, int bForWriting);
+/* ZoltPipeOpen of szPath relative to the directory handle fdDir (AT_FDCWD:
+ * the working directory), with iExtraFlags (e.g. O_NOFOLLOW) added to the
+ * open flags. */
+int ZoltPipeOpenAt(int fdDir, const char *szPath, int bForWriting, int iExtraFlags);
 /* Unregisters and closes iHandle (a write end's queued pieces are dropped, a
  * read end's queued messages stay). Takes both locks. Returns the close()
  * result, or 0 (nothing closed) for a handle in neither list. */
