@@ -26,6 +26,9 @@ TEST(HostilePeers, ModuleHoldsUpAndStaysIdle)
         /* the acknowledgement never comes; a whole message waits behind a
          * piece that is never finished: the 10 s wait must not spin */
         { "dangling piece", HOSTILE_DANGLING_PIECE, { "--no-ack" }, 29, "", 1.0 },
+        /* another sender's piece dangles before the acknowledgement, which
+         * still counts at once; two messages of the peer's own interleave */
+        { "interleaved pieces", HOSTILE_INTERLEAVED, {}, 0, "PASS", 1.0 },
         /* 65,536 unsolicited messages come while the module waits 3 s for
          * its device list: the answer is found among them */
         { "flood", HOSTILE_FLOOD, { "--slow-devlist", "3000" }, 0, "PASS", 20.0 },
