@@ -7,6 +7,7 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <thread>
 #include <vector>
 
 #include "common/client-test-peer.h"
@@ -122,6 +123,24 @@ TEST_F(Pipes, NearlyFullFifoKeepsTheFrameQueuedUntilDrained)
     std::string bytes = Peek();
     EXPECT_TRUE(bytes.size() > msg.size() &&
                 bytes.compare(bytes.size() - msg.size(), msg.size(), msg) == 0);
+}
+
+/* A flush sends everything queued (here 50 frames) as fast as the reader
+ * empties the FIFO: well within its 1500 ms, not one frame per pause. */
+TEST_F(Pipes, FlushSendsTheQueueAtTheReadersSpeed)
+{
+    std::string msg = Message(200000, 'F'), got;
+    ASSERT_EQ(ZoltPipeWrite(m_hWrite, msg.data(), (int)msg.size()), 200000);
+    std::thread reader([&] {
+        for (uint32_t uStart = ZoltMilliSeconds();
+             got.size() < msg.size() && ZoltMilliSeconds() - uStart < 5000; ZoltSleep(1))
+            got += Peek();
+    });
+    EXPECT_EQ(ZoltFlushWritePipe(m_hWrite, 1500), 0);
+    reader.join();
+    unsigned long ulMsg = 0;
+    ASSERT_EQ(sscanf(got.c_str(), "|\001\001\001H:%lu:", &ulMsg), 1);
+    EXPECT_TRUE(got == zolttest::MakeFrames(msg, ulMsg, (int)getpid()));
 }
 
 TEST_F(Pipes, ReaderGoneClosesTheWriterAndDropsItsQueue)
