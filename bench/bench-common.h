@@ -5,6 +5,8 @@
 #ifndef ZOLT_BENCH_COMMON_H
 #define ZOLT_BENCH_COMMON_H
 
+#include <stdint.h>
+
 #include <algorithm>
 #include <vector>
 
@@ -26,8 +28,18 @@ inline double BenchMedian(std::vector<double> &avSamples)
 }
 
 /* Prints the cost per item of the scaling benchmarks with its ratio to the
- * 1,000-item case (bench-scaling.cpp). */
+ * smallest count of each (bench-scaling.cpp). */
 void BenchPrintScaling(void);
+
+/* CPU seconds of the calling thread. */
+double BenchThreadCpuSeconds(void);
+/* Records one count of a scaling row szName (dWall and dCpu seconds for
+ * iItems items) for BenchPrintScaling and as counters of state. */
+namespace benchmark {
+class State;
+}
+void BenchPublishPerItem(benchmark::State &state, const char *szName, double dWall, double dCpu,
+                         int64_t iItems);
 
 /* Seconds of a monotonic clock. */
 double BenchNowSeconds(void);

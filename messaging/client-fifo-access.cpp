@@ -14,8 +14,15 @@
  * own FIFO never (O_NOFOLLOW), and it must be the effective user's with mode
  * within 0660, else another user could read or forge what the broker sends.
  * The only name removed is the own FIFO, through client-fifo-guard, while it
- * still is the FIFO verified here. Without /proc nothing can be opened so and
- * the connection fails rather than fall back to opening by name. */
+ * still is the FIFO verified here.
+ * Without /proc (a chroot, a container) the checked file is opened by name,
+ * but only where no other user can put something else at that name: through
+ * a handle on its directory (so that a renamed parent does not matter), the
+ * directory being the effective user's or root's and writable by nobody
+ * else, or sticky with the FIFO owned by the effective user or root; the
+ * name must still be the checked FIFO, not a link (O_NOFOLLOW, so a link to
+ * the broker FIFO is refused here), and what was opened must be that FIFO
+ * (same device and inode) or it is closed at once. */
 #include "client-fifo-access.h"
 
 #include <errno.h>
@@ -215,14 +222,70 @@ char *ZoltGetClientFifoName(void)
 
 /* ------------------------------------------------------------ FIFO ends */
 
-/* Opens the FIFO that fdPath (an O_PATH handle) refers to through its
- * /proc/self/fd name, so that exactly that file is opened, whatever the path
- * it was found by names by now. Returns the transport handle or -1. */
-static int OpenVerifiedFifo(int fdPath, int bForWriting)
+/* 1 when the directory stat *pDir and the FIFO stat *pFifo in it leave no
+ * other user (but root) a way to put another file at the FIFO's name: the
+ * directory is the effective user's or root's, and either nobody else may
+ * write it, or it is sticky and the FIFO is the effective user's or root's. */
+static int NameIsOurs(const struct stat *pDir, const struct stat *pFifo)
+{
+    uid_t uMe = geteuid();
+    if (pDir->st_uid != uMe && pDir->st_uid != 0)
+        return 0;
+    if ((pDir->st_mode & (S_IWGRP | S_IWOTH)) == 0)
+        return 1;
+    return (pDir->st_mode & S_ISVTX) != 0 && (pFifo->st_uid == uMe || pFifo->st_uid == 0);
+}
+
+/* The /proc-less open: szPath's last name opened relative to a handle on its
+ * directory, when NameIsOurs and the name still is the checked FIFO *pSt
+ * (never through a link); the opened file must be that FIFO. Returns the
+ * transport handle or -1. */
+static int OpenFifoByName(const char *szPath, const struct stat *pSt, int bForWriting)
+{
+    const char *pSlash = strrchr(szPath, '/');
+    const char *szBase = pSlash != nullptr ? pSlash + 1 : szPath;
+    char szDir[ZOLT_PATH_BUFFER_SIZE] = ".";
+    size_t uDirLen = pSlash == nullptr ? 0 : pSlash == szPath ? 1 : (size_t)(pSlash - szPath);
+    if (uDirLen >= sizeof szDir)
+        return -1;
+    if (uDirLen > 0) {
+        memcpy(szDir, szPath, uDirLen);
+        szDir[uDirLen] = '\0';
+    }
+    int fdDir = open(szDir, O_PATH | O_DIRECTORY | O_CLOEXEC);
+    struct stat stDir, stName, stOpen;
+    int h = -1;
+    if (fdDir >= 0 && fstat(fdDir, &stDir) == 0 &&
+        fstatat(fdDir, szBase, &stName, AT_SYMLINK_NOFOLLOW) == 0 && S_ISFIFO(stName.st_mode) &&
+        stName.st_dev == pSt->st_dev && stName.st_ino == pSt->st_ino && NameIsOurs(&stDir, &stName))
+        h = ZoltPipeOpenAt(fdDir, szBase, bForWriting, O_NOFOLLOW);
+    if (h >= 0 && (fstat(h, &stOpen) != 0 || !S_ISFIFO(stOpen.st_mode) ||
+                   stOpen.st_dev != pSt->st_dev || stOpen.st_ino != pSt->st_ino)) {
+        ZoltPipeClose(h);
+        h = -1;
+    }
+    if (fdDir >= 0)
+        close(fdDir);
+    TPRINTF(3, __FILE__, __LINE__, "", "OpenFifoByName: %s without /proc: %d\n", szPath, h);
+    return h;
+}
+
+/* Opens the FIFO that fdPath (an O_PATH handle, found as szPath) refers to
+ * through its /proc/self/fd name, so that exactly that file is opened,
+ * whatever the path it was found by names by now; without /proc (that name
+ * does not reach the same file) through OpenFifoByName. Returns the transport
+ * handle or -1. */
+static int OpenVerifiedFifo(int fdPath, const char *szPath, int bForWriting)
 {
     char szSelf[64];
     snprintf(szSelf, sizeof szSelf, "/proc/self/fd/%d", fdPath);
-    return ZoltPipeOpen(szSelf, bForWriting);
+    struct stat stPath, stSelf;
+    if (fstat(fdPath, &stPath) != 0)
+        return -1;
+    if (stat(szSelf, &stSelf) == 0 && stSelf.st_dev == stPath.st_dev &&
+        stSelf.st_ino == stPath.st_ino)
+        return ZoltPipeOpen(szSelf, bForWriting);
+    return OpenFifoByName(szPath, &stPath, bForWriting);
 }
 
 /* Opens the broker FIFO for writing (non-blocking: fails unless the broker
@@ -244,7 +307,7 @@ int ZoltClient_I_OpenWriteFifo(void)
     struct stat st;
     int h = -1;
     if (fdPath >= 0 && fstat(fdPath, &st) == 0 && S_ISFIFO(st.st_mode))
-        h = OpenVerifiedFifo(fdPath, 1);
+        h = OpenVerifiedFifo(fdPath, g_szMainFifo, 1);
     if (fdPath >= 0)
         close(fdPath);
     if (h < 0) {
@@ -300,12 +363,12 @@ int ZoltClient_I_CreateAndOpenReadFifo(const char *szPath)
     }
     ZoltClient_I_GuardArm(st.st_dev, st.st_ino);
     int iRc = 0;
-    int h = OpenVerifiedFifo(fdPath, 0);
+    int h = OpenVerifiedFifo(fdPath, szPath, 0);
     if (h < 0) {
         iRc = 2;
     } else {
         g_hFifoRead = h;
-        h = OpenVerifiedFifo(fdPath, 1);
+        h = OpenVerifiedFifo(fdPath, szPath, 1);
         if (h < 0) {
             iRc = 3;
             ZoltPipeClose(g_hFifoRead);

@@ -251,6 +251,7 @@ static void HandleStop(PeersSession *pSession, const std::string &sPacket)
     long lPid = strtol(sPid.c_str(), nullptr, 10);
     PeersObservePacket("in", lPid, sPacket.c_str());
     pBroker->iStops++;
+    PeersNlsForget(&pSession->nls, lPid); /* nothing of it is to translate any more */
     for (size_t i = 0; i < pBroker->vClients.size(); i++) {
         if (pBroker->vClients[i].lPid == lPid) {
             if (pBroker->vClients[i].hWrite > 0)

@@ -9,8 +9,11 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <functional>
 
+#include "message-protocol.h"
 #include "peers-observer.h"
+#include "session.h"
 
 /* Prepares the engine with no devices and no invocation. */
 void PeersEngineInit(PeersEngine *pEngine, const PeersOptions *pOpt, const PeersNls *pNls,
@@ -162,12 +165,54 @@ std::string PeersEngineDeviceListData(const PeersEngine *pEngine, const char *sz
     return sData;
 }
 
-/* Parses every DEVICE element at szPath. */
-void PeersParseDevices(const char *szText, const char *szPath, std::vector<PeersDevice> &vOut)
+/* 1 when a parse is to stop now: zoltpeers was interrupted, or the module's
+ * time limit (ullDeadlineMs, 0: none) has passed. */
+static int ParseMustStop(unsigned long long ullDeadlineMs)
+{
+    return g_iPeersInterrupted != 0 || (ullDeadlineMs != 0 && PeersNowMs() > ullDeadlineMs);
+}
+
+/* Calls fn with the inside of every element at szPath of szText (up to
+ * szEnd), in order, in one pass over the text. Returns 0, or 1 when it was
+ * cut short (ParseMustStop; checked every 64 elements). */
+static int WalkFields(const char *szText, const char *szEnd, const char *szPath,
+                      unsigned long long ullDeadlineMs,
+                      const std::function<void(const std::string &)> &fn)
+{
+    ZoltXmlWalk walk;
+    if (szText == nullptr || ZoltXmlWalkInit(&walk, szText, szEnd, szPath) != 0)
+        return 0;
+    CGenStr str;
+    if (!CGenStrInit(&str))
+        return 0;
+    int iCut = 0;
+    for (unsigned n = 0; ZoltXmlWalkNext(&walk, &str) == 0; n++) {
+        if ((n & 63) == 63 && ParseMustStop(ullDeadlineMs)) {
+            iCut = 1;
+            break;
+        }
+        fn(std::string(CGenStrC_Str(&str)));
+    }
+    CGenStrDelete(&str);
+    return iCut;
+}
+
+/* The limit of the invocation's module (0: none). */
+static unsigned long long ParseDeadline(const PeersEngine *pEngine, const PeersInvocation *pInv)
+{
+    if (pInv == nullptr || pEngine->pOpt == nullptr || pEngine->pOpt->iModuleLimitMs <= 0 ||
+        pInv->ullStartMs == 0)
+        return 0;
+    return pInv->ullStartMs + (unsigned long long)pEngine->pOpt->iModuleLimitMs;
+}
+
+/* Parses every DEVICE element at szPath, one pass over the text. */
+int PeersParseDevices(const char *szText, const char *szPath, std::vector<PeersDevice> &vOut,
+                      unsigned long long ullDeadlineMs)
 {
     vOut.clear();
-    std::string sDev;
-    for (int k = 0; PeersGetField(szText, szPath, k, sDev) == 0; k++) {
+    const char *szEnd = szText != nullptr ? szText + strlen(szText) : nullptr;
+    return WalkFields(szText, szEnd, szPath, ullDeadlineMs, [&](const std::string &sDev) {
         PeersDevice d;
         std::string sDid;
         d.iId = PeersGetField(sDev.c_str(), "DID", 0, sDid) == 0 && !sDid.empty()
@@ -182,7 +227,7 @@ void PeersParseDevices(const char *szText, const char *szPath, std::vector<Peers
         PeersGetField(sDev.c_str(), "TESTS_SUPPORTED", 0, d.sTests);
         d.sXml = "<DEVICE>" + sDev + "</DEVICE>";
         vOut.push_back(d);
-    }
+    });
 }
 
 /* Tests offered by a tests-supported text. */
@@ -278,47 +323,56 @@ static void HandleDeviceList(PeersEngine *pEngine, PeersInvocation *pInv, const 
     Send(pEngine, lFrom, sReply);
 }
 
-/* Records a system-information answer. */
-static void HandleSysInfo(PeersInvocation *pInv, const char *szMsg)
+/* Records a system-information answer (two passes over the text). An
+ * answer cut short by --limit or an interruption is not recorded. */
+static void HandleSysInfo(const PeersEngine *pEngine, PeersInvocation *pInv, const char *szMsg)
 {
+    unsigned long long ullDeadline = ParseDeadline(pEngine, pInv);
+    const char *szEnd = szMsg + strlen(szMsg);
+    std::vector<PeersSysInfoItem> vItems;
+    int iDevices = 0;
+    if (WalkFields(szMsg, szEnd, "MSG/DATA/DEVICE", ullDeadline,
+                   [&](const std::string &) { iDevices++; }) != 0 ||
+        WalkFields(szMsg, szEnd, "MSG/DATA/DEVICE/SYSINFO", ullDeadline,
+                   [&](const std::string &sItem) {
+                       PeersSysInfoItem item;
+                       PeersGetField(sItem.c_str(), "SYSINFO_KEY", 0, item.sKey);
+                       PeersGetField(sItem.c_str(), "SYSINFO_DESCRIPTION", 0, item.sDescription);
+                       WalkFields(sItem.c_str(), sItem.c_str() + sItem.size(), "SYSINFO_VALUE", 0,
+                                  [&](const std::string &v) { item.vValues.push_back(v); });
+                       vItems.push_back(item);
+                   }) != 0)
+        return;
     pInv->bSysInfo = 1;
     PeersGetField(szMsg, "MSG/HDR/RE", 0, pInv->sSysInfoRe);
-    pInv->vSysInfo.clear();
-    std::string sItem;
-    pInv->iSysInfoDevices = 0;
-    while (PeersGetField(szMsg, "MSG/DATA/DEVICE", pInv->iSysInfoDevices, sItem) == 0)
-        pInv->iSysInfoDevices++;
-    for (int k = 0; PeersGetField(szMsg, "MSG/DATA/DEVICE/SYSINFO", k, sItem) == 0; k++) {
-        PeersSysInfoItem item;
-        PeersGetField(sItem.c_str(), "SYSINFO_KEY", 0, item.sKey);
-        PeersGetField(sItem.c_str(), "SYSINFO_DESCRIPTION", 0, item.sDescription);
-        std::string sValue;
-        for (int v = 0; PeersGetField(sItem.c_str(), "SYSINFO_VALUE", v, sValue) == 0; v++)
-            item.vValues.push_back(sValue);
-        pInv->vSysInfo.push_back(item);
-    }
+    pInv->iSysInfoDevices = iDevices;
+    pInv->vSysInfo.swap(vItems);
 }
 
-/* Records a validation answer. */
-static void HandleValidation(PeersInvocation *pInv, const char *szMsg)
+/* Records a validation answer (one pass over the results). An answer cut
+ * short by --limit or an interruption is not recorded. */
+static void HandleValidation(const PeersEngine *pEngine, PeersInvocation *pInv, const char *szMsg)
 {
-    pInv->bValidation = 1;
-    PeersGetField(szMsg, "MSG/HDR/RE", 0, pInv->sValidationRe);
-    pInv->vParams.clear();
     /* The module wraps its answer text, which begins with its own DATA element,
      * into the message's DATA: the results stand at MSG/DATA/DATA. */
     const char *szPath = "MSG/DATA/DATA/PARAM_VALIDATION_RESULTS/PARAMETER";
     std::string sParam;
     if (PeersGetField(szMsg, "MSG/DATA/DATA", 0, sParam) != 0)
         szPath = "MSG/DATA/PARAM_VALIDATION_RESULTS/PARAMETER";
-    for (int k = 0; PeersGetField(szMsg, szPath, k, sParam) == 0; k++) {
-        PeersParamResult r;
-        PeersGetField(sParam.c_str(), "ID", 0, r.sId);
-        PeersGetField(sParam.c_str(), "VALID_FLAG", 0, r.sValidFlag);
-        r.bHasMin = PeersGetField(sParam.c_str(), "MIN_VALUE", 0, r.sMin) == 0;
-        r.bHasMax = PeersGetField(sParam.c_str(), "MAX_VALUE", 0, r.sMax) == 0;
-        pInv->vParams.push_back(r);
-    }
+    std::vector<PeersParamResult> vParams;
+    if (WalkFields(szMsg, szMsg + strlen(szMsg), szPath, ParseDeadline(pEngine, pInv),
+                   [&](const std::string &sOne) {
+                       PeersParamResult r;
+                       PeersGetField(sOne.c_str(), "ID", 0, r.sId);
+                       PeersGetField(sOne.c_str(), "VALID_FLAG", 0, r.sValidFlag);
+                       r.bHasMin = PeersGetField(sOne.c_str(), "MIN_VALUE", 0, r.sMin) == 0;
+                       r.bHasMax = PeersGetField(sOne.c_str(), "MAX_VALUE", 0, r.sMax) == 0;
+                       vParams.push_back(r);
+                   }) != 0)
+        return;
+    pInv->bValidation = 1;
+    PeersGetField(szMsg, "MSG/HDR/RE", 0, pInv->sValidationRe);
+    pInv->vParams.swap(vParams);
 }
 
 /* The startup notification (TYPE is the reference text): recorded, and the
@@ -361,7 +415,8 @@ static void HandleEnumData(PeersEngine *pEngine, PeersInvocation *pInv, const ch
                            const char *szModuleName)
 {
     std::vector<PeersDevice> vDevices;
-    PeersParseDevices(szMsg, "MSG/DATA/DEVICE", vDevices);
+    if (PeersParseDevices(szMsg, "MSG/DATA/DEVICE", vDevices, ParseDeadline(pEngine, pInv)) != 0)
+        return; /* cut short: no device list rather than part of one */
     if (szModuleName != nullptr && *szModuleName != '\0')
         PeersEngineSetDevices(pEngine, szModuleName, vDevices);
     if (pInv != nullptr) {
@@ -403,9 +458,9 @@ int PeersEngineHandleMessage(PeersEngine *pEngine, const char *szMsg, long lFrom
     if (sType == "DE_ENUMDATA")
         HandleEnumData(pEngine, pInv, szMsg, szModuleName);
     else if (sType == "SYSINFO_RETURNED" && pInv != nullptr)
-        HandleSysInfo(pInv, szMsg);
+        HandleSysInfo(pEngine, pInv, szMsg);
     else if (sType == "TRANSACTION_RESPONSE" && pInv != nullptr)
-        HandleValidation(pInv, szMsg);
+        HandleValidation(pEngine, pInv, szMsg);
     else if (sType != "SYSINFO_RETURNED" && sType != "TRANSACTION_RESPONSE")
         return 1;
     return 0;

@@ -154,9 +154,12 @@ const std::vector<PeersDevice> *PeersEngineGetDevices(const PeersEngine *pEngine
  * "": every module, one COMPONENT each), padded to the padding switch. */
 std::string PeersEngineDeviceListData(const PeersEngine *pEngine, const char *szModule);
 
-/* Parses every DEVICE element of szText at path szPath (e.g. "MSG/DATA/DEVICE").
- * Devices without DID keep -1. */
-void PeersParseDevices(const char *szText, const char *szPath, std::vector<PeersDevice> &vOut);
+/* Parses every DEVICE element of szText at path szPath (e.g. "MSG/DATA/DEVICE")
+ * in one pass. Devices without DID keep -1. Returns 0, or 1 when the parse was
+ * cut short (vOut then partial): zoltpeers was interrupted, or the clock
+ * passed ullDeadlineMs (PeersNowMs; 0: no limit). */
+int PeersParseDevices(const char *szText, const char *szPath, std::vector<PeersDevice> &vOut,
+                      unsigned long long ullDeadlineMs = 0);
 
 /* Tests a device offers: "*" (or empty) gives 0 to 3; otherwise the listed
  * numbers count from 1 ("1,2,4" gives 0, 1 and 3). */

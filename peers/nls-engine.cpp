@@ -42,6 +42,18 @@ void PeersNlsRegister(PeersNls *pNls, long lPid, const char *szPath)
     pNls->vFiles.push_back(file);
 }
 
+/* Releases the entry of lPid (the order of the others does not matter). */
+void PeersNlsForget(PeersNls *pNls, long lPid)
+{
+    for (size_t i = 0; i < pNls->vFiles.size(); i++) {
+        if (pNls->vFiles[i].lPid == lPid) {
+            pNls->vFiles[i] = pNls->vFiles.back();
+            pNls->vFiles.pop_back();
+            return;
+        }
+    }
+}
+
 /* 1 when every character of s is an identifier character (and s not empty). */
 static int IsIdentifier(const std::string &s)
 {

@@ -53,6 +53,10 @@ void PeersNlsInit(PeersNls *pNls, const char *szDefaultPath);
  * NLSDATA); a second registration of the same pid replaces the first. */
 void PeersNlsRegister(PeersNls *pNls, long lPid, const char *szPath);
 
+/* Releases the string file of module process lPid (its module has ended), so
+ * that the engine keeps entries only for modules that are running. */
+void PeersNlsForget(PeersNls *pNls, long lPid);
+
 /* Parses one tag. Values are split from the next variable at a blank followed
  * by "name=" (a blank inside a value is kept, '=' is always escaped there).
  * Returns 0, 1 when szTag is not "<NLS ...>" ending in "/>", 2 when it has no id. */

@@ -339,6 +339,7 @@ static void TakeLastWords(PeersSession *pSession, PeersInvocation *pInv, long lP
         }
     }
     /* A module that ended without STOP is forgotten all the same. */
+    PeersNlsForget(&pSession->nls, lPid);
     for (size_t i = 0; i < pSession->broker.vClients.size(); i++) {
         if (pSession->broker.vClients[i].lPid == lPid) {
             if (pSession->broker.vClients[i].hWrite > 0)

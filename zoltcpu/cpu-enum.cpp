@@ -9,6 +9,7 @@
 #include <string.h>
 #include <strings.h>
 
+#include <unordered_map>
 #include <vector>
 
 #include "dapi2.h"
@@ -44,6 +45,11 @@ typedef struct CpuScanState {
     char szDescription[CPU_DESC_SIZE];
     char szLine[CPU_TEXT_SIZE];
     int iSmbiosCount; /* 0: no cap */
+    CpuTable table;   /* the processor table, read once per scan */
+    size_t *puAfter;  /* per processor number: where its description starts */
+    int iProcessorLines;
+    CpuDevice *pTail;                                    /* the chain's last record */
+    std::unordered_map<int, CpuDevice *> *pByPhysicalId; /* first record of each package */
 } CpuScanState;
 
 /* Frees one record with its texts. */
@@ -79,15 +85,17 @@ static CpuDevice *LastDevice(void)
     return p;
 }
 
-/* See header. */
-int AddDevice(int iIndex, const char *szName, const char *szDevType, int bMMX, const char *szVendor,
-              const char *szFamily, const char *szModel, const char *szModelName,
-              const char *szStepping, const char *szCacheSize, int iClock, int bHyperThreading,
-              int iPhysicalId, Dapi2Device *pDevice)
+/* A new record with copies of the eight texts, not yet in the chain; null
+ * when it cannot be allocated. */
+static CpuDevice *MakeDevice(int iIndex, const char *szName, const char *szDevType, int bMMX,
+                             const char *szVendor, const char *szFamily, const char *szModel,
+                             const char *szModelName, const char *szStepping,
+                             const char *szCacheSize, int iClock, int bHyperThreading,
+                             int iPhysicalId, Dapi2Device *pDevice)
 {
     CpuDevice *pRec = (CpuDevice *)calloc(1, sizeof *pRec);
     if (pRec == nullptr)
-        return 1;
+        return nullptr;
     const char *aszIn[8] = { szName,  szDevType,   szVendor,   szFamily,
                              szModel, szModelName, szStepping, szCacheSize };
     char **apszOut[8] = {
@@ -98,7 +106,7 @@ int AddDevice(int iIndex, const char *szName, const char *szDevType, int bMMX, c
         *apszOut[i] = strdup(aszIn[i] != nullptr ? aszIn[i] : "");
         if (*apszOut[i] == nullptr) {
             FreeDevice(pRec);
-            return 1;
+            return nullptr;
         }
     }
     pRec->iIndex = iIndex;
@@ -107,7 +115,20 @@ int AddDevice(int iIndex, const char *szName, const char *szDevType, int bMMX, c
     pRec->iPhysicalId = iPhysicalId;
     pRec->bMMX = bMMX;
     pRec->pDevice = pDevice;
+    return pRec;
+}
 
+/* See header. */
+int AddDevice(int iIndex, const char *szName, const char *szDevType, int bMMX, const char *szVendor,
+              const char *szFamily, const char *szModel, const char *szModelName,
+              const char *szStepping, const char *szCacheSize, int iClock, int bHyperThreading,
+              int iPhysicalId, Dapi2Device *pDevice)
+{
+    CpuDevice *pRec =
+        MakeDevice(iIndex, szName, szDevType, bMMX, szVendor, szFamily, szModel, szModelName,
+                   szStepping, szCacheSize, iClock, bHyperThreading, iPhysicalId, pDevice);
+    if (pRec == nullptr)
+        return 1;
     CpuDevice *pLast = LastDevice();
     if (pLast == nullptr)
         g_pRootDevice = pRec;
@@ -179,7 +200,8 @@ static int ScanSectionLine(CpuScanState *pState)
 }
 
 /* Creates the framework device and the record of the processor at the
- * scan's index; iLogicalCPU < 0 records no kernel CPU number. */
+ * scan's index, appended at the chain's tail; iLogicalCPU < 0 records no
+ * kernel CPU number. */
 static void CreateProcessor(CpuScanState *pState, int bReport, int iLogicalCPU)
 {
     Dapi2Device *pDevice = nullptr;
@@ -187,32 +209,83 @@ static void CreateProcessor(CpuScanState *pState, int bReport, int iLogicalCPU)
                           pState->szDescription, (uint32_t)pState->iIndex, &pDevice);
     if (!pState->bMMX)
         Dapi2_AddTestsToDevice(pDevice, s_szTestsWithoutMMX);
-    if (AddDevice(pState->iIndex, pState->szName, "CPU", pState->bMMX, pState->szVendor,
-                  pState->szFamily, pState->szModel, pState->szModelName, pState->szStepping,
-                  pState->szCacheSize, pState->iClock, pState->bHyperThreading, pState->iPhysicalId,
-                  pDevice) == 0 &&
-        iLogicalCPU >= 0)
-        AddLogicalCPU(LastDevice(), (unsigned)iLogicalCPU);
+    CpuDevice *pRec = MakeDevice(
+        pState->iIndex, pState->szName, "CPU", pState->bMMX, pState->szVendor, pState->szFamily,
+        pState->szModel, pState->szModelName, pState->szStepping, pState->szCacheSize,
+        pState->iClock, pState->bHyperThreading, pState->iPhysicalId, pDevice);
+    if (pRec != nullptr) {
+        if (pState->pTail == nullptr)
+            g_pRootDevice = pRec;
+        else
+            pState->pTail->pNext = pRec;
+        pState->pTail = pRec;
+        if (pState->iPhysicalId != -1)
+            pState->pByPhysicalId->emplace(pState->iPhysicalId, pRec);
+        if (iLogicalCPU >= 0)
+            AddLogicalCPU(pRec, (unsigned)iLogicalCPU);
+    }
     if (bReport)
         Dapi2_AddDevice(pDevice);
 }
 
-/* Steps after a section: fold a hyper-threading sibling into the record of
- * its physical id, apply the SMBIOS cap, else create the processor. */
+/* Steps after a section: fold a hyper-threading sibling into the (first)
+ * record of its physical id, apply the SMBIOS cap, else create the
+ * processor. */
 static void KeepSection(CpuScanState *pState, int bReport, int iLogicalCPU)
 {
     if (pState->bHyperThreading && pState->iPhysicalId != -1) {
-        for (CpuDevice *p = g_pRootDevice; p != nullptr; p = p->pNext) {
-            if (p->iPhysicalId == pState->iPhysicalId) {
-                AddLogicalCPU(p, (unsigned)iLogicalCPU);
-                pState->iIndex--;
-                return;
-            }
+        auto it = pState->pByPhysicalId->find(pState->iPhysicalId);
+        if (it != pState->pByPhysicalId->end()) {
+            AddLogicalCPU(it->second, (unsigned)iLogicalCPU);
+            pState->iIndex--;
+            return;
         }
     }
     if (pState->iSmbiosCount != 0 && pState->iIndex >= pState->iSmbiosCount)
         return;
     CreateProcessor(pState, bReport, iLogicalCPU);
+}
+
+/* Reads the processor table once and notes where each processor's
+ * description starts, so that the scan stays one pass however many
+ * processors there are. */
+static void ReadTable(CpuScanState *pState)
+{
+    if (CpuTableRead(&pState->table) != 0)
+        return;
+    size_t uPos = 0;
+    while (CpuTableGets(pState->szLine, sizeof pState->szLine, &pState->table, &uPos) != nullptr) {
+        int iProcessor = 0;
+        if (sscanf(pState->szLine, "processor\t: %d", &iProcessor) == 1)
+            pState->iProcessorLines++;
+    }
+    pState->puAfter = (size_t *)calloc((size_t)pState->iProcessorLines + 1, sizeof(size_t));
+    ZOLT_VERIFY(pState->puAfter != nullptr);
+    CpuTableIndexProcessors(&pState->table, pState->puAfter, pState->iProcessorLines);
+}
+
+/* The sections of the table: one processor each, folded or capped. */
+static void ScanSections(CpuScanState *pState, int bReport)
+{
+    size_t uPos = 0;
+    const CpuTable *pTable = &pState->table;
+    while (CpuTableGets(pState->szLine, sizeof pState->szLine, pTable, &uPos) != nullptr) {
+        int iProcessor = 0;
+        if (sscanf(pState->szLine, "processor\t: %d", &iProcessor) != 1)
+            continue;
+        pState->iIndex++;
+        pState->bHyperThreading = 0;
+        pState->iPhysicalId = -1;
+        snprintf(pState->szName, sizeof pState->szName, "CPU:%d", pState->iIndex);
+        size_t uAfter =
+            pState->iIndex < pState->iProcessorLines ? pState->puAfter[pState->iIndex] : (size_t)-1;
+        if (DeviceInfoCPUAt(pTable, uAfter, pState->szDescription, CPU_DESC_SIZE) < 0)
+            ZoltStrNCpy(pState->szDescription, "CPU", CPU_DESC_SIZE);
+        while (CpuTableGets(pState->szLine, sizeof pState->szLine, pTable, &uPos) != nullptr)
+            if (ScanSectionLine(pState))
+                break;
+        KeepSection(pState, bReport, iProcessor);
+    }
 }
 
 /* See header. */
@@ -224,6 +297,8 @@ int ScanDeviceTree(int bReport)
     /* 14 kB of text buffers: on the heap rather than the caller's stack. */
     CpuScanState *pState = (CpuScanState *)calloc(1, sizeof *pState);
     ZOLT_VERIFY(pState != nullptr);
+    std::unordered_map<int, CpuDevice *> byPhysicalId;
+    pState->pByPhysicalId = &byPhysicalId;
     pState->iIndex = -1;
     strcpy(pState->szDescription, "CPU");
 
@@ -232,25 +307,10 @@ int ScanDeviceTree(int bReport)
     if (strcasecmp(szSwitch, "true") == 0)
         pState->iSmbiosCount = SmbiosProcessorCount();
 
-    FILE *pFile = fopen(g_szCpuInfoPath, "r");
-    if (pFile != nullptr) {
-        while (fgets(pState->szLine, sizeof pState->szLine, pFile) != nullptr) {
-            int iProcessor = 0;
-            if (sscanf(pState->szLine, "processor\t: %d", &iProcessor) != 1)
-                continue;
-            pState->iIndex++;
-            pState->bHyperThreading = 0;
-            pState->iPhysicalId = -1;
-            snprintf(pState->szName, sizeof pState->szName, "CPU:%d", pState->iIndex);
-            if (DeviceInfoCPU(pState->iIndex, pState->szDescription, CPU_DESC_SIZE) < 0)
-                ZoltStrNCpy(pState->szDescription, "CPU", CPU_DESC_SIZE);
-            while (fgets(pState->szLine, sizeof pState->szLine, pFile) != nullptr)
-                if (ScanSectionLine(pState))
-                    break;
-            KeepSection(pState, bReport, iProcessor);
-        }
-        fclose(pFile);
-    }
+    ReadTable(pState);
+    ScanSections(pState, bReport);
+    CpuTableFree(&pState->table);
+    free(pState->puAfter);
 
     if (pState->iIndex == -1) {
         TPRINTF(4, __FILE__, __LINE__, "",

@@ -34,6 +34,9 @@ enum HostileMode {
     HOSTILE_DANGLING_PIECE, /* first piece of two, then a whole message of another sender */
     HOSTILE_FLOOD,          /* 65,536 unsolicited messages, whole frames */
     HOSTILE_NUL_STREAM,     /* a message with a NUL byte every 1 ms until the module ends */
+    HOSTILE_INTERLEAVED,    /* a first piece of another sender that never gets its second,
+                             * the first piece of a message of its own and an ACK; after
+                             * the handshake a second message of its own crossing it */
 };
 
 /* What the hostile peer saw: the module's pid (0: never found), its CPU time
@@ -195,6 +198,25 @@ inline double HostileWrite(int hFifo, HostileMode mode, int iPid, double *pdCpu)
                         HostileFrame(1, iMe + 1, 1, 1, sWhole, sWhole.size());
         if (write(hFifo, s.data(), s.size()) > 0)
             dLast = HostileNow();
+    } else if (mode == HOSTILE_INTERLEAVED) {
+        std::string sA = "<MSG><DATA>" + std::string(3000, 'a') + "</DATA></MSG>\r\n";
+        std::string sB = "<MSG><DATA>" + std::string(2000, 'b') + "</DATA></MSG>\r\n";
+        std::string sAck = "<ACK></ACK>\r\n"; /* zoltpeers is told not to send one */
+        std::string s = HostileFrame(1, iMe + 1, 1, 2, std::string(1000, 'd'), 2000) +
+                        HostileFrame(1, iMe, 1, 2, sA.substr(0, 1500), sA.size()) +
+                        HostileFrame(1, iMe + 2, 1, 1, sAck, sAck.size());
+        if (write(hFifo, s.data(), s.size()) > 0)
+            dLast = HostileNow();
+        int hAfter = -1; /* the handshake is over once the FIFO's name is gone */
+        while (ProcessCpuSeconds(iPid) >= 0 && (hAfter = OpenModuleFifo(iPid, true)) < 0)
+            usleep(1000);
+        if (hAfter >= 0)
+            close(hAfter);
+        s = HostileFrame(2, iMe, 1, 2, sB.substr(0, 1000), sB.size()) +
+            HostileFrame(1, iMe, 2, 2, sA.substr(1500), sA.size()) +
+            HostileFrame(2, iMe, 2, 2, sB.substr(1000), sB.size());
+        if (hAfter >= 0 && write(hFifo, s.data(), s.size()) > 0)
+            dLast = HostileNow();
     } else if (mode == HOSTILE_FLOOD) {
         /* whole frames, at most 4096 bytes per write, so that each write is
          * atomic and never cuts into the broker's frames */
@@ -250,7 +272,8 @@ inline void HostileChild(const char *szModule, const std::string &sBase, Hostile
         rep.iPid = FindNewModule(szModule, sBase, vSeen);
         int hFifo = -1;
         while (rep.iPid > 0 && hFifo < 0 && ProcessCpuSeconds(rep.iPid) >= 0 &&
-               (hFifo = OpenModuleFifo(rep.iPid, mode != HOSTILE_DANGLING_PIECE)) < 0)
+               (hFifo = OpenModuleFifo(rep.iPid, mode != HOSTILE_DANGLING_PIECE &&
+                                                     mode != HOSTILE_INTERLEAVED)) < 0)
             usleep(1000);
         if (hFifo < 0) {
             usleep(2000);

@@ -5,6 +5,7 @@
  * and that nothing of the module is left in the pipe directory. */
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -22,15 +23,27 @@ TEST(HostilePeers, ModuleHoldsUpAndStaysIdle)
         long lExit;           /* the module's exit status */
         const char *szResult; /* the run's result ("" when it has none) */
         double dCpuMax;       /* seconds of CPU the module may use */
+        const char *szSent;   /* a packet the module must have sent (null: none) */
     } aCases[] = {
-        /* the acknowledgement never comes; a whole message waits behind a
-         * piece that is never finished: the 10 s wait must not spin */
-        { "dangling piece", HOSTILE_DANGLING_PIECE, { "--no-ack" }, 29, "", 1.0 },
+        /* the acknowledgement never comes; a whole message behind a piece
+         * that is never finished is taken at once, and is no acknowledgement */
+        { "dangling piece", HOSTILE_DANGLING_PIECE, { "--no-ack" }, 29, "", 1.0, nullptr },
+        /* an acknowledgement (from the peer: zoltpeers sends none) behind
+         * another sender's dangling piece counts at once: the module goes on
+         * to register its strings (and, with no answers, ends with
+         * SETUPERROR); two messages of the peer's own cross */
+        { "interleaved pieces",
+          HOSTILE_INTERLEAVED,
+          { "--no-ack" },
+          0,
+          "SETUPERROR",
+          1.0,
+          "MSG:NLS_COMMAND" },
         /* 65,536 unsolicited messages come while the module waits 3 s for
          * its device list: the answer is found among them */
-        { "flood", HOSTILE_FLOOD, { "--slow-devlist", "3000" }, 0, "PASS", 20.0 },
+        { "flood", HOSTILE_FLOOD, { "--slow-devlist", "3000" }, 0, "PASS", 20.0, nullptr },
         /* messages holding a NUL byte arrive with the answers */
-        { "NUL bytes", HOSTILE_NUL_STREAM, { "--slow-devlist", "500" }, 0, "PASS", 5.0 },
+        { "NUL bytes", HOSTILE_NUL_STREAM, { "--slow-devlist", "500" }, 0, "PASS", 5.0, nullptr },
     };
     for (const Case &c : aCases) {
         SCOPED_TRACE(c.szWhat);
@@ -52,6 +65,10 @@ TEST(HostilePeers, ModuleHoldsUpAndStaysIdle)
         EXPECT_GE(rep.dCpuSeconds, 0.0);
         EXPECT_LE(rep.dCpuSeconds, c.dCpuMax);
         EXPECT_LT(rep.dEndAfterLastByte, 30.0); /* the module ends on its own */
+        if (c.szSent != nullptr) {
+            std::vector<std::string> vSent = PacketsFrom(r, rep.iPid);
+            EXPECT_NE(std::find(vSent.begin(), vSent.end(), c.szSent), vSent.end()) << sRun;
+        }
         /* nothing of the module is left in zoltpeers' pipe directory */
         int iPid = 0;
         EXPECT_EQ(FindModuleFifo(base.sPath, &iPid), "");

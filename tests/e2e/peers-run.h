@@ -77,16 +77,10 @@ struct PeersRun {
     std::string sAll;
 };
 
-/* Runs zoltpeers --trace-json --limit iLimitMs with the words and vEnv (as RunChild):
- * every packet and the raw record of every module run as JSON lines. */
-inline PeersRun RunPeers(const std::vector<std::string> &vWords, int iLimitMs = 60000,
-                         const std::vector<std::string> &vEnv = {})
+/* zoltpeers' lines taken apart. */
+inline PeersRun PeersRunOf(const ChildRun &c)
 {
-    std::vector<std::string> vArgs = { ZOLT_BIN "/zoltpeers", "--trace-json", "--limit",
-                                       std::to_string(iLimitMs) };
-    vArgs.insert(vArgs.end(), vWords.begin(), vWords.end());
     PeersRun r;
-    ChildRun c = RunChild(vArgs, vEnv);
     r.iExit = c.iExit;
     r.sAll = c.sOut;
     std::istringstream in(c.sOut);
@@ -97,6 +91,48 @@ inline PeersRun RunPeers(const std::vector<std::string> &vWords, int iLimitMs = 
             r.vResults.push_back(sLine);
     }
     return r;
+}
+
+/* The words that start zoltpeers --trace-json --limit iLimitMs with vWords. */
+inline std::vector<std::string> PeersArgs(const std::vector<std::string> &vWords, int iLimitMs)
+{
+    std::vector<std::string> vArgs = { ZOLT_BIN "/zoltpeers", "--trace-json", "--limit",
+                                       std::to_string(iLimitMs) };
+    vArgs.insert(vArgs.end(), vWords.begin(), vWords.end());
+    return vArgs;
+}
+
+/* Runs zoltpeers --trace-json --limit iLimitMs with the words and vEnv (as RunChild):
+ * every packet and the raw record of every module run as JSON lines. */
+inline PeersRun RunPeers(const std::vector<std::string> &vWords, int iLimitMs = 60000,
+                         const std::vector<std::string> &vEnv = {})
+{
+    return PeersRunOf(RunChild(PeersArgs(vWords, iLimitMs), vEnv));
+}
+
+/* Why this machine has no private mount namespaces ("" when it has). */
+inline std::string NoNamespaceReason()
+{
+    return RunChild({ "/usr/bin/unshare", "-m", "/bin/true" }).iExit == 0
+               ? ""
+               : "no private mount namespace (unshare -m needs root)";
+}
+
+/* Runs vArgs in a private mount namespace after the shell command szSetup
+ * ran there with sSetupArg as $0, e.g. a fixture bound over /proc/cpuinfo
+ * ("mount --bind \"$0\" /proc/cpuinfo"). Exit 97: szSetup failed. */
+inline ChildRun RunUnshared(const char *szSetup, const std::string &sSetupArg,
+                            const std::vector<std::string> &vArgs,
+                            const std::vector<std::string> &vEnv = {})
+{
+    std::vector<std::string> v = { "/usr/bin/unshare",
+                                   "-m",
+                                   "/bin/sh",
+                                   "-c",
+                                   std::string(szSetup) + " || exit 97; exec \"$@\"",
+                                   sSetupArg };
+    v.insert(v.end(), vArgs.begin(), vArgs.end());
+    return RunChild(v, vEnv);
 }
 
 /* Every text value of "key" in a JSON line, in order. */

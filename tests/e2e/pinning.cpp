@@ -1,7 +1,9 @@
-/* The real module's pinned mode through zoltpeers, with the processor table
- * replaced by a fixture in a private mount namespace (unshare -m, bind mount
- * over /proc/cpuinfo): two packages on this machine's logical CPUs 0 and 1,
- * and four packages of which the last two no allowed CPU can reach. */
+/* The real module through zoltpeers in a private mount namespace (unshare -m)
+ * with the processor table replaced by a fixture (bind mount over
+ * /proc/cpuinfo): the pinned mode on two packages on this machine's logical
+ * CPUs 0 and 1 and on four packages of which the last two no allowed CPU can
+ * reach; enumeration of large tables made at test time; and a connection
+ * with /proc hidden (tmpfs over it). */
 #include <gtest/gtest.h>
 #include <sched.h>
 
@@ -14,6 +16,7 @@ using namespace e2e;
 namespace {
 
 const std::string kFixtures = std::string(ZOLT_FIXTURES) + "/cpu/";
+const char *const kBindTable = "mount --bind \"$0\" /proc/cpuinfo";
 
 /* zoltpeers --json running test 0 on device szDevice, in a mount namespace
  * where /proc/cpuinfo reads as szTable, with the module's definitions file
@@ -28,31 +31,19 @@ PeersRun RunOnTable(const char *szTable, const char *szDevice, const std::string
         out << (sLine.rfind("szSMBIOSCheckEnable=", 0) == 0 ? "szSMBIOSCheckEnable=false" : sLine)
             << "\n";
     out.close();
-    const char *szScript = "mount --bind \"$0\" /proc/cpuinfo || exit 97; exec \"$@\"";
-    std::vector<std::string> vArgs = { "/usr/bin/unshare", "-m", "/bin/sh", "-c", szScript };
-    vArgs.push_back(kFixtures + szTable);
-    vArgs.push_back(ZOLT_BIN "/zoltpeers");
-    for (const char *szWord :
-         { "--trace-json", "--limit", "120000", "--module", ZOLT_BIN "/zoltcpu.linux" })
-        vArgs.push_back(szWord);
-    vArgs.insert(vArgs.end(), { "--deffile", sDir + "/zoltcpu.ini", "run", "--device", szDevice });
-    vArgs.insert(vArgs.end(), { "--test", "0" });
-    ChildRun c = RunChild(vArgs, { "ZOLT_TRACE=4", "ZOLT_TRACE_FILE=" + sDir + "/trace" });
-    PeersRun r;
-    r.iExit = c.iExit;
-    r.sAll = c.sOut;
-    std::istringstream lines(c.sOut);
-    for (std::string sLine; std::getline(lines, sLine);)
-        if (sLine.rfind("{\"kind\":\"RESULT\"", 0) == 0)
-            r.vResults.push_back(sLine);
-    return r;
+    return PeersRunOf(
+        RunUnshared(kBindTable, kFixtures + szTable,
+                    PeersArgs({ "--module", ZOLT_BIN "/zoltcpu.linux", "--deffile",
+                                sDir + "/zoltcpu.ini", "run", "--device", szDevice, "--test", "0" },
+                              120000),
+                    { "ZOLT_TRACE=4", "ZOLT_TRACE_FILE=" + sDir + "/trace" }));
 }
 
 /* Why this machine cannot run the cases ("" when it can). */
 std::string SkipReason()
 {
-    if (RunChild({ "/usr/bin/unshare", "-m", "/bin/true" }).iExit != 0)
-        return "no private mount namespace (needs root)";
+    if (!NoNamespaceReason().empty())
+        return NoNamespaceReason();
     cpu_set_t set;
     CPU_ZERO(&set);
     if (sched_getaffinity(0, sizeof set, &set) != 0 || !CPU_ISSET(0, &set) || !CPU_ISSET(1, &set))
@@ -139,3 +130,61 @@ TEST(Pinning, ReachableTargetsPinnedUnreachableOnesWarned)
 }
 
 }  // namespace
+
+namespace {
+
+/* A processor table of n logical CPUs of a large virtual machine: one package
+ * each, no "ht" flag, so one device per logical CPU. */
+std::string WriteLargeTable(const std::string &sDir, int n)
+{
+    std::string sPath = sDir + "/cpuinfo-" + std::to_string(n) + ".txt";
+    std::ofstream out(sPath);
+    for (int i = 0; i < n; i++)
+        out << "processor\t: " << i << "\nvendor_id\t: GenuineIntel\ncpu family\t: 6\n"
+            << "model\t\t: 85\nmodel name\t: Large VM CPU\nstepping\t: 7\n"
+            << "cpu MHz\t\t: 2100.000\ncache size\t: 1024 KB\nphysical id\t: " << i
+            << "\nflags\t\t: fpu tsc msr mmx fxsr sse sse2\n\n";
+    return sPath;
+}
+
+}  // namespace
+
+/* Tables of large virtual machines enumerate every logical CPU: the long
+ * answer the module queues just before it stops all reaches zoltpeers. */
+TEST(LargeTables, EveryLogicalCpuIsEnumerated)
+{
+    const std::string sSkip = NoNamespaceReason();
+    if (!sSkip.empty())
+        GTEST_SKIP() << sSkip;
+    for (int n : { 256, 1024, 4096 }) {
+        SCOPED_TRACE(n);
+        TempDir dir;
+        ChildRun c = RunUnshared(kBindTable, WriteLargeTable(dir.sPath, n),
+                                 PeersArgs({ "enumerate" }, 120000));
+        PeersRun r = PeersRunOf(c);
+        ASSERT_EQ(r.iExit, 0) << r.sAll.substr(0, 2000);
+        std::vector<std::string> vNames = All(ResultOf(r, "enumerate"), "name");
+        ASSERT_EQ(vNames.size(), (size_t)n);
+        EXPECT_EQ(vNames.back(), "CPU:" + std::to_string(n - 1));
+    }
+}
+
+/* Without /proc (a chroot or container) the module still connects, through
+ * its fallback way of opening the FIFOs, and enumerates its fallback CPU
+ * (zoltpeers is told where the module is: it finds it through /proc). */
+TEST(LargeTables, ModuleConnectsWithoutProc)
+{
+    const std::string sSkip = NoNamespaceReason();
+    if (!sSkip.empty())
+        GTEST_SKIP() << sSkip;
+    PeersRun r =
+        PeersRunOf(RunUnshared("mount -t tmpfs none /proc", "tmpfs",
+                               PeersArgs({ "--module", ZOLT_BIN "/zoltcpu.linux", "--deffile",
+                                           ZOLT_BIN "/zoltcpu.ini", "enumerate" },
+                                         60000)));
+    ASSERT_NE(r.iExit, 97) << "tmpfs over /proc refused";
+    EXPECT_EQ(r.iExit, 0) << r.sAll.substr(0, 2000);
+    const std::string sResult = ResultOf(r, "enumerate");
+    EXPECT_NE(sResult.find("\"startup_seen\":true"), std::string::npos) << sResult;
+    EXPECT_EQ(All(sResult, "name"), std::vector<std::string>{ "CPU:0" });
+}

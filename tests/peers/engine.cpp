@@ -8,6 +8,7 @@
 
 #include "engine.h"
 #include "message-protocol.h"
+#include "session.h"
 
 static const std::string s_sModuleIni = std::string(ZOLT_SOURCE_DIR) + "/zoltcpu/zoltcpu.ini";
 
@@ -199,6 +200,42 @@ TEST_F(PeersEngineTest, RecordsTheValidationResponse)
         EXPECT_TRUE(m_inv.vParams[0].bHasMax && !m_inv.vParams[1].bHasMin);
         EXPECT_EQ(m_inv.vParams[0].sMax, "10");
         EXPECT_EQ(m_inv.vParams[1].sValidFlag, "value too big");
+    }
+}
+
+/* A long answer is parsed whole, unless zoltpeers is interrupted or the
+ * module's time limit passes during the parse: then it is not recorded. */
+TEST_F(PeersEngineTest, LongAnswersAreCutByAnInterruptionOrTheLimit)
+{
+    std::string sDevices, sSysInfo, sParams;
+    for (int i = 0; i < 5000; i++) {
+        std::string sI = std::to_string(i);
+        sDevices += "<DEVICE><DID>" + sI + "</DID><NAME>CPU:" + sI + "</NAME></DEVICE>";
+        sSysInfo += "<DEVICE><SYSINFO><SYSINFO_KEY>k" + sI + "</SYSINFO_KEY></SYSINFO></DEVICE>";
+        sParams += "<PARAMETER><ID>p" + sI + "</ID></PARAMETER>";
+    }
+    const std::string aMsgs[] = { "<DATA>" + sDevices + "</DATA>", "<DATA>" + sSysInfo + "</DATA>",
+                                  "<DATA><PARAM_VALIDATION_RESULTS>" + sParams +
+                                      "</PARAM_VALIDATION_RESULTS></DATA>" };
+    const char *aszTypes[] = { "DE_ENUMDATA", "SYSINFO_RETURNED", "TRANSACTION_RESPONSE" };
+    auto Recorded = [&](int k) {
+        return k == 0              ? m_inv.bEnumData ? m_inv.vDevices.size() : 0u
+               : k == 1            ? m_inv.bSysInfo ? m_inv.vSysInfo.size() : 0u
+               : m_inv.bValidation ? m_inv.vParams.size()
+                                   : 0u;
+    };
+    for (int iCut : { 0, 1, 2 }) { /* none, an interruption, the limit passed */
+        for (int k = 0; k < 3; k++) {
+            SCOPED_TRACE(std::to_string(iCut) + " " + aszTypes[k]);
+            PeersInvocationInit(&m_inv, "enumerate");
+            m_inv.lPid = 812;
+            m_inv.ullStartMs = PeersNowMs() - (iCut == 2 ? 10000 : 0);
+            m_opt.iModuleLimitMs = 5000;
+            g_iPeersInterrupted = iCut == 1 ? 2 : 0;
+            EXPECT_EQ(Handle(aszTypes[k], aMsgs[k].c_str()), 0);
+            g_iPeersInterrupted = 0;
+            EXPECT_EQ(Recorded(k), iCut == 0 ? 5000u : 0u);
+        }
     }
 }
 

@@ -82,6 +82,24 @@ TEST(PeersNlsTranslate, FillsVariablesAndFallsBack)
               "A Unit X failed (fault mask 1); B <NLS id=nope/> <NLS id=cut");
 }
 
+/* A module's string file is found by its name and pid while it runs, and
+ * released when it ends: many runs keep at most one entry per module alive. */
+TEST(PeersNlsForget, EntriesLiveOnlyWhileTheirModuleRuns)
+{
+    PeersNls nls;
+    PeersNlsInit(&nls, s_sStrings.c_str());
+    for (long lPid = 1000; lPid < 21000; lPid++) {
+        PeersNlsRegister(&nls, lPid, s_sModuleIni.c_str());
+        PeersNlsRegister(&nls, lPid + 1, s_sStrings.c_str()); /* a second module alive */
+        ASSERT_STREQ(PeersNlsPathFor(&nls, "zoltcpu.zmd", 0), s_sModuleIni.c_str());
+        ASSERT_STREQ(PeersNlsPathFor(&nls, nullptr, lPid + 1), s_sStrings.c_str());
+        PeersNlsForget(&nls, lPid);
+        PeersNlsForget(&nls, lPid + 1);
+        ASSERT_EQ(nls.vFiles.size(), 0u) << lPid;
+    }
+    EXPECT_STREQ(PeersNlsPathFor(&nls, "zoltcpu", 1000), s_sStrings.c_str()); /* the default */
+}
+
 TEST(PeersNlsAnswer, RepliesInTheFormTheModuleParses)
 {
     PeersNls nls;
