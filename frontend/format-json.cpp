@@ -1,5 +1,5 @@
-/* format-json.cpp - the json result format, version 1: one object per line,
- * each with "format":"zoltpeers-results", "version":1 and its "record"
+/* format-json.cpp - the json result format, version 2: one object per line,
+ * each with "format":"zoltpeers-results", "version":2 and its "record"
  * (run-start, test, sysinfo, validation, run-end). The schema is
  * docs/zoltpeers-results.schema.json; docs/zoltpeers-results.md explains it. */
 #include "json-text.h"
@@ -9,7 +9,7 @@
 /* The opening of every record. */
 static std::string Head(const char *szRecord)
 {
-    return std::string("{\"format\":\"zoltpeers-results\",\"version\":1,\"record\":\"") + szRecord +
+    return std::string("{\"format\":\"zoltpeers-results\",\"version\":2,\"record\":\"") + szRecord +
            "\"";
 }
 
@@ -62,22 +62,39 @@ static std::string EventsArray(const PeersInvocation &inv)
     return s + "]";
 }
 
+/* ,"cpu":{...} where the run was placed on one logical CPU; "" otherwise. */
+static std::string CpuPlace(const PeersCpuPlace &place)
+{
+    if (place.iCpu < 0)
+        return "";
+    auto Num = [](int i) { return i < 0 ? std::string("null") : std::to_string(i); };
+    return ",\"cpu\":{\"logical\":" + Num(place.iCpu) + ",\"core\":" + Num(place.iCore) +
+           ",\"package\":" + Num(place.iPackage) + ",\"apic_id\":" + Num(place.iApicId) + "}";
+}
+
 std::string PeersJsonTestRun(const PeersTestRun &run)
 {
     const PeersInvocation &inv = *run.pInv;
-    static const char *const s_apszOutcomes[] = { "pass", "fail", "not-tested", "not-run" };
+    static const char *const s_apszOutcomes[] = { "pass",    "fail",    "not-tested",
+                                                  "not-run", "crashed", "hung" };
     std::string s =
         Head("test") + ",\"device_id\":" + std::to_string(run.iDevice) +
         Pair("device_name", run.sDevice) + ",\"test\":" + std::to_string(run.iTest) +
         Pair("test_name", PeersTestName(run.iTest)) + ",\"loop\":" + std::to_string(run.lLoop) +
-        Pair("result", PeersResultWordOf(inv)) + Pair("outcome", s_apszOutcomes[run.iOutcome & 3]) +
+        Pair("result", PeersResultWordOf(inv)) + Pair("outcome", s_apszOutcomes[run.iOutcome % 6]) +
         Pair("start", run.sStartTime) + ",\"duration_ms\":" + std::to_string(run.ullDurationMs) +
         ",\"percents\":[";
     for (size_t i = 0; i < inv.vPercents.size(); i++)
         s += (i ? "," : "") + std::to_string(inv.vPercents[i]);
     s += "],\"events\":" + EventsArray(inv) +
          ",\"module_exit_status\":" + std::to_string(inv.iExitStatus) +
-         ",\"killed\":" + (inv.bKilled ? "true" : "false");
+         ",\"killed\":" + (inv.bKilled ? "true" : "false") + CpuPlace(run.place);
+    if (run.iOutcome == PEERS_OUTCOME_CRASHED)
+        s += Pair("signal", PeersSignalName(inv.iSignal));
+    if (run.iRetest > 0)
+        s += ",\"retest\":" + std::to_string(run.iRetest);
+    if (run.iReproduced >= 0)
+        s += std::string(",\"reproduced\":") + (run.iReproduced ? "true" : "false");
     if (!inv.sModuleOutput.empty())
         s += Pair("module_output", inv.sModuleOutput);
     return s + "}";
@@ -98,10 +115,10 @@ std::string PeersJsonSysInfo(const PeersInvocation &inv)
     return s + "],\"module_exit_status\":" + std::to_string(inv.iExitStatus) + "}";
 }
 
-std::string PeersJsonValidation(const PeersInvocation &inv)
+std::string PeersJsonValidation(const PeersInvocation &inv, const char *szCheck)
 {
     std::string s = Head("validation") + ",\"device_id\":" + std::to_string(inv.iDevice) +
-                    ",\"test\":" + std::to_string(inv.iTest) +
+                    ",\"test\":" + std::to_string(inv.iTest) + Pair("check", szCheck) +
                     ",\"answered\":" + (inv.bValidation ? "true" : "false") + ",\"parameters\":[";
     for (size_t i = 0; i < inv.vParams.size(); i++) {
         const PeersParamResult &p = inv.vParams[i];

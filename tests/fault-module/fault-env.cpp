@@ -4,7 +4,10 @@
  * end-to-end test can make one check of a real run observe a wrong value.
  * ZOLT_FAULT lists faults separated by ';', each "test:subtest:check:case:xor"
  * with an optional ":offset" (numbers in C notation, case "*" for every case).
- * The observed bytes at the offset are XORed with the 64-bit value. */
+ * The observed bytes at the offset are XORed with the 64-bit value. With
+ * ZOLT_FAULT_SIGNAL=N the first fault met raises signal N instead, as a
+ * defective core would (11 SIGSEGV, 4 SIGILL; 19 SIGSTOP makes the test hang). */
+#include <signal.h>
 #include <stdint.h>
 #include <stdlib.h>
 
@@ -22,6 +25,7 @@ struct EnvFault {
 };
 
 std::vector<EnvFault> g_vEnvFaults;
+int g_iEnvSignal = 0; /* ZOLT_FAULT_SIGNAL, 0 none */
 
 void EnvFaultHook(unsigned uTest, unsigned uSubTest, unsigned uCheck, unsigned uCase,
                   void *pObserved, unsigned cbObserved)
@@ -30,6 +34,8 @@ void EnvFaultHook(unsigned uTest, unsigned uSubTest, unsigned uCheck, unsigned u
         if (f.auField[0] != uTest || f.auField[1] != uSubTest || f.auField[2] != uCheck ||
             (!f.bAllCases && f.auField[3] != uCase))
             continue;
+        if (g_iEnvSignal > 0)
+            raise(g_iEnvSignal);
         uint8_t *p = static_cast<uint8_t *>(pObserved);
         for (uint64_t i = 0; i < 8 && f.auField[5] + i < cbObserved; i++)
             p[f.auField[5] + i] ^= (uint8_t)(f.auField[4] >> (8 * i));
@@ -70,6 +76,8 @@ struct InstallFromEnvironment {
                 g_vEnvFaults.push_back(fault);
             uStart = uEnd + 1;
         }
+        const char *szSignal = getenv("ZOLT_FAULT_SIGNAL");
+        g_iEnvSignal = szSignal ? atoi(szSignal) : 0;
         if (!g_vEnvFaults.empty())
             g_pfnTestFault = EnvFaultHook;
     }

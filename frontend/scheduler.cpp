@@ -1,0 +1,317 @@
+/* scheduler.cpp - the queue of test runs (pick by loop), the workers that
+ * take them (one per job, each pinned to the run's CPU while the module
+ * starts), the reruns of a failure, and the stop on a failure, SIGUSR1, a
+ * signal or the end of --duration. */
+#include "scheduler.h"
+
+#include <pthread.h>
+#include <sched.h>
+#include <signal.h>
+#include <string.h>
+
+#include <set>
+
+#include "json-text.h"
+#include "peers-observer.h"
+#include "report.h"
+
+volatile sig_atomic_t g_iPeersStopSession = 0;
+
+static void OnStopRequest(int)
+{
+    g_iPeersStopRequested = 1; /* the running test gets STOPTESTING */
+    g_iPeersStopSession = 1;   /* and none starts after it */
+}
+
+void PeersCatchStopRequest(void)
+{
+    struct sigaction sa;
+    memset(&sa, 0, sizeof sa);
+    sa.sa_handler = OnStopRequest;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGUSR1, &sa, nullptr);
+}
+
+/* The queue shared by the workers; every field under mutex. */
+struct Schedule {
+    pthread_mutex_t mutex;
+    pthread_cond_t cond;
+    const PeersCommand *pCmd;
+    const std::vector<PeersPick> *pvPicks;
+    PeersEmitRunFn pfnEmit;
+    PeersRunEnd *pEnd;
+    long lLoops; /* loops to run; -1: until --duration passed */
+    unsigned long long ullStartMs;
+    long lNext;             /* the first item not taken (item = loop * picks + pick) */
+    std::set<long> taken;   /* items from lNext on already taken */
+    std::set<int> busyCpus; /* logical CPUs with a module run under way */
+    int iRunning;           /* module runs under way */
+    int bStopped;           /* no further item is taken */
+    int bQuiet;             /* live events are held until a run ends (several jobs) */
+};
+
+static Schedule *g_pSchedule = nullptr; /* for the observer wrappers */
+static PeersObserver g_observerOwn;     /* the report's callbacks, called under the lock */
+
+static void LockedPacket(const char *szDir, long lPeer, const char *szPacket)
+{
+    pthread_mutex_lock(&g_pSchedule->mutex);
+    if (g_observerOwn.pfnPacket)
+        g_observerOwn.pfnPacket(szDir, lPeer, szPacket);
+    pthread_mutex_unlock(&g_pSchedule->mutex);
+}
+
+static void LockedText(const char *szLine)
+{
+    pthread_mutex_lock(&g_pSchedule->mutex);
+    if (g_observerOwn.pfnText)
+        g_observerOwn.pfnText(szLine);
+    pthread_mutex_unlock(&g_pSchedule->mutex);
+}
+
+/* Why no further item may start ("" to go on). Under the lock. */
+static const char *StopReason(const Schedule &s)
+{
+    if (g_iPeersInterrupted)
+        return "interrupted";
+    if (g_iPeersStopSession)
+        return "stop-request";
+    if (s.pCmd->ullDurationMs > 0 && PeersNowMs() - s.ullStartMs >= s.pCmd->ullDurationMs)
+        return "duration";
+    return "";
+}
+
+/* Takes the first item not taken whose CPU is free; waits while every
+ * candidate's CPU is busy. Returns the item, or -1 when no more start. */
+static long TakeItem(Schedule *pS)
+{
+    const long lPicks = (long)pS->pvPicks->size();
+    for (;;) {
+        const char *szStop = StopReason(*pS);
+        if (pS->bStopped || *szStop) {
+            if (!pS->bStopped && strcmp(szStop, "duration") != 0)
+                pS->pEnd->sStopReason = szStop;
+            pS->bStopped = 1;
+            return -1;
+        }
+        bool bAny = false;
+        for (long l = pS->lNext; l < pS->lNext + lPicks; l++) {
+            if ((pS->lLoops > 0 && l / lPicks >= pS->lLoops) || pS->taken.count(l))
+                continue;
+            bAny = true;
+            int iCpu = (*pS->pvPicks)[(size_t)(l % lPicks)].place.iCpu;
+            if (iCpu >= 0 && pS->busyCpus.count(iCpu))
+                continue;
+            pS->taken.insert(l);
+            while (pS->taken.count(pS->lNext))
+                pS->taken.erase(pS->lNext++);
+            if (iCpu >= 0)
+                pS->busyCpus.insert(iCpu);
+            return l;
+        }
+        if (!bAny && pS->iRunning == 0)
+            return -1;
+        pthread_cond_wait(&pS->cond, &pS->mutex); /* a run ends, or the last loop's items */
+    }
+}
+
+/* Runs the module for one pick, restricted to its CPU. Without the lock. */
+static void RunPick(PeersSession *pSession, const PeersCommand &cmd, const PeersPick &pick,
+                    PeersInvocation *pInv)
+{
+    cpu_set_t saved, one;
+    int bPinned = 0;
+    if (pick.place.iCpu >= 0 && sched_getaffinity(0, sizeof saved, &saved) == 0) {
+        CPU_ZERO(&one);
+        CPU_SET(pick.place.iCpu, &one);
+        bPinned = sched_setaffinity(0, sizeof one, &one) == 0;
+    }
+    PeersRunTest(pSession, pInv, pick.iDevice, pick.iTest, cmd.vParams, cmd.iErrLimit);
+    if (bPinned)
+        sched_setaffinity(0, sizeof saved, &saved);
+}
+
+/* "CPU:0: test 2 (MMX unit), logical CPU 1, loop 2, retest 1" */
+static std::string Header(const Schedule &s, const PeersPick &pick, long lLoop, int iRetest)
+{
+    std::string sHead = pick.sDevice + ": test " + std::to_string(pick.iTest) + " (" +
+                        PeersTestName(pick.iTest) + ")";
+    if (pick.place.iCpu >= 0)
+        sHead += ", logical CPU " + std::to_string(pick.place.iCpu);
+    if (lLoop > 1 || s.pCmd->lLoops > 1 || s.pCmd->ullDurationMs > 0)
+        sHead += ", loop " + std::to_string(lLoop);
+    return sHead + (iRetest ? ", retest " + std::to_string(iRetest) : "");
+}
+
+/* "loop 2/3  CPU:0  test 1 (x87 floating-point unit)  0:00:12  " */
+static std::string ProgressHead(const Schedule &s, const PeersPick &pick, long lLoop)
+{
+    char szHead[200];
+    unsigned long long ullSec = (PeersNowMs() - s.ullStartMs) / 1000;
+    snprintf(szHead, sizeof szHead, "loop %ld%s%s  %s  test %d (%s)  %llu:%02llu:%02llu  ", lLoop,
+             s.lLoops > 0 ? "/" : "", s.lLoops > 0 ? std::to_string(s.lLoops).c_str() : "",
+             pick.sDevice.c_str(), pick.iTest, PeersTestName(pick.iTest), ullSec / 3600,
+             ullSec / 60 % 60, ullSec % 60);
+    return szHead;
+}
+
+/* Reports one finished run: its heading and events when they were held back,
+ * the result, whether a failure reproduced, the formats, the tally. Under the
+ * lock. */
+static void ReportRun(Schedule *pS, const PeersPick &pick, const PeersTestRun &run)
+{
+    const PeersInvocation &inv = *run.pInv;
+    if (pS->bQuiet) {
+        PeersReportText("\n%s\n", Header(*pS, pick, run.lLoop, run.iRetest).c_str());
+        for (const PeersEvent &ev : inv.vEvents)
+            PeersReportLiveEvent(&inv, &ev);
+    }
+    PeersReportInvocation(&inv, pick.sDevice.c_str());
+    if (run.iReproduced >= 0)
+        PeersReportText("  The failure %s (retest %d of up to %d).\n",
+                        run.iReproduced ? "reproduced" : "did not reproduce", run.iRetest,
+                        pS->pCmd->iRetests);
+    pS->pfnEmit(run);
+    PeersRunEndAdd(pS->pEnd, run);
+}
+
+/* One run of a pick, its record filled; the lock is held on entry and on
+ * return, released while the module runs. */
+static void RunOnce(Schedule *pS, PeersSession *pSession, const PeersPick &pick, long lLoop,
+                    int iRetest, PeersInvocation *pInv, PeersTestRun *pRun)
+{
+    if (!pS->bQuiet) {
+        PeersReportText("\n%s\n", Header(*pS, pick, lLoop, iRetest).c_str());
+        PeersReportProgress(ProgressHead(*pS, pick, lLoop));
+    }
+    pS->pEnd->lLoops = pS->pEnd->lLoops > lLoop ? pS->pEnd->lLoops : lLoop;
+    pS->iRunning++;
+    pthread_mutex_unlock(&pS->mutex);
+    pRun->sStartTime = PeersRfc3339Now();
+    RunPick(pSession, *pS->pCmd, pick, pInv);
+    pthread_mutex_lock(&pS->mutex);
+    pS->iRunning--;
+    pRun->pInv = pInv;
+    pRun->iDevice = pick.iDevice;
+    pRun->iTest = pick.iTest;
+    pRun->sDevice = pick.sDevice;
+    pRun->lLoop = lLoop;
+    pRun->ullDurationMs = pInv->ullEndMs > pInv->ullStartMs ? pInv->ullEndMs - pInv->ullStartMs : 0;
+    pRun->iOutcome = PeersOutcomeOf(*pInv);
+    pRun->place = pick.place;
+    pRun->iRetest = iRetest;
+    pRun->iReproduced = -1;
+}
+
+/* Runs item lItem and, after a failure, up to --retest-on-failure reruns on
+ * the same CPU until one fails again. Lock held on entry and return. Returns
+ * 1 when the session must stop (--stop-on-fail). */
+static int RunItem(Schedule *pS, PeersSession *pSession, long lItem)
+{
+    const PeersCommand &cmd = *pS->pCmd;
+    const long lPicks = (long)pS->pvPicks->size();
+    const PeersPick &pick = (*pS->pvPicks)[(size_t)(lItem % lPicks)];
+    int bFailed = 0;
+    for (int iRetest = 0; iRetest <= (bFailed ? cmd.iRetests : 0); iRetest++) {
+        if (iRetest > 0 && (g_iPeersInterrupted || g_iPeersStopSession))
+            break;
+        PeersInvocation inv;
+        PeersTestRun run;
+        RunOnce(pS, pSession, pick, lItem / lPicks + 1, iRetest, &inv, &run);
+        int bFailure = PeersOutcomeIsFailure(run.iOutcome);
+        bFailed |= iRetest == 0 && bFailure;
+        if (iRetest > 0 && (bFailure || iRetest == cmd.iRetests))
+            run.iReproduced = bFailure; /* the last rerun says it */
+        ReportRun(pS, pick, run);
+        if (run.iReproduced == 1)
+            break;
+    }
+    return bFailed && cmd.bStopOnFail;
+}
+
+/* One job: takes items until none is left. Lock held on entry and return. */
+static void Work(Schedule *pS, PeersSession *pSession)
+{
+    for (long lItem; (lItem = TakeItem(pS)) >= 0;) {
+        int bStop = RunItem(pS, pSession, lItem);
+        int iCpu = (*pS->pvPicks)[(size_t)(lItem % (long)pS->pvPicks->size())].place.iCpu;
+        pS->busyCpus.erase(iCpu);
+        if (bStop && !pS->bStopped) {
+            pS->bStopped = 1;
+            pS->pEnd->sStopReason = "stop-on-fail";
+        }
+        pthread_cond_broadcast(&pS->cond);
+    }
+    pthread_cond_broadcast(&pS->cond);
+}
+
+/* A further job: its own session, the devices the main one knows. */
+struct Job {
+    Schedule *pS;
+    PeersSession *pMain;
+    pthread_t thread;
+    int bStarted;
+};
+
+static void *JobThread(void *pArg)
+{
+    Job *pJob = static_cast<Job *>(pArg);
+    PeersSession session;
+    const PeersSession &main = *pJob->pMain;
+    const std::string &sBase = pJob->pS->pCmd->sPipeBase;
+    if (PeersSessionOpen(&session, &main.opt, main.sModulePath.c_str(), main.sDefFile.c_str(),
+                         sBase.empty() ? nullptr : sBase.c_str()) != 0)
+        return nullptr; /* the other jobs take its share */
+    session.engine.bSplitComponents = main.engine.bSplitComponents;
+    session.engine.vKnown = main.engine.vKnown;
+    session.vModuleWrapper = main.vModuleWrapper;
+    pthread_mutex_lock(&pJob->pS->mutex);
+    Work(pJob->pS, &session);
+    pthread_mutex_unlock(&pJob->pS->mutex);
+    PeersSessionClose(&session);
+    return nullptr;
+}
+
+void PeersRunPicks(PeersSession *pMain, const PeersCommand &cmd,
+                   const std::vector<PeersPick> &vPicks, PeersEmitRunFn pfnEmit, PeersRunEnd *pEnd)
+{
+    if (vPicks.empty())
+        return;
+    Schedule s;
+    pthread_mutex_init(&s.mutex, nullptr);
+    pthread_cond_init(&s.cond, nullptr);
+    s.pCmd = &cmd;
+    s.pvPicks = &vPicks;
+    s.pfnEmit = pfnEmit;
+    s.pEnd = pEnd;
+    s.lLoops = cmd.lLoops > 0 ? cmd.lLoops : (cmd.ullDurationMs > 0 ? -1 : 1);
+    s.ullStartMs = PeersNowMs();
+    s.lNext = 0;
+    s.iRunning = s.bStopped = 0;
+    s.bQuiet = cmd.lJobs > 1;
+    std::vector<Job> vJobs((size_t)(cmd.lJobs > 1 ? cmd.lJobs - 1 : 0));
+    if (s.bQuiet) { /* the peers' report calls from several threads: one at a time */
+        g_pSchedule = &s;
+        g_observerOwn = g_PeersObserver;
+        g_PeersObserver.pfnPacket = LockedPacket;
+        g_PeersObserver.pfnText = LockedText;
+        g_PeersObserver.pfnLiveEvent = nullptr; /* replayed when the run ends */
+    }
+    for (Job &job : vJobs) {
+        job.pS = &s;
+        job.pMain = pMain;
+        job.bStarted = pthread_create(&job.thread, nullptr, JobThread, &job) == 0;
+    }
+    pthread_mutex_lock(&s.mutex);
+    Work(&s, pMain);
+    pthread_mutex_unlock(&s.mutex);
+    for (Job &job : vJobs)
+        if (job.bStarted)
+            pthread_join(job.thread, nullptr);
+    if (s.bQuiet) {
+        g_PeersObserver = g_observerOwn;
+        g_pSchedule = nullptr;
+    }
+    pthread_cond_destroy(&s.cond);
+    pthread_mutex_destroy(&s.mutex);
+}
