@@ -175,8 +175,8 @@ TEST(CpuTestFaultsEndToEndMmx, WithoutMmxNotApplicable)
 
 /* The fault build raising a signal at the fault of the integer unit's second
  * sub-test, all with --stop-on-fail and --cpus 0: CRASHED with the signal
- * (json, text), exit 1, the session stopped there; SIGSTOP makes the test
- * hang: HUNG at --limit. */
+ * (json, text), exit 1, the session stopped there; a test that waits for
+ * ever: HUNG at --limit. */
 TEST(CpuTestFaultsEndToEndMmx, SignalMidTestIsCrashedAndAHangIsHung)
 {
     const struct {
@@ -185,7 +185,7 @@ TEST(CpuTestFaultsEndToEndMmx, SignalMidTestIsCrashedAndAHangIsHung)
     } cases[] = {
         { "11", "crashed", "SIGSEGV", "CRASHED (SIGSEGV)", 60000 },
         { "4", "crashed", "SIGILL", "CRASHED (SIGILL)", 60000 },
-        { "19", "hung", "", "HUNG (killed at the time limit)", 3000 },
+        { "hang", "hung", "", "HUNG (killed at the time limit)", 3000 },
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.szSignal);

@@ -6,10 +6,13 @@
  * with an optional ":offset" (numbers in C notation, case "*" for every case).
  * The observed bytes at the offset are XORed with the 64-bit value. With
  * ZOLT_FAULT_SIGNAL=N the first fault met raises signal N instead, as a
- * defective core would (11 SIGSEGV, 4 SIGILL; 19 SIGSTOP makes the test hang). */
+ * defective core would (11 SIGSEGV, 4 SIGILL); with ZOLT_FAULT_SIGNAL=hang
+ * the test waits there for ever. */
 #include <signal.h>
 #include <stdint.h>
 #include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -25,7 +28,7 @@ struct EnvFault {
 };
 
 std::vector<EnvFault> g_vEnvFaults;
-int g_iEnvSignal = 0; /* ZOLT_FAULT_SIGNAL, 0 none */
+int g_iEnvSignal = 0; /* ZOLT_FAULT_SIGNAL, 0 none, -1 hang */
 
 void EnvFaultHook(unsigned uTest, unsigned uSubTest, unsigned uCheck, unsigned uCase,
                   void *pObserved, unsigned cbObserved)
@@ -36,6 +39,8 @@ void EnvFaultHook(unsigned uTest, unsigned uSubTest, unsigned uCheck, unsigned u
             continue;
         if (g_iEnvSignal > 0)
             raise(g_iEnvSignal);
+        while (g_iEnvSignal < 0)
+            pause();
         uint8_t *p = static_cast<uint8_t *>(pObserved);
         for (uint64_t i = 0; i < 8 && f.auField[5] + i < cbObserved; i++)
             p[f.auField[5] + i] ^= (uint8_t)(f.auField[4] >> (8 * i));
@@ -77,7 +82,7 @@ struct InstallFromEnvironment {
             uStart = uEnd + 1;
         }
         const char *szSignal = getenv("ZOLT_FAULT_SIGNAL");
-        g_iEnvSignal = szSignal ? atoi(szSignal) : 0;
+        g_iEnvSignal = !szSignal ? 0 : (strcmp(szSignal, "hang") == 0 ? -1 : atoi(szSignal));
         if (!g_vEnvFaults.empty())
             g_pfnTestFault = EnvFaultHook;
     }
