@@ -99,6 +99,13 @@ static void EventArtifacts(PeersOcptv *pOc, const std::string &sStep, const Peer
     }
 }
 
+/* The result word; CRASHED with its signal ("CRASHED SIGSEGV"). */
+static std::string DiagnosisMessage(const PeersTestRun &run)
+{
+    std::string s = PeersResultWordOf(*run.pInv);
+    return run.iOutcome == PEERS_OUTCOME_CRASHED ? s + " " + PeersSignalName(run.pInv->iSignal) : s;
+}
+
 std::vector<std::string> PeersOcptvTestRun(PeersOcptv *pOc, const PeersTestRun &run)
 {
     std::vector<std::string> v;
@@ -112,14 +119,14 @@ std::vector<std::string> PeersOcptvTestRun(PeersOcptv *pOc, const PeersTestRun &
                      "{\"name\":\"duration\",\"value\":" + std::to_string(run.ullDurationMs) +
                          ",\"unit\":\"ms\",\"hardwareInfoId\":" + sHw + "}"));
     const char *szStatus = "ERROR";
-    if (run.iOutcome == PEERS_OUTCOME_PASS || run.iOutcome == PEERS_OUTCOME_FAIL) {
+    if (run.iOutcome == PEERS_OUTCOME_PASS || PeersOutcomeIsFailure(run.iOutcome)) {
         int bPass = run.iOutcome == PEERS_OUTCOME_PASS;
         v.push_back(Step(pOc, sStep, "diagnosis",
                          "{\"verdict\":" +
                              PeersJsonString("cpu-test-" + std::to_string(run.iTest) +
                                              (bPass ? "-pass" : "-fail")) +
                              ",\"type\":\"" + (bPass ? "PASS" : "FAIL") +
-                             "\",\"message\":" + PeersJsonString(PeersResultWordOf(*run.pInv)) +
+                             "\",\"message\":" + PeersJsonString(DiagnosisMessage(run)) +
                              ",\"hardwareInfoId\":" + sHw + "}"));
         szStatus = "COMPLETE";
     } else if (run.iOutcome == PEERS_OUTCOME_UNTESTED && run.pInv->sResultWord != "SETUPERROR") {

@@ -175,17 +175,19 @@ TEST(CpuTestFaultsEndToEndMmx, WithoutMmxNotApplicable)
 
 /* The fault build raising a signal at the fault of the integer unit's second
  * sub-test, all with --stop-on-fail and --cpus 0: CRASHED with the signal
- * (json, text), exit 1, the session stopped there; a test that waits for
+ * (json, text), exit 1, the session stopped there (after the reruns of
+ * --retest-on-failure, the first of which fails again); a test that waits for
  * ever: HUNG at --limit. */
 TEST(CpuTestFaultsEndToEndMmx, SignalMidTestIsCrashedAndAHangIsHung)
 {
     const struct {
         const char *szSignal, *szOutcome, *szName, *szText;
         int iLimitMs;
+        const char *szRetests;
     } cases[] = {
-        { "11", "crashed", "SIGSEGV", "CRASHED (SIGSEGV)", 60000 },
-        { "4", "crashed", "SIGILL", "CRASHED (SIGILL)", 60000 },
-        { "hang", "hung", "", "HUNG (killed at the time limit)", 3000 },
+        { "11", "crashed", "SIGSEGV", "CRASHED (SIGSEGV)", 60000, "2" },
+        { "4", "crashed", "SIGILL", "CRASHED (SIGILL)", 60000, "0" },
+        { "hang", "hung", "", "HUNG (killed at the time limit)", 3000, "0" },
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.szSignal);
@@ -196,6 +198,8 @@ TEST(CpuTestFaultsEndToEndMmx, SignalMidTestIsCrashedAndAHangIsHung)
                                             "--deffile",
                                             ZOLT_BIN "/zoltcpu.ini",
                                             "--stop-on-fail",
+                                            "--retest-on-failure",
+                                            c.szRetests,
                                             "--cpus",
                                             "0",
                                             "all",
@@ -206,10 +210,16 @@ TEST(CpuTestFaultsEndToEndMmx, SignalMidTestIsCrashedAndAHangIsHung)
         for (const std::string &sLine : r.vLines)
             if (Str(sLine, "record") == "test")
                 vTests.push_back(sLine);
-        ASSERT_EQ(vTests.size(), 1u) << r.sAll; /* stopped after the failure */
-        EXPECT_EQ(Str(vTests[0], "outcome"), c.szOutcome) << vTests[0];
-        EXPECT_EQ(Str(vTests[0], "signal"), c.szName) << vTests[0];
-        EXPECT_EQ(Num(vTests[0], "logical"), 0) << vTests[0];
+        /* stopped after the failure and its one rerun that failed again */
+        ASSERT_EQ(vTests.size(), *c.szRetests == '0' ? 1u : 2u) << r.sAll;
+        for (const std::string &sTest : vTests) {
+            EXPECT_EQ(Str(sTest, "outcome"), c.szOutcome) << sTest;
+            EXPECT_EQ(Str(sTest, "signal"), c.szName) << sTest;
+            EXPECT_EQ(Num(sTest, "logical"), 0) << sTest;
+        }
+        EXPECT_EQ(vTests.back().find("\"retest\":1,\"reproduced\":true"),
+                  *c.szRetests == '0' ? std::string::npos : vTests.back().find("\"retest\""))
+            << vTests.back();
         EXPECT_EQ(Str(r.vLines.back(), "stopped"), "stop-on-fail") << r.sAll;
         EXPECT_EQ(r.iExit, 1);
         vWords.back() = "text";

@@ -221,6 +221,8 @@ TEST(PeersOcptv, ArtifactsAreNumberedAndStatusesMapped)
         { PEERS_OUTCOME_UNTESTED, "PRIVILEGEERROR", "SKIP", nullptr },
         { PEERS_OUTCOME_UNTESTED, "SETUPERROR", "ERROR", nullptr },
         { PEERS_OUTCOME_NOT_RUN, "", "ERROR", nullptr },
+        { PEERS_OUTCOME_CRASHED, "", "COMPLETE", "FAIL" },
+        { PEERS_OUTCOME_HUNG, "", "COMPLETE", "FAIL" },
     };
     int iStep = 0;
     for (const Case &c : aCases) {
