@@ -1,6 +1,7 @@
 /* bench-jobs.cpp - test runs per second of zoltpeers --each-cpu with one job
  * and with one job per logical CPU: each sample is one zoltpeers call running
- * tests 0 to 2 on every logical CPU ZOLT_BENCH_JOB_LOOPS times (default 10);
+ * tests 0 to 2 on every logical CPU ZOLT_BENCH_JOB_LOOPS times (default 40,
+ * so that starting the worker processes and their enumeration weigh little);
  * the figure is the median of the samples' runs per wall second. */
 #include <benchmark/benchmark.h>
 
@@ -19,7 +20,7 @@ void EachCpuJobs(benchmark::State &state, int iJobs)
 {
     const char *szPeers = getenv("ZOLT_BENCH_PEERS");
     const char *szLoops = getenv("ZOLT_BENCH_JOB_LOOPS");
-    const std::string sLoops = szLoops != nullptr && atoi(szLoops) > 0 ? szLoops : "10";
+    const std::string sLoops = szLoops != nullptr && atoi(szLoops) > 0 ? szLoops : "40";
     const std::vector<std::string> vArgs = { szPeers != nullptr ? szPeers : ZOLT_BIN "/zoltpeers",
                                              "--each-cpu",
                                              "--jobs",

@@ -69,6 +69,8 @@ static const char s_szUsage[] =
     "  --timeout-value N    TIMEOUT_VALUE sent for GET_TIMEOUT (default 300)\n"
     "  --silent-nls         never answer the language-string commands\n"
     "  --trace-json         every packet and raw run record as JSON lines (not a result format)\n"
+    "  --job-worker         (used by --jobs) run the picks read from standard input and\n"
+    "                       write each run's record to standard output\n"
     "SIGUSR1 (kill -USR1 <zoltpeers pid>) sends the running test STOPTESTING and starts\n"
     "no further test: the session ends after the running one.\n"
     "exit status:\n"
@@ -117,6 +119,7 @@ enum {
     OPT_CPUS,
     OPT_JOBS,
     OPT_RETEST,
+    OPT_JOB_WORKER,
     OPT_VERSION,
     OPT_FLAG /* flags: their target is found by name */
 };
@@ -150,6 +153,7 @@ static const struct option s_aOptions[] = {
     { "cpus", required_argument, nullptr, OPT_CPUS },
     { "jobs", required_argument, nullptr, OPT_JOBS },
     { "retest-on-failure", required_argument, nullptr, OPT_RETEST },
+    { "job-worker", no_argument, nullptr, OPT_JOB_WORKER },
     { "version", no_argument, nullptr, OPT_VERSION },
     { "help", no_argument, nullptr, 'h' },
     { "no-ack", no_argument, nullptr, OPT_FLAG },
@@ -387,6 +391,8 @@ static void TakeFlag(PeersCommand *pCmd, int iCode, const char *szName)
         pCmd->bStopOnFail = 1;
     else if (iCode == OPT_EACH_CPU)
         pCmd->bEachCpu = 1;
+    else if (iCode == OPT_JOB_WORKER)
+        pCmd->bJobWorker = 1;
     else if (iCode == OPT_VERSION)
         pCmd->bVersion = 1;
     else if (iCode == 'h')
@@ -405,7 +411,7 @@ static void CommandInit(PeersCommand *pCmd)
     pCmd->bTestsGiven = pCmd->bDevicesGiven = 0;
     pCmd->lLoops = -1;
     pCmd->ullDurationMs = 0;
-    pCmd->bEachCpu = pCmd->bCpusGiven = pCmd->iRetests = 0;
+    pCmd->bEachCpu = pCmd->bCpusGiven = pCmd->iRetests = pCmd->bJobWorker = 0;
     pCmd->lJobs = 1;
     PeersOptionsInit(&pCmd->opt);
 }

@@ -23,6 +23,7 @@
 #include "param-check.h"
 #include "report.h"
 #include "cpu-places.h"
+#include "job-worker.h"
 #include "results.h"
 #include "scheduler.h"
 #include "session.h"
@@ -277,6 +278,8 @@ static int DoTests(PeersSession *pSession, const PeersCommand &cmd, const PeersR
             vTests.push_back(p.iTest);
     if (CheckParams(cmd, vTests, &sError) != 0)
         return UsageError(sError);
+    if (cmd.bJobWorker)
+        return PeersJobWorkerLoop(pSession, cmd);
     unsigned long long ullStart = PeersNowMs();
     EmitRunStart(info);
     PeersRunEnd end = PeersRunEnd();
@@ -426,12 +429,16 @@ static int OpenSession(PeersCommand *pCmd, PeersSession *pSession, FILE **ppLog)
                 pCmd->sModule.c_str(), strerror(errno));
         return PEERS_EXIT_NOT_RUN;
     }
+    if (pCmd->bJobWorker) { /* results go to the first process; the log is its own */
+        pCmd->sLog.clear();
+        pCmd->iFormat = PEERS_FORMAT_TEXT;
+    }
     if (!pCmd->sLog.empty() && (*ppLog = OpenLog(pCmd->sLog)) == nullptr) {
         fprintf(stderr, "zoltpeers: cannot write the log %s: %s; choose another --log FILE\n",
                 pCmd->sLog.c_str(), strerror(errno));
         return PEERS_EXIT_NOT_RUN;
     }
-    PeersReportInit(stdout, pCmd->iFormat, *ppLog);
+    PeersReportInit(pCmd->bJobWorker ? nullptr : stdout, pCmd->iFormat, *ppLog);
     int iOpen =
         PeersSessionOpen(pSession, &pCmd->opt, pCmd->sModule.c_str(), pCmd->sDefFile.c_str(),
                          pCmd->sPipeBase.empty() ? nullptr : pCmd->sPipeBase.c_str());
@@ -538,6 +545,7 @@ int PeersMain(int argc, char **argv)
 {
     PeersCommand cmd;
     char szError[512];
+    g_vPeersArgs.assign(argv + (argc > 0 ? 1 : 0), argv + argc);
     if (PeersParseCommandLine(argc, argv, &cmd, szError, sizeof szError) != 0)
         return UsageError(szError);
     if (cmd.bHelp) {

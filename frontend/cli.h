@@ -49,6 +49,7 @@ struct PeersCommand {
     int bCpusGiven;         /* --cpus given */
     std::vector<int> vCpus; /* its logical CPUs, ascending, no repeats */
     long lJobs;             /* --jobs; 1 when not given */
+    int bJobWorker;         /* --job-worker: a further job's process (job-worker.h) */
     PeersOptions opt;
 };
 

@@ -11,6 +11,7 @@
 
 #include <set>
 
+#include "job-worker.h"
 #include "json-text.h"
 #include "peers-observer.h"
 #include "report.h"
@@ -115,9 +116,8 @@ static long TakeItem(Schedule *pS)
     }
 }
 
-/* Runs the module for one pick, restricted to its CPU. Without the lock. */
-static void RunPick(PeersSession *pSession, const PeersCommand &cmd, const PeersPick &pick,
-                    PeersInvocation *pInv)
+void PeersRunPickHere(PeersSession *pSession, const PeersCommand &cmd, const PeersPick &pick,
+                      PeersInvocation *pInv)
 {
     cpu_set_t saved, one;
     int bPinned = 0;
@@ -175,9 +175,15 @@ static void ReportRun(Schedule *pS, const PeersPick &pick, const PeersTestRun &r
     PeersRunEndAdd(pS->pEnd, run);
 }
 
+/* Where a job runs its picks: a session of this process, or a worker process. */
+struct Runner {
+    PeersSession *pSession;
+    PeersWorker *pWorker;
+};
+
 /* One run of a pick, its record filled; the lock is held on entry and on
  * return, released while the module runs. */
-static void RunOnce(Schedule *pS, PeersSession *pSession, const PeersPick &pick, long lLoop,
+static void RunOnce(Schedule *pS, const Runner &runner, const PeersPick &pick, long lLoop,
                     int iRetest, PeersInvocation *pInv, PeersTestRun *pRun)
 {
     if (!pS->bQuiet) {
@@ -188,7 +194,10 @@ static void RunOnce(Schedule *pS, PeersSession *pSession, const PeersPick &pick,
     pS->iRunning++;
     pthread_mutex_unlock(&pS->mutex);
     pRun->sStartTime = PeersRfc3339Now();
-    RunPick(pSession, *pS->pCmd, pick, pInv);
+    if (runner.pWorker != nullptr)
+        PeersWorkerRun(runner.pWorker, pick, pInv);
+    else
+        PeersRunPickHere(runner.pSession, *pS->pCmd, pick, pInv);
     pthread_mutex_lock(&pS->mutex);
     pS->iRunning--;
     pRun->pInv = pInv;
@@ -206,7 +215,7 @@ static void RunOnce(Schedule *pS, PeersSession *pSession, const PeersPick &pick,
 /* Runs item lItem and, after a failure, up to --retest-on-failure reruns on
  * the same CPU until one fails again. Lock held on entry and return. Returns
  * 1 when the session must stop (--stop-on-fail). */
-static int RunItem(Schedule *pS, PeersSession *pSession, long lItem)
+static int RunItem(Schedule *pS, const Runner &runner, long lItem)
 {
     const PeersCommand &cmd = *pS->pCmd;
     const long lPicks = (long)pS->pvPicks->size();
@@ -217,7 +226,7 @@ static int RunItem(Schedule *pS, PeersSession *pSession, long lItem)
             break;
         PeersInvocation inv;
         PeersTestRun run;
-        RunOnce(pS, pSession, pick, lItem / lPicks + 1, iRetest, &inv, &run);
+        RunOnce(pS, runner, pick, lItem / lPicks + 1, iRetest, &inv, &run);
         int bFailure = PeersOutcomeIsFailure(run.iOutcome);
         bFailed |= iRetest == 0 && bFailure;
         if (iRetest > 0 && (bFailure || iRetest == cmd.iRetests))
@@ -230,10 +239,10 @@ static int RunItem(Schedule *pS, PeersSession *pSession, long lItem)
 }
 
 /* One job: takes items until none is left. Lock held on entry and return. */
-static void Work(Schedule *pS, PeersSession *pSession)
+static void Work(Schedule *pS, const Runner &runner)
 {
     for (long lItem; (lItem = TakeItem(pS)) >= 0;) {
-        int bStop = RunItem(pS, pSession, lItem);
+        int bStop = RunItem(pS, runner, lItem);
         int iCpu = (*pS->pvPicks)[(size_t)(lItem % (long)pS->pvPicks->size())].place.iCpu;
         pS->busyCpus.erase(iCpu);
         if (bStop && !pS->bStopped) {
@@ -245,10 +254,9 @@ static void Work(Schedule *pS, PeersSession *pSession)
     pthread_cond_broadcast(&pS->cond);
 }
 
-/* A further job: its own session, the devices the main one knows. */
+/* A further job: a worker process of its own. */
 struct Job {
     Schedule *pS;
-    PeersSession *pMain;
     pthread_t thread;
     int bStarted;
 };
@@ -256,19 +264,13 @@ struct Job {
 static void *JobThread(void *pArg)
 {
     Job *pJob = static_cast<Job *>(pArg);
-    PeersSession session;
-    const PeersSession &main = *pJob->pMain;
-    const std::string &sBase = pJob->pS->pCmd->sPipeBase;
-    if (PeersSessionOpen(&session, &main.opt, main.sModulePath.c_str(), main.sDefFile.c_str(),
-                         sBase.empty() ? nullptr : sBase.c_str()) != 0)
+    PeersWorker worker;
+    if (PeersWorkerStart(&worker) != 0)
         return nullptr; /* the other jobs take its share */
-    session.engine.bSplitComponents = main.engine.bSplitComponents;
-    session.engine.vKnown = main.engine.vKnown;
-    session.vModuleWrapper = main.vModuleWrapper;
     pthread_mutex_lock(&pJob->pS->mutex);
-    Work(pJob->pS, &session);
+    Work(pJob->pS, Runner{ nullptr, &worker });
     pthread_mutex_unlock(&pJob->pS->mutex);
-    PeersSessionClose(&session);
+    PeersWorkerStop(&worker, g_iPeersInterrupted ? SIGTERM : 0);
     return nullptr;
 }
 
@@ -299,11 +301,10 @@ void PeersRunPicks(PeersSession *pMain, const PeersCommand &cmd,
     }
     for (Job &job : vJobs) {
         job.pS = &s;
-        job.pMain = pMain;
         job.bStarted = pthread_create(&job.thread, nullptr, JobThread, &job) == 0;
     }
     pthread_mutex_lock(&s.mutex);
-    Work(&s, pMain);
+    Work(&s, Runner{ pMain, nullptr });
     pthread_mutex_unlock(&s.mutex);
     for (Job &job : vJobs)
         if (job.bStarted)

@@ -35,8 +35,13 @@ extern volatile sig_atomic_t g_iPeersStopSession;
  * after it. Call after PeersCatchSignals. Main thread. */
 void PeersCatchStopRequest(void);
 
+/* Runs the module for one pick in pSession, restricted to the pick's CPU
+ * (when it has one) by this thread's affinity while it starts. */
+void PeersRunPickHere(PeersSession *pSession, const PeersCommand &cmd, const PeersPick &pick,
+                      PeersInvocation *pInv);
+
 /* Runs the picks --loops times or until --duration passed, in pMain and (for
- * --jobs N) N-1 further sessions; fills *pEnd (tally, totals, loops, stop
+ * --jobs N) N-1 worker processes; fills *pEnd (tally, totals, loops, stop
  * reason). */
 void PeersRunPicks(PeersSession *pMain, const PeersCommand &cmd,
                    const std::vector<PeersPick> &vPicks, PeersEmitRunFn pfnEmit, PeersRunEnd *pEnd);
