@@ -514,8 +514,9 @@ int PeersRunCommand(PeersCommand *pCmd)
             iExit = PEERS_EXIT_NOT_RUN;
     }
     if (g_iPeersInterrupted) {
-        fprintf(stderr, "zoltpeers: interrupted by signal %d; the module was stopped\n",
-                (int)g_iPeersInterrupted);
+        if (!pCmd->bJobWorker) /* the first process says it once */
+            fprintf(stderr, "zoltpeers: interrupted by signal %d; the module was stopped\n",
+                    (int)g_iPeersInterrupted);
         return PEERS_EXIT_SIGNAL + (int)g_iPeersInterrupted;
     }
     return iExit;

@@ -9,6 +9,7 @@
 #include <signal.h>
 #include <string.h>
 
+#include <algorithm>
 #include <set>
 
 #include "job-worker.h"
@@ -18,10 +19,35 @@
 
 volatile sig_atomic_t g_iPeersStopSession = 0;
 
+/* The worker processes of the jobs (0: none), for the signal handlers. */
+#define MAX_WORKERS CPU_SETSIZE
+static volatile sig_atomic_t s_aiWorkerPid[MAX_WORKERS];
+static struct sigaction s_aOldInterrupt[3]; /* SIGINT, SIGTERM, SIGHUP as they were */
+static const int s_aiInterrupts[3] = { SIGINT, SIGTERM, SIGHUP };
+
+/* Passes iSignal on to every worker process. Async-signal-safe. */
+static void ForwardToWorkers(int iSignal)
+{
+    for (int i = 0; i < MAX_WORKERS; i++)
+        if (s_aiWorkerPid[i] > 0)
+            kill((pid_t)s_aiWorkerPid[i], iSignal);
+}
+
 static void OnStopRequest(int)
 {
     g_iPeersStopRequested = 1; /* the running test gets STOPTESTING */
     g_iPeersStopSession = 1;   /* and none starts after it */
+    ForwardToWorkers(SIGUSR1); /* nor in the workers */
+}
+
+/* An interruption stops the workers' modules too, then goes on as before. */
+static void OnInterrupt(int iSignal)
+{
+    ForwardToWorkers(SIGTERM);
+    for (int i = 0; i < 3; i++)
+        if (s_aiInterrupts[i] == iSignal && s_aOldInterrupt[i].sa_handler != SIG_DFL &&
+            s_aOldInterrupt[i].sa_handler != SIG_IGN)
+            s_aOldInterrupt[i].sa_handler(iSignal);
 }
 
 void PeersCatchStopRequest(void)
@@ -31,6 +57,9 @@ void PeersCatchStopRequest(void)
     sa.sa_handler = OnStopRequest;
     sigemptyset(&sa.sa_mask);
     sigaction(SIGUSR1, &sa, nullptr);
+    sa.sa_handler = OnInterrupt;
+    for (int i = 0; i < 3; i++)
+        sigaction(s_aiInterrupts[i], &sa, &s_aOldInterrupt[i]);
 }
 
 /* The queue shared by the workers; every field under mutex. */
@@ -257,6 +286,7 @@ static void Work(Schedule *pS, const Runner &runner)
 /* A further job: a worker process of its own. */
 struct Job {
     Schedule *pS;
+    int iIndex; /* its slot in s_aiWorkerPid */
     pthread_t thread;
     int bStarted;
 };
@@ -267,9 +297,13 @@ static void *JobThread(void *pArg)
     PeersWorker worker;
     if (PeersWorkerStart(&worker) != 0)
         return nullptr; /* the other jobs take its share */
+    s_aiWorkerPid[pJob->iIndex] = worker.pid;
+    if (g_iPeersInterrupted) /* came before the worker was known */
+        kill(worker.pid, SIGTERM);
     pthread_mutex_lock(&pJob->pS->mutex);
     Work(pJob->pS, Runner{ nullptr, &worker });
     pthread_mutex_unlock(&pJob->pS->mutex);
+    s_aiWorkerPid[pJob->iIndex] = 0;
     PeersWorkerStop(&worker, g_iPeersInterrupted ? SIGTERM : 0);
     return nullptr;
 }
@@ -290,8 +324,12 @@ void PeersRunPicks(PeersSession *pMain, const PeersCommand &cmd,
     s.ullStartMs = PeersNowMs();
     s.lNext = 0;
     s.iRunning = s.bStopped = 0;
-    s.bQuiet = cmd.lJobs > 1;
-    std::vector<Job> vJobs((size_t)(cmd.lJobs > 1 ? cmd.lJobs - 1 : 0));
+    std::set<int> cpus; /* more jobs than CPUs would only wait */
+    for (const PeersPick &pick : vPicks)
+        cpus.insert(pick.place.iCpu);
+    long lJobs = std::min(std::min(cmd.lJobs, (long)cpus.size()), (long)MAX_WORKERS);
+    std::vector<Job> vJobs((size_t)(lJobs > 1 ? lJobs - 1 : 0));
+    s.bQuiet = !vJobs.empty();
     if (s.bQuiet) { /* the peers' report calls from several threads: one at a time */
         g_pSchedule = &s;
         g_observerOwn = g_PeersObserver;
@@ -301,6 +339,7 @@ void PeersRunPicks(PeersSession *pMain, const PeersCommand &cmd,
     }
     for (Job &job : vJobs) {
         job.pS = &s;
+        job.iIndex = (int)(&job - &vJobs[0]);
         job.bStarted = pthread_create(&job.thread, nullptr, JobThread, &job) == 0;
     }
     pthread_mutex_lock(&s.mutex);
