@@ -118,6 +118,10 @@ TEST(ZoltPeersCli, ExitStatusesTellFailFromUntestedFromBrokenFromUsage)
           3,
           "--errlimit N" },
         { { "--limit=0", "--", "all", "--json" }, {}, 3, "one command only" },
+        { { "enumerate" },
+          { "TMPDIR=/nonexistent" },
+          2,
+          "pipe directory in /nonexistent: No such file or directory; check TMPDIR" },
     };
     for (const Case &c : aCases) {
         std::string sWords;
@@ -134,6 +138,13 @@ TEST(ZoltPeersCli, ExitStatusesTellFailFromUntestedFromBrokenFromUsage)
             EXPECT_EQ(r.sOut.find("test 0 (integer unit)"), std::string::npos) << r.sOut;
         }
     }
+    /* a module given by path takes the definitions file beside it */
+    TempDir dir;
+    ASSERT_EQ(symlink(ZOLT_BIN "/zoltcpu.linux", (dir.sPath + "/zoltcpu.linux").c_str()), 0);
+    std::ofstream(dir.sPath + "/zoltcpu.ini") << std::ifstream(ZOLT_BIN "/zoltcpu.ini").rdbuf();
+    ChildRun r = Peers({ "--module", dir.sPath + "/zoltcpu.linux", "enumerate" });
+    EXPECT_NE(r.sOut.find("definitions " + dir.sPath + "/zoltcpu.ini"), std::string::npos)
+        << r.sOut;
 }
 
 TEST(ZoltPeersCli, VersionAndHelp)

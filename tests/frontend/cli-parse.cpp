@@ -1,12 +1,14 @@
 /* cli-parse.cpp - zoltpeers' command line: getopt_long forms (--opt=value,
  * --opt value, options after the command, --), the usage errors and their
- * messages, number lists and durations. */
+ * messages, number lists and durations, and the processor table behind
+ * --each-cpu and --cpus. */
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "cli.h"
+#include "cpu-places.h"
 
 /* Parses the words after the program name. */
 static int Parse(std::vector<const char *> vArgs, PeersCommand *pCmd, std::string *psError)
@@ -149,4 +151,24 @@ TEST(PeersCommandLine, NumberListsAndDurations)
             EXPECT_EQ(ull, c.ullMs) << c.szText;
         }
     }
+}
+
+/* Each record's place, and its device as the module groups them: a record
+ * with "ht" joins an earlier record of its package; one without "ht" or
+ * without a physical id is a device of its own. */
+TEST(PeersCpuTable, PlacesAndTheDeviceThatHoldsEachCpu)
+{
+    const char *szTable =
+        "processor\t: 0\nphysical id\t: 0\ncore id\t\t: 0\napicid\t\t: 0\nflags\t\t: fpu ht sse\n\n"
+        "processor\t: 1\nphysical id\t: 1\ncore id\t\t: 0\napicid\t\t: 2\nflags\t\t: fpu ht\n\n"
+        "processor\t: 2\nphysical id\t: 0\ncore id\t\t: 1\ninitial apicid\t: 9\napicid\t\t: 1\n"
+        "flags\t\t: fpu ht\n\nprocessor\t: 3\nphysical id\t: 0\nflags\t\t: fpu\n\n"
+        "processor\t: 4\nflags\t\t: ht\n";
+    std::string sSeen;
+    for (const PeersCpu &c : PeersParseCpuTable(szTable))
+        sSeen += std::to_string(c.place.iCpu) + " " + std::to_string(c.place.iCore) + " " +
+                 std::to_string(c.place.iPackage) + " " + std::to_string(c.place.iApicId) +
+                 " device " + std::to_string(c.iDevice) + "|";
+    EXPECT_EQ(sSeen, "0 0 0 0 device 0|1 0 1 2 device 1|2 1 0 1 device 0|3 -1 0 -1 device 2|"
+                     "4 -1 -1 -1 device 3|");
 }
