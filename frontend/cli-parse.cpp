@@ -310,6 +310,26 @@ static int TakeParam(PeersCommand *pCmd, const char *szArg, std::string &sError)
     return 0;
 }
 
+/* Takes --tests, --devices or --cpus LIST. Returns 0, or 1 with sError set. */
+static int TakeList(PeersCommand *pCmd, int iCode, const std::string &sOpt, const char *szArg,
+                    std::string &sError)
+{
+    if (iCode == OPT_CPUS) {
+        if (PeersParseNumberList(szArg, &pCmd->vCpus)) {
+            sError = sOpt + " needs a list of logical CPUs such as 0-3,8, not '" + szArg + "'";
+            return 1;
+        }
+        pCmd->bCpusGiven = pCmd->bEachCpu = 1;
+        return 0;
+    }
+    if (PeersParseNumberList(szArg, iCode == OPT_TESTS ? &pCmd->vTests : &pCmd->vDevices)) {
+        sError = sOpt + " needs a list such as 0,2 or 0-3, not '" + szArg + "'";
+        return 1;
+    }
+    (iCode == OPT_TESTS ? pCmd->bTestsGiven : pCmd->bDevicesGiven) = 1;
+    return 0;
+}
+
 /* Takes one option with its argument szArg. Returns 0, or 1 with sError set. */
 static int TakeOption(PeersCommand *pCmd, int iCode, const char *szName, const char *szArg,
                       std::string &sError)
@@ -333,19 +353,8 @@ static int TakeOption(PeersCommand *pCmd, int iCode, const char *szName, const c
         return TakeParam(pCmd, szArg, sError);
     case OPT_TESTS:
     case OPT_DEVICES:
-        if (PeersParseNumberList(szArg, iCode == OPT_TESTS ? &pCmd->vTests : &pCmd->vDevices)) {
-            sError = sOpt + " needs a list such as 0,2 or 0-3, not '" + szArg + "'";
-            return 1;
-        }
-        (iCode == OPT_TESTS ? pCmd->bTestsGiven : pCmd->bDevicesGiven) = 1;
-        return 0;
     case OPT_CPUS:
-        if (PeersParseNumberList(szArg, &pCmd->vCpus)) {
-            sError = sOpt + " needs a list of logical CPUs such as 0-3,8, not '" + szArg + "'";
-            return 1;
-        }
-        pCmd->bCpusGiven = pCmd->bEachCpu = 1;
-        return 0;
+        return TakeList(pCmd, iCode, sOpt, szArg, sError);
     case OPT_JOBS:
         if (ReadNumber(szArg, 4096, &pCmd->lJobs) != 0 || pCmd->lJobs == 0) {
             sError = sOpt + " needs a count from 1 to 4096, not '" + szArg + "'";

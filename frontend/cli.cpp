@@ -404,12 +404,11 @@ static void ExplainPipeBase(const PeersCommand &cmd, int iErrno)
     const char *szTmp = getenv("TMPDIR");
     std::string sBase = !cmd.sPipeBase.empty() ? cmd.sPipeBase : (szTmp && *szTmp ? szTmp : "/tmp");
     struct stat st;
-    if (stat(sBase.c_str(), &st) != 0)
+    if (stat(sBase.c_str(), &st) != 0 ||
+        (S_ISDIR(st.st_mode) && access(sBase.c_str(), W_OK | X_OK) != 0))
         iErrno = errno;
     else if (!S_ISDIR(st.st_mode))
         iErrno = ENOTDIR;
-    else if (access(sBase.c_str(), W_OK | X_OK) != 0)
-        iErrno = errno;
     fprintf(stderr, "zoltpeers: cannot set up the broker's pipe directory in %s: %s; check %s\n",
             PeersUtf8Clean(sBase).c_str(), strerror(iErrno ? iErrno : EIO),
             cmd.sPipeBase.empty() ? "TMPDIR (or give --pipe-base DIR)" : "--pipe-base");

@@ -117,6 +117,7 @@ int PeersWorkerStart(PeersWorker *pWorker)
     std::vector<std::string> vArgs = { "/proc/self/exe", "--job-worker" };
     vArgs.insert(vArgs.end(), g_vPeersArgs.begin(), g_vPeersArgs.end());
     std::vector<char *> vArgv;
+    vArgv.reserve(vArgs.size() + 1);
     for (std::string &s : vArgs)
         vArgv.push_back(&s[0]);
     vArgv.push_back(nullptr);

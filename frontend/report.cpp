@@ -157,7 +157,9 @@ static std::string LastEvents(const PeersInvocation &inv)
         size_t uStart = sLine.find_first_not_of(' ');
         if (uStart == std::string::npos)
             continue;
-        s = sLine.substr(uStart) + (iCount++ ? "; " : ".") + s;
+        std::string sPart = sLine.substr(uStart);
+        sPart += iCount++ ? "; " : ".";
+        s.insert(0, sPart);
     }
     return s.empty() ? "" : " Last events: " + s;
 }

@@ -348,10 +348,9 @@ void PeersRunPicks(PeersSession *pMain, const PeersCommand &cmd,
     for (Job &job : vJobs)
         if (job.bStarted)
             pthread_join(job.thread, nullptr);
-    if (s.bQuiet) {
+    if (s.bQuiet)
         g_PeersObserver = g_observerOwn;
-        g_pSchedule = nullptr;
-    }
+    g_pSchedule = nullptr;
     pthread_cond_destroy(&s.cond);
     pthread_mutex_destroy(&s.mutex);
 }
