@@ -19,7 +19,7 @@ rc=$?
 # not a failure of it; other statuses pass through.
 case $rc in
     0) echo "./run.sh: every test passed (zoltpeers exit status 0)" ;;
-    1) echo "./run.sh: a test found a hardware fault (zoltpeers exit status 1)"; rc=0 ;;
+    1) echo "./run.sh: a test failed: FAIL, CRASHED or HUNG (zoltpeers exit status 1)"; rc=0 ;;
     4) echo "./run.sh: nothing failed, but something could not be tested (zoltpeers exit status 4)"
        rc=0 ;;
     *) echo "./run.sh: zoltpeers exit status $rc: no complete report" >&2 ;;

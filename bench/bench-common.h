@@ -8,13 +8,15 @@
 #include <stdint.h>
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 /* Counter names (the ratio table looks them up by benchmark and counter). */
-#define BENCH_COUNTER_MBPS "MBps"           /* bytes processed per CPU second / 1e6 */
-#define BENCH_COUNTER_MEDIAN_MS "median_ms" /* median wall time of one sample */
-#define BENCH_COUNTER_MIN_MS "min_ms"       /* fastest sample */
-#define BENCH_COUNTER_CPU_PCT "cpu_pct"     /* median percent of one core */
+#define BENCH_COUNTER_MBPS "MBps"             /* bytes processed per CPU second / 1e6 */
+#define BENCH_COUNTER_MEDIAN_MS "median_ms"   /* median wall time of one sample */
+#define BENCH_COUNTER_MIN_MS "min_ms"         /* fastest sample */
+#define BENCH_COUNTER_CPU_PCT "cpu_pct"       /* median percent of one core */
+#define BENCH_COUNTER_RUNS_PER_S "runs_per_s" /* median test runs per wall second */
 
 /* Median of the samples (mean of the middle two for an even count); 0 for none.
  * Reorders avSamples. */
@@ -40,6 +42,9 @@ class State;
 }
 void BenchPublishPerItem(benchmark::State &state, const char *szName, double dWall, double dCpu,
                          int64_t iItems);
+/* Runs argv with standard output and error to /dev/null; returns the exit
+ * status, or -1 when it could not be started or did not exit normally. */
+int BenchRunQuiet(const std::vector<std::string> &astrArgs);
 
 /* Seconds of a monotonic clock. */
 double BenchNowSeconds(void);

@@ -121,6 +121,12 @@ void PrintRatios(const RatioReporter &rep, const std::string &strLoadBefore)
            "ratio %.2f; target < 2 %%: %s\n",
            dIdle, dBare, dBare > 0 ? dIdle / dBare : 0.0,
            Verdict(dIdle, dBare, dIdle >= 0 && dIdle < 2.0));
+    double dOne = rep.Figure("BM_EachCpuOneJob", BENCH_COUNTER_RUNS_PER_S);
+    double dPerCpu = rep.Figure("BM_EachCpuJobPerCpu", BENCH_COUNTER_RUNS_PER_S);
+    printf("6 --each-cpu test runs per second: --jobs 1 %.1f, one job per logical CPU %.1f; "
+           "ratio %.2f; target ratio >= 1.7 on 2 CPUs: %s\n",
+           dOne, dPerCpu, dOne > 0 ? dPerCpu / dOne : 0.0,
+           Verdict(dOne, dPerCpu, dOne > 0 && dPerCpu / dOne >= 1.7));
     printf("5 linear cost (flat ratios; targets: 65,536 messages done within 1.5 s, 16,384 "
            "devices parsed within 0.3 s; enumeration per logical CPU, zoltpeers' parses per "
            "device and its string registration per run: every ratio at most 1.5)\n");

@@ -309,3 +309,8 @@ BENCHMARK(BM_DirectRunModuleShare)
     ->UseManualTime()
     ->Iterations(EnvInt("ZOLT_BENCH_RUNS", 15) > 0 ? EnvInt("ZOLT_BENCH_RUNS", 15) : 15);
 BENCHMARK(BM_FifoPingPong)->Unit(benchmark::kMicrosecond)->UseManualTime()->Iterations(2000);
+
+int BenchRunQuiet(const std::vector<std::string> &astrArgs)
+{
+    return RunQuiet(astrArgs);
+}

@@ -30,10 +30,19 @@ static const char s_szUsageHead[] =
     "                       else in " ZOLT_PEERS_DATA_RELDIR " from zoltpeers' folder)\n"
     "  --tests LIST         for all: the tests to run, e.g. 0,2 or 0-3 (default every one)\n"
     "  --devices LIST       for all: the devices to test, e.g. 0,2 or 0-3 (default every one)\n"
+    "                       (all takes --tests and --devices; --test and --device are for\n"
+    "                       run, sysinfo and validate)\n"
     "  --loops N            repeat the selection N times (default 1)\n"
     "  --duration TIME      repeat until TIME passed: 90, 90s, 10m, 2h (a started test\n"
     "                       finishes); with --loops, whichever ends first\n"
-    "  --stop-on-fail       stop after the first FAIL\n"
+    "  --stop-on-fail       stop after the first failure (FAIL, CRASHED or HUNG)\n"
+    "  --retest-on-failure N  rerun a failed test up to N times on the same CPU (until\n"
+    "                       it fails again) and say whether the failure reproduced\n"
+    "  --each-cpu           run each selected test once per logical CPU of its device,\n"
+    "                       the module restricted to that CPU\n"
+    "  --cpus LIST          like --each-cpu, on these logical CPUs only, e.g. 0-3,8\n"
+    "  --jobs N             with --each-cpu or --cpus: up to N module runs at once, each\n"
+    "                       on its own CPU (default 1)\n"
     "  --errlimit N         the module's error limit (wrong words before the cache test ends)\n"
     "  --param ID,VALUE     a test parameter, checked against the definitions file\n"
     "  --format FORMAT      results on standard output, one of:\n";
@@ -42,7 +51,8 @@ static const char s_szUsageHead[] =
 static const char s_szUsageTail[] =
     "  --json               same as --format json\n"
     "  --log FILE           write every raw packet to FILE\n"
-    "  --limit MS           kill a module run that lasts longer; 0: no limit (default 180000)\n"
+    "  --limit MS           kill a module run that lasts longer (a test so killed is HUNG);\n"
+    "                       0: no limit (default 180000)\n"
     "  --pipe-base DIR      make the private pipe directory in DIR (default $TMPDIR or /tmp)\n"
     "  --module-wrapper \"PROGRAM ARGS\"  start the module through PROGRAM (words split at\n"
     "                       blanks), e.g. \"valgrind --error-exitcode=99 --leak-check=full\"\n"
@@ -63,15 +73,19 @@ static const char s_szUsageTail[] =
     "  --timeout-value N    TIMEOUT_VALUE sent for GET_TIMEOUT (default 300)\n"
     "  --silent-nls         never answer the language-string commands\n"
     "  --trace-json         every packet and raw run record as JSON lines (not a result format)\n"
-    "While a test runs, SIGUSR1 (kill -USR1 <zoltpeers pid>) sends it STOPTESTING.\n"
+    "  --job-worker         (used by --jobs) run the picks read from standard input and\n"
+    "                       write each run's record to standard output\n"
+    "SIGUSR1 (kill -USR1 <zoltpeers pid>) sends the running test(s) STOPTESTING and starts\n"
+    "no further test: the session ends after the running one(s).\n"
     "exit status:\n"
     "  0  every selected test passed (or the request was answered)\n"
-    "  1  a test found a hardware fault (FAIL)\n"
-    "  2  the module could not be run (missing, died, protocol failure), or output failed\n"
+    "  1  a test failed: it found a hardware fault (FAIL), the module died by a signal\n"
+    "     while the test ran (CRASHED), or the test outlived --limit (HUNG)\n"
+    "  2  the module could not be run (missing, could not start, protocol failure before\n"
+    "     a test began), or output failed\n"
     "  3  usage error: bad option, unknown device or test, bad --param value\n"
     "  4  nothing failed, but something could not be tested (PRIVILEGEERROR,\n"
-    "     NOTAPPLICABLE, SETUPERROR, BADPARAMS, DISCONTINUED, BUSY, NOMEDIA, a run\n"
-    "     killed by --limit)\n"
+    "     NOTAPPLICABLE, SETUPERROR, BADPARAMS, DISCONTINUED, BUSY, NOMEDIA)\n"
     "  130, 143  interrupted by SIGINT, SIGTERM (the module stopped, pipes removed)\n";
 
 std::string PeersUsageText(void)
@@ -112,6 +126,11 @@ enum {
     OPT_TRACE_JSON,
     OPT_STOP_AT_STARTUP,
     OPT_STOP_ON_FAIL,
+    OPT_EACH_CPU,
+    OPT_CPUS,
+    OPT_JOBS,
+    OPT_RETEST,
+    OPT_JOB_WORKER,
     OPT_VERSION,
     OPT_FLAG /* flags: their target is found by name */
 };
@@ -141,6 +160,11 @@ static const struct option s_aOptions[] = {
     { "trace-json", no_argument, nullptr, OPT_TRACE_JSON },
     { "stop-at-startup", no_argument, nullptr, OPT_STOP_AT_STARTUP },
     { "stop-on-fail", no_argument, nullptr, OPT_STOP_ON_FAIL },
+    { "each-cpu", no_argument, nullptr, OPT_EACH_CPU },
+    { "cpus", required_argument, nullptr, OPT_CPUS },
+    { "jobs", required_argument, nullptr, OPT_JOBS },
+    { "retest-on-failure", required_argument, nullptr, OPT_RETEST },
+    { "job-worker", no_argument, nullptr, OPT_JOB_WORKER },
     { "version", no_argument, nullptr, OPT_VERSION },
     { "help", no_argument, nullptr, 'h' },
     { "no-ack", no_argument, nullptr, OPT_FLAG },
@@ -256,6 +280,8 @@ static int *NumberTarget(PeersCommand *pCmd, int iCode)
         return &pCmd->opt.iStopAfterMs;
     case OPT_TIMEOUT_VALUE:
         return &pCmd->opt.iTimeoutValue;
+    case OPT_RETEST:
+        return &pCmd->iRetests;
     }
     return nullptr;
 }
@@ -295,6 +321,26 @@ static int TakeParam(PeersCommand *pCmd, const char *szArg, std::string &sError)
     return 0;
 }
 
+/* Takes --tests, --devices or --cpus LIST. Returns 0, or 1 with sError set. */
+static int TakeList(PeersCommand *pCmd, int iCode, const std::string &sOpt, const char *szArg,
+                    std::string &sError)
+{
+    if (iCode == OPT_CPUS) {
+        if (PeersParseNumberList(szArg, &pCmd->vCpus)) {
+            sError = sOpt + " needs a list of logical CPUs such as 0-3,8, not '" + szArg + "'";
+            return 1;
+        }
+        pCmd->bCpusGiven = pCmd->bEachCpu = 1;
+        return 0;
+    }
+    if (PeersParseNumberList(szArg, iCode == OPT_TESTS ? &pCmd->vTests : &pCmd->vDevices)) {
+        sError = sOpt + " needs a list such as 0,2 or 0-3, not '" + szArg + "'";
+        return 1;
+    }
+    (iCode == OPT_TESTS ? pCmd->bTestsGiven : pCmd->bDevicesGiven) = 1;
+    return 0;
+}
+
 /* Takes one option with its argument szArg. Returns 0, or 1 with sError set. */
 static int TakeOption(PeersCommand *pCmd, int iCode, const char *szName, const char *szArg,
                       std::string &sError)
@@ -318,11 +364,13 @@ static int TakeOption(PeersCommand *pCmd, int iCode, const char *szName, const c
         return TakeParam(pCmd, szArg, sError);
     case OPT_TESTS:
     case OPT_DEVICES:
-        if (PeersParseNumberList(szArg, iCode == OPT_TESTS ? &pCmd->vTests : &pCmd->vDevices)) {
-            sError = sOpt + " needs a list such as 0,2 or 0-3, not '" + szArg + "'";
+    case OPT_CPUS:
+        return TakeList(pCmd, iCode, sOpt, szArg, sError);
+    case OPT_JOBS:
+        if (ReadNumber(szArg, 4096, &pCmd->lJobs) != 0 || pCmd->lJobs == 0) {
+            sError = sOpt + " needs a count from 1 to 4096, not '" + szArg + "'";
             return 1;
         }
-        *(iCode == OPT_TESTS ? &pCmd->bTestsGiven : &pCmd->bDevicesGiven) = 1;
         return 0;
     case OPT_LOOPS:
         if (ReadNumber(szArg, INT_MAX, &pCmd->lLoops) != 0 || pCmd->lLoops == 0) {
@@ -358,6 +406,10 @@ static void TakeFlag(PeersCommand *pCmd, int iCode, const char *szName)
         pCmd->opt.iStopAfterMs = 0;
     else if (iCode == OPT_STOP_ON_FAIL)
         pCmd->bStopOnFail = 1;
+    else if (iCode == OPT_EACH_CPU)
+        pCmd->bEachCpu = 1;
+    else if (iCode == OPT_JOB_WORKER)
+        pCmd->bJobWorker = 1;
     else if (iCode == OPT_VERSION)
         pCmd->bVersion = 1;
     else if (iCode == 'h')
@@ -376,7 +428,44 @@ static void CommandInit(PeersCommand *pCmd)
     pCmd->bTestsGiven = pCmd->bDevicesGiven = 0;
     pCmd->lLoops = -1;
     pCmd->ullDurationMs = 0;
+    pCmd->bEachCpu = pCmd->bCpusGiven = pCmd->iRetests = pCmd->bJobWorker = 0;
+    pCmd->lJobs = 1;
     PeersOptionsInit(&pCmd->opt);
+}
+
+/* The long options whose name starts with the szLen bytes of szName. */
+static std::string Matches(const char *szName, size_t uLen, int *piCount)
+{
+    std::string s;
+    *piCount = 0;
+    for (const struct option *p = s_aOptions; p->name != nullptr; p++)
+        if (strncmp(p->name, szName, uLen) == 0) {
+            s += std::string(s.empty() ? "--" : ", --") + p->name;
+            ++*piCount;
+        }
+    return s;
+}
+
+/* What is wrong with the word getopt_long refused ('?') or found without its
+ * value (':'), in place of getopt's own terse messages. */
+static std::string GetoptError(int iCode, const char *szWord)
+{
+    std::string sWord = szWord;
+    if (sWord.rfind("--", 0) != 0)
+        return "unknown option '" + (optopt ? "-" + std::string(1, (char)optopt) : sWord) + "'";
+    size_t uEq = sWord.find('=');
+    std::string sName = sWord.substr(2, uEq == std::string::npos ? std::string::npos : uEq - 2);
+    int iCount = 0;
+    std::string sMatches = Matches(sName.c_str(), sName.size(), &iCount);
+    if (iCode == ':')
+        return "option '--" + sName + "' needs a value: write --" + sName + " VALUE";
+    if (optopt != 0) /* a known flag written with =value */
+        return "option '--" + sName + "' takes no value; write it alone, without '" +
+               sWord.substr(uEq) + "'";
+    if (iCount > 1)
+        return "option '--" + sName + "' is ambiguous: it could be " + sMatches +
+               "; write the whole name";
+    return "unknown option '--" + sName + "'; zoltpeers --help lists the options";
 }
 
 /* Walks the options with getopt_long. Returns 0, or 1 with sError set. */
@@ -387,13 +476,8 @@ static int ReadOptions(int argc, char **argv, PeersCommand *pCmd, std::string &s
     int iCode, iIndex = -1;
     while ((iCode = getopt_long(argc, argv, ":h", s_aOptions, &iIndex)) != -1) {
         const char *szWord = argv[optind - 1];
-        if (iCode == '?') {
-            sError = std::string("unknown option '") + (optopt ? "-" : "") +
-                     (optopt ? std::string(1, (char)optopt) : std::string(szWord)) + "'";
-            return 1;
-        }
-        if (iCode == ':') {
-            sError = std::string("option '") + szWord + "' needs a value";
+        if (iCode == '?' || iCode == ':') {
+            sError = GetoptError(iCode, szWord);
             return 1;
         }
         const char *szName = iIndex >= 0 ? s_aOptions[iIndex].name : "help";
@@ -430,10 +514,17 @@ static int CheckCommand(int argc, char **argv, PeersCommand *pCmd, std::string &
         sError = c + " needs the device: add --device N (zoltpeers enumerate lists them)";
     else if ((c == "run" || c == "validate") && pCmd->iTest < 0)
         sError = c + " needs the test: add --test T";
+    else if (c == "all" && (pCmd->iTest >= 0 || pCmd->iDevice >= 0))
+        sError = std::string("all takes --tests LIST and --devices LIST, not ") +
+                 (pCmd->iTest >= 0 ? "--test" : "--device") + "; e.g. all --tests 0,2 --devices 1";
     else if (c != "all" && (pCmd->bTestsGiven || pCmd->bDevicesGiven))
         sError = "--tests and --devices choose for all; " + c + " takes --device and --test";
     else if (c != "all" && c != "run" && (pCmd->lLoops > 0 || pCmd->ullDurationMs > 0))
         sError = "--loops and --duration repeat tests; use them with all or run";
+    else if (c != "all" && c != "run" && (pCmd->bEachCpu || pCmd->iRetests > 0))
+        sError = "--each-cpu, --cpus and --retest-on-failure run tests; use them with all or run";
+    else if (pCmd->lJobs > 1 && !pCmd->bEachCpu)
+        sError = "--jobs runs tests on several CPUs at once; add --each-cpu or --cpus LIST";
     else if (pCmd->opt.bNoAck && pCmd->opt.bGarbageAck)
         sError = "--no-ack and --garbage-ack exclude each other; give one of them";
     return sError.empty() ? 0 : 1;

@@ -13,7 +13,7 @@
 /* Exit statuses. When several apply, the order of priority is: a signal,
  * usage, FAIL, the module could not be run, something not tested, pass. */
 #define PEERS_EXIT_PASS 0
-#define PEERS_EXIT_FAILED 1   /* a test found a hardware fault */
+#define PEERS_EXIT_FAILED 1   /* a test failed: FAIL, CRASHED or HUNG */
 #define PEERS_EXIT_NOT_RUN 2  /* the module could not be run, or output failed */
 #define PEERS_EXIT_USAGE 3    /* bad command line, unknown device or test, bad --param */
 #define PEERS_EXIT_UNTESTED 4 /* nothing failed but something could not be tested */
@@ -38,6 +38,12 @@ struct PeersCommand {
     long lLoops;                       /* --loops; -1 when not given */
     unsigned long long ullDurationMs;  /* --duration; 0 when not given */
     int bStopOnFail;
+    int iRetests;           /* --retest-on-failure N; 0 none */
+    int bEachCpu;           /* --each-cpu (or --cpus): one run per logical CPU */
+    int bCpusGiven;         /* --cpus given */
+    std::vector<int> vCpus; /* its logical CPUs, ascending, no repeats */
+    long lJobs;             /* --jobs; 1 when not given */
+    int bJobWorker;         /* --job-worker: a further job's process (job-worker.h) */
     PeersOptions opt;
 };
 

@@ -1,13 +1,17 @@
 /* cli.cpp - running one zoltpeers command: the session, the enumeration, the
  * checks of the request before anything is tested (unknown device or test,
- * bad --param value), the loop of test runs (selection, loops, duration,
- * stop on fail), the results in the chosen format and the exit status. */
+ * bad --param value), the selection of test runs (per device or per logical
+ * CPU; scheduler.cpp runs them), the results in the chosen format and the
+ * exit status. */
 #include "cli.h"
 
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+#include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,14 +24,14 @@
 #include "machine-info.h"
 #include "param-check.h"
 #include "report.h"
+#include "cpu-places.h"
+#include "job-worker.h"
 #include "results.h"
+#include "scheduler.h"
 #include "session.h"
 
-/* One device and test of the selection. */
-struct PeersPick {
-    int iDevice, iTest;
-    std::string sDevice;
-};
+/* The place of a pick the module places itself. */
+static const PeersCpuPlace kAnyCpu = { -1, -1, -1, -1 };
 
 /* The one-line usage error and the pointer to --help. */
 static int UsageError(const std::string &sError)
@@ -95,7 +99,7 @@ static int Select(const PeersCommand &cmd, const std::vector<PeersDevice> &vDevi
         const PeersDevice *pDevice = NeedDevice(vDevices, cmd.iDevice, psError);
         if (pDevice == nullptr || !NeedTest(*pDevice, cmd.iTest, psError))
             return 1;
-        pvPicks->push_back(PeersPick{ pDevice->iId, cmd.iTest, pDevice->sName });
+        pvPicks->push_back(PeersPick{ pDevice->iId, cmd.iTest, pDevice->sName, kAnyCpu });
         return 0;
     }
     std::vector<const PeersDevice *> vChosen;
@@ -115,7 +119,7 @@ static int Select(const PeersCommand &cmd, const std::vector<PeersDevice> &vDevi
             for (int iWanted : cmd.vTests)
                 bWanted |= iWanted == iTest;
             if (bWanted)
-                pvPicks->push_back(PeersPick{ pDevice->iId, iTest, pDevice->sName });
+                pvPicks->push_back(PeersPick{ pDevice->iId, iTest, pDevice->sName, kAnyCpu });
         }
     for (int iWanted : cmd.vTests)
         if (std::find(vOffered.begin(), vOffered.end(), iWanted) == vOffered.end()) {
@@ -124,6 +128,38 @@ static int Select(const PeersCommand &cmd, const std::vector<PeersDevice> &vDevi
             return 1;
         }
     return 0;
+}
+
+/* --each-cpu / --cpus: each pick once per logical CPU of its device (of the
+ * CPUs chosen). Returns 0, or 1 with *psError saying what cannot be run. */
+static int ExpandToCpus(const PeersCommand &cmd, std::vector<PeersPick> *pvPicks,
+                        std::string *psError)
+{
+    std::vector<PeersCpu> vCpus;
+    if (!cmd.bEachCpu)
+        return 0;
+    if (PeersChooseCpus(cmd.vCpus, cmd.bCpusGiven, &vCpus, psError) != 0)
+        return 1;
+    std::vector<PeersPick> vOut;
+    for (const PeersCpu &c : vCpus) {
+        size_t uBefore = vOut.size();
+        for (const PeersPick &p : *pvPicks)
+            if (p.iDevice == c.iDevice)
+                vOut.push_back(PeersPick{ p.iDevice, p.iTest, p.sDevice, c.place });
+        if (cmd.bCpusGiven && vOut.size() == uBefore) {
+            *psError = "--cpus: logical CPU " + std::to_string(c.place.iCpu) +
+                       " belongs to device " + std::to_string(c.iDevice) + ", which is not chosen";
+            return 1;
+        }
+    }
+    /* pick by pick, each on every CPU, so that the jobs find free CPUs at once */
+    std::stable_sort(vOut.begin(), vOut.end(), [&](const PeersPick &a, const PeersPick &b) {
+        return a.iDevice != b.iDevice ? a.iDevice < b.iDevice : a.iTest < b.iTest;
+    });
+    if (vOut.empty())
+        *psError = "--each-cpu: no chosen device holds a logical CPU zoltpeers may run on";
+    pvPicks->swap(vOut);
+    return pvPicks->empty() ? 1 : 0;
 }
 
 /* Checks --param against the definitions file for every test picked. */
@@ -168,81 +204,6 @@ static int NotRun(const PeersCommand &cmd, const std::string &sWhy, const char *
     end.iExitStatus = PEERS_EXIT_NOT_RUN;
     PeersEmitRunEnd(end);
     return PEERS_EXIT_NOT_RUN;
-}
-
-/* ---- the test loop ---- */
-
-/* "loop 2/3  CPU:0  test 1 (x87 floating-point unit)  0:00:12  " */
-static std::string ProgressHead(long lLoop, long lLoops, const PeersPick &pick,
-                                unsigned long long ullElapsedMs)
-{
-    char szHead[200];
-    unsigned long long ullSec = ullElapsedMs / 1000;
-    snprintf(szHead, sizeof szHead, "loop %ld%s%s  %s  test %d (%s)  %llu:%02llu:%02llu  ", lLoop,
-             lLoops > 0 ? "/" : "", lLoops > 0 ? std::to_string(lLoops).c_str() : "",
-             pick.sDevice.c_str(), pick.iTest, PeersTestName(pick.iTest), ullSec / 3600,
-             ullSec / 60 % 60, ullSec % 60);
-    return szHead;
-}
-
-/* Runs one picked test and gives its results. Returns its outcome. */
-static int RunOne(PeersSession *pSession, const PeersCommand &cmd, const PeersPick &pick,
-                  long lLoop, PeersRunEnd *pEnd)
-{
-    PeersReportText("\n%s: test %d (%s)%s\n", pick.sDevice.c_str(), pick.iTest,
-                    PeersTestName(pick.iTest),
-                    lLoop > 1 || cmd.lLoops > 1 || cmd.ullDurationMs > 0
-                        ? (", loop " + std::to_string(lLoop)).c_str()
-                        : "");
-    PeersInvocation inv;
-    PeersTestRun run;
-    run.sStartTime = PeersRfc3339Now();
-    PeersRunTest(pSession, &inv, pick.iDevice, pick.iTest, cmd.vParams, cmd.iErrLimit);
-    PeersReportInvocation(&inv, pick.sDevice.c_str());
-    run.pInv = &inv;
-    run.iDevice = pick.iDevice;
-    run.iTest = pick.iTest;
-    run.sDevice = pick.sDevice;
-    run.lLoop = lLoop;
-    run.ullDurationMs = inv.ullEndMs > inv.ullStartMs ? inv.ullEndMs - inv.ullStartMs : 0;
-    run.iOutcome = PeersOutcomeOf(inv);
-    run.place = { -1, -1, -1, -1 };
-    PeersEmitTestRun(run);
-    PeersRunEndAdd(pEnd, run);
-    return run.iOutcome;
-}
-
-/* Why the loop must stop before the next test ("" to go on). */
-static const char *StopReason(const PeersCommand &cmd, unsigned long long ullStartMs)
-{
-    if (g_iPeersInterrupted)
-        return "interrupted";
-    if (cmd.ullDurationMs > 0 && PeersNowMs() - ullStartMs >= cmd.ullDurationMs)
-        return "duration";
-    return "";
-}
-
-/* Runs the picks --loops times or until --duration passed. */
-static void RunLoops(PeersSession *pSession, const PeersCommand &cmd,
-                     const std::vector<PeersPick> &vPicks, PeersRunEnd *pEnd)
-{
-    long lLoops = cmd.lLoops > 0 ? cmd.lLoops : (cmd.ullDurationMs > 0 ? -1 : 1);
-    unsigned long long ullStart = PeersNowMs();
-    for (long lLoop = 1; lLoops < 0 || lLoop <= lLoops; lLoop++) {
-        for (const PeersPick &pick : vPicks) {
-            const char *szStop = StopReason(cmd, ullStart);
-            if (*szStop) {
-                pEnd->sStopReason = strcmp(szStop, "duration") == 0 ? "" : szStop;
-                return;
-            }
-            pEnd->lLoops = lLoop;
-            PeersReportProgress(ProgressHead(lLoop, lLoops, pick, PeersNowMs() - ullStart));
-            if (RunOne(pSession, cmd, pick, lLoop, pEnd) == PEERS_OUTCOME_FAIL && cmd.bStopOnFail) {
-                pEnd->sStopReason = "stop-on-fail";
-                return;
-            }
-        }
-    }
 }
 
 /* ---- the commands ---- */
@@ -296,17 +257,20 @@ static int DoTests(PeersSession *pSession, const PeersCommand &cmd, const PeersR
     std::vector<PeersPick> vPicks;
     std::vector<int> vTests;
     std::string sError;
-    if (Select(cmd, info.vDevices, &vPicks, &sError) != 0)
+    if (Select(cmd, info.vDevices, &vPicks, &sError) != 0 ||
+        ExpandToCpus(cmd, &vPicks, &sError) != 0)
         return UsageError(sError);
     for (const PeersPick &p : vPicks)
         if (std::find(vTests.begin(), vTests.end(), p.iTest) == vTests.end())
             vTests.push_back(p.iTest);
     if (CheckParams(cmd, vTests, &sError) != 0)
         return UsageError(sError);
+    if (cmd.bJobWorker)
+        return PeersJobWorkerLoop(pSession, cmd);
     unsigned long long ullStart = PeersNowMs();
     PeersEmitRunStart(info);
     PeersRunEnd end = PeersRunEnd();
-    RunLoops(pSession, cmd, vPicks, &end);
+    PeersRunPicks(pSession, cmd, vPicks, PeersEmitTestRun, &end);
     end.ullDurationMs = PeersNowMs() - ullStart;
     end.iExitStatus = PeersExitOfTotals(end);
     PeersEmitRunEnd(end);
@@ -341,7 +305,32 @@ static int DoSysInfo(PeersSession *pSession, const PeersCommand &cmd, const Peer
     return end.iExitStatus;
 }
 
-/* validate. Returns the exit status. */
+/* The parameters given, as checked against the definitions file (every one
+ * valid there, or CheckParams had refused it), with the declared range. */
+static void ParamsFromDefinitions(const PeersCommand &cmd, PeersInvocation *pInv)
+{
+    std::vector<PeersParamDef> vDefs;
+    PeersReadParamDefs(cmd.sDefFile.c_str(), cmd.iTest, &vDefs);
+    for (const std::string &sParam : cmd.vParams) {
+        PeersParamResult r = PeersParamResult();
+        r.sId = sParam.substr(0, sParam.find(','));
+        r.sValidFlag = "valid";
+        for (const PeersParamDef &d : vDefs)
+            if (strcasecmp(d.sId.c_str(), r.sId.c_str()) == 0) {
+                r.sId = d.sId;
+                r.sMin = d.sMin;
+                r.sMax = d.sMax;
+                r.bHasMin = !d.sMin.empty();
+                r.bHasMax = !d.sMax.empty();
+            }
+        pInv->vParams.push_back(r);
+    }
+}
+
+/* validate. A module that answers no validation requests (it registers no
+ * validation callback and ends with status 30 at once) leaves the check
+ * against the definitions file, which the report names. Returns the exit
+ * status. */
 static int DoValidate(PeersSession *pSession, const PeersCommand &cmd, const PeersRunInfo &info)
 {
     std::string sError;
@@ -354,22 +343,26 @@ static int DoValidate(PeersSession *pSession, const PeersCommand &cmd, const Pee
     PeersInvocation inv;
     int iRc = PeersValidate(pSession, &inv, iDevice, cmd.iTest, cmd.vParams);
     PeersReportInvocation(&inv, "");
+    const int bDefsOnly = iRc == 2 && inv.iExitStatus == 30 && !inv.bConnected;
+    if (bDefsOnly) {
+        ParamsFromDefinitions(cmd, &inv);
+        iRc = 0;
+    }
     PeersEmitRunStart(info);
-    PeersReportText("Validation of test %d: %zu parameter(s)%s\n", cmd.iTest, inv.vParams.size(),
-                    inv.bValidation ? "" : ", no answer");
+    PeersReportText("Validation of test %d: %zu parameter(s), %s\n", cmd.iTest, inv.vParams.size(),
+                    bDefsOnly ? ("checked against the definitions file " + cmd.sDefFile +
+                                 " only (the module answers no validation requests)")
+                                    .c_str()
+                              : (inv.bValidation ? "checked by the module" : "no answer"));
     for (const PeersParamResult &r : inv.vParams)
         PeersReportText("  %s: %s%s%s%s%s\n", r.sId.c_str(), r.sValidFlag.c_str(),
                         r.bHasMin ? "  min " : "", r.bHasMin ? r.sMin.c_str() : "",
                         r.bHasMax ? "  max " : "", r.bHasMax ? r.sMax.c_str() : "");
-    PeersEmitValidation(inv);
+    PeersEmitValidation(inv, bDefsOnly ? "definitions" : "module");
     PeersRunEnd end = PeersRunEnd();
     end.iExitStatus =
         iRc == 0 ? PEERS_EXIT_PASS : (iRc == 1 ? PEERS_EXIT_USAGE : PEERS_EXIT_NOT_RUN);
-    if (iRc == 2 && inv.iExitStatus == 30 && !inv.bConnected) {
-        end.sError = "the module answers no validation requests (it registers no validation "
-                     "callback and ended with status 30)";
-        fprintf(stderr, "zoltpeers: %s; nothing to validate\n", end.sError.c_str());
-    } else if (iRc == 2)
+    if (iRc == 2)
         end.sError = ExplainNoAnswer("validation", inv);
     PeersEmitRunEnd(end);
     return end.iExitStatus;
@@ -386,29 +379,49 @@ static FILE *OpenLog(const std::string &sPath)
     return pLog;
 }
 
+/* Why the pipe directory could not be made: the folder it goes in
+ * (--pipe-base, else $TMPDIR, else /tmp) and what is wrong with it, else
+ * iErrno of the failed setup. */
+static std::string PipeBaseProblem(const PeersCommand &cmd, int iErrno)
+{
+    const char *szTmp = getenv("TMPDIR");
+    std::string sBase = !cmd.sPipeBase.empty() ? cmd.sPipeBase : (szTmp && *szTmp ? szTmp : "/tmp");
+    struct stat st;
+    if (stat(sBase.c_str(), &st) != 0 ||
+        (S_ISDIR(st.st_mode) && access(sBase.c_str(), W_OK | X_OK) != 0))
+        iErrno = errno;
+    else if (!S_ISDIR(st.st_mode))
+        iErrno = ENOTDIR;
+    return "cannot set up the broker's pipe directory in " + sBase + ": " +
+           strerror(iErrno ? iErrno : EIO);
+}
+
 /* Opens the session (and the log). Returns 0, or the exit status. */
 static int OpenSession(PeersCommand *pCmd, PeersSession *pSession, FILE **ppLog)
 {
     std::string sLooked;
-    PeersReportInit(stdout, pCmd->iFormat, nullptr);
+    PeersReportInit(pCmd->bJobWorker ? nullptr : stdout, pCmd->iFormat, nullptr);
     if (PeersDefaultPaths(pCmd, &sLooked) != 0)
         return NotRun(*pCmd, "no module program found (looked for " + sLooked + ")",
                       "; give --module PATH");
     if (access(pCmd->sModule.c_str(), X_OK) != 0)
         return NotRun(*pCmd, pCmd->sModule + " is not an executable program: " + strerror(errno),
                       "; give --module PATH");
+    if (pCmd->bJobWorker) { /* results go to the first process; the log is its own */
+        pCmd->sLog.clear();
+        pCmd->iFormat = PEERS_FORMAT_TEXT;
+    }
     if (!pCmd->sLog.empty() && (*ppLog = OpenLog(pCmd->sLog)) == nullptr)
         return NotRun(*pCmd, "cannot write the log " + pCmd->sLog + ": " + strerror(errno),
                       "; choose another --log FILE");
-    PeersReportInit(stdout, pCmd->iFormat, *ppLog);
+    PeersReportInit(pCmd->bJobWorker ? nullptr : stdout, pCmd->iFormat, *ppLog);
     int iOpen =
         PeersSessionOpen(pSession, &pCmd->opt, pCmd->sModule.c_str(), pCmd->sDefFile.c_str(),
                          pCmd->sPipeBase.empty() ? nullptr : pCmd->sPipeBase.c_str());
     if (iOpen != 0)
-        return NotRun(*pCmd,
-                      "cannot set up the broker's pipe directory and FIFO (" +
-                          std::to_string(iOpen) + ")",
-                      "; check --pipe-base or TMPDIR");
+        return NotRun(*pCmd, PipeBaseProblem(*pCmd, errno),
+                      pCmd->sPipeBase.empty() ? "; check TMPDIR (or give --pipe-base DIR)"
+                                              : "; check --pipe-base");
     pSession->engine.bSplitComponents = pCmd->bSplitComponents;
     std::istringstream words(pCmd->sModuleWrapper);
     std::string sWord;
@@ -477,8 +490,9 @@ int PeersRunCommand(PeersCommand *pCmd)
             iExit = PEERS_EXIT_NOT_RUN;
     }
     if (g_iPeersInterrupted) {
-        fprintf(stderr, "zoltpeers: interrupted by signal %d; the module was stopped\n",
-                (int)g_iPeersInterrupted);
+        if (!pCmd->bJobWorker) /* the first process says it once */
+            fprintf(stderr, "zoltpeers: interrupted by signal %d; the module was stopped\n",
+                    (int)g_iPeersInterrupted);
         return PEERS_EXIT_SIGNAL + (int)g_iPeersInterrupted;
     }
     return iExit;
@@ -508,6 +522,7 @@ int PeersMain(int argc, char **argv)
 {
     PeersCommand cmd;
     char szError[512];
+    g_vPeersArgs.assign(argv + (argc > 0 ? 1 : 0), argv + argc);
     if (PeersParseCommandLine(argc, argv, &cmd, szError, sizeof szError) != 0)
         return UsageError(szError);
     if (cmd.bHelp) {
@@ -517,5 +532,6 @@ int PeersMain(int argc, char **argv)
     if (cmd.bVersion)
         return PrintVersion(&cmd);
     PeersCatchSignals();
+    PeersCatchStopRequest();
     return PeersRunCommand(&cmd);
 }

@@ -81,6 +81,16 @@ static std::string EventsArray(const PeersInvocation &inv)
     return s + "]";
 }
 
+/* ,"cpu":{...} where the run was placed on one logical CPU; "" otherwise. */
+static std::string CpuPlace(const PeersCpuPlace &place)
+{
+    if (place.iCpu < 0)
+        return "";
+    auto Num = [](int i) { return i < 0 ? std::string("null") : std::to_string(i); };
+    return ",\"cpu\":{\"logical\":" + Num(place.iCpu) + ",\"core\":" + Num(place.iCore) +
+           ",\"package\":" + Num(place.iPackage) + ",\"apic_id\":" + Num(place.iApicId) + "}";
+}
+
 std::string PeersJsonTestRun(const PeersTestRun &run)
 {
     const PeersInvocation &inv = *run.pInv;
@@ -97,14 +107,13 @@ std::string PeersJsonTestRun(const PeersTestRun &run)
         s += (i ? "," : "") + std::to_string(inv.vPercents[i]);
     s += "],\"events\":" + EventsArray(inv) +
          ",\"module_exit_status\":" + std::to_string(inv.iExitStatus) +
-         ",\"killed\":" + (inv.bKilled ? "true" : "false");
+         ",\"killed\":" + (inv.bKilled ? "true" : "false") + CpuPlace(run.place);
     if (inv.iSignal > 0)
         s += Pair("signal", PeersSignalName(inv.iSignal));
-    if (run.place.iCpu >= 0)
-        s += ",\"cpu\":{\"logical\":" + std::to_string(run.place.iCpu) +
-             ",\"core\":" + std::to_string(run.place.iCore) +
-             ",\"package\":" + std::to_string(run.place.iPackage) +
-             ",\"apic_id\":" + std::to_string(run.place.iApicId) + "}";
+    if (run.iRetest > 0)
+        s += ",\"retest\":" + std::to_string(run.iRetest);
+    if (run.iReproduced >= 0)
+        s += std::string(",\"reproduced\":") + (run.iReproduced ? "true" : "false");
     if (!inv.sModuleOutput.empty())
         s += Pair("module_output", inv.sModuleOutput);
     return s + "}";
@@ -125,10 +134,10 @@ std::string PeersJsonSysInfo(const PeersInvocation &inv)
     return s + "],\"module_exit_status\":" + std::to_string(inv.iExitStatus) + "}";
 }
 
-std::string PeersJsonValidation(const PeersInvocation &inv)
+std::string PeersJsonValidation(const PeersInvocation &inv, const char *szCheck)
 {
     std::string s = Head("validation") + ",\"device_id\":" + std::to_string(inv.iDevice) +
-                    ",\"test\":" + std::to_string(inv.iTest) +
+                    ",\"test\":" + std::to_string(inv.iTest) + Pair("check", szCheck) +
                     ",\"answered\":" + (inv.bValidation ? "true" : "false") + ",\"parameters\":[";
     for (size_t i = 0; i < inv.vParams.size(); i++) {
         const PeersParamResult &p = inv.vParams[i];
@@ -173,9 +182,9 @@ static void JsonSysInfo(const PeersInvocation &inv)
     PeersReportLine(PeersJsonSysInfo(inv));
 }
 
-static void JsonValidation(const PeersInvocation &inv)
+static void JsonValidation(const PeersInvocation &inv, const char *szCheck)
 {
-    PeersReportLine(PeersJsonValidation(inv));
+    PeersReportLine(PeersJsonValidation(inv, szCheck));
 }
 
 static void JsonRunEnd(const PeersRunEnd &end)

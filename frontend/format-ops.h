@@ -14,7 +14,8 @@ struct PeersFormatOps {
     void (*pfnRunStart)(const PeersRunInfo &info);
     void (*pfnTestRun)(const PeersTestRun &run);
     void (*pfnSysInfo)(const PeersInvocation &inv);
-    void (*pfnValidation)(const PeersInvocation &inv);
+    /* szCheck: who checked the parameters, "module" or "definitions" */
+    void (*pfnValidation)(const PeersInvocation &inv, const char *szCheck);
     void (*pfnRunEnd)(const PeersRunEnd &end);
 };
 
@@ -22,7 +23,7 @@ struct PeersFormatOps {
 void PeersEmitRunStart(const PeersRunInfo &info);
 void PeersEmitTestRun(const PeersTestRun &run);
 void PeersEmitSysInfo(const PeersInvocation &inv);
-void PeersEmitValidation(const PeersInvocation &inv);
+void PeersEmitValidation(const PeersInvocation &inv, const char *szCheck);
 void PeersEmitRunEnd(const PeersRunEnd &end);
 
 #endif

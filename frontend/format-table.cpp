@@ -60,11 +60,11 @@ void PeersEmitSysInfo(const PeersInvocation &inv)
             p->pfnSysInfo(inv);
 }
 
-void PeersEmitValidation(const PeersInvocation &inv)
+void PeersEmitValidation(const PeersInvocation &inv, const char *szCheck)
 {
     if (const PeersFormatOps *p = Chosen())
         if (p->pfnValidation != nullptr)
-            p->pfnValidation(inv);
+            p->pfnValidation(inv, szCheck);
 }
 
 void PeersEmitRunEnd(const PeersRunEnd &end)

@@ -61,7 +61,8 @@ static std::vector<std::string> ModuleFolders()
 
 /* Fills empty module and definitions paths. The module is the first
  * executable zoltcpu.linux of ModuleFolders(), and the definitions file is
- * zoltcpu.ini from the same folder when it is there. Otherwise (an installed
+ * zoltcpu.ini from the module's folder (also for a module given by --module)
+ * when it is there. Otherwise (an installed
  * tree keeps it in its data folder) it is the first readable zoltcpu.ini of
  * those folders and the data folder (else the one beside the program).
  * Returns 0, or 2 when no module was given and none was found: *psLooked then
@@ -84,6 +85,13 @@ int PeersDefaultPaths(PeersCommand *pCmd, std::string *psLooked)
         if (pCmd->sModule.empty())
             return 2;
     }
+    /* a module given by path: the definitions file beside it comes first */
+    size_t uSlash = pCmd->sModule.rfind('/');
+    std::string sBeside = uSlash == std::string::npos
+                              ? "./zoltcpu.ini"
+                              : pCmd->sModule.substr(0, uSlash + 1) + "zoltcpu.ini";
+    if (pCmd->sDefFile.empty() && access(sBeside.c_str(), R_OK) == 0)
+        pCmd->sDefFile = sBeside;
     vDirs.push_back(JoinFolder(vDirs[0], ZOLT_PEERS_DATA_RELDIR));
     for (size_t i = 0; i < vDirs.size() && pCmd->sDefFile.empty(); i++)
         if (access((vDirs[i] + "/zoltcpu.ini").c_str(), R_OK) == 0)

@@ -1,5 +1,6 @@
 /* report-table.cpp - the table that ends the text report: per device and
- * test the runs, passed, failed, not tested and total time, then the totals. */
+ * test the runs, passed, failed (crashed and hung included), not tested, not
+ * run and total time, so that the counts add up to the runs; then the totals. */
 #include "report.h"
 #include "results.h"
 
@@ -32,13 +33,13 @@ std::vector<std::string> PeersTextTable(const PeersRunEnd &end)
     v.push_back(szLine);
     if (end.vTally.empty())
         return v;
-    snprintf(szLine, sizeof szLine, "  %-8s %-30s %5s %7s %7s %11s %10s", "device", "test", "runs",
-             "passed", "failed", "not tested", "time");
+    snprintf(szLine, sizeof szLine, "  %-8s %-30s %5s %7s %7s %11s %8s %10s", "device", "test",
+             "runs", "passed", "failed", "not tested", "not run", "time");
     v.push_back(szLine);
     for (const PeersTally &t : end.vTally) {
         std::string sTest = std::to_string(t.iTest) + " " + PeersTestName(t.iTest);
-        snprintf(szLine, sizeof szLine, "  %-8s %-30s %5d %7d %7d %11d %10s", t.sDevice.c_str(),
-                 sTest.c_str(), t.iRuns, t.iPassed, t.iFailed, t.iUntested,
+        snprintf(szLine, sizeof szLine, "  %-8s %-30s %5d %7d %7d %11d %8d %10s", t.sDevice.c_str(),
+                 sTest.c_str(), t.iRuns, t.iPassed, t.iFailed, t.iUntested, t.iNotRun,
                  Duration(t.ullMs).c_str());
         v.push_back(szLine);
     }

@@ -5,6 +5,7 @@
 #include "format-table.h"
 #include "json-text.h"
 #include "peers-observer.h"
+#include "results.h"
 
 #include <errno.h>
 #include <stdarg.h>
@@ -110,14 +111,19 @@ std::string PeersResultLine(const PeersInvocation &inv, const char *szDevice)
     snprintf(szHead, sizeof szHead, "%s  test %d (%s)  ", szDevice ? szDevice : "?", inv.iTest,
              PeersTestName(inv.iTest));
     std::string sWord;
+    int iOutcome = PeersOutcomeOf(inv);
     if (inv.bResult)
         sWord = inv.sResultWord.empty() ? "(no result word)" : inv.sResultWord;
+    else if (iOutcome == PEERS_OUTCOME_CRASHED)
+        sWord = "CRASHED (" + PeersSignalName(inv.iSignal) + ")";
+    else if (iOutcome == PEERS_OUTCOME_HUNG)
+        sWord = "HUNG (killed at the time limit)";
     else if (inv.bStartFailed)
         sWord = "NOT RUN (the module could not be started)";
     else if (inv.bKilled && inv.bInterrupted)
         sWord = "NOT RUN (interrupted; the module was killed)";
     else if (inv.bKilled)
-        sWord = "NOT RUN (the module hung and was killed)";
+        sWord = "NOT RUN (killed at the time limit before its test began)";
     else
         sWord = "NOT RUN (no result from the module)";
     unsigned long long ullMs = inv.ullEndMs > inv.ullStartMs ? inv.ullEndMs - inv.ullStartMs : 0;
@@ -141,6 +147,23 @@ static std::string SetupErrorHint(const PeersInvocation &inv)
     return "The test could not set up, and the module sent no warning saying why.";
 }
 
+/* " Last events: ...; ...; ..." (up to three, with a line), or "". */
+static std::string LastEvents(const PeersInvocation &inv)
+{
+    std::string s;
+    int iCount = 0;
+    for (auto it = inv.vEvents.rbegin(); it != inv.vEvents.rend() && iCount < 3; ++it) {
+        std::string sLine = PeersEventLine(*it);
+        size_t uStart = sLine.find_first_not_of(' ');
+        if (uStart == std::string::npos)
+            continue;
+        std::string sPart = sLine.substr(uStart);
+        sPart += iCount++ ? "; " : ".";
+        s.insert(0, sPart);
+    }
+    return s.empty() ? "" : " Last events: " + s;
+}
+
 /* Plain-words explanation of a result that is not PASS; "" for PASS. */
 std::string PeersResultHint(const PeersInvocation &inv)
 {
@@ -149,8 +172,17 @@ std::string PeersResultHint(const PeersInvocation &inv)
             return "The module program could not be started: check --module.";
         if (inv.bKilled && inv.bInterrupted)
             return "zoltpeers was interrupted and killed the module.";
+        if (inv.bKilled && PeersOutcomeOf(inv) == PEERS_OUTCOME_HUNG)
+            return "The test did not end within --limit and was killed: a failure (a defective "
+                   "core can hang a test)." +
+                   LastEvents(inv);
         if (inv.bKilled)
-            return "The module did not end within its time limit and was killed.";
+            return "The module did not end within its time limit and was killed before its "
+                   "test began (it waited for the peers).";
+        if (inv.iSignal != 0)
+            return "The module died by " + PeersSignalName(inv.iSignal) +
+                   " while the test ran: a failure (a defective core gives such signals)." +
+                   LastEvents(inv);
         if (!inv.bConnected)
             return "The module never connected to the broker (exit status " +
                    std::to_string(inv.iExitStatus) + ").";
@@ -163,9 +195,9 @@ std::string PeersResultHint(const PeersInvocation &inv)
     if (w == "FAIL")
         return "The test found a fault: see the errors above.";
     if (w == "PRIVILEGEERROR")
-        return "The test was not allowed to run: it must raise the locked-memory limit to "
-               "unlimited, which needs root with the right to raise resource limits "
-               "(CAP_SYS_RESOURCE). Run zoltpeers with that capability.";
+        return "The test was not allowed to run: it must lock its memory, which needs root "
+               "with the right to lock memory (CAP_IPC_LOCK) or a locked-memory limit large "
+               "enough for the module. Run zoltpeers with that capability.";
     if (w == "SETUPERROR")
         return SetupErrorHint(inv);
     if (w == "NOTAPPLICABLE")

@@ -1,13 +1,30 @@
-/* results.cpp - outcomes of test runs, the tally per device and test, and
+/* results.cpp - outcomes of test runs (the one place a verdict is decided), the tally per device and test, and
  * the exit status the totals give. */
 #include "results.h"
 
-#include <signal.h>
+#include <string.h>
+
+/* The outcome of a run invocation that sent no result word: a signal, or the
+ * time limit once the test began (connected, its device list answered), is a
+ * failure; an interruption by the operator tested nothing; otherwise the
+ * module could not be run. */
+static int OutcomeWithoutResult(const PeersInvocation &inv)
+{
+    if (inv.bStartFailed)
+        return PEERS_OUTCOME_NOT_RUN;
+    if (inv.bKilled && inv.bInterrupted)
+        return PEERS_OUTCOME_UNTESTED;
+    if (inv.bKilled)
+        return inv.bConnected && inv.iDeviceListAnswers >= inv.iDeviceListRequests
+                   ? PEERS_OUTCOME_HUNG
+                   : PEERS_OUTCOME_NOT_RUN;
+    return inv.iSignal != 0 ? PEERS_OUTCOME_CRASHED : PEERS_OUTCOME_NOT_RUN;
+}
 
 int PeersOutcomeOf(const PeersInvocation &inv)
 {
-    if (!inv.bResult) /* killed by the time limit: not tested; else the module broke down */
-        return inv.bKilled ? PEERS_OUTCOME_UNTESTED : PEERS_OUTCOME_NOT_RUN;
+    if (!inv.bResult)
+        return OutcomeWithoutResult(inv);
     static const char *const s_apszUntested[] = { "PRIVILEGEERROR", "NOTAPPLICABLE", "SETUPERROR",
                                                   "BADPARAMS",      "DISCONTINUED",  "BUSY",
                                                   "NOMEDIA" };
@@ -21,25 +38,32 @@ int PeersOutcomeOf(const PeersInvocation &inv)
     return PEERS_OUTCOME_NOT_RUN; /* no word, or one the protocol does not have */
 }
 
+int PeersOutcomeIsFailure(int iOutcome)
+{
+    return iOutcome == PEERS_OUTCOME_FAIL || iOutcome == PEERS_OUTCOME_CRASHED ||
+           iOutcome == PEERS_OUTCOME_HUNG;
+}
+
 std::string PeersResultWordOf(const PeersInvocation &inv)
 {
     if (inv.bResult && !inv.sResultWord.empty())
         return inv.sResultWord;
-    return inv.bKilled ? "KILLED" : "NOT-RUN";
+    switch (PeersOutcomeOf(inv)) {
+    case PEERS_OUTCOME_CRASHED:
+        return "CRASHED";
+    case PEERS_OUTCOME_HUNG:
+        return "HUNG";
+    case PEERS_OUTCOME_UNTESTED:
+        return "KILLED"; /* the operator interrupted the run */
+    default:
+        return "NOT-RUN";
+    }
 }
 
 std::string PeersSignalName(int iSignal)
 {
-    static const struct {
-        int iSignal;
-        const char *szName;
-    } s_aNames[] = { { SIGILL, "SIGILL" },   { SIGSEGV, "SIGSEGV" }, { SIGBUS, "SIGBUS" },
-                     { SIGFPE, "SIGFPE" },   { SIGABRT, "SIGABRT" }, { SIGKILL, "SIGKILL" },
-                     { SIGTERM, "SIGTERM" }, { SIGINT, "SIGINT" },   { SIGTRAP, "SIGTRAP" } };
-    for (const auto &n : s_aNames)
-        if (n.iSignal == iSignal)
-            return n.szName;
-    return "signal " + std::to_string(iSignal);
+    const char *sz = iSignal > 0 ? sigabbrev_np(iSignal) : nullptr;
+    return sz != nullptr ? std::string("SIG") + sz : "signal " + std::to_string(iSignal);
 }
 
 void PeersRunEndAdd(PeersRunEnd *pEnd, const PeersTestRun &run)
@@ -49,7 +73,7 @@ void PeersRunEndAdd(PeersRunEnd *pEnd, const PeersTestRun &run)
         if (t.sDevice == run.sDevice && t.iTest == run.iTest)
             pTally = &t;
     if (pTally == nullptr) {
-        pEnd->vTally.push_back(PeersTally{ run.sDevice, run.iTest, 0, 0, 0, 0, 0 });
+        pEnd->vTally.push_back(PeersTally{ run.sDevice, run.iTest, 0, 0, 0, 0, 0, 0 });
         pTally = &pEnd->vTally.back();
     }
     pTally->iRuns++;
@@ -59,17 +83,17 @@ void PeersRunEndAdd(PeersRunEnd *pEnd, const PeersTestRun &run)
         pTally->iPassed++;
         pEnd->iPassed++;
         break;
-    case PEERS_OUTCOME_FAIL:
-        pTally->iFailed++;
-        pEnd->iFailed++;
-        break;
     case PEERS_OUTCOME_UNTESTED:
         pTally->iUntested++;
         pEnd->iUntested++;
         break;
-    default:
-        pTally->iUntested++;
+    case PEERS_OUTCOME_NOT_RUN:
+        pTally->iNotRun++;
         pEnd->iNotRun++;
+        break;
+    default: /* FAIL, CRASHED, HUNG */
+        pTally->iFailed++;
+        pEnd->iFailed++;
     }
 }
 

@@ -19,8 +19,8 @@
 /* What one test run came to. */
 #define PEERS_OUTCOME_PASS 0
 #define PEERS_OUTCOME_FAIL 1     /* the test found a hardware fault */
-#define PEERS_OUTCOME_UNTESTED 2 /* a result word that tested nothing, or killed by --limit */
-#define PEERS_OUTCOME_NOT_RUN 3  /* the module could not be run or broke the protocol */
+#define PEERS_OUTCOME_UNTESTED 2 /* a result word that tested nothing, or interrupted */
+#define PEERS_OUTCOME_NOT_RUN 3  /* the module could not be started or broke the protocol */
 #define PEERS_OUTCOME_CRASHED 4  /* the module died by a signal while a test ran: a failure */
 #define PEERS_OUTCOME_HUNG 5     /* the test outlived --limit and was killed: a failure */
 
@@ -61,48 +61,61 @@ struct PeersTestRun {
     unsigned long long ullDurationMs;
     int iOutcome;        /* PEERS_OUTCOME_* */
     PeersCpuPlace place; /* where it ran; all -1 when the module chose */
+    int iRetest;         /* 0: a run of the selection; k: the k-th rerun of a failure */
+    int iReproduced;     /* on the last rerun: 1 the failure came again, 0 it did not; else -1 */
 };
 
 /* Counts of one device and test over every loop. */
 struct PeersTally {
     std::string sDevice;
     int iTest;
-    int iRuns, iPassed, iFailed, iUntested; /* untested includes not run */
+    int iRuns, iPassed, iFailed, iUntested, iNotRun; /* failed includes crashed and hung */
     unsigned long long ullMs;
 };
 
 /* The end of a run. */
 struct PeersRunEnd {
     std::vector<PeersTally> vTally;
-    int iPassed, iFailed, iUntested, iNotRun;
-    long lLoops;                      /* loops started */
-    unsigned long long ullDurationMs; /* the whole command */
-    std::string sStopReason;          /* "", "stop-on-fail", "interrupted" */
-    std::string sError;               /* why the module could not be run, or "" */
+    int iPassed, iFailed, iUntested, iNotRun; /* failed includes crashed and hung */
+    long lLoops;                              /* loops started */
+    unsigned long long ullDurationMs;         /* the whole command */
+    std::string sStopReason; /* "", "stop-on-fail", "interrupted", "stop-request" */
+    std::string sError;      /* why the module could not be run, or "" */
     int iExitStatus;
 };
 
-/* The outcome of a finished run invocation. */
+/* The outcome of a finished run invocation: the module's result word; without
+ * one, CRASHED when the module died by a signal, HUNG when it was killed at
+ * its time limit, UNTESTED when the operator interrupted it, else NOT_RUN.
+ * Every format and the exit status read the verdict from here. */
 int PeersOutcomeOf(const PeersInvocation &inv);
+
+/* Whether an outcome is a failure: FAIL, CRASHED or HUNG. */
+int PeersOutcomeIsFailure(int iOutcome);
+
+/* "SIGSEGV" for 11; "signal N" for a number without a name. */
+std::string PeersSignalName(int iSignal);
 
 /* Counts run into *pEnd (its tally and totals). */
 void PeersRunEndAdd(PeersRunEnd *pEnd, const PeersTestRun &run);
 
-/* The exit status the totals give: 1 on a FAIL, else 2 when something could
+/* The exit status the totals give: 1 on a failure, else 2 when something could
  * not be run, else 4 when something was not tested, else 0. */
 int PeersExitOfTotals(const PeersRunEnd &end);
 
-/* Result word for the records: the module's word, or NOT-RUN / KILLED. */
+/* Result word for the records: the module's word, or CRASHED, HUNG, KILLED
+ * (interrupted) or NOT-RUN. */
 std::string PeersResultWordOf(const PeersInvocation &inv);
 
-/* "SIGSEGV" for 11 and the other usual names; "signal N" else. */
-std::string PeersSignalName(int iSignal);
 
 /* ---- json format (version 2), one object per line ---- */
 std::string PeersJsonRunStart(const PeersRunInfo &info);
 std::string PeersJsonTestRun(const PeersTestRun &run);
 std::string PeersJsonSysInfo(const PeersInvocation &inv);
-std::string PeersJsonValidation(const PeersInvocation &inv);
+/* szCheck: "module" (the module answered) or "definitions" (the module answers
+ * no validation requests; the parameters were checked against the definitions
+ * file only). */
+std::string PeersJsonValidation(const PeersInvocation &inv, const char *szCheck);
 std::string PeersJsonRunEnd(const PeersRunEnd &end);
 
 /* ---- ocptv format: line-delimited artifacts with consecutive numbers ---- */

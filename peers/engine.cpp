@@ -308,9 +308,9 @@ static void HandleDeviceList(PeersEngine *pEngine, PeersInvocation *pInv, const 
     if (PeersBuildMessage(PidText(lFrom).c_str(), szId, PEERS_TYPE_DEVICE_LIST,
                           PeersEngineDeviceListData(pEngine, sModule.c_str()), sReply) != 0)
         return;
-    if (pInv != nullptr)
-        pInv->iDeviceListAnswers++;
     int iDelay = pEngine->pOpt ? pEngine->pOpt->iDeviceListDelayMs : 0;
+    if (pInv != nullptr && iDelay <= 0) /* a delayed answer counts once it is sent */
+        pInv->iDeviceListAnswers++;
     if (iDelay > 0) {
         PeersPending p;
         p.ullDueMs = PeersNowMs() + (unsigned long long)iDelay;
@@ -482,6 +482,8 @@ int PeersEngineTick(PeersEngine *pEngine, unsigned long long ullNowMs)
             PeersPending p = pEngine->vPending[i];
             pEngine->vPending.erase(pEngine->vPending.begin() + (long)i);
             Send(pEngine, p.lToPid, p.sMessage);
+            if (pInv != nullptr && !p.bIsStop) /* a delayed device list */
+                pInv->iDeviceListAnswers++;
             iSent++;
         } else {
             i++;

@@ -50,14 +50,17 @@ extern PFN_CACHEUNLOCKALL g_pfnCacheUnlockAll;   /* munlockall */
 extern PFN_CACHECALLOC g_pfnCacheCalloc;         /* calloc; the buffer is freed with free */
 
 /* Test 3's routine. Saves the locked-memory limit, raises it to unlimited and
- * locks all current and future pages; a failure there sends warning 101
- * (errno EPERM, g_iTestResult 4) or 102 (g_iTestResult 1) and touches no
- * buffer. Otherwise sends the informative message of "szProgressCacheAllocMem"
- * (pArgs null or bPrintMessages set), runs do_cache_testing, sends percent 100
- * unless the run was stopped (g_iTestResult 8), frees the buffer, restores the
- * limit and unlocks (a failure there: warning 101 or 102 as above). Gives the
- * end-of-run signal when pArgs is not null. Returns pArgs. Run's thread; does
- * not busy-wait. */
+ * locks all current and future pages. A raise refused with EPERM is traced
+ * and the locking tried all the same (with the right to lock memory, or a
+ * limit large enough already, it works). A failure of the other calls there
+ * sends warning 101 (errno EPERM, g_iTestResult 4) or 102 (g_iTestResult 1),
+ * puts back a limit it raised and touches no buffer. Otherwise sends the
+ * informative message of "szProgressCacheAllocMem" (pArgs null or
+ * bPrintMessages set), runs do_cache_testing, sends percent 100 unless the run
+ * was stopped (g_iTestResult 8), frees the buffer, restores the limit if it
+ * raised it and unlocks (a failure there: warning 101 or 102 as above). Gives
+ * the end-of-run signal when pArgs is not null. Returns pArgs. Run's thread;
+ * does not busy-wait. */
 TestThreadArgs *do_cache(TestThreadArgs *pArgs);
 
 /* The pattern passes. Allocates g_dwBufferSize zero-filled bytes into

@@ -2,8 +2,9 @@
  * build of the module (ZOLT_FAULT): one wrong observed value in any sub-test or
  * MMX routine gives exactly one error event, "FAIL" and the full percent
  * sequence; a processor without MMX (injected) gives warning 9, "NOTAPPLICABLE".
- * The cache test runs for real, the shipped module and the fault build, with
- * the lock-limit preload library where the raise of the limit is refused. */
+ * The cache test runs for real, the shipped module and the fault build, also
+ * where the raise of the lock limit is refused (root here); a preload library
+ * that refuses mlockall gives PRIVILEGEERROR. */
 #include <gtest/gtest.h>
 
 #include <ctype.h>
@@ -172,9 +173,66 @@ TEST(CpuTestFaultsEndToEndMmx, WithoutMmxNotApplicable)
     }
 }
 
-/* A cache-test run (test 3) of the module in szBinDir with the preload
- * library and the extra words and environment; "" when the module could not
- * lock memory even so (then *psSkip says why). */
+/* The fault build raising a signal at the fault of the integer unit's second
+ * sub-test, all with --stop-on-fail and --cpus 0: CRASHED with the signal
+ * (json, text), exit 1, the session stopped there (after the reruns of
+ * --retest-on-failure, the first of which fails again); a test that waits for
+ * ever: HUNG at --limit. */
+TEST(CpuTestFaultsEndToEndMmx, SignalMidTestIsCrashedAndAHangIsHung)
+{
+    const struct {
+        const char *szSignal, *szOutcome, *szName, *szText;
+        int iLimitMs;
+        const char *szRetests;
+    } cases[] = {
+        { "11", "crashed", "SIGSEGV", "CRASHED (SIGSEGV)", 60000, "2" },
+        { "4", "crashed", "SIGILL", "CRASHED (SIGILL)", 60000, "0" },
+        { "hang", "hung", "SIGKILL", "HUNG (killed at the time limit)", 3000, "0" },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.szSignal);
+        const std::vector<std::string> vEnv = { "ZOLT_FAULT=0:2:0x02:0:1",
+                                                std::string("ZOLT_FAULT_SIGNAL=") + c.szSignal };
+        std::vector<std::string> vWords = { "--module",
+                                            ZOLT_FAULT_BIN "/zoltcpu.linux",
+                                            "--deffile",
+                                            ZOLT_BIN "/zoltcpu.ini",
+                                            "--stop-on-fail",
+                                            "--retest-on-failure",
+                                            c.szRetests,
+                                            "--cpus",
+                                            "0",
+                                            "all",
+                                            "--format",
+                                            "json" };
+        PeersRun r = RunPeers(vWords, c.iLimitMs, vEnv);
+        std::vector<std::string> vTests;
+        for (const std::string &sLine : r.vLines)
+            if (Str(sLine, "record") == "test")
+                vTests.push_back(sLine);
+        /* stopped after the failure and its one rerun that failed again */
+        ASSERT_EQ(vTests.size(), *c.szRetests == '0' ? 1u : 2u) << r.sAll;
+        for (const std::string &sTest : vTests) {
+            EXPECT_EQ(Str(sTest, "outcome"), c.szOutcome) << sTest;
+            EXPECT_EQ(Str(sTest, "signal"), c.szName) << sTest;
+            EXPECT_EQ(Num(sTest, "logical"), 0) << sTest;
+        }
+        EXPECT_EQ(vTests.back().find("\"retest\":1,\"reproduced\":true"),
+                  *c.szRetests == '0' ? std::string::npos : vTests.back().find("\"retest\""))
+            << vTests.back();
+        EXPECT_EQ(Str(r.vLines.back(), "stopped"), "stop-on-fail") << r.sAll;
+        EXPECT_EQ(r.iExit, 1);
+        vWords.back() = "text";
+        r = RunPeers(vWords, c.iLimitMs, vEnv);
+        EXPECT_NE(r.sAll.find(std::string("CPU:0  test 0 (integer unit)  ") + c.szText),
+                  std::string::npos)
+            << r.sAll;
+        EXPECT_EQ(r.iExit, 1);
+    }
+}
+
+/* A cache-test run (test 3) of the module in szBinDir with the extra words and
+ * environment; "" when the module could not lock memory (then *psSkip says why). */
 std::string RunCache(const char *szBinDir, const std::vector<std::string> &vWords,
                      const std::vector<std::string> &vEnv, PeersRun *pRun, std::string *psSkip)
 {
@@ -182,12 +240,10 @@ std::string RunCache(const char *szBinDir, const std::vector<std::string> &vWord
                                       "--deffile", ZOLT_BIN "/zoltcpu.ini" };
     vAll.insert(vAll.end(), vWords.begin(), vWords.end());
     vAll.insert(vAll.end(), { "run", "--device", "0", "--test", "3" });
-    std::vector<std::string> vAllEnv = { "LD_PRELOAD=" ZOLT_MEMLOCK_PRELOAD };
-    vAllEnv.insert(vAllEnv.end(), vEnv.begin(), vEnv.end());
-    *pRun = RunPeers(vAll, 120000, vAllEnv);
+    *pRun = RunPeers(vAll, 120000, vEnv);
     std::string sRun = ResultOf(*pRun, "run");
-    /* 101 (EPERM) after the preload granted the raise: mlockall refused, which
-     * root is never refused; 102: locking failed for want of memory */
+    /* 101 (EPERM): mlockall refused, which root is never refused; 102: locking
+     * failed for want of memory */
     const long lWarning = Num(sRun, "code");
     if ((lWarning == 101 && geteuid() != 0) || lWarning == 102) {
         *psSkip = "this process may not lock its memory: " + sRun;
@@ -205,9 +261,11 @@ std::string TypesAndCodes(const std::string &sRun)
     return s;
 }
 
-/* The shipped module: the allocation message and the 18 pattern messages
- * with their values in upper-case hex, percent 100, PASS. A stop request at
- * startup ends it before the last pattern: DISCONTINUED, no percent. */
+/* The shipped module, where raising the lock limit may be refused: the
+ * allocation message and the 18 pattern messages with their values in
+ * upper-case hex, percent 100, PASS. A stop request at startup ends it before
+ * the last pattern: DISCONTINUED, no percent. mlockall refused: warning 101
+ * only, PRIVILEGEERROR, exit 4. */
 TEST(CpuCacheEndToEnd, SoundRunAndStopRequest)
 {
     PeersRun r;
@@ -239,6 +297,12 @@ TEST(CpuCacheEndToEnd, SoundRunAndStopRequest)
     EXPECT_EQ(Percents(sRun), "");
     EXPECT_LT(Events(sRun).size(), 19u) << sRun;
     EXPECT_EQ(TypesAndCodes(sRun).find("ERROR"), std::string::npos) << sRun;
+
+    sRun = RunCache(ZOLT_BIN, {}, { "LD_PRELOAD=" ZOLT_MLOCK_REFUSE_PRELOAD }, &r, &sSkip);
+    ASSERT_FALSE(sRun.empty()) << r.sAll << sSkip;
+    EXPECT_EQ(Str(sRun, "result"), "PRIVILEGEERROR") << sRun;
+    EXPECT_EQ(TypesAndCodes(sRun), "WARN 101|") << sRun;
+    EXPECT_EQ(r.iExit, 4);
 }
 
 /* The fault build with error limit 3: three wrong words (first word of the

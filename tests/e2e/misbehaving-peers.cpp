@@ -154,8 +154,7 @@ TEST(MisbehavingPeers, StopDuringTheCacheTestDiscontinuesIt)
     std::string sRun = ResultOf(r, "run");
     ASSERT_FALSE(sRun.empty()) << r.sAll;
     if (Str(sRun, "result") == "PRIVILEGEERROR")
-        GTEST_SKIP()
-            << "the cache test needs the right to raise the locked-memory limit (CAP_SYS_RESOURCE)";
+        GTEST_SKIP() << "the cache test needs the right to lock memory (CAP_IPC_LOCK)";
     EXPECT_EQ(Num(sRun, "exit_status"), 0);
     EXPECT_EQ(Num(sRun, "signal"), 0);
     EXPECT_EQ(Str(sRun, "result"), "DISCONTINUED");

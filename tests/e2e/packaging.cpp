@@ -161,7 +161,7 @@ TEST(Packaging, CompletionOffersCommandsOptionsAndValues)
         { "zoltpeers run --dev", "--device" },  /* run takes one device */
         { "zoltpeers all --dev", "--devices" }, /* all takes a list */
         { "zoltpeers --loops 3 --stop", "--stop-on-fail" },
-        { "zoltpeers run --e", "--errlimit" },
+        { "zoltpeers run --e", "--each-cpu --errlimit" },
         { "zoltpeers sysinfo --e", "" }, /* only run takes an error limit */
         { "zoltpeers all ", "" },        /* no second command */
         { "zoltpeers --device ", "" },

@@ -18,12 +18,13 @@ namespace {
 const std::string kFixtures = std::string(ZOLT_FIXTURES) + "/cpu/";
 const char *const kBindTable = "mount --bind \"$0\" /proc/cpuinfo";
 
-/* zoltpeers --json running test 0 on device szDevice, in a mount namespace
+/* zoltpeers running the command words vCommand, in a mount namespace
  * where /proc/cpuinfo reads as szTable, with the module's definitions file
  * copied into sDir with the SMBIOS socket cap off (the table alone decides the
  * packages); the module's level-4 trace goes to sDir/trace. Exit 97 of the
  * child: the bind mount was refused. */
-PeersRun RunOnTable(const char *szTable, const char *szDevice, const std::string &sDir)
+PeersRun RunOnTable(const char *szTable, const std::vector<std::string> &vCommand,
+                    const std::string &sDir)
 {
     std::ifstream in(ZOLT_BIN "/zoltcpu.ini");
     std::ofstream out(sDir + "/zoltcpu.ini");
@@ -31,12 +32,11 @@ PeersRun RunOnTable(const char *szTable, const char *szDevice, const std::string
         out << (sLine.rfind("szSMBIOSCheckEnable=", 0) == 0 ? "szSMBIOSCheckEnable=false" : sLine)
             << "\n";
     out.close();
-    return PeersRunOf(
-        RunUnshared(kBindTable, kFixtures + szTable,
-                    PeersArgs({ "--module", ZOLT_BIN "/zoltcpu.linux", "--deffile",
-                                sDir + "/zoltcpu.ini", "run", "--device", szDevice, "--test", "0" },
-                              120000),
-                    { "ZOLT_TRACE=4", "ZOLT_TRACE_FILE=" + sDir + "/trace" }));
+    std::vector<std::string> vWords = { "--module", ZOLT_BIN "/zoltcpu.linux", "--deffile",
+                                        sDir + "/zoltcpu.ini" };
+    vWords.insert(vWords.end(), vCommand.begin(), vCommand.end());
+    return PeersRunOf(RunUnshared(kBindTable, kFixtures + szTable, PeersArgs(vWords, 120000),
+                                  { "ZOLT_TRACE=4", "ZOLT_TRACE_FILE=" + sDir + "/trace" }));
 }
 
 /* Why this machine cannot run the cases ("" when it can). */
@@ -102,7 +102,8 @@ TEST(Pinning, ReachableTargetsPinnedUnreachableOnesWarned)
         SCOPED_TRACE(std::string(c.szTable) + " device " + c.szDevice);
         TempDir dir;
         const std::string sTrace = dir.sPath + "/trace";
-        PeersRun r = RunOnTable(c.szTable, c.szDevice, dir.sPath);
+        PeersRun r =
+            RunOnTable(c.szTable, { "run", "--device", c.szDevice, "--test", "0" }, dir.sPath);
         ASSERT_EQ(r.iExit, 0) << r.sAll;
         const std::string sResult = ResultOf(r, "run");
         EXPECT_EQ(Str(sResult, "result"), "PASS");
@@ -126,6 +127,42 @@ TEST(Pinning, ReachableTargetsPinnedUnreachableOnesWarned)
                       std::string::npos)
                 << sResult;
         }
+    }
+}
+
+/* --each-cpu on a two-package table, one job and two: one test record per
+ * logical CPU with its place, each run on the device that holds that CPU (so
+ * no unreachable-target warning). */
+TEST(Pinning, EachCpuGivesOneRecordPerLogicalCpu)
+{
+    const std::string sSkip = SkipReason();
+    if (!sSkip.empty())
+        GTEST_SKIP() << sSkip;
+    for (const char *szJobs : { "1", "2" }) {
+        SCOPED_TRACE(szJobs);
+        TempDir dir;
+        PeersRun r = RunOnTable(
+            "cpuinfo-2sockets.txt",
+            { "--format", "json", "--each-cpu", "--jobs", szJobs, "all", "--tests", "0" },
+            dir.sPath);
+        ASSERT_EQ(r.iExit, 0) << r.sAll;
+        std::vector<std::string> vPlaces;
+        std::istringstream lines(r.sAll);
+        for (std::string sLine; std::getline(lines, sLine);) {
+            if (Str(sLine, "record") != "test")
+                continue;
+            vPlaces.push_back(Str(sLine, "device_name") + " " +
+                              sLine.substr(sLine.find("\"cpu\":"), 55) + " " +
+                              Str(sLine, "outcome"));
+            EXPECT_EQ(sLine.find("\"kind\":\"WARN\""), std::string::npos) << sLine;
+        }
+        std::sort(vPlaces.begin(), vPlaces.end());
+        EXPECT_EQ(
+            vPlaces,
+            (std::vector<std::string>{
+                "CPU:0 \"cpu\":{\"logical\":0,\"core\":0,\"package\":0,\"apic_id\":null} pass",
+                "CPU:1 \"cpu\":{\"logical\":1,\"core\":0,\"package\":1,\"apic_id\":null} pass" }))
+            << r.sAll;
     }
 }
 

@@ -4,9 +4,15 @@
  * end-to-end test can make one check of a real run observe a wrong value.
  * ZOLT_FAULT lists faults separated by ';', each "test:subtest:check:case:xor"
  * with an optional ":offset" (numbers in C notation, case "*" for every case).
- * The observed bytes at the offset are XORed with the 64-bit value. */
+ * The observed bytes at the offset are XORed with the 64-bit value. With
+ * ZOLT_FAULT_SIGNAL=N the first fault met raises signal N instead, as a
+ * defective core would (11 SIGSEGV, 4 SIGILL); with ZOLT_FAULT_SIGNAL=hang
+ * the test waits there for ever. */
+#include <signal.h>
 #include <stdint.h>
 #include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -22,6 +28,7 @@ struct EnvFault {
 };
 
 std::vector<EnvFault> g_vEnvFaults;
+int g_iEnvSignal = 0; /* ZOLT_FAULT_SIGNAL, 0 none, -1 hang */
 
 void EnvFaultHook(unsigned uTest, unsigned uSubTest, unsigned uCheck, unsigned uCase,
                   void *pObserved, unsigned cbObserved)
@@ -30,6 +37,10 @@ void EnvFaultHook(unsigned uTest, unsigned uSubTest, unsigned uCheck, unsigned u
         if (f.auField[0] != uTest || f.auField[1] != uSubTest || f.auField[2] != uCheck ||
             (!f.bAllCases && f.auField[3] != uCase))
             continue;
+        if (g_iEnvSignal > 0)
+            raise(g_iEnvSignal);
+        while (g_iEnvSignal < 0)
+            pause();
         uint8_t *p = static_cast<uint8_t *>(pObserved);
         for (uint64_t i = 0; i < 8 && f.auField[5] + i < cbObserved; i++)
             p[f.auField[5] + i] ^= (uint8_t)(f.auField[4] >> (8 * i));
@@ -70,6 +81,8 @@ struct InstallFromEnvironment {
                 g_vEnvFaults.push_back(fault);
             uStart = uEnd + 1;
         }
+        const char *szSignal = getenv("ZOLT_FAULT_SIGNAL");
+        g_iEnvSignal = !szSignal ? 0 : (strcmp(szSignal, "hang") == 0 ? -1 : atoi(szSignal));
         if (!g_vEnvFaults.empty())
             g_pfnTestFault = EnvFaultHook;
     }

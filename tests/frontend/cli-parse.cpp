@@ -1,7 +1,8 @@
 /* cli-parse.cpp - zoltpeers' command line: getopt_long forms (--opt=value,
  * --opt value, options after the command, --), the usage errors and their
- * messages, number lists and durations; the format table held against --help,
- * the man page, the completion and the README. */
+ * messages, number lists and durations, the processor table behind --each-cpu
+ * and --cpus; the format table held against --help, the man page, the
+ * completion and the README. */
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "cli-parse.h"
+#include "cpu-places.h"
 
 /* Parses the words after the program name. */
 static int Parse(std::vector<const char *> vArgs, PeersCommand *pCmd, std::string *psError)
@@ -48,7 +50,19 @@ TEST(PeersCommandLine, UsageErrorsNameTheCauseAndTheFix)
         { { "all", "--no-ack", "--garbage-ack" }, "exclude each other" },
         { { "all", "--bogus" }, "unknown option '--bogus'" },
         { { "all", "-x" }, "unknown option '-x'" },
-        { { "all", "--limit" }, "needs a value" },
+        { { "all", "--limit" }, "option '--limit' needs a value: write --limit VALUE" },
+        { { "all", "--dev", "0" }, "'--dev' is ambiguous: it could be --device, --devices" },
+        { { "all", "--json=1" }, "'--json' takes no value; write it alone, without '=1'" },
+        { { "--help=x" }, "'--help' takes no value" },
+        { { "all", "--test", "0" }, "all takes --tests LIST and --devices LIST, not --test" },
+        { { "all", "--device", "0" }, "not --device" },
+        { { "all", "--each-cpu", "--jobs", "2", "--retest-on-failure", "3" }, "" },
+        { { "run", "--device", "0", "--test", "0", "--cpus", "0-3,8" }, "" },
+        { { "all", "--jobs", "2" }, "add --each-cpu or --cpus LIST" },
+        { { "all", "--jobs", "0", "--each-cpu" }, "a count from 1 to 4096" },
+        { { "all", "--cpus", "3-1" }, "a list of logical CPUs such as 0-3,8" },
+        { { "sysinfo", "--device", "0", "--each-cpu" }, "use them with all or run" },
+        { { "all", "--format", "xml" }, "choose text, json or ocptv" },
         { { "all", "--loops", "0" }, "count of 1 or more" },
         { { "all", "--duration", "5d" }, "such as 90, 90s, 10m or 2h" },
         { { "all", "--tests", "3-1" }, "a list such as 0,2 or 0-3" },
@@ -187,4 +201,24 @@ TEST(PeersFormats, TheTableDrivesHelpAndIsHeldAgainstManPageCompletionAndReadme)
     PeersCommand cmd;
     EXPECT_EQ(Parse({ "all", "--format", "xml" }, &cmd, &sError), PEERS_EXIT_USAGE);
     EXPECT_NE(sError.find("choose " + PeersFormatNames(" or ")), std::string::npos) << sError;
+}
+
+/* Each record's place, and its device as the module groups them: a record
+ * with "ht" joins an earlier record of its package; one without "ht" or
+ * without a physical id is a device of its own. */
+TEST(PeersCpuTable, PlacesAndTheDeviceThatHoldsEachCpu)
+{
+    const char *szTable =
+        "processor\t: 0\nphysical id\t: 0\ncore id\t\t: 0\napicid\t\t: 0\nflags\t\t: fpu ht sse\n\n"
+        "processor\t: 1\nphysical id\t: 1\ncore id\t\t: 0\napicid\t\t: 2\nflags\t\t: fpu ht\n\n"
+        "processor\t: 2\nphysical id\t: 0\ncore id\t\t: 1\ninitial apicid\t: 9\napicid\t\t: 1\n"
+        "flags\t\t: fpu ht\n\nprocessor\t: 3\nphysical id\t: 0\nflags\t\t: fpu\n\n"
+        "processor\t: 4\nflags\t\t: ht\n";
+    std::string sSeen;
+    for (const PeersCpu &c : PeersParseCpuTable(szTable))
+        sSeen += std::to_string(c.place.iCpu) + " " + std::to_string(c.place.iCore) + " " +
+                 std::to_string(c.place.iPackage) + " " + std::to_string(c.place.iApicId) +
+                 " device " + std::to_string(c.iDevice) + "|";
+    EXPECT_EQ(sSeen, "0 0 0 0 device 0|1 0 1 2 device 1|2 1 0 1 device 0|3 -1 0 -1 device 2|"
+                     "4 -1 -1 -1 device 3|");
 }

@@ -43,12 +43,26 @@ TEST(PeersReportLines, EventsProgressAndResults)
     inv.bResult = 1;
     inv.sResultWord = "PRIVILEGEERROR";
     EXPECT_EQ(PeersResultLine(inv, "CPU:0"), "CPU:0  test 3 (caches)  PRIVILEGEERROR  (250 ms)");
-    EXPECT_NE(PeersResultHint(inv).find("CAP_SYS_RESOURCE"), std::string::npos);
+    EXPECT_NE(PeersResultHint(inv).find("CAP_IPC_LOCK"), std::string::npos);
     inv.bResult = 0;
     inv.bKilled = 1;
-    EXPECT_NE(PeersResultLine(inv, "CPU:0").find("NOT RUN (the module hung and was killed)"),
+    EXPECT_NE(PeersResultLine(inv, "CPU:0").find("NOT RUN (killed at the time limit before"),
+              std::string::npos);
+    inv.bConnected = 1;
+    inv.vEvents.push_back(PeersEvent{ "INFO", "", "Testing MMX shift instructions", 0, 0, "" });
+    EXPECT_NE(PeersResultLine(inv, "CPU:0").find("HUNG (killed at the time limit)"),
               std::string::npos);
     inv.bKilled = 0;
+    inv.iSignal = 4;
+    EXPECT_NE(PeersResultLine(inv, "CPU:0").find("CRASHED (SIGILL)"), std::string::npos);
+    EXPECT_NE(PeersResultHint(inv).find("died by SIGILL while the test ran: a failure (a defective "
+                                        "core gives such signals). Last events: Testing MMX shift "
+                                        "instructions."),
+              std::string::npos)
+        << PeersResultHint(inv);
+    inv.iSignal = 0;
+    inv.bConnected = 0;
+    inv.vEvents.clear();
     inv.iExitStatus = 29;
     EXPECT_EQ(PeersResultHint(inv), "The module never connected to the broker (exit status 29).");
 }

@@ -65,8 +65,9 @@ TEST(PeersResults, OutcomesAndTheExitStatusTheyGive)
 {
     struct Case {
         int bResult, bKilled;
-        const char *szWord;
+        const char *szWord; /* sent, or (no result) the word of the records */
         int iOutcome;
+        int bConnected = 0, iSignal = 0, bInterrupted = 0;
     } aCases[] = {
         { 1, 0, "PASS", PEERS_OUTCOME_PASS },
         { 1, 0, "FAIL", PEERS_OUTCOME_FAIL },
@@ -77,19 +78,31 @@ TEST(PeersResults, OutcomesAndTheExitStatusTheyGive)
         { 1, 0, "DISCONTINUED", PEERS_OUTCOME_UNTESTED },
         { 1, 0, "BUSY", PEERS_OUTCOME_UNTESTED },
         { 1, 0, "NOMEDIA", PEERS_OUTCOME_UNTESTED },
-        { 1, 0, "", PEERS_OUTCOME_NOT_RUN },      /* a code without a word */
-        { 1, 0, "MAYBE", PEERS_OUTCOME_NOT_RUN }, /* not a word of the protocol */
-        { 0, 1, "", PEERS_OUTCOME_UNTESTED },     /* killed by --limit */
-        { 0, 0, "", PEERS_OUTCOME_NOT_RUN },      /* died, never connected */
+        { 1, 0, "", PEERS_OUTCOME_NOT_RUN },                 /* a code without a word */
+        { 1, 0, "MAYBE", PEERS_OUTCOME_NOT_RUN },            /* not a word of the protocol */
+        { 0, 1, "NOT-RUN", PEERS_OUTCOME_NOT_RUN },          /* --limit before the test began */
+        { 0, 1, "HUNG", PEERS_OUTCOME_HUNG, 1 },             /* --limit while the test ran */
+        { 0, 1, "KILLED", PEERS_OUTCOME_UNTESTED, 1, 0, 1 }, /* the operator interrupted */
+        { 0, 0, "CRASHED", PEERS_OUTCOME_CRASHED, 1, 11 },   /* SIGSEGV mid-test */
+        { 0, 0, "CRASHED", PEERS_OUTCOME_CRASHED, 0, 4 },    /* SIGILL before it connected */
+        { 0, 0, "NOT-RUN", PEERS_OUTCOME_NOT_RUN },          /* exited, never connected */
     };
     for (const Case &c : aCases) {
         PeersInvocation inv;
         PeersInvocationInit(&inv, "run");
         inv.bResult = c.bResult;
         inv.bKilled = c.bKilled;
-        inv.sResultWord = c.szWord;
+        inv.sResultWord = c.bResult ? c.szWord : "";
+        inv.bConnected = c.bConnected;
+        inv.iSignal = c.iSignal;
+        inv.bInterrupted = c.bInterrupted;
         EXPECT_EQ(PeersOutcomeOf(inv), c.iOutcome) << c.szWord << c.bKilled;
+        if (*c.szWord) {
+            EXPECT_EQ(PeersResultWordOf(inv), c.szWord);
+        }
     }
+    EXPECT_EQ(PeersSignalName(11), "SIGSEGV");
+    EXPECT_EQ(PeersSignalName(4), "SIGILL");
     /* priority: FAIL, then not run, then not tested */
     struct Totals {
         int iPassed, iFailed, iUntested, iNotRun, iExit;
@@ -115,28 +128,36 @@ TEST(PeersResults, TallyCountsPerDeviceAndTest)
         const char *szDevice;
         int iTest, iOutcome;
         unsigned long long ullMs;
-    } aRuns[] = { { "CPU:0", 0, PEERS_OUTCOME_PASS, 3 },
-                  { "CPU:1", 0, PEERS_OUTCOME_FAIL, 4 },
-                  { "CPU:0", 0, PEERS_OUTCOME_PASS, 5 },
-                  { "CPU:0", 3, PEERS_OUTCOME_UNTESTED, 1 },
-                  { "CPU:0", 3, PEERS_OUTCOME_NOT_RUN, 2 } };
+    } aRuns[] = {
+        { "CPU:0", 0, PEERS_OUTCOME_PASS, 3 },    { "CPU:1", 0, PEERS_OUTCOME_FAIL, 4 },
+        { "CPU:0", 0, PEERS_OUTCOME_PASS, 5 },    { "CPU:0", 3, PEERS_OUTCOME_UNTESTED, 1 },
+        { "CPU:0", 3, PEERS_OUTCOME_NOT_RUN, 2 }, { "CPU:1", 0, PEERS_OUTCOME_CRASHED, 1 },
+        { "CPU:1", 0, PEERS_OUTCOME_HUNG, 1 }
+    };
     for (const auto &r : aRuns)
         PeersRunEndAdd(
             &end,
             PeersTestRun{
-                &inv, 0, r.iTest, r.szDevice, 1, "", r.ullMs, r.iOutcome, { -1, -1, -1, -1 } });
+                &inv, 0, r.iTest, r.szDevice, 1, "", r.ullMs, r.iOutcome, { 1, 1, 0, 2 }, 0, -1 });
     ASSERT_EQ(end.vTally.size(), 3u);
     EXPECT_EQ(end.vTally[0].iRuns, 2);
     EXPECT_EQ(end.vTally[0].iPassed, 2);
     EXPECT_EQ(end.vTally[0].ullMs, 8u);
-    EXPECT_EQ(end.vTally[1].iFailed, 1);
-    EXPECT_EQ(end.vTally[2].iUntested, 2); /* not run counts as not tested in the table */
+    EXPECT_EQ(end.vTally[1].iFailed, 3); /* crashed and hung are failures */
+    EXPECT_EQ(end.vTally[2].iUntested, 1);
+    EXPECT_EQ(end.vTally[2].iNotRun, 1);
+    EXPECT_EQ(end.iFailed, 3);
     EXPECT_EQ(end.iUntested, 1);
     EXPECT_EQ(end.iNotRun, 1);
+    EXPECT_EQ(PeersExitOfTotals(end), 1);
     std::vector<std::string> vTable = PeersTextTable(end);
     ASSERT_EQ(vTable.size(), 6u);
-    EXPECT_EQ(vTable[1].rfind("Summary: 5 run(s)", 0), 0u) << vTable[1];
-    EXPECT_NE(vTable[5].find("CPU:0    3 caches"), std::string::npos) << vTable[5];
+    EXPECT_EQ(vTable[1].rfind("Summary: 7 run(s)", 0), 0u) << vTable[1];
+    /* runs, passed, failed, not tested, not run: the counts add up */
+    EXPECT_NE(vTable[5].find("CPU:0    3 caches                           2       0       0"
+                             "           1        1"),
+              std::string::npos)
+        << vTable[5];
 }
 
 TEST(PeersParamCheck, ValuesAreCheckedAgainstTheDeclarations)
@@ -283,7 +304,9 @@ TEST(PeersOcptv, FaultsAreDiagnosesOfTheirCpuAndRunTroublesAreErrors)
         ev.iCode = 10;
         ev.sEnglish = "bad";
         inv.vEvents = { ev };
-        PeersTestRun run{ &inv, 1, 2, "CPU:1", 1, "", 7, c.iOutcome, { c.iCpu, -1, -1, -1 } };
+        PeersTestRun run{
+            &inv, 1, 2, "CPU:1", 1, "", 7, c.iOutcome, { c.iCpu, -1, -1, -1 }, 0, -1
+        };
         std::vector<std::string> v = PeersOcptvTestRun(&oc, run);
         std::string sAll;
         for (const std::string &s : v)

@@ -350,13 +350,13 @@ TEST_F(Driver, CacheWarningOncePerRunAndAttempt)
         GTEST_SKIP() << "needs logical CPUs 0 and 1";
     const PFN_CPUTEST cacheTable[4] = { StandIn, StandIn, StandIn, do_cache };
     g_CpuTestTable = { cacheTable, 4 };
-    const PFN_CACHESETLIMIT pfnSet = g_pfnCacheSetLockLimit;
-    g_pfnCacheSetLockLimit = [](const struct rlimit *) {
+    const PFN_CACHELOCKALL pfnLock = g_pfnCacheLockAll;
+    g_pfnCacheLockAll = [](int) {
         errno = EPERM;
         return -1;
     };
     const int iResult = Run("CPU:1", 3);
-    g_pfnCacheSetLockLimit = pfnSet;
+    g_pfnCacheLockAll = pfnLock;
     g_CpuTestTable = { kStandIns, 4 };
     EXPECT_EQ(iResult, 4);
     std::string sSix;
