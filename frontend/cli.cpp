@@ -6,6 +6,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdio.h>
 #include <string.h>
 #include <unistd.h>
@@ -19,6 +20,7 @@
 #include "param-check.h"
 #include "report.h"
 #include "results.h"
+#include "safe-path.h"
 #include "session.h"
 
 /* One device and test of the selection. */
@@ -29,11 +31,19 @@ struct PeersPick {
 
 static PeersOcptv g_PeersOcptv;
 
+/* Text for one line on standard error: valid UTF-8, and on a terminal with
+ * its control characters made visible. */
+static std::string ForStderr(const std::string &s)
+{
+    std::string sClean = PeersUtf8Clean(s);
+    return isatty(2) ? PeersVisibleText(sClean) : sClean;
+}
+
 /* The one-line usage error and the pointer to --help. */
 static int UsageError(const std::string &sError)
 {
     fprintf(stderr, "zoltpeers: %s\nTry 'zoltpeers --help' for more information.\n",
-            PeersUtf8Clean(sError).c_str());
+            ForStderr(sError).c_str());
     return PEERS_EXIT_USAGE;
 }
 
@@ -273,7 +283,7 @@ static void ExplainNoAnswer(const char *szWhat, const PeersInvocation &inv)
     while (!sWhy.empty() && sWhy.back() == '\n')
         sWhy.pop_back();
     fprintf(stderr, "zoltpeers: %s failed: %s; check --module and --deffile\n", szWhat,
-            PeersUtf8Clean(sWhy).c_str());
+            ForStderr(sWhy).c_str());
 }
 
 /* The run's facts for the formats; in the ocptv format each device's vendor
@@ -391,15 +401,46 @@ static int DoValidate(PeersSession *pSession, const PeersCommand &cmd, const Pee
     return end.iExitStatus;
 }
 
-/* Opens the log for writing without following a symbolic link at its name
- * (zoltpeers may run as root in a folder others can write). */
-static FILE *OpenLog(const std::string &sPath)
+/* The one line of a refusal: what, the path, why, what to do. Returns the
+ * exit status (the module could not be run). */
+static int Refuse(const char *szWhat, const std::string &sPath, const std::string &sWhy,
+                  const char *szHint)
 {
-    int hLog = open(sPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
-    FILE *pLog = hLog >= 0 ? fdopen(hLog, "w") : nullptr;
-    if (pLog == nullptr && hLog >= 0)
+    fprintf(stderr, "zoltpeers: refusing %s %s: %s; %s\n", szWhat, ForStderr(sPath).c_str(),
+            ForStderr(sWhy).c_str(), szHint);
+    return PEERS_EXIT_NOT_RUN;
+}
+
+/* The definitions file must be one the module takes: a path it can name in
+ * its STARTUP packet, a regular file it reads whole. Returns 0 or the exit
+ * status (refused, one line said why). */
+static int CheckDefFile(const std::string &sPath)
+{
+    std::string sWhy, sText;
+    if (sPath.size() > PEERS_DEFFILE_PATH_MAX)
+        return Refuse("the definitions file", sPath,
+                      "the path has " + std::to_string(sPath.size()) +
+                          " characters, the module can send at most " +
+                          std::to_string(PEERS_DEFFILE_PATH_MAX) + " to the broker",
+                      "copy it to a shorter path for --deffile");
+    if (PeersReadSmallFile(sPath.c_str(), PEERS_READ_FILE_LIMIT, &sText, &sWhy) == 0)
+        return 0;
+    return Refuse("the definitions file", sPath, sWhy, "give --deffile a regular file");
+}
+
+/* Opens the log (see PeersOpenWriteFile). Returns 0 or the exit status. */
+static int OpenLog(const std::string &sPath, FILE **ppLog)
+{
+    std::string sWhy;
+    int hLog = PeersOpenWriteFile(sPath.c_str(), &sWhy);
+    *ppLog = hLog >= 0 ? fdopen(hLog, "w") : nullptr;
+    if (*ppLog != nullptr)
+        return 0;
+    if (hLog >= 0) {
+        sWhy = strerror(errno);
         close(hLog);
-    return pLog;
+    }
+    return Refuse("the log", sPath, sWhy, "choose a new name or a file of your own for --log");
 }
 
 /* Opens the session (and the log). Returns 0, or the exit status. */
@@ -416,15 +457,24 @@ static int OpenSession(PeersCommand *pCmd, PeersSession *pSession, FILE **ppLog)
                 pCmd->sModule.c_str(), strerror(errno));
         return PEERS_EXIT_NOT_RUN;
     }
-    if (!pCmd->sLog.empty() && (*ppLog = OpenLog(pCmd->sLog)) == nullptr) {
-        fprintf(stderr, "zoltpeers: cannot write the log %s: %s; choose another --log FILE\n",
-                pCmd->sLog.c_str(), strerror(errno));
-        return PEERS_EXIT_NOT_RUN;
-    }
+    int iRc = CheckDefFile(pCmd->sDefFile);
+    if (iRc == 0 && !pCmd->sLog.empty())
+        iRc = OpenLog(pCmd->sLog, ppLog);
+    if (iRc != 0)
+        return iRc;
     PeersReportInit(stdout, pCmd->iFormat, *ppLog);
     int iOpen =
         PeersSessionOpen(pSession, &pCmd->opt, pCmd->sModule.c_str(), pCmd->sDefFile.c_str(),
                          pCmd->sPipeBase.empty() ? nullptr : pCmd->sPipeBase.c_str());
+    if (iOpen == 5 || (iOpen == 1 && !pSession->broker.sRefusal.empty())) {
+        const char *szBase = getenv("TMPDIR");
+        std::string sBase = !pCmd->sPipeBase.empty()               ? pCmd->sPipeBase
+                            : szBase != nullptr && *szBase != '\0' ? szBase
+                                                                   : "/tmp";
+        return Refuse("the pipe base", sBase, pSession->broker.sRefusal,
+                      "choose a directory of your own or one with the sticky bit for "
+                      "--pipe-base or TMPDIR");
+    }
     if (iOpen != 0) {
         fprintf(stderr,
                 "zoltpeers: cannot set up the broker's pipe directory and FIFO (%d); "
@@ -492,6 +542,11 @@ int PeersRunCommand(PeersCommand *pCmd)
         g_PeersReport.bLogFailed = 1;
     if (fflush(stdout) != 0 || ferror(stdout))
         g_PeersReport.bOutFailed = 1;
+    if (g_iPeersInterrupted == SIGPIPE) {
+        fprintf(stderr, "zoltpeers: the reader of standard output has gone (broken pipe); "
+                        "the module was stopped and no further test started\n");
+        return PEERS_EXIT_SIGNAL + SIGPIPE;
+    }
     if (g_PeersReport.bOutFailed || g_PeersReport.bLogFailed) {
         fprintf(stderr, "zoltpeers: writing %s failed: %s; make room or choose another file\n",
                 g_PeersReport.bOutFailed ? "the results to standard output" : pCmd->sLog.c_str(),

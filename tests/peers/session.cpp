@@ -46,7 +46,7 @@ TEST_F(PeersSessionTest, ModuleGetsThePipeDirectoryAndItsStatusIsKept)
     struct stat st;
     ASSERT_EQ(stat((m_sDir + "/ZOLTFIFO").c_str(), &st), 0);
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
-    EXPECT_EQ(st.st_mode & 0777, 0660u);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
 
     PeersInvocation inv;
     EXPECT_EQ(RunShell(&inv, "echo \"$ZOLT_PATH\"; echo oops >&2; exit 3"), 0);
