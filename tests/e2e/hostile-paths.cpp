@@ -422,3 +422,229 @@ TEST(HostilePaths, MissingPipeDirectoryMakesNoFifoAnywhere)
     EXPECT_EQ(p.dir.Entries(), std::vector<std::string>{ "ZOLTFIFO" });
     EXPECT_EQ(p.cwd.Entries(), std::vector<std::string>{});
 }
+
+/* ---- zoltpeers as root: nothing touched at a path it did not make ---- */
+
+namespace {
+
+/* Gives sPath (not followed) to nobody:nogroup. */
+bool GiveToNobody(const std::string &sPath)
+{
+    struct passwd *pw = getpwnam("nobody");
+    return pw != nullptr && lchown(sPath.c_str(), pw->pw_uid, pw->pw_gid) == 0;
+}
+
+/* zoltpeers with the words and environment; all it printed. */
+e2e::ChildRun Peers(std::vector<std::string> vWords, const std::vector<std::string> &vEnv = {})
+{
+    vWords.insert(vWords.begin(), ZOLT_BIN "/zoltpeers");
+    return e2e::RunChild(vWords, vEnv, nullptr, true);
+}
+
+}  // namespace
+
+TEST(HostilePaths, PeersRefuseWhatOthersControlInOneLineBeforeAnyModuleRuns)
+{
+    if (getpwnam("nobody") == nullptr || geteuid() != 0)
+        GTEST_SKIP() << "needs root and a user named nobody";
+    TempDir dir;
+    const std::string d = dir.sPath, sBase = d + "/base";
+    std::string sLong = d; /* a real copy of the definitions at a path of 285 characters */
+    while (sLong.size() + 61 < 285 - 12)
+        ASSERT_EQ(mkdir((sLong += "/" + std::string(60, 'd')).c_str(), 0700), 0);
+    sLong += "/" + std::string(285 - 12 - 1 - sLong.size(), 'e');
+    ASSERT_EQ(mkdir(sLong.c_str(), 0700), 0);
+    sLong += "/zoltcpu.ini";
+    std::ofstream(sLong) << std::ifstream(s_sIni).rdbuf();
+    ASSERT_EQ(sLong.size(), 285u);
+    ASSERT_EQ(mkdir(sBase.c_str(), 0700), 0);
+    ASSERT_EQ(chmod(d.c_str(), 0755), 0); /* nobody reaches the shared folder */
+    auto MakeDir = [](const std::string &s, mode_t mode, bool bNobody) {
+        return mkdir(s.c_str(), 0700) == 0 && chmod(s.c_str(), mode) == 0 &&
+               (!bNobody || GiveToNobody(s));
+    };
+    struct {
+        const char *szWhat;
+        std::function<bool()> plant;
+        std::vector<std::string> vWords, vEnv;
+        std::string sPath, sReason;
+    } aCases[] = {
+        { "pipe base open to all without the sticky bit",
+          [&] { return MakeDir(d + "/open", 0777, false); },
+          { "--pipe-base", d + "/open" },
+          {},
+          d + "/open",
+          "no sticky bit" },
+        { "pipe base of another user",
+          [&] { return MakeDir(d + "/theirs", 0755, true); },
+          { "--pipe-base", d + "/theirs" },
+          {},
+          d + "/theirs",
+          "belongs to user 65534" },
+        { "TMPDIR kept by sudo -E: set-group-id, group-writable",
+          [&] {
+              return MakeDir(d + "/sgid", 02770, false) &&
+                     chown((d + "/sgid").c_str(), 0, 65534) == 0;
+          },
+          {},
+          { "TMPDIR=" + d + "/sgid" },
+          d + "/sgid",
+          "no sticky bit" },
+        { "log: a file of another user, open to all, in a shared folder",
+          [&] {
+              return MakeDir(d + "/shared", 01777, false) && AsNobody([&] {
+                         umask(0);
+                         return WriteVictim(d + "/shared/log").empty() ||
+                                chmod((d + "/shared/log").c_str(), 0666);
+                     });
+          },
+          { "--log", d + "/shared/log" },
+          {},
+          d + "/shared/log",
+          "belongs to user 65534" },
+        { "log: a FIFO",
+          [&] { return mkfifo((d + "/fifo").c_str(), 0600) == 0; },
+          { "--log", d + "/fifo" },
+          {},
+          d + "/fifo",
+          "it is a FIFO" },
+        { "log: a link to root's file",
+          [&] { return symlink(WriteVictim(d + "/victim").c_str(), (d + "/link").c_str()) == 0; },
+          { "--log", d + "/link" },
+          {},
+          d + "/link",
+          "symbolic link" },
+        { "definitions: a FIFO",
+          [] { return true; },
+          { "--deffile", d + "/fifo" },
+          {},
+          d + "/fifo",
+          "it is a FIFO" },
+        { "definitions: a device",
+          [] { return true; },
+          { "--deffile", "/dev/zero" },
+          {},
+          "/dev/zero",
+          "device node" },
+        { "definitions: 70000 bytes",
+          [&] { return truncate(WriteVictim(d + "/big").c_str(), 70000) == 0; },
+          { "--deffile", d + "/big" },
+          {},
+          d + "/big",
+          "70000 bytes" },
+        { "definitions: a path of 285 characters",
+          [] { return true; },
+          { "--deffile", sLong },
+          {},
+          sLong,
+          "285 characters" },
+    };
+    for (auto &c : aCases) {
+        SCOPED_TRACE(c.szWhat);
+        ASSERT_TRUE(c.plant());
+        std::string sBefore = Snapshot(c.sPath);
+        c.vWords.push_back("enumerate");
+        if (c.vEnv.empty())
+            c.vEnv.push_back("TMPDIR=" + sBase);
+        double dStart = Now();
+        e2e::ChildRun r = Peers(c.vWords, c.vEnv);
+        EXPECT_LT(Now() - dStart, 5.0);
+        EXPECT_EQ(r.iExit, 2);
+        EXPECT_EQ(r.sOut.rfind("zoltpeers: refusing ", 0), 0u) << r.sOut;
+        EXPECT_EQ(r.sOut.find('\n'), r.sOut.size() - 1) << "one line: " << r.sOut;
+        EXPECT_NE(r.sOut.find(" " + c.sPath + ": "), std::string::npos) << r.sOut;
+        EXPECT_NE(r.sOut.find(c.sReason), std::string::npos) << r.sOut;
+        EXPECT_EQ(Snapshot(c.sPath), sBefore);
+        struct stat st; /* nothing made in a refused base, no module started */
+        if (stat(c.sPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            EXPECT_EQ(e2e::RunChild({ "/bin/ls", "-A", c.sPath }).sOut, "");
+        }
+        EXPECT_EQ(e2e::RunChild({ "/bin/ls", "-A", sBase }).sOut, "");
+    }
+}
+
+TEST(HostilePaths, PeersPrivateDirectoryIsHeldFromCreationToRemoval)
+{
+    if (getpwnam("nobody") == nullptr || geteuid() != 0)
+        GTEST_SKIP() << "needs root and a user named nobody";
+    TempDir dir;
+    const std::string d = dir.sPath, sBase = d + "/base", sVictims = d + "/victims";
+    ASSERT_EQ(chmod(d.c_str(), 0755), 0);
+    /* shared like /tmp, and set-group-id to a group of others */
+    ASSERT_TRUE(mkdir(sBase.c_str(), 0700) == 0 && chmod(sBase.c_str(), 03777) == 0 &&
+                chown(sBase.c_str(), 0, 65534) == 0 && mkdir(sVictims.c_str(), 0700) == 0);
+    std::string sVictim = WriteVictim(sVictims + "/root-only"), sBefore = Snapshot(sVictim);
+    /* the module: says what it finds, lets nobody try to rename its directory,
+     * then does so itself and puts a link to the victims in its place */
+    std::ofstream(d + "/probe")
+        << "#!/bin/sh\nstat -c '%a %g' \"$ZOLT_PATH\" \"$ZOLT_PATH/ZOLTFIFO\"\n"
+           "setpriv --reuid=65534 --regid=65534 --clear-groups mv "
+           "\"$ZOLT_PATH\" \"$ZOLT_PATH.x\" 2>/dev/null || echo kept\n"
+           "mv \"$ZOLT_PATH\" \"$ZOLT_PATH.moved\" && ln -s "
+        << sVictims << " \"$ZOLT_PATH\"\n";
+    ASSERT_EQ(chmod((d + "/probe").c_str(), 0755), 0);
+    e2e::PeersRun r = e2e::RunPeers(
+        { "--module", d + "/probe", "--deffile", s_sIni, "--pipe-base", sBase, "enumerate" });
+    EXPECT_EQ(e2e::Str(e2e::ResultOf(r, "enumerate"), "module_output"), "700 0\n600 0\nkept\n");
+    EXPECT_EQ(Snapshot(sVictim), sBefore);
+    /* left: the link (not followed) and the moved directory, emptied */
+    std::istringstream left(e2e::RunChild({ "/bin/ls", "-A", sBase }).sOut);
+    std::string sLink, sMoved;
+    ASSERT_TRUE(left >> sLink >> sMoved);
+    EXPECT_EQ(sMoved, sLink + ".moved");
+    EXPECT_EQ(Snapshot(sBase + "/" + sLink).substr(Snapshot(sBase + "/" + sLink).find("->")),
+              "->" + sVictims);
+    EXPECT_EQ(e2e::RunChild({ "/bin/ls", "-A", sBase + "/" + sMoved }).sOut, "");
+}
+
+TEST(HostilePaths, PeersRecogniseAndEndAModuleBehindAForkingWrapper)
+{
+    /* timeout forks the module as its child: the group, not the pid, counts */
+    e2e::PeersRun r = e2e::RunPeers({ "--module-wrapper", "timeout 600", "enumerate" });
+    EXPECT_EQ(r.iExit, 0) << r.sAll;
+    EXPECT_NE(e2e::ResultOf(r, "enumerate").find("\"startup_seen\":true"), std::string::npos);
+}
+
+TEST(HostilePaths, TraceFileIsNeverFollowedNorTakenFromAnotherUser)
+{
+    if (getpwnam("nobody") == nullptr || geteuid() != 0)
+        GTEST_SKIP() << "needs root and a user named nobody";
+    TempDir dir, pipes;
+    const std::string d = dir.sPath, sTrace = d + "/shared/trace";
+    ASSERT_TRUE(chmod(d.c_str(), 0755) == 0 && mkdir((d + "/shared").c_str(), 01777) == 0 &&
+                chmod((d + "/shared").c_str(), 01777) == 0);
+    std::string sVictim = WriteVictim(d + "/root-only");
+    struct {
+        const char *szWhat;
+        std::function<int()> plantAsNobody; /* 0: planted */
+    } aCases[] = {
+        { "link to root's file", [&] { return symlink(sVictim.c_str(), sTrace.c_str()); } },
+        { "FIFO", [&] { return mkfifo(sTrace.c_str(), 0666); } },
+        { "file of nobody",
+          [&] { return WriteVictim(sTrace).empty() ? 1 : chmod(sTrace.c_str(), 0666); } },
+        { "nothing: a new file", nullptr },
+    };
+    for (auto &c : aCases) {
+        SCOPED_TRACE(c.szWhat);
+        unlink(sTrace.c_str());
+        ASSERT_TRUE(!c.plantAsNobody || AsNobody(c.plantAsNobody));
+        std::string sBefore = Snapshot(sTrace), sVictimBefore = Snapshot(sVictim);
+        double dStart = Now();
+        e2e::ChildRun r = e2e::RunChild({ ZOLT_BIN "/zoltcpu.linux", "run", "device=0", "test=0",
+                                          "deffile=" + s_sIni, "sfifo=" + pipes.sPath + "/none" },
+                                        { "ZOLT_PATH=" + pipes.sPath, "ZOLT_TMP=", "ZOLT_TRACE=all",
+                                          "ZOLT_TRACE_FILE=" + sTrace },
+                                        nullptr, true); /* refused: the lines go to stderr */
+        EXPECT_EQ(r.iExit, 29);
+        EXPECT_LT(Now() - dStart, 5.0);
+        EXPECT_EQ(Snapshot(sVictim), sVictimBefore);
+        struct stat st;
+        if (c.plantAsNobody) {
+            EXPECT_EQ(Snapshot(sTrace), sBefore);
+        } else {
+            ASSERT_EQ(lstat(sTrace.c_str(), &st), 0);
+            EXPECT_TRUE(S_ISREG(st.st_mode) && st.st_uid == 0 && st.st_size > 0);
+            EXPECT_EQ(st.st_mode & 07777, 0600u);
+        }
+    }
+}

@@ -307,4 +307,13 @@ TEST(ZoltPeersCli, SignalsStopTheModuleRemoveThePipesAndGive128PlusTheSignal)
         EXPECT_EQ(WEXITSTATUS(iStatus), 128 + iSignal);
         EXPECT_TRUE(base.Entries().empty()); /* pipe directory gone */
     }
+    /* the reader of the results has gone (| head -1): at once, 128 + SIGPIPE */
+    auto tStart = std::chrono::steady_clock::now();
+    ChildRun r = RunChild({ "/bin/sh", "-c",
+                            "{ " + g_sPeers +
+                                " all --loops 300 2>/dev/null; echo status $? >&2; }"
+                                " | head -1 >/dev/null" },
+                          {}, nullptr, true);
+    EXPECT_EQ(r.sOut, "status 141\n");
+    EXPECT_LT(std::chrono::steady_clock::now() - tStart, std::chrono::seconds(30));
 }

@@ -3,9 +3,11 @@
  * and every frame it wrote before it ended taken, with or without STOP. */
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <string>
@@ -53,6 +55,70 @@ TEST_F(PeersSessionTest, ModuleGetsThePipeDirectoryAndItsStatusIsKept)
     EXPECT_EQ(inv.iExitStatus, 3);
     EXPECT_FALSE(inv.bKilled || inv.bConnected);
     EXPECT_EQ(inv.sModuleOutput, m_sDir + "\noops\n");
+
+    /* only what zoltpeers means to pass: no ZOLT_TMP (its FIFO would land
+     * elsewhere), none of the descriptors zoltpeers inherited */
+    setenv("ZOLT_TMP", "/var/tmp", 1);
+    ASSERT_EQ(dup2(2, 10), 10);
+    ASSERT_EQ(dup2(2, 251), 251);
+    RunShell(&inv, "env | grep ^ZOLT_; exec ls /proc/self/fd");
+    unsetenv("ZOLT_TMP");
+    close(10);
+    close(251);
+    EXPECT_EQ(inv.sModuleOutput, "ZOLT_PATH=" + m_sDir + "\n0\n1\n2\n3\n");
+
+    /* a flood of output: 64 KiB kept, the rest dropped, nothing on disk */
+    EXPECT_EQ(RunShell(&inv, "head -c 5000000 /dev/zero"), 0);
+    EXPECT_EQ(inv.iExitStatus, 0);
+    EXPECT_EQ(inv.sModuleOutput.size(), 65536u + 54u);
+    EXPECT_NE(inv.sModuleOutput.find("further output was dropped"), std::string::npos);
+    PeersSessionClose(&m_session);
+}
+
+/* 1 when process pid has ended (gone or a zombie) within 2 s. */
+static int Ended(long lPid)
+{
+    for (int i = 0; i < 100; i++, usleep(20000)) {
+        std::ifstream in("/proc/" + std::to_string(lPid) + "/stat");
+        std::string sStat((std::istreambuf_iterator<char>(in)), {});
+        size_t u = sStat.rfind(')');
+        if (u == std::string::npos || sStat.compare(u, 3, ") Z") == 0)
+            return 1;
+    }
+    return 0;
+}
+
+TEST_F(PeersSessionTest, TheModulesProcessGroupIsWhatEnds)
+{
+    m_opt.iModuleLimitMs = 1000;
+    Open();
+    /* a forking wrapper's leftovers go when it ends, or when its time is up */
+    for (const char *szScript : { "sleep 600 & echo $!", "sleep 600 & echo $!; wait" }) {
+        PeersInvocation inv;
+        RunShell(&inv, szScript);
+        long lLeft = strtol(inv.sModuleOutput.c_str(), nullptr, 10);
+        ASSERT_GT(lLeft, 0) << inv.sModuleOutput;
+        EXPECT_TRUE(Ended(lLeft)) << szScript;
+    }
+    /* the STARTUP READ path: only a FIFO gets the ACK, never through a link */
+    std::string sFile = m_sDir + "/file", sFifo = m_sDir + "/fifo", sLink = m_sDir + "/link";
+    std::ofstream(sFile) << "precious";
+    ASSERT_EQ(mkfifo(sFifo.c_str(), 0600), 0);
+    int hReader = open(sFifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_EQ(symlink(sFifo.c_str(), sLink.c_str()), 0);
+    long lPid = 5000;
+    for (auto c :
+         { std::make_pair(sFile, false), std::make_pair(sLink, false),
+           std::make_pair(std::string("/dev/null"), false), std::make_pair(sFifo, true) }) {
+        PeersBrokerHandlePacket(&m_session, "<STARTUP><READ>" + c.first + "</READ><PID>" +
+                                                std::to_string(++lPid) + "</PID></STARTUP>");
+        const PeersClient *pClient = PeersBrokerFindClient(&m_session.broker, lPid);
+        ASSERT_NE(pClient, nullptr);
+        EXPECT_EQ(pClient->hWrite > 0, c.second) << c.first;
+    }
+    std::ifstream in(sFile);
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), {}), "precious");
+    close(hReader);
     PeersSessionClose(&m_session);
 }
 
