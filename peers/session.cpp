@@ -310,6 +310,7 @@ static long StartModule(PeersSession *pSession, PeersInvocation *pInv, int *phOu
         return -1;
     }
     fcntl(aiOut[0], F_SETFL, O_NONBLOCK);
+    fcntl(aiOut[0], F_SETPIPE_SZ, PEERS_OUTPUT_READS * 4096); /* one round's reads; else 64 KiB */
     *phOut = aiOut[0];
     return (long)pid;
 }
