@@ -68,9 +68,7 @@ std::string PeersVisibleText(const std::string &s)
     for (size_t i = 0; i < s.size(); i++) {
         unsigned char c = (unsigned char)s[i];
         unsigned char cNext = i + 1 < s.size() ? (unsigned char)s[i + 1] : 0;
-        if (c == '\n' || c == '\t') {
-            sOut += (char)c;
-        } else if (c < 0x20 || c == 0x7F) {
+        if ((c < 0x20 && c != '\n' && c != '\t') || c == 0x7F) {
             sOut += '^';
             sOut += (char)(c ^ 0x40);
         } else if (c == 0xC2 && cNext >= 0x80 && cNext <= 0x9F) {
@@ -78,7 +76,7 @@ std::string PeersVisibleText(const std::string &s)
             sOut += (char)((cNext - 0x80) ^ 0x40);
             i++;
         } else {
-            sOut += (char)c;
+            sOut += (char)c; /* newline and tab too */
         }
     }
     return sOut;

@@ -287,21 +287,29 @@ int PeersOpenWriteFile(const char *szPath, std::string *psWhy)
     return -1;
 }
 
+/* Why the file behind hPath cannot be read whole below uLimit bytes; ""
+ * when it can. */
+static std::string WhyNotSmallFile(int hPath, size_t uLimit)
+{
+    struct stat st;
+    if (fstat(hPath, &st) != 0)
+        return strerror(errno);
+    if (!S_ISREG(st.st_mode))
+        return std::string("it is ") + KindOf(st.st_mode) + ", not a regular file";
+    if ((size_t)st.st_size >= uLimit)
+        return "it has " + std::to_string((long long)st.st_size) + " bytes, at most " +
+               std::to_string(uLimit - 1) + " are read";
+    return "";
+}
+
 /* Returns 0 or 1 with *psWhy. */
 int PeersReadSmallFile(const char *szPath, size_t uLimit, std::string *psText, std::string *psWhy)
 {
     psText->clear();
     int hPath = open(szPath, O_PATH | O_CLOEXEC);
-    struct stat st;
-    int h = -1;
-    if (hPath < 0 || fstat(hPath, &st) != 0)
-        *psWhy = strerror(errno);
-    else if (!S_ISREG(st.st_mode))
-        *psWhy = std::string("it is ") + KindOf(st.st_mode) + ", not a regular file";
-    else if ((size_t)st.st_size >= uLimit)
-        *psWhy = "it has " + std::to_string((long long)st.st_size) + " bytes, at most " +
-                 std::to_string(uLimit - 1) + " are read";
-    else if ((h = ReopenPath(hPath, O_RDONLY | O_NONBLOCK)) < 0)
+    *psWhy = hPath < 0 ? strerror(errno) : WhyNotSmallFile(hPath, uLimit);
+    int h = psWhy->empty() ? ReopenPath(hPath, O_RDONLY | O_NONBLOCK) : -1;
+    if (psWhy->empty() && h < 0)
         *psWhy = strerror(errno);
     if (hPath >= 0)
         close(hPath);

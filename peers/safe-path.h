@@ -17,12 +17,13 @@
 #include <string>
 
 /* Longest definitions path the module can send in its STARTUP packet: its
- * NLSDATA element is built in 300 bytes, 20 of which the markup and the
- * terminating zero take. */
-#define PEERS_DEFFILE_PATH_MAX 280
-/* Longest pipe base: the broker FIFO "<base>/zoltpeers.XXXXXX/ZOLTFIFO" must
- * stay within the 255 characters the module takes as a FIFO name. */
-#define PEERS_PIPE_BASE_MAX 229
+ * NLSDATA element is built in a 300-byte buffer that takes at most 298
+ * characters, 19 of which are the markup. */
+#define PEERS_DEFFILE_PATH_MAX 279
+/* Longest pipe base: the module's own FIFO "<base>/zoltpeers.XXXXXX/ZOLT_<pid>"
+ * (pids of up to 7 digits) must stay within the 255 characters it takes as a
+ * FIFO name. */
+#define PEERS_PIPE_BASE_MAX 225
 /* Files read whole (the definitions file) stay below this, as in the module. */
 #define PEERS_READ_FILE_LIMIT 65536
 

@@ -285,6 +285,7 @@ static long StartModule(PeersSession *pSession, PeersInvocation *pInv, int *phOu
     vArgv.push_back(nullptr);
     std::vector<std::string> vEnvText = ModuleEnvironment(pSession->broker.sPipeDir);
     std::vector<char *> vEnv;
+    vEnv.reserve(vEnvText.size() + 1);
     for (std::string &s : vEnvText)
         vEnv.push_back(&s[0]);
     vEnv.push_back(nullptr);

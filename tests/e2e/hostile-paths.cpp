@@ -425,141 +425,66 @@ TEST(HostilePaths, MissingPipeDirectoryMakesNoFifoAnywhere)
 
 /* ---- zoltpeers as root: nothing touched at a path it did not make ---- */
 
-namespace {
-
-/* Gives sPath (not followed) to nobody:nogroup. */
-bool GiveToNobody(const std::string &sPath)
-{
-    struct passwd *pw = getpwnam("nobody");
-    return pw != nullptr && lchown(sPath.c_str(), pw->pw_uid, pw->pw_gid) == 0;
-}
-
-/* zoltpeers with the words and environment; all it printed. */
-e2e::ChildRun Peers(std::vector<std::string> vWords, const std::vector<std::string> &vEnv = {})
-{
-    vWords.insert(vWords.begin(), ZOLT_BIN "/zoltpeers");
-    return e2e::RunChild(vWords, vEnv, nullptr, true);
-}
-
-}  // namespace
-
 TEST(HostilePaths, PeersRefuseWhatOthersControlInOneLineBeforeAnyModuleRuns)
 {
-    if (getpwnam("nobody") == nullptr || geteuid() != 0)
+    struct passwd *pw = getpwnam("nobody");
+    if (pw == nullptr || geteuid() != 0)
         GTEST_SKIP() << "needs root and a user named nobody";
     TempDir dir;
     const std::string d = dir.sPath, sBase = d + "/base";
-    std::string sLong = d; /* a real copy of the definitions at a path of 285 characters */
-    while (sLong.size() + 61 < 285 - 12)
-        ASSERT_EQ(mkdir((sLong += "/" + std::string(60, 'd')).c_str(), 0700), 0);
-    sLong += "/" + std::string(285 - 12 - 1 - sLong.size(), 'e');
-    ASSERT_EQ(mkdir(sLong.c_str(), 0700), 0);
-    sLong += "/zoltcpu.ini";
-    std::ofstream(sLong) << std::ifstream(s_sIni).rdbuf();
-    ASSERT_EQ(sLong.size(), 285u);
-    ASSERT_EQ(mkdir(sBase.c_str(), 0700), 0);
-    ASSERT_EQ(chmod(d.c_str(), 0755), 0); /* nobody reaches the shared folder */
-    auto MakeDir = [](const std::string &s, mode_t mode, bool bNobody) {
-        return mkdir(s.c_str(), 0700) == 0 && chmod(s.c_str(), mode) == 0 &&
-               (!bNobody || GiveToNobody(s));
+    /* a real copy of the definitions, named by a path of 285 characters */
+    const std::string sLong = d + std::string(274 - d.size(), '/') + "zoltcpu.ini";
+    std::ofstream(d + "/zoltcpu.ini") << std::ifstream(s_sIni).rdbuf();
+    auto MakeDir = [](const std::string &s, mode_t mode) {
+        return mkdir(s.c_str(), 0700) == 0 && chmod(s.c_str(), mode) == 0;
     };
+    ASSERT_TRUE(chmod(d.c_str(), 0755) == 0 && MakeDir(sBase, 0700) && MakeDir(d + "/open", 0777) &&
+                MakeDir(d + "/theirs", 0755) &&
+                lchown((d + "/theirs").c_str(), pw->pw_uid, 0) == 0 &&
+                MakeDir(d + "/sgid", 02770) && chown((d + "/sgid").c_str(), 0, pw->pw_gid) == 0 &&
+                MakeDir(d + "/shared", 01777) && mkfifo((d + "/fifo").c_str(), 0600) == 0 &&
+                symlink(WriteVictim(d + "/victim").c_str(), (d + "/link").c_str()) == 0 &&
+                truncate(WriteVictim(d + "/big").c_str(), 70000) == 0 && AsNobody([&] {
+                    umask(0); /* nobody's file, open to all, in a shared folder */
+                    return WriteVictim(d + "/shared/log").empty();
+                }));
     struct {
-        const char *szWhat;
-        std::function<bool()> plant;
-        std::vector<std::string> vWords, vEnv;
-        std::string sPath, sReason;
+        const char *szOption; /* TMPDIR: the environment, as sudo -E keeps it */
+        std::string sPath;
+        const char *szReason;
     } aCases[] = {
-        { "pipe base open to all without the sticky bit",
-          [&] { return MakeDir(d + "/open", 0777, false); },
-          { "--pipe-base", d + "/open" },
-          {},
-          d + "/open",
-          "no sticky bit" },
-        { "pipe base of another user",
-          [&] { return MakeDir(d + "/theirs", 0755, true); },
-          { "--pipe-base", d + "/theirs" },
-          {},
-          d + "/theirs",
-          "belongs to user 65534" },
-        { "TMPDIR kept by sudo -E: set-group-id, group-writable",
-          [&] {
-              return MakeDir(d + "/sgid", 02770, false) &&
-                     chown((d + "/sgid").c_str(), 0, 65534) == 0;
-          },
-          {},
-          { "TMPDIR=" + d + "/sgid" },
-          d + "/sgid",
-          "no sticky bit" },
-        { "log: a file of another user, open to all, in a shared folder",
-          [&] {
-              return MakeDir(d + "/shared", 01777, false) && AsNobody([&] {
-                         umask(0);
-                         return WriteVictim(d + "/shared/log").empty() ||
-                                chmod((d + "/shared/log").c_str(), 0666);
-                     });
-          },
-          { "--log", d + "/shared/log" },
-          {},
-          d + "/shared/log",
-          "belongs to user 65534" },
-        { "log: a FIFO",
-          [&] { return mkfifo((d + "/fifo").c_str(), 0600) == 0; },
-          { "--log", d + "/fifo" },
-          {},
-          d + "/fifo",
-          "it is a FIFO" },
-        { "log: a link to root's file",
-          [&] { return symlink(WriteVictim(d + "/victim").c_str(), (d + "/link").c_str()) == 0; },
-          { "--log", d + "/link" },
-          {},
-          d + "/link",
-          "symbolic link" },
-        { "definitions: a FIFO",
-          [] { return true; },
-          { "--deffile", d + "/fifo" },
-          {},
-          d + "/fifo",
-          "it is a FIFO" },
-        { "definitions: a device",
-          [] { return true; },
-          { "--deffile", "/dev/zero" },
-          {},
-          "/dev/zero",
-          "device node" },
-        { "definitions: 70000 bytes",
-          [&] { return truncate(WriteVictim(d + "/big").c_str(), 70000) == 0; },
-          { "--deffile", d + "/big" },
-          {},
-          d + "/big",
-          "70000 bytes" },
-        { "definitions: a path of 285 characters",
-          [] { return true; },
-          { "--deffile", sLong },
-          {},
-          sLong,
-          "285 characters" },
+        { "--pipe-base", d + "/open", "no sticky bit" },
+        { "--pipe-base", d + "/theirs", "belongs to user 65534" },
+        { "TMPDIR", d + "/sgid", "no sticky bit" }, /* set-group-id, group-writable */
+        { "--log", d + "/shared/log", "belongs to user 65534" },
+        { "--log", d + "/fifo", "it is a FIFO" },
+        { "--log", d + "/link", "symbolic link" },
+        { "--deffile", d + "/fifo", "it is a FIFO" },
+        { "--deffile", "/dev/zero", "device node" },
+        { "--deffile", d + "/big", "70000 bytes" },
+        { "--deffile", sLong, "285 characters" },
+        { "--pipe-base", d + std::string(222 - d.size(), '/') + "base", "226 characters" },
     };
     for (auto &c : aCases) {
-        SCOPED_TRACE(c.szWhat);
-        ASSERT_TRUE(c.plant());
+        SCOPED_TRACE(c.sPath);
         std::string sBefore = Snapshot(c.sPath);
-        c.vWords.push_back("enumerate");
-        if (c.vEnv.empty())
-            c.vEnv.push_back("TMPDIR=" + sBase);
+        bool bEnv = strcmp(c.szOption, "TMPDIR") == 0;
+        std::vector<std::string> vArgs = { ZOLT_BIN "/zoltpeers", "enumerate" };
+        if (!bEnv)
+            vArgs.insert(vArgs.begin() + 1, { c.szOption, c.sPath });
         double dStart = Now();
-        e2e::ChildRun r = Peers(c.vWords, c.vEnv);
+        e2e::ChildRun r =
+            e2e::RunChild(vArgs, { "TMPDIR=" + (bEnv ? c.sPath : sBase) }, nullptr, true);
         EXPECT_LT(Now() - dStart, 5.0);
         EXPECT_EQ(r.iExit, 2);
         EXPECT_EQ(r.sOut.rfind("zoltpeers: refusing ", 0), 0u) << r.sOut;
         EXPECT_EQ(r.sOut.find('\n'), r.sOut.size() - 1) << "one line: " << r.sOut;
         EXPECT_NE(r.sOut.find(" " + c.sPath + ": "), std::string::npos) << r.sOut;
-        EXPECT_NE(r.sOut.find(c.sReason), std::string::npos) << r.sOut;
+        EXPECT_NE(r.sOut.find(c.szReason), std::string::npos) << r.sOut;
         EXPECT_EQ(Snapshot(c.sPath), sBefore);
-        struct stat st; /* nothing made in a refused base, no module started */
-        if (stat(c.sPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-            EXPECT_EQ(e2e::RunChild({ "/bin/ls", "-A", c.sPath }).sOut, "");
-        }
-        EXPECT_EQ(e2e::RunChild({ "/bin/ls", "-A", sBase }).sOut, "");
+        for (const std::string &s : { sBase, c.sPath }) /* nothing made, no module started */
+            EXPECT_EQ(e2e::RunChild({ "/bin/ls", "-A", s }).sOut.find("zoltpeers."),
+                      std::string::npos);
     }
 }
 
@@ -611,24 +536,18 @@ TEST(HostilePaths, TraceFileIsNeverFollowedNorTakenFromAnotherUser)
         GTEST_SKIP() << "needs root and a user named nobody";
     TempDir dir, pipes;
     const std::string d = dir.sPath, sTrace = d + "/shared/trace";
-    ASSERT_TRUE(chmod(d.c_str(), 0755) == 0 && mkdir((d + "/shared").c_str(), 01777) == 0 &&
+    ASSERT_TRUE(chmod(d.c_str(), 0755) == 0 && mkdir((d + "/shared").c_str(), 0700) == 0 &&
                 chmod((d + "/shared").c_str(), 01777) == 0);
     std::string sVictim = WriteVictim(d + "/root-only");
-    struct {
-        const char *szWhat;
-        std::function<int()> plantAsNobody; /* 0: planted */
-    } aCases[] = {
-        { "link to root's file", [&] { return symlink(sVictim.c_str(), sTrace.c_str()); } },
-        { "FIFO", [&] { return mkfifo(sTrace.c_str(), 0666); } },
-        { "file of nobody",
-          [&] { return WriteVictim(sTrace).empty() ? 1 : chmod(sTrace.c_str(), 0666); } },
-        { "nothing: a new file", nullptr },
-    };
-    for (auto &c : aCases) {
-        SCOPED_TRACE(c.szWhat);
+    /* planted by nobody: a link to root's file, a FIFO, a file; nothing */
+    std::function<int()> aPlant[] = { [&] { return symlink(sVictim.c_str(), sTrace.c_str()); },
+                                      [&] { return mkfifo(sTrace.c_str(), 0666); },
+                                      [&] { return (int)WriteVictim(sTrace).empty(); }, nullptr };
+    for (auto &plant : aPlant) {
         unlink(sTrace.c_str());
-        ASSERT_TRUE(!c.plantAsNobody || AsNobody(c.plantAsNobody));
+        ASSERT_TRUE(!plant || AsNobody(plant));
         std::string sBefore = Snapshot(sTrace), sVictimBefore = Snapshot(sVictim);
+        SCOPED_TRACE(sBefore);
         double dStart = Now();
         e2e::ChildRun r = e2e::RunChild({ ZOLT_BIN "/zoltcpu.linux", "run", "device=0", "test=0",
                                           "deffile=" + s_sIni, "sfifo=" + pipes.sPath + "/none" },
@@ -639,9 +558,9 @@ TEST(HostilePaths, TraceFileIsNeverFollowedNorTakenFromAnotherUser)
         EXPECT_LT(Now() - dStart, 5.0);
         EXPECT_EQ(Snapshot(sVictim), sVictimBefore);
         struct stat st;
-        if (c.plantAsNobody) {
+        if (plant) {
             EXPECT_EQ(Snapshot(sTrace), sBefore);
-        } else {
+        } else { /* a new one: 0600 although the module's umask may be 0 */
             ASSERT_EQ(lstat(sTrace.c_str(), &st), 0);
             EXPECT_TRUE(S_ISREG(st.st_mode) && st.st_uid == 0 && st.st_size > 0);
             EXPECT_EQ(st.st_mode & 07777, 0600u);
