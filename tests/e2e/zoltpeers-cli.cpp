@@ -258,21 +258,13 @@ TEST(ZoltPeersCli, EveryJsonLineValidatesAndIsUtf8EvenWithALatin1DefinitionsFile
 
 TEST(ZoltPeersCli, FailedWritesEndWithAnErrorAndStatus2)
 {
-    /* a device as the log is refused before anything runs */
-    for (auto c : { std::make_pair(" run --device 0 --test 0 > /dev/full", "failed: No space left"),
-                    std::make_pair(" --json all > /dev/full", "failed: No space left"),
-                    std::make_pair(" --log /dev/full run --device 0 --test 0 > /dev/null",
-                                   "refusing the log /dev/full: it is a device node") }) {
-        ChildRun r = RunChild({ "/bin/sh", "-c", g_sPeers + c.first }, {}, nullptr, true);
-        EXPECT_EQ(r.iExit, 2) << c.first << ": " << r.sOut;
-        EXPECT_NE(r.sOut.find(c.second), std::string::npos) << r.sOut;
+    /* (a log that is a link or a device is refused: hostile-paths) */
+    for (const char *szRedirect :
+         { " run --device 0 --test 0 > /dev/full", " --json all > /dev/full" }) {
+        ChildRun r = RunChild({ "/bin/sh", "-c", g_sPeers + szRedirect }, {}, nullptr, true);
+        EXPECT_EQ(r.iExit, 2) << szRedirect << ": " << r.sOut;
+        EXPECT_NE(r.sOut.find("failed: No space left on device"), std::string::npos) << r.sOut;
     }
-    /* a log name that is a symbolic link is not followed */
-    TempDir dir;
-    ASSERT_EQ(symlink((dir.sPath + "/target").c_str(), (dir.sPath + "/log").c_str()), 0);
-    ChildRun link = Peers({ "--log", dir.sPath + "/log", "enumerate" }, {}, true);
-    EXPECT_EQ(link.iExit, 2) << link.sOut;
-    EXPECT_EQ(dir.Entries(), std::vector<std::string>{ "log" });
     /* a FAIL found is not hidden by the failed write */
     ChildRun r = RunChild({ "/bin/sh", "-c",
                             "ZOLT_FAULT=0:1:0x20:*:1 " + g_sPeers +
