@@ -29,11 +29,11 @@
 
 /* A private directory made inside a held base directory, held open itself. */
 struct PeersHeldDir {
-    int hBase;         /* the base directory; -1 none */
-    int hDir;          /* the private directory; -1 none */
+    int hBase = -1;    /* the base directory; -1 none */
+    int hDir = -1;     /* the private directory; -1 none */
     std::string sName; /* its name inside the base */
-    dev_t dev;         /* its identity, to recognise it at removal */
-    ino_t ino;
+    dev_t dev = 0;     /* its identity, to recognise it at removal */
+    ino_t ino = 0;
 };
 
 /* Checks the status of a directory that will hold zoltpeers' private
