@@ -7,6 +7,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -27,17 +28,26 @@
 #include "cpu-places.h"
 #include "job-worker.h"
 #include "results.h"
+#include "safe-path.h"
 #include "scheduler.h"
 #include "session.h"
 
 /* The place of a pick the module places itself. */
 static const PeersCpuPlace kAnyCpu = { -1, -1, -1, -1 };
 
+/* Text for one line on standard error: valid UTF-8, and on a terminal with
+ * its control characters made visible. */
+static std::string ForStderr(const std::string &s)
+{
+    std::string sClean = PeersUtf8Clean(s);
+    return isatty(2) ? PeersVisibleText(sClean) : sClean;
+}
+
 /* The one-line usage error and the pointer to --help. */
 static int UsageError(const std::string &sError)
 {
     fprintf(stderr, "zoltpeers: %s\nTry 'zoltpeers --help' for more information.\n",
-            PeersUtf8Clean(sError).c_str());
+            ForStderr(sError).c_str());
     return PEERS_EXIT_USAGE;
 }
 
@@ -190,12 +200,11 @@ static void BaseRunInfo(const PeersCommand &cmd, PeersRunInfo *pInfo)
     pInfo->sDefFile = cmd.sDefFile;
 }
 
-/* Says on stderr why the module could not be run, and writes the run's start
- * and end with that reason, so a collector tells a broken tool from a sound
- * machine. Returns PEERS_EXIT_NOT_RUN. */
-static int NotRun(const PeersCommand &cmd, const std::string &sWhy, const char *szFix)
+/* Writes the run's start and its end with the reason the module could not be
+ * run, so a collector tells a broken tool from a sound machine. Returns
+ * PEERS_EXIT_NOT_RUN. */
+static int RecordNotRun(const PeersCommand &cmd, const std::string &sWhy)
 {
-    fprintf(stderr, "zoltpeers: %s%s\n", PeersUtf8Clean(sWhy).c_str(), szFix);
     PeersRunInfo info;
     BaseRunInfo(cmd, &info);
     PeersEmitRunStart(info);
@@ -204,6 +213,14 @@ static int NotRun(const PeersCommand &cmd, const std::string &sWhy, const char *
     end.iExitStatus = PEERS_EXIT_NOT_RUN;
     PeersEmitRunEnd(end);
     return PEERS_EXIT_NOT_RUN;
+}
+
+/* Says on stderr why the module could not be run (sWhy, then szFix) and
+ * records it. Returns PEERS_EXIT_NOT_RUN. */
+static int NotRun(const PeersCommand &cmd, const std::string &sWhy, const char *szFix)
+{
+    fprintf(stderr, "zoltpeers: %s%s\n", ForStderr(sWhy).c_str(), szFix);
+    return RecordNotRun(cmd, sWhy);
 }
 
 /* ---- the commands ---- */
@@ -238,7 +255,7 @@ static std::string NoAnswerReason(const char *szWhat, const PeersInvocation &inv
 static std::string ExplainNoAnswer(const char *szWhat, const PeersInvocation &inv)
 {
     std::string sWhy = NoAnswerReason(szWhat, inv);
-    fprintf(stderr, "zoltpeers: %s; check --module and --deffile\n", PeersUtf8Clean(sWhy).c_str());
+    fprintf(stderr, "zoltpeers: %s; check --module and --deffile\n", ForStderr(sWhy).c_str());
     return sWhy;
 }
 
@@ -368,15 +385,49 @@ static int DoValidate(PeersSession *pSession, const PeersCommand &cmd, const Pee
     return end.iExitStatus;
 }
 
-/* Opens the log for writing without following a symbolic link at its name
- * (zoltpeers may run as root in a folder others can write). */
-static FILE *OpenLog(const std::string &sPath)
+/* The last refusal, "refusing WHAT PATH: WHY", for the run-end record. */
+static std::string s_sRefusal;
+
+/* The one line of a refusal: what, the path, why, what to do. Returns the
+ * exit status (the module could not be run). */
+static int Refuse(const char *szWhat, const std::string &sPath, const std::string &sWhy,
+                  const char *szHint)
 {
-    int hLog = open(sPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
-    FILE *pLog = hLog >= 0 ? fdopen(hLog, "w") : nullptr;
-    if (pLog == nullptr && hLog >= 0)
+    s_sRefusal = std::string("refusing ") + szWhat + " " + sPath + ": " + sWhy;
+    fprintf(stderr, "zoltpeers: %s; %s\n", ForStderr(s_sRefusal).c_str(), szHint);
+    return PEERS_EXIT_NOT_RUN;
+}
+
+/* The definitions file must be one the module takes: a path it can name in
+ * its STARTUP packet, a regular file it reads whole. Returns 0 or the exit
+ * status (refused, one line said why). */
+static int CheckDefFile(const std::string &sPath)
+{
+    std::string sWhy, sText;
+    if (sPath.size() > PEERS_DEFFILE_PATH_MAX)
+        return Refuse("the definitions file", sPath,
+                      "the path has " + std::to_string(sPath.size()) +
+                          " characters, the module can send at most " +
+                          std::to_string(PEERS_DEFFILE_PATH_MAX) + " to the broker",
+                      "copy it to a shorter path for --deffile");
+    if (PeersReadSmallFile(sPath.c_str(), PEERS_READ_FILE_LIMIT, &sText, &sWhy) == 0)
+        return 0;
+    return Refuse("the definitions file", sPath, sWhy, "give --deffile a regular file");
+}
+
+/* Opens the log (see PeersOpenWriteFile). Returns 0 or the exit status. */
+static int OpenLog(const std::string &sPath, FILE **ppLog)
+{
+    std::string sWhy;
+    int hLog = PeersOpenWriteFile(sPath.c_str(), &sWhy);
+    *ppLog = hLog >= 0 ? fdopen(hLog, "w") : nullptr;
+    if (*ppLog != nullptr)
+        return 0;
+    if (hLog >= 0) {
+        sWhy = strerror(errno);
         close(hLog);
-    return pLog;
+    }
+    return Refuse("the log", sPath, sWhy, "choose a new name or a file of your own for --log");
 }
 
 /* Why the pipe directory could not be made: the folder it goes in
@@ -411,13 +462,25 @@ static int OpenSession(PeersCommand *pCmd, PeersSession *pSession, FILE **ppLog)
         pCmd->sLog.clear();
         pCmd->iFormat = PEERS_FORMAT_TEXT;
     }
-    if (!pCmd->sLog.empty() && (*ppLog = OpenLog(pCmd->sLog)) == nullptr)
-        return NotRun(*pCmd, "cannot write the log " + pCmd->sLog + ": " + strerror(errno),
-                      "; choose another --log FILE");
+    int iRc = CheckDefFile(pCmd->sDefFile);
+    if (iRc == 0 && !pCmd->sLog.empty())
+        iRc = OpenLog(pCmd->sLog, ppLog);
+    if (iRc != 0)
+        return RecordNotRun(*pCmd, s_sRefusal);
     PeersReportInit(pCmd->bJobWorker ? nullptr : stdout, pCmd->iFormat, *ppLog);
     int iOpen =
         PeersSessionOpen(pSession, &pCmd->opt, pCmd->sModule.c_str(), pCmd->sDefFile.c_str(),
                          pCmd->sPipeBase.empty() ? nullptr : pCmd->sPipeBase.c_str());
+    if (iOpen == 5 || (iOpen == 1 && !pSession->broker.sRefusal.empty())) {
+        const char *szBase = getenv("TMPDIR");
+        std::string sBase = !pCmd->sPipeBase.empty()               ? pCmd->sPipeBase
+                            : szBase != nullptr && *szBase != '\0' ? szBase
+                                                                   : "/tmp";
+        Refuse("the pipe base", sBase, pSession->broker.sRefusal,
+               "choose a directory of your own or one with the sticky bit for "
+               "--pipe-base or TMPDIR");
+        return RecordNotRun(*pCmd, s_sRefusal);
+    }
     if (iOpen != 0)
         return NotRun(*pCmd, PipeBaseProblem(*pCmd, errno),
                       pCmd->sPipeBase.empty() ? "; check TMPDIR (or give --pipe-base DIR)"
@@ -482,6 +545,11 @@ int PeersRunCommand(PeersCommand *pCmd)
         g_PeersReport.bLogFailed = 1;
     if (fflush(stdout) != 0 || ferror(stdout))
         g_PeersReport.bOutFailed = 1;
+    if (g_iPeersInterrupted == SIGPIPE) {
+        fprintf(stderr, "zoltpeers: the reader of standard output has gone (broken pipe); "
+                        "the module was stopped and no further test started\n");
+        return PEERS_EXIT_SIGNAL + SIGPIPE;
+    }
     if (g_PeersReport.bOutFailed || g_PeersReport.bLogFailed) {
         fprintf(stderr, "zoltpeers: writing %s failed: %s; make room or choose another file\n",
                 g_PeersReport.bOutFailed ? "the results to standard output" : pCmd->sLog.c_str(),

@@ -6,7 +6,9 @@
 #include <stdlib.h>
 #include <strings.h>
 
-#include <fstream>
+#include <sstream>
+
+#include "safe-path.h"
 
 /* Reads "key[t][n]=value" into its parts. Returns 0 or 1. */
 static int SplitKey(const std::string &sLine, std::string *psKey, int *piTest, int *piIndex,
@@ -28,9 +30,10 @@ static int SplitKey(const std::string &sLine, std::string *psKey, int *piTest, i
 int PeersReadParamDefs(const char *szPath, int iTest, std::vector<PeersParamDef> *pvOut)
 {
     pvOut->clear();
-    std::ifstream in(szPath);
-    if (!in)
-        return 1;
+    std::string sText, sWhy;
+    if (PeersReadSmallFile(szPath, PEERS_READ_FILE_LIMIT, &sText, &sWhy) != 0)
+        return 1; /* never a FIFO, a device or a huge file */
+    std::istringstream in(sText);
     std::string sLine, sKey, sValue;
     int iT = 0, iN = 0;
     while (std::getline(in, sLine)) {

@@ -6,14 +6,16 @@
 #include "json-text.h"
 #include "peers-observer.h"
 #include "results.h"
+#include "session.h"
 
 #include <errno.h>
+#include <signal.h>
 #include <stdarg.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
 
-PeersReport g_PeersReport = { nullptr, nullptr, 0, 0, 0, 0, 0, 0, "", "", 0 };
+PeersReport g_PeersReport = { nullptr, nullptr, 0, 0, 0, 0, 0, 0, 0, "", "", 0 };
 
 /* The stand-in peers' commentary goes into the text report. */
 static void ReportPeerText(const char *szLine)
@@ -30,7 +32,8 @@ void PeersReportInit(FILE *pOut, int iFormat, FILE *pLog)
     g_PeersReport.pOut = pOut;
     g_PeersReport.pLog = pLog;
     g_PeersReport.iFormat = iFormat;
-    g_PeersReport.bTty = pOut != nullptr && iFormat == PEERS_FORMAT_TEXT && isatty(fileno(pOut));
+    g_PeersReport.bVisible = pOut != nullptr && isatty(fileno(pOut));
+    g_PeersReport.bTty = g_PeersReport.bVisible && iFormat == PEERS_FORMAT_TEXT;
     g_PeersReport.bProgressOpen = 0;
     g_PeersReport.bOutFailed = g_PeersReport.bLogFailed = g_PeersReport.iWriteErrno = 0;
     g_PeersReport.sProgressHead.clear();
@@ -38,14 +41,46 @@ void PeersReportInit(FILE *pOut, int iFormat, FILE *pLog)
     g_PeersReport.iFoldCount = 0;
 }
 
-/* Writes s to pOut and notes a failure. */
+/* Writes s to pOut and notes a failure; a reader that has gone (the rest of
+ * a pipeline ended) ends the session at once, like a signal would. */
 static void PutOut(const std::string &s)
 {
     if (fputs(s.c_str(), g_PeersReport.pOut) == EOF || fflush(g_PeersReport.pOut) != 0) {
         if (!g_PeersReport.bOutFailed && !g_PeersReport.bLogFailed)
             g_PeersReport.iWriteErrno = errno;
+        if (errno == EPIPE)
+            g_iPeersInterrupted = SIGPIPE;
         g_PeersReport.bOutFailed = 1;
     }
+}
+
+/* Text from elsewhere (module, peers, paths) as it may reach pOut: valid
+ * UTF-8, and on a terminal with its control characters made visible. */
+static std::string Shown(const std::string &s)
+{
+    std::string sClean = PeersUtf8Clean(s);
+    return g_PeersReport.bVisible ? PeersVisibleText(sClean) : sClean;
+}
+
+/* See the header. */
+std::string PeersVisibleText(const std::string &s)
+{
+    std::string sOut;
+    for (size_t i = 0; i < s.size(); i++) {
+        unsigned char c = (unsigned char)s[i];
+        unsigned char cNext = i + 1 < s.size() ? (unsigned char)s[i + 1] : 0;
+        if ((c < 0x20 && c != '\n' && c != '\t') || c == 0x7F) {
+            sOut += '^';
+            sOut += (char)(c ^ 0x40);
+        } else if (c == 0xC2 && cNext >= 0x80 && cNext <= 0x9F) {
+            sOut += "M-^";
+            sOut += (char)((cNext - 0x80) ^ 0x40);
+            i++;
+        } else {
+            sOut += (char)c; /* newline and tab too */
+        }
+    }
+    return sOut;
 }
 
 /* Ends a progress line that stands on screen. */
@@ -233,7 +268,7 @@ void PeersReportPacket(const char *szDir, long lPeer, const char *szPacket)
 void PeersReportLine(const std::string &sLine)
 {
     if (g_PeersReport.pOut != nullptr)
-        PutOut(PeersUtf8Clean(sLine) + "\n");
+        PutOut(Shown(sLine) + "\n");
 }
 
 void PeersReportFlushFold(void)
@@ -244,7 +279,7 @@ void PeersReportFlushFold(void)
     g_PeersReport.iFoldCount = 0;
     g_PeersReport.sFoldLine.clear();
     CloseProgress();
-    PutOut(PeersUtf8Clean(sLine) + "\n");
+    PutOut(Shown(sLine) + "\n");
 }
 
 /* printf-style line of the readable report (closes a progress line first). */
@@ -261,7 +296,7 @@ void PeersReportText(const char *szFormat, ...)
     va_end(args);
     if (iLen < 0)
         return;
-    PutOut(PeersUtf8Clean(pText));
+    PutOut(Shown(pText));
     free(pText);
 }
 
@@ -271,7 +306,7 @@ void PeersReportProgress(const std::string &sHead)
     if (!g_PeersReport.bTty)
         return;
     PeersReportFlushFold();
-    PutOut("\r\033[K" + PeersUtf8Clean(sHead));
+    PutOut("\r\033[K" + Shown(sHead));
     g_PeersReport.bProgressOpen = 1;
 }
 
@@ -286,7 +321,7 @@ void PeersReportLiveEvent(const PeersInvocation *pInv, const PeersEvent *pEvent)
         if (g_PeersReport.bTty) {
             std::string sBar = PeersProgressLine((int)strtol(pEvent->sText.c_str(), nullptr, 10));
             PeersReportFlushFold();
-            PutOut("\r\033[K" + PeersUtf8Clean(g_PeersReport.sProgressHead) + sBar.substr(1));
+            PutOut("\r\033[K" + Shown(g_PeersReport.sProgressHead) + sBar.substr(1));
             g_PeersReport.bProgressOpen = 1;
         }
         return;

@@ -23,6 +23,7 @@ struct PeersReport {
     FILE *pLog;                /* raw packets, or null */
     int iFormat;               /* index in g_aPeersFormats, or PEERS_FORMAT_TRACE */
     int bTty;                  /* text on a terminal: show the progress line */
+    int bVisible;              /* pOut is a terminal: control characters made visible */
     int bProgressOpen;         /* a progress line stands on screen without its newline */
     int bOutFailed;            /* a write to pOut failed */
     int bLogFailed;            /* a write to pLog failed */
@@ -33,7 +34,9 @@ struct PeersReport {
 };
 extern PeersReport g_PeersReport;
 
-/* Sets the outputs; bTty is taken from pOut (text format only). */
+/* Sets the outputs; bTty (text format only) and bVisible are taken from pOut.
+ * A write to pOut that finds its reader gone (broken pipe) ends the session:
+ * it sets g_iPeersInterrupted to SIGPIPE. */
 void PeersReportInit(FILE *pOut, int iFormat, FILE *pLog);
 
 /* ---- Writers (through g_PeersReport) ---- */
@@ -65,6 +68,10 @@ std::string PeersPacketJson(const char *szDir, long lPeer, const char *szPacket)
 /* Readable line of one event, e.g. "  ERROR 1: General register test failed
  * (fault mask 3)"; "" for events that have no line (percent, time-outs). */
 std::string PeersEventLine(const PeersEvent &ev);
+/* s with its control characters made visible, for a terminal: C0 and DEL in
+ * caret notation ("^[", "^?"), C1 (U+0080 to U+009F) as "M-^@" to "M-^_";
+ * newline and tab stay. */
+std::string PeersVisibleText(const std::string &s);
 /* "\r  [#####     ]  50%" for the terminal progress line. */
 std::string PeersProgressLine(int iPercent);
 /* Name of a CPU test ("integer unit", ...), or "test" for others. */

@@ -2,7 +2,6 @@
  * connection handshake, routing by TO, writing to modules, misbehaviours. */
 #include "broker.h"
 
-#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -18,7 +17,36 @@
 #include "session.h"
 #include "zolt-time.h"
 
-/* Makes the private directory, the FIFO and opens it. Returns 0, 1, 2 or 3. */
+/* The pipe base asked for: szBaseDir, else $TMPDIR, else /tmp. */
+static const char *PipeBaseOf(const char *szBaseDir)
+{
+    if (szBaseDir == nullptr || *szBaseDir == '\0')
+        szBaseDir = getenv("TMPDIR");
+    return szBaseDir == nullptr || *szBaseDir == '\0' ? "/tmp" : szBaseDir;
+}
+
+/* Makes the broker FIFO in the held directory and opens both ends through
+ * it. Returns 0, 2 not made or 3 not opened. */
+static int MakeBrokerFifo(PeersBroker *pBroker)
+{
+    int hDir = pBroker->dir.hDir;
+    if (PeersMakeFifoAt(hDir, PEERS_BROKER_FIFO_NAME) != 0)
+        return 2;
+    int h = PeersOpenFifoAt(hDir, PEERS_BROKER_FIFO_NAME, 0, nullptr);
+    if (h < 0)
+        return 3;
+    pBroker->hRead = h;
+    /* Our own writer keeps the read end from seeing end-of-file (and select
+     * from reporting it) while no module has the FIFO open. */
+    int hKeep =
+        openat(hDir, PEERS_BROKER_FIFO_NAME, O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (hKeep < 0)
+        return 3;
+    pBroker->hKeepOpen = hKeep;
+    return 0;
+}
+
+/* Makes the private directory, the FIFO and opens it. Returns 0, 1, 2, 3 or 5. */
 int PeersBrokerOpen(PeersBroker *pBroker, const char *szBaseDir)
 {
     *pBroker = PeersBroker();
@@ -28,43 +56,20 @@ int PeersBrokerOpen(PeersBroker *pBroker, const char *szBaseDir)
     pBroker->iStartups = pBroker->iStops = 0;
     pBroker->bDead = 0;
     pBroker->uGarbageSeq = 0;
+    pBroker->dir.hBase = pBroker->dir.hDir = -1;
 
-    if (szBaseDir == nullptr || *szBaseDir == '\0')
-        szBaseDir = getenv("TMPDIR");
-    if (szBaseDir == nullptr || *szBaseDir == '\0')
-        szBaseDir = "/tmp";
-    std::string sTemplate = std::string(szBaseDir) + "/zoltpeers.XXXXXX";
-    std::vector<char> buf(sTemplate.begin(), sTemplate.end());
-    buf.push_back('\0');
-    if (mkdtemp(buf.data()) == nullptr)
+    std::string sBase = PipeBaseOf(szBaseDir);
+    int hBase = PeersOpenPipeBase(sBase.c_str(), &pBroker->sRefusal);
+    if (hBase < 0)
+        return 5;
+    if (PeersMakeHeldDir(hBase, "zoltpeers.", &pBroker->dir, &pBroker->sRefusal) != 0)
         return 1;
-    pBroker->sPipeDir = buf.data();
+    pBroker->sPipeDir = sBase + "/" + pBroker->dir.sName;
     pBroker->sFifo = pBroker->sPipeDir + "/" + PEERS_BROKER_FIFO_NAME;
-
-    mode_t old = umask(0);
-    int iRc = ZoltPipeMkFifo(pBroker->sFifo.c_str());
-    umask(old);
-    if (iRc != 0) {
+    int iRc = MakeBrokerFifo(pBroker);
+    if (iRc != 0)
         PeersBrokerClose(pBroker);
-        return 2;
-    }
-    int h = ZoltPipeOpen(pBroker->sFifo.c_str(), 0);
-    if (h < 0) {
-        PeersBrokerClose(pBroker);
-        return 3;
-    }
-    pBroker->hRead = h;
-    /* Our own writer keeps the read end from seeing end-of-file (and select
-     * from reporting it) while no module has the FIFO open. */
-    int hKeep = open(pBroker->sFifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-    if (hKeep < 0) {
-        PeersBrokerClose(pBroker);
-        return 3;
-    }
-    pBroker->hKeepOpen = hKeep;
-    /* The module must not inherit the broker's ends. */
-    fcntl(pBroker->hRead, F_SETFD, FD_CLOEXEC);
-    return 0;
+    return iRc;
 }
 
 /* Closes the write ends to the clients, the broker FIFO's read end and the
@@ -87,19 +92,7 @@ static void CloseEnds(PeersBroker *pBroker)
 void PeersBrokerClose(PeersBroker *pBroker)
 {
     CloseEnds(pBroker);
-    if (pBroker->sPipeDir.empty())
-        return;
-    DIR *pDir = opendir(pBroker->sPipeDir.c_str());
-    if (pDir != nullptr) {
-        struct dirent *pEnt;
-        while ((pEnt = readdir(pDir)) != nullptr) {
-            if (strcmp(pEnt->d_name, ".") == 0 || strcmp(pEnt->d_name, "..") == 0)
-                continue;
-            unlink((pBroker->sPipeDir + "/" + pEnt->d_name).c_str());
-        }
-        closedir(pDir);
-    }
-    rmdir(pBroker->sPipeDir.c_str());
+    PeersRemoveHeldDir(&pBroker->dir);
     pBroker->sPipeDir.clear();
     pBroker->sFifo.clear();
 }
@@ -111,8 +104,8 @@ void PeersBrokerDie(PeersBroker *pBroker)
         return;
     pBroker->bDead = 1;
     CloseEnds(pBroker);
-    if (!pBroker->sFifo.empty())
-        unlink(pBroker->sFifo.c_str());
+    if (pBroker->dir.hDir >= 0)
+        unlinkat(pBroker->dir.hDir, PEERS_BROKER_FIFO_NAME, 0);
     PeersObserveText("  broker: stopped reading and closed its FIFOs (as asked)\n");
 }
 
@@ -193,6 +186,16 @@ int PeersBrokerSend(PeersSession *pSession, long lPid, const std::string &sMessa
     return 0;
 }
 
+/* 1 when process lPid is the one pInv waits for: any (pInv->lPid 0), that
+ * process, or one of the process group started for it (the module behind a
+ * wrapper that forks). */
+static int IsRunProcess(const PeersInvocation *pInv, long lPid)
+{
+    if (pInv->lPid == 0 || pInv->lPid == lPid)
+        return 1;
+    return pInv->lGroup > 0 && lPid > 0 && getpgid((pid_t)lPid) == (pid_t)pInv->lGroup;
+}
+
 /* STARTUP: register the module and acknowledge (unless told otherwise). */
 static void HandleStartup(PeersSession *pSession, const std::string &sPacket)
 {
@@ -221,18 +224,23 @@ static void HandleStartup(PeersSession *pSession, const std::string &sPacket)
     PeersClient *pClient = FindClient(pBroker, client.lPid);
     PeersNlsRegister(&pSession->nls, client.lPid, client.sNlsData.c_str());
     PeersInvocation *pInv = pSession->engine.pCur;
-    if (pInv != nullptr && (pInv->lPid == 0 || pInv->lPid == client.lPid))
+    if (pInv != nullptr && IsRunProcess(pInv, client.lPid)) {
         pInv->bConnected = 1;
+        if (pInv->lPid != 0)
+            pInv->lPid = client.lPid; /* behind a wrapper: the module itself from now on */
+    }
 
     if (pSession->opt.bNoAck)
         return;
-    int h = ZoltPipeOpen(client.sReadFifo.c_str(), 1);
+    /* Only a FIFO, never through a link at its name: a READ naming a file
+     * or a device must not receive the ACK. */
+    std::string sWhy;
+    int h = PeersOpenFifoAt(AT_FDCWD, client.sReadFifo.c_str(), 1, &sWhy);
     if (h < 0) {
-        PeersObserveText("  broker: cannot open the FIFO of process %ld (%s)\n", client.lPid,
-                         client.sReadFifo.c_str());
+        PeersObserveText("  broker: cannot open the FIFO of process %ld (%s): %s\n", client.lPid,
+                         client.sReadFifo.c_str(), sWhy.c_str());
         return;
     }
-    fcntl(h, F_SETFD, FD_CLOEXEC); /* later modules must not hold it */
     pClient->hWrite = h;
     const char *szAck = pSession->opt.bGarbageAck ? "<NAK>NOT AN ACK</NAK>\r\n" : "<ACK></ACK>\r\n";
     PeersObservePacket("out", client.lPid, szAck);

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "safe-path.h"
+
 /* Name of the broker FIFO inside the pipe directory. */
 #define PEERS_BROKER_FIFO_NAME "ZOLTFIFO"
 
@@ -27,6 +29,8 @@ struct PeersClient {
 struct PeersBroker {
     std::string sPipeDir; /* private directory, removed by PeersBrokerClose */
     std::string sFifo;    /* sPipeDir + "/ZOLTFIFO" */
+    PeersHeldDir dir;     /* the base and sPipeDir, held open from creation to removal */
+    std::string sRefusal; /* why PeersBrokerOpen refused the base (code 5) */
     int hRead;            /* registered read end of sFifo; 0 none */
     int hKeepOpen;        /* plain write end of sFifo; 0 none */
     std::vector<PeersClient> vClients;
@@ -39,14 +43,17 @@ struct PeersBroker {
 
 struct PeersSession;
 
-/* Makes a private pipe directory under szBaseDir (null: $TMPDIR or /tmp) with
- * the broker FIFO (mode 0660) and opens it for reading. The transport must be
- * initialised (ZoltInitPipes). Returns 0, 1 directory not made, 2 FIFO not
- * made, 3 FIFO not opened (everything made is removed again). */
+/* Makes a private pipe directory (mode 0700) under szBaseDir (null: $TMPDIR
+ * or /tmp) with the broker FIFO (mode 0600) and opens it for reading, all
+ * through the held directory. A base other users could rename in is refused
+ * (see PeersOpenPipeBase). The transport must be initialised (ZoltInitPipes).
+ * Returns 0, 1 directory not made, 2 FIFO not made, 3 FIFO not opened (all
+ * made is removed again), 5 base refused (pBroker->sRefusal says why). */
 int PeersBrokerOpen(PeersBroker *pBroker, const char *szBaseDir);
 
 /* Closes every FIFO end, removes the FIFO, every file left in the pipe
- * directory and the directory. Safe to call twice. */
+ * directory and the directory, all through its descriptor and only while
+ * the name still names it. Safe to call twice. */
 void PeersBrokerClose(PeersBroker *pBroker);
 
 /* Waits up to iTimeoutMs for input and handles every complete packet.

@@ -41,6 +41,7 @@ void PeersInvocationInit(PeersInvocation *pInv, const char *szMode)
     pInv->iDevice = -1;
     pInv->iTest = -1;
     pInv->lPid = 0;
+    pInv->lGroup = 0;
     pInv->bStartFailed = 0;
     pInv->iExitStatus = -1;
     pInv->iSignal = 0;

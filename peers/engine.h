@@ -57,6 +57,8 @@ struct PeersInvocation {
     std::vector<std::string> vArgv; /* the module's command line, argv[0] first */
     int iDevice, iTest;             /* run / validate / sysinfo: what was asked */
     long lPid;                      /* module process; 0: any process (serving) */
+    long lGroup;                    /* process group started for it (0: none); its
+                                       STARTUP makes the sender lPid */
     int bStartFailed;               /* the program could not be started */
     int iExitStatus;                /* -1 unknown; else the exit status */
     int iSignal;                    /* signal that ended it, 0 none */

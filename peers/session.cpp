@@ -20,8 +20,14 @@
 
 extern char **environ;
 
-/* Output file of the module inside the pipe directory. */
-#define PEERS_MODULE_OUTPUT "module-output.txt"
+/* Of what the module prints (standard output and error, through a pipe) this
+ * much is kept; the rest is read and dropped, so that a module that floods
+ * them neither stalls nor fills memory or a disk. */
+#define PEERS_OUTPUT_KEEP 65536
+/* At most this many 4 KiB reads of that pipe per service round. */
+#define PEERS_OUTPUT_READS 256
+/* Ends the kept output when more was dropped. */
+#define PEERS_OUTPUT_CUT "\n[zoltpeers: the module's further output was dropped]\n"
 /* After a module ended without STOP (a crash, a kill): rounds of this length
  * without input end the drain of what it may still have sent ... */
 #define PEERS_DRAIN_QUIET_MS 60
@@ -128,21 +134,24 @@ void PeersSessionClose(PeersSession *pSession)
     pSession->engine.pCur = nullptr;
 }
 
-/* Reads the module's output file into pInv and removes it. */
-static void CollectOutput(PeersSession *pSession, PeersInvocation *pInv)
+/* Takes what the module printed so far from hOut (non-blocking; -1: none)
+ * into pInv: the first 64 KiB kept, the rest dropped behind one mark. */
+static void DrainOutput(int hOut, PeersInvocation *pInv)
 {
-    std::string sPath = pSession->broker.sPipeDir + "/" + PEERS_MODULE_OUTPUT;
-    FILE *pFile = fopen(sPath.c_str(), "r");
-    if (pFile != nullptr) {
-        char szBuf[1024];
-        size_t uRead;
-        /* 64 KiB is plenty for what a module prints; the rest is dropped. */
-        while ((uRead = fread(szBuf, 1, sizeof szBuf, pFile)) > 0 &&
-               pInv->sModuleOutput.size() < 65536)
-            pInv->sModuleOutput.append(szBuf, uRead);
-        fclose(pFile);
+    char szBuf[4096];
+    for (int i = 0; hOut >= 0 && i < PEERS_OUTPUT_READS; i++) {
+        ssize_t n = read(hOut, szBuf, sizeof szBuf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;
+        size_t uRoom = pInv->sModuleOutput.size() < PEERS_OUTPUT_KEEP
+                           ? PEERS_OUTPUT_KEEP - pInv->sModuleOutput.size()
+                           : 0;
+        pInv->sModuleOutput.append(szBuf, (size_t)n < uRoom ? (size_t)n : uRoom);
+        if ((size_t)n > uRoom && pInv->sModuleOutput.size() == PEERS_OUTPUT_KEEP)
+            pInv->sModuleOutput += PEERS_OUTPUT_CUT;
     }
-    unlink(sPath.c_str());
 }
 
 /* Waits without input (the broker is dead, nothing to read), at most iMs,
@@ -179,39 +188,93 @@ static std::string FindProgram(const std::string &sWord)
     return sWord;
 }
 
-/* Starts vArgv[0] with vArgv and vEnv, its standard output and error on hOut
- * (-1: inherited). Returns 0 with *pPid, or the error number. */
+/* Names passed on from our environment to the module (and its wrapper), and
+ * prefixes of such names: search path, home, user, locale, time zone and
+ * terminal, the module's trace and fault switches, the loader's, the
+ * sanitizers' and the memory checker's settings. Nothing else: ZOLT_TMP, for
+ * one, would put the module's FIFO outside the private pipe directory. */
+static const char *const s_apszPassedNames[] = { "PATH",
+                                                 "HOME",
+                                                 "USER",
+                                                 "LOGNAME",
+                                                 "TERM",
+                                                 "TZ",
+                                                 "LANG",
+                                                 "LANGUAGE",
+                                                 "ZOLT_TRACE",
+                                                 "ZOLT_FAULT",
+                                                 "ZOLT_FAULT_SIGNAL",
+                                                 "ZOLT_TRACE_FILE",
+                                                 "LD_PRELOAD",
+                                                 "LD_LIBRARY_PATH" };
+static const char *const s_apszPassedPrefixes[] = { "LC_", "ASAN_", "UBSAN_", "LSAN_",
+                                                    "VALGRIND_" };
+
+/* 1 when the environment entry "NAME=value" is one to pass on. */
+static int IsPassedOn(const char *szEntry)
+{
+    const char *pEq = strchr(szEntry, '=');
+    if (pEq == nullptr)
+        return 0;
+    size_t uName = (size_t)(pEq - szEntry);
+    for (const char *szName : s_apszPassedNames)
+        if (strlen(szName) == uName && strncmp(szEntry, szName, uName) == 0)
+            return 1;
+    for (const char *szPrefix : s_apszPassedPrefixes)
+        if (strncmp(szEntry, szPrefix, strlen(szPrefix)) == 0)
+            return 1;
+    return 0;
+}
+
+/* The module's environment: what IsPassedOn lets through, and ZOLT_PATH. */
+static std::vector<std::string> ModuleEnvironment(const std::string &sPipeDir)
+{
+    std::vector<std::string> v;
+    for (char **pp = environ; pp != nullptr && *pp != nullptr; pp++)
+        if (IsPassedOn(*pp))
+            v.push_back(*pp);
+    v.push_back("ZOLT_PATH=" + sPipeDir);
+    return v;
+}
+
+/* Starts vArgv[0] with vArgv and vEnv as the leader of a new process group,
+ * its standard output and error on hOut, no other descriptor of ours open
+ * (whatever we inherited stays here). Returns 0 with *pPid, or the error. */
 static int Spawn(std::vector<char *> &vArgv, std::vector<char *> &vEnv, int hOut, pid_t *pPid)
 {
     /* posix_spawn rather than fork and exec: the child shares our memory
      * until its exec, so a start costs no copy of our page tables, and an
      * exec that fails comes back as the result. The module gets SIGPIPE
-     * back (we ignore it) and an empty signal mask. */
+     * back (we ignore it) and an empty signal mask. Its process group is
+     * what we recognise and kill, so that a wrapper's children go with it. */
     posix_spawn_file_actions_t actions;
     posix_spawnattr_t attr;
     posix_spawn_file_actions_init(&actions);
     posix_spawnattr_init(&attr);
-    if (hOut >= 0) {
-        posix_spawn_file_actions_adddup2(&actions, hOut, 1);
-        posix_spawn_file_actions_adddup2(&actions, hOut, 2);
-    }
+    posix_spawn_file_actions_adddup2(&actions, hOut, 1);
+    posix_spawn_file_actions_adddup2(&actions, hOut, 2);
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
     sigset_t sigDefault, sigNone;
     sigemptyset(&sigDefault);
     sigaddset(&sigDefault, SIGPIPE);
     sigemptyset(&sigNone);
     posix_spawnattr_setsigdefault(&attr, &sigDefault);
     posix_spawnattr_setsigmask(&attr, &sigNone);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    posix_spawnattr_setpgroup(&attr, 0);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK |
+                                        POSIX_SPAWN_SETPGROUP);
     int iErr = posix_spawn(pPid, vArgv[0], &actions, &attr, vArgv.data(), vEnv.data());
     posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
     return iErr;
 }
 
-/* Starts the module (behind the wrapper words, if any). Returns its pid, or -1
- * (pInv->bStartFailed set). */
-static long StartModule(PeersSession *pSession, PeersInvocation *pInv)
+/* Starts the module (behind the wrapper words, if any), its output into a
+ * pipe whose non-blocking read end comes back in *phOut. Returns its pid, or
+ * -1 (pInv->bStartFailed set, *phOut -1). */
+static long StartModule(PeersSession *pSession, PeersInvocation *pInv, int *phOut)
 {
+    *phOut = -1;
     std::vector<std::string> vWords = pSession->vModuleWrapper;
     if (!vWords.empty())
         vWords[0] = FindProgram(vWords[0]);
@@ -221,37 +284,36 @@ static long StartModule(PeersSession *pSession, PeersInvocation *pInv)
     for (std::string &s : vWords)
         vArgv.push_back(&s[0]);
     vArgv.push_back(nullptr);
-    std::string sZoltPath = "ZOLT_PATH=" + pSession->broker.sPipeDir;
+    std::vector<std::string> vEnvText = ModuleEnvironment(pSession->broker.sPipeDir);
     std::vector<char *> vEnv;
-    for (char **pp = environ; pp != nullptr && *pp != nullptr; pp++)
-        if (strncmp(*pp, "ZOLT_PATH=", 10) != 0)
-            vEnv.push_back(*pp);
-    vEnv.push_back(&sZoltPath[0]);
+    vEnv.reserve(vEnvText.size() + 1);
+    for (std::string &s : vEnvText)
+        vEnv.push_back(&s[0]);
     vEnv.push_back(nullptr);
 
-    std::string sOut = pSession->broker.sPipeDir + "/" + PEERS_MODULE_OUTPUT;
-    int hOut = open(sOut.c_str(), O_CREAT | O_WRONLY | O_TRUNC | O_CLOEXEC, 0600);
     /* A program that cannot be run is reported before any child exists:
      * under an emulator that makes the spawn a plain fork (qemu-user), a
      * failed exec would otherwise only show as exit status 127. */
+    int aiOut[2] = { -1, -1 };
     int iErr = vWords.empty() ? EINVAL : access(vArgv[0], X_OK) != 0 ? errno : 0;
+    if (iErr == 0 && pipe2(aiOut, O_CLOEXEC) != 0)
+        iErr = errno;
+    pid_t pid = -1;
+    if (iErr == 0)
+        iErr = Spawn(vArgv, vEnv, aiOut[1], &pid);
+    if (aiOut[1] >= 0)
+        close(aiOut[1]);
     if (iErr != 0) {
-        if (hOut >= 0)
-            close(hOut);
+        if (aiOut[0] >= 0)
+            close(aiOut[0]);
         pInv->bStartFailed = 1;
         if (!vWords.empty())
             pInv->sModuleOutput = std::string("cannot start ") + vWords[0] + ": " + strerror(iErr);
         return -1;
     }
-    pid_t pid = -1;
-    iErr = Spawn(vArgv, vEnv, hOut, &pid);
-    if (hOut >= 0)
-        close(hOut);
-    if (iErr != 0) {
-        pInv->bStartFailed = 1;
-        pInv->sModuleOutput = std::string("cannot start ") + vWords[0] + ": " + strerror(iErr);
-        return -1;
-    }
+    fcntl(aiOut[0], F_SETFL, O_NONBLOCK);
+    fcntl(aiOut[0], F_SETPIPE_SZ, PEERS_OUTPUT_READS * 4096); /* one round's reads; else 64 KiB */
+    *phOut = aiOut[0];
     return (long)pid;
 }
 
@@ -278,10 +340,33 @@ static void RecordStatus(PeersInvocation *pInv, int iStatus)
         pInv->iSignal = WTERMSIG(iStatus);
 }
 
-/* Serves the peers until module lPid ends, or kills it at its time limit
- * (--limit 0: none) or on an interruption. Returns 0 ended, 2 killed. */
+/* Ends what is left of the process group lGroup once its leader (the process
+ * started) has ended or must end: the leader is reaped only afterwards, so
+ * the group's number cannot have passed to somebody else meanwhile. */
+static void EndGroup(PeersInvocation *pInv, long lGroup)
+{
+    kill(-(pid_t)lGroup, SIGKILL);
+    int iStatus = 0;
+    while (waitpid((pid_t)lGroup, &iStatus, 0) < 0 && errno == EINTR)
+        ;
+    RecordStatus(pInv, iStatus);
+}
+
+/* 1 when the process lPid (our child) has ended; it is left unreaped. */
+static int HasEnded(long lPid)
+{
+    siginfo_t si;
+    memset(&si, 0, sizeof si);
+    return waitid(P_PID, (id_t)lPid, &si, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+           si.si_pid == (pid_t)lPid;
+}
+
+/* Serves the peers until the process lPid started for the module ends (then
+ * the rest of its group is killed), or kills its group at the time limit
+ * (--limit 0: none) or on an interruption; takes its output from hOut on the
+ * way. Returns 0 ended, 2 killed. */
 static int ServeUntilEnd(PeersSession *pSession, PeersInvocation *pInv, long lPid, int hPidFd,
-                         int iStopsBefore)
+                         int hOut, int iStopsBefore)
 {
     PeersEngine *pEngine = &pSession->engine;
     for (;;) {
@@ -293,25 +378,23 @@ static int ServeUntilEnd(PeersSession *pSession, PeersInvocation *pInv, long lPi
             iWaitMs = 1;
         if (PeersBrokerWait(pSession, hPidFd, iWaitMs) < 0)
             PauseMs(hPidFd, iWaitMs);
+        DrainOutput(hOut, pInv);
         unsigned long long ullNow = PeersNowMs();
         PeersEngineTick(pEngine, ullNow);
         if (g_iPeersStopRequested && pInv->bStartupNote) { /* a person asked (SIGUSR1) */
             g_iPeersStopRequested = 0;
             PeersObserveText("  asking the module to stop testing\n");
-            PeersEngineSendStop(pEngine, lPid);
+            PeersEngineSendStop(pEngine, pInv->lPid);
         }
-        int iStatus = 0;
-        if (waitpid((pid_t)lPid, &iStatus, WNOHANG) == (pid_t)lPid) {
-            RecordStatus(pInv, iStatus);
+        if (HasEnded(lPid)) {
+            EndGroup(pInv, lPid);
             return 0;
         }
         int bOverLimit =
             pSession->opt.iModuleLimitMs > 0 &&
             ullNow - pInv->ullStartMs > (unsigned long long)pSession->opt.iModuleLimitMs;
         if (bOverLimit || g_iPeersInterrupted) {
-            kill((pid_t)lPid, SIGKILL);
-            waitpid((pid_t)lPid, &iStatus, 0);
-            RecordStatus(pInv, iStatus);
+            EndGroup(pInv, lPid);
             pInv->bKilled = 1;
             pInv->bInterrupted = g_iPeersInterrupted ? 1 : 0;
             return 2;
@@ -319,10 +402,10 @@ static int ServeUntilEnd(PeersSession *pSession, PeersInvocation *pInv, long lPi
     }
 }
 
-/* After module lPid ended: takes what it wrote last and forgets it. */
-static void TakeLastWords(PeersSession *pSession, PeersInvocation *pInv, long lPid,
-                          int iStopsBefore)
+/* After the module ended: takes what it wrote last and forgets it. */
+static void TakeLastWords(PeersSession *pSession, PeersInvocation *pInv, int iStopsBefore)
 {
+    long lPid = pInv->lPid; /* the module itself (behind a wrapper: not the one started) */
     PeersEngine *pEngine = &pSession->engine;
     /* The module has ended, so all it wrote is in the FIFO or queued: take it. */
     while (PeersBrokerPoll(pSession, 0) > 0)
@@ -358,20 +441,22 @@ int PeersSessionRunModule(PeersSession *pSession, PeersInvocation *pInv)
     pEngine->vPending.clear();
     pInv->ullStartMs = PeersNowMs();
     pSession->broker.iPacketsRun = 0;
-    long lPid = g_iPeersInterrupted ? -1 : StartModule(pSession, pInv);
+    int hOut = -1;
+    long lPid = g_iPeersInterrupted ? -1 : StartModule(pSession, pInv, &hOut);
     if (lPid < 0) {
         pInv->ullEndMs = PeersNowMs();
         pEngine->pCur = nullptr;
         return 1;
     }
-    pInv->lPid = lPid;
+    pInv->lPid = pInv->lGroup = lPid;
     int iStopsBefore = pSession->broker.iStops;
     int hPidFd = OpenPidFd(lPid);
-    int iRc = ServeUntilEnd(pSession, pInv, lPid, hPidFd, iStopsBefore);
+    int iRc = ServeUntilEnd(pSession, pInv, lPid, hPidFd, hOut, iStopsBefore);
     if (hPidFd >= 0)
         close(hPidFd);
-    TakeLastWords(pSession, pInv, lPid, iStopsBefore);
-    CollectOutput(pSession, pInv);
+    TakeLastWords(pSession, pInv, iStopsBefore);
+    DrainOutput(hOut, pInv);
+    close(hOut);
     pInv->ullEndMs = PeersNowMs();
     pEngine->pCur = nullptr;
     pEngine->vPending.clear();

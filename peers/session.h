@@ -4,8 +4,11 @@
  * set to the broker's pipe directory, a time limit and a kill when it is over.
  * DESIGN: one thread (the caller's) serves all three peers; the transport's
  * read/write thread runs from PeersSessionOpen to PeersSessionClose. The module
- * is started with fork and execve; its standard output and error go to a file
- * in the pipe directory and are kept in the invocation record. The wait for
+ * is started with posix_spawn as the leader of its own process group (the
+ * unit recognised and killed, so a wrapper's children go with it), with an
+ * environment built here, none of our other descriptors, and its standard
+ * output and error on a pipe read each round (64 KiB kept in the invocation
+ * record, the rest dropped). The wait for
  * input also ends when the module does (a process descriptor from pidfd_open
  * polled with the broker FIFO; where there is none, waitpid after each round,
  * the rounds short once the module's STOP has come). After the module ended,
@@ -54,13 +57,15 @@ struct PeersSession {
 
 /* Starts the transport, opens the broker (pipe directory under szBaseDir, null:
  * $TMPDIR or /tmp) and prepares both engines. pOpt is copied.
- * Returns 0, 1-3 the broker's codes, 4 transport thread not started. */
+ * Returns 0, 1-3 and 5 the broker's codes (5: the base was refused, the
+ * reason in broker.sRefusal), 4 transport thread not started. */
 int PeersSessionOpen(PeersSession *pSession, const PeersOptions *pOpt, const char *szModulePath,
                      const char *szDefFile, const char *szBaseDir);
 /* Stops the transport and removes the pipe directory. Safe to call twice. */
 void PeersSessionClose(PeersSession *pSession);
 
-/* Starts pInv->vArgv[0] with pInv->vArgv and ZOLT_PATH, serves the peers until
+/* Starts pInv->vArgv[0] with pInv->vArgv and ZOLT_PATH (of our environment
+ * only what a module or its wrapper needs: never ZOLT_TMP), serves the peers until
  * it ends (then takes what it sent last) or until the time limit or an
  * interruption (then kills it). Fills pInv. Returns 0 the module ended by
  * itself, 1 could not start (or interrupted before), 2 killed. */

@@ -9,12 +9,15 @@
 #include "trace.h"
 
 #include <ctype.h>
+#include <errno.h>
+#include <fcntl.h>
 #include <pthread.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
@@ -195,6 +198,32 @@ int ProgramTracingEnabled(void)
     return s_abTraceEnabled[ProcNameToTracingType(g_szTraceProcName)];
 }
 
+/* Opens the trace file for appending one line. It may lie where others can
+ * write (the module runs as root too), so a link at its name is never
+ * followed, only a regular file of the effective user with one link is
+ * written, never a FIFO or device, and a new file gets mode 0600 whatever
+ * the umask (the FIFO set-up leaves it at 0). Returns the descriptor, or -1:
+ * the line then goes to standard error. */
+static int OpenTraceFile(const char *szPath)
+{
+    int h = open(szPath, O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (h >= 0 || errno != EEXIST)
+        return h;
+    /* It exists: checked through a handle that opens nothing (no device is
+     * ever opened by the check), then opened through that very handle. */
+    int hPath = open(szPath, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    struct stat st;
+    if (hPath >= 0 && fstat(hPath, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() &&
+        st.st_nlink == 1) {
+        char szSelf[64];
+        snprintf(szSelf, sizeof szSelf, "/proc/self/fd/%d", hPath);
+        h = open(szSelf, O_WRONLY | O_APPEND | O_CLOEXEC);
+    }
+    if (hPath >= 0)
+        close(hPath);
+    return h;
+}
+
 /* Writes one trace line when iType is enabled; see the header. */
 void TPRINTF(int iType, const char *szFile, int iLine, const char *szFunc, const char *szFormat,
              ...)
@@ -223,17 +252,22 @@ void TPRINTF(int iType, const char *szFile, int iLine, const char *szFunc, const
     }
     va_end(args);
 
-    FILE *pOut = stderr;
-    if (s_bTraceToFile) {
-        pOut = fopen(s_szProgramTraceFile, "a");
-        if (pOut == NULL)
-            pOut = stderr;
-    }
-    fwrite(strLine.data(), 1, strLine.size(), pOut);
-    if (pOut != stderr)
-        fclose(pOut);
-    else
+    int hFile = s_bTraceToFile ? OpenTraceFile(s_szProgramTraceFile) : -1;
+    if (hFile < 0) {
+        fwrite(strLine.data(), 1, strLine.size(), stderr);
         fflush(stderr);
+        return;
+    }
+    size_t uDone = 0;
+    while (uDone < strLine.size()) {
+        ssize_t n = write(hFile, strLine.data() + uDone, strLine.size() - uDone);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        uDone += (size_t)n;
+    }
+    close(hFile);
 }
 
 /* Takes a component's trace file name; it is only remembered for

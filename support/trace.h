@@ -68,7 +68,9 @@ void ZoltTraceSetType(int iType, int bOn);
  * count of words understood. */
 int ZoltTraceEnableList(const char *szList);
 /* Sends trace lines to szPath (appended, opened per line), or back to
- * standard error for NULL or "". */
+ * standard error for NULL or "". Only a regular file of the effective user
+ * with one link is written, never through a link at its name; a new one gets
+ * mode 0600; a line that cannot go there goes to standard error. */
 void ZoltTraceSetFile(const char *szPath);
 
 /* Test seam: printf format of the process stat file (one %d for the pid). */

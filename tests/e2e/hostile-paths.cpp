@@ -422,3 +422,148 @@ TEST(HostilePaths, MissingPipeDirectoryMakesNoFifoAnywhere)
     EXPECT_EQ(p.dir.Entries(), std::vector<std::string>{ "ZOLTFIFO" });
     EXPECT_EQ(p.cwd.Entries(), std::vector<std::string>{});
 }
+
+/* ---- zoltpeers as root: nothing touched at a path it did not make ---- */
+
+TEST(HostilePaths, PeersRefuseWhatOthersControlInOneLineBeforeAnyModuleRuns)
+{
+    struct passwd *pw = getpwnam("nobody");
+    if (pw == nullptr || geteuid() != 0)
+        GTEST_SKIP() << "needs root and a user named nobody";
+    TempDir dir;
+    const std::string d = dir.sPath, sBase = d + "/base";
+    /* a real copy of the definitions, named by a path of 285 characters */
+    const std::string sLong = d + std::string(274 - d.size(), '/') + "zoltcpu.ini";
+    std::ofstream(d + "/zoltcpu.ini") << std::ifstream(s_sIni).rdbuf();
+    auto MakeDir = [](const std::string &s, mode_t mode) {
+        return mkdir(s.c_str(), 0700) == 0 && chmod(s.c_str(), mode) == 0;
+    };
+    ASSERT_TRUE(chmod(d.c_str(), 0755) == 0 && MakeDir(sBase, 0700) && MakeDir(d + "/open", 0777) &&
+                MakeDir(d + "/theirs", 0755) &&
+                lchown((d + "/theirs").c_str(), pw->pw_uid, 0) == 0 &&
+                MakeDir(d + "/sgid", 02770) && chown((d + "/sgid").c_str(), 0, pw->pw_gid) == 0 &&
+                MakeDir(d + "/shared", 01777) && mkfifo((d + "/fifo").c_str(), 0600) == 0 &&
+                symlink(WriteVictim(d + "/victim").c_str(), (d + "/link").c_str()) == 0 &&
+                truncate(WriteVictim(d + "/big").c_str(), 70000) == 0 && AsNobody([&] {
+                    umask(0); /* nobody's file, open to all, in a shared folder */
+                    return WriteVictim(d + "/shared/log").empty();
+                }));
+    struct {
+        const char *szOption; /* TMPDIR: the environment, as sudo -E keeps it */
+        std::string sPath;
+        const char *szReason;
+    } aCases[] = {
+        { "--pipe-base", d + "/open", "no sticky bit" },
+        { "--pipe-base", d + "/theirs", "belongs to user 65534" },
+        { "TMPDIR", d + "/sgid", "no sticky bit" }, /* set-group-id, group-writable */
+        { "--log", d + "/shared/log", "belongs to user 65534" },
+        { "--log", d + "/fifo", "it is a FIFO" },
+        { "--log", d + "/link", "symbolic link" },
+        { "--deffile", d + "/fifo", "it is a FIFO" },
+        { "--deffile", "/dev/zero", "device node" },
+        { "--deffile", d + "/big", "70000 bytes" },
+        { "--deffile", sLong, "285 characters" },
+        { "--pipe-base", d + std::string(222 - d.size(), '/') + "base", "226 characters" },
+    };
+    for (auto &c : aCases) {
+        SCOPED_TRACE(c.sPath);
+        std::string sBefore = Snapshot(c.sPath);
+        bool bEnv = strcmp(c.szOption, "TMPDIR") == 0;
+        std::vector<std::string> vArgs = { ZOLT_BIN "/zoltpeers", "enumerate" };
+        if (!bEnv)
+            vArgs.insert(vArgs.begin() + 1, { c.szOption, c.sPath });
+        double dStart = Now();
+        e2e::ChildRun r =
+            e2e::RunChild(vArgs, { "TMPDIR=" + (bEnv ? c.sPath : sBase) }, nullptr, true);
+        EXPECT_LT(Now() - dStart, 5.0);
+        EXPECT_EQ(r.iExit, 2);
+        EXPECT_EQ(r.sOut.rfind("zoltpeers: refusing ", 0), 0u) << r.sOut;
+        EXPECT_EQ(r.sOut.find('\n'), r.sOut.size() - 1) << "one line: " << r.sOut;
+        EXPECT_NE(r.sOut.find(" " + c.sPath + ": "), std::string::npos) << r.sOut;
+        EXPECT_NE(r.sOut.find(c.szReason), std::string::npos) << r.sOut;
+        EXPECT_EQ(Snapshot(c.sPath), sBefore);
+        for (const std::string &s : { sBase, c.sPath }) /* nothing made, no module started */
+            EXPECT_EQ(e2e::RunChild({ "/bin/ls", "-A", s }).sOut.find("zoltpeers."),
+                      std::string::npos);
+    }
+}
+
+TEST(HostilePaths, PeersPrivateDirectoryIsHeldFromCreationToRemoval)
+{
+    if (getpwnam("nobody") == nullptr || geteuid() != 0)
+        GTEST_SKIP() << "needs root and a user named nobody";
+    TempDir dir;
+    const std::string d = dir.sPath, sBase = d + "/base", sVictims = d + "/victims";
+    ASSERT_EQ(chmod(d.c_str(), 0755), 0);
+    /* shared like /tmp, and set-group-id to a group of others */
+    ASSERT_TRUE(mkdir(sBase.c_str(), 0700) == 0 && chmod(sBase.c_str(), 03777) == 0 &&
+                chown(sBase.c_str(), 0, 65534) == 0 && mkdir(sVictims.c_str(), 0700) == 0);
+    std::string sVictim = WriteVictim(sVictims + "/root-only"), sBefore = Snapshot(sVictim);
+    /* the module: says what it finds, lets nobody try to rename its directory,
+     * then does so itself and puts a link to the victims in its place */
+    std::ofstream(d + "/probe")
+        << "#!/bin/sh\nstat -c '%a %g' \"$ZOLT_PATH\" \"$ZOLT_PATH/ZOLTFIFO\"\n"
+           "setpriv --reuid=65534 --regid=65534 --clear-groups mv "
+           "\"$ZOLT_PATH\" \"$ZOLT_PATH.x\" 2>/dev/null || echo kept\n"
+           "mv \"$ZOLT_PATH\" \"$ZOLT_PATH.moved\" && ln -s "
+        << sVictims << " \"$ZOLT_PATH\"\n";
+    ASSERT_EQ(chmod((d + "/probe").c_str(), 0755), 0);
+    e2e::PeersRun r = e2e::RunPeers(
+        { "--module", d + "/probe", "--deffile", s_sIni, "--pipe-base", sBase, "enumerate" });
+    EXPECT_EQ(e2e::Str(e2e::ResultOf(r, "enumerate"), "module_output"), "700 0\n600 0\nkept\n");
+    EXPECT_EQ(Snapshot(sVictim), sBefore);
+    /* left: the link (not followed) and the moved directory, emptied */
+    std::istringstream left(e2e::RunChild({ "/bin/ls", "-A", sBase }).sOut);
+    std::string sLink, sMoved;
+    ASSERT_TRUE(left >> sLink >> sMoved);
+    EXPECT_EQ(sMoved, sLink + ".moved");
+    EXPECT_EQ(Snapshot(sBase + "/" + sLink).substr(Snapshot(sBase + "/" + sLink).find("->")),
+              "->" + sVictims);
+    EXPECT_EQ(e2e::RunChild({ "/bin/ls", "-A", sBase + "/" + sMoved }).sOut, "");
+}
+
+TEST(HostilePaths, PeersRecogniseAndEndAModuleBehindAForkingWrapper)
+{
+    /* timeout forks the module as its child: the group, not the pid, counts */
+    e2e::PeersRun r = e2e::RunPeers({ "--module-wrapper", "timeout 600", "enumerate" });
+    EXPECT_EQ(r.iExit, 0) << r.sAll;
+    EXPECT_NE(e2e::ResultOf(r, "enumerate").find("\"startup_seen\":true"), std::string::npos);
+}
+
+TEST(HostilePaths, TraceFileIsNeverFollowedNorTakenFromAnotherUser)
+{
+    if (getpwnam("nobody") == nullptr || geteuid() != 0)
+        GTEST_SKIP() << "needs root and a user named nobody";
+    TempDir dir, pipes;
+    const std::string d = dir.sPath, sTrace = d + "/shared/trace";
+    ASSERT_TRUE(chmod(d.c_str(), 0755) == 0 && mkdir((d + "/shared").c_str(), 0700) == 0 &&
+                chmod((d + "/shared").c_str(), 01777) == 0);
+    std::string sVictim = WriteVictim(d + "/root-only");
+    /* planted by nobody: a link to root's file, a FIFO, a file; nothing */
+    std::function<int()> aPlant[] = { [&] { return symlink(sVictim.c_str(), sTrace.c_str()); },
+                                      [&] { return mkfifo(sTrace.c_str(), 0666); },
+                                      [&] { return (int)WriteVictim(sTrace).empty(); }, nullptr };
+    for (auto &plant : aPlant) {
+        unlink(sTrace.c_str());
+        ASSERT_TRUE(!plant || AsNobody(plant));
+        std::string sBefore = Snapshot(sTrace), sVictimBefore = Snapshot(sVictim);
+        SCOPED_TRACE(sBefore);
+        double dStart = Now();
+        e2e::ChildRun r = e2e::RunChild({ ZOLT_BIN "/zoltcpu.linux", "run", "device=0", "test=0",
+                                          "deffile=" + s_sIni, "sfifo=" + pipes.sPath + "/none" },
+                                        { "ZOLT_PATH=" + pipes.sPath, "ZOLT_TMP=", "ZOLT_TRACE=all",
+                                          "ZOLT_TRACE_FILE=" + sTrace },
+                                        nullptr, true); /* refused: the lines go to stderr */
+        EXPECT_EQ(r.iExit, 29);
+        EXPECT_LT(Now() - dStart, 5.0);
+        EXPECT_EQ(Snapshot(sVictim), sVictimBefore);
+        struct stat st;
+        if (plant) {
+            EXPECT_EQ(Snapshot(sTrace), sBefore);
+        } else { /* a new one: 0600 although the module's umask may be 0 */
+            ASSERT_EQ(lstat(sTrace.c_str(), &st), 0);
+            EXPECT_TRUE(S_ISREG(st.st_mode) && st.st_uid == 0 && st.st_size > 0);
+            EXPECT_EQ(st.st_mode & 07777, 0600u);
+        }
+    }
+}

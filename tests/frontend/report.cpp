@@ -147,3 +147,19 @@ TEST(PeersReportText, FoldsRepeatsShowsWarningsAndRepairsUtf8)
     s = TextFor({ { "INFO", "caf\xE9 \xC3\xA9" } }, "PASS");
     EXPECT_EQ(s.substr(0, s.find('\n')), "  caf\xEF\xBF\xBD \xC3\xA9");
 }
+
+TEST(PeersReportText, ControlCharactersAreMadeVisibleForATerminal)
+{
+    struct {
+        const char *szIn, *szShown;
+    } aCases[] = {
+        { "\x1b[31mred\x1b[0m", "^[[31mred^[[0m" }, /* colour, cursor moves */
+        { "a\rb\x07\x7f", "a^Mb^G^?" },             /* return, bell, DEL */
+        { "\xc2\x9b"
+          "2J \xc2\xa0",
+          "M-^[2J \xc2\xa0" }, /* C1 CSI; U+00A0 stays */
+        { "line\n\tnext", "line\n\tnext" },
+    };
+    for (const auto &c : aCases)
+        EXPECT_EQ(PeersVisibleText(c.szIn), c.szShown) << c.szIn;
+}

@@ -3,9 +3,11 @@
  * and every frame it wrote before it ended taken, with or without STOP. */
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <string>
@@ -46,13 +48,70 @@ TEST_F(PeersSessionTest, ModuleGetsThePipeDirectoryAndItsStatusIsKept)
     struct stat st;
     ASSERT_EQ(stat((m_sDir + "/ZOLTFIFO").c_str(), &st), 0);
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
-    EXPECT_EQ(st.st_mode & 0777, 0660u);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
 
     PeersInvocation inv;
     EXPECT_EQ(RunShell(&inv, "echo \"$ZOLT_PATH\"; echo oops >&2; exit 3"), 0);
     EXPECT_EQ(inv.iExitStatus, 3);
     EXPECT_FALSE(inv.bKilled || inv.bConnected);
     EXPECT_EQ(inv.sModuleOutput, m_sDir + "\noops\n");
+
+    /* only what zoltpeers means to pass: no ZOLT_TMP (its FIFO would land
+     * elsewhere), none of the descriptors zoltpeers inherited */
+    setenv("ZOLT_TMP", "/var/tmp", 1);
+    ASSERT_EQ(dup2(2, 10), 10);
+    ASSERT_EQ(dup2(2, 251), 251);
+    RunShell(&inv, "env | grep ^ZOLT_; exec ls /proc/self/fd");
+    unsetenv("ZOLT_TMP");
+    close(10);
+    close(251);
+    EXPECT_EQ(inv.sModuleOutput, "ZOLT_PATH=" + m_sDir + "\n0\n1\n2\n3\n");
+
+    /* a flood of output: 64 KiB kept, the rest dropped, nothing on disk */
+    EXPECT_EQ(RunShell(&inv, "head -c 5000000 /dev/zero"), 0);
+    EXPECT_EQ(inv.iExitStatus, 0);
+    EXPECT_EQ(inv.sModuleOutput.size(), 65536u + 54u);
+    EXPECT_NE(inv.sModuleOutput.find("further output was dropped"), std::string::npos);
+    PeersSessionClose(&m_session);
+}
+
+TEST_F(PeersSessionTest, TheModulesProcessGroupIsWhatEnds)
+{
+    m_opt.iModuleLimitMs = 1000;
+    Open();
+    /* a forking wrapper's leftovers go when it ends, or when its time is up */
+    for (const char *szScript : { "sleep 600 & echo $!", "sleep 600 & echo $!; wait" }) {
+        PeersInvocation inv;
+        RunShell(&inv, szScript);
+        long lLeft = strtol(inv.sModuleOutput.c_str(), nullptr, 10);
+        ASSERT_GT(lLeft, 0) << inv.sModuleOutput;
+        std::string sState = "?"; /* gone, or a zombie left to init */
+        for (int i = 0; i < 100 && sState.find('Z') == std::string::npos; i++) {
+            std::ifstream in("/proc/" + std::to_string(lLeft) + "/stat");
+            sState = std::getline(in, sState) ? sState.substr(sState.rfind(')')) : ") Z";
+            usleep(i ? 20000 : 0);
+        }
+        EXPECT_EQ(sState.substr(0, 3), ") Z") << szScript;
+    }
+    /* the STARTUP READ path: only a FIFO gets the ACK, never through a link */
+    std::string sFile = m_sDir + "/file", sFifo = m_sDir + "/fifo", sLink = m_sDir + "/link";
+    std::ofstream(sFile) << "precious";
+    ASSERT_EQ(mkfifo(sFifo.c_str(), 0600), 0);
+    int hReader = open(sFifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_EQ(symlink(sFifo.c_str(), sLink.c_str()), 0);
+    long lPid = 5000;
+    for (auto c :
+         { std::make_pair(sFile, false), std::make_pair(sLink, false),
+           std::make_pair(std::string("/dev/null"), false), std::make_pair(sFifo, true) }) {
+        PeersBrokerHandlePacket(&m_session, "<STARTUP><READ>" + c.first + "</READ><PID>" +
+                                                std::to_string(++lPid) + "</PID></STARTUP>");
+        const PeersClient *pClient = PeersBrokerFindClient(&m_session.broker, lPid);
+        ASSERT_NE(pClient, nullptr);
+        EXPECT_EQ(pClient->hWrite > 0, c.second) << c.first;
+    }
+    std::ifstream in(sFile);
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), {}), "precious");
+    close(hReader);
     PeersSessionClose(&m_session);
 }
 
