@@ -119,8 +119,8 @@ TEST(PeersResults, TallyCountsPerDeviceAndTest)
                   { "CPU:0", 3, PEERS_OUTCOME_UNTESTED, 1 },
                   { "CPU:0", 3, PEERS_OUTCOME_NOT_RUN, 2 } };
     for (const auto &r : aRuns)
-        PeersRunEndAdd(&end,
-                       PeersTestRun{ &inv, 0, r.iTest, r.szDevice, 1, "", r.ullMs, r.iOutcome });
+        PeersRunEndAdd(
+            &end, PeersTestRun{ &inv, 0, r.iTest, r.szDevice, 1, "", r.ullMs, r.iOutcome, {} });
     ASSERT_EQ(end.vTally.size(), 3u);
     EXPECT_EQ(end.vTally[0].iRuns, 2);
     EXPECT_EQ(end.vTally[0].iPassed, 2);
@@ -211,7 +211,7 @@ TEST(PeersOcptv, ArtifactsAreNumberedAndStatusesMapped)
         ev.sEnglish = "bad";
         inv.vEvents = { ev };
         std::vector<std::string> v =
-            PeersOcptvTestRun(&oc, PeersTestRun{ &inv, 0, 2, "CPU:0", 1, "", 7, c.iOutcome });
+            PeersOcptvTestRun(&oc, PeersTestRun{ &inv, 0, 2, "CPU:0", 1, "", 7, c.iOutcome, {} });
         std::string sAll;
         for (const std::string &s : v)
             sAll += s + "\n";
