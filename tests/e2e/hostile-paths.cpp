@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "e2e/peers-run.h"
-#include "common/client-test-peer.h"
+#include "common/test-peer.h"
 
 using e2e::TempDir;
 

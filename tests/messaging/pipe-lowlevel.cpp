@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "common/client-test-peer.h"
+#include "common/test-peer.h"
 #include "pipe-lowlevel.h"
 #include "zolt-time.h"
 
