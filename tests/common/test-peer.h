@@ -216,7 +216,8 @@ struct HostileReport {
     double dEndAfterLastByte = -1;
 };
 
-inline double HostileNow()
+/* Monotonic clock in seconds. */
+inline double NowSeconds()
 {
     struct timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -318,8 +319,9 @@ inline int OpenModuleFifo(int iPid, bool bAfterHandshake)
     return hFifo;
 }
 
-/* CPU seconds of process iPid from its stat file; -1 when it is gone or a zombie. */
-inline double ProcessCpuSeconds(int iPid)
+/* CPU seconds of process iPid from its stat file; -1 when it is gone, or a
+ * zombie unless bZombieToo (a zombie's stat still holds its whole CPU time). */
+inline double ProcessCpuSeconds(int iPid, bool bZombieToo = false)
 {
     std::ifstream in("/proc/" + std::to_string(iPid) + "/stat");
     std::string sStat;
@@ -338,7 +340,7 @@ inline double ProcessCpuSeconds(int iPid)
         if (i == 15)
             ullSystem = strtoull(sField.c_str(), nullptr, 10);
     }
-    if (sState == "Z" || sState == "X")
+    if ((sState == "Z" && !bZombieToo) || sState == "X")
         return -1;
     return (double)(ullUser + ullSystem) / (double)sysconf(_SC_CLK_TCK);
 }
@@ -349,13 +351,13 @@ inline double ProcessCpuSeconds(int iPid)
 inline double HostileWrite(int hFifo, HostileMode mode, int iPid, double *pdCpu)
 {
     int iMe = (int)getpid();
-    double dLast = HostileNow();
+    double dLast = NowSeconds();
     if (mode == HOSTILE_DANGLING_PIECE) {
         std::string sPiece(4000, 'd'), sWhole = "<MSG><DATA>behind</DATA></MSG>\r\n";
         std::string s =
             Frame(1, iMe, 1, 2, sPiece, 8000) + Frame(1, iMe + 1, 1, 1, sWhole, sWhole.size());
         if (write(hFifo, s.data(), s.size()) > 0)
-            dLast = HostileNow();
+            dLast = NowSeconds();
     } else if (mode == HOSTILE_FLOOD) {
         /* whole frames, at most 4096 bytes per write, so that each write is
          * atomic and never cuts into the broker's frames */
@@ -370,19 +372,19 @@ inline double HostileWrite(int hFifo, HostileMode mode, int iPid, double *pdCpu)
             if (sBatch.size() + sFrame.size() > 4096) {
                 if (write(hFifo, sBatch.data(), sBatch.size()) != (ssize_t)sBatch.size())
                     return dLast; /* the module has ended */
-                dLast = HostileNow();
+                dLast = NowSeconds();
                 sBatch.clear();
             }
             sBatch += sFrame;
         }
         if (write(hFifo, sBatch.data(), sBatch.size()) == (ssize_t)sBatch.size())
-            dLast = HostileNow();
+            dLast = NowSeconds();
     } else {
         std::string sJunk = std::string("<MSG>junk") + '\0' + "junk</MSG>\r\n";
         for (unsigned long ul = 1;; ul++) {
             std::string s = Frame(ul, iMe, 1, 1, sJunk, sJunk.size());
             if (write(hFifo, s.data(), s.size()) == (ssize_t)s.size())
-                dLast = HostileNow();
+                dLast = NowSeconds();
             usleep(1000);
             double dCpu = ProcessCpuSeconds(iPid);
             if (dCpu < 0)
@@ -421,7 +423,7 @@ inline void HostileChild(const char *szModule, const std::string &sBase, Hostile
         double dLast = HostileWrite(hFifo, mode, rep.iPid, &rep.dCpuSeconds);
         for (double dCpu; (dCpu = ProcessCpuSeconds(rep.iPid)) >= 0; usleep(20000))
             rep.dCpuSeconds = dCpu;
-        rep.dEndAfterLastByte = HostileNow() - dLast;
+        rep.dEndAfterLastByte = NowSeconds() - dLast;
         close(hFifo);
         vReports.push_back(rep);
     }
