@@ -29,14 +29,17 @@ CTEST    = ctest --output-on-failure -j $(CTEST_JOBS) --timeout 300
 
 all: native
 
+# The three test trees treat warnings as errors; the product tree and the
+# mutation tree do not (a user's newer compiler, a mutant's unused variable).
+WERROR   = -DZOLT_WERROR=ON
 $(BUILD)/native/build.ninja:
-	$(CMAKE) -S . -B $(BUILD)/native -DCMAKE_BUILD_TYPE=Release
+	$(CMAKE) -S . -B $(BUILD)/native -DCMAKE_BUILD_TYPE=Release $(WERROR)
 $(BUILD)/product/build.ninja:
 	$(CMAKE) -S . -B $(BUILD)/product -DCMAKE_BUILD_TYPE=Release -DZOLT_TESTS=OFF -DZOLT_BENCH=OFF
 $(BUILD)/m32/build.ninja:
-	$(CMAKE) -S . -B $(BUILD)/m32 -DCMAKE_BUILD_TYPE=Release -DZOLT_M32=ON
+	$(CMAKE) -S . -B $(BUILD)/m32 -DCMAKE_BUILD_TYPE=Release -DZOLT_M32=ON $(WERROR)
 $(BUILD)/asan/build.ninja:
-	$(CMAKE) -S . -B $(BUILD)/asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZOLT_SANITIZE=ON
+	$(CMAKE) -S . -B $(BUILD)/asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZOLT_SANITIZE=ON $(WERROR)
 
 native: $(BUILD)/native/build.ninja
 	ninja -C $(BUILD)/native -j $(JOBS)

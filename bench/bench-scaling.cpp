@@ -17,7 +17,7 @@
 #include <string>
 #include <thread>
 
-#include "../tests/common/client-test-peer.h"
+#include "../tests/common/test-peer.h"
 #include "bench-common.h"
 #include "client-connection-manager.h"
 #include "message-protocol.h"

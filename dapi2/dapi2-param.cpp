@@ -1,9 +1,10 @@
 /* dapi2-param.cpp - the framework half of the parameter model: the rule of the
- * predefined parameter "ZOLT_DAPI2_PERCENT_TO_TEST" and sending the validation
- * answer of validate mode. Main thread only. */
+ * predefined parameter "ZOLT_DAPI2_PERCENT_TO_TEST", sending the validation
+ * answer of validate mode, and a module's reading of a test parameter. */
 #include "dapi2-param.h"
 
 #include <stdlib.h>
+#include <string.h>
 
 #include "dapi2.h"
 #include "trace.h"
@@ -67,4 +68,64 @@ int ProcessPredefinedParameters(Dapi2ParamList *pPair, int *piOk)
         }
     }
     return 1;
+}
+
+/* The number of szText into *pdValue: 1, or 0 for no text, no number or
+ * anything after the number. */
+static int ParseNumber(const char *szText, double *pdValue)
+{
+    char *pEnd = NULL;
+    if (szText == NULL || *szText == '\0')
+        return 0;
+    double d = strtod(szText, &pEnd);
+    if (*pEnd != '\0' || d != d)
+        return 0;
+    *pdValue = d;
+    return 1;
+}
+
+/* The param= value of szId in g_paramList, or null. */
+static const char *GivenValue(const char *szId)
+{
+    for (const Dapi2Parameter *pParam = Dapi2_I_GetFirstParameterConst(&g_paramList);
+         pParam != NULL; pParam = Dapi2_I_GetNextParameterConst(&g_paramList))
+        if (strcmp(Dapi2_GetParameterId(pParam), szId) == 0)
+            return Dapi2_GetParameterValAsStr(pParam);
+    return NULL;
+}
+
+/* Dapi2_GetTestParameter - a module's test parameter: given value, else the
+ * definition's default, else dFallback; held to the definition's bounds. */
+int Dapi2_GetTestParameter(uint32_t uTestId, const char *szId, double dFallback, double *pdValue)
+{
+    Dapi2Parameter def;
+    memset(&def, 0, sizeof def);
+    int bInit = Dapi2_InitParameter(&def);
+    int bDef = bInit && Dapi2_SetParameterId(&def, szId) && g_szDefinitionsFile[0] != '\0' &&
+               AssignParameterFieldsFromIniFile(g_szDefinitionsFile, uTestId, &def);
+    double dDefault = dFallback, dMin = 0, dMax = 0;
+    if (bDef && Dapi2_GetParameterHasDefaultValue(&def))
+        ParseNumber(Dapi2_GetParameterDefaultValAsStr(&def), &dDefault);
+    int bMin = bDef && Dapi2_GetParameterHasMinVal(&def) &&
+               ParseNumber(Dapi2_GetParameterMinValAsStr(&def), &dMin);
+    int bMax = bDef && Dapi2_GetParameterHasMaxVal(&def) &&
+               ParseNumber(Dapi2_GetParameterMaxValAsStr(&def), &dMax);
+    if (bInit)
+        Dapi2_DestructParameter(&def);
+
+    const char *szGiven = GivenValue(szId);
+    int iFlag = DAPI2_PARAM_VALID;
+    *pdValue = dDefault;
+    if (szGiven != NULL && *szGiven != '\0' && !ParseNumber(szGiven, pdValue))
+        iFlag = DAPI2_PARAM_VALUE_BAD;
+    if (bMin && *pdValue < dMin) {
+        *pdValue = dMin;
+        iFlag = DAPI2_PARAM_VALUE_TOO_SMALL;
+    } else if (bMax && *pdValue > dMax) {
+        *pdValue = dMax;
+        iFlag = DAPI2_PARAM_VALUE_TOO_BIG;
+    }
+    TPRINTF(9, __FILE__, __LINE__, "", "Dapi2_GetTestParameter: %s = %g (%s)\n", szId, *pdValue,
+            ParameterValidFlagToStr(iFlag));
+    return iFlag;
 }

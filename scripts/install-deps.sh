@@ -8,10 +8,10 @@ set -u
 product=(g++ cmake ninja-build)
 # Tests: the 32-bit and sanitizer trees, GoogleTest, benchmarks, the memory
 # checker, the i386 emulator where the kernel cannot run 32-bit programs, the
-# JSON schema checker, and the tools the packaging tests call (man, bash
-# completion).
+# JSON schema checker, the tools the packaging tests call (man, bash
+# completion) and clang-format for the formatting check.
 tests=("${product[@]}" g++-multilib make libgtest-dev googletest libbenchmark-dev valgrind
-       qemu-user python3 python3-jsonschema man-db bash-completion)
+       qemu-user python3 python3-jsonschema man-db bash-completion clang-format)
 
 case "${1-}" in
     product) want=("${product[@]}") ;;

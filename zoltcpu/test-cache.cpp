@@ -85,10 +85,14 @@ static int CheckBlock(const volatile uint32_t *pdwBlock, uint32_t uWords, uint32
     return 0;
 }
 
-/* Sets the buffer size; returns 0. */
+/* Sets the buffer size from the test's parameter; returns 0. */
 int SetCacheBufferSize(void)
 {
-    g_dwBufferSize = CACHE_BUFFER_BYTES;
+    double dBytes = CACHE_BUFFER_BYTES;
+    Dapi2_GetTestParameter(CACHE_TEST_ID, CACHE_PARAM_BUFFER_BYTES, CACHE_BUFFER_BYTES, &dBytes);
+    if (!(dBytes >= CACHE_BUFFER_MIN_BYTES && dBytes <= CACHE_BUFFER_MAX_BYTES))
+        dBytes = dBytes > CACHE_BUFFER_MAX_BYTES ? CACHE_BUFFER_MAX_BYTES : CACHE_BUFFER_MIN_BYTES;
+    g_dwBufferSize = (uint32_t)dBytes & ~3u;
     return 0;
 }
 

@@ -17,9 +17,18 @@
 #define CACHETEST_ERR_READBACK 103   /* "szErrorCacheRW": one per wrong word, result 2 */
 #define CACHETEST_WARN_MEMORY 104    /* "szWarnMemory": no buffer, result 1 */
 
-/* Bytes of the test buffer: room for 83 blocks of the smallest size and one
- * of the largest. */
+/* Bytes of the test buffer by default: room for 83 blocks of the smallest
+ * size and one of the largest. */
 #define CACHE_BUFFER_BYTES 600000u
+/* The test's parameter "ZOLT_CPU_CACHE_BUFFER_BYTES": the buffer size in
+ * bytes, default and bounds from the definitions file (zoltcpu.ini, test
+ * CACHE_TEST_ID).
+ * Whatever the file says, the size stays between one block of the largest size
+ * and 64 MiB (the buffer is locked in memory). */
+#define CACHE_TEST_ID 3
+#define CACHE_PARAM_BUFFER_BYTES "ZOLT_CPU_CACHE_BUFFER_BYTES"
+#define CACHE_BUFFER_MIN_BYTES 523264u
+#define CACHE_BUFFER_MAX_BYTES (64u << 20)
 /* Number of block sizes; pattern i uses size i % CACHE_BLOCK_SIZE_COUNT. */
 #define CACHE_BLOCK_SIZE_COUNT 7
 
@@ -75,7 +84,9 @@ TestThreadArgs *do_cache(TestThreadArgs *pArgs);
  * wrong word). The caller frees the buffer. Returns pArgs. */
 TestThreadArgs *do_cache_testing(TestThreadArgs *pArgs);
 
-/* Sets g_dwBufferSize to 600000; returns 0. */
+/* Sets g_dwBufferSize from the parameter CACHE_PARAM_BUFFER_BYTES (600000
+ * without a definitions file), held between CACHE_BUFFER_MIN_BYTES and
+ * CACHE_BUFFER_MAX_BYTES and cut to whole words; returns 0. */
 int SetCacheBufferSize(void);
 
 /* Frees g_pdwOurBuffer (if any) and sets it to null. */

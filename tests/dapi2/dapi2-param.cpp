@@ -1,8 +1,10 @@
-/* Tests of the framework half of the parameter model: the percentage rule and
- * the validation answer sent through the message seam. */
+/* Tests of the framework half of the parameter model: the percentage rule,
+ * the validation answer sent through the message seam, and a module's reading
+ * of a test parameter with the definition's default and bounds. */
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
+#include <string.h>
 
 #include "dapi2/send-capture.h"
 
@@ -20,13 +22,13 @@ protected:
     {
         g_pfnDapi2SendMessage = nullptr, Dapi2_ParamListDestruct(&pair);
     }
-    Dapi2Parameter *Add(const char *szId, const char *szValue)
+    Dapi2Parameter *Add(const char *szId, const char *szValue, Dapi2ParamList *pList = nullptr)
     {
         Dapi2Parameter *p = (Dapi2Parameter *)calloc(1, sizeof(Dapi2Parameter));
         EXPECT_EQ(Dapi2_InitParameter(p), 1);
         Dapi2_SetParameterId(p, szId);
         Dapi2_SetParameterValFromStr(p, szValue);
-        EXPECT_EQ(Dapi2_AddParameter(&pair, p), 1);
+        EXPECT_EQ(Dapi2_AddParameter(pList ? pList : &pair, p), 1);
         return p;
     }
 };
@@ -79,4 +81,39 @@ TEST_F(ParamFramework, ValidationAnswerIsSentToTheRequester)
     Add(std::string(4000, 'L').c_str(), "1");
     EXPECT_EQ(SendValidateParmsResults(1, 1, &pair), 0);
     EXPECT_TRUE(g_sent.empty());
+}
+
+TEST_F(ParamFramework, TestParameterTakesTheDefinitionsDefaultAndBounds)
+{
+    /* Definition B of test 2: default 4, minimum 0, maximum 10; A: no default, no bounds. */
+    static const struct {
+        bool bDefFile;
+        const char *szId, *szGiven; /* null: no param= word */
+        double dValue;
+        int iFlag;
+    } s_Cases[] = {
+        { true, "B", nullptr, 4, DAPI2_PARAM_VALID },
+        { true, "B", "9.5", 9.5, DAPI2_PARAM_VALID },
+        { true, "B", "11", 10, DAPI2_PARAM_VALUE_TOO_BIG },
+        { true, "B", "-1", 0, DAPI2_PARAM_VALUE_TOO_SMALL },
+        { true, "B", "4x", 4, DAPI2_PARAM_VALUE_BAD },
+        { true, "A", nullptr, 7, DAPI2_PARAM_VALID },     /* the caller's fallback */
+        { true, "A", "99999", 99999, DAPI2_PARAM_VALID }, /* no bounds */
+        { false, "B", nullptr, 7, DAPI2_PARAM_VALID },    /* no definitions file */
+        { false, "B", "11", 11, DAPI2_PARAM_VALID },
+    };
+    for (const auto &c : s_Cases) {
+        SCOPED_TRACE(std::string(c.szId) + "=" + (c.szGiven ? c.szGiven : "(none)"));
+        ASSERT_EQ(Dapi2_ParamListConstruct(&g_paramList), 1);
+        Add("OTHER", "3", &g_paramList);
+        if (c.szGiven != nullptr)
+            Add(c.szId, c.szGiven, &g_paramList);
+        snprintf(g_szDefinitionsFile, sizeof g_szDefinitionsFile, "%s",
+                 c.bDefFile ? ZOLT_FIXTURES "/params/definitions.ini" : "");
+        double dValue = -5;
+        EXPECT_EQ(Dapi2_GetTestParameter(2, c.szId, 7, &dValue), c.iFlag);
+        EXPECT_EQ(dValue, c.dValue);
+        Dapi2_ParamListDestruct(&g_paramList);
+    }
+    g_szDefinitionsFile[0] = '\0';
 }

@@ -25,20 +25,14 @@
 #include <vector>
 
 #include "e2e/peers-run.h"
-#include "common/client-test-peer.h"
+#include "common/test-peer.h"
 
 using e2e::TempDir;
+using zolttest::NowSeconds;
 
 namespace {
 
 const std::string s_sIni = ZOLT_BIN "/zoltcpu.ini";
-
-double Now()
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (double)ts.tv_sec + ts.tv_nsec / 1e9;
-}
 
 /* A module process started behind a gate: its pid is known (so its FIFO name
  * can be planted) before it runs. */
@@ -78,7 +72,7 @@ struct Module {
     }
     void Go()
     {
-        dStart = Now();
+        dStart = NowSeconds();
         ASSERT_EQ(write(hGate, "g", 1), 1);
         close(hGate);
         hGate = -1;
@@ -95,16 +89,8 @@ struct Module {
         if (hGate >= 0)
             Go();
         ASSERT_EQ(waitid(P_PID, (id_t)pid, &si, WEXITED | WNOWAIT), 0);
-        dSeconds = Now() - dStart;
-        std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-        std::string sStat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        std::istringstream fields(sStat.substr(sStat.rfind(')') + 2));
-        std::string sSkip;
-        unsigned long ulUser = 0, ulSys = 0;
-        for (int i = 3; i < 14; i++)
-            fields >> sSkip;
-        if (fields >> ulUser >> ulSys)
-            dCpuSeconds = (double)(ulUser + ulSys) / (double)sysconf(_SC_CLK_TCK);
+        dSeconds = NowSeconds() - dStart;
+        dCpuSeconds = zolttest::ProcessCpuSeconds(pid, true);
         int iStatus = 0;
         ASSERT_EQ(waitpid(pid, &iStatus, 0), pid);
         iExit = WIFEXITED(iStatus) ? WEXITSTATUS(iStatus) : -1;
@@ -395,11 +381,11 @@ TEST(HostilePaths, SignalsWhileTheOwnFifoExistsRemoveItAndEndByTheSameSignal)
             EXPECT_EQ(waitpid(m.pid, NULL, WNOHANG), 0) << "ended by an ignored SIGHUP";
             EXPECT_EQ(access(sOwn.c_str(), F_OK), 0);
         }
-        double dKill = Now();
+        double dKill = NowSeconds();
         ASSERT_EQ(kill(m.pid, c.iSignal), 0);
         m.Finish();
         EXPECT_EQ(m.iSignal, c.iSignal);
-        EXPECT_LT(Now() - dKill, 5.0);
+        EXPECT_LT(NowSeconds() - dKill, 5.0);
         EXPECT_LT(m.dCpuSeconds, 1.0);
         EXPECT_EQ(p.dir.Entries(), std::vector<std::string>{ "ZOLTFIFO" });
         EXPECT_EQ(p.cwd.Entries(), std::vector<std::string>{});
@@ -472,10 +458,10 @@ TEST(HostilePaths, PeersRefuseWhatOthersControlInOneLineBeforeAnyModuleRuns)
         std::vector<std::string> vArgs = { ZOLT_BIN "/zoltpeers", "enumerate" };
         if (!bEnv)
             vArgs.insert(vArgs.begin() + 1, { c.szOption, c.sPath });
-        double dStart = Now();
+        double dStart = NowSeconds();
         e2e::ChildRun r =
             e2e::RunChild(vArgs, { "TMPDIR=" + (bEnv ? c.sPath : sBase) }, nullptr, true);
-        EXPECT_LT(Now() - dStart, 5.0);
+        EXPECT_LT(NowSeconds() - dStart, 5.0);
         EXPECT_EQ(r.iExit, 2);
         EXPECT_EQ(r.sOut.rfind("zoltpeers: refusing ", 0), 0u) << r.sOut;
         EXPECT_EQ(r.sOut.find('\n'), r.sOut.size() - 1) << "one line: " << r.sOut;
@@ -548,14 +534,14 @@ TEST(HostilePaths, TraceFileIsNeverFollowedNorTakenFromAnotherUser)
         ASSERT_TRUE(!plant || AsNobody(plant));
         std::string sBefore = Snapshot(sTrace), sVictimBefore = Snapshot(sVictim);
         SCOPED_TRACE(sBefore);
-        double dStart = Now();
+        double dStart = NowSeconds();
         e2e::ChildRun r = e2e::RunChild({ ZOLT_BIN "/zoltcpu.linux", "run", "device=0", "test=0",
                                           "deffile=" + s_sIni, "sfifo=" + pipes.sPath + "/none" },
                                         { "ZOLT_PATH=" + pipes.sPath, "ZOLT_TMP=", "ZOLT_TRACE=all",
                                           "ZOLT_TRACE_FILE=" + sTrace },
                                         nullptr, true); /* refused: the lines go to stderr */
         EXPECT_EQ(r.iExit, 29);
-        EXPECT_LT(Now() - dStart, 5.0);
+        EXPECT_LT(NowSeconds() - dStart, 5.0);
         EXPECT_EQ(Snapshot(sVictim), sVictimBefore);
         struct stat st;
         if (plant) {

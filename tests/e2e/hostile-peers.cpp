@@ -9,10 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "e2e/hostile-peer.h"
+#include "common/test-peer.h"
 #include "e2e/peers-run.h"
 
 using namespace e2e;
+using namespace zolttest;
 
 TEST(HostilePeers, ModuleHoldsUpAndStaysIdle)
 {

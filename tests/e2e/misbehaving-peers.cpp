@@ -150,7 +150,7 @@ TEST(MisbehavingPeers, StopDuringTheCacheTestDiscontinuesIt)
 {
     /* STOPTESTING right after the startup notification meets the cache test
      * before its last pattern: not every pattern runs, no percent is sent */
-    PeersRun r = RunPeers({ "--stop-at-startup", "run", "--device", "0", "--test", "3" });
+    PeersRun r = RunPeers({ "--stop-at-startup", "run", "--device", "0", "--test", "3" }, 60000);
     std::string sRun = ResultOf(r, "run");
     ASSERT_FALSE(sRun.empty()) << r.sAll;
     if (Str(sRun, "result") == "PRIVILEGEERROR")

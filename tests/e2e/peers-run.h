@@ -4,7 +4,6 @@
 #ifndef ZOLT_TESTS_E2E_PEERS_RUN_H
 #define ZOLT_TESTS_E2E_PEERS_RUN_H
 
-#include <dirent.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,6 +13,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "common/test-peer.h"
 
 namespace e2e {
 
@@ -207,32 +208,8 @@ inline bool CpuHasMmx()
     return false;
 }
 
-/* A fresh directory under /tmp, removed (with the files left in it) at the end. */
-struct TempDir {
-    std::string sPath;
-    TempDir()
-    {
-        char szTemplate[] = "/tmp/zolt-e2e.XXXXXX";
-        if (mkdtemp(szTemplate) != nullptr)
-            sPath = szTemplate;
-    }
-    ~TempDir()
-    {
-        RunChild({ "/bin/rm", "-rf", sPath });
-    }
-    std::vector<std::string> Entries() const
-    {
-        std::vector<std::string> v;
-        DIR *pDir = opendir(sPath.c_str());
-        while (struct dirent *pEnt = pDir ? readdir(pDir) : nullptr)
-            if (std::string(pEnt->d_name) != "." && std::string(pEnt->d_name) != "..")
-                v.push_back(pEnt->d_name);
-        if (pDir)
-            closedir(pDir);
-        std::sort(v.begin(), v.end());
-        return v;
-    }
-};
+/* The tests' temporary directory (common/test-peer.h). */
+using zolttest::TempDir;
 
 }  // namespace e2e
 

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "client-connection-manager.h"
-#include "common/client-test-peer.h"
+#include "common/test-peer.h"
 #include "message-protocol.h"
 
 namespace {

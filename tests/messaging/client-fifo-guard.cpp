@@ -12,7 +12,7 @@
 #include <string>
 
 #include "client-fifo-guard.h"
-#include "common/client-test-peer.h"
+#include "common/test-peer.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include "client-connection-manager.h"
 #include "client-messaging-engine.h"
-#include "common/client-test-peer.h"
+#include "common/test-peer.h"
 #include "message-protocol.h"
 #include "pipe-lowlevel.h"
 #include "zolt-time.h"

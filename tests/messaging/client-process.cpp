@@ -16,7 +16,7 @@
 #include <string>
 
 #include "client-fifo-access.h"
-#include "common/client-test-peer.h"
+#include "common/test-peer.h"
 #include "zolt-time.h"
 
 namespace {

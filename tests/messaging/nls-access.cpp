@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "client-connection-manager.h"
-#include "common/client-test-peer.h"
+#include "common/test-peer.h"
 #include "nls-access.h"
 
 namespace {

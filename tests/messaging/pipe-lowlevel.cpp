@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "common/client-test-peer.h"
+#include "common/test-peer.h"
 #include "pipe-lowlevel.h"
 #include "zolt-time.h"
 

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <iterator>
+#include <sstream>
 #include <random>
 #include <string>
 #include <vector>
@@ -37,6 +39,34 @@ struct Parsed {
     }
 };
 
+/* Every field of every record of a parsed list, FRU and triples included. */
+std::string Describe(CGenList *pList)
+{
+    std::string s;
+    CGenListIter it;
+    for (CGenListIterInit(&it, pList); !CGenListIterAtEnd(&it); CGenListIterAdv(&it)) {
+        auto *d = (Dapi2Device *)CGenListIterGetData(&it);
+        s += std::to_string(d->iDeviceId) + "[" + d->szName + "|" + d->szDescription + "|" +
+             d->szOsLocator + "|" + d->szHwLocator + "|" + d->szDevType + "|" + d->szBusType + "|" +
+             d->szTestsSupported + "]";
+        Dapi2FruInfo *f = d->pFruInfo;
+        if (f == nullptr)
+            continue;
+        s += std::string("FRU[") + f->szManufacturerName + "|" + f->szModelNumber + "|" +
+             f->szSerialNumber + "|" + f->szFirmwareRevision + "|" + f->szFirmwareDate + "|" +
+             f->szPhysicalAddress + "]";
+        CGenListIter a = {};
+        for (f->pAddInfoList ? CGenListIterInit(&a, f->pAddInfoList) : (void)0;
+             !CGenListIterAtEnd(&a); CGenListIterAdv(&a)) {
+            auto *pInfo = (Dapi2FruAdditionalInfo *)CGenListIterGetData(&a);
+            s += std::string("+") + pInfo->szField + "|" + pInfo->szDescription + "|" +
+                 pInfo->szValue;
+        }
+        s += "\n";
+    }
+    return s;
+}
+
 TEST(DeviceListParser, DevicesInDocumentOrderWithAllTexts)
 {
     Parsed p(
@@ -45,16 +75,9 @@ TEST(DeviceListParser, DevicesInDocumentOrderWithAllTexts)
         "<BUSTYPE>SYSTEM_BUS</BUSTYPE><TESTS_SUPPORTED>0,1</TESTS_SUPPORTED></DEVICE>"
         "<DEVICE><DID>-3</DID><NAME>second</NAME></DEVICE>");
     ASSERT_EQ(p.iRc, 0);
-    ASSERT_EQ(p.v.size(), 2u);
-    Dapi2Device *d = p.v[0];
-    EXPECT_EQ(
-        std::vector<std::string>({ d->szName, d->szDescription, d->szOsLocator, d->szHwLocator,
-                                   d->szDevType, d->szBusType, d->szTestsSupported }),
-        std::vector<std::string>(
-            { "CPU 0", "d", "/proc/cpuinfo", "CPU:0", "CPU", "SYSTEM_BUS", "0,1" }));
-    EXPECT_EQ(d->pFruInfo, nullptr);
-    EXPECT_EQ(p.v[1]->iDeviceId, -3);
-    EXPECT_STREQ(p.v[1]->szTestsSupported, ""); /* missing elements become empty texts */
+    /* missing elements become empty texts; no FRU element, no FRU record */
+    EXPECT_EQ(Describe(&p.list),
+              "4[CPU 0|d|/proc/cpuinfo|CPU:0|CPU|SYSTEM_BUS|0,1]-3[second||||||]");
 }
 
 TEST(DeviceListParser, DevicesWithoutIdOrNameAreSkipped)
@@ -91,76 +114,30 @@ TEST(DeviceListParser, FruAndAdditionalTriples)
         "<FRU_SERIALNUMBER>S</FRU_SERIALNUMBER><FRU_FIRMWAREREV>R</FRU_FIRMWAREREV>"
         "<FRU_FIRMWAREDATE>D</FRU_FIRMWAREDATE><FRU_PHYSADDRESS>P</FRU_PHYSADDRESS></DEVICE>"
         "<DEVICE><NAME>skipped with FRU</NAME><FRU_SERIALNUMBER>x</FRU_SERIALNUMBER></DEVICE>");
-    ASSERT_EQ(p.v.size(), 3u);
-    std::vector<std::string> vFru;
-    for (auto *d : p.v) {
-        Dapi2FruInfo *f = d->pFruInfo;
-        ASSERT_NE(f, nullptr);
-        std::string s = std::to_string(f->uSize) + ":" + f->szManufacturerName + "," +
-                        f->szModelNumber + "," + f->szSerialNumber + "," + f->szFirmwareRevision +
-                        "," + f->szFirmwareDate + "," + f->szPhysicalAddress;
-        CGenListIter it = {}; /* at the end while there is no list */
-        for (f->pAddInfoList ? CGenListIterInit(&it, f->pAddInfoList) : (void)0;
-             !CGenListIterAtEnd(&it); CGenListIterAdv(&it)) {
-            auto *pInfo = (Dapi2FruAdditionalInfo *)CGenListIterGetData(&it);
-            s += std::string(" ") + pInfo->szField + "|" + pInfo->szDescription + "|" +
-                 pInfo->szValue;
-        }
-        vFru.push_back(s);
-    }
     /* j = 0 complete, j = 1 only a value: both added, j = 2 never looked at. */
-    EXPECT_EQ(vFru, (std::vector<std::string>{ "36:,M1,,,,", "36:,,,,, f0|d0|v0 ||v1",
-                                               "36:Mk,Mo,S,R,D,P" }));
+    EXPECT_EQ(Describe(&p.list), "1[a||||||]FRU[|M1||||]\n"
+                                 "2[b||||||]FRU[|||||]+f0|d0|v0+||v1\n"
+                                 "3[c||||||]FRU[Mk|Mo|S|R|D|P]\n");
+    for (auto *d : p.v)
+        EXPECT_EQ(d->pFruInfo->uSize, 36u);
 }
 
-/* Every field of every record of a parsed list, FRU and triples included. */
-std::string Describe(CGenList *pList)
+/* The blank-separated words of sz. */
+std::vector<std::string> Words(const char *sz)
 {
-    std::string s;
-    CGenListIter it;
-    for (CGenListIterInit(&it, pList); !CGenListIterAtEnd(&it); CGenListIterAdv(&it)) {
-        auto *d = (Dapi2Device *)CGenListIterGetData(&it);
-        s += std::to_string(d->iDeviceId) + "[" + d->szName + "|" + d->szDescription + "|" +
-             d->szOsLocator + "|" + d->szHwLocator + "|" + d->szDevType + "|" + d->szBusType + "|" +
-             d->szTestsSupported + "]";
-        Dapi2FruInfo *f = d->pFruInfo;
-        if (f == nullptr)
-            continue;
-        s += std::string("FRU[") + f->szManufacturerName + "|" + f->szModelNumber + "|" +
-             f->szSerialNumber + "|" + f->szFirmwareRevision + "|" + f->szFirmwareDate + "|" +
-             f->szPhysicalAddress + "]";
-        CGenListIter a = {};
-        for (f->pAddInfoList ? CGenListIterInit(&a, f->pAddInfoList) : (void)0;
-             !CGenListIterAtEnd(&a); CGenListIterAdv(&a)) {
-            auto *pInfo = (Dapi2FruAdditionalInfo *)CGenListIterGetData(&a);
-            s += std::string("+") + pInfo->szField + "|" + pInfo->szDescription + "|" +
-                 pInfo->szValue;
-        }
-        s += "\n";
-    }
-    return s;
+    std::istringstream in(sz);
+    return std::vector<std::string>(std::istream_iterator<std::string>(in), {});
 }
 
 /* A random list: mostly well-formed devices, with elements repeated, left
  * out, left open, closed twice, mistyped, nested, and stray markup between. */
 std::string RandomList(std::mt19937 &rng)
 {
-    static const char *const s_aszTags[] = { "DID",
-                                             "NAME",
-                                             "DESCRIPTION",
-                                             "OSLOCATOR",
-                                             "HWLOCATOR",
-                                             "DEVTYPE",
-                                             "BUSTYPE",
-                                             "TESTS_SUPPORTED",
-                                             "FRU_MANUFACTURER",
-                                             "FRU_SERIALNUMBER",
-                                             "FRU_PHYSADDRESS",
-                                             "FRU_ADDINFO_FIELD",
-                                             "FRU_ADDINFO_DESC",
-                                             "FRU_ADDINFO_VALUE",
-                                             "DEVICE",
-                                             "X" };
+    /* element names, blank-separated; the last two are no device fields */
+    static const std::vector<std::string> s_vTags = Words(
+        "DID NAME DESCRIPTION OSLOCATOR HWLOCATOR DEVTYPE BUSTYPE TESTS_SUPPORTED FRU_MANUFACTURER "
+        "FRU_SERIALNUMBER FRU_PHYSADDRESS FRU_ADDINFO_FIELD FRU_ADDINFO_DESC FRU_ADDINFO_VALUE "
+        "DEVICE X");
     static const char *const s_aszJunk[] = { "<",    ">",    "</DEVICE>", "<DEVICE>", "<!-- c -->",
                                              "<A/>", "</X>", "<DEVICE/>", "&lt;",     "<?x?>" };
     auto Pick = [&rng](int n) { return (int)(rng() % (unsigned)n); };
@@ -168,7 +145,7 @@ std::string RandomList(std::mt19937 &rng)
     for (int iDev = Pick(12); iDev > 0; iDev--) {
         s += Pick(20) == 0 ? "<DEVIC>" : "<DEVICE>";
         for (int iEl = Pick(14); iEl > 0; iEl--) {
-            const char *szTag = s_aszTags[Pick(16)];
+            const char *szTag = s_vTags[Pick(16)].c_str();
             std::string sValue = std::strcmp(szTag, "DID") == 0 ? std::to_string(Pick(30) - 3)
                                                                 : std::string(1, 'a' + Pick(26));
             int iMode = Pick(30);

@@ -254,3 +254,38 @@ TEST_F(CacheTest, EachWordPositionOfABlockIsReadBack)
 }
 
 }  // namespace
+
+/* The buffer size is the test's parameter: the definition's default and bounds
+ * (the shipped zoltcpu.ini), else 600000 and the code's own limits; whole words. */
+TEST(CacheTestParameter, BufferSizeKeepsTheDefinitionsAndTheCodesLimits)
+{
+    static const struct {
+        bool bDefFile;
+        const char *szGiven; /* null: no param= word */
+        uint32_t uBytes;
+    } s_Cases[] = {
+        { true, nullptr, 600000 },
+        { false, nullptr, 600000 },
+        { true, "1048575", 1048572 },
+        { true, "99999999", 16777216 },
+        { true, "1000", 523264 },
+        { false, "99999999", CACHE_BUFFER_MAX_BYTES },
+        { false, "1000", CACHE_BUFFER_MIN_BYTES },
+    };
+    for (const auto &c : s_Cases) {
+        SCOPED_TRACE(c.szGiven ? c.szGiven : "(none)");
+        ASSERT_EQ(Dapi2_ParamListConstruct(&g_paramList), 1);
+        Dapi2Parameter *p = (Dapi2Parameter *)calloc(1, sizeof(Dapi2Parameter));
+        ASSERT_EQ(Dapi2_InitParameter(p), 1);
+        Dapi2_SetParameterId(p, c.szGiven ? CACHE_PARAM_BUFFER_BYTES : "OTHER");
+        Dapi2_SetParameterValFromStr(p, c.szGiven ? c.szGiven : "1");
+        ASSERT_EQ(Dapi2_AddParameter(&g_paramList, p), 1);
+        snprintf(g_szDefinitionsFile, sizeof g_szDefinitionsFile, "%s",
+                 c.bDefFile ? ZOLT_SOURCE_DIR "/zoltcpu/zoltcpu.ini" : "");
+        g_dwBufferSize = 0;
+        EXPECT_EQ(SetCacheBufferSize(), 0);
+        EXPECT_EQ(g_dwBufferSize, c.uBytes);
+        Dapi2_ParamListDestruct(&g_paramList);
+    }
+    g_szDefinitionsFile[0] = '\0';
+}

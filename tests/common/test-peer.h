@@ -1,16 +1,15 @@
-/* hostile-peer.h - a misbehaving peer for the end-to-end tests: a forked child
- * that finds the module's own FIFO in the pipe directories under a base
- * directory, writes into it what no well-behaved peer would (a first piece
- * that never gets its second, a flood of unsolicited messages, messages
- * holding a NUL byte), and watches the module's CPU time in /proc/<pid>/stat
- * until the module has ended. It finds module processes by their executable
- * and their FIFO through /proc/<pid>/fd. Free of gtest (it runs in the forked
- * child). */
-#ifndef ZOLT_TESTS_E2E_HOSTILE_PEER_H
-#define ZOLT_TESTS_E2E_HOSTILE_PEER_H
+/* test-peer.h - the tests' peer over raw FIFOs: frames, message texts, a
+ * temporary directory, the module's FIFO ends without a handshake, and the
+ * hostile peer of the end-to-end tests (a forked child that writes into a
+ * running module's FIFO what no well-behaved peer would and watches its CPU
+ * time). Free of gtest, so a forked child may use it. */
+#ifndef ZOLT_TESTS_TEST_PEER_H
+#define ZOLT_TESTS_TEST_PEER_H
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <ftw.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -20,15 +19,187 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <poll.h>
-
 #include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
-namespace e2e {
+#include "client-fifo-access.h"
+#include "client-messaging-engine.h"
+#include "pipe-lowlevel.h"
+
+namespace zolttest {
+
+/* One frame: "|\1\1\1<type>:<msg>:<pid>:<index>:<count>:<size>:<total>:\1\1\1|" and its piece. */
+inline std::string Frame(unsigned long ulMsg, int iPid, int iIndex, int iCount,
+                         const std::string &sPiece, size_t uTotal, char cType = 'H')
+{
+    char szDelim[96];
+    snprintf(szDelim, sizeof szDelim, "|\001\001\001%c:%lu:%d:%d:%d:%zu:%zu:\001\001\001|", cType,
+             ulMsg, iPid, iIndex, iCount, sPiece.size(), uTotal);
+    return szDelim + sPiece;
+}
+
+/* All frames of one message, pieces of 4020 bytes; MakeFrames joins them. */
+inline std::vector<std::string> Frames(const std::string &sText, unsigned long ulMsg, int iPid)
+{
+    int iCount = sText.empty() ? 1 : (int)((sText.size() + 4019) / 4020);
+    std::vector<std::string> v;
+    for (int i = 0; i < iCount; i++)
+        v.push_back(
+            Frame(ulMsg, iPid, i + 1, iCount, sText.substr((size_t)i * 4020, 4020), sText.size()));
+    return v;
+}
+
+inline std::string MakeFrames(const std::string &sText, unsigned long ulMsg, int iPid)
+{
+    std::string s;
+    for (auto &f : Frames(sText, ulMsg, iPid))
+        s += f;
+    return s;
+}
+
+inline bool WriteAll(int fd, const std::string &s)
+{
+    size_t uDone = 0;
+    for (ssize_t n = 0;
+         uDone < s.size() && (n = write(fd, s.data() + uDone, s.size() - uDone)) > 0;)
+        uDone += (size_t)n;
+    return uDone == s.size();
+}
+
+/* Reassembles the messages of one FIFO (never interleaved in these tests). */
+struct FrameReader {
+    std::string sBuf, sPart; /* unparsed bytes, the message so far */
+
+    /* Takes one complete message out of sBuf: 1 done, 0 need more. */
+    int Take(std::string *psOut)
+    {
+        for (;;) {
+            size_t uStart = sBuf.find("|\001\001\001H:"),
+                   uEnd = sBuf.find("\001\001\001|", uStart + 4);
+            unsigned long ulSize = 0;
+            int iIndex = 0, iCount = 0;
+            if (uStart == std::string::npos || uEnd == std::string::npos ||
+                sscanf(sBuf.c_str() + uStart + 4, "H:%*u:%*d:%d:%d:%lu:", &iIndex, &iCount,
+                       &ulSize) != 3 ||
+                sBuf.size() < uEnd + 4 + ulSize)
+                return 0;
+            sPart.append(sBuf, uEnd + 4, ulSize);
+            sBuf.erase(0, uEnd + 4 + ulSize);
+            if (iIndex == iCount)
+                return psOut->swap(sPart), sPart.clear(), 1;
+        }
+    }
+
+    /* 1 with a message, 0 after iTimeoutMs without input, -1 at end of file. */
+    int Read(int fd, int iTimeoutMs, std::string *psOut)
+    {
+        while (!Take(psOut)) {
+            struct pollfd pfd = { fd, POLLIN, 0 };
+            if (poll(&pfd, 1, iTimeoutMs) <= 0)
+                return 0;
+            char aBuf[8192];
+            ssize_t n = read(fd, aBuf, sizeof aBuf);
+            if (n <= 0)
+                return -1;
+            sBuf.append(aBuf, (size_t)n);
+        }
+        return 1;
+    }
+};
+
+/* The inner text of the first <szTag> element of s, or "". */
+inline std::string Field(const std::string &s, const char *szTag)
+{
+    std::string sOpen = std::string("<") + szTag + ">";
+    size_t uA = s.find(sOpen);
+    size_t uB = uA == std::string::npos ? uA : s.find(std::string("</") + szTag + ">", uA);
+    return uB == std::string::npos ? "" : s.substr(uA + sOpen.size(), uB - uA - sOpen.size());
+}
+
+/* A MSG as a peer sends it; empty FROM, TYPE and RE left out. */
+inline std::string MakeMsg(const std::string &sFrom, const std::string &sType,
+                           const std::string &sData, const std::string &sRe = "")
+{
+    return "<MSG><HDR>" + (sFrom.empty() ? "" : "<FROM>" + sFrom + "</FROM>") +
+           "<TO>0</TO><ID>1</ID>" + (sRe.empty() ? "" : "<RE>" + sRe + "</RE>") +
+           (sType.empty() ? "" : "<TYPE>" + sType + "</TYPE>") +
+           "<TIME>20240305140709000</TIME></HDR><DATA>" + sData + "</DATA></MSG>\r\n";
+}
+
+/* A fresh directory under /tmp, removed with everything in it (symbolic
+ * links removed, never followed). */
+struct TempDir {
+    std::string sPath;
+    TempDir()
+    {
+        char szTemplate[] = "/tmp/zolttest-XXXXXX";
+        sPath = mkdtemp(szTemplate) != NULL ? szTemplate : "";
+    }
+    ~TempDir()
+    {
+        if (!sPath.empty())
+            nftw(
+                sPath.c_str(),
+                [](const char *sz, const struct stat *, int, struct FTW *) {
+                    return remove(sz), 0;
+                },
+                8, FTW_DEPTH | FTW_PHYS);
+    }
+    /* The names in the directory, sorted. */
+    std::vector<std::string> Entries() const
+    {
+        std::vector<std::string> v;
+        DIR *pDir = opendir(sPath.c_str());
+        while (struct dirent *pEnt = pDir ? readdir(pDir) : nullptr)
+            if (strcmp(pEnt->d_name, ".") != 0 && strcmp(pEnt->d_name, "..") != 0)
+                v.push_back(pEnt->d_name);
+        if (pDir)
+            closedir(pDir);
+        std::sort(v.begin(), v.end());
+        return v;
+    }
+};
+
+/* The connection's FIFO ends opened without a handshake; the test holds the
+ * broker FIFO's read end (hBroker) and a write end of the module's (hToClient). */
+struct RawConnection {
+    TempDir dir;
+    int hBroker = -1, hToClient = -1;
+    std::string sBrokerFifo;
+    std::string Open()
+    {
+        unsetenv("ZOLT_TMP");
+        sBrokerFifo = dir.sPath + "/ZOLTFIFO";
+        if (dir.sPath.empty() || ZoltSetPipeDirectory(dir.sPath.c_str()) != 0 ||
+            mkfifo(sBrokerFifo.c_str(), 0600) != 0)
+            return "pipe directory";
+        ZoltSetServerFifoNameEx("");
+        if ((hBroker = open(sBrokerFifo.c_str(), O_RDONLY | O_NONBLOCK)) < 0)
+            return "broker FIFO";
+        ZoltInitPipes();
+        if (ZoltClient_I_OpenFifoConnection() != 0)
+            return "client ends";
+        hToClient = open(g_szOurFifoName, O_WRONLY);
+        return hToClient < 0 ? "own FIFO" : "";
+    }
+    ~RawConnection()
+    {
+        ClientMessage *p;
+        while ((p = ZoltClientGetNextMessage(NULL)) != NULL)
+            ZoltClientFreeMessage(p);
+        ZoltClient_I_CloseFifoConnection();
+        if (hToClient >= 0)
+            close(hToClient);
+        if (hBroker >= 0)
+            close(hBroker);
+        ZoltCleanupPipes();
+    }
+};
+
+/* ---- the hostile peer of the end-to-end tests ---- */
 
 enum HostileMode {
     HOSTILE_DANGLING_PIECE, /* first piece of two, then a whole message of another sender */
@@ -48,21 +219,12 @@ struct HostileReport {
     double dEndAfterLastByte = -1;
 };
 
-inline double HostileNow()
+/* Monotonic clock in seconds. */
+inline double NowSeconds()
 {
     struct timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return (double)ts.tv_sec + (double)ts.tv_nsec / 1e9;
-}
-
-/* One frame of a message: delimiter with the six numbers, then the piece. */
-inline std::string HostileFrame(unsigned long ulMsg, int iPid, int iIndex, int iCount,
-                                const std::string &sPiece, size_t uTotal)
-{
-    char szDelim[96];
-    snprintf(szDelim, sizeof szDelim, "|\001\001\001H:%lu:%d:%d:%d:%zu:%zu:\001\001\001|", ulMsg,
-             iPid, iIndex, iCount, sPiece.size(), uTotal);
-    return szDelim + sPiece;
 }
 
 /* The path of a module FIFO "ZOLT_<pid>" in a "zoltpeers.*" directory under
@@ -160,8 +322,9 @@ inline int OpenModuleFifo(int iPid, bool bAfterHandshake)
     return hFifo;
 }
 
-/* CPU seconds of process iPid from its stat file; -1 when it is gone or a zombie. */
-inline double ProcessCpuSeconds(int iPid)
+/* CPU seconds of process iPid from its stat file; -1 when it is gone, or a
+ * zombie unless bZombieToo (a zombie's stat still holds its whole CPU time). */
+inline double ProcessCpuSeconds(int iPid, bool bZombieToo = false)
 {
     std::ifstream in("/proc/" + std::to_string(iPid) + "/stat");
     std::string sStat;
@@ -180,7 +343,7 @@ inline double ProcessCpuSeconds(int iPid)
         if (i == 15)
             ullSystem = strtoull(sField.c_str(), nullptr, 10);
     }
-    if (sState == "Z" || sState == "X")
+    if ((sState == "Z" && !bZombieToo) || sState == "X")
         return -1;
     return (double)(ullUser + ullSystem) / (double)sysconf(_SC_CLK_TCK);
 }
@@ -191,32 +354,32 @@ inline double ProcessCpuSeconds(int iPid)
 inline double HostileWrite(int hFifo, HostileMode mode, int iPid, double *pdCpu)
 {
     int iMe = (int)getpid();
-    double dLast = HostileNow();
+    double dLast = NowSeconds();
     if (mode == HOSTILE_DANGLING_PIECE) {
         std::string sPiece(4000, 'd'), sWhole = "<MSG><DATA>behind</DATA></MSG>\r\n";
-        std::string s = HostileFrame(1, iMe, 1, 2, sPiece, 8000) +
-                        HostileFrame(1, iMe + 1, 1, 1, sWhole, sWhole.size());
+        std::string s =
+            Frame(1, iMe, 1, 2, sPiece, 8000) + Frame(1, iMe + 1, 1, 1, sWhole, sWhole.size());
         if (write(hFifo, s.data(), s.size()) > 0)
-            dLast = HostileNow();
+            dLast = NowSeconds();
     } else if (mode == HOSTILE_INTERLEAVED) {
         std::string sA = "<MSG><DATA>" + std::string(3000, 'a') + "</DATA></MSG>\r\n";
         std::string sB = "<MSG><DATA>" + std::string(2000, 'b') + "</DATA></MSG>\r\n";
         std::string sAck = "<ACK></ACK>\r\n"; /* zoltpeers is told not to send one */
-        std::string s = HostileFrame(1, iMe + 1, 1, 2, std::string(1000, 'd'), 2000) +
-                        HostileFrame(1, iMe, 1, 2, sA.substr(0, 1500), sA.size()) +
-                        HostileFrame(1, iMe + 2, 1, 1, sAck, sAck.size());
+        std::string s = Frame(1, iMe + 1, 1, 2, std::string(1000, 'd'), 2000) +
+                        Frame(1, iMe, 1, 2, sA.substr(0, 1500), sA.size()) +
+                        Frame(1, iMe + 2, 1, 1, sAck, sAck.size());
         if (write(hFifo, s.data(), s.size()) > 0)
-            dLast = HostileNow();
+            dLast = NowSeconds();
         int hAfter = -1; /* the handshake is over once the FIFO's name is gone */
         while (ProcessCpuSeconds(iPid) >= 0 && (hAfter = OpenModuleFifo(iPid, true)) < 0)
             usleep(1000);
         if (hAfter >= 0)
             close(hAfter);
-        s = HostileFrame(2, iMe, 1, 2, sB.substr(0, 1000), sB.size()) +
-            HostileFrame(1, iMe, 2, 2, sA.substr(1500), sA.size()) +
-            HostileFrame(2, iMe, 2, 2, sB.substr(1000), sB.size());
+        s = Frame(2, iMe, 1, 2, sB.substr(0, 1000), sB.size()) +
+            Frame(1, iMe, 2, 2, sA.substr(1500), sA.size()) +
+            Frame(2, iMe, 2, 2, sB.substr(1000), sB.size());
         if (hAfter >= 0 && write(hFifo, s.data(), s.size()) > 0)
-            dLast = HostileNow();
+            dLast = NowSeconds();
     } else if (mode == HOSTILE_FLOOD) {
         /* whole frames, at most 4096 bytes per write, so that each write is
          * atomic and never cuts into the broker's frames */
@@ -227,23 +390,23 @@ inline double HostileWrite(int hFifo, HostileMode mode, int iPid, double *pdCpu)
                                std::to_string(ul) +
                                "</ID><TYPE>HOSTILE_NOISE</TYPE></HDR><DATA>noise " +
                                std::to_string(ul) + "</DATA></MSG>\r\n";
-            std::string sFrame = HostileFrame(ul, iMe, 1, 1, sMsg, sMsg.size());
+            std::string sFrame = Frame(ul, iMe, 1, 1, sMsg, sMsg.size());
             if (sBatch.size() + sFrame.size() > 4096) {
                 if (write(hFifo, sBatch.data(), sBatch.size()) != (ssize_t)sBatch.size())
                     return dLast; /* the module has ended */
-                dLast = HostileNow();
+                dLast = NowSeconds();
                 sBatch.clear();
             }
             sBatch += sFrame;
         }
         if (write(hFifo, sBatch.data(), sBatch.size()) == (ssize_t)sBatch.size())
-            dLast = HostileNow();
+            dLast = NowSeconds();
     } else {
         std::string sJunk = std::string("<MSG>junk") + '\0' + "junk</MSG>\r\n";
         for (unsigned long ul = 1;; ul++) {
-            std::string s = HostileFrame(ul, iMe, 1, 1, sJunk, sJunk.size());
+            std::string s = Frame(ul, iMe, 1, 1, sJunk, sJunk.size());
             if (write(hFifo, s.data(), s.size()) == (ssize_t)s.size())
-                dLast = HostileNow();
+                dLast = NowSeconds();
             usleep(1000);
             double dCpu = ProcessCpuSeconds(iPid);
             if (dCpu < 0)
@@ -283,7 +446,7 @@ inline void HostileChild(const char *szModule, const std::string &sBase, Hostile
         double dLast = HostileWrite(hFifo, mode, rep.iPid, &rep.dCpuSeconds);
         for (double dCpu; (dCpu = ProcessCpuSeconds(rep.iPid)) >= 0; usleep(20000))
             rep.dCpuSeconds = dCpu;
-        rep.dEndAfterLastByte = HostileNow() - dLast;
+        rep.dEndAfterLastByte = NowSeconds() - dLast;
         close(hFifo);
         vReports.push_back(rep);
     }
@@ -332,6 +495,6 @@ inline HostileReport HostileFinish(HostilePeer &peer, int iPid)
     return found;
 }
 
-}  // namespace e2e
+}  // namespace zolttest
 
 #endif
