@@ -78,11 +78,16 @@ struct RunSeen {
     unsigned uPrint, uTarget, uTid;
     std::vector<unsigned> allowed; /* affinity */
     int iCpu;                      /* where the routine ran */
+    int iFlagAtStart;              /* the end-of-run flag as the routine starts */
 };
 std::vector<RunScript> s_script;
 std::vector<RunSeen> s_runs; /* written by one run at a time */
 std::string s_sTimeDir;
 int s_iFailCreateAt = -1, s_iCreates = 0;
+/* The handshake: routines started and ended, and whether a run thread was
+ * created while an earlier run's routine had not ended. */
+int s_iStarted = 0, s_iEnded = 0;
+bool s_bOverlap = false;
 
 std::string TimeFile(bool bStat, unsigned uTid)
 {
@@ -94,8 +99,12 @@ std::string TimeFile(bool bStat, unsigned uTid)
 TestThreadArgs *StandIn(TestThreadArgs *pArgs)
 {
     const unsigned uRun = (unsigned)s_runs.size();
+    pthread_mutex_lock(&g_TestCond.mutex);
+    const int iFlag = g_TestCond.iSignaled;
+    pthread_mutex_unlock(&g_TestCond.mutex);
     s_runs.push_back({ pArgs != nullptr, pArgs ? pArgs->bPrintMessages : 1u,
-                       pArgs ? pArgs->uTargetCPU : 0u, Tid(), AffinityNow(), sched_getcpu() });
+                       pArgs ? pArgs->uTargetCPU : 0u, Tid(), AffinityNow(), sched_getcpu(),
+                       iFlag });
     RunScript s = uRun < s_script.size() ? s_script[uRun] : RunScript{ "", false, 0 };
     if (pArgs == nullptr || pArgs->bPrintMessages)
         Dapi2_Informative("info-%u", uRun);
@@ -107,8 +116,10 @@ TestThreadArgs *StandIn(TestThreadArgs *pArgs)
     AddPercentDone(100);
     if (!s.sTime.empty())
         std::ofstream(TimeFile(s.bStat, Tid())) << s.sTime;
-    if (pArgs != nullptr)
+    if (pArgs != nullptr) {
+        __atomic_add_fetch(&s_iEnded, 1, __ATOMIC_SEQ_CST);
         SignalEndOfRun();
+    }
     return pArgs;
 }
 const PFN_CPUTEST kStandIns[4] = { StandIn, StandIn, StandIn, StandIn };
@@ -146,6 +157,7 @@ int MaybeFailingCreate(pthread_t *pThread, const pthread_attr_t *pAttr, void *(*
 {
     if (s_iCreates++ == s_iFailCreateAt)
         return EAGAIN;
+    s_bOverlap |= __atomic_load_n(&s_iEnded, __ATOMIC_SEQ_CST) != s_iStarted++;
     RunThreadStart *pStart = new RunThreadStart{ pfn, pArg };
     int iRc = pthread_create(pThread, pAttr, RunThenDropTimeFiles, pStart);
     if (iRc != 0)
@@ -177,8 +189,9 @@ protected:
         Fresh();
         s_runs.clear();
         s_script.clear();
-        s_iCreates = 0;
+        s_iCreates = s_iStarted = s_iEnded = 0;
         s_iFailCreateAt = -1;
+        s_bOverlap = false;
         UseCpuInfo(sCpuInfo);
         m_sMemInfo = kFixtures + szMemInfo;
         g_szMemInfoPath = m_sMemInfo.c_str();
@@ -216,7 +229,9 @@ TEST_F(Driver, DirectOrPinned)
 }
 
 /* Accepted above 79 percent on the target, or in the third attempt; only its
- * events are replayed (the first run's INFO aside); a dropped run's fault fails. */
+ * events are replayed (the first run's INFO aside); a dropped run's fault fails.
+ * The runs of an attempt follow one another: each starts with the end flag
+ * reset and its thread is created after the previous routine ended. */
 TEST_F(Driver, AcceptedRunIsReplayed)
 {
     const struct {
@@ -251,8 +266,10 @@ TEST_F(Driver, AcceptedRunIsReplayed)
         EXPECT_EQ(Seen(), cases[i].szEvents);
         ASSERT_EQ(s_runs.size(), cases[i].nRuns);
         for (const RunSeen &r : s_runs)
-            EXPECT_EQ(std::to_string(r.uPrint) + " " + std::to_string(r.uTarget),
-                      &r == &s_runs[0] ? "1 1" : "0 1");
+            EXPECT_EQ(std::to_string(r.uPrint) + " " + std::to_string(r.uTarget) + " " +
+                          std::to_string(r.iFlagAtStart),
+                      &r == &s_runs[0] ? "1 1 0" : "0 1 0");
+        EXPECT_FALSE(s_bOverlap);
         EXPECT_NE(s_runs[0].uTid, s_runs[1].uTid);
     }
 }

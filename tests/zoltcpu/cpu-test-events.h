@@ -85,10 +85,18 @@ struct InjectedFault {
     unsigned uOffset;
 };
 inline std::vector<InjectedFault> g_faults;
+/* The inputs handed over (uCheck 0) as "test:subtest:case=value" (hex), in order. */
+inline std::vector<std::string> g_inputs;
 
 inline void XorFaultHook(unsigned uTest, unsigned uSubTest, unsigned uCheck, unsigned uCase,
                          void *pObserved, unsigned cbObserved)
 {
+    if (uCheck == 0 && cbObserved == 4) {
+        char sz[48];
+        snprintf(sz, sizeof sz, "%u:%u:%u=%X", uTest, uSubTest, uCase,
+                 *static_cast<uint32_t *>(pObserved));
+        g_inputs.push_back(sz);
+    }
     for (const InjectedFault &f : g_faults) {
         const bool bHit = f.uTest == uTest && f.uSubTest == uSubTest && f.uCheck == uCheck &&
                           (f.iCase < 0 || (unsigned)f.iCase == uCase);
@@ -124,6 +132,7 @@ protected:
         Dapi2_I_ResetEventState();
         g_events.clear();
         g_faults.clear();
+        g_inputs.clear();
     }
     void TearDown() override
     {

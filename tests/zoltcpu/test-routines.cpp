@@ -7,6 +7,7 @@
 
 #include "test-fpu.h"
 #include "test-mmx.h"
+#include "test-patterns.h"
 #include "test-registers.h"
 #include "x87-emulator.h"
 
@@ -172,11 +173,47 @@ const FaultCase kIntegerFaults[] = {
     F(0, 4, 0x08, 0x40),
     { 0, 4, 0x02, -1, 0, 0x40, 0, "" },
     { 0, 4, 0x04, -1, 0, 0x40, 0, "" },
+    /* flags where a jump and its neighbours disagree (CF 0x01, ZF 0x40, SF
+     * 0x80; OF stays 0): JE not JBE or JLE, JAE not JA or JGE, JBE not JB,
+     * JNZ not JA or JG */
+    F(0, 4, 0x01, 0x41),
+    F(0, 4, 0x01, 0xC0),
+    { 0, 4, 0x02, -1, 0, 0x80, 0, "" },
+    { 0, 4, 0x04, -1, 0, 0x41, 0, "" },
+    { 0, 4, 0x08, -1, 0, 0x01, 0, "" },
+    { 0, 4, 0x08, -1, 0, 0x80, 0, "" },
 };
 
 TEST_F(CpuTestFixture, IntegerTransferAndBranchFaultsAreReportedExactly)
 {
-    RUN_FAULT_CASES(0, kIntegerFaults);
+    std::vector<FaultCase> v(std::begin(kIntegerFaults), std::end(kIntegerFaults));
+    /* each compare of the transfer with the compared value one lower (all ones
+     * XOR 1) and one higher (zero XOR 1), signed and unsigned alike: only an
+     * equality jump lets neither through */
+    for (unsigned uBits : { 0x01u, 0x02u, 0x06u, 0x08u, 0x10u, 0x20u })
+        for (int iPattern : { 0, 1 })
+            v.push_back({ 0, 1, uBits, iPattern, 0, 0x1, uBits & ~0x04u ? uBits : 0u, "" });
+    RUN_FAULT_CASES(0, v);
+}
+
+/* The inputs the checks start from: the register transfer runs every pattern
+ * in order, and the control word loaded before FINIT is not FINIT's own. */
+TEST_F(CpuTestFixture, ChecksStartFromEachPatternAndAPresetTheResetChanges)
+{
+    do_registers(nullptr);
+    std::vector<std::string> vExpected;
+    for (int i = 0; i < iPatternCount; i++) {
+        char sz[32];
+        snprintf(sz, sizeof sz, "0:1:%d=%X", i, dwPattern[i]);
+        vExpected.push_back(sz);
+    }
+    EXPECT_EQ(g_inputs, vExpected);
+    if (!CannotRun(1).empty())
+        return;
+    g_inputs.clear();
+    do_mathcommands(nullptr);
+    ASSERT_EQ(g_inputs.size(), 1u);
+    EXPECT_NE(g_inputs[0], "1:2:0=37F") << "the preset is the reset's own result";
 }
 
 /* Each operation of each arithmetic row alone (the row is the case); a fault
@@ -184,7 +221,7 @@ TEST_F(CpuTestFixture, IntegerTransferAndBranchFaultsAreReportedExactly)
 TEST_F(CpuTestFixture, EachArithmeticRowAndCopiedWordIsChecked)
 {
     std::vector<FaultCase> v;
-    for (int iRow = 0; iRow < 3; iRow++)
+    for (int iRow = 0; iRow < 4; iRow++)
         for (unsigned uOp = 0; uOp < 4; uOp++)
             v.push_back({ 0, 2, 1u << uOp, iRow, 0, iRow == 2 ? 0x80000000u : 1u, 1u << uOp, "" });
     for (unsigned uWord = 0; uWord < 18; uWord++)
