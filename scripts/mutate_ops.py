@@ -1,6 +1,7 @@
 # mutate_ops.py - the mutant generator of the mutation campaign (scripts/mutate.py):
 # walks a C++ source line by line and yields every single-point change of the
 # operator classes below, in a fixed order, so that a mutant id names one change.
+import os
 import re
 from dataclasses import dataclass
 
@@ -56,13 +57,24 @@ _DATA = ["mmx_data_00", "mmx_data_FF", "mmx_data_55", "mmx_data_AA", "mmx_data_7
 _SHIFT_COUNTS = ["mmx_data_0000_0000_0000_0001", "mmx_data_0000_0000_0000_0003",
                  "mmx_data_0000_0000_0000_00FF"]
 
-# Sibling instructions: each name maps to the one it becomes.
-_INSN_RING = [
-    ["PADDB", "PADDW", "PADDD"], ["PSUBB", "PSUBW", "PSUBD"], ["PMULHW", "PMULLW", "PMADDW"],
-    ["PAND", "PANDN"], ["POR", "PXOR"], ["PSLLW", "PSLLD", "PSLLQ"], ["PSRLW", "PSRLD", "PSRLQ"],
-    ["PCMPEQB", "PCMPEQW", "PCMPEQD"], ["PCMPGTB", "PCMPGTW", "PCMPGTD"],
-    ["PACKSSWB", "PACKSSDW", "PACKUSWB"], ["PUNPCKHBW", "PUNPCKLBW", "PUNPCKHWD", "PUNPCKLWD"],
-]
+
+
+def mmx_families(path=os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
+                                   "zoltcpu", "mmx-asm.h")):
+    """The MMX instruction routines by family, in list order, from the one list
+    of them (MMX_INSTRUCTIONS in zoltcpu/mmx-asm.h)."""
+    with open(path, encoding="utf-8") as f:
+        text = f.read()
+    body = text[text.index("#define MMX_INSTRUCTIONS(X)"):]
+    body = body[:body.index("\n", body.index("X(PUNPCKLWD"))]
+    families = {}
+    for name, family in re.findall(r"X\((\w+), (\w+)\)", body):
+        families.setdefault(family, []).append(name)
+    return list(families.values())
+
+
+# Sibling instructions: each name maps to the next of its family (ring).
+_INSN_RING = mmx_families()
 # Instruction names of the MMX error events, replaced by the next routine's name.
 _NAME_RING = ["PADD", "PSUB", "PMUL", "PMADD", "PAND", "PANDN", "POR", "PXOR", "PSLL", "PSLR",
               "MOVD", "MOVQ", "PCMPEQ", "PCMPGT", "PACKSS", "PACKUS", "PUNPCK"]

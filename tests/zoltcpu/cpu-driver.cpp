@@ -422,4 +422,26 @@ TEST_F(Driver, TimeSnapshotsAndShares)
     EXPECT_EQ(CheckCPUTimes(1, &before, &after), 0u);
 }
 
+/* A snapshot with more per-CPU lines than the one before it (a CPU came
+ * online): the missing lines count as zero ticks. */
+TEST_F(Driver, ShareOfACpuMissingFromOneSnapshot)
+{
+    const struct {
+        std::vector<uint32_t> before, after;
+        unsigned uExpect;
+    } cases[] = {
+        { { 1000, 7 }, { 1100, 7, 90 }, 90 },
+        { { 1100, 7, 90 }, { 1000, 7 }, 90 },
+        { { 1000, 7, 5 }, { 1100, 7, 5 }, 0 },
+    };
+    g_uNumCPUS = 2;
+    for (const auto &c : cases) {
+        CPUTimeStruct before, after;
+        before.auTicks = c.before;
+        after.auTicks = c.after;
+        EXPECT_EQ(CheckCPUTimes(1, &before, &after), c.uExpect)
+            << c.before.size() << " -> " << c.after.size() << " lines";
+    }
+}
+
 }  // namespace

@@ -3,6 +3,7 @@
 #include "zoltcpu/cpu-test-events.h"
 
 #include <errno.h>
+#include <malloc.h>
 #include <stdio.h>
 #include <sys/mman.h>
 
@@ -248,6 +249,19 @@ TEST_F(CacheTest, EachWordPositionOfABlockIsReadBack)
             EXPECT_EQ(g_iTestResult, 2);
         }
     }
+}
+
+/* Freeing the cache test's buffer gives its mapping back (a buffer of this
+ * size is mapped on its own, so the mapped byte count shows it). */
+TEST_F(CacheTest, CacheBufferIsFreed)
+{
+    const size_t uBefore = mallinfo2().hblkhd;
+    g_pdwOurBuffer = (uint32_t *)calloc(1, CACHE_BUFFER_BYTES);
+    ASSERT_NE(g_pdwOurBuffer, nullptr);
+    const size_t uHeld = mallinfo2().hblkhd;
+    FreeCacheAllocatedMemory();
+    EXPECT_EQ(g_pdwOurBuffer, nullptr);
+    EXPECT_EQ(mallinfo2().hblkhd, uBefore) << "mapped bytes while held: " << uHeld;
 }
 
 }  // namespace

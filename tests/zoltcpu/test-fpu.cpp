@@ -1,0 +1,188 @@
+/* Tests of test 1, the x87 unit: every fault path of the register, control,
+ * arithmetic and transcendental checks, the initialisation, the loads and
+ * stores, the preset before FINIT, a pinned run. */
+#include "zoltcpu/cpu-test-events.h"
+
+#include <pthread.h>
+#include <time.h>
+
+#include <atomic>
+
+#include "fpu-asm.h"
+
+namespace {
+
+/* W: x87 word iCase (0 the first stored, 1 the second) of one check. */
+#define W(uCheck, iWord, uXor, bFault)                           \
+    {                                                            \
+        1, 2, uCheck, iWord, 0, uXor, (bFault) ? uCheck : 0u, "" \
+    }
+
+/* Test 1: each of the ten register values (any of the nine bytes; the tenth
+ * and later are not compared); every word each control check reads, with
+ * faults its rule must see and faults outside what it compares. */
+const FaultCase kX87Faults[] = {
+    { 1, 1, 0x01, 0, 0, 0x01, 0x01, "" },
+    { 1, 1, 0x01, 9, 8, 0x10, 0x01, "" },
+    { 1, 1, 0x01, -1, 9, 0xFF, 0, "" },
+    W(0x0001, 0, 0x0001, true),  /* the division set no flag */
+    W(0x0001, 1, 0x0001, true),  /* FCLEX left IE standing */
+    W(0x0001, 1, 0x0002, false), /* flags that differ from the division's */
+    W(0x0001, 0, 0x0800, false), /* TOP, no exception flag */
+    W(0x0001, 1, 0x4040, false), /* C3 and SF, no exception flag */
+    W(0x0002, 0, 0x0800, true),  /* TOP before */
+    W(0x0002, 1, 0x1000, true),  /* TOP after */
+    W(0x0002, 0, 0x47FF, false), /* everything but TOP */
+    W(0x0002, 1, 0xC7FF, false),
+    W(0x0004, 1, 0x0001, true), /* no IE after the store from an empty register */
+    W(0x0004, 1, 0x3842, false),
+    W(0x0008, 0, 0x2000, true),
+    W(0x0008, 1, 0x0800, true),
+    W(0x0008, 0, 0x47FF, false),
+    W(0x0008, 1, 0xC7FF, false),
+    W(0x0010, 0, 0x0080, true),
+    W(0x0010, 0, 0x10000, true),            /* the whole word is compared */
+    W(0x0080, 0, 0x4000, true),             /* before */
+    W(0x0080, 1, 0x0001, true),             /* after */
+    { 1, 2, 0x0080, -1, 0, 0x0100, 0, "" }, /* both alike */
+    W(0x0400, 0, 0x0001, true),
+    W(0x0400, 0, 0x0100, true),
+    W(0x1000, 0, 0x0020, true),
+    W(0x1000, 0, 0x3800, true),
+    W(0x2000, 0, 0x0001, true),
+    W(0x2000, 0, 0x10000, true),
+    { 1, 2, 0x2010, 0, 0, 0x0001, 0x2010, "" }, /* two checks, one event */
+    F(1, 3, 0xEF, 1),                           /* every check at once, each bit kept */
+    F(1, 4, 0x0F, 1),
+    F(1, 3, 0x01, 1),
+    F(1, 3, 0x02, 1),
+    F(1, 3, 0x04, 1),
+    F(1, 3, 0x08, 1),
+    F(1, 3, 0x20, 1),
+    F(1, 3, 0x40, 1),
+    F(1, 3, 0x80, 1),
+    F(1, 3, 0x80, 0x10000),
+    F(1, 3, 0x02, 0x8000),
+    F(1, 4, 0x01, 1),
+    F(1, 4, 0x02, 1),
+    F(1, 4, 0x04, 1),
+    F(1, 4, 0x08, 1),
+    F(1, 4, 0x08, 0x10000),
+};
+
+TEST_F(CpuTestFixture, X87FaultsAreReportedExactly)
+{
+    std::vector<FaultCase> v(std::begin(kX87Faults), std::end(kX87Faults));
+    for (int iValue = 0; iValue < 10; iValue++)
+        v.push_back({ 1, 1, 0x01, iValue, (unsigned)iValue % 9, 0x80, 0x01, "" });
+    RUN_FAULT_CASES(1, v);
+}
+
+#undef W
+
+/* Every control check failing at once, each in the word it compares (the
+ * second where it compares two): one error holding every bit. */
+TEST_F(CpuTestFixture, EveryControlCheckFailingAtOnceKeepsEveryBit)
+{
+    if (!CannotRun(1).empty())
+        GTEST_SKIP() << CannotRun(1);
+    const struct {
+        unsigned uBit;
+        int iWord;
+        uint64_t uXor;
+    } kChecks[] = { { 0x0001, 1, 0x0001 }, { 0x0002, 1, 0x0800 }, { 0x0004, 1, 0x0001 },
+                    { 0x0008, 1, 0x1000 }, { 0x0010, 0, 0x0080 }, { 0x0080, 1, 0x4000 },
+                    { 0x0400, 0, 0x0001 }, { 0x1000, 0, 0x0020 }, { 0x2000, 0, 0x0001 } };
+    for (const auto &c : kChecks)
+        g_faults.push_back({ 1, 2, c.uBit, c.iWord, c.uXor, 0 });
+    do_mathcommands(nullptr);
+    EXPECT_EQ(Seen(false), "ERROR 6 szErrorMathCommands");
+    EXPECT_EQ(ErrorTokens(), "13471 |");
+}
+
+/* The control word loaded before FINIT is not FINIT's own, so its reset shows. */
+TEST_F(CpuTestFixture, FinitStartsFromAPresetItChanges)
+{
+    if (!CannotRun(1).empty())
+        GTEST_SKIP() << CannotRun(1);
+    do_mathcommands(nullptr);
+    ASSERT_EQ(g_inputs.size(), 1u);
+    EXPECT_NE(g_inputs[0], "1:2:0=37F");
+}
+
+/* The unit's initialisation waits for g_InitCPUMutex: while the test holds
+ * it, a second thread's initialisation has not finished (it may only finish
+ * after the unlock, so the check cannot fail on a correct build). */
+TEST_F(CpuTestFixture, InitialisationWaitsForTheInitMutex)
+{
+    static std::atomic<int> s_bDone;
+    s_bDone = 0;
+    ASSERT_EQ(pthread_mutex_lock(&g_InitCPUMutex), 0);
+    pthread_t thread;
+    ASSERT_EQ(pthread_create(
+                  &thread, nullptr,
+                  [](void *) -> void * {
+                      init_cocpu_and_no_exceptions();
+                      s_bDone = 1;
+                      return nullptr;
+                  },
+                  nullptr),
+              0);
+    const struct timespec pause = { 0, 300 * 1000 * 1000 };
+    nanosleep(&pause, nullptr);
+    EXPECT_EQ(s_bDone.load(), 0) << "initialised while the mutex was held";
+    pthread_mutex_unlock(&g_InitCPUMutex);
+    pthread_join(thread, nullptr);
+    EXPECT_EQ(s_bDone.load(), 1);
+}
+
+/* The data-register sub-test starts from an initialised unit: a register
+ * stack left full by earlier code (eight values pushed) with the invalid
+ * operation unmasked is no fault. Without the initialisation the first load
+ * overflows the stack and the unit traps (the program dies). */
+TEST_F(CpuTestFixture, DataRegisterTestInitialisesAFullStack)
+{
+    if (!zolttest::X87EmulatorSkipReason().empty())
+        GTEST_SKIP() << zolttest::X87EmulatorSkipReason();
+    Fresh();
+    uint16_t uCw = 0x037E;
+    __asm__ volatile("fldcw %[cw]\n\t"
+                     "fld1\n\tfld1\n\tfld1\n\tfld1\n\tfld1\n\tfld1\n\tfld1\n\tfld1"
+                     :
+                     : [cw] "m"(uCw)
+                     : "st", "st(1)", "st(2)", "st(3)", "st(4)", "st(5)", "st(6)", "st(7)");
+    TestThreadArgs args = {};
+    args.bPrintMessages = 0;
+    do_mathregs(&args);
+    init_cocpu_and_no_exceptions();
+    EXPECT_TRUE(g_events.empty()) << Seen();
+    EXPECT_EQ(g_iTestResult, 0);
+}
+
+/* Eight overlapping loads at source offsets 0..7 and stores at target
+ * offsets 0..7 (ST(0), the value loaded last, first): with a different byte
+ * at every offset each displacement shows. No window of these bytes is a
+ * NaN, so each value goes through unchanged. */
+TEST_F(CpuTestFixture, LoadStoreRegistersKeepEveryDisplacement)
+{
+    if (!zolttest::X87EmulatorSkipReason().empty())
+        GTEST_SKIP() << zolttest::X87EmulatorSkipReason();
+    uint8_t auSrc[12], auDst[12], auModel[12];
+    for (int i = 0; i < 12; i++)
+        auSrc[i] = (uint8_t)(0x31 + 0x0B * i);
+    std::fill(auDst, auDst + 12, 0xEE);
+    std::fill(auModel, auModel + 12, 0xEE);
+    for (int j = 0; j < 8; j++)
+        memcpy(auModel + j, auSrc + 7 - j, 4);
+    init_cocpu_and_no_exceptions();
+    FpuLoadStoreRegs(auSrc, auDst);
+    for (int i = 0; i < 12; i++)
+        EXPECT_EQ(auDst[i], auModel[i]) << "byte " << i;
+}
+
+TEST_F(CpuTestFixture, X87PinnedRunQueuesItsEventsAndSignalsTheEnd)
+{
+    ExpectPinnedRunQueues(1);
+}
+
+}  // namespace
