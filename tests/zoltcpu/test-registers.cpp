@@ -80,14 +80,16 @@ TEST_F(CpuTestFixture, TransferRunsEveryPatternInOrder)
 }
 
 /* A healthy transfer through the six registers, for patterns of each bit
- * width: no check bit and no ECX error. */
-TEST_F(CpuTestFixture, HealthyRegisterTransferFlagsNothing)
+ * width: no check bit and no ECX error; a wrong ECX seen (EDI, wrong through
+ * EBX, differs from EDX) is an ECX error as well. */
+TEST_F(CpuTestFixture, RegisterTransferFlagsOnlyWhatIsWrong)
 {
-    const RegFaultWords none = {};
+    const RegFaultWords none = {}, ecx = { { 0, 1, 0x10, 0, 0, 0 } };
     for (uint32_t uPattern : { 0u, 1u, 0x80000000u, 0xFFFFFFFFu, 0x55AA55AAu, 0x12345678u }) {
-        uint32_t bEcxError = 0;
+        uint32_t bEcxError = 0, bEcxFaulty = 0;
         EXPECT_EQ(RegistersTransfer(uPattern, &none, &bEcxError), 0u) << std::hex << uPattern;
-        EXPECT_EQ(bEcxError, 0u) << std::hex << uPattern;
+        EXPECT_EQ(RegistersTransfer(uPattern, &ecx, &bEcxFaulty), 6u) << std::hex << uPattern;
+        EXPECT_EQ(bEcxError * 2 + bEcxFaulty, 1u) << std::hex << uPattern;
     }
 }
 
