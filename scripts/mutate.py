@@ -384,9 +384,9 @@ def report(mutants, done):
         f"Killed {count['killed']}, timed out {count['timeout']}, survived "
         f"{count['survived']}, stillborn {count['stillborn']} and equivalent "
         f"{count['equivalent']} (object code unchanged) not counted.",
-        f"Score: {score:.1f} % of {valid} compiled mutants killed (before equivalents "
-        f"are taken out); {score_programs:.1f} % by the unit and fault programs alone, "
-        f"{by_objects} more by the object check.",
+        f"Score by behaviour (the unit and fault programs): {score_programs:.1f} % of "
+        f"{valid} compiled mutants (before equivalents are taken out); with the "
+        f"{by_objects} that only the object check's listings kill: {score:.1f} %.",
         f"Time per mutant: mean {sum(secs) / len(secs) if secs else 0:.1f} s, max "
         f"{max(secs) if secs else 0:.1f} s.", "",
         "| file | operator | run | killed | survived | stillborn or equivalent |",
