@@ -9,6 +9,7 @@ import tempfile
 import unittest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.join(ROOT, "scripts"))
 import mutate_ops  # noqa: E402
 
