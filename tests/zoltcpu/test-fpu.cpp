@@ -30,12 +30,14 @@ const FaultCase kX87Faults[] = {
     W(0x0001, 1, 0x0002, false), /* flags that differ from the division's */
     W(0x0001, 0, 0x0800, false), /* TOP, no exception flag */
     W(0x0001, 1, 0x4040, false), /* C3 and SF, no exception flag */
+    W(0x0001, 1, 0x0041, true),  /* IE standing, with SF */
     W(0x0002, 0, 0x0800, true),  /* TOP before */
     W(0x0002, 1, 0x1000, true),  /* TOP after */
     W(0x0002, 0, 0x47FF, false), /* everything but TOP */
     W(0x0002, 1, 0xC7FF, false),
     W(0x0004, 1, 0x0001, true), /* no IE after the store from an empty register */
     W(0x0004, 1, 0x3842, false),
+    W(0x0004, 1, 0x0003, true), /* DE instead of IE */
     W(0x0008, 0, 0x2000, true),
     W(0x0008, 1, 0x0800, true),
     W(0x0008, 0, 0x47FF, false),
@@ -100,14 +102,22 @@ TEST_F(CpuTestFixture, EveryControlCheckFailingAtOnceKeepsEveryBit)
     EXPECT_EQ(ErrorTokens(), "13471 |");
 }
 
-/* The control word loaded before FINIT is not FINIT's own, so its reset shows. */
-TEST_F(CpuTestFixture, FinitStartsFromAPresetItChanges)
+/* The inputs the checks start from: the ten data-register values 0x00, 0x11,
+ * ... 0x99 in every byte, and a control word before FINIT that is not FINIT's
+ * own, so that its reset shows. */
+TEST_F(CpuTestFixture, X87ChecksStartFromEachValueAndAPresetTheResetChanges)
 {
     if (!CannotRun(1).empty())
         GTEST_SKIP() << CannotRun(1);
+    do_mathregs(nullptr);
     do_mathcommands(nullptr);
-    ASSERT_EQ(g_inputs.size(), 1u);
-    EXPECT_NE(g_inputs[0], "1:2:0=37F");
+    std::vector<std::string> vExpected;
+    for (unsigned u = 0; u < 10; u++)
+        vExpected.push_back("1:1:" + std::to_string(u) + "=" +
+                            (u == 0 ? "0" : std::string(8, (char)('0' + u))));
+    ASSERT_EQ(g_inputs.size(), 11u);
+    EXPECT_EQ(std::vector<std::string>(g_inputs.begin(), g_inputs.begin() + 10), vExpected);
+    EXPECT_NE(g_inputs[10], "1:2:0=37F");
 }
 
 /* The unit's initialisation waits for g_InitCPUMutex: while the test holds
