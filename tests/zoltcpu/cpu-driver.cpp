@@ -397,51 +397,37 @@ TEST_F(Driver, TimeSnapshotsAndShares)
     ASSERT_EQ(ReadAs(ReadFile(kFixtures + "time-stops-at-bad-line.txt"), false), 0);
     EXPECT_EQ(g_uNumCPUS, 2u);
     EXPECT_EQ(t.auTicks, (std::vector<uint32_t>{ 100, 100, 0 }));
+    /* shares of target 1 (total, CPU 0, CPU 1); a line missing from one
+     * snapshot (a CPU came online) counts as zero ticks */
     const struct {
-        uint32_t uTarget, uTotal;
-        unsigned uExpect;
+        std::vector<uint32_t> before, after;
+        unsigned uTarget, uExpect;
     } cases[] = {
-        { 79, 100, 79 },     { 80, 100, 80 }, { 809, 1000, 80 },
-        { 7999, 10000, 79 }, { 2, 3, 66 },    { 5, 0, 0 },
+        { { 1000, 7, 500 }, { 1100, 7, 579 }, 1, 79 },
+        { { 1000, 7, 500 }, { 1100, 7, 580 }, 1, 80 },
+        { { 1000, 7, 500 }, { 2000, 7, 1309 }, 1, 80 },
+        { { 1000, 7, 500 }, { 11000, 7, 8499 }, 1, 79 },
+        { { 1000, 7, 500 }, { 1003, 7, 502 }, 1, 66 },
+        { { 1000, 7, 500 }, { 1000, 7, 505 }, 1, 0 },
+        { { 1000, 7 }, { 1100, 7, 90 }, 1, 90 },
+        { { 1100, 7, 90 }, { 1000, 7 }, 1, 90 },
+        { { 1000, 7, 5 }, { 1100, 7, 5 }, 1, 0 },
+        { { 0xFFFFFFF0u, 0, 0xFFFFFFF0u }, { 0x10u, 0, 0x10u }, 5, 0 },   /* no such CPU */
+        { { 0xFFFFFFF0u, 0, 0xFFFFFFF0u }, { 0x10u, 0, 0x10u }, 1, 100 }, /* wrapped */
+        { { 0x10u, 0, 0x10u }, { 0xFFFFFFF0u, 0, 0xFFFFFFF0u }, 1, 100 },
     };
     for (const auto &c : cases) {
-        before.auTicks = { 1000, 7, 500 };
-        after.auTicks = { 1000 + c.uTotal, 7, 500 + c.uTarget };
-        EXPECT_EQ(CheckCPUTimes(1, &before, &after), c.uExpect) << c.uTarget << "/" << c.uTotal;
+        before.auTicks = c.before;
+        after.auTicks = c.after;
+        EXPECT_EQ(CheckCPUTimes(c.uTarget, &before, &after), c.uExpect)
+            << c.before.size() << " -> " << c.after.size() << " lines, " << c.after[0];
     }
-    before.auTicks = { 0xFFFFFFF0u, 0, 0xFFFFFFF0u };
-    after.auTicks = { 0x10u, 0, 0x10u };
-    EXPECT_EQ(CheckCPUTimes(1, &before, &after), 100u);
-    EXPECT_EQ(CheckCPUTimes(1, &after, &before), 100u);
-    EXPECT_EQ(CheckCPUTimes(5, &before, &after), 0u); /* no such CPU entry */
 
     EXPECT_EQ(ReadAs("", false), 1);             /* neither file */
     EXPECT_EQ(ReadAs("7 (x) R 1 2 3", true), 1); /* too few fields */
     EXPECT_EQ(ReadAs(ReadFile(kFixtures + "time-garbage.txt"), false), 1);
     EXPECT_EQ(g_uNumCPUS, 0u);
     EXPECT_EQ(CheckCPUTimes(1, &before, &after), 0u);
-}
-
-/* A snapshot with more per-CPU lines than the one before it (a CPU came
- * online): the missing lines count as zero ticks. */
-TEST_F(Driver, ShareOfACpuMissingFromOneSnapshot)
-{
-    const struct {
-        std::vector<uint32_t> before, after;
-        unsigned uExpect;
-    } cases[] = {
-        { { 1000, 7 }, { 1100, 7, 90 }, 90 },
-        { { 1100, 7, 90 }, { 1000, 7 }, 90 },
-        { { 1000, 7, 5 }, { 1100, 7, 5 }, 0 },
-    };
-    g_uNumCPUS = 2;
-    for (const auto &c : cases) {
-        CPUTimeStruct before, after;
-        before.auTicks = c.before;
-        after.auTicks = c.after;
-        EXPECT_EQ(CheckCPUTimes(1, &before, &after), c.uExpect)
-            << c.before.size() << " -> " << c.after.size() << " lines";
-    }
 }
 
 }  // namespace
