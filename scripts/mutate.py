@@ -100,6 +100,9 @@ def sh(argv, timeout=None, env=None):
 
 
 def targets_present():
+    """The targets of build/mutate, after its build files caught up with the
+    sources (a test program added or renamed since the last run)."""
+    sh(["ninja", "-C", BUILD, "build.ninja"])
     status, _, out = sh(["ninja", "-C", BUILD, "-t", "targets", "all"])
     return {line.split(":")[0] for line in out.splitlines()} if status == 0 else set()
 
