@@ -33,25 +33,24 @@ struct CapturedEvent {
 };
 inline std::vector<CapturedEvent> g_events; /* in sending order */
 
+/* The text of element sTag of message s from iFrom on; "" when absent. */
+inline std::string Element(const std::string &s, size_t iFrom, const std::string &sTag)
+{
+    const size_t iStart = s.find("<" + sTag + ">", iFrom), iEnd = s.find("</" + sTag + ">", iStart);
+    return iEnd == std::string::npos
+               ? ""
+               : s.substr(iStart + sTag.size() + 2, iEnd - iStart - sTag.size() - 2);
+}
+
 /* Records each event sent (the send seam). */
 inline int CaptureSend(const char *szMessage)
 {
     const std::string s = szMessage;
-    const size_t iEvent = s.find("<EVENT>");
-    auto Element = [&](const std::string &sTag) { /* "" when absent */
-                                                  size_t iStart = s.find("<" + sTag + ">", iEvent),
-                                                         iEnd = s.find("</" + sTag + ">", iStart);
-                                                  return iEnd == std::string::npos
-                                                             ? ""
-                                                             : s.substr(iStart + sTag.size() + 2,
-                                                                        iEnd - iStart -
-                                                                            sTag.size() - 2);
-    };
-    if (iEvent != std::string::npos) {
-        const std::string sCode = Element("EVENTCODE");
-        g_events.push_back(
-            { Element("TYPE"), Element("TEXT"), sCode.empty() ? -1000 : atoi(sCode.c_str()) });
-    }
+    const size_t i = s.find("<EVENT>");
+    const std::string sCode = Element(s, i, "EVENTCODE");
+    if (i != std::string::npos)
+        g_events.push_back({ Element(s, i, "TYPE"), Element(s, i, "TEXT"),
+                             sCode.empty() ? -1000 : atoi(sCode.c_str()) });
     return 0;
 }
 
