@@ -103,8 +103,8 @@ TEST_F(CpuTestFixture, EveryControlCheckFailingAtOnceKeepsEveryBit)
 }
 
 /* The inputs the checks start from: the ten data-register values 0x00, 0x11,
- * ... 0x99 in every byte, and a control word before FINIT that is not FINIT's
- * own, so that its reset shows. */
+ * ... 0x99 in every byte over a target preset to 0xFF (no value), and a
+ * control word before FINIT that is not FINIT's own, so that its reset shows. */
 TEST_F(CpuTestFixture, X87ChecksStartFromEachValueAndAPresetTheResetChanges)
 {
     if (!CannotRun(1).empty())
@@ -112,12 +112,25 @@ TEST_F(CpuTestFixture, X87ChecksStartFromEachValueAndAPresetTheResetChanges)
     do_mathregs(nullptr);
     do_mathcommands(nullptr);
     std::vector<std::string> vExpected;
-    for (unsigned u = 0; u < 10; u++)
+    for (unsigned u = 0; u < 10; u++) {
         vExpected.push_back("1:1:" + std::to_string(u) + "=" +
                             (u == 0 ? "0" : std::string(8, (char)('0' + u))));
-    ASSERT_EQ(g_inputs.size(), 11u);
-    EXPECT_EQ(std::vector<std::string>(g_inputs.begin(), g_inputs.begin() + 10), vExpected);
-    EXPECT_NE(g_inputs[10], "1:2:0=37F");
+        vExpected.push_back("1:1:" + std::to_string(u) + "=FFFFFFFF");
+    }
+    ASSERT_EQ(g_inputs.size(), 21u);
+    EXPECT_EQ(std::vector<std::string>(g_inputs.begin(), g_inputs.begin() + 20), vExpected);
+    EXPECT_NE(g_inputs[20], "1:2:0=37F");
+}
+
+/* FCLEX's rule compares the exception flags alone: IE still standing after
+ * FCLEX is a fault even when the word before it also had SF. */
+TEST_F(CpuTestFixture, FclexRuleComparesTheExceptionFlagsAlone)
+{
+    if (!CannotRun(1).empty())
+        GTEST_SKIP() << CannotRun(1);
+    g_faults = { { 1, 2, 0x0001, 0, 0x40, 0 }, { 1, 2, 0x0001, 1, 0x01, 0 } };
+    do_mathcommands(nullptr);
+    EXPECT_EQ(ErrorTokens(), "1 |");
 }
 
 /* The unit's initialisation waits for g_InitCPUMutex: while the test holds
