@@ -7,6 +7,7 @@
 #include <time.h>
 
 #include <atomic>
+#include <functional>
 
 #include "fpu-asm.h"
 
@@ -120,6 +121,44 @@ TEST_F(CpuTestFixture, X87ChecksStartFromEachValueAndAPresetTheResetChanges)
     ASSERT_EQ(g_inputs.size(), 21u);
     EXPECT_EQ(std::vector<std::string>(g_inputs.begin(), g_inputs.begin() + 20), vExpected);
     EXPECT_NE(g_inputs[20], "1:2:0=37F");
+}
+
+/* The register stack each sequence leaves (TOP and tag word, from FNSTENV):
+ * FCLEX's sequence one value (the NaN of 0/0, tagged special), FDECSTP and
+ * FINCSTP TOP moved, FFREE every register empty after its pop; the
+ * arithmetic and transcendental sequences consume every value they load. */
+TEST_F(CpuTestFixture, EachSequenceLeavesItsRegisterStack)
+{
+    if (!CannotRun(1).empty())
+        GTEST_SKIP() << CannotRun(1);
+    auto Two = [](void (*pfn)(uint32_t *, uint32_t *)) {
+        return [pfn](uint32_t *p) { pfn(p, p + 1); };
+    };
+    const struct {
+        const char *szName;
+        std::function<void(uint32_t *)> fn;
+        unsigned uTop, uTags;
+    } kSequences[] = {
+        { "FCLEX", Two(FpuCmdFclex), 7, 0xBFFF }, { "FDECSTP", Two(FpuCmdFdecstp), 7, 0xFFFF },
+        { "FFREE", Two(FpuCmdFfree), 1, 0xFFFF }, { "FINCSTP", Two(FpuCmdFincstp), 1, 0xFFFF },
+        { "FINIT", FpuCmdFinit, 0, 0xFFFF },      { "FNOP", Two(FpuCmdFnop), 0, 0xFFFF },
+        { "FADD", FpuCmdFadd, 0, 0xFFFF },        { "AR FADD", FpuArFadd, 0, 0xFFFF },
+        { "AR FDIV", FpuArFdiv, 0, 0xFFFF },      { "AR FIADD", FpuArFiadd, 0, 0xFFFF },
+        { "AR FIDIV", FpuArFidiv, 0, 0xFFFF },    { "AR FIMUL", Two(FpuArFimul), 0, 0xFFFF },
+        { "AR FISUB", FpuArFisub, 0, 0xFFFF },    { "AR FMUL", FpuArFmul, 0, 0xFFFF },
+        { "AR FSUB", FpuArFsub, 0, 0xFFFF },      { "F2XM1", FpuTrF2xm1, 0, 0xFFFF },
+        { "FPATAN", FpuTrFpatan, 0, 0xFFFF },     { "FPTAN", FpuTrFptan, 0, 0xFFFF },
+        { "FYL2X", FpuTrFyl2x, 0, 0xFFFF },       { "FYL2XP1", FpuTrFyl2xp1, 0, 0xFFFF },
+    };
+    for (const auto &q : kSequences) {
+        uint32_t auWords[2] = {}, auEnv[7] = {};
+        init_cocpu_and_no_exceptions();
+        q.fn(auWords);
+        __asm__ volatile("fnstenv %[env]\n\tfldenv %[env]" : [env] "+m"(auEnv));
+        EXPECT_EQ((auEnv[1] >> 11) & 7, q.uTop) << q.szName;
+        EXPECT_EQ(auEnv[2] & 0xFFFF, q.uTags) << q.szName;
+    }
+    init_cocpu_and_no_exceptions();
 }
 
 /* FCLEX's rule compares the exception flags alone: IE still standing after
