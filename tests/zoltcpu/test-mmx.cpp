@@ -165,7 +165,7 @@ TEST(MmxModel, CoversEveryInstructionOfTheProductList)
 
 /* Every case of the product's tables expects what the model computes from
  * its patterns (the low double word), and each case of a routine has a bit
- * of its own. */
+ * and an instruction and operand pair of its own. */
 TEST(MmxModel, CaseTablesAgreeWithTheModel)
 {
     for (unsigned r = MMX_ROUTINE_PADD; r < MMX_ROUTINE_COUNT; r++) {
@@ -180,6 +180,12 @@ TEST(MmxModel, CaseTablesAgreeWithTheModel)
             EXPECT_TRUE(c.uBit != 0 && (c.uBit & (c.uBit - 1)) == 0 && (uBits & c.uBit) == 0)
                 << g_aMmxRoutines[r].szInstruction << " case " << i;
             uBits |= c.uBit;
+            for (size_t j = 0; j < i; j++) {
+                const MmxCase &d = g_aMmxRoutines[r].pCases[j];
+                EXPECT_FALSE(d.pfnInsn == c.pfnInsn && d.pA == c.pA &&
+                             (d.pB ? d.pB : d.pA) == (c.pB ? c.pB : c.pA)) /* BOTH: B is A */
+                    << pModel->szName << " cases " << j << " and " << i;
+            }
         }
     }
 }
