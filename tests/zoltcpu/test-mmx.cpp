@@ -268,8 +268,8 @@ TEST_F(CpuTestFixture, SeveralMmxFaultsGiveOneEventEachAndX87WorksAfter)
  * gets its own register, MOVD leaves the high half of a slot alone. */
 TEST_F(CpuTestFixture, FillAndStoreRoutinesKeepEachRegisterInItsSlot)
 {
-    if (MMXExists() == 0)
-        GTEST_SKIP() << "this processor has no MMX";
+    if (!CannotRun(2).empty())
+        GTEST_SKIP() << CannotRun(2);
     const uint64_t a = 0x1122334455667788ull, b = 0x99AABBCCDDEEFF00ull;
     const uint64_t uSentinel = 0x5A5A5A5A5A5A5A5Aull;
 
@@ -292,24 +292,20 @@ TEST_F(CpuTestFixture, FillAndStoreRoutinesKeepEachRegisterInItsSlot)
         EXPECT_EQ(mmx_res[r], b) << "single fill, MM" << r;
 }
 
-/* The move tests end their MMX use with EMMS: afterwards every x87 register
- * is tagged empty (tag word 0xFFFF). */
-TEST_F(CpuTestFixture, MoveTestsLeaveTheRegisterStackEmpty)
+/* Every test routine passes here and ends its MMX use with EMMS: afterwards
+ * every x87 register is tagged empty (tag word 0xFFFF). */
+TEST_F(CpuTestFixture, EachTestRoutineLeavesTheRegisterStackEmpty)
 {
-    if (MMXExists() == 0)
-        GTEST_SKIP() << "this processor has no MMX";
-    const struct {
-        const char *szName;
-        uint16_t (*pfn)(void);
-    } kTests[] = { { "MOVD", MMX_TestMOVD }, { "MOVQ", MMX_TestMOVQ } };
-    for (const auto &t : kTests) {
+    if (!CannotRun(2).empty())
+        GTEST_SKIP() << CannotRun(2);
+    for (unsigned r = MMX_ROUTINE_PADD; r < MMX_ROUTINE_COUNT; r++) {
         init_cocpu_and_no_exceptions();
-        EXPECT_EQ(t.pfn(), 0) << t.szName;
+        EXPECT_EQ(g_aMmxRoutines[r].pfnTest(), 0) << g_aMmxRoutines[r].szInstruction;
         uint32_t auEnv[7] = {};
         __asm__ volatile("fnstenv %[env]\n\tfldenv %[env]" : [env] "+m"(auEnv));
-        EXPECT_EQ(auEnv[2] & 0xFFFF, 0xFFFFu) << t.szName;
-        init_cocpu_and_no_exceptions();
+        EXPECT_EQ(auEnv[2] & 0xFFFF, 0xFFFFu) << g_aMmxRoutines[r].szInstruction;
     }
+    init_cocpu_and_no_exceptions();
 }
 
 TEST_F(CpuTestFixture, MmxPinnedRunQueuesItsEventsAndSignalsTheEnd)
