@@ -261,6 +261,10 @@ TEST_F(Driver, AcceptedRunIsReplayed)
                       &r == &s_runs[0] ? "1 1 0" : "0 1 0");
         EXPECT_FALSE(s_bOverlap);
         EXPECT_NE(s_runs[0].uTid, s_runs[1].uTid);
+        if (MayRunOn01()) { /* a per-CPU time file: no pinning; none: pinned to CPU 1 */
+            EXPECT_EQ(s_runs[0].allowed,
+                      cases[i].script.empty() ? std::vector<unsigned>{ 1 } : AffinityNow());
+        }
     }
 }
 
@@ -319,6 +323,7 @@ TEST_F(Driver, PinningStaysInTheInheritedSet)
         { "cpuinfo-four.txt", "CPU:2", { 0, 1 }, { 0, 1 }, 12, true },
         { "cpuinfo-four.txt", "CPU:3", { 0, 1 }, { 0, 1 }, 12, true },
         { "cpuinfo-high-numbers.txt", "CPU:1", { 0, 1 }, { 0, 1 }, 6, true },
+        { "cpuinfo-ht-two-sockets.txt", "CPU:0", { 0, 1 }, { 0, 1 }, 2, false }, /* siblings */
     };
     const RunScript stat = { ReadFile(kFixtures + "task-stat.txt"), true, 0 };
     for (const auto &c : cases) {
@@ -402,7 +407,8 @@ TEST_F(Driver, TimeSnapshotsAndShares)
         { { 1000, 7 }, { 1100, 7, 90 }, 1, 90 },
         { { 1100, 7, 90 }, { 1000, 7 }, 1, 90 },
         { { 1000, 7, 5 }, { 1100, 7, 5 }, 1, 0 },
-        { { 0xFFFFFFF0u, 0, 0xFFFFFFF0u }, { 0x10u, 0, 0x10u }, 5, 0 },   /* no such CPU */
+        { { 0xFFFFFFF0u, 0, 0xFFFFFFF0u }, { 0x10u, 0, 0x10u }, 5, 0 }, /* no such CPU */
+        { { 0xFFFFFFF0u, 0, 0xFFFFFFF0u }, { 0x10u, 0, 0x10u }, 2, 0 },
         { { 0xFFFFFFF0u, 0, 0xFFFFFFF0u }, { 0x10u, 0, 0x10u }, 1, 100 }, /* wrapped */
         { { 0x10u, 0, 0x10u }, { 0xFFFFFFF0u, 0, 0xFFFFFFF0u }, 1, 100 },
     };
