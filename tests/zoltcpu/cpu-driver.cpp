@@ -324,6 +324,7 @@ TEST_F(Driver, PinningStaysInTheInheritedSet)
         { "cpuinfo-four.txt", "CPU:3", { 0, 1 }, { 0, 1 }, 12, true },
         { "cpuinfo-high-numbers.txt", "CPU:1", { 0, 1 }, { 0, 1 }, 6, true },
         { "cpuinfo-ht-two-sockets.txt", "CPU:0", { 0, 1 }, { 0, 1 }, 2, false }, /* siblings */
+        { "cpuinfo-ht-two-sockets.txt", "CPU:0", { 0 }, { 0 }, 2, false },
     };
     const RunScript stat = { ReadFile(kFixtures + "task-stat.txt"), true, 0 };
     for (const auto &c : cases) {
