@@ -1,13 +1,21 @@
 #!/usr/bin/python3
-# mutate.py - the mutation campaign over the CPU module's test code (make mutate):
-# applies each mutant of scripts/mutate_ops.py to the source in place, rebuilds the
-# affected targets of build/mutate, runs the fastest relevant tests first, restores.
-#
-# Environment: MUTATE_FILES=a.cpp,b.cpp (subset of files), MUTATE_LIMIT=N (N mutants
-# spread evenly over the list), MUTATE_IDS=id,id (exactly these), MUTATE_FRESH=1
-# (forget earlier results; otherwise a run resumes where the last one stopped),
-# MUTATE_TIMEOUT=s (per mutant test time limit, default from the unmutated run).
-# Results: build/mutate/results.jsonl (one line per mutant), build/mutate/report.md.
+"""mutate.py - the mutation campaign over the CPU module's test code (make mutate):
+applies each mutant of scripts/mutate_ops.py to the source in place, rebuilds the
+affected targets of build/mutate, runs the fastest relevant tests first, restores;
+at the end build/mutate is rebuilt from the restored sources.
+
+Usage: scripts/mutate.py [--list | --report | --help]
+  (none)    run the campaign (resumes where the last one stopped)
+  --list    print the selected mutants (id, line before, line after); changes nothing
+  --report  write build/mutate/report.md from the results so far; changes nothing
+  --help    print this text; changes nothing
+
+Environment: MUTATE_FILES=a.cpp,b.cpp (subset of files), MUTATE_LIMIT=N (N mutants
+spread evenly over the list), MUTATE_IDS=id,id (exactly these), MUTATE_FRESH=1
+(forget earlier results; otherwise a run resumes where the last one stopped),
+MUTATE_TIMEOUT=s (per mutant test time limit, default from the unmutated run).
+Results: build/mutate/results.jsonl (one line per mutant), build/mutate/report.md.
+"""
 import fcntl
 import hashlib
 import json
@@ -26,21 +34,26 @@ BUILD = os.path.join(ROOT, "build", "mutate")
 RESULTS = os.path.join(BUILD, "results.jsonl")
 PRISTINE = os.path.join(BUILD, "pristine")
 
-# The mutated files: the test routines, their asm, and the driver's accept rule
-# (only the named functions and constants of cpu-driver.cpp).
-ACCEPT_RULE = ["ACCEPT_MIN_PERCENT", "LAST_ATTEMPT_RETRY", "CheckCPUTimes", "DiffCPUTimeStruct",
-               "InitThreads"]
+# The mutated files: the test routines, their asm, the headers of their
+# constants and patterns, and of cpu-driver.cpp the accept rule, the replay of
+# the accepted run's messages, the pinning and the run handshake (only the
+# named functions and constants).
+DRIVER_REGIONS = ["ACCEPT_MIN_PERCENT", "LAST_ATTEMPT_RETRY", "CheckCPUTimes", "DiffCPUTimeStruct",
+                  "InitThreads", "QueueMessage", "AddError", "AddPercentDone", "ProcessMessages",
+                  "PinToTarget", "ReachableTargetCPUs", "SignalEndOfRun", "WaitForEndOfRun",
+                  "StartAttempt", "RunTest"]
 TEST_NUMBER = {"test-registers.cpp": 0, "registers-asm.cpp": 0, "test-fpu.cpp": 1,
                "fpu-asm.cpp": 1, "test-mmx.cpp": 2, "mmx-asm.cpp": 2, "test-cache.cpp": 3,
-               "cpu-driver.cpp": None}
+               "cpu-driver.cpp": None, "test-patterns.h": (0, 3), "test-registers.h": 0,
+               "test-fpu.h": 1, "test-mmx.h": 2, "test-cache.h": 3}
 # Unit test programs per file, fastest and most specific first; "-" = no filter.
 # The fault-build end-to-end cases follow, filtered to the file's test number.
 UNIT = {
-    0: [("zoltcpu_test-routines", "-"), ("zoltcpu_mutation-kills", "-")],
-    1: [("zoltcpu_test-routines", "-"), ("zoltcpu_mutation-kills", "-")],
-    2: [("zoltcpu_test-routines", "-"), ("zoltcpu_mutation-kills", "-")],
-    3: [("zoltcpu_test-cache", "-"), ("zoltcpu_mutation-kills", "-")],
-    None: [("zoltcpu_cpu-driver", "-"), ("zoltcpu_mutation-kills", "-")],
+    0: [("zoltcpu_test-registers", "-")],
+    1: [("zoltcpu_test-fpu", "-")],
+    2: [("zoltcpu_test-mmx", "-")],
+    3: [("zoltcpu_test-cache", "-")],
+    None: [("zoltcpu_cpu-driver", "-")],
 }
 E2E = "e2e_cpu-test-faults"
 # Built once before the campaign; per mutant only the fault-injection module is
@@ -87,13 +100,37 @@ def sh(argv, timeout=None, env=None):
 
 
 def targets_present():
+    """The targets of build/mutate, after its build files caught up with the
+    sources (a test program added or renamed since the last run)."""
+    sh(["ninja", "-C", BUILD, "build.ninja"])
     status, _, out = sh(["ninja", "-C", BUILD, "-t", "targets", "all"])
     return {line.split(":")[0] for line in out.splitlines()} if status == 0 else set()
 
 
 def all_files():
-    return [("zoltcpu/" + name, ACCEPT_RULE if name == "cpu-driver.cpp" else None)
+    return [("zoltcpu/" + name, DRIVER_REGIONS if name == "cpu-driver.cpp" else None)
             for name in TEST_NUMBER]
+
+
+def test_numbers(relpath):
+    """The test numbers whose programs judge a file (a header may serve two)."""
+    no = TEST_NUMBER[os.path.basename(relpath)]
+    return no if isinstance(no, tuple) else (no,)
+
+
+def sources_of(relpath):
+    """The sources compiled for a file: itself, or for a header every
+    zoltcpu source that includes it."""
+    if not relpath.endswith(".h"):
+        return [relpath]
+    name = os.path.basename(relpath)
+    found = []
+    for src in sorted(os.listdir(os.path.join(ROOT, "zoltcpu"))):
+        if src.endswith(".cpp"):
+            with open(os.path.join(ROOT, "zoltcpu", src), encoding="utf-8") as f:
+                if f'#include "{name}"' in f.read():
+                    found.append("zoltcpu/" + src)
+    return found
 
 
 def all_mutants():
@@ -210,7 +247,8 @@ def same_code(relpath, since):
     """True when every object rebuilt from the mutated source since `since` is
     byte for byte the unmutated one: the compiler proved the change has no
     effect (dead code, code of the other architecture, a value it overwrites)."""
-    rebuilt = [p for p in objects_of(relpath) if os.path.getmtime(p) >= since]
+    rebuilt = [p for src in sources_of(relpath) for p in objects_of(src)
+               if os.path.getmtime(p) >= since]
     return bool(rebuilt) and all(BASE_OBJECTS.get(p) == digest(p) for p in rebuilt)
 
 
@@ -218,9 +256,12 @@ def run_tests(relpath, have, timeout):
     """(verdict, where, output) for the applied mutant: killed at the first
     failing program, else survived; "equivalent" when the compiled code did
     not change."""
-    test_no = TEST_NUMBER[os.path.basename(relpath)]
+    numbers = test_numbers(relpath)
     since = time.time() - 0.05
-    for k, (exe, flt) in enumerate(UNIT[test_no]):
+    programs = []
+    for no in numbers:
+        programs += [p for p in UNIT[no] if p not in programs]
+    for k, (exe, flt) in enumerate(programs):
         if exe not in have:
             continue
         status, _, out = sh(["ninja", "-C", BUILD, "-j2", exe])
@@ -240,7 +281,7 @@ def run_tests(relpath, have, timeout):
     if status != 0:
         return "stillborn", "build", out
     argv = [os.path.join(BUILD, "bin", E2E), "--gtest_fail_fast", "--gtest_brief=1"]
-    flt = e2e_filter(test_no)
+    flt = e2e_filter(numbers[0]) if len(numbers) == 1 else None
     if flt:
         argv.append("--gtest_filter=" + flt)
     status, _, out = sh(argv, timeout=timeout)
@@ -283,8 +324,9 @@ def baseline(have):
             sys.exit(f"{exe} fails unmutated; fix that first:\n{out}")
         total += secs
     for path, _ in all_files():
-        for obj in objects_of(path):
-            BASE_OBJECTS[obj] = digest(obj)
+        for src in sources_of(path):
+            for obj in objects_of(src):
+                BASE_OBJECTS[obj] = digest(obj)
     return total
 
 
@@ -345,9 +387,9 @@ def report(mutants, done):
         f"Killed {count['killed']}, timed out {count['timeout']}, survived "
         f"{count['survived']}, stillborn {count['stillborn']} and equivalent "
         f"{count['equivalent']} (object code unchanged) not counted.",
-        f"Score: {score:.1f} % of {valid} compiled mutants killed (before equivalents "
-        f"are taken out); {score_programs:.1f} % by the unit and fault programs alone, "
-        f"{by_objects} more by the object check.",
+        f"Score by behaviour (the unit and fault programs): {score_programs:.1f} % of "
+        f"{valid} compiled mutants (before equivalents are taken out); with the "
+        f"{by_objects} that only the object check's listings kill: {score:.1f} %.",
         f"Time per mutant: mean {sum(secs) / len(secs) if secs else 0:.1f} s, max "
         f"{max(secs) if secs else 0:.1f} s.", "",
         "| file | operator | run | killed | survived | stillborn or equivalent |",
@@ -372,7 +414,19 @@ def git_head():
     return out.strip() if status == 0 else "unknown"
 
 
+def rebuild_restored():
+    """Builds build/mutate again from the restored sources, so that its
+    programs are not left built from the last mutant."""
+    status, _, out = sh(["ninja", "-C", BUILD, "-j2"])
+    print("build/mutate rebuilt from the restored sources" if status == 0
+          else "build/mutate does not rebuild:\n" + out[-2000:], flush=True)
+
+
 def main():
+    args = sys.argv[1:]
+    if any(a in ("-h", "--help") for a in args) or args not in ([], ["--list"], ["--report"]):
+        print(__doc__)
+        sys.exit(0 if any(a in ("-h", "--help") for a in args) else 2)
     if not os.path.exists(os.path.join(BUILD, "build.ninja")):
         sys.exit("configure build/mutate first (make mutate does)")
     for sig in SIGNALS:
@@ -397,6 +451,10 @@ def main():
             campaign(mutants, done, have, timeout)
         except Interrupted as e:
             print(f"stopped by {e}; the source is restored; run again to resume")
+        finally:
+            for sig in SIGNALS:
+                signal.signal(sig, signal.SIG_IGN)
+            rebuild_restored()
     report(mutants, done)
 
 

@@ -1,6 +1,7 @@
 # mutate_ops.py - the mutant generator of the mutation campaign (scripts/mutate.py):
 # walks a C++ source line by line and yields every single-point change of the
 # operator classes below, in a fixed order, so that a mutant id names one change.
+import os
 import re
 from dataclasses import dataclass
 
@@ -29,8 +30,17 @@ class Mutant:
 #   AIMM   an asm immediate or displacement changed like LIT
 #   AREG   an x87 stack or MMX register index moved to the next register
 #   ADEL   one instruction removed from an asm string
-OPERATORS = ("LIT", "REL", "LOG", "ORSET", "ERRNO", "DATA", "INSN", "STMT", "AMNEM", "AOPND",
-             "AIMM", "AREG", "ADEL")
+#   JCC    a conditional jump replaced by each neighbour condition (one flag more or less:
+#          je -> jbe, jle; jae -> ja; jb -> jbe; ...)
+#   ASUB   an instruction replaced by a same-width sibling that agrees on most operands
+#          (cltd -> xorl %edx,%edx, imul <-> mul, sar <-> shr, adc <-> add, sbb <-> sub, ...)
+#   AIDX   an array index variable replaced by 0 ([i] -> [0]: one element for all)
+#   PRE    a preset constant (a value put in place before the code under test runs)
+#          replaced by a value a reset produces (0, 0x037F, 0xFFFF)
+#   MASK   a bit mask widened by one bit or narrowed by one bit
+#   HCONST an integer constant of a header (changed like LIT)
+OPERATORS = ("LIT", "HCONST", "REL", "LOG", "ORSET", "ERRNO", "DATA", "INSN", "AIDX", "PRE",
+             "MASK", "STMT", "AMNEM", "JCC", "ASUB", "AOPND", "AIMM", "AREG", "ADEL")
 
 _ERRNO_FAMILIES = [
     ["REGTEST_ERR_REGISTERS", "REGTEST_ERR_ARITHMETICS", "REGTEST_ERR_STRINGS",
@@ -47,13 +57,24 @@ _DATA = ["mmx_data_00", "mmx_data_FF", "mmx_data_55", "mmx_data_AA", "mmx_data_7
 _SHIFT_COUNTS = ["mmx_data_0000_0000_0000_0001", "mmx_data_0000_0000_0000_0003",
                  "mmx_data_0000_0000_0000_00FF"]
 
-# Sibling instructions: each name maps to the one it becomes.
-_INSN_RING = [
-    ["PADDB", "PADDW", "PADDD"], ["PSUBB", "PSUBW", "PSUBD"], ["PMULHW", "PMULLW", "PMADDW"],
-    ["PAND", "PANDN"], ["POR", "PXOR"], ["PSLLW", "PSLLD", "PSLLQ"], ["PSRLW", "PSRLD", "PSRLQ"],
-    ["PCMPEQB", "PCMPEQW", "PCMPEQD"], ["PCMPGTB", "PCMPGTW", "PCMPGTD"],
-    ["PACKSSWB", "PACKSSDW", "PACKUSWB"], ["PUNPCKHBW", "PUNPCKLBW", "PUNPCKHWD", "PUNPCKLWD"],
-]
+
+
+def mmx_families(path=os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
+                                   "zoltcpu", "mmx-asm.h")):
+    """The MMX instruction routines by family, in list order, from the one list
+    of them (MMX_INSTRUCTIONS in zoltcpu/mmx-asm.h)."""
+    with open(path, encoding="utf-8") as f:
+        text = f.read()
+    body = text[text.index("#define MMX_INSTRUCTIONS(X)"):]
+    body = body[:body.index("\n", body.index("X(PUNPCKLWD"))]
+    families = {}
+    for name, family in re.findall(r"X\((\w+), (\w+)\)", body):
+        families.setdefault(family, []).append(name)
+    return list(families.values())
+
+
+# Sibling instructions: each name maps to the next of its family (ring).
+_INSN_RING = mmx_families()
 # Instruction names of the MMX error events, replaced by the next routine's name.
 _NAME_RING = ["PADD", "PSUB", "PMUL", "PMADD", "PAND", "PANDN", "POR", "PXOR", "PSLL", "PSLR",
               "MOVD", "MOVQ", "PCMPEQ", "PCMPGT", "PACKSS", "PACKUS", "PUNPCK"]
@@ -77,6 +98,30 @@ for _ring in _INSN_RING:
     for _i, _name in enumerate(_ring):
         _MNEM_PAIRS.append((_name.lower(), _ring[(_i + 1) % len(_ring)].lower()))
 _MNEM = dict(_MNEM_PAIRS)
+# Neighbour conditions: the jumps whose condition differs by one flag.
+_JCC = {
+    "je": ["jbe", "jle"], "jz": ["jbe", "jle"], "jne": ["ja", "jg"], "jnz": ["ja", "jg"],
+    "jb": ["jbe", "jl"], "jc": ["jbe", "jl"], "jae": ["ja", "jge"], "jnc": ["ja", "jge"],
+    "jbe": ["jb", "je"], "ja": ["jae", "jne"], "jl": ["jle", "jb"], "jge": ["jg", "jae"],
+    "jle": ["jl", "je"], "jg": ["jge", "jne"], "js": ["jl"], "jns": ["jge"],
+}
+# Same-width siblings: the replacement text of the mnemonic (cltd gets operands).
+_SIBLINGS = {
+    "cltd": ["xorl %%edx, %%edx"], "cqto": ["xorq %%rdx, %%rdx"], "imull": ["mull"],
+    "mull": ["imull"], "idivl": ["divl"], "divl": ["idivl"], "sarl": ["shrl"], "shrl": ["sarl"],
+    "sarw": ["shrw"], "shrw": ["sarw"], "addl": ["adcl"], "adcl": ["addl"], "subl": ["sbbl"],
+    "sbbl": ["subl"], "addw": ["adcw"], "subw": ["sbbw"], "movsbl": ["movzbl"],
+    "movzbl": ["movsbl"], "movswl": ["movzwl"], "movzwl": ["movswl"], "psraw": ["psrlw"],
+    "psrad": ["psrld"], "psrlw": ["psraw"], "psrld": ["psrad"], "paddb": ["paddsb", "paddusb"],
+    "paddw": ["paddsw", "paddusw"], "psubb": ["psubsb", "psubusb"],
+    "psubw": ["psubsw", "psubusw"], "pmulhw": ["pmulhuw"], "packsswb": ["packuswb"],
+    "packuswb": ["packsswb"], "pcmpgtb": ["pcmpeqb"], "fistps": ["fisttps"],
+    "fdivp": ["fdivrp"], "fsubp": ["fsubrp"], "fiadds": ["fiaddl"], "fild": ["filds"],
+}
+# Values the units' reset instructions produce (cleared word, x87 control word
+# after initialisation, tag word of an empty stack): a preset equal to one of
+# them cannot show that the reset acted.
+_PRE_VALUES = [0, 0x037F, 0xFFFF]
 _MNEM["pmaddw"] = "pmullw"
 _MNEM["pmaddwd"] = "pmullw"
 
@@ -84,7 +129,7 @@ _RE_INT = re.compile(r"(?<![\w.$])(0[xX][0-9A-Fa-f]+|\d+)([uUlL]*)(?![\w.])")
 _RE_REL = re.compile(r"(?<![<>=!&|+\-*/^%])(==|!=|<=|>=|<|>)(?![<>=])")
 _RE_STRING = re.compile(r'"(?:[^"\\]|\\.)*"')
 _DECLARATION = re.compile(
-    r"^\s*((static|const|volatile|extern)\s+)*(u?int\d+_t|unsigned|int|size_t|bool|char|auto|"
+    r"^\s*((static|const|volatile|extern|inline)\s+)*(u?int\d+_t|unsigned|int|size_t|bool|char|auto|"
     r"void|double|float|long|std::[\w:<>]+|[A-Z][A-Za-z0-9_]*)\b[\s*&]*[\w(*]")
 _SKIPPED_CALLS = ("TPRINTF", "PRINT_ARGS", "BusyWait")
 
@@ -101,6 +146,28 @@ def _mutate_int(text):
     if text.lower().startswith("0x"):
         return "0x%0*X" % (len(text) - 2, new)
     return str(new)
+
+
+def _format_like(text, value):
+    """value written like literal text (hex keeps at least its digit count)."""
+    if text.lower().startswith("0x"):
+        return "0x%0*X" % (len(text) - 2, value)
+    return str(value)
+
+
+def _mask_variants(text):
+    """MASK: the mask one bit wider (the bit below its lowest set bit, else the
+    bit above its highest) and one bit narrower (its lowest set bit cleared;
+    none for a single bit, which LIT already moves)."""
+    value = int(text, 0)
+    if value == 0:
+        return []
+    low = value & -value
+    wider = value | (low >> 1) if low > 1 else value | (1 << value.bit_length())
+    out = [_format_like(text, wider)]
+    if value & (value - 1):
+        out.append(_format_like(text, value & ~low))
+    return out
 
 
 def _code_mask(line, in_comment):
@@ -179,6 +246,46 @@ def _code_ops(line, mask):
         if m.group() in ring and _is_code(mask, m.start(), m.end()):
             sib = ring[(ring.index(m.group()) + 1) % len(ring)]
             out.append(("DATA", _swap(line, m.start(), m.end(), sib)))
+    out += _index_ops(line, mask) + _preset_ops(line, mask) + _mask_ops(line, mask)
+    return out
+
+
+_RE_INDEX = re.compile(r"(?<=[\w\])])\[\s*([a-z][A-Za-z0-9_]*)\s*\]")
+_RE_PRESET = re.compile(r"^(\s+)(?=\S)(?!(?:static|const|return|g_\w+)\b)[^=;()\[]*[\w\]]\s*=\s*"
+                        r"(0[xX][0-9A-Fa-f]+|\d+)[uUlL]*\s*;")
+
+
+def _index_ops(line, mask):
+    """AIDX: an index variable of an array access replaced by 0."""
+    return [("AIDX", _swap(line, m.start(1), m.end(1), "0")) for m in _RE_INDEX.finditer(line)
+            if _is_code(mask, m.start(), m.end())
+            and not re.search(r"sizeof\s+[\w.\->]*$", line[:m.start()])]
+
+
+def _preset_ops(line, mask):
+    """PRE: a nonzero constant put in a variable inside a function, replaced by
+    each value a reset produces."""
+    m = _RE_PRESET.match(line)
+    if not m or not _is_code(mask, m.start(2), m.end(2)):
+        return []
+    value = int(m.group(2), 0)
+    if value == 0:
+        return []
+    return [("PRE", _swap(line, m.start(2), m.end(2), _format_like(m.group(2), v)))
+            for v in _PRE_VALUES if v != value]
+
+
+def _mask_ops(line, mask):
+    """MASK over the literals ANDed in C code (x & K, K & x, x &= K)."""
+    out = []
+    for m in _RE_INT.finditer(line):
+        if not _is_code(mask, m.start(), m.end()):
+            continue
+        before, after = line[:m.start()], line[m.end():]
+        if re.search(r"(?<!&)&=?\s*$", before) or (re.search(r"[(\s]$", before) and
+                                                      re.match(r"[uUlL]*\s*&(?![&=])", after)):
+            out += [("MASK", _swap(line, m.start(1), m.end(1), v))
+                    for v in _mask_variants(m.group(1))]
     return out
 
 
@@ -223,13 +330,17 @@ def _asm_ops(line, strings):
     out = []
     for s in strings:
         text = s.group()
-        if "%" not in text and "\\n" not in text and text.strip('"').split(" ")[0] not in _MNEM:
+        first = text.strip('"').split(" ")[0]
+        if "%" not in text and "\\n" not in text and first not in _MNEM and first not in _JCC:
             continue
         base = s.start()
         for m in _RE_ASM_INSN.finditer(text):
             mnem, rest = m.group(1), m.group(2)
             if mnem in _MNEM:
                 out.append(("AMNEM", _swap(line, base + m.start(1), base + m.end(1), _MNEM[mnem])))
+            for op, table in (("JCC", _JCC), ("ASUB", _SIBLINGS)):
+                out += [(op, _swap(line, base + m.start(1), base + m.end(1), new))
+                        for new in table.get(mnem, [])]
             ops = [o.strip() for o in rest.split(",")]
             if len(ops) == 2 and all(ops) and "(" not in rest.replace("%st(", "").replace("%%st(", ""):
                 swapped = " %s, %s" % (ops[1], ops[0])
@@ -239,6 +350,9 @@ def _asm_ops(line, strings):
                 lit = im.group(1)
                 repl = "-" + _mutate_int(lit[1:]) if lit.startswith("-") else _mutate_int(lit)
                 out.append(("AIMM", _swap(line, start, start + len(lit), repl)))
+                if re.match(r"(and|test|or)[bwlq]$", mnem) and not lit.startswith("-"):
+                    out += [("MASK", _swap(line, start, start + len(lit), v))
+                            for v in _mask_variants(lit)]
             for rm in re.finditer(r"%st\((\d)\)|%mm(\d)", rest):
                 g = 1 if rm.group(1) is not None else 2
                 start = base + m.start(2) + rm.start(g)
@@ -291,6 +405,8 @@ def generate(root, relpath, regions=None):
         if (keep is not None and no not in keep) or body.startswith(("#include", "#if", "#e", "#pragma")):
             continue
         found = _code_ops(line, mask) + _insn_ops(line, mask, strings, is_asm)
+        if relpath.endswith(".h"):
+            found = [("HCONST" if op == "LIT" else op, new) for op, new in found]
         if is_asm:
             found += _asm_ops(line, strings)
         found += _stmt_op(line)

@@ -8,6 +8,8 @@
  * the low half of 32-bit locals. */
 #include "fpu-asm.h"
 
+#include "test-fault.h"
+
 #define X87_CLOBBERS "st", "st(1)", "st(2)", "st(3)", "st(4)", "st(5)", "st(6)", "st(7)", "fpsr"
 
 /* Sequences in the order of the checks; each comment in fpu-asm.h gives the
@@ -105,7 +107,8 @@ void FpuCmdFincstp(uint32_t *pS1, uint32_t *pS2)
 
 void FpuCmdFinit(uint32_t *pCw)
 {
-    uint32_t uLoad = 0x00FF;
+    uint32_t uLoad = 0x00FF; /* not FINIT's word, so that its reset shows */
+    TestFaultPoint(1, 2, 0, 0, &uLoad, sizeof uLoad);
     __asm__ volatile("fldcw %[l]\n\t"
                      "finit\n\t"
                      "fstcw %[cw]"

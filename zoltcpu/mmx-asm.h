@@ -43,38 +43,25 @@ void GetMMXRegsD(void);
 void MmxEmms(void);
 
 /* Instruction routines: the instruction four times, MM0 op MM1, MM2 op MM3,
- * MM4 op MM5, MM6 op MM7, and nothing else. PMADDW is PMADDWD. */
-void PADDB(void);
-void PADDW(void);
-void PADDD(void);
-void PSUBB(void);
-void PSUBW(void);
-void PSUBD(void);
-void PMULHW(void);
-void PMULLW(void);
-void PMADDW(void);
-void PAND(void);
-void PANDN(void);
-void POR(void);
-void PXOR(void);
-void PSLLW(void);
-void PSLLD(void);
-void PSLLQ(void);
-void PSRLW(void);
-void PSRLD(void);
-void PSRLQ(void);
-void PCMPEQB(void);
-void PCMPEQW(void);
-void PCMPEQD(void);
-void PCMPGTB(void);
-void PCMPGTW(void);
-void PCMPGTD(void);
-void PACKSSDW(void);
-void PACKSSWB(void);
-void PACKUSWB(void);
-void PUNPCKHBW(void);
-void PUNPCKLBW(void);
-void PUNPCKHWD(void);
-void PUNPCKLWD(void);
+ * MM4 op MM5, MM6 op MM7, and nothing else. PMADDW is PMADDWD. This list is
+ * the one source of the instructions: X(routine, family), a family being the
+ * instructions one test routine's cases mix. The tests' lane model and the
+ * mutation tool's sibling instructions are read from it. */
+/* clang-format off */
+#define MMX_INSTRUCTIONS(X)                                                                  \
+    X(PADDB, PADD) X(PADDW, PADD) X(PADDD, PADD)                                             \
+    X(PSUBB, PSUB) X(PSUBW, PSUB) X(PSUBD, PSUB)                                             \
+    X(PMULHW, PMUL) X(PMULLW, PMUL) X(PMADDW, PMUL)                                          \
+    X(PAND, PAND) X(PANDN, PAND) X(POR, POR) X(PXOR, POR)                                    \
+    X(PSLLW, PSLL) X(PSLLD, PSLL) X(PSLLQ, PSLL) X(PSRLW, PSRL) X(PSRLD, PSRL) X(PSRLQ, PSRL) \
+    X(PCMPEQB, PCMPEQ) X(PCMPEQW, PCMPEQ) X(PCMPEQD, PCMPEQ)                                 \
+    X(PCMPGTB, PCMPGT) X(PCMPGTW, PCMPGT) X(PCMPGTD, PCMPGT)                                 \
+    X(PACKSSWB, PACK) X(PACKSSDW, PACK) X(PACKUSWB, PACK)                                    \
+    X(PUNPCKHBW, PUNPCK) X(PUNPCKLBW, PUNPCK) X(PUNPCKHWD, PUNPCK) X(PUNPCKLWD, PUNPCK)
+/* clang-format on */
+
+#define MMX_DECLARE_ROUTINE(name, family) void name(void);
+MMX_INSTRUCTIONS(MMX_DECLARE_ROUTINE)
+#undef MMX_DECLARE_ROUTINE
 
 #endif /* ZOLTCPU_MMX_ASM_H */

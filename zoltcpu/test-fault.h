@@ -18,7 +18,10 @@
  * uSubTest the sub-test's order number in its test (1 to 4 for tests 0 and 1,
  * the MMX_ROUTINE_ number for test 2, 0 for the MMX presence check);
  * uCheck the fault-mask bit of the check (for the MMX move tests and
- * do_mathregs' byte compare the bit is 0x01); uCase the pattern, table row,
+ * do_mathregs' byte compare the bit is 0x01), or 0 for an input handed over
+ * before it is used (the register transfer's pattern, the first bytes of a
+ * data-register value, the control word loaded before FINIT), which a hook
+ * may record or change; uCase the pattern, table row,
  * value, counter or observed word the check is working on (0 where a check
  * has only one); pObserved/cbObserved the observed bytes. Called on the
  * test's thread. */

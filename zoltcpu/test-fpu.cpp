@@ -50,6 +50,8 @@ TestThreadArgs *do_mathregs(TestThreadArgs *pArgs)
             auSrc[i] = (uint8_t)(uValue * 0x11);
             auDst[i] = 0xFF;
         }
+        TestFaultPoint(1, SUB_MATHREGS, 0, uValue, auSrc, 4); /* the value and the */
+        TestFaultPoint(1, SUB_MATHREGS, 0, uValue, auDst, 4); /* preset, as inputs */
         FpuLoadStoreRegs(auSrc, auDst);
         TestFaultPoint(1, SUB_MATHREGS, 0x01, uValue, auDst, sizeof auDst);
         for (int i = 0; i < 9; i++) {

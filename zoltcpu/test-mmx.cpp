@@ -14,17 +14,6 @@
 #include "test-messages.h"
 #include "trace.h"
 
-/* One case: the instruction routine, pattern A (even registers, or all eight
- * when pB is null), pattern B (odd registers), the expected low 32 bits of
- * the destination registers and the case's bit in the fault mask. */
-typedef struct MmxCase {
-    void (*pfnInsn)(void);
-    const uint64_t *pA;
-    const uint64_t *pB;
-    uint32_t uExpect;
-    uint16_t uBit;
-} MmxCase;
-
 #define BOTH nullptr
 
 /* Plain add per lane, carry-out discarded (0xFF + 0xFF), 0x80 / 0x8000 sums wrap. */
@@ -364,82 +353,86 @@ uint16_t MMX_TestMOVQ(void)
     return 0;
 }
 
-/* A test routine of a group and the instruction name its error carries. */
-typedef struct MmxRoutine {
-    uint16_t (*pfnTest)(void);
-    const char *szInstruction;
-} MmxRoutine;
+#define ROUTINE(pfn, name, table)                            \
+    {                                                        \
+        pfn, name, table, sizeof(table) / sizeof((table)[0]) \
+    }
+const MmxRoutine g_aMmxRoutines[MMX_ROUTINE_COUNT] = {
+    { nullptr, "", nullptr, 0 },
+    ROUTINE(MMX_TestPADD, "PADD", s_aPADD),
+    ROUTINE(MMX_TestPSUB, "PSUB", s_aPSUB),
+    ROUTINE(MMX_TestPMUL, "PMUL", s_aPMUL),
+    ROUTINE(MMX_TestPMADD, "PMADD", s_aPMADD),
+    ROUTINE(MMX_TestPAND, "PAND", s_aPAND),
+    ROUTINE(MMX_TestPANDN, "PANDN", s_aPANDN),
+    ROUTINE(MMX_TestPOR, "POR", s_aPOR),
+    ROUTINE(MMX_TestPXOR, "PXOR", s_aPXOR),
+    ROUTINE(MMX_TestSLL, "PSLL", s_aSLL),
+    ROUTINE(MMX_TestSRL, "PSLR", s_aSRL), /* the right shifts are reported as "PSLR" */
+    { MMX_TestMOVD, "MOVD", nullptr, 0 },
+    { MMX_TestMOVQ, "MOVQ", nullptr, 0 },
+    ROUTINE(MMX_TestPCMPEQ, "PCMPEQ", s_aPCMPEQ),
+    ROUTINE(MMX_TestPCMPGT, "PCMPGT", s_aPCMPGT),
+    ROUTINE(MMX_TestPACKSS, "PACKSS", s_aPACKSS),
+    ROUTINE(MMX_TestPACKUS, "PACKUS", s_aPACKUS),
+    ROUTINE(MMX_TestPUNPCKLH, "PUNPCK", s_aPUNPCK),
+};
+#undef ROUTINE
 
-/* Runs a group's test routines in order; error 10 for each non-zero mask. */
-static void RunGroup(const TestThreadArgs *pArgs, const char *szInfoTag,
-                     const MmxRoutine *pRoutines, size_t uCount)
+/* Runs the test routines uFirst to uEnd - 1 of a group in order after its
+ * informative message; error 10 for each non-zero mask. The move tests have
+ * no instruction name of their own in the other groups' sense; a mismatch is
+ * reported like theirs, as error 10 with the names "MOVD" and "MOVQ" and the
+ * returned counter or lane value as "errno", so that a move fault is never
+ * silently dropped. */
+static void RunGroup(const TestThreadArgs *pArgs, const char *szInfoTag, unsigned uFirst,
+                     unsigned uEnd)
 {
     SendTestInfo(pArgs, Dapi2_NlsTagToToken(szInfoTag));
-    for (size_t i = 0; i < uCount; i++) {
-        uint16_t uMask = pRoutines[i].pfnTest();
+    for (unsigned i = uFirst; i < uEnd; i++) {
+        uint16_t uMask = g_aMmxRoutines[i].pfnTest();
         if (uMask != 0) {
             AddError(MMXTEST_ERR,
                      Dapi2_NlsTagToTokenVar("szErrorMMX10_10", "%s%d", "instruction",
-                                            pRoutines[i].szInstruction, "errno", (int)uMask));
+                                            g_aMmxRoutines[i].szInstruction, "errno", (int)uMask));
             g_iTestResult = 2;
         }
     }
 }
 
-#define RUN_GROUP(args, tag, routines) \
-    RunGroup((args), (tag), (routines), sizeof(routines) / sizeof((routines)[0]))
-
 /* Arithmetic group: waits g_uBusyWaitTime, then PADD, PSUB, PMUL, PMADD. Returns pArgs. */
 TestThreadArgs *do_MMXarithmetics(TestThreadArgs *pArgs)
 {
-    static const MmxRoutine s_a[] = { { MMX_TestPADD, "PADD" },
-                                      { MMX_TestPSUB, "PSUB" },
-                                      { MMX_TestPMUL, "PMUL" },
-                                      { MMX_TestPMADD, "PMADD" } };
     BusyWait(g_uBusyWaitTime);
-    RUN_GROUP(pArgs, "szInfoMMXArithmatics", s_a);
+    RunGroup(pArgs, "szInfoMMXArithmatics", MMX_ROUTINE_PADD, MMX_ROUTINE_PAND);
     return pArgs;
 }
 
 /* Logical group: PAND, PANDN, POR, PXOR. Returns pArgs. */
 TestThreadArgs *do_MMXlogical(TestThreadArgs *pArgs)
 {
-    static const MmxRoutine s_a[] = { { MMX_TestPAND, "PAND" },
-                                      { MMX_TestPANDN, "PANDN" },
-                                      { MMX_TestPOR, "POR" },
-                                      { MMX_TestPXOR, "PXOR" } };
-    RUN_GROUP(pArgs, "szInfoMMXLogical", s_a);
+    RunGroup(pArgs, "szInfoMMXLogical", MMX_ROUTINE_PAND, MMX_ROUTINE_PSLL);
     return pArgs;
 }
 
-/* Shift group: PSLL, then the right shifts reported as "PSLR". Returns pArgs. */
+/* Shift group: PSLL, then the right shifts. Returns pArgs. */
 TestThreadArgs *do_MMXshift(TestThreadArgs *pArgs)
 {
-    static const MmxRoutine s_a[] = { { MMX_TestSLL, "PSLL" }, { MMX_TestSRL, "PSLR" } };
-    RUN_GROUP(pArgs, "szInfoMMXShift", s_a);
+    RunGroup(pArgs, "szInfoMMXShift", MMX_ROUTINE_PSLL, MMX_ROUTINE_MOVD);
     return pArgs;
 }
 
-/* The move tests have no instruction name of their own in the other groups'
- * sense; a mismatch is reported like theirs, as error 10 with the names
- * "MOVD" and "MOVQ" and the returned counter or lane value as "errno", so
- * that a move fault is never silently dropped. */
+/* Move group: MOVD, MOVQ. Returns pArgs. */
 TestThreadArgs *do_MMXmove(TestThreadArgs *pArgs)
 {
-    static const MmxRoutine s_a[] = { { MMX_TestMOVD, "MOVD" }, { MMX_TestMOVQ, "MOVQ" } };
-    RUN_GROUP(pArgs, "szInfoMMXMove", s_a);
+    RunGroup(pArgs, "szInfoMMXMove", MMX_ROUTINE_MOVD, MMX_ROUTINE_PCMPEQ);
     return pArgs;
 }
 
 /* Compare, pack and unpack group: PCMPEQ, PCMPGT, PACKSS, PACKUS, PUNPCK. Returns pArgs. */
 TestThreadArgs *do_MMXmisc(TestThreadArgs *pArgs)
 {
-    static const MmxRoutine s_a[] = { { MMX_TestPCMPEQ, "PCMPEQ" },
-                                      { MMX_TestPCMPGT, "PCMPGT" },
-                                      { MMX_TestPACKSS, "PACKSS" },
-                                      { MMX_TestPACKUS, "PACKUS" },
-                                      { MMX_TestPUNPCKLH, "PUNPCK" } };
-    RUN_GROUP(pArgs, "szInfoMMXMisc", s_a);
+    RunGroup(pArgs, "szInfoMMXMisc", MMX_ROUTINE_PCMPEQ, MMX_ROUTINE_COUNT);
     return pArgs;
 }
 

@@ -6,6 +6,7 @@
 #ifndef ZOLTCPU_TEST_MMX_H
 #define ZOLTCPU_TEST_MMX_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include "cpu-driver.h"
@@ -36,6 +37,31 @@ enum {
     MMX_ROUTINE_PUNPCK,
     MMX_ROUTINE_COUNT
 };
+
+/* One case of a test routine's table: the instruction routine, pattern A
+ * (even registers, or all eight when pB is null), pattern B (odd registers),
+ * the expected low 32 bits of the destination registers and the case's bit
+ * in the fault mask. */
+typedef struct MmxCase {
+    void (*pfnInsn)(void);
+    const uint64_t *pA;
+    const uint64_t *pB;
+    uint32_t uExpect;
+    uint16_t uBit;
+} MmxCase;
+
+/* A test routine, the instruction name its error carries and its case table
+ * (none for the move tests). */
+typedef struct MmxRoutine {
+    uint16_t (*pfnTest)(void);
+    const char *szInstruction;
+    const MmxCase *pCases;
+    size_t uCount;
+} MmxRoutine;
+
+/* The test routines by MMX_ROUTINE_ number, in the order the groups run them
+ * (entry 0, the presence check, is empty). */
+extern const MmxRoutine g_aMmxRoutines[MMX_ROUTINE_COUNT];
 
 /* 1 when the processor has CPUID and its MMX feature bit, else 0. Any thread;
  * touches no MMX state. */

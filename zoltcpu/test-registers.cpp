@@ -18,9 +18,12 @@
 enum { SUB_REGISTERS = 1, SUB_ARITHMETICS = 2, SUB_STRINGS = 3, SUB_LOGICAL = 4 };
 
 /* Rows (a, b, a+b, a-b, a/b, a*b), ended by the row whose a is 0. Not const,
- * so the operands are read from memory when the test runs. */
-static int32_t s_aiArithmeticTable[24] = {
-    1, 2, 3, -1, 0, 2, 2, 1, 3, 1, 2, 2, 256, 256, 512, 0, 1, 65536, 0, 0, 0, 0, 0, 0,
+ * so the operands are read from memory when the test runs. The negative
+ * dividend needs its sign extended into EDX and a signed division (truncated
+ * toward zero). */
+static int32_t s_aiArithmeticTable[30] = {
+    1, 2, 3,     -1, 0, 2,  2,  1,  3,   1, 2, 2, 256, 256, 512,
+    0, 1, 65536, -7, 2, -5, -9, -3, -14, 0, 0, 0, 0,   0,   0,
 };
 
 /* Register transfer: each pattern through EAX, EBX, ECX, EDX, ESI, EDI. */
@@ -34,12 +37,14 @@ TestThreadArgs *do_registers(TestThreadArgs *pArgs)
     SendTestInfo(pArgs, Dapi2_NlsTagToToken("szInfo1"));
 
     for (int i = 0; i < iPatternCount; i++) {
+        uint32_t uPattern = dwPattern[i];
+        TestFaultPoint(0, SUB_REGISTERS, 0, (unsigned)i, &uPattern, sizeof uPattern);
         RegFaultWords fault = {};
         for (unsigned uBit = 0; uBit < 6; uBit++)
             TestFaultPoint(0, SUB_REGISTERS, 1u << uBit, (unsigned)i, &fault.au[uBit],
                            sizeof fault.au[uBit]);
         uint32_t bEcxError = 0;
-        uMask |= (uint16_t)RegistersTransfer(dwPattern[i], &fault, &bEcxError);
+        uMask |= (uint16_t)RegistersTransfer(uPattern, &fault, &bEcxError);
         if (bEcxError != 0)
             TPRINTF(4, __FILE__, __LINE__, "", "ECX error\n");
     }
@@ -55,10 +60,10 @@ TestThreadArgs *do_registers(TestThreadArgs *pArgs)
 /* 32-bit signed add, subtract, divide and multiply against the table. */
 TestThreadArgs *do_arithmetics(TestThreadArgs *pArgs)
 {
-    int32_t aiTable[24];
+    int32_t aiTable[30];
     uint16_t uMask = 0;
 
-    for (int i = 0; i < 24; i++)
+    for (int i = 0; i < 30; i++)
         aiTable[i] = s_aiArithmeticTable[i];
     BusyWait(g_uBusyWaitTime);
     SendTestInfo(pArgs, Dapi2_NlsTagToToken("szInfo2"));

@@ -154,7 +154,14 @@ TEST_P(CpuTestFaultsEndToEnd, OneErrorEventAndFail)
 INSTANTIATE_TEST_SUITE_P(EverySubTestAndRoutine, CpuTestFaultsEndToEnd,
                          ::testing::ValuesIn(s_aFaults),
                          [](const ::testing::TestParamInfo<FaultCase> &info) {
-                             return "case" + std::to_string(info.index);
+                             /* named by the fault: test, error tag or routine, check */
+                             const FaultCase &c = info.param;
+                             std::string sCheck = std::string(c.szFault).substr(2);
+                             sCheck = sCheck.substr(0, sCheck.find(':', sCheck.find(':') + 1));
+                             for (char &ch : sCheck)
+                                 ch = isalnum((unsigned char)ch) ? ch : '_';
+                             return "Test" + std::to_string(c.iTest) + "_" + c.szWhat + "_" +
+                                    sCheck;
                          });
 
 TEST(CpuTestFaultsEndToEndMmx, WithoutMmxNotApplicable)

@@ -78,11 +78,16 @@ struct RunSeen {
     unsigned uPrint, uTarget, uTid;
     std::vector<unsigned> allowed; /* affinity */
     int iCpu;                      /* where the routine ran */
+    int iFlagAtStart;              /* the end-of-run flag as the routine starts */
 };
 std::vector<RunScript> s_script;
 std::vector<RunSeen> s_runs; /* written by one run at a time */
 std::string s_sTimeDir;
 int s_iFailCreateAt = -1, s_iCreates = 0;
+/* The handshake: routines started and ended, and whether a run thread was
+ * created while an earlier run's routine had not ended. */
+int s_iStarted = 0, s_iEnded = 0;
+bool s_bOverlap = false;
 
 std::string TimeFile(bool bStat, unsigned uTid)
 {
@@ -94,8 +99,12 @@ std::string TimeFile(bool bStat, unsigned uTid)
 TestThreadArgs *StandIn(TestThreadArgs *pArgs)
 {
     const unsigned uRun = (unsigned)s_runs.size();
+    pthread_mutex_lock(&g_TestCond.mutex);
+    const int iFlag = g_TestCond.iSignaled;
+    pthread_mutex_unlock(&g_TestCond.mutex);
     s_runs.push_back({ pArgs != nullptr, pArgs ? pArgs->bPrintMessages : 1u,
-                       pArgs ? pArgs->uTargetCPU : 0u, Tid(), AffinityNow(), sched_getcpu() });
+                       pArgs ? pArgs->uTargetCPU : 0u, Tid(), AffinityNow(), sched_getcpu(),
+                       iFlag });
     RunScript s = uRun < s_script.size() ? s_script[uRun] : RunScript{ "", false, 0 };
     if (pArgs == nullptr || pArgs->bPrintMessages)
         Dapi2_Informative("info-%u", uRun);
@@ -107,8 +116,10 @@ TestThreadArgs *StandIn(TestThreadArgs *pArgs)
     AddPercentDone(100);
     if (!s.sTime.empty())
         std::ofstream(TimeFile(s.bStat, Tid())) << s.sTime;
-    if (pArgs != nullptr)
+    if (pArgs != nullptr) {
+        __atomic_add_fetch(&s_iEnded, 1, __ATOMIC_SEQ_CST);
         SignalEndOfRun();
+    }
     return pArgs;
 }
 const PFN_CPUTEST kStandIns[4] = { StandIn, StandIn, StandIn, StandIn };
@@ -146,6 +157,7 @@ int MaybeFailingCreate(pthread_t *pThread, const pthread_attr_t *pAttr, void *(*
 {
     if (s_iCreates++ == s_iFailCreateAt)
         return EAGAIN;
+    s_bOverlap |= __atomic_load_n(&s_iEnded, __ATOMIC_SEQ_CST) != s_iStarted++;
     RunThreadStart *pStart = new RunThreadStart{ pfn, pArg };
     int iRc = pthread_create(pThread, pAttr, RunThenDropTimeFiles, pStart);
     if (iRc != 0)
@@ -177,8 +189,9 @@ protected:
         Fresh();
         s_runs.clear();
         s_script.clear();
-        s_iCreates = 0;
+        s_iCreates = s_iStarted = s_iEnded = 0;
         s_iFailCreateAt = -1;
+        s_bOverlap = false;
         UseCpuInfo(sCpuInfo);
         m_sMemInfo = kFixtures + szMemInfo;
         g_szMemInfoPath = m_sMemInfo.c_str();
@@ -216,44 +229,42 @@ TEST_F(Driver, DirectOrPinned)
 }
 
 /* Accepted above 79 percent on the target, or in the third attempt; only its
- * events are replayed (the first run's INFO aside); a dropped run's fault fails. */
+ * events are replayed (the first run's INFO aside); a dropped run's fault fails.
+ * The runs of an attempt follow one another: each starts with the end flag
+ * reset and its thread is created after the previous routine ended. */
 TEST_F(Driver, AcceptedRunIsReplayed)
 {
     const struct {
         std::vector<RunScript> script;
         int iResult;
         size_t nRuns;
-        const char *szEvents;
+        const char *szEvents; /* after "INFO info-0|PERCENTDONE ", before "|PERCENTDONE 100" */
     } cases[] = {
-        { { Legacy("time-79.txt", 1), Legacy("time-80.txt") },
-          2,
-          2,
-          "INFO info-0|PERCENTDONE 11|PERCENTDONE 100" },
-        { { Legacy("time-80.txt"), Legacy("time-100.txt", 1) },
-          2,
-          2,
-          "INFO info-0|PERCENTDONE 10|PERCENTDONE 100" },
-        { { Legacy("time-0.txt", 1), Legacy("time-100.txt", 1) },
-          2,
-          2,
-          "INFO info-0|PERCENTDONE 11|ERROR 71 fault-1|PERCENTDONE 100" },
-        { { Legacy("time-100.txt", 2), Legacy("time-0.txt") },
-          2,
-          2, /* a replayed error fails the test by itself */
-          "INFO info-0|PERCENTDONE 10|ERROR 70 fault-0|PERCENTDONE 100" },
-        { {}, 0, 6, "INFO info-0|PERCENTDONE 14|PERCENTDONE 100" }, /* no time source */
+        { { Legacy("time-79.txt", 1), Legacy("time-80.txt") }, 2, 2, "11" },
+        { { Legacy("time-80.txt"), Legacy("time-100.txt", 1) }, 2, 2, "10" },
+        { { Legacy("time-0.txt", 1), Legacy("time-100.txt", 1) }, 2, 2, "11|ERROR 71 fault-1" },
+        /* a replayed error fails the test by itself */
+        { { Legacy("time-100.txt", 2), Legacy("time-0.txt") }, 2, 2, "10|ERROR 70 fault-0" },
+        { {}, 0, 6, "14" }, /* no time source */
     };
     for (size_t i = 0; i < sizeof cases / sizeof cases[0]; i++) {
         SCOPED_TRACE(i);
         Restart("cpuinfo-2sockets.txt", "meminfo-large.txt");
         s_script = cases[i].script;
         EXPECT_EQ(Run("CPU:1"), cases[i].iResult);
-        EXPECT_EQ(Seen(), cases[i].szEvents);
+        EXPECT_EQ(Seen(),
+                  std::string("INFO info-0|PERCENTDONE ") + cases[i].szEvents + "|PERCENTDONE 100");
         ASSERT_EQ(s_runs.size(), cases[i].nRuns);
         for (const RunSeen &r : s_runs)
-            EXPECT_EQ(std::to_string(r.uPrint) + " " + std::to_string(r.uTarget),
-                      &r == &s_runs[0] ? "1 1" : "0 1");
+            EXPECT_EQ(std::to_string(r.uPrint) + " " + std::to_string(r.uTarget) + " " +
+                          std::to_string(r.iFlagAtStart),
+                      &r == &s_runs[0] ? "1 1 0" : "0 1 0");
+        EXPECT_FALSE(s_bOverlap);
         EXPECT_NE(s_runs[0].uTid, s_runs[1].uTid);
+        if (MayRunOn01()) { /* a per-CPU time file: no pinning; none: pinned to CPU 1 */
+            EXPECT_EQ(s_runs[0].allowed,
+                      cases[i].script.empty() ? std::vector<unsigned>{ 1 } : AffinityNow());
+        }
     }
 }
 
@@ -312,6 +323,8 @@ TEST_F(Driver, PinningStaysInTheInheritedSet)
         { "cpuinfo-four.txt", "CPU:2", { 0, 1 }, { 0, 1 }, 12, true },
         { "cpuinfo-four.txt", "CPU:3", { 0, 1 }, { 0, 1 }, 12, true },
         { "cpuinfo-high-numbers.txt", "CPU:1", { 0, 1 }, { 0, 1 }, 6, true },
+        { "cpuinfo-ht-two-sockets.txt", "CPU:0", { 0, 1 }, { 0, 1 }, 2, false }, /* siblings */
+        { "cpuinfo-ht-two-sockets.txt", "CPU:0", { 0 }, { 0 }, 2, false },
     };
     const RunScript stat = { ReadFile(kFixtures + "task-stat.txt"), true, 0 };
     for (const auto &c : cases) {
@@ -380,23 +393,32 @@ TEST_F(Driver, TimeSnapshotsAndShares)
     ASSERT_EQ(ReadAs(ReadFile(kFixtures + "time-stops-at-bad-line.txt"), false), 0);
     EXPECT_EQ(g_uNumCPUS, 2u);
     EXPECT_EQ(t.auTicks, (std::vector<uint32_t>{ 100, 100, 0 }));
+    /* shares of target 1 (total, CPU 0, CPU 1); a line missing from one
+     * snapshot (a CPU came online) counts as zero ticks */
     const struct {
-        uint32_t uTarget, uTotal;
-        unsigned uExpect;
+        std::vector<uint32_t> before, after;
+        unsigned uTarget, uExpect;
     } cases[] = {
-        { 79, 100, 79 },     { 80, 100, 80 }, { 809, 1000, 80 },
-        { 7999, 10000, 79 }, { 2, 3, 66 },    { 5, 0, 0 },
+        { { 1000, 7, 500 }, { 1100, 7, 579 }, 1, 79 },
+        { { 1000, 7, 500 }, { 1100, 7, 580 }, 1, 80 },
+        { { 1000, 7, 500 }, { 2000, 7, 1309 }, 1, 80 },
+        { { 1000, 7, 500 }, { 11000, 7, 8499 }, 1, 79 },
+        { { 1000, 7, 500 }, { 1003, 7, 502 }, 1, 66 },
+        { { 1000, 7, 500 }, { 1000, 7, 505 }, 1, 0 },
+        { { 1000, 7 }, { 1100, 7, 90 }, 1, 90 },
+        { { 1100, 7, 90 }, { 1000, 7 }, 1, 90 },
+        { { 1000, 7, 5 }, { 1100, 7, 5 }, 1, 0 },
+        { { 0xFFFFFFF0u, 0, 0xFFFFFFF0u }, { 0x10u, 0, 0x10u }, 5, 0 }, /* no such CPU */
+        { { 0xFFFFFFF0u, 0, 0xFFFFFFF0u }, { 0x10u, 0, 0x10u }, 2, 0 },
+        { { 0xFFFFFFF0u, 0, 0xFFFFFFF0u }, { 0x10u, 0, 0x10u }, 1, 100 }, /* wrapped */
+        { { 0x10u, 0, 0x10u }, { 0xFFFFFFF0u, 0, 0xFFFFFFF0u }, 1, 100 },
     };
     for (const auto &c : cases) {
-        before.auTicks = { 1000, 7, 500 };
-        after.auTicks = { 1000 + c.uTotal, 7, 500 + c.uTarget };
-        EXPECT_EQ(CheckCPUTimes(1, &before, &after), c.uExpect) << c.uTarget << "/" << c.uTotal;
+        before.auTicks = c.before;
+        after.auTicks = c.after;
+        EXPECT_EQ(CheckCPUTimes(c.uTarget, &before, &after), c.uExpect)
+            << c.before.size() << " -> " << c.after.size() << " lines, " << c.after[0];
     }
-    before.auTicks = { 0xFFFFFFF0u, 0, 0xFFFFFFF0u };
-    after.auTicks = { 0x10u, 0, 0x10u };
-    EXPECT_EQ(CheckCPUTimes(1, &before, &after), 100u);
-    EXPECT_EQ(CheckCPUTimes(1, &after, &before), 100u);
-    EXPECT_EQ(CheckCPUTimes(5, &before, &after), 0u); /* no such CPU entry */
 
     EXPECT_EQ(ReadAs("", false), 1);             /* neither file */
     EXPECT_EQ(ReadAs("7 (x) R 1 2 3", true), 1); /* too few fields */

@@ -199,15 +199,9 @@ TEST_F(CpuScan, SmbiosCapOnlyWhenSwitchedOn)
         const char *szSwitch;
         int iSockets;
         bool bCapped;
-    } cases
-        [] = {
-            { nullptr, 2, false },
-            { "false", 2, false },
-            { "true ", 2, false },
-            { "true", 2, true },
-            { "TRUE", 2, true },
-            { "true", 0, false }, /* a table without central processors: no cap */
-        };
+    } cases[] = { { nullptr, 2, false }, { "false", 2, false }, { "true ", 2, false },
+                  { "true", 2, true },   { "TRUE", 2, true },   { "true", 0, false } };
+    /* the last: a table without central processors, no cap */
     for (const auto &c : cases) {
         SCOPED_TRACE(c.szSwitch ? c.szSwitch : "(none)");
         g_strings.clear();

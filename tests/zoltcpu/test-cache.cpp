@@ -3,6 +3,7 @@
 #include "zoltcpu/cpu-test-events.h"
 
 #include <errno.h>
+#include <malloc.h>
 #include <stdio.h>
 #include <sys/mman.h>
 
@@ -178,15 +179,18 @@ TEST_F(CacheTest, CallsInOrderAndFailedCallsWarn)
     }
 }
 
-/* Wrong words {pattern (0 every), block (-1 every), byte offset}, XOR 1: error
- * 103 each up to the limit. A stop request is seen before a pattern only (before
- * the first, or arriving in pattern 3) and ends without percent. */
+/* Wrong words {pattern (0 every), block (-1 every), byte offset, XOR}: error
+ * 103 each up to the limit; a wrong word at the first, a middle and the last
+ * word of the first, a middle and the last block of the first and the last
+ * pattern is seen. A stop request is seen before a pattern only (before the
+ * first, or arriving in pattern 3) and ends without percent. */
 TEST_F(CacheTest, WrongWordsUpToTheLimitAndStopsBetweenPatterns)
 {
     struct Word {
         unsigned uPattern;
         int iBlock;
         unsigned uOffset;
+        uint64_t uXor = 1;
     };
     const struct {
         int iLimit, iStopIn;
@@ -200,6 +204,12 @@ TEST_F(CacheTest, WrongWordsUpToTheLimitAndStopsBetweenPatterns)
         { 5, -1, { { 2, 38, 15356 }, { 9, 17, 0 } }, 2, 18 },
         { 5, 0, {}, 0, 0 },
         { 5, 3, {}, 0, 3 },
+        { 5, -1, { { 1, 0, 0 } }, 1, 18 },
+        { 5, -1, { { 1, 41, 3584, 0x80000000u } }, 1, 18 },
+        { 5, -1, { { 1, 82, 7164 } }, 1, 18 },
+        { 5, -1, { { 18, 0, 0 } }, 1, 18 },
+        { 5, -1, { { 18, 4, 32256, 0x80000000u } }, 1, 18 },
+        { 5, -1, { { 18, 8, 64508 } }, 1, 18 },
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << "limit " << c.iLimit << ", " << c.words.size()
@@ -211,7 +221,7 @@ TEST_F(CacheTest, WrongWordsUpToTheLimitAndStopsBetweenPatterns)
         for (const Word &w : c.words)
             for (unsigned p = 1; p <= 18; p++)
                 if (w.uPattern == 0 || w.uPattern == p)
-                    g_faults.push_back({ 3, p, 0x01, w.iBlock, 0x1, w.uOffset });
+                    g_faults.push_back({ 3, p, 0x01, w.iBlock, w.uXor, w.uOffset });
         do_cache(nullptr);
         std::string sExpected;
         for (size_t i = 0; i < c.nErrors; i++)
@@ -226,31 +236,17 @@ TEST_F(CacheTest, WrongWordsUpToTheLimitAndStopsBetweenPatterns)
     }
 }
 
-/* One wrong word at the first, a middle and the last word of a block (the
- * first, a middle and the last block), in the first and the last pattern:
- * exactly one error 103, every pattern still begun, percent 100. */
-TEST_F(CacheTest, EachWordPositionOfABlockIsReadBack)
+/* Freeing the cache test's buffer gives its mapping back (a buffer of this
+ * size is mapped on its own, so the mapped byte count shows it). */
+TEST_F(CacheTest, CacheBufferIsFreed)
 {
-    struct Pattern {
-        unsigned uPattern, uBlockBytes, uBlocks;
-    };
-    const Pattern kPatterns[] = { { 1, 7168, 83 }, { 18, 64512, 9 } };
-    for (const Pattern &p : kPatterns) {
-        const unsigned uWords = p.uBlockBytes / 4;
-        const unsigned auWord[3] = { 0, uWords / 2, uWords - 1 };
-        const int aiBlock[3] = { 0, (int)p.uBlocks / 2, (int)p.uBlocks - 1 };
-        for (unsigned w = 0; w < 3; w++) {
-            SCOPED_TRACE(testing::Message() << "pattern " << p.uPattern << " block " << aiBlock[w]
-                                            << " word " << auWord[w]);
-            Restart();
-            g_faults.push_back(
-                { 3, p.uPattern, 0x01, aiBlock[w], w == 1 ? 0x80000000u : 0x1u, 4 * auWord[w] });
-            do_cache(nullptr);
-            EXPECT_EQ(Seen(false), "ERROR 103 szErrorCacheRW|PERCENTDONE 100");
-            EXPECT_EQ(PatternMessages(), 18u);
-            EXPECT_EQ(g_iTestResult, 2);
-        }
-    }
+    const size_t uBefore = mallinfo2().hblkhd;
+    g_pdwOurBuffer = (uint32_t *)calloc(1, CACHE_BUFFER_BYTES);
+    ASSERT_NE(g_pdwOurBuffer, nullptr);
+    const size_t uHeld = mallinfo2().hblkhd;
+    FreeCacheAllocatedMemory();
+    EXPECT_EQ(g_pdwOurBuffer, nullptr);
+    EXPECT_EQ(mallinfo2().hblkhd, uBefore) << "mapped bytes while held: " << uHeld;
 }
 
 }  // namespace

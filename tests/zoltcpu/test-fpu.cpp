@@ -1,0 +1,250 @@
+/* Tests of test 1, the x87 unit: every fault path of the register, control,
+ * arithmetic and transcendental checks, the initialisation, the loads and
+ * stores, the preset before FINIT, a pinned run. */
+#include "zoltcpu/cpu-test-events.h"
+
+#include <pthread.h>
+#include <time.h>
+
+#include <atomic>
+#include <functional>
+
+#include "fpu-asm.h"
+
+namespace {
+
+/* W: x87 word iCase (0 the first stored, 1 the second) of one check. */
+#define W(uCheck, iWord, uXor, bFault)                           \
+    {                                                            \
+        1, 2, uCheck, iWord, 0, uXor, (bFault) ? uCheck : 0u, "" \
+    }
+
+/* Test 1: each of the ten register values (any of the nine bytes; the tenth
+ * and later are not compared); every word each control check reads, with
+ * faults its rule must see and faults outside what it compares. */
+const FaultCase kX87Faults[] = {
+    { 1, 1, 0x01, 0, 0, 0x01, 0x01, "" },
+    { 1, 1, 0x01, 9, 8, 0x10, 0x01, "" },
+    { 1, 1, 0x01, -1, 9, 0xFF, 0, "" },
+    W(0x0001, 0, 0x0001, true),  /* the division set no flag */
+    W(0x0001, 1, 0x0001, true),  /* FCLEX left IE standing */
+    W(0x0001, 1, 0x0002, false), /* flags that differ from the division's */
+    W(0x0001, 0, 0x0800, false), /* TOP, no exception flag */
+    W(0x0001, 1, 0x4040, false), /* C3 and SF, no exception flag */
+    W(0x0001, 1, 0x0041, true),  /* IE standing, with SF */
+    W(0x0002, 0, 0x0800, true),  /* TOP before */
+    W(0x0002, 1, 0x1000, true),  /* TOP after */
+    W(0x0002, 0, 0x47FF, false), /* everything but TOP */
+    W(0x0002, 1, 0xC7FF, false),
+    W(0x0004, 1, 0x0001, true), /* no IE after the store from an empty register */
+    W(0x0004, 1, 0x3842, false),
+    W(0x0004, 1, 0x0003, true), /* DE instead of IE */
+    W(0x0008, 0, 0x2000, true),
+    W(0x0008, 1, 0x0800, true),
+    W(0x0008, 0, 0x47FF, false),
+    W(0x0008, 1, 0xC7FF, false),
+    W(0x0010, 0, 0x0080, true),
+    W(0x0010, 0, 0x10000, true),            /* the whole word is compared */
+    W(0x0080, 0, 0x4000, true),             /* before */
+    W(0x0080, 1, 0x0001, true),             /* after */
+    { 1, 2, 0x0080, -1, 0, 0x0100, 0, "" }, /* both alike */
+    W(0x0400, 0, 0x0001, true),
+    W(0x0400, 0, 0x0100, true),
+    W(0x1000, 0, 0x0020, true),
+    W(0x1000, 0, 0x3800, true),
+    W(0x2000, 0, 0x0001, true),
+    W(0x2000, 0, 0x10000, true),
+    { 1, 2, 0x2010, 0, 0, 0x0001, 0x2010, "" }, /* two checks, one event */
+    F(1, 3, 0xEF, 1),                           /* every check at once, each bit kept */
+    F(1, 4, 0x0F, 1),
+    F(1, 3, 0x01, 1),
+    F(1, 3, 0x02, 1),
+    F(1, 3, 0x04, 1),
+    F(1, 3, 0x08, 1),
+    F(1, 3, 0x20, 1),
+    F(1, 3, 0x40, 1),
+    F(1, 3, 0x80, 1),
+    F(1, 3, 0x80, 0x10000),
+    F(1, 3, 0x02, 0x8000),
+    F(1, 4, 0x01, 1),
+    F(1, 4, 0x02, 1),
+    F(1, 4, 0x04, 1),
+    F(1, 4, 0x08, 1),
+    F(1, 4, 0x08, 0x10000),
+};
+
+TEST_F(CpuTestFixture, X87FaultsAreReportedExactly)
+{
+    std::vector<FaultCase> v(std::begin(kX87Faults), std::end(kX87Faults));
+    for (int iValue = 0; iValue < 10; iValue++)
+        v.push_back({ 1, 1, 0x01, iValue, (unsigned)iValue % 9, 0x80, 0x01, "" });
+    RUN_FAULT_CASES(1, v);
+}
+
+#undef W
+
+/* Every control check failing at once, each in the word it compares (the
+ * second where it compares two): one error holding every bit. */
+TEST_F(CpuTestFixture, EveryControlCheckFailingAtOnceKeepsEveryBit)
+{
+    if (!CannotRun(1).empty())
+        GTEST_SKIP() << CannotRun(1);
+    const struct {
+        unsigned uBit;
+        int iWord;
+        uint64_t uXor;
+    } kChecks[] = { { 0x0001, 1, 0x0001 }, { 0x0002, 1, 0x0800 }, { 0x0004, 1, 0x0001 },
+                    { 0x0008, 1, 0x1000 }, { 0x0010, 0, 0x0080 }, { 0x0080, 1, 0x4000 },
+                    { 0x0400, 0, 0x0001 }, { 0x1000, 0, 0x0020 }, { 0x2000, 0, 0x0001 } };
+    for (const auto &c : kChecks)
+        g_faults.push_back({ 1, 2, c.uBit, c.iWord, c.uXor, 0 });
+    do_mathcommands(nullptr);
+    EXPECT_EQ(Seen(false), "ERROR 6 szErrorMathCommands");
+    EXPECT_EQ(ErrorTokens(), "13471 |");
+}
+
+/* The inputs the checks start from: the ten data-register values 0x00, 0x11,
+ * ... 0x99 in every byte over a target preset to 0xFF (no value), and a
+ * control word before FINIT that is not FINIT's own, so that its reset shows. */
+TEST_F(CpuTestFixture, X87ChecksStartFromEachValueAndAPresetTheResetChanges)
+{
+    if (!CannotRun(1).empty())
+        GTEST_SKIP() << CannotRun(1);
+    do_mathregs(nullptr);
+    do_mathcommands(nullptr);
+    std::vector<std::string> vExpected;
+    for (unsigned u = 0; u < 10; u++) {
+        vExpected.push_back("1:1:" + std::to_string(u) + "=" +
+                            (u == 0 ? "0" : std::string(8, (char)('0' + u))));
+        vExpected.push_back("1:1:" + std::to_string(u) + "=FFFFFFFF");
+    }
+    ASSERT_EQ(g_inputs.size(), 21u);
+    EXPECT_EQ(std::vector<std::string>(g_inputs.begin(), g_inputs.begin() + 20), vExpected);
+    EXPECT_NE(g_inputs[20], "1:2:0=37F");
+}
+
+/* The register stack each sequence leaves (TOP and tag word, from FNSTENV):
+ * FCLEX's sequence one value (the NaN of 0/0, tagged special), FDECSTP and
+ * FINCSTP TOP moved, FFREE every register empty after its pop; the
+ * arithmetic and transcendental sequences consume every value they load. */
+TEST_F(CpuTestFixture, EachSequenceLeavesItsRegisterStack)
+{
+    if (!CannotRun(1).empty())
+        GTEST_SKIP() << CannotRun(1);
+    auto Two = [](void (*pfn)(uint32_t *, uint32_t *)) {
+        return [pfn](uint32_t *p) { pfn(p, p + 1); };
+    };
+    const struct {
+        const char *szName;
+        std::function<void(uint32_t *)> fn;
+        unsigned uTop, uTags;
+    } kSequences[] = {
+        { "FCLEX", Two(FpuCmdFclex), 7, 0xBFFF }, { "FDECSTP", Two(FpuCmdFdecstp), 7, 0xFFFF },
+        { "FFREE", Two(FpuCmdFfree), 1, 0xFFFF }, { "FINCSTP", Two(FpuCmdFincstp), 1, 0xFFFF },
+        { "FINIT", FpuCmdFinit, 0, 0xFFFF },      { "FNOP", Two(FpuCmdFnop), 0, 0xFFFF },
+        { "FADD", FpuCmdFadd, 0, 0xFFFF },        { "AR FADD", FpuArFadd, 0, 0xFFFF },
+        { "AR FDIV", FpuArFdiv, 0, 0xFFFF },      { "AR FIADD", FpuArFiadd, 0, 0xFFFF },
+        { "AR FIDIV", FpuArFidiv, 0, 0xFFFF },    { "AR FIMUL", Two(FpuArFimul), 0, 0xFFFF },
+        { "AR FISUB", FpuArFisub, 0, 0xFFFF },    { "AR FMUL", FpuArFmul, 0, 0xFFFF },
+        { "AR FSUB", FpuArFsub, 0, 0xFFFF },      { "F2XM1", FpuTrF2xm1, 0, 0xFFFF },
+        { "FPATAN", FpuTrFpatan, 0, 0xFFFF },     { "FPTAN", FpuTrFptan, 0, 0xFFFF },
+        { "FYL2X", FpuTrFyl2x, 0, 0xFFFF },       { "FYL2XP1", FpuTrFyl2xp1, 0, 0xFFFF },
+    };
+    for (const auto &q : kSequences) {
+        uint32_t auWords[2] = {}, auEnv[7] = {};
+        init_cocpu_and_no_exceptions();
+        q.fn(auWords);
+        __asm__ volatile("fnstenv %[env]\n\tfldenv %[env]" : [env] "+m"(auEnv));
+        EXPECT_EQ((auEnv[1] >> 11) & 7, q.uTop) << q.szName;
+        EXPECT_EQ(auEnv[2] & 0xFFFF, q.uTags) << q.szName;
+    }
+    init_cocpu_and_no_exceptions();
+}
+
+/* FCLEX's rule compares the exception flags alone: IE still standing after
+ * FCLEX is a fault even when the word before it also had SF. */
+TEST_F(CpuTestFixture, FclexRuleComparesTheExceptionFlagsAlone)
+{
+    if (!CannotRun(1).empty())
+        GTEST_SKIP() << CannotRun(1);
+    g_faults = { { 1, 2, 0x0001, 0, 0x40, 0 }, { 1, 2, 0x0001, 1, 0x01, 0 } };
+    do_mathcommands(nullptr);
+    EXPECT_EQ(ErrorTokens(), "1 |");
+}
+
+/* The unit's initialisation waits for g_InitCPUMutex: while the test holds
+ * it, a second thread's initialisation has not finished (it may only finish
+ * after the unlock, so the check cannot fail on a correct build). */
+TEST_F(CpuTestFixture, InitialisationWaitsForTheInitMutex)
+{
+    static std::atomic<int> s_bDone;
+    s_bDone = 0;
+    ASSERT_EQ(pthread_mutex_lock(&g_InitCPUMutex), 0);
+    pthread_t thread;
+    ASSERT_EQ(pthread_create(
+                  &thread, nullptr,
+                  [](void *) -> void * {
+                      init_cocpu_and_no_exceptions();
+                      s_bDone = 1;
+                      return nullptr;
+                  },
+                  nullptr),
+              0);
+    const struct timespec pause = { 0, 300 * 1000 * 1000 };
+    nanosleep(&pause, nullptr);
+    EXPECT_EQ(s_bDone.load(), 0) << "initialised while the mutex was held";
+    pthread_mutex_unlock(&g_InitCPUMutex);
+    pthread_join(thread, nullptr);
+    EXPECT_EQ(s_bDone.load(), 1);
+}
+
+/* The data-register sub-test starts from an initialised unit: a register
+ * stack left full by earlier code (eight values pushed) with the invalid
+ * operation unmasked is no fault. Without the initialisation the first load
+ * overflows the stack and the unit traps (the program dies). */
+TEST_F(CpuTestFixture, DataRegisterTestInitialisesAFullStack)
+{
+    if (!zolttest::X87EmulatorSkipReason().empty())
+        GTEST_SKIP() << zolttest::X87EmulatorSkipReason();
+    Fresh();
+    uint16_t uCw = 0x037E;
+    __asm__ volatile("fldcw %[cw]\n\t"
+                     "fld1\n\tfld1\n\tfld1\n\tfld1\n\tfld1\n\tfld1\n\tfld1\n\tfld1"
+                     :
+                     : [cw] "m"(uCw)
+                     : "st", "st(1)", "st(2)", "st(3)", "st(4)", "st(5)", "st(6)", "st(7)");
+    TestThreadArgs args = {};
+    args.bPrintMessages = 0;
+    do_mathregs(&args);
+    init_cocpu_and_no_exceptions();
+    EXPECT_TRUE(g_events.empty()) << Seen();
+    EXPECT_EQ(g_iTestResult, 0);
+}
+
+/* Eight overlapping loads at source offsets 0..7 and stores at target
+ * offsets 0..7 (ST(0), the value loaded last, first): with a different byte
+ * at every offset each displacement shows. No window of these bytes is a
+ * NaN, so each value goes through unchanged. */
+TEST_F(CpuTestFixture, LoadStoreRegistersKeepEveryDisplacement)
+{
+    if (!zolttest::X87EmulatorSkipReason().empty())
+        GTEST_SKIP() << zolttest::X87EmulatorSkipReason();
+    uint8_t auSrc[12], auDst[12], auModel[12];
+    for (int i = 0; i < 12; i++)
+        auSrc[i] = (uint8_t)(0x31 + 0x0B * i);
+    std::fill(auDst, auDst + 12, 0xEE);
+    std::fill(auModel, auModel + 12, 0xEE);
+    for (int j = 0; j < 8; j++)
+        memcpy(auModel + j, auSrc + 7 - j, 4);
+    init_cocpu_and_no_exceptions();
+    FpuLoadStoreRegs(auSrc, auDst);
+    for (int i = 0; i < 12; i++)
+        EXPECT_EQ(auDst[i], auModel[i]) << "byte " << i;
+}
+
+TEST_F(CpuTestFixture, X87PinnedRunQueuesItsEventsAndSignalsTheEnd)
+{
+    ExpectPinnedRunQueues(1);
+}
+
+}  // namespace
