@@ -37,6 +37,13 @@ static const char s_szUsage[] =
     "  --param ID,VALUE     a test parameter, checked against the definitions file\n"
     "  --format FORMAT      results on standard output: text (default), json or ocptv\n"
     "  --json               same as --format json\n"
+    "  --output FILE        write the results (in --format) to FILE, renamed into place\n"
+    "                       when the session ends; the text report still goes to stdout\n"
+    "  --quiet              print only the summary and the failures\n"
+    "  --fold               fold identical passes in the ocptv format too (text and json\n"
+    "                       always fold identical passes of repeated runs)\n"
+    "  --metrics-file PATH  write Prometheus metrics of the session to PATH at the end\n"
+    "  --syslog             log a summary line, and one line per failure, to syslog\n"
     "  --log FILE           write every raw packet to FILE\n"
     "  --limit MS           kill a module run that lasts longer; 0: no limit (default 180000)\n"
     "  --pipe-base DIR      make the private pipe directory in DIR (default $TMPDIR or /tmp)\n"
@@ -68,7 +75,8 @@ static const char s_szUsage[] =
     "  4  nothing failed, but something could not be tested (PRIVILEGEERROR,\n"
     "     NOTAPPLICABLE, SETUPERROR, BADPARAMS, DISCONTINUED, BUSY, NOMEDIA, a run\n"
     "     killed by --limit)\n"
-    "  130, 143  interrupted by SIGINT, SIGTERM (the module stopped, pipes removed)\n";
+    "  129, 130, 143  interrupted by SIGHUP, SIGINT, SIGTERM (the module stopped, pipes\n"
+    "     removed)\n";
 
 const char *PeersUsageText(void)
 {
@@ -80,6 +88,8 @@ enum {
     OPT_MODULE = 256,
     OPT_DEFFILE,
     OPT_LOG,
+    OPT_OUTPUT,
+    OPT_METRICS_FILE,
     OPT_PIPE_BASE,
     OPT_MODULE_WRAPPER,
     OPT_DEVICE,
@@ -109,6 +119,8 @@ static const struct option s_aOptions[] = {
     { "module", required_argument, nullptr, OPT_MODULE },
     { "deffile", required_argument, nullptr, OPT_DEFFILE },
     { "log", required_argument, nullptr, OPT_LOG },
+    { "output", required_argument, nullptr, OPT_OUTPUT },
+    { "metrics-file", required_argument, nullptr, OPT_METRICS_FILE },
     { "pipe-base", required_argument, nullptr, OPT_PIPE_BASE },
     { "module-wrapper", required_argument, nullptr, OPT_MODULE_WRAPPER },
     { "device", required_argument, nullptr, OPT_DEVICE },
@@ -139,6 +151,9 @@ static const struct option s_aOptions[] = {
     { "split-components", no_argument, nullptr, OPT_FLAG },
     { "no-timeout-answer", no_argument, nullptr, OPT_FLAG },
     { "silent-nls", no_argument, nullptr, OPT_FLAG },
+    { "quiet", no_argument, nullptr, OPT_FLAG },
+    { "fold", no_argument, nullptr, OPT_FLAG },
+    { "syslog", no_argument, nullptr, OPT_FLAG },
     { nullptr, 0, nullptr, 0 },
 };
 
@@ -216,6 +231,9 @@ static int *FlagTarget(PeersCommand *pCmd, const char *szName)
         { "split-components", &pCmd->bSplitComponents },
         { "no-timeout-answer", &pCmd->opt.bNoTimeoutAnswer },
         { "silent-nls", &pCmd->opt.bSilentNls },
+        { "quiet", &pCmd->bQuiet },
+        { "fold", &pCmd->bFold },
+        { "syslog", &pCmd->bSyslog },
     };
     for (const auto &f : aFlags)
         if (strcmp(f.szName, szName) == 0)
@@ -259,6 +277,10 @@ static std::string *TextTarget(PeersCommand *pCmd, int iCode)
         return &pCmd->sDefFile;
     case OPT_LOG:
         return &pCmd->sLog;
+    case OPT_OUTPUT:
+        return &pCmd->sOutput;
+    case OPT_METRICS_FILE:
+        return &pCmd->sMetricsFile;
     case OPT_PIPE_BASE:
         return &pCmd->sPipeBase;
     case OPT_MODULE_WRAPPER:
@@ -366,6 +388,7 @@ static void CommandInit(PeersCommand *pCmd)
     pCmd->bHelp = pCmd->bVersion = pCmd->bSplitComponents = pCmd->bStopOnFail = 0;
     pCmd->iDevice = pCmd->iTest = pCmd->iErrLimit = -1;
     pCmd->bTestsGiven = pCmd->bDevicesGiven = 0;
+    pCmd->bQuiet = pCmd->bFold = pCmd->bSyslog = 0;
     pCmd->lLoops = -1;
     pCmd->ullDurationMs = 0;
     PeersOptionsInit(&pCmd->opt);
@@ -426,6 +449,9 @@ static int CheckCommand(int argc, char **argv, PeersCommand *pCmd, std::string &
         sError = "--tests and --devices choose for all; " + c + " takes --device and --test";
     else if (c != "all" && c != "run" && (pCmd->lLoops > 0 || pCmd->ullDurationMs > 0))
         sError = "--loops and --duration repeat tests; use them with all or run";
+    else if (!pCmd->sOutput.empty() && pCmd->iFormat == PEERS_FORMAT_TRACE)
+        sError = "--trace-json is a test switch, not a result format; --output takes text, json "
+                 "or ocptv";
     else if (pCmd->opt.bNoAck && pCmd->opt.bGarbageAck)
         sError = "--no-ack and --garbage-ack exclude each other; give one of them";
     return sError.empty() ? 0 : 1;

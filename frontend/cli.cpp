@@ -15,10 +15,12 @@
 #include <string>
 #include <vector>
 
+#include "fold.h"
 #include "json-text.h"
 #include "param-check.h"
 #include "report.h"
 #include "results.h"
+#include "session-outputs.h"
 #include "session.h"
 
 /* One device and test of the selection. */
@@ -28,6 +30,9 @@ struct PeersPick {
 };
 
 static PeersOcptv g_PeersOcptv;
+static PeersFolder g_PeersFolder;  /* streaks of identical passes (repeated runs) */
+static PeersRunEnd g_PeersLastEnd; /* the session's totals, for the system log */
+static int g_bPeersEnded;          /* a run-end was written */
 
 /* The one-line usage error and the pointer to --help. */
 static int UsageError(const std::string &sError)
@@ -144,33 +149,62 @@ static int CheckParams(const PeersCommand &cmd, const std::vector<int> &vTests,
 
 static void EmitRunStart(const PeersRunInfo &info)
 {
-    if (g_PeersReport.iFormat == PEERS_FORMAT_JSON)
-        PeersReportLine(PeersJsonRunStart(info));
-    if (g_PeersReport.iFormat != PEERS_FORMAT_OCPTV)
+    PeersOutputsSetModuleVersion(info.sModuleVersion);
+    if (PeersResultFormat() == PEERS_FORMAT_JSON)
+        PeersReportRecord(PeersJsonRunStart(info));
+    if (PeersResultFormat() != PEERS_FORMAT_OCPTV)
         return;
     PeersOcptvInit(&g_PeersOcptv);
     for (const std::string &s : PeersOcptvRunStart(&g_PeersOcptv, info))
-        PeersReportLine(s);
+        PeersReportRecord(s);
 }
 
-static void EmitTestRun(const PeersTestRun &run)
+/* The record of a run in the json format. */
+static void EmitJsonRun(const PeersTestRun &run)
 {
-    if (g_PeersReport.iFormat == PEERS_FORMAT_JSON)
-        PeersReportLine(PeersJsonTestRun(run));
-    if (g_PeersReport.iFormat == PEERS_FORMAT_OCPTV)
+    if (PeersResultFormat() == PEERS_FORMAT_JSON)
+        PeersReportRecord(PeersJsonTestRun(run));
+}
+
+/* The step of a run in the ocptv format. */
+static void EmitOcptvRun(const PeersTestRun &run)
+{
+    if (PeersResultFormat() == PEERS_FORMAT_OCPTV)
         for (const std::string &s : PeersOcptvTestRun(&g_PeersOcptv, run))
-            PeersReportLine(s);
+            PeersReportRecord(s);
 }
 
-static void EmitRunEnd(const PeersRunEnd &end, int bTable)
+/* Writes the records of ended streaks; returns their folded text lines. */
+static std::string EmitEnded(const PeersCommand &cmd, std::vector<PeersFoldEntry> &vEnded)
 {
-    if (g_PeersReport.iFormat == PEERS_FORMAT_JSON)
-        PeersReportLine(PeersJsonRunEnd(end));
-    if (g_PeersReport.iFormat == PEERS_FORMAT_OCPTV)
-        PeersReportLine(PeersOcptvRunEnd(&g_PeersOcptv, end));
-    if (g_PeersReport.iFormat == PEERS_FORMAT_TEXT && bTable)
+    std::string sText;
+    for (PeersFoldEntry &e : vEnded) {
+        const PeersTestRun &run = PeersFoldEntryRun(&e);
+        if (run.fold.iCount > 1)
+            sText += PeersFoldTextLine(run) + "\n";
+        EmitJsonRun(run);
+        if (cmd.bFold) /* else every run was a step of its own */
+            EmitOcptvRun(run);
+    }
+    return sText;
+}
+
+static void EmitRunEnd(const PeersCommand &cmd, const PeersRunEnd &end, int bTable)
+{
+    std::vector<PeersFoldEntry> vEnded;
+    PeersFoldFlush(&g_PeersFolder, &vEnded);
+    std::string sFolded = EmitEnded(cmd, vEnded);
+    if (!sFolded.empty())
+        PeersReportText("%s", sFolded.c_str());
+    g_PeersLastEnd = end;
+    g_bPeersEnded = 1;
+    if (PeersResultFormat() == PEERS_FORMAT_JSON)
+        PeersReportRecord(PeersJsonRunEnd(end));
+    if (PeersResultFormat() == PEERS_FORMAT_OCPTV)
+        PeersReportRecord(PeersOcptvRunEnd(&g_PeersOcptv, end));
+    if (bTable)
         for (const std::string &s : PeersTextTable(end))
-            PeersReportText("%s\n", s.c_str());
+            PeersReportEssential("%s\n", s.c_str());
 }
 
 /* ---- the test loop ---- */
@@ -188,15 +222,31 @@ static std::string ProgressHead(long lLoop, long lLoops, const PeersPick &pick,
     return szHead;
 }
 
+/* Writes a finished run: at once, or, when the selection repeats, through
+ * the folder (its text report was held back until now). */
+static void WriteRun(const PeersCommand &cmd, const PeersTestRun &run, int bFolding)
+{
+    std::vector<PeersFoldEntry> vEnded;
+    int iHeld = bFolding ? PeersFoldOffer(&g_PeersFolder, run, &vEnded) : PEERS_FOLD_NOT_HELD;
+    std::string sFolded = EmitEnded(cmd, vEnded);
+    if (bFolding)
+        PeersReportRelease(iHeld != PEERS_FOLD_ADDED, sFolded);
+    if (iHeld == PEERS_FOLD_NOT_HELD)
+        EmitJsonRun(run);
+    if (iHeld == PEERS_FOLD_NOT_HELD || !cmd.bFold)
+        EmitOcptvRun(run);
+}
+
 /* Runs one picked test and gives its results. Returns its outcome. */
 static int RunOne(PeersSession *pSession, const PeersCommand &cmd, const PeersPick &pick,
                   long lLoop, PeersRunEnd *pEnd)
 {
+    int bFolding = cmd.lLoops > 1 || cmd.ullDurationMs > 0;
+    if (bFolding)
+        PeersReportHold();
     PeersReportText("\n%s: test %d (%s)%s\n", pick.sDevice.c_str(), pick.iTest,
                     PeersTestName(pick.iTest),
-                    lLoop > 1 || cmd.lLoops > 1 || cmd.ullDurationMs > 0
-                        ? (", loop " + std::to_string(lLoop)).c_str()
-                        : "");
+                    lLoop > 1 || bFolding ? (", loop " + std::to_string(lLoop)).c_str() : "");
     PeersInvocation inv;
     PeersTestRun run;
     run.sStartTime = PeersRfc3339Now();
@@ -210,8 +260,9 @@ static int RunOne(PeersSession *pSession, const PeersCommand &cmd, const PeersPi
     run.ullDurationMs = inv.ullEndMs > inv.ullStartMs ? inv.ullEndMs - inv.ullStartMs : 0;
     run.iOutcome = PeersOutcomeOf(inv);
     run.place = { -1, -1, -1, -1 };
-    EmitTestRun(run);
     PeersRunEndAdd(pEnd, run);
+    PeersOutputsCountRun(run);
+    WriteRun(cmd, run, bFolding);
     return run.iOutcome;
 }
 
@@ -322,7 +373,7 @@ static int DoTests(PeersSession *pSession, const PeersCommand &cmd, const PeersR
     RunLoops(pSession, cmd, vPicks, &end);
     end.ullDurationMs = PeersNowMs() - ullStart;
     end.iExitStatus = PeersExitOfTotals(end);
-    EmitRunEnd(end, 1);
+    EmitRunEnd(cmd, end, 1);
     return end.iExitStatus;
 }
 
@@ -345,15 +396,15 @@ static int DoSysInfo(PeersSession *pSession, const PeersCommand &cmd, const Peer
         PeersReportText("  %s (%s): %s\n", it.sDescription.c_str(), it.sKey.c_str(),
                         sValues.c_str());
         if (cmd.iFormat == PEERS_FORMAT_OCPTV)
-            PeersReportLine(PeersOcptvRunLog(&g_PeersOcptv, "INFO", it.sKey + ": " + sValues));
+            PeersReportRecord(PeersOcptvRunLog(&g_PeersOcptv, "INFO", it.sKey + ": " + sValues));
     }
     if (cmd.iFormat == PEERS_FORMAT_JSON)
-        PeersReportLine(PeersJsonSysInfo(inv));
+        PeersReportRecord(PeersJsonSysInfo(inv));
     PeersRunEnd end = PeersRunEnd();
     end.iExitStatus = iRc == 0 ? PEERS_EXIT_PASS : PEERS_EXIT_NOT_RUN;
     if (iRc != 0)
         ExplainNoAnswer("the system-information request", inv);
-    EmitRunEnd(end, 0);
+    EmitRunEnd(cmd, end, 0);
     return end.iExitStatus;
 }
 
@@ -378,7 +429,7 @@ static int DoValidate(PeersSession *pSession, const PeersCommand &cmd, const Pee
                         r.bHasMin ? "  min " : "", r.bHasMin ? r.sMin.c_str() : "",
                         r.bHasMax ? "  max " : "", r.bHasMax ? r.sMax.c_str() : "");
     if (cmd.iFormat == PEERS_FORMAT_JSON)
-        PeersReportLine(PeersJsonValidation(inv));
+        PeersReportRecord(PeersJsonValidation(inv));
     PeersRunEnd end = PeersRunEnd();
     end.iExitStatus =
         iRc == 0 ? PEERS_EXIT_PASS : (iRc == 1 ? PEERS_EXIT_USAGE : PEERS_EXIT_NOT_RUN);
@@ -387,7 +438,7 @@ static int DoValidate(PeersSession *pSession, const PeersCommand &cmd, const Pee
                         "validation callback and ended with status 30); nothing to validate\n");
     else if (iRc == 2)
         ExplainNoAnswer("validation", inv);
-    EmitRunEnd(end, 0);
+    EmitRunEnd(cmd, end, 0);
     return end.iExitStatus;
 }
 
@@ -421,7 +472,10 @@ static int OpenSession(PeersCommand *pCmd, PeersSession *pSession, FILE **ppLog)
                 pCmd->sLog.c_str(), strerror(errno));
         return PEERS_EXIT_NOT_RUN;
     }
-    PeersReportInit(stdout, pCmd->iFormat, *ppLog);
+    PeersReportInit(stdout, pCmd->sOutput.empty() ? pCmd->iFormat : PEERS_FORMAT_TEXT, *ppLog);
+    PeersReportSetQuiet(pCmd->bQuiet);
+    if (PeersOutputsOpen(*pCmd) != 0)
+        return PEERS_EXIT_NOT_RUN;
     int iOpen =
         PeersSessionOpen(pSession, &pCmd->opt, pCmd->sModule.c_str(), pCmd->sDefFile.c_str(),
                          pCmd->sPipeBase.empty() ? nullptr : pCmd->sPipeBase.c_str());
@@ -473,7 +527,7 @@ static int Dispatch(PeersSession *pSession, PeersCommand *pCmd)
         return DoValidate(pSession, *pCmd, info);
     EmitRunStart(info);
     PeersRunEnd end = PeersRunEnd();
-    EmitRunEnd(end, 0);
+    EmitRunEnd(*pCmd, end, 0);
     return PEERS_EXIT_PASS;
 }
 
@@ -483,6 +537,7 @@ int PeersRunCommand(PeersCommand *pCmd)
 {
     FILE *pLog = nullptr;
     PeersSession session;
+    g_bPeersEnded = 0;
     int iExit = OpenSession(pCmd, &session, &pLog);
     if (iExit == 0) {
         iExit = Dispatch(&session, pCmd);
@@ -502,9 +557,9 @@ int PeersRunCommand(PeersCommand *pCmd)
     if (g_iPeersInterrupted) {
         fprintf(stderr, "zoltpeers: interrupted by signal %d; the module was stopped\n",
                 (int)g_iPeersInterrupted);
-        return PEERS_EXIT_SIGNAL + (int)g_iPeersInterrupted;
+        iExit = PEERS_EXIT_SIGNAL + (int)g_iPeersInterrupted;
     }
-    return iExit;
+    return PeersOutputsClose(*pCmd, g_bPeersEnded ? &g_PeersLastEnd : nullptr, iExit);
 }
 
 /* --version: zoltpeers' version and the module's. Returns the exit status. */

@@ -44,6 +44,11 @@ struct PeersCommand {
     long lLoops;                       /* --loops; -1 when not given */
     unsigned long long ullDurationMs;  /* --duration; 0 when not given */
     int bStopOnFail;
+    std::string sOutput;      /* --output FILE: the results there, the text report on stdout */
+    std::string sMetricsFile; /* --metrics-file PATH: Prometheus metrics at the end */
+    int bQuiet;               /* --quiet: only the summary and failures on the terminal */
+    int bFold;                /* --fold: fold identical passes in the ocptv format too */
+    int bSyslog;              /* --syslog: a summary line and one per failure to syslog */
     PeersOptions opt;
 };
 

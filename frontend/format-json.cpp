@@ -80,6 +80,12 @@ std::string PeersJsonTestRun(const PeersTestRun &run)
          ",\"killed\":" + (inv.bKilled ? "true" : "false");
     if (!inv.sModuleOutput.empty())
         s += Pair("module_output", inv.sModuleOutput);
+    if (run.fold.iCount > 1) /* identical passes folded into this record */
+        s += ",\"count\":" + std::to_string(run.fold.iCount) +
+             Pair("last_start", run.fold.sLastStart) +
+             ",\"last_loop\":" + std::to_string(run.fold.lLastLoop) +
+             ",\"duration_ms_min\":" + std::to_string(run.fold.ullMinMs) +
+             ",\"duration_ms_max\":" + std::to_string(run.fold.ullMaxMs);
     return s + "}";
 }
 

@@ -108,6 +108,16 @@ std::vector<std::string> PeersOcptvTestRun(PeersOcptv *pOc, const PeersTestRun &
                         PeersTestName(run.iTest) + ") loop " + std::to_string(run.lLoop);
     v.push_back(Step(pOc, sStep, "testStepStart", "{\"name\":" + PeersJsonString(sName) + "}"));
     EventArtifacts(pOc, sStep, run, v);
+    if (run.fold.iCount > 1) /* --fold: this step stands for identical passes */
+        v.push_back(Step(
+            pOc, sStep, "log",
+            "{\"severity\":\"INFO\",\"message\":" +
+                PeersJsonString(
+                    "folded " + std::to_string(run.fold.iCount) + " identical passes, loops " +
+                    std::to_string(run.lLoop) + "-" + std::to_string(run.fold.lLastLoop) + ", " +
+                    std::to_string(run.fold.ullMinMs) + "-" + std::to_string(run.fold.ullMaxMs) +
+                    " ms, last at " + run.fold.sLastStart) +
+                "}"));
     v.push_back(Step(pOc, sStep, "measurement",
                      "{\"name\":\"duration\",\"value\":" + std::to_string(run.ullDurationMs) +
                          ",\"unit\":\"ms\",\"hardwareInfoId\":" + sHw + "}"));

@@ -5,6 +5,7 @@
 #include "cli.h"
 #include "json-text.h"
 #include "peers-observer.h"
+#include "results.h"
 
 #include <errno.h>
 #include <stdarg.h>
@@ -12,7 +13,8 @@
 #include <string.h>
 #include <unistd.h>
 
-PeersReport g_PeersReport = { nullptr, nullptr, 0, 0, 0, 0, 0, 0, "", "", 0 };
+PeersReport g_PeersReport = { nullptr, nullptr, 0,       0, 0, 0, 0, 0,  "",
+                              "",      0,       nullptr, 0, 0, 0, 0, "", "" };
 
 /* The stand-in peers' commentary goes into the text report. */
 static void ReportPeerText(const char *szLine)
@@ -35,6 +37,29 @@ void PeersReportInit(FILE *pOut, int iFormat, FILE *pLog)
     g_PeersReport.sProgressHead.clear();
     g_PeersReport.sFoldLine.clear();
     g_PeersReport.iFoldCount = 0;
+    g_PeersReport.pFile = nullptr;
+    g_PeersReport.iFileFormat = iFormat;
+    g_PeersReport.bFileFailed = g_PeersReport.bQuiet = g_PeersReport.bHold = 0;
+    g_PeersReport.sHeld.clear();
+    g_PeersReport.sHeldEssential.clear();
+}
+
+void PeersReportSetFile(FILE *pFile, int iFileFormat)
+{
+    g_PeersReport.pFile = pFile;
+    g_PeersReport.iFileFormat = iFileFormat;
+}
+
+void PeersReportSetQuiet(int bQuiet)
+{
+    g_PeersReport.bQuiet = bQuiet;
+    if (bQuiet)
+        g_PeersReport.bTty = 0;
+}
+
+int PeersResultFormat(void)
+{
+    return g_PeersReport.pFile != nullptr ? g_PeersReport.iFileFormat : g_PeersReport.iFormat;
 }
 
 /* Writes s to pOut and notes a failure. */
@@ -45,6 +70,33 @@ static void PutOut(const std::string &s)
             g_PeersReport.iWriteErrno = errno;
         g_PeersReport.bOutFailed = 1;
     }
+}
+
+/* Writes s to the result file and notes a failure. */
+static void PutFile(const std::string &s)
+{
+    if (fputs(s.c_str(), g_PeersReport.pFile) == EOF) {
+        if (!g_PeersReport.bFileFailed)
+            g_PeersReport.iWriteErrno = errno;
+        g_PeersReport.bFileFailed = 1;
+    }
+}
+
+/* A piece of the text report: held back, or to the terminal (with --quiet
+ * only when essential) and to a text result file. */
+static void PutText(const std::string &s, int bEssential)
+{
+    if (g_PeersReport.bHold) {
+        g_PeersReport.sHeld += s;
+        if (bEssential)
+            g_PeersReport.sHeldEssential += s;
+        return;
+    }
+    if (g_PeersReport.pOut != nullptr && g_PeersReport.iFormat == PEERS_FORMAT_TEXT &&
+        (bEssential || !g_PeersReport.bQuiet))
+        PutOut(s);
+    if (g_PeersReport.pFile != nullptr && g_PeersReport.iFileFormat == PEERS_FORMAT_TEXT)
+        PutFile(s);
 }
 
 /* Ends a progress line that stands on screen. */
@@ -204,33 +256,87 @@ void PeersReportLine(const std::string &sLine)
         PutOut(PeersUtf8Clean(sLine) + "\n");
 }
 
+void PeersReportRecord(const std::string &sLine)
+{
+    if (g_PeersReport.pFile != nullptr)
+        PutFile(PeersUtf8Clean(sLine) + "\n");
+    else if (g_PeersReport.pOut != nullptr)
+        PutOut(PeersUtf8Clean(sLine) + "\n");
+}
+
+/* Whether text goes anywhere: the terminal or a text result file. */
+static int TextWanted(void)
+{
+    return (g_PeersReport.pOut != nullptr && g_PeersReport.iFormat == PEERS_FORMAT_TEXT) ||
+           (g_PeersReport.pFile != nullptr && g_PeersReport.iFileFormat == PEERS_FORMAT_TEXT);
+}
+
 void PeersReportFlushFold(void)
 {
-    if (g_PeersReport.iFoldCount == 0 || g_PeersReport.pOut == nullptr)
+    if (g_PeersReport.iFoldCount == 0 || !TextWanted())
         return;
     std::string sLine = PeersFoldedLine(g_PeersReport.sFoldLine, g_PeersReport.iFoldCount);
     g_PeersReport.iFoldCount = 0;
     g_PeersReport.sFoldLine.clear();
     CloseProgress();
-    PutOut(PeersUtf8Clean(sLine) + "\n");
+    PutText(PeersUtf8Clean(sLine) + "\n", 0);
 }
 
-/* printf-style line of the readable report (closes a progress line first). */
-void PeersReportText(const char *szFormat, ...)
+/* A formatted line of the text report (closes a progress line first). */
+static void TextV(int bEssential, const char *szFormat, va_list args)
 {
-    if (g_PeersReport.pOut == nullptr || g_PeersReport.iFormat != PEERS_FORMAT_TEXT)
+    if (!TextWanted())
         return;
     PeersReportFlushFold();
     CloseProgress();
+    char *pText = nullptr;
+    if (vasprintf(&pText, szFormat, args) < 0)
+        return;
+    PutText(PeersUtf8Clean(pText), bEssential);
+    free(pText);
+}
+
+void PeersReportText(const char *szFormat, ...)
+{
     va_list args;
     va_start(args, szFormat);
-    char *pText = nullptr;
-    int iLen = vasprintf(&pText, szFormat, args);
+    TextV(0, szFormat, args);
     va_end(args);
-    if (iLen < 0)
+}
+
+void PeersReportEssential(const char *szFormat, ...)
+{
+    va_list args;
+    va_start(args, szFormat);
+    TextV(1, szFormat, args);
+    va_end(args);
+}
+
+void PeersReportHold(void)
+{
+    PeersReportFlushFold();
+    g_PeersReport.bHold = 1;
+    g_PeersReport.sHeld.clear();
+    g_PeersReport.sHeldEssential.clear();
+}
+
+void PeersReportRelease(int bWrite, const std::string &sFirst)
+{
+    PeersReportFlushFold();
+    g_PeersReport.bHold = 0;
+    std::string sAll, sEssential;
+    sAll.swap(g_PeersReport.sHeld);
+    sEssential.swap(g_PeersReport.sHeldEssential);
+    if (!bWrite)
+        sAll = sEssential = "";
+    sAll = sFirst + sAll;
+    if (sAll.empty())
         return;
-    PutOut(PeersUtf8Clean(pText));
-    free(pText);
+    CloseProgress();
+    if (g_PeersReport.pOut != nullptr && g_PeersReport.iFormat == PEERS_FORMAT_TEXT)
+        PutOut(g_PeersReport.bQuiet ? sEssential : sAll);
+    if (g_PeersReport.pFile != nullptr && g_PeersReport.iFileFormat == PEERS_FORMAT_TEXT)
+        PutFile(sAll);
 }
 
 void PeersReportProgress(const std::string &sHead)
@@ -247,8 +353,7 @@ void PeersReportProgress(const std::string &sHead)
 void PeersReportLiveEvent(const PeersInvocation *pInv, const PeersEvent *pEvent)
 {
     (void)pInv;
-    if (g_PeersReport.pOut == nullptr || g_PeersReport.iFormat != PEERS_FORMAT_TEXT ||
-        pEvent == nullptr)
+    if (!TextWanted() || pEvent == nullptr)
         return;
     if (pEvent->sType == "PERCENTDONE") {
         if (g_PeersReport.bTty) {
@@ -282,10 +387,15 @@ void PeersReportInvocation(const PeersInvocation *pInv, const char *szDevice)
         return;
     }
     if (pInv->sMode == "run") {
-        PeersReportText("%s\n", PeersResultLine(*pInv, szDevice).c_str());
+        int iOutcome = PeersOutcomeOf(*pInv); /* --quiet keeps failures and breakdowns */
+        void (*pfnLine)(const char *, ...) =
+            iOutcome == PEERS_OUTCOME_PASS || iOutcome == PEERS_OUTCOME_UNTESTED
+                ? PeersReportText
+                : PeersReportEssential;
+        pfnLine("%s\n", PeersResultLine(*pInv, szDevice).c_str());
         std::string sHint = PeersResultHint(*pInv);
         if (!sHint.empty())
-            PeersReportText("    %s\n", sHint.c_str());
+            pfnLine("    %s\n", sHint.c_str());
         std::vector<std::string> vWarnings;
         for (const PeersEvent &ev : pInv->vEvents)
             if (ev.sType == "WARN")
@@ -294,7 +404,7 @@ void PeersReportInvocation(const PeersInvocation *pInv, const char *szDevice)
         for (size_t i = 0, n = 1; i < vWarnings.size(); i += n) {
             for (n = 1; i + n < vWarnings.size() && vWarnings[i + n] == vWarnings[i];)
                 n++;
-            PeersReportText("%s\n", PeersFoldedLine(vWarnings[i], (int)n).c_str());
+            pfnLine("%s\n", PeersFoldedLine(vWarnings[i], (int)n).c_str());
         }
     }
     PeersReportFlushFold();

@@ -45,6 +45,15 @@ struct PeersRunInfo {
     std::vector<std::string> vVendors; /* per device in vDevices, "" when unknown */
 };
 
+/* Identical passes folded into one record (fold.cpp): how many, the last
+ * one's start and loop, the fastest and slowest. iCount 1: a single run. */
+struct PeersFoldSpan {
+    int iCount = 1;
+    std::string sLastStart;
+    long lLastLoop = 0;
+    unsigned long long ullMinMs = 0, ullMaxMs = 0;
+};
+
 /* One test run. */
 struct PeersTestRun {
     const PeersInvocation *pInv;
@@ -55,6 +64,7 @@ struct PeersTestRun {
     unsigned long long ullDurationMs;
     int iOutcome;        /* PEERS_OUTCOME_* */
     PeersCpuPlace place; /* where it ran; all -1 when the module chose */
+    PeersFoldSpan fold;  /* identical passes this record stands for */
 };
 
 /* Counts of one device and test over every loop. */

@@ -119,8 +119,10 @@ TEST(PeersResults, TallyCountsPerDeviceAndTest)
                   { "CPU:0", 3, PEERS_OUTCOME_UNTESTED, 1 },
                   { "CPU:0", 3, PEERS_OUTCOME_NOT_RUN, 2 } };
     for (const auto &r : aRuns)
-        PeersRunEndAdd(&end,
-                       PeersTestRun{ &inv, 0, r.iTest, r.szDevice, 1, "", r.ullMs, r.iOutcome });
+        PeersRunEndAdd(
+            &end,
+            PeersTestRun{
+                &inv, 0, r.iTest, r.szDevice, 1, "", r.ullMs, r.iOutcome, { -1, -1, -1, -1 }, {} });
     ASSERT_EQ(end.vTally.size(), 3u);
     EXPECT_EQ(end.vTally[0].iRuns, 2);
     EXPECT_EQ(end.vTally[0].iPassed, 2);
@@ -210,8 +212,8 @@ TEST(PeersOcptv, ArtifactsAreNumberedAndStatusesMapped)
         ev.iCode = 10;
         ev.sEnglish = "bad";
         inv.vEvents = { ev };
-        std::vector<std::string> v =
-            PeersOcptvTestRun(&oc, PeersTestRun{ &inv, 0, 2, "CPU:0", 1, "", 7, c.iOutcome });
+        std::vector<std::string> v = PeersOcptvTestRun(
+            &oc, PeersTestRun{ &inv, 0, 2, "CPU:0", 1, "", 7, c.iOutcome, { -1, -1, -1, -1 }, {} });
         std::string sAll;
         for (const std::string &s : v)
             sAll += s + "\n";
