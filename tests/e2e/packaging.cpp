@@ -126,32 +126,39 @@ TEST(Packaging, DebianPackageUnpacksToAWorkingTree)
     EXPECT_FALSE(Has("\n" + lint.sOut, "\nE: ")) << lint.sOut;
 }
 
-/* The same sources copied to another folder and built there (ccache off, so
- * that it really compiles) give byte-identical programs: no build path in them. */
-TEST(Packaging, ABuildInAnotherFolderGivesIdenticalPrograms)
+/* The sources copied to two folders and built in each, at the same place
+ * relative to them as this tree, with ccache off (it leaves the path options
+ * out of its key, so a hit could bring another folder's object) give
+ * byte-identical programs: no build path in them. */
+TEST(Packaging, BuildsInTwoFoldersGiveIdenticalPrograms)
 {
     TempDir tmp;
-    const std::string sSrc = tmp.sPath + "/elsewhere-src", sBuild = tmp.sPath + "/b";
-    ASSERT_EQ(Shell("mkdir " + sSrc +
-                    " && tar -C " ZOLT_SOURCE_DIR
-                    " --exclude=./build --exclude=./.git -cf - . | tar -C " +
-                    sSrc + " -xf -")
-                  .iExit,
-              0);
-    ChildRun conf =
-        RunChild({ ZOLT_CMAKE, "-G", "Ninja", "-Wno-dev", "-S", sSrc, "-B", sBuild,
-                   "-DCMAKE_BUILD_TYPE=" ZOLT_BUILD_TYPE, "-DZOLT_TESTS=OFF", "-DZOLT_BENCH=OFF",
-                   "-DZOLT_M32=" ZOLT_M32_FLAG, "-DZOLT_SANITIZE=" ZOLT_SANITIZE_FLAG },
-                 { "CCACHE_DISABLE=1" }, nullptr, true);
-    ASSERT_EQ(conf.iExit, 0) << conf.sOut;
-    ChildRun build = RunChild(
-        { ZOLT_CMAKE, "--build", sBuild, "--parallel", "2", "--target", "zoltpeers", "zoltcpu" },
-        { "CCACHE_DISABLE=1" }, nullptr, true);
-    ASSERT_EQ(build.iExit, 0) << build.sOut;
+    const std::string sTop = ZOLT_SOURCE_DIR "/", sBuildDir = ZOLT_BUILD_DIR;
+    const std::string sRel =
+        sBuildDir.rfind(sTop, 0) == 0 ? sBuildDir.substr(sTop.size()) : "../build";
+    std::vector<std::string> vBuilds;
+    for (const std::string &sSrc : { tmp.sPath + "/a/src", tmp.sPath + "/bb/elsewhere/zolt" }) {
+        const std::string sBuild = sSrc + "/" + sRel;
+        ASSERT_EQ(Shell("mkdir -p " + sSrc + " && tar -C " ZOLT_SOURCE_DIR " --exclude=./build" +
+                        " --exclude=./" + sRel + " --exclude=./.git -cf - . | tar -C " + sSrc +
+                        " -xf -")
+                      .iExit,
+                  0);
+        ChildRun conf = RunChild({ ZOLT_CMAKE, "-G", "Ninja", "-Wno-dev", "-S", sSrc, "-B", sBuild,
+                                   "-DCMAKE_BUILD_TYPE=" ZOLT_BUILD_TYPE, "-DZOLT_TESTS=OFF",
+                                   "-DZOLT_BENCH=OFF", "-DZOLT_M32=" ZOLT_M32_FLAG,
+                                   "-DZOLT_SANITIZE=" ZOLT_SANITIZE_FLAG },
+                                 { "CCACHE_DISABLE=1" }, nullptr, true);
+        ASSERT_EQ(conf.iExit, 0) << conf.sOut;
+        ChildRun build = RunChild({ ZOLT_CMAKE, "--build", sBuild, "--parallel", "2", "--target",
+                                    "zoltpeers", "zoltcpu" },
+                                  { "CCACHE_DISABLE=1" }, nullptr, true);
+        ASSERT_EQ(build.iExit, 0) << build.sOut;
+        vBuilds.push_back(sBuild);
+    }
     for (const char *szProgram : { "/bin/zoltpeers", "/bin/zoltcpu.linux" }) {
-        ChildRun cmp = RunChild(
-            { "/usr/bin/cmp", ZOLT_BUILD_DIR + std::string(szProgram), sBuild + szProgram }, {},
-            nullptr, true);
+        ChildRun cmp = RunChild({ "/usr/bin/cmp", vBuilds[0] + szProgram, vBuilds[1] + szProgram },
+                                {}, nullptr, true);
         EXPECT_EQ(cmp.iExit, 0) << szProgram << ": " << cmp.sOut;
     }
 }
@@ -211,6 +218,7 @@ TEST(Packaging, CompletionOffersCommandsOptionsAndValues)
         { "zoltpeers sysinfo --e", "" }, /* only run takes an error limit */
         { "zoltpeers all ", "" },        /* no second command */
         { "zoltpeers --device ", "" },
+        { "zoltpeers --met", "--metrics-file" },
     };
     for (const Case &c : aCases) {
         SCOPED_TRACE(c.szLine);

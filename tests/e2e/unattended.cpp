@@ -2,7 +2,7 @@
  * The result file appears whole or not at all and unsafe paths are refused
  * before any module runs; --quiet keeps the summary and failures; the
  * metrics pass promtool and come back through a real node exporter; the
- * systemd units pass systemd-analyze verify. */
+ * systemd units pass systemd-analyze verify; --syslog's lines. */
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <fstream>
@@ -77,19 +78,22 @@ std::string HttpGet(int iPort, const std::string &sPath)
 
 }  // namespace
 
-/* 200 loops into a file another thread keeps reading: it sees no file or the
- * whole one (ending with run-end), never a part; no temporary file is left. */
+/* 200 loops into a file another thread keeps reading: it sees the old file or
+ * the whole new one (ending with run-end), never a part; no temporary file is
+ * left. */
 TEST(Unattended, ResultFileAppearsWholeOrNotAtAll)
 {
     TempDir dir;
     const std::string sFile = dir.sPath + "/results.json";
+    std::ofstream(sFile) << "old\n"; /* the last session's file, ours */
     std::atomic<bool> bDone(false);
     int iPartial = 0, iWhole = 0;
     std::thread reader([&] {
-        while (!bDone) {
+        for (bool bLast = false; !bLast;) { /* the last read comes after zoltpeers ended */
+            bLast = bDone;
             std::string s = ReadAll(sFile);
             bool bWhole = Has(s, "\"record\":\"run-end\"");
-            iPartial += !s.empty() && !bWhole;
+            iPartial += s != "old\n" && !bWhole;
             iWhole += bWhole;
         }
     });
@@ -265,4 +269,30 @@ TEST(Unattended, SystemdUnitsVerify)
          { "\nType=oneshot\n", "\nNoNewPrivileges=yes\n", "\nProtectSystem=strict\n",
            "\nPrivateTmp=yes\n", "\nCapabilityBoundingSet=CAP_IPC_LOCK\n" })
         EXPECT_TRUE(Has(sService, szLine)) << szLine;
+}
+
+/* --syslog: one line per failed run and one summary, caught on a /dev/log of
+ * our own (a private mount namespace with its own /dev). */
+TEST(Unattended, SyslogGetsOneLinePerFailureAndASummary)
+{
+    const std::string sCatch =
+        "import socket,subprocess,sys\n"
+        "s=socket.socket(socket.AF_UNIX,socket.SOCK_DGRAM);s.bind('/dev/log');s.settimeout(1)\n"
+        "subprocess.call(sys.argv[1:],stdout=subprocess.DEVNULL)\n"
+        "try:\n while True: print(s.recv(4096).decode())\nexcept socket.timeout: pass\n";
+    ChildRun r =
+        RunChild({ "/usr/bin/unshare", "-m", "/bin/sh", "-c",
+                   "mount -t tmpfs t /dev && mknod -m 666 /dev/null c 1 3 && "
+                   "exec python3 -c \"$0\" \"$@\"",
+                   sCatch, g_sPeers, "--syslog", "--module", g_sFaultModule, "--deffile",
+                   ZOLT_BIN "/zoltcpu.ini", "--loops", "2", "run", "--device", "0", "--test", "0" },
+                 { "ZOLT_FAULT=0:1:0x20:*:1" }, nullptr, true);
+    if (r.iExit != 0)
+        GTEST_SKIP() << "no private mount namespace here (needs root): " << r.sOut;
+    for (const char *szLine : { "]: CPU:0 test 0 (integer unit) loop 1: FAIL\n",
+                                "]: CPU:0 test 0 (integer unit) loop 2: FAIL\n",
+                                "]: run: 2 run(s): 0 passed, 2 failed, 0 not tested, 0 not run; "
+                                "exit status 1\n" })
+        EXPECT_TRUE(Has(r.sOut, szLine)) << szLine << r.sOut;
+    EXPECT_EQ(std::count(r.sOut.begin(), r.sOut.end(), '\n'), 3) << r.sOut;
 }

@@ -1,7 +1,7 @@
 /* results.cpp - what the result formats are built from: UTF-8 repair, JSON
  * strings and times, event variables, outcomes and exit statuses, --param
- * checks against a definitions file, and the ocptv artifacts' numbering and
- * status mapping. */
+ * checks against a definitions file, the ocptv artifacts' numbering and
+ * status mapping, and the folding of identical runs. */
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "fold.h"
 #include "json-text.h"
 #include "param-check.h"
 #include "results.h"
@@ -241,4 +242,59 @@ TEST(PeersOcptv, ArtifactsAreNumberedAndStatusesMapped)
         EXPECT_NE(vLines[i].find(",\"sequenceNumber\":" + std::to_string(i) + ","),
                   std::string::npos)
             << vLines[i];
+}
+
+/* A streak per device and test: identical passes and not-tested results are
+ * counted, anything that differs ends it, a failure is never held. */
+TEST(PeersFold, StreaksEndWhenARunDiffers)
+{
+    PeersInvocation pass, passInfo, fail, busy;
+    PeersInvocationInit(&pass, "run");
+    pass.bResult = 1;
+    pass.sResultWord = "PASS";
+    passInfo = pass;
+    passInfo.vEvents.resize(1);
+    passInfo.vEvents[0].sType = "INFO";
+    passInfo.vEvents[0].sText = "other";
+    fail = busy = pass;
+    fail.sResultWord = "FAIL";
+    busy.sResultWord = "BUSY";
+    struct Case {
+        const PeersInvocation *pInv;
+        int iDevice, iHeld, iEnded; /* PEERS_FOLD_*, streaks ended by it */
+    } aCases[] = {
+        { &pass, 0, PEERS_FOLD_OPENED, 0 },   { &pass, 0, PEERS_FOLD_ADDED, 0 },
+        { &pass, 1, PEERS_FOLD_OPENED, 0 }, /* another device: its own streak */
+        { &pass, 0, PEERS_FOLD_ADDED, 0 },    { &passInfo, 0, PEERS_FOLD_OPENED, 1 },
+        { &fail, 0, PEERS_FOLD_NOT_HELD, 1 }, { &busy, 0, PEERS_FOLD_OPENED, 0 },
+        { &busy, 0, PEERS_FOLD_ADDED, 0 },
+    };
+    PeersFolder folder;
+    std::vector<PeersFoldEntry> vEnded;
+    long lLoop = 0;
+    for (const Case &c : aCases) {
+        SCOPED_TRACE(++lLoop);
+        PeersTestRun run{ c.pInv,
+                          c.iDevice,
+                          0,
+                          "CPU:0",
+                          lLoop,
+                          "t",
+                          (unsigned long long)lLoop,
+                          PeersOutcomeOf(*c.pInv),
+                          { -1, -1, -1, -1 },
+                          {} };
+        size_t uBefore = vEnded.size();
+        EXPECT_EQ(PeersFoldOffer(&folder, run, &vEnded), c.iHeld);
+        EXPECT_EQ(vEnded.size() - uBefore, (size_t)c.iEnded);
+    }
+    PeersFoldFlush(&folder, &vEnded);
+    ASSERT_EQ(vEnded.size(), 4u); /* device 0: 3 passes, 1 other; device 1; device 0 busy x2 */
+    const PeersTestRun &first = PeersFoldEntryRun(&vEnded[0]);
+    EXPECT_EQ(first.fold.iCount, 3);
+    EXPECT_EQ(first.fold.lLastLoop, 4);
+    EXPECT_EQ(first.fold.ullMinMs, 1u);
+    EXPECT_EQ(first.fold.ullMaxMs, 4u);
+    EXPECT_EQ(PeersFoldEntryRun(&vEnded[3]).fold.iCount, 2);
+    EXPECT_EQ(vEnded[3].inv.sResultWord, "BUSY");
 }
