@@ -37,12 +37,12 @@ static const char s_szUsage[] =
     "  --param ID,VALUE     a test parameter, checked against the definitions file\n"
     "  --format FORMAT      results on standard output: text (default), json or ocptv\n"
     "  --json               same as --format json\n"
-    "  --output FILE        write the results (in --format) to FILE, renamed into place\n"
-    "                       when the session ends; the text report still goes to stdout\n"
+    "  --output FILE        write the results (--format) to FILE, complete at the end;\n"
+    "                       the text report still goes to standard output\n"
     "  --quiet              print only the summary and the failures\n"
-    "  --fold               fold identical passes in the ocptv format too (text and json\n"
-    "                       always fold identical passes of repeated runs)\n"
-    "  --metrics-file PATH  write Prometheus metrics of the session to PATH at the end\n"
+    "  --fold               fold identical passes in ocptv too (text and json always\n"
+    "                       fold identical passes of repeated runs)\n"
+    "  --metrics-file PATH  Prometheus metrics of the session to PATH at the end\n"
     "  --syslog             log a summary line, and one line per failure, to syslog\n"
     "  --log FILE           write every raw packet to FILE\n"
     "  --limit MS           kill a module run that lasts longer; 0: no limit (default 180000)\n"
@@ -75,8 +75,7 @@ static const char s_szUsage[] =
     "  4  nothing failed, but something could not be tested (PRIVILEGEERROR,\n"
     "     NOTAPPLICABLE, SETUPERROR, BADPARAMS, DISCONTINUED, BUSY, NOMEDIA, a run\n"
     "     killed by --limit)\n"
-    "  129, 130, 143  interrupted by SIGHUP, SIGINT, SIGTERM (the module stopped, pipes\n"
-    "     removed)\n";
+    "  129, 130, 143  SIGHUP, SIGINT, SIGTERM: the module stopped, the pipes removed\n";
 
 const char *PeersUsageText(void)
 {
