@@ -50,6 +50,13 @@ static const char s_szUsageHead[] =
 /* --help after the format lines. */
 static const char s_szUsageTail[] =
     "  --json               same as --format json\n"
+    "  --output FILE        write the results (--format) to FILE, complete at the end;\n"
+    "                       the text report still goes to standard output\n"
+    "  --quiet              print only the summary and the failures\n"
+    "  --fold               fold identical passes in ocptv too (text and json always\n"
+    "                       fold identical passes of repeated runs)\n"
+    "  --metrics-file PATH  Prometheus metrics of the session to PATH at the end\n"
+    "  --syslog             log a summary line, and one line per failure, to syslog\n"
     "  --log FILE           write every raw packet to FILE\n"
     "  --limit MS           kill a module run that lasts longer (a test so killed is HUNG);\n"
     "                       0: no limit (default 180000)\n"
@@ -86,7 +93,8 @@ static const char s_szUsageTail[] =
     "  3  usage error: bad option, unknown device or test, bad --param value\n"
     "  4  nothing failed, but something could not be tested (PRIVILEGEERROR,\n"
     "     NOTAPPLICABLE, SETUPERROR, BADPARAMS, DISCONTINUED, BUSY, NOMEDIA)\n"
-    "  130, 143  interrupted by SIGINT, SIGTERM (the module stopped, pipes removed)\n";
+    "  129, 130, 143  SIGHUP, SIGINT, SIGTERM: the module stopped, the pipes removed\n"
+    "  141  the reader of standard output went away (broken pipe)\n";
 
 std::string PeersUsageText(void)
 {
@@ -105,6 +113,8 @@ enum {
     OPT_MODULE = 256,
     OPT_DEFFILE,
     OPT_LOG,
+    OPT_OUTPUT,
+    OPT_METRICS_FILE,
     OPT_PIPE_BASE,
     OPT_MODULE_WRAPPER,
     OPT_DEVICE,
@@ -139,6 +149,8 @@ static const struct option s_aOptions[] = {
     { "module", required_argument, nullptr, OPT_MODULE },
     { "deffile", required_argument, nullptr, OPT_DEFFILE },
     { "log", required_argument, nullptr, OPT_LOG },
+    { "output", required_argument, nullptr, OPT_OUTPUT },
+    { "metrics-file", required_argument, nullptr, OPT_METRICS_FILE },
     { "pipe-base", required_argument, nullptr, OPT_PIPE_BASE },
     { "module-wrapper", required_argument, nullptr, OPT_MODULE_WRAPPER },
     { "device", required_argument, nullptr, OPT_DEVICE },
@@ -174,6 +186,9 @@ static const struct option s_aOptions[] = {
     { "split-components", no_argument, nullptr, OPT_FLAG },
     { "no-timeout-answer", no_argument, nullptr, OPT_FLAG },
     { "silent-nls", no_argument, nullptr, OPT_FLAG },
+    { "quiet", no_argument, nullptr, OPT_FLAG },
+    { "fold", no_argument, nullptr, OPT_FLAG },
+    { "syslog", no_argument, nullptr, OPT_FLAG },
     { nullptr, 0, nullptr, 0 },
 };
 
@@ -251,6 +266,9 @@ static int *FlagTarget(PeersCommand *pCmd, const char *szName)
         { "split-components", &pCmd->bSplitComponents },
         { "no-timeout-answer", &pCmd->opt.bNoTimeoutAnswer },
         { "silent-nls", &pCmd->opt.bSilentNls },
+        { "quiet", &pCmd->bQuiet },
+        { "fold", &pCmd->bFold },
+        { "syslog", &pCmd->bSyslog },
     };
     for (const auto &f : aFlags)
         if (strcmp(f.szName, szName) == 0)
@@ -296,6 +314,10 @@ static std::string *TextTarget(PeersCommand *pCmd, int iCode)
         return &pCmd->sDefFile;
     case OPT_LOG:
         return &pCmd->sLog;
+    case OPT_OUTPUT:
+        return &pCmd->sOutput;
+    case OPT_METRICS_FILE:
+        return &pCmd->sMetricsFile;
     case OPT_PIPE_BASE:
         return &pCmd->sPipeBase;
     case OPT_MODULE_WRAPPER:
@@ -426,6 +448,7 @@ static void CommandInit(PeersCommand *pCmd)
     pCmd->bHelp = pCmd->bVersion = pCmd->bSplitComponents = pCmd->bStopOnFail = 0;
     pCmd->iDevice = pCmd->iTest = pCmd->iErrLimit = -1;
     pCmd->bTestsGiven = pCmd->bDevicesGiven = 0;
+    pCmd->bQuiet = pCmd->bFold = pCmd->bSyslog = 0;
     pCmd->lLoops = -1;
     pCmd->ullDurationMs = 0;
     pCmd->bEachCpu = pCmd->bCpusGiven = pCmd->iRetests = pCmd->bJobWorker = 0;
@@ -525,6 +548,9 @@ static int CheckCommand(int argc, char **argv, PeersCommand *pCmd, std::string &
         sError = "--each-cpu, --cpus and --retest-on-failure run tests; use them with all or run";
     else if (pCmd->lJobs > 1 && !pCmd->bEachCpu)
         sError = "--jobs runs tests on several CPUs at once; add --each-cpu or --cpus LIST";
+    else if (!pCmd->sOutput.empty() && pCmd->iFormat == PEERS_FORMAT_TRACE)
+        sError = "--trace-json is a test switch, not a result format; --output takes text, json "
+                 "or ocptv";
     else if (pCmd->opt.bNoAck && pCmd->opt.bGarbageAck)
         sError = "--no-ack and --garbage-ack exclude each other; give one of them";
     return sError.empty() ? 0 : 1;

@@ -17,7 +17,7 @@
 #define PEERS_EXIT_NOT_RUN 2  /* the module could not be run, or output failed */
 #define PEERS_EXIT_USAGE 3    /* bad command line, unknown device or test, bad --param */
 #define PEERS_EXIT_UNTESTED 4 /* nothing failed but something could not be tested */
-#define PEERS_EXIT_SIGNAL 128 /* plus the signal number: 130 SIGINT, 143 SIGTERM */
+#define PEERS_EXIT_SIGNAL 128 /* plus the signal number: 129 SIGHUP, 130 SIGINT, 143 SIGTERM */
 
 /* One parsed command line. */
 struct PeersCommand {
@@ -38,12 +38,17 @@ struct PeersCommand {
     long lLoops;                       /* --loops; -1 when not given */
     unsigned long long ullDurationMs;  /* --duration; 0 when not given */
     int bStopOnFail;
-    int iRetests;           /* --retest-on-failure N; 0 none */
-    int bEachCpu;           /* --each-cpu (or --cpus): one run per logical CPU */
-    int bCpusGiven;         /* --cpus given */
-    std::vector<int> vCpus; /* its logical CPUs, ascending, no repeats */
-    long lJobs;             /* --jobs; 1 when not given */
-    int bJobWorker;         /* --job-worker: a further job's process (job-worker.h) */
+    int iRetests;             /* --retest-on-failure N; 0 none */
+    int bEachCpu;             /* --each-cpu (or --cpus): one run per logical CPU */
+    int bCpusGiven;           /* --cpus given */
+    std::vector<int> vCpus;   /* its logical CPUs, ascending, no repeats */
+    long lJobs;               /* --jobs; 1 when not given */
+    int bJobWorker;           /* --job-worker: a further job's process (job-worker.h) */
+    std::string sOutput;      /* --output FILE: the results there, the text report on stdout */
+    std::string sMetricsFile; /* --metrics-file PATH: Prometheus metrics at the end */
+    int bQuiet;               /* --quiet: only the summary and failures on the terminal */
+    int bFold;                /* --fold: fold identical passes in the ocptv format too */
+    int bSyslog;              /* --syslog: a summary line and one per failure to syslog */
     PeersOptions opt;
 };
 

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "fold.h"
 #include "format-ops.h"
 #include "json-text.h"
 #include "machine-info.h"
@@ -30,6 +31,7 @@
 #include "results.h"
 #include "safe-path.h"
 #include "scheduler.h"
+#include "session-outputs.h"
 #include "session.h"
 
 /* The place of a pick the module places itself. */
@@ -41,6 +43,34 @@ static std::string ForStderr(const std::string &s)
 {
     std::string sClean = PeersUtf8Clean(s);
     return isatty(2) ? PeersVisibleText(sClean) : sClean;
+}
+
+static PeersRunEnd g_PeersLastEnd; /* the session's totals, for the system log */
+static int g_bPeersEnded;          /* a run-end was written */
+
+/* The run's start in the result format; the module's version for the metrics. */
+static void EmitStart(const PeersRunInfo &info)
+{
+    PeersOutputsSetModuleVersion(info.sModuleVersion);
+    PeersEmitRunStart(info);
+}
+
+/* A finished test run: counted for the metrics and the system log, then
+ * written through the folding filter. */
+static void EmitRun(const PeersTestRun &run)
+{
+    PeersOutputsCountRun(run);
+    PeersFoldEmitRun(run);
+}
+
+/* The run's end: the streaks still open first, then the end record; the
+ * totals are kept for the system log. */
+static void EmitEnd(const PeersRunEnd &end)
+{
+    PeersFoldEmitEnd();
+    g_PeersLastEnd = end;
+    g_bPeersEnded = 1;
+    PeersEmitRunEnd(end);
 }
 
 /* The one-line usage error and the pointer to --help. */
@@ -207,11 +237,11 @@ static int RecordNotRun(const PeersCommand &cmd, const std::string &sWhy)
 {
     PeersRunInfo info;
     BaseRunInfo(cmd, &info);
-    PeersEmitRunStart(info);
+    EmitStart(info);
     PeersRunEnd end = PeersRunEnd();
     end.sError = sWhy;
     end.iExitStatus = PEERS_EXIT_NOT_RUN;
-    PeersEmitRunEnd(end);
+    EmitEnd(end);
     return PEERS_EXIT_NOT_RUN;
 }
 
@@ -285,12 +315,13 @@ static int DoTests(PeersSession *pSession, const PeersCommand &cmd, const PeersR
     if (cmd.bJobWorker)
         return PeersJobWorkerLoop(pSession, cmd);
     unsigned long long ullStart = PeersNowMs();
-    PeersEmitRunStart(info);
+    EmitStart(info);
     PeersRunEnd end = PeersRunEnd();
-    PeersRunPicks(pSession, cmd, vPicks, PeersEmitTestRun, &end);
+    PeersFoldStart(cmd.iFormat != PeersFindFormat("ocptv") || cmd.bFold);
+    PeersRunPicks(pSession, cmd, vPicks, EmitRun, &end);
     end.ullDurationMs = PeersNowMs() - ullStart;
     end.iExitStatus = PeersExitOfTotals(end);
-    PeersEmitRunEnd(end);
+    EmitEnd(end);
     return end.iExitStatus;
 }
 
@@ -303,7 +334,7 @@ static int DoSysInfo(PeersSession *pSession, const PeersCommand &cmd, const Peer
     PeersInvocation inv;
     int iRc = PeersSysInfo(pSession, &inv, cmd.iDevice);
     PeersReportInvocation(&inv, "");
-    PeersEmitRunStart(info);
+    EmitStart(info);
     PeersReportText("System information of device %d: %zu item(s)\n", cmd.iDevice,
                     inv.vSysInfo.size());
     for (const PeersSysInfoItem &it : inv.vSysInfo) {
@@ -318,7 +349,7 @@ static int DoSysInfo(PeersSession *pSession, const PeersCommand &cmd, const Peer
     end.iExitStatus = iRc == 0 ? PEERS_EXIT_PASS : PEERS_EXIT_NOT_RUN;
     if (iRc != 0)
         end.sError = ExplainNoAnswer("the system-information request", inv);
-    PeersEmitRunEnd(end);
+    EmitEnd(end);
     return end.iExitStatus;
 }
 
@@ -365,7 +396,7 @@ static int DoValidate(PeersSession *pSession, const PeersCommand &cmd, const Pee
         ParamsFromDefinitions(cmd, &inv);
         iRc = 0;
     }
-    PeersEmitRunStart(info);
+    EmitStart(info);
     PeersReportText("Validation of test %d: %zu parameter(s), %s\n", cmd.iTest, inv.vParams.size(),
                     bDefsOnly ? ("checked against the definitions file " + cmd.sDefFile +
                                  " only (the module answers no validation requests)")
@@ -381,7 +412,7 @@ static int DoValidate(PeersSession *pSession, const PeersCommand &cmd, const Pee
         iRc == 0 ? PEERS_EXIT_PASS : (iRc == 1 ? PEERS_EXIT_USAGE : PEERS_EXIT_NOT_RUN);
     if (iRc == 2)
         end.sError = ExplainNoAnswer("validation", inv);
-    PeersEmitRunEnd(end);
+    EmitEnd(end);
     return end.iExitStatus;
 }
 
@@ -430,6 +461,18 @@ static int OpenLog(const std::string &sPath, FILE **ppLog)
     return Refuse("the log", sPath, sWhy, "choose a new name or a file of your own for --log");
 }
 
+/* Opens --output, --metrics-file and the system log (session-outputs.h).
+ * Returns 0, or PEERS_EXIT_NOT_RUN after the refusal. */
+static int OpenOutputs(const PeersCommand &cmd)
+{
+    const char *szOption = "";
+    std::string sPath, sWhy;
+    if (PeersOutputsOpen(cmd, &szOption, &sPath, &sWhy) == 0)
+        return 0;
+    return Refuse(szOption, sPath, sWhy,
+                  "choose a file in a folder of your own or one with the sticky bit");
+}
+
 /* Why the pipe directory could not be made: the folder it goes in
  * (--pipe-base, else $TMPDIR, else /tmp) and what is wrong with it, else
  * iErrno of the failed setup. */
@@ -460,14 +503,23 @@ static int OpenSession(PeersCommand *pCmd, PeersSession *pSession, FILE **ppLog)
                       "; give --module PATH");
     if (pCmd->bJobWorker) { /* results go to the first process; the log is its own */
         pCmd->sLog.clear();
+        pCmd->sOutput.clear();
+        pCmd->sMetricsFile.clear();
+        pCmd->bSyslog = 0;
         pCmd->iFormat = PEERS_FORMAT_TEXT;
     }
     int iRc = CheckDefFile(pCmd->sDefFile);
     if (iRc == 0 && !pCmd->sLog.empty())
         iRc = OpenLog(pCmd->sLog, ppLog);
+    if (iRc == 0)
+        iRc = OpenOutputs(*pCmd);
     if (iRc != 0)
         return RecordNotRun(*pCmd, s_sRefusal);
-    PeersReportInit(pCmd->bJobWorker ? nullptr : stdout, pCmd->iFormat, *ppLog);
+    PeersReportInit(pCmd->bJobWorker ? nullptr : stdout,
+                    pCmd->sOutput.empty() ? pCmd->iFormat : PEERS_FORMAT_TEXT, *ppLog);
+    PeersReportSetQuiet(pCmd->bQuiet);
+    if (g_PeersOutputs.output.pFile != nullptr)
+        PeersReportSetFile(g_PeersOutputs.output.pFile, pCmd->iFormat);
     int iOpen =
         PeersSessionOpen(pSession, &pCmd->opt, pCmd->sModule.c_str(), pCmd->sDefFile.c_str(),
                          pCmd->sPipeBase.empty() ? nullptr : pCmd->sPipeBase.c_str());
@@ -524,9 +576,9 @@ static int Dispatch(PeersSession *pSession, PeersCommand *pCmd)
         return DoSysInfo(pSession, *pCmd, info);
     if (c == "validate")
         return DoValidate(pSession, *pCmd, info);
-    PeersEmitRunStart(info);
+    EmitStart(info);
     PeersRunEnd end = PeersRunEnd();
-    PeersEmitRunEnd(end);
+    EmitEnd(end);
     return PEERS_EXIT_PASS;
 }
 
@@ -536,6 +588,7 @@ int PeersRunCommand(PeersCommand *pCmd)
 {
     FILE *pLog = nullptr;
     PeersSession session;
+    g_bPeersEnded = 0;
     int iExit = OpenSession(pCmd, &session, &pLog);
     if (iExit == 0) {
         iExit = Dispatch(&session, pCmd);
@@ -548,7 +601,8 @@ int PeersRunCommand(PeersCommand *pCmd)
     if (g_iPeersInterrupted == SIGPIPE) {
         fprintf(stderr, "zoltpeers: the reader of standard output has gone (broken pipe); "
                         "the module was stopped and no further test started\n");
-        return PEERS_EXIT_SIGNAL + SIGPIPE;
+        return PeersOutputsClose(*pCmd, g_bPeersEnded ? &g_PeersLastEnd : nullptr,
+                                 PEERS_EXIT_SIGNAL + SIGPIPE);
     }
     if (g_PeersReport.bOutFailed || g_PeersReport.bLogFailed) {
         fprintf(stderr, "zoltpeers: writing %s failed: %s; make room or choose another file\n",
@@ -561,9 +615,9 @@ int PeersRunCommand(PeersCommand *pCmd)
         if (!pCmd->bJobWorker) /* the first process says it once */
             fprintf(stderr, "zoltpeers: interrupted by signal %d; the module was stopped\n",
                     (int)g_iPeersInterrupted);
-        return PEERS_EXIT_SIGNAL + (int)g_iPeersInterrupted;
+        iExit = PEERS_EXIT_SIGNAL + (int)g_iPeersInterrupted;
     }
-    return iExit;
+    return PeersOutputsClose(*pCmd, g_bPeersEnded ? &g_PeersLastEnd : nullptr, iExit);
 }
 
 /* --version: zoltpeers' version and the module's. Returns the exit status. */

@@ -116,6 +116,12 @@ std::string PeersJsonTestRun(const PeersTestRun &run)
         s += std::string(",\"reproduced\":") + (run.iReproduced ? "true" : "false");
     if (!inv.sModuleOutput.empty())
         s += Pair("module_output", inv.sModuleOutput);
+    if (run.fold.iCount > 1) /* identical passes folded into this record */
+        s += ",\"count\":" + std::to_string(run.fold.iCount) +
+             Pair("last_start", run.fold.sLastStart) +
+             ",\"last_loop\":" + std::to_string(run.fold.lLastLoop) +
+             ",\"duration_ms_min\":" + std::to_string(run.fold.ullMinMs) +
+             ",\"duration_ms_max\":" + std::to_string(run.fold.ullMaxMs);
     return s + "}";
 }
 
@@ -169,27 +175,27 @@ std::string PeersJsonRunEnd(const PeersRunEnd &end)
 
 static void JsonRunStart(const PeersRunInfo &info)
 {
-    PeersReportLine(PeersJsonRunStart(info));
+    PeersReportRecord(PeersJsonRunStart(info));
 }
 
 static void JsonTestRun(const PeersTestRun &run)
 {
-    PeersReportLine(PeersJsonTestRun(run));
+    PeersReportRecord(PeersJsonTestRun(run));
 }
 
 static void JsonSysInfo(const PeersInvocation &inv)
 {
-    PeersReportLine(PeersJsonSysInfo(inv));
+    PeersReportRecord(PeersJsonSysInfo(inv));
 }
 
 static void JsonValidation(const PeersInvocation &inv, const char *szCheck)
 {
-    PeersReportLine(PeersJsonValidation(inv, szCheck));
+    PeersReportRecord(PeersJsonValidation(inv, szCheck));
 }
 
 static void JsonRunEnd(const PeersRunEnd &end)
 {
-    PeersReportLine(PeersJsonRunEnd(end));
+    PeersReportRecord(PeersJsonRunEnd(end));
 }
 
 extern const PeersFormatOps g_PeersJsonOps = { JsonRunStart, JsonTestRun, JsonSysInfo,

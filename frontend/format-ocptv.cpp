@@ -272,6 +272,16 @@ std::vector<std::string> PeersOcptvTestRun(PeersOcptv *pOc, const PeersTestRun &
         sName += " on logical CPU " + std::to_string(run.place.iCpu);
     v.push_back(Step(pOc, sStep, "testStepStart", "{\"name\":" + PeersJsonString(sName) + "}"));
     EventArtifacts(pOc, sStep, run, v);
+    if (run.fold.iCount > 1) /* --fold: this step stands for identical passes */
+        v.push_back(Step(
+            pOc, sStep, "log",
+            "{\"severity\":\"INFO\",\"message\":" +
+                PeersJsonString(
+                    "folded " + std::to_string(run.fold.iCount) + " identical passes, loops " +
+                    std::to_string(run.lLoop) + "-" + std::to_string(run.fold.lLastLoop) + ", " +
+                    std::to_string(run.fold.ullMinMs) + "-" + std::to_string(run.fold.ullMaxMs) +
+                    " ms, last at " + run.fold.sLastStart) +
+                "}"));
     v.push_back(Step(pOc, sStep, "measurement",
                      "{\"name\":\"duration\",\"value\":" + std::to_string(run.ullDurationMs) +
                          ",\"unit\":\"ms\",\"hardwareInfoId\":" + sHw + "}"));
@@ -316,7 +326,7 @@ static PeersOcptv g_PeersOcptv;
 static void Lines(const std::vector<std::string> &v)
 {
     for (const std::string &s : v)
-        PeersReportLine(s);
+        PeersReportRecord(s);
 }
 
 static void OcptvRunStart(const PeersRunInfo &info)
@@ -337,7 +347,7 @@ static void OcptvSysInfo(const PeersInvocation &inv)
         std::string sValues;
         for (const std::string &v : it.vValues)
             sValues += (sValues.empty() ? "" : ", ") + v;
-        PeersReportLine(PeersOcptvRunLog(&g_PeersOcptv, "INFO", it.sKey + ": " + sValues));
+        PeersReportRecord(PeersOcptvRunLog(&g_PeersOcptv, "INFO", it.sKey + ": " + sValues));
     }
 }
 

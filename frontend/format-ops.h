@@ -1,8 +1,10 @@
 /* format-ops.h - what a result format writes, as callbacks: the run's start,
  * one test run, a system-information or validation answer, the run's end.
  * Each format file (format-text.cpp, format-json.cpp, format-ocptv.cpp)
- * defines one PeersFormatOps and writes its lines with PeersReportLine; the
- * PeersEmit* calls pass a record to the format chosen in g_PeersReport. */
+ * defines one PeersFormatOps and writes its records with PeersReportRecord
+ * (to the --output file when there is one); the PeersEmit* calls pass a record
+ * to the result format, and to the text report too when the terminal gets it
+ * beside a result file of another format. */
 #ifndef ZOLT_PEERS_FORMAT_OPS_H
 #define ZOLT_PEERS_FORMAT_OPS_H
 

@@ -32,44 +32,62 @@ std::string PeersFormatNames(const char *szLastJoin)
     return s;
 }
 
-/* The writers of the chosen format, or null (trace lines, silent reports). */
-static const PeersFormatOps *Chosen(void)
+/* The writers of format i, or null (trace lines, silent reports). */
+static const PeersFormatOps *OpsOf(int i)
 {
-    int i = g_PeersReport.iFormat;
     return i >= 0 && i < g_iPeersFormatCount ? g_aPeersFormats[i].pOps : nullptr;
+}
+
+/* The writers a record goes to: the result format's (the --output file's,
+ * else standard output's) and, when the terminal gets the text report beside
+ * a result file of another format, the text format's. Returns their count. */
+static int Targets(const PeersFormatOps *apOps[2])
+{
+    int iResult = PeersResultFormat(), n = 0;
+    if ((apOps[n] = OpsOf(iResult)) != nullptr)
+        n++;
+    if (g_PeersReport.pFile != nullptr && g_PeersReport.iFormat == PEERS_FORMAT_TEXT &&
+        iResult != PEERS_FORMAT_TEXT)
+        apOps[n++] = OpsOf(PEERS_FORMAT_TEXT);
+    return n;
 }
 
 void PeersEmitRunStart(const PeersRunInfo &info)
 {
-    if (const PeersFormatOps *p = Chosen())
-        if (p->pfnRunStart != nullptr)
-            p->pfnRunStart(info);
+    const PeersFormatOps *apOps[2];
+    for (int i = 0, n = Targets(apOps); i < n; i++)
+        if (apOps[i]->pfnRunStart != nullptr)
+            apOps[i]->pfnRunStart(info);
 }
 
 void PeersEmitTestRun(const PeersTestRun &run)
 {
-    if (const PeersFormatOps *p = Chosen())
-        if (p->pfnTestRun != nullptr)
-            p->pfnTestRun(run);
+    const PeersFormatOps *apOps[2];
+    for (int i = 0, n = Targets(apOps); i < n; i++)
+        if (apOps[i]->pfnTestRun != nullptr)
+            apOps[i]->pfnTestRun(run);
 }
 
 void PeersEmitSysInfo(const PeersInvocation &inv)
 {
-    if (const PeersFormatOps *p = Chosen())
-        if (p->pfnSysInfo != nullptr)
-            p->pfnSysInfo(inv);
+    const PeersFormatOps *apOps[2];
+    for (int i = 0, n = Targets(apOps); i < n; i++)
+        if (apOps[i]->pfnSysInfo != nullptr)
+            apOps[i]->pfnSysInfo(inv);
 }
 
 void PeersEmitValidation(const PeersInvocation &inv, const char *szCheck)
 {
-    if (const PeersFormatOps *p = Chosen())
-        if (p->pfnValidation != nullptr)
-            p->pfnValidation(inv, szCheck);
+    const PeersFormatOps *apOps[2];
+    for (int i = 0, n = Targets(apOps); i < n; i++)
+        if (apOps[i]->pfnValidation != nullptr)
+            apOps[i]->pfnValidation(inv, szCheck);
 }
 
 void PeersEmitRunEnd(const PeersRunEnd &end)
 {
-    if (const PeersFormatOps *p = Chosen())
-        if (p->pfnRunEnd != nullptr)
-            p->pfnRunEnd(end);
+    const PeersFormatOps *apOps[2];
+    for (int i = 0, n = Targets(apOps); i < n; i++)
+        if (apOps[i]->pfnRunEnd != nullptr)
+            apOps[i]->pfnRunEnd(end);
 }

@@ -9,7 +9,7 @@ static void TextRunEnd(const PeersRunEnd &end)
 {
     if (end.lLoops > 0)
         for (const std::string &s : PeersTextTable(end))
-            PeersReportText("%s\n", s.c_str());
+            PeersReportEssential("%s\n", s.c_str());
 }
 
 extern const PeersFormatOps g_PeersTextOps = { nullptr, nullptr, nullptr, nullptr, TextRunEnd };

@@ -15,7 +15,8 @@
 #include <string.h>
 #include <unistd.h>
 
-PeersReport g_PeersReport = { nullptr, nullptr, 0, 0, 0, 0, 0, 0, 0, "", "", 0 };
+PeersReport g_PeersReport = { nullptr, nullptr, 0,       0, 0, 0, 0, 0,  0, "",
+                              "",      0,       nullptr, 0, 0, 0, 0, "", "" };
 
 /* The stand-in peers' commentary goes into the text report. */
 static void ReportPeerText(const char *szLine)
@@ -39,6 +40,29 @@ void PeersReportInit(FILE *pOut, int iFormat, FILE *pLog)
     g_PeersReport.sProgressHead.clear();
     g_PeersReport.sFoldLine.clear();
     g_PeersReport.iFoldCount = 0;
+    g_PeersReport.pFile = nullptr;
+    g_PeersReport.iFileFormat = iFormat;
+    g_PeersReport.bFileFailed = g_PeersReport.bQuiet = g_PeersReport.bHold = 0;
+    g_PeersReport.sHeld.clear();
+    g_PeersReport.sHeldEssential.clear();
+}
+
+void PeersReportSetFile(FILE *pFile, int iFileFormat)
+{
+    g_PeersReport.pFile = pFile;
+    g_PeersReport.iFileFormat = iFileFormat;
+}
+
+void PeersReportSetQuiet(int bQuiet)
+{
+    g_PeersReport.bQuiet = bQuiet;
+    if (bQuiet)
+        g_PeersReport.bTty = 0;
+}
+
+int PeersResultFormat(void)
+{
+    return g_PeersReport.pFile != nullptr ? g_PeersReport.iFileFormat : g_PeersReport.iFormat;
 }
 
 /* Writes s to pOut and notes a failure; a reader that has gone (the rest of
@@ -81,6 +105,41 @@ std::string PeersVisibleText(const std::string &s)
         }
     }
     return sOut;
+}
+
+/* Writes s to the result file and notes a failure. */
+static void PutFile(const std::string &s)
+{
+    if (fputs(s.c_str(), g_PeersReport.pFile) == EOF) {
+        if (!g_PeersReport.bFileFailed)
+            g_PeersReport.iWriteErrno = errno;
+        g_PeersReport.bFileFailed = 1;
+    }
+}
+
+/* Writes valid UTF-8 text of the report to the terminal (pOut in the text
+ * format; with --quiet only when essential) and to a text result file. */
+static void WriteText(const std::string &sAll, const std::string &sEssential)
+{
+    if (g_PeersReport.pOut != nullptr && g_PeersReport.iFormat == PEERS_FORMAT_TEXT) {
+        const std::string &s = g_PeersReport.bQuiet ? sEssential : sAll;
+        if (!s.empty())
+            PutOut(g_PeersReport.bVisible ? PeersVisibleText(s) : s);
+    }
+    if (g_PeersReport.pFile != nullptr && g_PeersReport.iFileFormat == PEERS_FORMAT_TEXT)
+        PutFile(sAll);
+}
+
+/* A piece of the text report, valid UTF-8: held back, or written. */
+static void PutText(const std::string &s, int bEssential)
+{
+    if (g_PeersReport.bHold) {
+        g_PeersReport.sHeld += s;
+        if (bEssential)
+            g_PeersReport.sHeldEssential += s;
+        return;
+    }
+    WriteText(s, bEssential ? s : std::string());
 }
 
 /* Ends a progress line that stands on screen. */
@@ -271,33 +330,84 @@ void PeersReportLine(const std::string &sLine)
         PutOut(Shown(sLine) + "\n");
 }
 
+void PeersReportRecord(const std::string &sLine)
+{
+    if (g_PeersReport.pFile != nullptr)
+        PutFile(PeersUtf8Clean(sLine) + "\n");
+    else
+        PeersReportLine(sLine);
+}
+
+/* Whether text goes anywhere: the terminal or a text result file. */
+static int TextWanted(void)
+{
+    return (g_PeersReport.pOut != nullptr && g_PeersReport.iFormat == PEERS_FORMAT_TEXT) ||
+           (g_PeersReport.pFile != nullptr && g_PeersReport.iFileFormat == PEERS_FORMAT_TEXT);
+}
+
 void PeersReportFlushFold(void)
 {
-    if (g_PeersReport.iFoldCount == 0 || g_PeersReport.pOut == nullptr)
+    if (g_PeersReport.iFoldCount == 0 || !TextWanted())
         return;
     std::string sLine = PeersFoldedLine(g_PeersReport.sFoldLine, g_PeersReport.iFoldCount);
     g_PeersReport.iFoldCount = 0;
     g_PeersReport.sFoldLine.clear();
     CloseProgress();
-    PutOut(Shown(sLine) + "\n");
+    PutText(PeersUtf8Clean(sLine) + "\n", 0);
 }
 
-/* printf-style line of the readable report (closes a progress line first). */
-void PeersReportText(const char *szFormat, ...)
+/* A formatted line of the text report (closes a progress line first). */
+static void TextV(int bEssential, const char *szFormat, va_list args)
 {
-    if (g_PeersReport.pOut == nullptr || g_PeersReport.iFormat != PEERS_FORMAT_TEXT)
+    if (!TextWanted())
         return;
     PeersReportFlushFold();
     CloseProgress();
+    char *pText = nullptr;
+    if (vasprintf(&pText, szFormat, args) < 0)
+        return;
+    PutText(PeersUtf8Clean(pText), bEssential);
+    free(pText);
+}
+
+void PeersReportText(const char *szFormat, ...)
+{
     va_list args;
     va_start(args, szFormat);
-    char *pText = nullptr;
-    int iLen = vasprintf(&pText, szFormat, args);
+    TextV(0, szFormat, args);
     va_end(args);
-    if (iLen < 0)
+}
+
+void PeersReportEssential(const char *szFormat, ...)
+{
+    va_list args;
+    va_start(args, szFormat);
+    TextV(1, szFormat, args);
+    va_end(args);
+}
+
+void PeersReportHold(void)
+{
+    PeersReportFlushFold();
+    g_PeersReport.bHold = 1;
+    g_PeersReport.sHeld.clear();
+    g_PeersReport.sHeldEssential.clear();
+}
+
+void PeersReportRelease(int bWrite, const std::string &sFirst)
+{
+    PeersReportFlushFold();
+    g_PeersReport.bHold = 0;
+    std::string sAll, sEssential;
+    sAll.swap(g_PeersReport.sHeld);
+    sEssential.swap(g_PeersReport.sHeldEssential);
+    if (!bWrite)
+        sAll = sEssential = "";
+    sAll = sFirst + sAll;
+    if (sAll.empty())
         return;
-    PutOut(Shown(pText));
-    free(pText);
+    CloseProgress();
+    WriteText(sAll, sEssential);
 }
 
 void PeersReportProgress(const std::string &sHead)
@@ -314,8 +424,7 @@ void PeersReportProgress(const std::string &sHead)
 void PeersReportLiveEvent(const PeersInvocation *pInv, const PeersEvent *pEvent)
 {
     (void)pInv;
-    if (g_PeersReport.pOut == nullptr || g_PeersReport.iFormat != PEERS_FORMAT_TEXT ||
-        pEvent == nullptr)
+    if (!TextWanted() || pEvent == nullptr)
         return;
     if (pEvent->sType == "PERCENTDONE") {
         if (g_PeersReport.bTty) {
@@ -349,10 +458,15 @@ void PeersReportInvocation(const PeersInvocation *pInv, const char *szDevice)
         return;
     }
     if (pInv->sMode == "run") {
-        PeersReportText("%s\n", PeersResultLine(*pInv, szDevice).c_str());
+        int iOutcome = PeersOutcomeOf(*pInv); /* --quiet keeps failures and breakdowns */
+        void (*pfnLine)(const char *, ...) =
+            iOutcome == PEERS_OUTCOME_PASS || iOutcome == PEERS_OUTCOME_UNTESTED
+                ? PeersReportText
+                : PeersReportEssential;
+        pfnLine("%s\n", PeersResultLine(*pInv, szDevice).c_str());
         std::string sHint = PeersResultHint(*pInv);
         if (!sHint.empty())
-            PeersReportText("    %s\n", sHint.c_str());
+            pfnLine("    %s\n", sHint.c_str());
         std::vector<std::string> vWarnings;
         for (const PeersEvent &ev : pInv->vEvents)
             if (ev.sType == "WARN")
@@ -361,7 +475,7 @@ void PeersReportInvocation(const PeersInvocation *pInv, const char *szDevice)
         for (size_t i = 0, n = 1; i < vWarnings.size(); i += n) {
             for (n = 1; i + n < vWarnings.size() && vWarnings[i + n] == vWarnings[i];)
                 n++;
-            PeersReportText("%s\n", PeersFoldedLine(vWarnings[i], (int)n).c_str());
+            pfnLine("%s\n", PeersFoldedLine(vWarnings[i], (int)n).c_str());
         }
     }
     PeersReportFlushFold();

@@ -31,6 +31,12 @@ struct PeersReport {
     std::string sProgressHead; /* "loop 1/3  CPU:0  test 2 (MMX unit)  0:00:05" */
     std::string sFoldLine;     /* the last event line, not printed yet */
     int iFoldCount;            /* how often it came in a row */
+    FILE *pFile;               /* --output: the result file, or null */
+    int iFileFormat;           /* its PEERS_FORMAT_* (pOut then gets the text report) */
+    int bFileFailed;           /* a write to pFile failed */
+    int bQuiet;                /* --quiet: the terminal gets the summary and failures only */
+    int bHold;                 /* text lines are held back (a run that may be folded) */
+    std::string sHeld, sHeldEssential; /* the held lines; those --quiet shows */
 };
 extern PeersReport g_PeersReport;
 
@@ -38,6 +44,12 @@ extern PeersReport g_PeersReport;
  * A write to pOut that finds its reader gone (broken pipe) ends the session:
  * it sets g_iPeersInterrupted to SIGPIPE. */
 void PeersReportInit(FILE *pOut, int iFormat, FILE *pLog);
+/* Sends the results in iFileFormat to pFile; pOut keeps the text report. */
+void PeersReportSetFile(FILE *pFile, int iFileFormat);
+/* --quiet: only the summary and failures reach pOut (no progress line). */
+void PeersReportSetQuiet(int bQuiet);
+/* The format of the result records: the file's when there is one. */
+int PeersResultFormat(void);
 
 /* ---- Writers (through g_PeersReport) ---- */
 
@@ -50,8 +62,17 @@ void PeersReportPacket(const char *szDir, long lPeer, const char *szPacket);
 void PeersReportLiveEvent(const PeersInvocation *pInv, const PeersEvent *pEvent);
 /* A line of the text report (nothing in the other formats); made valid UTF-8. */
 void PeersReportText(const char *szFormat, ...) __attribute__((format(printf, 1, 2)));
+/* A line of the text report that --quiet keeps (summary, failures). */
+void PeersReportEssential(const char *szFormat, ...) __attribute__((format(printf, 1, 2)));
 /* One line (a newline is added) in any format; made valid UTF-8. */
 void PeersReportLine(const std::string &sLine);
+/* One result record (json, ocptv): to the result file, else to pOut. */
+void PeersReportRecord(const std::string &sLine);
+/* Holds back the text lines that follow (a run whose report may be folded). */
+void PeersReportHold(void);
+/* Ends holding: writes sFirst (text lines that belong before them) and then
+ * the held lines when bWrite, else sFirst alone. */
+void PeersReportRelease(int bWrite, const std::string &sFirst);
 /* Shows sHead as the progress line (text on a terminal only). */
 void PeersReportProgress(const std::string &sHead);
 /* The end of one invocation: text: its result line, hint and warnings; trace:

@@ -51,6 +51,15 @@ struct PeersRunInfo {
     std::vector<PeersDevice> vDevices;
 };
 
+/* Identical passes folded into one record (fold.cpp): how many, the last
+ * one's start and loop, the fastest and slowest. iCount 1: a single run. */
+struct PeersFoldSpan {
+    int iCount = 1;
+    std::string sLastStart;
+    long lLastLoop = 0;
+    unsigned long long ullMinMs = 0, ullMaxMs = 0;
+};
+
 /* One test run. */
 struct PeersTestRun {
     const PeersInvocation *pInv;
@@ -63,6 +72,7 @@ struct PeersTestRun {
     PeersCpuPlace place; /* where it ran; all -1 when the module chose */
     int iRetest;         /* 0: a run of the selection; k: the k-th rerun of a failure */
     int iReproduced;     /* on the last rerun: 1 the failure came again, 0 it did not; else -1 */
+    PeersFoldSpan fold;  /* identical passes this record stands for */
 };
 
 /* Counts of one device and test over every loop. */

@@ -185,12 +185,16 @@ static std::string ProgressHead(const Schedule &s, const PeersPick &pick, long l
 }
 
 /* Reports one finished run: its heading and events when they were held back,
- * the result, whether a failure reproduced, the formats, the tally. Under the
- * lock. */
+ * the result, whether a failure reproduced, the formats, the tally. When the
+ * selection repeats, the run's text is held (PeersReportHold) from its
+ * heading until the writer decides (a folding writer drops the text of a
+ * repeated pass). Under the lock. */
 static void ReportRun(Schedule *pS, const PeersPick &pick, const PeersTestRun &run)
 {
     const PeersInvocation &inv = *run.pInv;
     if (pS->bQuiet) {
+        if (pS->lLoops != 1)
+            PeersReportHold();
         PeersReportText("\n%s\n", Header(*pS, pick, run.lLoop, run.iRetest).c_str());
         for (const PeersEvent &ev : inv.vEvents)
             PeersReportLiveEvent(&inv, &ev);
@@ -201,6 +205,8 @@ static void ReportRun(Schedule *pS, const PeersPick &pick, const PeersTestRun &r
                         run.iReproduced ? "reproduced" : "did not reproduce", run.iRetest,
                         pS->pCmd->iRetests);
     pS->pfnEmit(run);
+    if (g_PeersReport.bHold) /* a writer that does not fold */
+        PeersReportRelease(1, "");
     PeersRunEndAdd(pS->pEnd, run);
 }
 
@@ -216,6 +222,8 @@ static void RunOnce(Schedule *pS, const Runner &runner, const PeersPick &pick, l
                     int iRetest, PeersInvocation *pInv, PeersTestRun *pRun)
 {
     if (!pS->bQuiet) {
+        if (pS->lLoops != 1)
+            PeersReportHold();
         PeersReportText("\n%s\n", Header(*pS, pick, lLoop, iRetest).c_str());
         PeersReportProgress(ProgressHead(*pS, pick, lLoop));
     }

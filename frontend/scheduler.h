@@ -25,7 +25,9 @@ struct PeersPick {
     PeersCpuPlace place;
 };
 
-/* Called under the lock with each finished run (for the result formats). */
+/* Called under the lock with each finished run (for the result formats).
+ * When the selection repeats, the run's text report is held back until then:
+ * the writer may release it (PeersReportRelease), else it is written after. */
 typedef void (*PeersEmitRunFn)(const PeersTestRun &run);
 
 /* Set by SIGUSR1 once PeersCatchStopRequest ran: no further test starts. */

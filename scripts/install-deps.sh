@@ -9,9 +9,12 @@ product=(g++ cmake ninja-build)
 # Tests: the 32-bit and sanitizer trees, GoogleTest, benchmarks, the memory
 # checker, the i386 emulator where the kernel cannot run 32-bit programs, the
 # JSON schema checker, the tools the packaging tests call (man, bash
-# completion) and clang-format for the formatting check.
+# completion, lintian), clang-format for the formatting check, and those of the
+# unattended-screening tests (promtool from prometheus, the node exporter,
+# systemd-analyze from systemd).
 tests=("${product[@]}" g++-multilib make libgtest-dev googletest libbenchmark-dev valgrind
-       qemu-user python3 python3-jsonschema man-db bash-completion clang-format)
+       qemu-user python3 python3-jsonschema man-db bash-completion clang-format lintian
+       prometheus prometheus-node-exporter systemd)
 
 case "${1-}" in
     product) want=("${product[@]}") ;;

@@ -52,7 +52,7 @@ TEST(Install, ThreeFilesThatFindEachOtherWhereverTheTreeIsMoved)
     const std::string sPrefix = tmp.sPath + "/prefix", sMod = ZOLT_INSTALL_MODULEDIR,
                       sBinDir = ZOLT_INSTALL_BINDIR, sData = ZOLT_INSTALL_DATADIR,
                       sMan = ZOLT_INSTALL_MANDIR, sDoc = ZOLT_INSTALL_DOCDIR,
-                      sCompl = ZOLT_INSTALL_COMPLETIONDIR;
+                      sCompl = ZOLT_INSTALL_COMPLETIONDIR, sUnits = "lib/systemd/system";
     /* a DESTDIR or an install mode (symlinks into the build tree) from the
      * caller's environment would defeat the test */
     ChildRun inst = RunChild({ ZOLT_CMAKE, "--install", ZOLT_BUILD_DIR, "--prefix", sPrefix },
@@ -66,9 +66,14 @@ TEST(Install, ThreeFilesThatFindEachOtherWhereverTheTreeIsMoved)
                                                   sMan + "/man1/zoltpeers.1.gz",
                                                   sMan + "/man8/zoltcpu.linux.8.gz",
                                                   sCompl + "/zoltpeers",
-                                                  sDoc + "/copyright" };
+                                                  sDoc + "/copyright",
+                                                  sDoc + "/changelog.gz",
+                                                  sDoc + "/zoltpeers-results.md",
+                                                  sDoc + "/zoltpeers-results.schema.json",
+                                                  sUnits + "/zoltcpu-screen.service",
+                                                  sUnits + "/zoltcpu-screen.timer" };
     for (const std::string &sDir :
-         { sBinDir, sMod, sData, sMan + "/man1", sMan + "/man8", sCompl, sDoc })
+         { sBinDir, sMod, sData, sMan + "/man1", sMan + "/man8", sCompl, sDoc, sUnits })
         for (size_t u = sDir.find('/');; u = sDir.find('/', u + 1)) {
             vExpected.push_back(sDir.substr(0, u) + "/");
             if (u == std::string::npos)
@@ -90,6 +95,10 @@ TEST(Install, ThreeFilesThatFindEachOtherWhereverTheTreeIsMoved)
     EXPECT_TRUE(ReadAll(sPrefix + "/" + sMod + "/zoltcpu.linux") ==
                 ReadAll(ZOLT_BIN "/zoltcpu.linux"));
     EXPECT_TRUE(ReadAll(sPrefix + "/" + sBinDir + "/zoltpeers") == ReadAll(ZOLT_BIN "/zoltpeers"));
+    /* the service starts the zoltpeers of this prefix */
+    EXPECT_NE(ReadAll(sPrefix + "/" + sUnits + "/zoltcpu-screen.service")
+                  .find("\nExecStart=" + sPrefix + "/" + sBinDir + "/zoltpeers --quiet "),
+              std::string::npos);
     EXPECT_EQ(ReadAll(sPrefix + "/" + sData + "/zoltcpu.ini"),
               ReadAll(ZOLT_SOURCE_DIR "/zoltcpu/zoltcpu.ini"));
 

@@ -84,9 +84,14 @@ TEST(Packaging, DebianPackageUnpacksToAWorkingTree)
     ASSERT_EQ(RunChild({ "/usr/bin/dpkg", "-x", sDeb, sRoot }).iExit, 0);
     std::string sFiles = Shell("cd " + sRoot + " && find . -type f | sort").sOut;
     EXPECT_EQ(sFiles, "./usr/bin/zoltpeers\n"
+                      "./usr/lib/systemd/system/zoltcpu-screen.service\n"
+                      "./usr/lib/systemd/system/zoltcpu-screen.timer\n"
                       "./usr/libexec/zoltcpu/zoltcpu.linux\n"
                       "./usr/share/bash-completion/completions/zoltpeers\n"
+                      "./usr/share/doc/zoltcpu/changelog.gz\n"
                       "./usr/share/doc/zoltcpu/copyright\n"
+                      "./usr/share/doc/zoltcpu/zoltpeers-results.md\n"
+                      "./usr/share/doc/zoltcpu/zoltpeers-results.schema.json\n"
                       "./usr/share/man/man1/zoltpeers.1.gz\n"
                       "./usr/share/man/man8/zoltcpu.linux.8.gz\n"
                       "./usr/share/zoltcpu/zoltcpu.ini\n");
@@ -96,6 +101,11 @@ TEST(Packaging, DebianPackageUnpacksToAWorkingTree)
         EXPECT_TRUE(Has(sSections, ".dynsym") && !Has(sSections, ".symtab"))
             << szProgram << " is not stripped";
     }
+
+    /* the package installs the units and enables nothing (no maintainer scripts) */
+    EXPECT_TRUE(Has(Shell("cat " + sRoot + "/usr/lib/systemd/system/zoltcpu-screen.service").sOut,
+                    "\nExecStart=/usr/bin/zoltpeers "));
+    EXPECT_EQ(Shell("dpkg-deb --ctrl-tarfile " + sDeb + " | tar -t | grep -c inst").sOut, "0\n");
 
     ChildRun version = RunChild({ sRoot + "/usr/bin/zoltpeers", "--version" }, {}, "/", true);
     ChildRun run =
@@ -108,6 +118,49 @@ TEST(Packaging, DebianPackageUnpacksToAWorkingTree)
         GTEST_SKIP() << "this zoltpeers has no --version yet (usage error): " << version.sOut;
     EXPECT_EQ(version.iExit, 0) << version.sOut;
     EXPECT_TRUE(Has(version.sOut, "1.2.11")) << version.sOut;
+
+    if (access("/usr/bin/lintian", X_OK) != 0)
+        GTEST_SKIP() << "lintian is not installed (scripts/install-deps.sh tests installs it)";
+    ChildRun lint = Shell("lintian --fail-on error " + sDeb + " 2>&1", true);
+    EXPECT_EQ(lint.iExit, 0) << lint.sOut;
+    EXPECT_FALSE(Has("\n" + lint.sOut, "\nE: ")) << lint.sOut;
+}
+
+/* The sources copied to two folders and built in each, at the same place
+ * relative to them as this tree, with ccache off (it leaves the path options
+ * out of its key, so a hit could bring another folder's object) give
+ * byte-identical programs: no build path in them. */
+TEST(Packaging, BuildsInTwoFoldersGiveIdenticalPrograms)
+{
+    TempDir tmp;
+    const std::string sTop = ZOLT_SOURCE_DIR "/", sBuildDir = ZOLT_BUILD_DIR;
+    const std::string sRel =
+        sBuildDir.rfind(sTop, 0) == 0 ? sBuildDir.substr(sTop.size()) : "../build";
+    std::vector<std::string> vBuilds;
+    for (const std::string &sSrc : { tmp.sPath + "/a/src", tmp.sPath + "/bb/elsewhere/zolt" }) {
+        const std::string sBuild = sSrc + "/" + sRel;
+        ASSERT_EQ(Shell("mkdir -p " + sSrc + " && tar -C " ZOLT_SOURCE_DIR " --exclude=./build" +
+                        " --exclude=./" + sRel + " --exclude=./.git -cf - . | tar -C " + sSrc +
+                        " -xf -")
+                      .iExit,
+                  0);
+        ChildRun conf = RunChild({ ZOLT_CMAKE, "-G", "Ninja", "-Wno-dev", "-S", sSrc, "-B", sBuild,
+                                   "-DCMAKE_BUILD_TYPE=" ZOLT_BUILD_TYPE, "-DZOLT_TESTS=OFF",
+                                   "-DZOLT_BENCH=OFF", "-DZOLT_M32=" ZOLT_M32_FLAG,
+                                   "-DZOLT_SANITIZE=" ZOLT_SANITIZE_FLAG },
+                                 { "CCACHE_DISABLE=1" }, nullptr, true);
+        ASSERT_EQ(conf.iExit, 0) << conf.sOut;
+        ChildRun build = RunChild({ ZOLT_CMAKE, "--build", sBuild, "--parallel", "2", "--target",
+                                    "zoltpeers", "zoltcpu" },
+                                  { "CCACHE_DISABLE=1" }, nullptr, true);
+        ASSERT_EQ(build.iExit, 0) << build.sOut;
+        vBuilds.push_back(sBuild);
+    }
+    for (const char *szProgram : { "/bin/zoltpeers", "/bin/zoltcpu.linux" }) {
+        ChildRun cmp = RunChild({ "/usr/bin/cmp", vBuilds[0] + szProgram, vBuilds[1] + szProgram },
+                                {}, nullptr, true);
+        EXPECT_EQ(cmp.iExit, 0) << szProgram << ": " << cmp.sOut;
+    }
 }
 
 /* Both pages, from the source and as installed (compressed): no warning from
@@ -165,6 +218,7 @@ TEST(Packaging, CompletionOffersCommandsOptionsAndValues)
         { "zoltpeers sysinfo --e", "" }, /* only run takes an error limit */
         { "zoltpeers all ", "" },        /* no second command */
         { "zoltpeers --device ", "" },
+        { "zoltpeers --met", "--metrics-file" },
     };
     for (const Case &c : aCases) {
         SCOPED_TRACE(c.szLine);

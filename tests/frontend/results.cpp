@@ -1,7 +1,8 @@
 /* results.cpp - what the result formats are built from: UTF-8 repair, JSON
  * strings and times, event variables, outcomes and exit statuses, --param
- * checks against a definitions file, the machine's identity, and the ocptv
- * artifacts' numbering, diagnoses, errors and status mapping. */
+ * checks against a definitions file, the machine's identity, the ocptv
+ * artifacts' numbering, diagnoses, errors and status mapping, and the folding
+ * of identical runs. */
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "fold.h"
 #include "json-text.h"
 #include "machine-info.h"
 #include "param-check.h"
@@ -135,10 +137,18 @@ TEST(PeersResults, TallyCountsPerDeviceAndTest)
         { "CPU:1", 0, PEERS_OUTCOME_HUNG, 1 }
     };
     for (const auto &r : aRuns)
-        PeersRunEndAdd(
-            &end,
-            PeersTestRun{
-                &inv, 0, r.iTest, r.szDevice, 1, "", r.ullMs, r.iOutcome, { 1, 1, 0, 2 }, 0, -1 });
+        PeersRunEndAdd(&end, PeersTestRun{ &inv,
+                                           0,
+                                           r.iTest,
+                                           r.szDevice,
+                                           1,
+                                           "",
+                                           r.ullMs,
+                                           r.iOutcome,
+                                           { 1, 1, 0, 2 },
+                                           0,
+                                           -1,
+                                           {} });
     ASSERT_EQ(end.vTally.size(), 3u);
     EXPECT_EQ(end.vTally[0].iRuns, 2);
     EXPECT_EQ(end.vTally[0].iPassed, 2);
@@ -304,9 +314,8 @@ TEST(PeersOcptv, FaultsAreDiagnosesOfTheirCpuAndRunTroublesAreErrors)
         ev.iCode = 10;
         ev.sEnglish = "bad";
         inv.vEvents = { ev };
-        PeersTestRun run{
-            &inv, 1, 2, "CPU:1", 1, "", 7, c.iOutcome, { c.iCpu, -1, -1, -1 }, 0, -1
-        };
+        PeersTestRun run{ &inv, 1,  2, "CPU:1", 1, "", 7, c.iOutcome, { c.iCpu, -1, -1, -1 },
+                          0,    -1, {} };
         std::vector<std::string> v = PeersOcptvTestRun(&oc, run);
         std::string sAll;
         for (const std::string &s : v)
@@ -363,4 +372,62 @@ TEST(PeersOcptv, FaultsAreDiagnosesOfTheirCpuAndRunTroublesAreErrors)
         EXPECT_NE(vLines[i].find(",\"sequenceNumber\":" + std::to_string(i) + ","),
                   std::string::npos)
             << vLines[i];
+}
+
+/* A streak per device, logical CPU and test: identical passes and not-tested results are
+ * counted, anything that differs ends it, a failure is never held. */
+TEST(PeersFold, StreaksEndWhenARunDiffers)
+{
+    PeersInvocation pass, passInfo, fail, busy;
+    PeersInvocationInit(&pass, "run");
+    pass.bResult = 1;
+    pass.sResultWord = "PASS";
+    passInfo = pass;
+    passInfo.vEvents.resize(1);
+    passInfo.vEvents[0].sType = "INFO";
+    passInfo.vEvents[0].sText = "other";
+    fail = busy = pass;
+    fail.sResultWord = "FAIL";
+    busy.sResultWord = "BUSY";
+    struct Case {
+        const PeersInvocation *pInv;
+        int iDevice, iCpu, iHeld, iEnded; /* PEERS_FOLD_*, streaks ended by it */
+    } aCases[] = {
+        { &pass, 0, -1, PEERS_FOLD_OPENED, 0 },   { &pass, 0, -1, PEERS_FOLD_ADDED, 0 },
+        { &pass, 1, -1, PEERS_FOLD_OPENED, 0 }, /* another device: its own streak */
+        { &pass, 0, 1, PEERS_FOLD_OPENED, 0 },  /* another logical CPU: its own streak */
+        { &pass, 0, -1, PEERS_FOLD_ADDED, 0 },    { &passInfo, 0, -1, PEERS_FOLD_OPENED, 1 },
+        { &fail, 0, -1, PEERS_FOLD_NOT_HELD, 1 }, { &busy, 0, -1, PEERS_FOLD_OPENED, 0 },
+        { &busy, 0, -1, PEERS_FOLD_ADDED, 0 },
+    };
+    PeersFolder folder;
+    std::vector<PeersFoldEntry> vEnded;
+    long lLoop = 0;
+    for (const Case &c : aCases) {
+        SCOPED_TRACE(++lLoop);
+        PeersTestRun run{ c.pInv,
+                          c.iDevice,
+                          0,
+                          "CPU:0",
+                          lLoop,
+                          "t",
+                          (unsigned long long)lLoop,
+                          PeersOutcomeOf(*c.pInv),
+                          { c.iCpu, -1, -1, -1 },
+                          0,
+                          -1,
+                          {} };
+        size_t uBefore = vEnded.size();
+        EXPECT_EQ(PeersFoldOffer(&folder, run, &vEnded), c.iHeld);
+        EXPECT_EQ(vEnded.size() - uBefore, (size_t)c.iEnded);
+    }
+    PeersFoldFlush(&folder, &vEnded);
+    ASSERT_EQ(vEnded.size(), 5u); /* 3 passes, 1 other; device 1; CPU 1; busy x2 */
+    const PeersTestRun &first = PeersFoldEntryRun(&vEnded[0]);
+    EXPECT_EQ(first.fold.iCount, 3);
+    EXPECT_EQ(first.fold.lLastLoop, 5);
+    EXPECT_EQ(first.fold.ullMinMs, 1u);
+    EXPECT_EQ(first.fold.ullMaxMs, 5u);
+    EXPECT_EQ(PeersFoldEntryRun(&vEnded[4]).fold.iCount, 2);
+    EXPECT_EQ(vEnded[4].inv.sResultWord, "BUSY");
 }
