@@ -236,8 +236,6 @@ int CollectMessage(char *szMessage)
     return 0;
 }
 
-/* Received bytes split by length: NUL bytes cost only their own message, CR
- * and LF count only as a pair, a fragment at the end is not a message. */
 /* A walk gives, call by call, exactly what the lookup of each occurrence from
  * the start gives, on texts made of nested, repeated, unclosed, stray,
  * mismatched and empty elements, comments and text between them; and a list
@@ -293,6 +291,8 @@ TEST(FieldLookup, WalkGivesEveryOccurrenceAsTheLookupDoes)
     CGenStrDelete(&part);
 }
 
+/* Received bytes split by length: NUL bytes cost only their own message, CR
+ * and LF count only as a pair, a fragment at the end is not a message. */
 TEST(ReceivedText, SplitByLengthAtCrLf)
 {
     const std::string sNul("a\0b\r\n", 5);
