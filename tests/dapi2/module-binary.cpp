@@ -6,10 +6,10 @@
 #include <sys/wait.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
+
+#include "common/read-file.h"
 
 namespace {
 
@@ -19,12 +19,6 @@ struct RunResult {
     int iStatus = -1, iLeftovers = -1; /* exit status; entries left in the run's directory */
     std::string out, err;
 };
-
-std::string ReadFile(const fs::path &path)
-{
-    std::stringstream ss;
-    return (ss << std::ifstream(path).rdbuf(), ss.str());
-}
 
 /* Runs the module in a new directory that is its working directory and ZOLT_TMP. */
 RunResult RunModule(const std::vector<std::string> &words)
@@ -42,7 +36,7 @@ RunResult RunModule(const std::vector<std::string> &words)
     cmd += " >" + (dir / "out").string() + " 2>" + (dir / "err").string();
     int iWait = system(cmd.c_str());
     r.iStatus = WIFEXITED(iWait) ? WEXITSTATUS(iWait) : -1;
-    r.out = ReadFile(dir / "out"), r.err = ReadFile(dir / "err");
+    r.out = zolttest::ReadFile(dir / "out"), r.err = zolttest::ReadFile(dir / "err");
     r.iLeftovers = (int)std::distance(fs::directory_iterator(run), fs::directory_iterator());
     fs::remove_all(dir);
     return r;

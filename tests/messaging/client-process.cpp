@@ -12,22 +12,14 @@
 #include <unistd.h>
 
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include "client-fifo-access.h"
+#include "common/read-file.h"
 #include "common/test-peer.h"
 #include "zolt-time.h"
 
 namespace {
-
-std::string ReadFile(const std::string &sPath)
-{
-    std::ifstream in(sPath);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 /* Waits up to 30 s for child lPid to end; its wait status, or -1. */
 int WaitChild(long lPid)
@@ -76,7 +68,7 @@ TEST(ClientProcess, ExecPassesTheWordsOfItsText)
         ASSERT_TRUE(WIFEXITED(iStatus));
         EXPECT_EQ(WEXITSTATUS(iStatus), 0);
         EXPECT_EQ(iError, 0);
-        EXPECT_EQ(ReadFile(sOut), c.sExpect);
+        EXPECT_EQ(zolttest::ReadFile(sOut), c.sExpect);
     }
 }
 

@@ -41,7 +41,8 @@ void UseFixedPidAndClock(void)
 
 /* Ids count from 1, which shows only in a process that has taken none yet: the
  * test runs this program again with ZOLT_MSG_FRESH_CHILD set; the child takes
- * ids 1 and 2 and prints the command with id 3 before main. */
+ * ids 1 and 2 and prints, before main, the command with id 3 and one in German
+ * with id 4. */
 int RunFreshChild(void)
 {
     UseFixedPidAndClock();
@@ -51,13 +52,15 @@ int RunFreshChild(void)
     CGenStrInit(&str);
     int iRc = ZoltClientCreateDiagnosticEngineCommandStr("LIST_DEVICES", nullptr, &str);
     printf("%d %s", iRc, CGenStrC_Str(&str));
+    iRc = ZoltClientCreateDiagnosticEngineCommandStr("cmd:1", "DE", &str);
+    printf("%d %s", iRc, CGenStrC_Str(&str));
     return fflush(stdout);
 }
 
 [[maybe_unused]] const int s_iFreshChild =
     getenv("ZOLT_MSG_FRESH_CHILD") != nullptr ? (RunFreshChild(), _exit(0), 0) : 0;
 
-TEST(MessageId, FreshProcessCountsFromOneAndBuildsTheWorkedExample)
+TEST(MessageId, FreshProcessCountsFromOneAndBuildsEngineCommands)
 {
     char szExe[4096];
     ssize_t n = readlink("/proc/self/exe", szExe, sizeof szExe - 1);
@@ -70,7 +73,10 @@ TEST(MessageId, FreshProcessCountsFromOneAndBuildsTheWorkedExample)
     for (size_t u; (u = fread(acBuf, 1, sizeof acBuf, pf)) > 0;)
         out.append(acBuf, u);
     EXPECT_EQ(pclose(pf), 0);
-    EXPECT_EQ(out, std::string("0 ") + kWorkedExample);
+    EXPECT_EQ(out, std::string("0 ") + kWorkedExample +
+                       "0 <MSG><HDR><FROM>812</FROM><TO>DIAGENGINE</TO><ID>4</ID><TYPE>DE_COMMAND"
+                       "</TYPE><TIME>20240305140709000</TIME><LANG>DE</LANG></HDR>"
+                       "<DATA>cmd:1</DATA></MSG>\r\n");
 }
 
 TEST(MessageId, UniqueAcrossThreads)
@@ -139,20 +145,6 @@ TEST(MessageBuild, HeaderCodesAtEveryFieldBoundary)
             }
         }
     }
-}
-
-TEST(MessageBuild, EngineCommandCarriesItsLanguage)
-{
-    UseFixedPidAndClock();
-    CGenStr str;
-    CGenStrInit(&str);
-    uint32_t uId = NextStableId();
-    ASSERT_EQ(ZoltClientCreateDiagnosticEngineCommandStr("cmd:1", "DE", &str), 0);
-    EXPECT_EQ(CGenStrC_Str(&str),
-              "<MSG><HDR><FROM>812</FROM><TO>DIAGENGINE</TO><ID>" + std::to_string(uId) +
-                  "</ID><TYPE>DE_COMMAND</TYPE><TIME>20240305140709000</TIME><LANG>DE</LANG>"
-                  "</HDR><DATA>cmd:1</DATA></MSG>\r\n");
-    CGenStrDelete(&str);
 }
 
 TEST(FieldLookup, FindsElementsByPathAndOccurrenceOrReportsNotFound)
@@ -236,8 +228,6 @@ int CollectMessage(char *szMessage)
     return 0;
 }
 
-/* Received bytes split by length: NUL bytes cost only their own message, CR
- * and LF count only as a pair, a fragment at the end is not a message. */
 /* A walk gives, call by call, exactly what the lookup of each occurrence from
  * the start gives, on texts made of nested, repeated, unclosed, stray,
  * mismatched and empty elements, comments and text between them; and a list
@@ -293,6 +283,8 @@ TEST(FieldLookup, WalkGivesEveryOccurrenceAsTheLookupDoes)
     CGenStrDelete(&part);
 }
 
+/* Received bytes split by length: NUL bytes cost only their own message, CR
+ * and LF count only as a pair, a fragment at the end is not a message. */
 TEST(ReceivedText, SplitByLengthAtCrLf)
 {
     const std::string sNul("a\0b\r\n", 5);

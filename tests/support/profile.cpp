@@ -7,9 +7,9 @@
 #include <unistd.h>
 
 #include <fstream>
-#include <iterator>
 #include <string>
 
+#include "common/read-file.h"
 #include "profile.h"
 
 const std::string s_strTricky = std::string(ZOLT_FIXTURES) + "/profile/tricky.ini";
@@ -56,9 +56,7 @@ const Query s_aTricky[] = {
 
 TEST(Profile, TrickyLinesWithLfAndCrLfEnds)
 {
-    std::ifstream in(s_strTricky, std::ios::binary);
-    std::string strData((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()),
-        strCrLf;
+    std::string strData = zolttest::ReadFile(s_strTricky), strCrLf;
     ASSERT_FALSE(strData.empty());
     for (char c : strData)
         strCrLf += c == '\n' ? std::string("\r\n") : std::string(1, c);

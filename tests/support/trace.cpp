@@ -5,10 +5,9 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <iterator>
 #include <string>
 
+#include "common/read-file.h"
 #include "trace.h"
 
 namespace {
@@ -34,11 +33,6 @@ protected:
         ZoltTraceSetFile(NULL);
         g_szProcStatFormat = s_szDefaultStat;
         g_szTraceProcName[0] = '\0';
-    }
-    std::string ReadFile()
-    {
-        std::ifstream in(m_strFile);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
     std::string m_strFile = "/tmp/zolt-trace-test-" + std::to_string(getpid());
 };
@@ -86,7 +80,8 @@ TEST_F(Trace, LineHasExactHeaderAndOnlyEnabledTypesWrite)
     TPRINTF(0, "g.cpp", 1, "", "pipe is off\n");
     TPRINTF(3, "dir/h.cpp", 7, "Func", "prog");
     std::string strHead = "support_trace(" + std::to_string(getpid()) + "):";
-    EXPECT_EQ(ReadFile(), strHead + "():f.c:942 value=17 x\n" + strHead + "Func():h.cpp:7 prog");
+    EXPECT_EQ(zolttest::ReadFile(m_strFile),
+              strHead + "():f.c:942 value=17 x\n" + strHead + "Func():h.cpp:7 prog");
 }
 
 TEST_F(Trace, TraceArgumentFormsModuleTraceName)
