@@ -19,22 +19,23 @@
  * Reassembly: our writers cut at 4020 bytes, but a sender may cut where it
  * likes; a frame is valid when its piece holds 1 to 4020 bytes and its total
  * is at most 16 MiB (ZOLT_PIPE_MAX_MESSAGE). Pieces of one message must come
- * in order and add up to the total; a sender finishes one message before it
- * starts the next, so an unfinished message of a sender whose next first
- * piece arrives has lost pieces. Such a message, one whose pieces do not add
- * up, and a piece without its first piece are dropped with a trace line; the
- * dropped entry stays in the queue as a marker without data, which the next
- * read removes. Unfinished messages are also listed in gPartialQue (at most
- * 64; the oldest gives way), so that a piece finds its message without a walk
- * of the read queue. A read entry's buffer grows with the bytes received (by
+ * in order and add up to the total. A message is keyed on (handle, sender
+ * pid, message number), so one sender may interleave pieces of several
+ * messages of its own. A message whose pieces come out of order or do not add
+ * up, one whose first piece comes again, one that gets no piece for 5 s
+ * (ZOLT_PIPE_PARTIAL_STALL_MS) and a piece without its first piece are
+ * dropped with a trace line and leave the queue at once. Unfinished messages are also
+ * listed in gPartialQue (at most 64, at most 8 per sender and read end; the
+ * oldest gives way), so that a piece finds its message without a walk of the
+ * read queue. A read entry's buffer grows with the bytes received (by
  * doubling, capped at the total), never ahead of them, so a lying total
  * cannot make the reader allocate more than twice what arrived.
- * Waiting: a wait ends early only for a message that a read would deliver
- * now, the first one of the FIFO being complete; a complete message behind an
- * unfinished one does not end it. A FIFO that is readable without a whole
- * message costs a 1 ms pause before the next poll, so that no peer can keep
- * a wait spinning.
- * Delivery: complete messages go out in arrival order in one text whose
+ * Waiting: a wait ends early for a complete message of the FIFO. A FIFO that
+ * is readable without a whole message costs a 1 ms pause before the next
+ * poll, so that no peer can keep a wait spinning.
+ * Delivery: complete messages go out in the order their first pieces came,
+ * passing over unfinished ones (messages whose pieces interleave were in
+ * flight together, so neither comes before the other), in one text whose
  * buffer grows by doubling; the bytes are handed over with their length (a
  * NUL byte inside a message is carried like any other byte).
  * Broken pipe: a write to a FIFO without reader fails with EPIPE (SIGPIPE is
@@ -90,6 +91,7 @@ static pthread_t thread_id;
 static int s_bThreadStarted = 0; /* main thread */
 static std::atomic<int> g_ReadWriteThreadActive{ 1 };
 static uint32_t lCount = 0; /* message numbers, write lock */
+uint32_t g_uZoltPipePartialStallMs = ZOLT_PIPE_PARTIAL_STALL_MS;
 
 /* Read buffer: an unfinished tail (at most one frame) plus one 4096-byte read,
  * plus a terminator byte. Read lock. */
@@ -779,7 +781,7 @@ static int AppendToEntry(QueObject *pEntry, const char *pBytes, uint32_t uLen)
 
 static int IsComplete(const QueObject *pEntry)
 {
-    return !pEntry->bDropped && pEntry->iPieceIndex == pEntry->iPieceCount;
+    return pEntry->iPieceIndex == pEntry->iPieceCount;
 }
 
 /* Removes pEntry from the list of unfinished messages (if it is there). */
@@ -795,8 +797,9 @@ static void ForgetPartial(const QueObject *pEntry)
     }
 }
 
-/* Gives up an unfinished message: its bytes are freed at once, the entry stays
- * as a marker that ZoltPipeRead removes without delivering. Read lock. */
+/* Gives up an unfinished message: it leaves both lists at once (the read
+ * queue frees it), so that no peer can make dropped messages pile up. Read
+ * lock; no iterator of gReadQue may be held. */
 static void DropPartial(QueObject *pEntry, const char *szWhy)
 {
     TPRINTF(T0, __FILE__, __LINE__, "",
@@ -804,34 +807,75 @@ static void DropPartial(QueObject *pEntry, const char *szWhy)
             (unsigned long)pEntry->uMsgNumber, (int)pEntry->iSenderPid, (int)pEntry->iPieceIndex,
             (int)pEntry->iPieceCount, szWhy);
     ForgetPartial(pEntry);
-    pEntry->bDropped = 1;
-    free(pEntry->pData);
-    pEntry->pData = nullptr;
-    pEntry->iDataLen = 0;
-    pEntry->uDataCap = 0;
+    CGenListIter it;
+    CGenListIterInit(&it, &gReadQue);
+    for (; !CGenListIterAtEnd(&it); CGenListIterAdv(&it)) {
+        if (CGenListIterGetData(&it) == pEntry) {
+            CGenListErase(&gReadQue, it);
+            return;
+        }
+    }
 }
 
-/* The unfinished message of iHandle from sender iPid, or null. Read lock. */
-static QueObject *FindPartial(int iHandle, int32_t iPid)
+/* The unfinished message of iHandle keyed like pHdr (sender pid and message
+ * number), or null. Read lock. */
+static QueObject *FindPartial(int iHandle, const QueObject *pHdr)
 {
     CGenListIter it;
     CGenListIterInit(&it, &gPartialQue);
     for (; !CGenListIterAtEnd(&it); CGenListIterAdv(&it)) {
         QueObject *pEntry = (QueObject *)CGenListIterGetData(&it);
-        if (pEntry->iHandle == iHandle && pEntry->iSenderPid == iPid)
+        if (pEntry->iHandle == iHandle && pEntry->iSenderPid == pHdr->iSenderPid &&
+            pEntry->uMsgNumber == pHdr->uMsgNumber)
             return pEntry;
     }
     return nullptr;
 }
 
-/* Continues the unfinished message of the frame's sender with a later piece.
+/* Keeps the unfinished messages within their limits: per sender on one read
+ * end, then in total; the oldest gives way. Read lock. */
+static void LimitPartials(int iHandle, int32_t iPid)
+{
+    int iOfSender = 0;
+    QueObject *pOldest = nullptr;
+    CGenListIter it;
+    CGenListIterInit(&it, &gPartialQue);
+    for (; !CGenListIterAtEnd(&it); CGenListIterAdv(&it)) {
+        QueObject *pEntry = (QueObject *)CGenListIterGetData(&it);
+        if (pEntry->iHandle == iHandle && pEntry->iSenderPid == iPid && iOfSender++ == 0)
+            pOldest = pEntry;
+    }
+    if (iOfSender > ZOLT_PIPE_MAX_PARTIAL_PER_SENDER)
+        DropPartial(pOldest, "too many unfinished messages of its sender");
+    if (CGenListGetCount(&gPartialQue) > ZOLT_PIPE_MAX_PARTIAL) {
+        CGenListIterInit(&it, &gPartialQue);
+        DropPartial((QueObject *)CGenListIterGetData(&it), "too many unfinished messages");
+    }
+}
+
+/* Drops every unfinished message that got no piece for the stall bound, so
+ * that a sender which stops half-way holds no memory for ever. Read lock. */
+static void DropStalledPartials(void)
+{
+    uint32_t uNow = ZoltMilliSeconds();
+    CGenListIter it;
+    CGenListIterInit(&it, &gPartialQue);
+    while (!CGenListIterAtEnd(&it)) {
+        QueObject *pEntry = (QueObject *)CGenListIterGetData(&it);
+        CGenListIterAdv(&it); /* DropPartial erases pEntry from the list */
+        if (uNow - pEntry->uLastPieceMs >= g_uZoltPipePartialStallMs)
+            DropPartial(pEntry, "no further piece came");
+    }
+}
+
+/* Continues the unfinished message of the frame's key with a later piece.
  * The piece must be the next one of the same message and keep the bytes within
  * the total (exactly the total with the last piece); otherwise the message
  * could never be whole and is dropped. Returns the payload bytes queued. */
 static int ContinuePartial(int iHandle, const QueObject *pHdr, const char *pPayload)
 {
-    QueObject *pEntry = FindPartial(iHandle, pHdr->iSenderPid);
-    if (pEntry == nullptr || pEntry->uMsgNumber != pHdr->uMsgNumber) {
+    QueObject *pEntry = FindPartial(iHandle, pHdr);
+    if (pEntry == nullptr) {
         TPRINTF(T0, __FILE__, __LINE__, "",
                 "ZoltPipeReadQue() piece %d of message %lu of %d dropped: no first piece\n",
                 (int)pHdr->iPieceIndex, (unsigned long)pHdr->uMsgNumber, (int)pHdr->iSenderPid);
@@ -851,25 +895,24 @@ static int ContinuePartial(int iHandle, const QueObject *pHdr, const char *pPayl
     }
     pEntry->uPieceSize = (uint32_t)pEntry->iDataLen;
     pEntry->iPieceIndex = pHdr->iPieceIndex;
+    pEntry->uLastPieceMs = ZoltMilliSeconds();
     if (bLast)
         ForgetPartial(pEntry);
     return (int)pHdr->uPieceSize;
 }
 
 /* Files one valid frame of iHandle into the read queue: a first piece starts
- * an entry, a later piece continues the unfinished entry of its sender. A
- * sender writes the pieces of one message before the next message, so a first
- * piece while its sender's previous message is unfinished means pieces were
- * lost: that message is dropped. At most ZOLT_PIPE_MAX_PARTIAL messages are
- * unfinished at once (the oldest gives way). Returns the payload bytes
- * queued. Read lock. */
+ * an entry, a later piece continues the unfinished entry of its sender and
+ * message number. A first piece that comes again replaces the unfinished
+ * message (its pieces were lost). The unfinished messages stay within their
+ * limits (LimitPartials). Returns the payload bytes queued. Read lock. */
 static int QueueReadPiece(int iHandle, const QueObject *pHdr, const char *pPayload)
 {
     if (pHdr->iPieceIndex > 1)
         return ContinuePartial(iHandle, pHdr, pPayload);
-    QueObject *pOld = FindPartial(iHandle, pHdr->iSenderPid);
+    QueObject *pOld = FindPartial(iHandle, pHdr);
     if (pOld != nullptr)
-        DropPartial(pOld, "a later message of its sender began");
+        DropPartial(pOld, "its first piece came again");
     int bWhole = pHdr->iPieceCount == 1;
     if ((bWhole && pHdr->uPieceSize != pHdr->uTotalSize) ||
         (!bWhole && pHdr->uTotalSize - pHdr->uPieceSize < (uint32_t)pHdr->iPieceCount - 1)) {
@@ -885,7 +928,7 @@ static int QueueReadPiece(int iHandle, const QueObject *pHdr, const char *pPaylo
         pEntry->uDataCap = 0;
         pEntry->iDataLen = 0;
         pEntry->pData = nullptr;
-        pEntry->bDropped = 0;
+        pEntry->uLastPieceMs = ZoltMilliSeconds();
     }
     if (pEntry == nullptr || !AppendToEntry(pEntry, pPayload, pHdr->uPieceSize) ||
         (!bWhole && CGenListPushBack(&gPartialQue, pEntry) == 0) ||
@@ -900,11 +943,8 @@ static int QueueReadPiece(int iHandle, const QueObject *pHdr, const char *pPaylo
         return 0;
     }
     pEntry->uPieceSize = (uint32_t)pEntry->iDataLen;
-    if (CGenListGetCount(&gPartialQue) > ZOLT_PIPE_MAX_PARTIAL) {
-        CGenListIter it;
-        CGenListIterInit(&it, &gPartialQue);
-        DropPartial((QueObject *)CGenListIterGetData(&it), "too many unfinished messages");
-    }
+    if (!bWhole)
+        LimitPartials(iHandle, pHdr->iSenderPid);
     TPRINTF(T0, __FILE__, __LINE__, "", "ZoltPipeReadQue() FIFO %d\n", iHandle);
     return (int)pHdr->uPieceSize;
 }
@@ -985,6 +1025,7 @@ int ZoltPipeReadQue(int iHandle)
             pRec->iTailLen = 0;
         }
     }
+    DropStalledPartials();
     TPRINTF(T0, __FILE__, __LINE__, "", "ZoltPipeReadQue() %d Element in Que\n",
             CGenListGetCount(&gReadQue));
     return iQueued;
@@ -996,24 +1037,22 @@ int ZoltPipeServiceReadQue(int iHandle)
     return ZoltPipeReadQue(iHandle);
 }
 
-/* 1 when ZoltPipeRead would deliver something now: the first entry of
- * iHandle that is not a dropped marker is complete. A complete message behind
- * an unfinished one does not count, so that a wait for it really waits
- * instead of returning at once again and again. Read lock. */
+/* 1 when ZoltPipeRead would deliver something now: iHandle has a complete
+ * entry, wherever it stands behind unfinished ones. Read lock. */
 static int HasCompleteEntry(int iHandle)
 {
     CGenListIter it;
     CGenListIterInit(&it, &gReadQue);
     for (; !CGenListIterAtEnd(&it); CGenListIterAdv(&it)) {
         const QueObject *pEntry = (const QueObject *)CGenListIterGetData(&it);
-        if (pEntry->iHandle == iHandle && !pEntry->bDropped)
-            return IsComplete(pEntry);
+        if (pEntry->iHandle == iHandle && IsComplete(pEntry))
+            return 1;
     }
     return 0;
 }
 
-/* Delivers the complete messages at the front of iHandle's queue; see the
- * header. Any thread, no pipe lock held. */
+/* Delivers the complete messages of iHandle's queue; see the header. Any
+ * thread, no pipe lock held. */
 int ZoltPipeRead(int iHandle, char **ppOut)
 {
     if (ppOut == nullptr)
@@ -1037,12 +1076,10 @@ int ZoltPipeRead(int iHandle, char **ppOut)
             CGenListIterAdv(&it);
             continue;
         }
-        if (pEntry->bDropped) {
-            it = CGenListErase(&gReadQue, it);
+        if (!IsComplete(pEntry)) {
+            CGenListIterAdv(&it); /* unfinished: never waited for */
             continue;
         }
-        if (!IsComplete(pEntry))
-            break; /* order is kept: nothing behind it goes first */
         size_t uNeed = uLen + (size_t)pEntry->iDataLen + 1;
         if (uNeed > uCap) {
             /* doubling: many small messages cost linear copying, not quadratic */

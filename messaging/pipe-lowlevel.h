@@ -20,9 +20,14 @@
 /* Largest message a reader accepts: bigger claims are dropped as garbage so
  * that a corrupt delimiter never makes the reader allocate without bound. */
 #define ZOLT_PIPE_MAX_MESSAGE (16u * 1024u * 1024u)
-/* Most messages being reassembled at once (all read ends together): a further
- * first piece makes the oldest unfinished one give way. */
+/* Most messages being reassembled at once (all read ends together), and of one
+ * sender on one read end: a further first piece makes the oldest unfinished
+ * one (of all, or of that sender) give way. */
 #define ZOLT_PIPE_MAX_PARTIAL 64
+#define ZOLT_PIPE_MAX_PARTIAL_PER_SENDER 8
+/* An unfinished message that gets no piece for this long is dropped: a sender
+ * writes each piece as soon as the FIFO has room, and we drain it every 1 ms. */
+#define ZOLT_PIPE_PARTIAL_STALL_MS 5000
 /* ZoltPipeWrite's result when a piece could not be allocated: nothing of the
  * message is queued, the FIFO stays open. */
 #define ZOLT_PIPE_NO_MEMORY (-2)
@@ -73,7 +78,7 @@ typedef struct QueObject {
     char *pData;       /* heap, owned; write: piece + 1 spare byte; read: received bytes + NUL */
     int32_t iDataLen;  /* bytes of pData in use */
     uint32_t uDataCap; /* read queue: bytes allocated for pData */
-    int32_t bDropped;  /* read queue: given up (pieces lost); removed, never delivered */
+    uint32_t uLastPieceMs; /* read queue: millisecond clock when its last piece came */
 } QueObject;
 
 void QueObjectDestructor(void *pElem);
@@ -157,19 +162,18 @@ void ZoltQueCleanup(CGenList *pQue, int iHandle);
 
 /* ---- Reading (any thread; takes the read lock) ---- */
 
-/* Hands over every complete message of iHandle at the front of the read queue
- * (stopping at the first incomplete one, so order is kept), draining the FIFO
- * first, as one new heap text in *ppOut (terminated; messages concatenated,
- * each ending in its own CR LF). *ppOut is null when nothing is delivered.
- * The caller frees it. Returns the bytes delivered. */
+/* Hands over every complete message of iHandle in the read queue, in the order
+ * their first pieces came (an unfinished message is passed over, never waited
+ * for), draining the FIFO first, as one new heap text in *ppOut (terminated;
+ * messages concatenated, each ending in its own CR LF). *ppOut is null when
+ * nothing is delivered. The caller frees it. Returns the bytes delivered. */
 int ZoltPipeRead(int iHandle, char **ppOut);
 /* Waits up to iTimeoutMs for a complete message on iReadHandle, also pushing
  * the write queues once. iOtherHandle is not watched. Holds the read lock while
  * it waits. Returns -1 on error, 0 on time-out, else a positive value whose
  * bit 0 says a complete message is waiting that ZoltPipeRead delivers now (at
- * once when one is queued; one behind an unfinished message does not count).
- * A FIFO readable without a whole message costs a 1 ms pause, so no peer can
- * make the wait spin. */
+ * once when one is queued). A FIFO readable without a whole message costs a
+ * 1 ms pause, so no peer can make the wait spin. */
 int ZoltPipeSelect(int iReadHandle, int iOtherHandle, int iTimeoutMs);
 
 /* Inner read operations; the read lock must be held. */
@@ -197,6 +201,10 @@ void *ZoltReadWriteThread(void *pArg);
 /* One cycle: drain every read FIFO, then push every write queue; each lock only
  * tried, a busy one skipped. */
 void ZoltServicePipes(void);
+
+/* Test seam: the stall bound of unfinished messages (default
+ * ZOLT_PIPE_PARTIAL_STALL_MS). */
+extern uint32_t g_uZoltPipePartialStallMs;
 
 /* Queue lengths, for tests and tracing (take the lock themselves). */
 int ZoltPipeReadQueCount(void);

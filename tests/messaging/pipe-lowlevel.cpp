@@ -157,21 +157,59 @@ TEST_F(Pipes, FrameSplitAcrossReadsIsCompletedFromTheNextRead)
     }
 }
 
-TEST_F(Pipes, InterleavedSendersAreReassembledAndALostPieceDropsItsMessage)
+/* Messages interleaved piece by piece, of two senders or of one: each is
+ * reassembled, and a complete one goes out without waiting for an unfinished
+ * one in front of it. */
+TEST_F(Pipes, InterleavedMessagesAreReassembledAndALostPieceDropsItsMessage)
 {
     std::string a = Message(9000, 'A'), b = Message(5000, 'B'), c = Message(50, 'C');
-    std::vector<std::string> fa = Frames(a, 1, 111),
-                             fb = Frames(b, 1, 222); /* same message number */
-    RawWrite(fa[0] + fb[0] + fa[1] + fb[1]); /* b is complete, but waits behind the unfinished a */
-    EXPECT_EQ(Read(), "");
-    EXPECT_EQ(ZoltPipeReadQueCount(), 2);
-    RawWrite(fa[2]);
-    EXPECT_TRUE(Read() == a + b);
-    fa = Frames(a, 2, 111);
+    for (int iPidB : { 222, 111 }) { /* another sender; a's sender with another number */
+        SCOPED_TRACE(iPidB);
+        std::vector<std::string> fa = Frames(a, 1, 111),
+                                 fb = Frames(b, iPidB == 111 ? 2 : 1, iPidB);
+        RawWrite(fa[0] + fb[0] + fa[1] + fb[1]);
+        EXPECT_TRUE(Read() == b);
+        EXPECT_EQ(ZoltPipeReadQueCount(), 1);
+        RawWrite(fb[0] + fa[2] + fb[1]); /* b's number again, after a finished */
+        EXPECT_TRUE(Read() == a + b);
+        EXPECT_EQ(ZoltPipeReadQueCount(), 0);
+    }
+    std::vector<std::string> fa = Frames(a, 3, 111);
     RawWrite(fa[0] + fa[2] + fa[1]);                 /* piece 2 came late: a never completes */
-    RawWrite(Frame(3, 111, 1, 1, c, c.size(), 'F')); /* type F counts as H */
+    RawWrite(Frame(4, 111, 1, 1, c, c.size(), 'F')); /* type F counts as H */
     EXPECT_EQ(Read(), c);
     EXPECT_EQ(ZoltPipeReadQueCount(), 0);
+}
+
+/* Unfinished messages beyond the limits (per sender, in total) make the
+ * oldest give way; every other message is still reassembled. */
+TEST_F(Pipes, UnfinishedMessagesBeyondTheLimitsDropTheOldest)
+{
+    const int iPer = ZOLT_PIPE_MAX_PARTIAL_PER_SENDER;
+    struct {
+        int iSenders, iPerSender, iKept;
+    } aCases[] = {
+        { 1, iPer + 1, iPer },
+        { ZOLT_PIPE_MAX_PARTIAL / iPer + 1, iPer, ZOLT_PIPE_MAX_PARTIAL },
+    };
+    for (auto &c : aCases) {
+        SCOPED_TRACE(c.iSenders);
+        std::string sFirst, sSecond, sExpect;
+        int iTotal = c.iSenders * c.iPerSender;
+        for (int i = 0; i < iTotal; i++) {
+            std::string m = Message(30, (char)('!' + i));
+            int iPid = 1 + i / c.iPerSender, iMsg = 1 + i % c.iPerSender;
+            sFirst += Frame(iMsg, iPid, 1, 2, m.substr(0, 15), 30);
+            sSecond += Frame(iMsg, iPid, 2, 2, m.substr(15), 30);
+            sExpect += i >= iTotal - c.iKept ? m : "";
+        }
+        RawWrite(sFirst);
+        EXPECT_EQ(Read(), "");
+        EXPECT_EQ(ZoltPipeReadQueCount(), c.iKept);
+        RawWrite(sSecond);
+        EXPECT_TRUE(Read() == sExpect);
+        EXPECT_EQ(ZoltPipeReadQueCount(), 0);
+    }
 }
 
 TEST_F(Pipes, GarbageBetweenGoodFramesIsDropped)
@@ -247,17 +285,17 @@ TEST_F(Pipes, PiecesOfAnySizeAreReassembledWhenTheyAddUp)
     }
 }
 
-/* A first piece that never gets its second: the sender's next message proves
- * the piece lost; another sender's message waits behind it, and a select for
- * it really waits (it does not return at once again and again). */
-TEST_F(Pipes, DanglingFirstPieceNeitherSpinsNorOutlivesItsSendersNextMessage)
+/* A first piece that never gets its second: a select waiting with it alone
+ * really waits (it does not return at once again and again), messages behind
+ * it go out at once, and after the stall bound it is dropped. */
+TEST_F(Pipes, DanglingFirstPieceNeitherSpinsNorHoldsBackNorOutlivesTheStallBound)
 {
     std::string sLong = Message(6000, 'D'), m1 = Message(90, '1'), m2 = Message(90, '2');
-    RawWrite(Frames(sLong, 1, 600)[0] + Frame(5, 700, 1, 1, m1, m1.size()));
+    RawWrite(Frames(sLong, 1, 600)[0]);
     struct rusage ruBefore, ruAfter;
     getrusage(RUSAGE_THREAD, &ruBefore);
     uint32_t uStart = ZoltMilliSeconds();
-    EXPECT_EQ(ZoltPipeSelect(m_hRead, -1, 500), 0); /* m1 waits behind the dangling piece */
+    EXPECT_EQ(ZoltPipeSelect(m_hRead, -1, 500), 0);
     EXPECT_GE(ZoltMilliSeconds() - uStart, 450u);
     getrusage(RUSAGE_THREAD, &ruAfter);
     long lCpuUs = (ruAfter.ru_utime.tv_sec - ruBefore.ru_utime.tv_sec) * 1000000L +
@@ -265,11 +303,18 @@ TEST_F(Pipes, DanglingFirstPieceNeitherSpinsNorOutlivesItsSendersNextMessage)
                   (ruAfter.ru_stime.tv_sec - ruBefore.ru_stime.tv_sec) * 1000000L +
                   (ruAfter.ru_stime.tv_usec - ruBefore.ru_stime.tv_usec);
     EXPECT_LT(lCpuUs, 250000L); /* a spinning wait burns the whole 500 ms */
-    EXPECT_EQ(Read(), "");
-    RawWrite(Frame(2, 600, 1, 1, m2, m2.size())); /* sender 600 moved on: piece 2 is lost */
-    EXPECT_EQ(ZoltPipeSelect(m_hRead, -1, 5000) & 1, 1);
+    RawWrite(Frame(5, 700, 1, 1, m1, m1.size()) + Frame(2, 600, 1, 1, m2, m2.size()));
+    uStart = ZoltMilliSeconds();
+    EXPECT_EQ(ZoltPipeSelect(m_hRead, -1, 20000) & 1, 1);
+    EXPECT_LT(ZoltMilliSeconds() - uStart, 10000u); /* not held back until the stall bound */
     EXPECT_TRUE(Read() == m1 + m2);
-    RawWrite(Frames(sLong, 3, 600)[1]); /* the lost piece, late: dropped */
+    EXPECT_EQ(ZoltPipeReadQueCount(), 1);
+    g_uZoltPipePartialStallMs = 50;
+    ZoltSleep(100);
+    ZoltServicePipes();
+    g_uZoltPipePartialStallMs = ZOLT_PIPE_PARTIAL_STALL_MS;
+    EXPECT_EQ(ZoltPipeReadQueCount(), 0);
+    RawWrite(Frames(sLong, 1, 600)[1]); /* the lost piece, late: dropped */
     EXPECT_EQ(Read(), "");
     EXPECT_EQ(ZoltPipeReadQueCount(), 0);
 }
