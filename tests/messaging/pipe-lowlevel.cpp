@@ -366,6 +366,8 @@ TEST_F(Pipes, SelectReturnsAtOnceForAQueuedMessageElseAfterTheTimeout)
     EXPECT_EQ(ZoltPipeSelect(m_hRead, -1, 60000) & 1, 1);
     EXPECT_LT(ZoltMilliSeconds() - uStart, 30000u); /* not the time-out */
     EXPECT_EQ(Read(), Message(5000, 'I') + m);
+    close(m_hRaw), m_hRaw = -1; /* the writer gone, nothing waiting: a time-out */
+    EXPECT_EQ(ZoltPipeSelect(m_hRead, -1, 0), 0);
 }
 
 TEST_F(Pipes, ThreadMovesPiecesBothWays)
