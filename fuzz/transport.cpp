@@ -15,6 +15,7 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <deque>
 #include <map>
 #include <string>
 #include <utility>
@@ -32,6 +33,7 @@
  * limit exactly (the oldest unfinished message gives way). */
 #define TRANSPORT_MAX_DANGLING_TWO_ENDS 56
 #define TRANSPORT_READS_AFTER_END 2
+#define TRANSPORT_CHUNKS_PER_DOUBLING 32
 
 /* One message of a sender; lost when the reader had to give it up. */
 typedef struct TransportMsg {
@@ -58,9 +60,10 @@ typedef struct TransportRun {
     int nSenders, nEnds;
     bool bSelect, bHangUp;
     size_t uChunk, uStream;
+    int nChunks;
     int nDangling;
     std::vector<TransportMsg> vMsgs;
-    std::vector<std::vector<TransportFrame>> vPending; /* per sender, in order */
+    std::vector<std::deque<TransportFrame>> vPending; /* per sender, in order */
     std::vector<unsigned> vNextMsgNo;
     std::vector<std::pair<TransportKey, int>> vPartial; /* the model's unfinished list */
     std::string asUnwritten[2];                         /* per read end */
@@ -167,22 +170,27 @@ static size_t ReadBack(TransportRun *pRun, int iEnd)
     return (size_t)iGot;
 }
 
-/* Writes what is waiting for read end iEnd in chunks, reading after each. */
+/* Writes what is waiting for read end iEnd in chunks, reading after each,
+ * until at most uKeep bytes wait. */
 static void Push(TransportRun *pRun, int iEnd, size_t uKeep)
 {
     std::string &s = pRun->asUnwritten[iEnd];
-    while (s.size() > uKeep) {
-        size_t uLen = s.size() < pRun->uChunk ? s.size() : pRun->uChunk;
+    size_t uPos = 0;
+    while (s.size() - uPos > uKeep) {
+        size_t uLen = s.size() - uPos < pRun->uChunk ? s.size() - uPos : pRun->uChunk;
         for (size_t uDone = 0; uDone < uLen;) {
-            ssize_t n = write(pRun->ahWrite[iEnd], s.data() + uDone, uLen - uDone);
+            ssize_t n = write(pRun->ahWrite[iEnd], s.data() + uPos + uDone, uLen - uDone);
             if (n < 0 && errno == EINTR)
                 continue;
             FUZZ_CHECK(n > 0); /* drained after every chunk: a chunk always fits */
             uDone += (size_t)n;
         }
-        s.erase(0, uLen);
+        uPos += uLen;
         ReadBack(pRun, iEnd);
+        if (++pRun->nChunks % TRANSPORT_CHUNKS_PER_DOUBLING == 0 && pRun->uChunk < 16384)
+            pRun->uChunk *= 2; /* small reads early, a bounded number of them */
     }
+    s.erase(0, uPos);
 }
 
 static void Emit(TransportRun *pRun, const TransportFrame &f)
@@ -195,11 +203,11 @@ static void Emit(TransportRun *pRun, const TransportFrame &f)
 
 static void EmitNext(TransportRun *pRun, int iSender)
 {
-    std::vector<TransportFrame> &v = pRun->vPending[(size_t)iSender];
+    std::deque<TransportFrame> &v = pRun->vPending[(size_t)iSender];
     if (v.empty())
         return;
     Emit(pRun, v.front());
-    v.erase(v.begin());
+    v.pop_front();
 }
 
 /* Garbage that holds no start marker: any byte but '|'. */
@@ -300,6 +308,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t uSize)
     run.bHangUp = (uHead & 32) != 0;
     run.uChunk = 1 + FuzzTake16(&run.in) % 16384;
     run.uStream = 0;
+    run.nChunks = 0;
     run.nDangling = 0;
     run.vPending.resize((size_t)run.nSenders);
     run.vNextMsgNo.assign((size_t)run.nSenders, 0);
