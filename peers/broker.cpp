@@ -193,6 +193,26 @@ int PeersBrokerSend(PeersSession *pSession, long lPid, const std::string &sMessa
     return 0;
 }
 
+/* Opens the write end of a module's READ FIFO, a path the module names: only
+ * a FIFO itself (not through a symbolic link, not a file or device) is
+ * opened, and the end opened must be that FIFO, so that a STARTUP can never
+ * make the broker write into anything else. Returns the handle or -1. */
+static int OpenClientFifo(const char *szPath)
+{
+    struct stat stPath, stOpen;
+    if (lstat(szPath, &stPath) != 0 || !S_ISFIFO(stPath.st_mode))
+        return -1;
+    int h = ZoltPipeOpen(szPath, 1);
+    if (h < 0)
+        return -1;
+    if (fstat(h, &stOpen) != 0 || !S_ISFIFO(stOpen.st_mode) || stOpen.st_dev != stPath.st_dev ||
+        stOpen.st_ino != stPath.st_ino) {
+        ZoltPipeClose(h);
+        return -1;
+    }
+    return h;
+}
+
 /* STARTUP: register the module and acknowledge (unless told otherwise). */
 static void HandleStartup(PeersSession *pSession, const std::string &sPacket)
 {
@@ -226,7 +246,7 @@ static void HandleStartup(PeersSession *pSession, const std::string &sPacket)
 
     if (pSession->opt.bNoAck)
         return;
-    int h = ZoltPipeOpen(client.sReadFifo.c_str(), 1);
+    int h = OpenClientFifo(client.sReadFifo.c_str());
     if (h < 0) {
         PeersObserveText("  broker: cannot open the FIFO of process %ld (%s)\n", client.lPid,
                          client.sReadFifo.c_str());
