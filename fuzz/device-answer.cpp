@@ -36,8 +36,8 @@ static const char *Txt(const char *sz)
 /* The device's fields as one text, for comparing two lists. */
 static std::string Describe(const Dapi2Device *p)
 {
-    return std::to_string(p->iDeviceId) + "|" + Txt(p->szName) + "|" + Txt(p->szDescription) +
-           "|" + Txt(p->szOsLocator) + "|" + Txt(p->szHwLocator) + "|" + Txt(p->szDevType) + "|" +
+    return std::to_string(p->iDeviceId) + "|" + Txt(p->szName) + "|" + Txt(p->szDescription) + "|" +
+           Txt(p->szOsLocator) + "|" + Txt(p->szHwLocator) + "|" + Txt(p->szDevType) + "|" +
            Txt(p->szBusType) + "|" + Txt(p->szTestsSupported) + "|" +
            (p->pFruInfo != nullptr ? "fru" : "-");
 }

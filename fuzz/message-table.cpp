@@ -22,9 +22,9 @@ typedef struct TableNumber {
 } TableNumber;
 
 /* RE texts: 4294967301 is 5 cut to 32 bits, so a search for 5 must not match it. */
-static const TableNumber s_aRe[] = { { "5", 5 },         { "-5", -5 },  { "0005", 5 },
-                                     { "7x", 7 },        { " 7", 7 },   { "4294967301", 4294967301LL },
-                                     { "", 0 },          { "1", 1 } };
+static const TableNumber s_aRe[] = { { "5", 5 },  { "-5", -5 }, { "0005", 5 },
+                                     { "7x", 7 }, { " 7", 7 },  { "4294967301", 4294967301LL },
+                                     { "", 0 },   { "1", 1 } };
 static const TableNumber s_aFrom[] = { { "812", 812 }, { "-3", -3 }, { "5", 5 }, { "813", 813 } };
 static const char *const s_aszTypes[] = { "DE_NOTIFY", "ACK", "NLS_RETURNED", "ack" };
 static const long s_alFindRe[] = { 5, -5, 7, 0, 1, 9 };
@@ -41,8 +41,13 @@ typedef struct TableModel {
 static TableModel MakeMessage(FuzzBytes *pIn, unsigned uSerial)
 {
     unsigned uFields = FuzzTake8(pIn), uRe = FuzzTake8(pIn) % 8, uFrom = FuzzTake8(pIn) % 4;
-    TableModel m{ "", (uFields & 1) != 0, (uFields & 2) != 0, (uFields & 4) != 0,
-                  s_aRe[uRe].llValue, (int)((uFields >> 3) & 3), s_aFrom[uFrom].llValue };
+    TableModel m{ "",
+                  (uFields & 1) != 0,
+                  (uFields & 2) != 0,
+                  (uFields & 4) != 0,
+                  s_aRe[uRe].llValue,
+                  (int)((uFields >> 3) & 3),
+                  s_aFrom[uFrom].llValue };
     m.sText = "<MSG><HDR>";
     if (m.bFrom)
         m.sText += std::string("<FROM>") + s_aFrom[uFrom].sz + "</FROM>";
@@ -60,9 +65,10 @@ static int ModelFind(const std::vector<TableModel> &v, unsigned uKind, unsigned 
 {
     for (size_t i = 0; i < v.size(); i++) {
         const TableModel &m = v[i];
-        bool bMatch = uKind == 0 ? m.bRe && m.llRe == (long long)s_alFindRe[uKey % 6]
-                                 : m.bType && m.iType == (int)(uKey % 4) &&
-                                       (uKind == 1 || (m.bFrom && m.lFrom == s_alFindFrom[uKey % 4]));
+        bool bMatch = uKind == 0
+                          ? m.bRe && m.llRe == (long long)s_alFindRe[uKey % 6]
+                          : m.bType && m.iType == (int)(uKey % 4) &&
+                                (uKind == 1 || (m.bFrom && m.lFrom == s_alFindFrom[uKey % 4]));
         if (bMatch)
             return (int)i;
     }
@@ -75,7 +81,8 @@ static ClientMessage *TableFind(unsigned uKind, unsigned uKey)
         return ZoltClientFindMessageWithReField(s_alFindRe[uKey % 6]);
     if (uKind == 1)
         return ZoltClientFindMessageWithTypeField(s_aszTypes[uKey % 4]);
-    return ZoltClientFindMessageWithTypeFieldAndFromPid(s_alFindFrom[uKey % 4], s_aszTypes[uKey % 4]);
+    return ZoltClientFindMessageWithTypeFieldAndFromPid(s_alFindFrom[uKey % 4],
+                                                        s_aszTypes[uKey % 4]);
 }
 
 static void Take(std::vector<TableModel> *pv, ClientMessage *pFound, int iModel)
