@@ -77,7 +77,8 @@ FUZZ_SECONDS ?= 60
 FUZZ_MAXLEN  ?= 8192
 FUZZ_TARGETS  = field-lookup frame-reader profile-ini device-list param-words \
                 command-line cpuinfo smbios nls-reply received-split transport \
-                xml-walk message-table device-answer dapi2-commands proc-files
+                xml-walk message-table device-answer dapi2-commands proc-files \
+                json-text peers-cli param-check nls-engine broker-packets
 # Scratch files of the targets (FIFOs, fake platform files): memory-backed when
 # possible, in a directory per run removed afterwards (libFuzzer ends with _Exit,
 # so the targets' own clean-up at exit does not run).
