@@ -41,6 +41,7 @@ static const ParamText s_aValues[] = {
     { "4294967295", true, 4294967295LL, true, 4294967295.0 },
     { "nan", false, 0, false, 0 },
     { "-0", true, 0, true, -0.0 },
+    { "-1", true, -1, true, -1 },
     { "0x10", false, 0, true, 16 },
     { "5 ", false, 0, false, 0 }, /* last: a value only (a bound loses its blank) */
 };
