@@ -114,6 +114,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t uSize)
     int hReader = -1;
     PeersSession *pSession = Session(&hReader);
     PeersBroker &broker = pSession->broker;
+    static PeersInvocation s_inv; /* records what any process sends, one input long */
+    PeersInvocationInit(&s_inv, "serve");
+    pSession->engine.pCur = &s_inv;
     int iIn = broker.iPacketsIn, iStartups = broker.iStartups, iStops = broker.iStops;
     std::vector<long> vModel = ClientPids(broker);
     for (const std::string &sPacket : vPackets) {

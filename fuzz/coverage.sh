@@ -21,12 +21,17 @@ ninja -C "$B" -j "$JOBS" $(for t in $targets; do printf 'fuzz-%s-replay ' "$t"; 
 rm -rf "$B/profiles"
 mkdir -p "$B/profiles"
 objects=""
+first=""
 for t in $targets; do
     tmp=$(mktemp -d "${TMPDIR:-/tmp}/zoltfuzz-cov.XXXXXX")
     TMPDIR=$tmp LLVM_PROFILE_FILE="$B/profiles/$t.profraw" "$B/bin/fuzz-$t-replay" \
         "fuzz/corpus/$t" > /dev/null
     rm -rf "$tmp"
-    objects="$objects -object $B/bin/fuzz-$t-replay"
+    if [ -z "$first" ]; then
+        first="$B/bin/fuzz-$t-replay"
+    else
+        objects="$objects -object $B/bin/fuzz-$t-replay"
+    fi
 done
 llvm-profdata merge -sparse -o "$B/fuzz.profdata" "$B"/profiles/*.profraw
 
@@ -34,8 +39,8 @@ llvm-profdata merge -sparse -o "$B/fuzz.profdata" "$B"/profiles/*.profraw
 ignore='(/usr/|/fuzz/|/tests/|googletest)'
 echo "== region coverage per source file (corpora replayed once)"
 # shellcheck disable=SC2086
-llvm-cov report -instr-profile="$B/fuzz.profdata" $objects -ignore-filename-regex="$ignore" \
-    | awk 'NR <= 2 || /^-/ || $4 != "0.00%" || /TOTAL/ {print}'
+llvm-cov report -instr-profile="$B/fuzz.profdata" "$first" $objects \
+    -ignore-filename-regex="$ignore" | cut -c1-86 | awk 'NR <= 2 || ($2 ~ /^[0-9]+$/ && $2 > 0)'
 
 echo "== functions not reached, in the parsers the corpora are for"
 for f in messaging/pipe-lowlevel.cpp messaging/message-protocol.cpp \
@@ -43,6 +48,7 @@ for f in messaging/pipe-lowlevel.cpp messaging/message-protocol.cpp \
     peers/broker.cpp peers/engine.cpp peers/nls-engine.cpp peers/peers-common.cpp \
     frontend/cli-parse.cpp frontend/json-text.cpp frontend/param-check.cpp; do
     # shellcheck disable=SC2086
-    llvm-cov report -instr-profile="$B/fuzz.profdata" $objects -show-functions "$f" 2>/dev/null \
+    llvm-cov report -instr-profile="$B/fuzz.profdata" "$first" $objects -show-functions \
+        "$PWD/$f" 2>/dev/null \
         | awk '$2 ~ /^[0-9]+$/ && $3 == $2 {print $1}' | c++filt | sed "s|^|  $f: |"
 done
