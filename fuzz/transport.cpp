@@ -30,7 +30,8 @@
 /* With two read ends the order in which the reader sees frames of different
  * FIFOs depends on the reads, so the model keeps below the 64-message limit
  * there (8 senders + 56 dangling pieces); with one read end it models the
- * limit exactly (the oldest unfinished message gives way). */
+ * limit exactly (the oldest unfinished message gives way). The limit per
+ * sender and read end is modelled in both. */
 #define TRANSPORT_MAX_DANGLING_TWO_ENDS 56
 #define TRANSPORT_READS_AFTER_END 2
 #define TRANSPORT_CHUNKS_PER_DOUBLING 32
@@ -119,24 +120,39 @@ static TransportFrame DanglingPiece(TransportRun *pRun, bool bFirst)
     unsigned uOp = FuzzTake8(&pRun->in);
     size_t uPiece = 1 + FuzzTake16(&pRun->in) % ZOLT_PIPE_PIECE_SIZE;
     int iCount = 2 + (int)(uOp % 7);
-    int iPid = 50000 + pRun->nDangling++;
+    unsigned uMsgNo = 1000 + (unsigned)pRun->nDangling++; /* never the same message twice */
+    /* bit 7: one of four senders that leave many messages unfinished */
+    int iPid = (uOp & 0x80) != 0 ? 50000 + (int)((uOp >> 4) & 3) : 60000 + pRun->nDangling;
     int iEnd = (int)((uOp >> 3) & 1) % pRun->nEnds;
-    return MakeFrame(iEnd, -1, iPid, 1, bFirst ? 1 : 2, iCount, uPiece + (size_t)iCount,
+    return MakeFrame(iEnd, -1, iPid, uMsgNo, bFirst ? 1 : 2, iCount, uPiece + (size_t)iCount,
                      Filler(uOp, uPiece), false);
 }
 
+/* Unfinished message i gives way: dropped, its message (if any) lost. */
+static void GiveWay(TransportRun *pRun, size_t i)
+{
+    if (pRun->vPartial[i].second >= 0)
+        pRun->vMsgs[(size_t)pRun->vPartial[i].second].bLost = true;
+    pRun->vPartial.erase(pRun->vPartial.begin() + (long)i);
+}
+
 /* The reader's bookkeeping of unfinished messages, applied to one frame in
- * the order the reader sees it. */
+ * the order the reader sees it: at most 8 per sender and read end, then at
+ * most 64 in all, the oldest giving way. */
 static void ModelFrame(TransportRun *pRun, const TransportFrame &f)
 {
     TransportKey key{ f.iHandleIdx, { f.iPid, f.uMsgNo } };
     if (f.iIndex == 1 && f.iCount > 1) {
         pRun->vPartial.push_back({ key, f.iMsg });
-        if (pRun->vPartial.size() > ZOLT_PIPE_MAX_PARTIAL) {
-            if (pRun->vPartial.front().second >= 0)
-                pRun->vMsgs[(size_t)pRun->vPartial.front().second].bLost = true;
-            pRun->vPartial.erase(pRun->vPartial.begin());
-        }
+        size_t uOfSender = 0, uOldest = 0;
+        for (size_t i = 0; i < pRun->vPartial.size(); i++)
+            if (pRun->vPartial[i].first.first == f.iHandleIdx &&
+                pRun->vPartial[i].first.second.first == f.iPid && uOfSender++ == 0)
+                uOldest = i;
+        if (uOfSender > ZOLT_PIPE_MAX_PARTIAL_PER_SENDER)
+            GiveWay(pRun, uOldest);
+        if (pRun->vPartial.size() > ZOLT_PIPE_MAX_PARTIAL)
+            GiveWay(pRun, 0);
         return;
     }
     for (size_t i = 0; i < pRun->vPartial.size(); i++) {
