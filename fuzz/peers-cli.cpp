@@ -4,7 +4,7 @@
  * duration is 1 to 36000000 of seconds, "s", "m" or "h", at most 10000
  * hours. The whole command line: usage (3) with an error text that fits its
  * buffer, or 0 with a known command (unless --help / --version), lists
- * ascending without repeats and a known format.
+ * ascending without repeats and a known format (or the trace switch).
  * Input: NUL-separated words; the first word also goes to both readers. */
 #include <stdint.h>
 #include <string.h>
@@ -102,7 +102,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t uSize)
                                                          "validate" };
     FUZZ_CHECK(s_setCommands.count(cmd.sCommand) == 1);
     FUZZ_CHECK(AscendingUnique(cmd.vTests) && AscendingUnique(cmd.vDevices));
-    FUZZ_CHECK(cmd.iFormat >= PEERS_FORMAT_TEXT && cmd.iFormat <= PEERS_FORMAT_TRACE);
+    /* the trace switch, or one of the (few) formats of the format table */
+    FUZZ_CHECK(cmd.iFormat == PEERS_FORMAT_TRACE ||
+               (cmd.iFormat >= PEERS_FORMAT_TEXT && cmd.iFormat < PEERS_FORMAT_TEXT + 8));
     FUZZ_CHECK(cmd.lLoops == -1 || cmd.lLoops >= 1);
     FUZZ_CHECK(cmd.ullDurationMs <= 36000000000ull);
     return 0;
