@@ -46,6 +46,8 @@ static int ReferenceValue(const std::string &s)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t uSize)
 {
     FuzzBytes in{ pData, uSize };
+    while (ClientMessage *p = ZoltClientGetNextMessage(nullptr)) /* left by an input given up */
+        ZoltClientFreeMessage(p);
     Dapi2_I_ResetEventState();
     g_iStopTesting = 0;
     bool bStop = false;
