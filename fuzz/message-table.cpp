@@ -47,7 +47,7 @@ static TableModel MakeMessage(FuzzBytes *pIn, unsigned uSerial)
                   (uFields & 4) != 0,
                   s_aRe[uRe].llValue,
                   (int)((uFields >> 3) & 3),
-                  s_aFrom[uFrom].llValue };
+                  (long)s_aFrom[uFrom].llValue };
     m.sText = "<MSG><HDR>";
     if (m.bFrom)
         m.sText += std::string("<FROM>") + s_aFrom[uFrom].sz + "</FROM>";
