@@ -1,4 +1,5 @@
-/* peers-cli.cpp - fuzz target of zoltpeers' command line. References: a
+/* peers-cli.cpp - fuzz target of zoltpeers' command line and of the device's
+ * list of tests it offers (a plain list reader as reference). References: a
  * number list is comma-separated items "N" or "A-B" of digits only, each
  * at most 4095, A <= B, giving the numbers ascending without repeats; a
  * duration is 1 to 36000000 of seconds, "s", "m" or "h", at most 10000
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "cli.h"
+#include "engine.h"
 #include "fuzz-common.h"
 
 /* The digits-only number of s, or -1 (also beyond lMax). */
@@ -62,6 +64,28 @@ static int ReferenceDuration(std::string s, unsigned long long *pull)
     return 0;
 }
 
+/* Tests a device offers: "*" or "" all four, else the numbers 1 to 1000 of a
+ * digits-and-commas list, counted from 1; any other text: within 0..999. */
+static void CheckSupportedTests(const std::string &s)
+{
+    std::vector<int> vGot = PeersSupportedTests(s), vRef;
+    if (s.empty() || s == "*") {
+        FUZZ_CHECK((vGot == std::vector<int>{ 0, 1, 2, 3 }));
+        return;
+    }
+    if (s.find_first_not_of("0123456789,") != std::string::npos) {
+        for (int i : vGot)
+            FUZZ_CHECK(i >= 0 && i <= 999);
+        return;
+    }
+    for (const std::string &sItem : FuzzSplit((const uint8_t *)s.data(), s.size(), ',')) {
+        long l = Digits(sItem, 1000);
+        if (l >= 1)
+            vRef.push_back((int)l - 1);
+    }
+    FUZZ_CHECK(vGot == vRef);
+}
+
 static bool AscendingUnique(const std::vector<int> &v)
 {
     for (size_t i = 1; i < v.size(); i++)
@@ -84,6 +108,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t uSize)
     FUZZ_CHECK(iRc == ReferenceDuration(sFirst, &ullRef));
     if (iRc == 0)
         FUZZ_CHECK(ullGot == ullRef);
+
+    CheckSupportedTests(sFirst);
 
     if (vWords.size() > 64)
         return 0;
