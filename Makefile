@@ -12,7 +12,10 @@
 #   make lint   clang-tidy and cppcheck over the native tree's compile commands
 #   make fuzz   build the libFuzzer targets (clang, ASan+UBSan) in build/fuzz and
 #               run each for FUZZ_SECONDS on one core; make fuzz-merge then adds
-#               the inputs that found new coverage to fuzz/corpus/<target>/
+#               the inputs that found new coverage to fuzz/corpus/<target>/;
+#               make fuzz-planted checks that each target finds a fault planted
+#               in its parser within a minute; make fuzz-coverage replays the
+#               corpora through a clang coverage build (build/fuzzcov)
 #   make mutate the mutation campaign over the CPU tests' code in build/mutate
 #               (not part of check; MUTATE_FILES, MUTATE_LIMIT, MUTATE_IDS, see
 #               scripts/mutate.py); report in build/mutate/report.md
@@ -25,7 +28,7 @@ CTEST_JOBS ?= $(shell echo $$(( $(JOBS) * 2 )))
 CTEST    = ctest --output-on-failure -j $(CTEST_JOBS) --timeout 300
 
 .PHONY: all native product install package m32 asan check check-native check-m32 check-asan run \
-        clean fuzz fuzz-merge lint listings mutate
+        clean fuzz fuzz-merge fuzz-planted fuzz-coverage lint listings mutate
 
 all: native
 
@@ -79,7 +82,9 @@ run:
 FUZZ_SECONDS ?= 60
 FUZZ_MAXLEN  ?= 8192
 FUZZ_TARGETS  = field-lookup frame-reader profile-ini device-list param-words \
-                command-line cpuinfo smbios nls-reply received-split
+                command-line cpuinfo smbios nls-reply received-split transport \
+                xml-walk message-table device-answer dapi2-commands proc-files \
+                json-text peers-cli param-check nls-engine broker-packets
 # Scratch files of the targets (FIFOs, fake platform files): memory-backed when
 # possible, in a directory per run removed afterwards (libFuzzer ends with _Exit,
 # so the targets' own clean-up at exit does not run).
@@ -121,6 +126,17 @@ fuzz-merge: $(BUILD)/fuzz/build.ninja
 	    rm -rf $$tmp; \
 	    echo "$$t: $$(ls fuzz/corpus/$$t | wc -l) files, $$(du -sk fuzz/corpus/$$t | cut -f1) kB"; \
 	done
+
+# Plants one fault per parser in turn (the source is restored after each) and
+# fails unless every target finds its fault within FUZZ_PLANT_SECONDS (60).
+fuzz-planted: $(BUILD)/fuzz/build.ninja
+	ninja -C $(BUILD)/fuzz -j $(JOBS) fuzzers
+	BUILD=$(BUILD) fuzz/planted-faults.py
+
+# Region coverage per source file of the checked-in corpora, and the parser
+# functions no input reaches.
+fuzz-coverage:
+	BUILD=$(BUILD) JOBS=$(JOBS) fuzz/coverage.sh
 
 # Configuring is enough: the checks read compile_commands.json, not objects.
 lint:

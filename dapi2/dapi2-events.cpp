@@ -7,6 +7,7 @@
  * run on a monotonic millisecond clock, so midnight UTC stalls neither. */
 #include "dapi2.h"
 
+#include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -228,6 +229,17 @@ int Dapi2_ClearTimeOutCount(void)
                                   g_szProcessId);
 }
 
+/* The base-10 value of a TIMEOUT_VALUE text, held to the int range: a value
+ * beyond it becomes the nearest end instead of wrapping (4294967326 would
+ * otherwise read as 30). */
+static int TimeOutValue(const char *szValue)
+{
+    long long llValue = strtoll(szValue, NULL, 10);
+    if (llValue > INT_MAX)
+        return INT_MAX;
+    return llValue < INT_MIN ? INT_MIN : (int)llValue;
+}
+
 /* Takes every waiting message; DAPI_COMMAND STOPTESTING raises g_iStopTesting,
  * SENDINGTIMEOUT stores TIMEOUT_VALUE in g_iTestTimeout; all others are
  * dropped. Every message taken is released here. Returns 0. */
@@ -258,7 +270,7 @@ int Dapi2_CheckForIncomingMessages(void)
                     if (ZoltXmlGetField(pMsg->szMessage, "MSG/DATA/TIMEOUT_VALUE", 0, szValue,
                                         sizeof szValue) != 0)
                         szValue[0] = '\0';
-                    g_iTestTimeout = (int)strtol(szValue, NULL, 10);
+                    g_iTestTimeout = TimeOutValue(szValue);
                 }
             }
         }

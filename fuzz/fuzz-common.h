@@ -109,4 +109,25 @@ static inline std::string FuzzText(const uint8_t *p, size_t n)
     return std::string((const char *)p, pNul != nullptr ? (size_t)((const uint8_t *)pNul - p) : n);
 }
 
+/* Reads an input front to back; past its end every byte reads as 0, so a
+ * generator driven by it always ends. */
+typedef struct FuzzBytes {
+    const uint8_t *p;
+    size_t uLeft;
+} FuzzBytes;
+
+static inline unsigned FuzzTake8(FuzzBytes *pIn)
+{
+    if (pIn->uLeft == 0)
+        return 0;
+    pIn->uLeft--;
+    return *pIn->p++;
+}
+
+static inline unsigned FuzzTake16(FuzzBytes *pIn)
+{
+    unsigned uLow = FuzzTake8(pIn);
+    return uLow | (FuzzTake8(pIn) << 8);
+}
+
 #endif /* ZOLT_FUZZ_COMMON_H */

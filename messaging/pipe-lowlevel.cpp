@@ -1181,7 +1181,7 @@ int ZoltPipeSelect(int iReadHandle, int iOtherHandle, int iTimeoutMs)
             iRemaining = iTimeoutMs - (int32_t)(ZoltMilliSeconds() - uStart);
             if (iRemaining <= ZOLT_PIPE_SELECT_REMAINDER_MS) {
                 TPRINTF(T0, __FILE__, __LINE__, "", "ZoltPipeSelect Time is Up\n");
-                iResult = rv;
+                iResult = 0; /* readable (or hung up) without a whole message */
                 break;
             }
             TPRINTF(T0, __FILE__, __LINE__, "", "ZoltPipeSelect Select again time remaning %d\n",

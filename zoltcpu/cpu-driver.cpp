@@ -19,6 +19,7 @@
 #include "cpu-driver.h"
 
 #include <errno.h>
+#include <limits.h>
 #include <algorithm>
 #include <sched.h>
 #include <stdio.h>
@@ -573,7 +574,11 @@ int ReadMemTotal(int *piKb)
     std::vector<char> acLine(MEMINFO_LINE_SIZE);
     int iRc = 1;
     while (fgets(acLine.data(), (int)acLine.size(), pFile) != nullptr) {
-        if (sscanf(acLine.data(), "MemTotal:    %i", piKb) == 1) {
+        /* read wide, then held to the int range: a machine of 2 TiB or more
+         * must not wrap to a small total */
+        long long llKb = 0;
+        if (sscanf(acLine.data(), "MemTotal:    %lli", &llKb) == 1) {
+            *piKb = llKb > INT_MAX ? INT_MAX : llKb < INT_MIN ? INT_MIN : (int)llKb;
             iRc = 0;
             break;
         }

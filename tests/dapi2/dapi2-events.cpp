@@ -3,6 +3,7 @@
  * time-out wait and the NLS token builders. */
 #include <gtest/gtest.h>
 
+#include <limits.h>
 #include <string.h>
 
 #include "client-messaging-engine.h"
@@ -133,13 +134,26 @@ TEST_F(Events, GetTimeOutWithAndWithoutAnswer)
         "<DATA><EVENT><TYPE>GET_TIMEOUT</TYPE><TESTPROCESSID>77</TESTPROCESSID></EVENT></DATA>");
     EXPECT_GE(g_uFakeNow - 100000, 2000u);
 
-    /* an answer held from earlier is taken by the next wait */
-    Inject(
-        "<DATA><DAPICOMMANDTYPE>SENDINGTIMEOUT</DAPICOMMANDTYPE><TIMEOUT_VALUE>30</TIMEOUT_VALUE></DATA>");
-    Dapi2_CheckForIncomingMessages();
-    EXPECT_EQ(g_iTestTimeout, 30);
-    EXPECT_EQ(Dapi2_GetTimeOut(&iValue), 0);
-    EXPECT_EQ(iValue, 30);
+    /* an answer held from earlier is taken by the next wait; a value beyond
+     * the int range is held to its nearest end, never wrapped */
+    const struct {
+        const char *szValue;
+        int iExpect;
+    } aAnswers[] = { { "30", 30 },
+                     { "4294967326", INT_MAX },
+                     { "-4294967296", INT_MIN },
+                     { "99999999999999999999999", INT_MAX },
+                     { "-2147483648", INT_MIN } };
+    for (auto &a : aAnswers) {
+        Inject(
+            (std::string("<DATA><DAPICOMMANDTYPE>SENDINGTIMEOUT</DAPICOMMANDTYPE><TIMEOUT_VALUE>") +
+             a.szValue + "</TIMEOUT_VALUE></DATA>")
+                .c_str());
+        Dapi2_CheckForIncomingMessages();
+        EXPECT_EQ(g_iTestTimeout, a.iExpect) << a.szValue;
+        EXPECT_EQ(Dapi2_GetTimeOut(&iValue), 0);
+        EXPECT_EQ(iValue, a.iExpect);
+    }
 }
 
 TEST_F(Events, TokenBuilders)

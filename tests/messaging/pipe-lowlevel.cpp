@@ -372,6 +372,23 @@ TEST_F(Pipes, FailedPieceAllocationIsNotABrokenPipe)
     EXPECT_NE(Peek().find(m), std::string::npos);
 }
 
+TEST_F(Pipes, SelectReturnsAtOnceForAQueuedMessageElseAfterTheTimeout)
+{
+    std::string m = Message(200, 'Q');
+    std::vector<std::string> f = Frames(Message(5000, 'I'), 1, 777);
+    RawWrite(f[0]); /* an incomplete message alone does not count */
+    uint32_t uStart = ZoltMilliSeconds();
+    EXPECT_EQ(ZoltPipeSelect(m_hRead, -1, 120), 0);
+    EXPECT_GE(ZoltMilliSeconds() - uStart, 110u);
+    RawWrite(f[1] + Frame(2, 777, 1, 1, m, m.size()));
+    uStart = ZoltMilliSeconds();
+    EXPECT_EQ(ZoltPipeSelect(m_hRead, -1, 60000) & 1, 1);
+    EXPECT_LT(ZoltMilliSeconds() - uStart, 30000u); /* not the time-out */
+    EXPECT_EQ(Read(), Message(5000, 'I') + m);
+    close(m_hRaw), m_hRaw = -1; /* the writer gone, nothing waiting: a time-out */
+    EXPECT_EQ(ZoltPipeSelect(m_hRead, -1, 0), 0);
+}
+
 TEST_F(Pipes, ThreadMovesPiecesBothWays)
 {
     /* a loop through the thread: up to 16.6 KB, then a 64 KiB message in 17 pieces */

@@ -4,6 +4,7 @@
  * transport is process-wide state) and reports what it saw on a pipe. */
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -12,9 +13,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "client-connection-manager.h"
+#include "common/test-peer.h"
 #include "client-fifo-access.h"
 #include "client-messaging-engine.h"
 #include "message-protocol.h"
@@ -277,4 +281,48 @@ TEST_F(PeersBrokerTest, MisbehavioursGiveTheClientsCodes)
             ZoltClientCloseConnection();
         EXPECT_EQ(FinishBroker(c.iServe == 3).substr(0, 7), "serve=" + std::to_string(c.iServe));
     }
+}
+
+/* A STARTUP whose READ names anything but a FIFO itself (a file, a link to a
+ * file or to a FIFO, a directory) is registered but gets no write end: the
+ * broker never writes into it. */
+TEST_F(PeersBrokerTest, StartupReadPathMustBeAFifoItself)
+{
+    zolttest::TempDir dir;
+    std::string sFile = dir.sPath + "/file", sFifo = dir.sPath + "/fifo";
+    ASSERT_EQ(mkfifo(sFifo.c_str(), 0600), 0);
+    int hReader = open(sFifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(hReader, 0);
+    FILE *pFile = fopen(sFile.c_str(), "w");
+    ASSERT_NE(pFile, nullptr);
+    fputs("keep", pFile);
+    fclose(pFile);
+    ASSERT_EQ(symlink(sFile.c_str(), (dir.sPath + "/to-file").c_str()), 0);
+    ASSERT_EQ(symlink(sFifo.c_str(), (dir.sPath + "/to-fifo").c_str()), 0);
+    PeersOptions opt;
+    PeersOptionsInit(&opt);
+    PeersSession s;
+    ASSERT_EQ(PeersSessionOpen(&s, &opt, "", s_sStrings.c_str(), nullptr), 0);
+    const struct {
+        const char *szName;
+        bool bOpened;
+    } aRows[] = { { "file", false },
+                  { "to-file", false },
+                  { "to-fifo", false },
+                  { "", false },
+                  { "fifo", true } };
+    long lPid = 4000;
+    for (auto &r : aRows) {
+        PeersBrokerHandlePacket(&s, "<STARTUP><READ>" + dir.sPath + "/" + r.szName +
+                                        "</READ><PID>" + std::to_string(++lPid) +
+                                        "</PID></STARTUP>");
+        const PeersClient *pClient = PeersBrokerFindClient(&s.broker, lPid);
+        ASSERT_NE(pClient, nullptr) << r.szName;
+        EXPECT_EQ(pClient->hWrite > 0, r.bOpened) << r.szName;
+    }
+    PeersSessionClose(&s);
+    close(hReader);
+    std::ifstream in(sFile);
+    std::string sContent((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(sContent, "keep");
 }

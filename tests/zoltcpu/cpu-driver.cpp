@@ -215,6 +215,7 @@ TEST_F(Driver, DirectOrPinned)
         { "cpuinfo-2sockets.txt", "meminfo-small.txt", "CPU:1", false }, /* below 300000 kB */
         { "cpuinfo-2sockets.txt", "meminfo-exact.txt", "CPU:1", true },  /* exactly 300000 kB */
         { "cpuinfo-2sockets.txt", "no-such-meminfo.txt", "CPU:1", true },
+        { "cpuinfo-2sockets.txt", "meminfo-beyond-int.txt", "CPU:1", true }, /* 4 TiB: no wrap */
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string(c.szCpuInfo) + " " + c.szMemInfo);
