@@ -37,8 +37,10 @@ void EnvFaultHook(unsigned uTest, unsigned uSubTest, unsigned uCheck, unsigned u
         if (f.auField[0] != uTest || f.auField[1] != uSubTest || f.auField[2] != uCheck ||
             (!f.bAllCases && f.auField[3] != uCase))
             continue;
-        if (g_iEnvSignal > 0)
+        if (g_iEnvSignal > 0) { /* the default action, past any handler (the sanitizers') */
+            signal(g_iEnvSignal, SIG_DFL);
             raise(g_iEnvSignal);
+        }
         while (g_iEnvSignal < 0)
             pause();
         uint8_t *p = static_cast<uint8_t *>(pObserved);
