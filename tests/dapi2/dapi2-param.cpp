@@ -69,14 +69,26 @@ TEST_F(ParamFramework, PercentageParameterIsCheckedAgainstItsRange)
     }
 }
 
+/* Every parameter in list order, with its flag word and the bounds it has. */
 TEST_F(ParamFramework, ValidationAnswerIsSentToTheRequester)
 {
-    Dapi2_SetParameterValidFlag(Add("B", "7"), DAPI2_PARAM_VALUE_BAD);
+    Add("B", "7");
+    Dapi2Parameter *pPercent = Add(DAPI2_PERCENT_TO_TEST_ID, "101");
+    Dapi2_SetParameterValidFlag(Add("C", "x"), DAPI2_PARAM_VALUE_BAD);
+    ASSERT_EQ(GetParamIniInfo(ZOLT_FIXTURES "/params/definitions.ini", 2, &pair), 1);
+    Dapi2_SetParameterValidFlag(pPercent, DAPI2_PARAM_VALUE_TOO_BIG);
+    Dapi2_SetParameterMaxValFromFloat(pPercent, 100.0f); /* a maximum without minimum */
     ASSERT_EQ(SendValidateParmsResults(812, 7, &pair), 1);
     ASSERT_EQ(g_sent.size(), 1u);
     EXPECT_EQ(Field(g_sent[0], "MSG/HDR/TO") + " " + Field(g_sent[0], "MSG/HDR/RE"), "812 7");
-    EXPECT_EQ(Field(g_sent[0], "MSG/DATA/DATA/PARAM_VALIDATION_RESULTS/PARAMETER"),
-              "<ID>B</ID><VALID_FLAG>value bad</VALID_FLAG>");
+    EXPECT_EQ(DataOf(g_sent[0]),
+              "<DATA><DATA><PARAM_VALIDATION_RESULTS>"
+              "<PARAMETER><ID>B</ID><VALID_FLAG>valid</VALID_FLAG>"
+              "<MIN_VALUE>0</MIN_VALUE><MAX_VALUE>10</MAX_VALUE></PARAMETER>"
+              "<PARAMETER><ID>ZOLT_DAPI2_PERCENT_TO_TEST</ID><VALID_FLAG>value too big"
+              "</VALID_FLAG><MAX_VALUE>100.000000</MAX_VALUE></PARAMETER>"
+              "<PARAMETER><ID>C</ID><VALID_FLAG>value bad</VALID_FLAG></PARAMETER>"
+              "</PARAM_VALIDATION_RESULTS></DATA></DATA>");
     g_sent.clear(); /* an answer beyond the message buffer is not sent */
     Add(std::string(4000, 'L').c_str(), "1");
     EXPECT_EQ(SendValidateParmsResults(1, 1, &pair), 0);

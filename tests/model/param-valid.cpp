@@ -1,5 +1,5 @@
 /* Tests of the parameter model: value texts at their limits, the walk that hides
- * the predefined parameter, param= words, definitions keys, the validation answer. */
+ * the predefined parameter, param= words and definitions keys. */
 #include <gtest/gtest.h>
 
 #include <stdint.h>
@@ -190,26 +190,4 @@ TEST(ParamDefinitions, ParametersAreCompletedFromTheirDefinitions)
               1);
     EXPECT_EQ(bPresent, 1);
     EXPECT_STREQ(szBuf, "Block c"); /* cut to the buffer */
-}
-
-TEST(ParamValidation, AnswerListsEveryParameterInOrder)
-{
-    ParamListGuard list;
-    list.Add("B", "7");
-    list.Add(DAPI2_PERCENT_TO_TEST_ID, "101");
-    ASSERT_EQ(GetParamIniInfo(g_sDefinitions.c_str(), 2, &list.pair), 1);
-    Dapi2_I_GetFirstParameter(&list.pair);
-    Dapi2Parameter *pPercent = Dapi2_I_GetNextParameter(&list.pair);
-    Dapi2_SetParameterValidFlag(pPercent, DAPI2_PARAM_VALUE_TOO_BIG);
-    Dapi2_SetParameterMaxValFromFloat(pPercent, 100.0f); /* a maximum without minimum */
-    CGenStr str;
-    ASSERT_EQ(CGenStrInit(&str) + AppendValidateParmsXMLResults(&list.pair, &str), 2);
-    EXPECT_STREQ(CGenStrC_Str(&str),
-                 "<DATA><PARAM_VALIDATION_RESULTS>"
-                 "<PARAMETER><ID>B</ID><VALID_FLAG>valid</VALID_FLAG>"
-                 "<MIN_VALUE>0</MIN_VALUE><MAX_VALUE>10</MAX_VALUE></PARAMETER>"
-                 "<PARAMETER><ID>ZOLT_DAPI2_PERCENT_TO_TEST</ID><VALID_FLAG>value too big"
-                 "</VALID_FLAG><MAX_VALUE>100.000000</MAX_VALUE></PARAMETER>"
-                 "</PARAM_VALIDATION_RESULTS></DATA>");
-    CGenStrDelete(&str);
 }
