@@ -25,11 +25,11 @@ void Inject(const char *szData)
     ASSERT_EQ(ZoltClient_I_MoveMessagesToTable(&msg[0]), 0);
 }
 
-class Events : public ::testing::Test {
+class Events : public CaptureTest {
 protected:
     void SetUp() override
     {
-        StartCapture();
+        CaptureTest::SetUp();
         g_uFakeNow = 100000, g_uClockStep = 0, g_pfnDapi2EventClock = FakeClock;
         Dapi2_I_ResetEventState();
         strcpy(g_szProcessId, "77");
@@ -38,7 +38,7 @@ protected:
     }
     void TearDown() override
     {
-        g_pfnDapi2SendMessage = nullptr, g_pfnDapi2EventClock = Dapi2_I_MonotonicMs;
+        CaptureTest::TearDown(), g_pfnDapi2EventClock = Dapi2_I_MonotonicMs;
     }
 };
 

@@ -10,17 +10,17 @@
 
 namespace {
 
-class ParamFramework : public ::testing::Test {
+class ParamFramework : public CaptureTest {
 protected:
     Dapi2ParamList pair{};
 
     void SetUp() override
     {
-        Dapi2_ParamListConstruct(&pair), StartCapture();
+        Dapi2_ParamListConstruct(&pair), CaptureTest::SetUp();
     }
     void TearDown() override
     {
-        g_pfnDapi2SendMessage = nullptr, Dapi2_ParamListDestruct(&pair);
+        CaptureTest::TearDown(), Dapi2_ParamListDestruct(&pair);
     }
     Dapi2Parameter *Add(const char *szId, const char *szValue, Dapi2ParamList *pList = nullptr)
     {

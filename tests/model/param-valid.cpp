@@ -158,29 +158,24 @@ std::string Describe(const Dapi2Parameter *p)
 TEST(ParamDefinitions, ParametersAreCompletedFromTheirDefinitions)
 {
     static const struct {
-        const char *szFile;
+        bool bFile;
         uint32_t uTest;
         const char *szId, *szExpect;
     } s_Cases[] = {
-        { "definitions.ini", 2, "B",
-          "1|Beta|Block count|9999|1|0|4|0|10|v" }, /* "UInt32" any case */
-        { "definitions.ini", 2, "A", "0|Alpha|||0|0|-|-|-|v" },
-        { "definitions.ini", 3, "TYPEONLY", "3||||0|0|-|-|-|v" }, /* nothing after a missing name */
-        { "definitions.ini", 3, "ODD", "-1|Odd|||0|0|-|-|-|v" },  /* "double" is no type */
-        { "definitions.ini", 5, "LOST",
-          "-1||||0|0|-|-|-|v" }, /* [5][0] absent: [5][1] never read */
-        { "definitions.ini", 12, "AFTER_EMPTY",
-          "-1||||0|0|-|-|-|v" }, /* an empty id counts as absent */
-        { "no-such-file.ini", 2, "B", "-1||||0|0|-|-|-|v" },
+        { true, 2, "B", "1|Beta|Block count|9999|1|0|4|0|10|v" }, /* "UInt32" any case */
+        { true, 2, "A", "0|Alpha|||0|0|-|-|-|v" },
+        { true, 3, "TYPEONLY", "3||||0|0|-|-|-|v" },      /* nothing after a missing name */
+        { true, 3, "ODD", "-1|Odd|||0|0|-|-|-|v" },       /* "double" is no type */
+        { true, 5, "LOST", "-1||||0|0|-|-|-|v" },         /* [5][0] absent: [5][1] never read */
+        { true, 12, "AFTER_EMPTY", "-1||||0|0|-|-|-|v" }, /* an empty id counts as absent */
+        { false, 2, "B", "-1||||0|0|-|-|-|v" },           /* no definitions file */
     };
     for (const auto &c : s_Cases) {
         ParamListGuard list;
         list.Add(c.szId, "v");
-        ASSERT_EQ(GetParamIniInfo((std::string(ZOLT_FIXTURES) + "/params/" + c.szFile).c_str(),
-                                  c.uTest, &list.pair),
-                  1);
-        EXPECT_EQ(Describe(Dapi2_I_GetFirstParameter(&list.pair)), c.szExpect)
-            << c.szFile << " " << c.szId;
+        std::string sFile = c.bFile ? g_sDefinitions : std::string(ZOLT_FIXTURES) + "/none.ini";
+        ASSERT_EQ(GetParamIniInfo(sFile.c_str(), c.uTest, &list.pair), 1);
+        EXPECT_EQ(Describe(Dapi2_I_GetFirstParameter(&list.pair)), c.szExpect) << c.szId;
     }
     char szBuf[8];
     int bPresent = 0;
