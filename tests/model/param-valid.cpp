@@ -8,46 +8,23 @@
 #include <utility>
 #include <vector>
 
-#include "param-valid.h"
+#include "model/param-list.h"
 
 namespace {
 
 const std::string g_sDefinitions = std::string(ZOLT_FIXTURES) + "/params/definitions.ini";
 
-Dapi2Parameter *NewParam(const char *szId, const char *szValue)
-{
-    Dapi2Parameter *p = (Dapi2Parameter *)calloc(1, sizeof(Dapi2Parameter));
-    EXPECT_EQ(Dapi2_InitParameter(p), 1);
-    EXPECT_EQ(Dapi2_SetParameterId(p, szId), 1);
-    EXPECT_EQ(Dapi2_SetParameterValFromStr(p, szValue), 1);
-    return p;
-}
-
 typedef std::vector<std::pair<std::string, std::string>> IdsAndValues;
 
-struct ParamListGuard {
-    Dapi2ParamList pair{};
-    ParamListGuard()
-    {
-        EXPECT_EQ(Dapi2_ParamListConstruct(&pair), 1);
-    }
-    ~ParamListGuard()
-    {
-        Dapi2_ParamListDestruct(&pair);
-    }
-    void Add(const char *szId, const char *szValue)
-    {
-        ASSERT_EQ(Dapi2_AddParameter(&pair, NewParam(szId, szValue)), 1);
-    }
-    IdsAndValues Contents()
-    {
-        IdsAndValues v;
-        for (Dapi2Parameter *p = Dapi2_I_GetFirstParameter(&pair); p != NULL;
-             p = Dapi2_I_GetNextParameter(&pair))
-            v.emplace_back(Dapi2_GetParameterId(p), Dapi2_GetParameterValAsStr(p));
-        return v;
-    }
-};
+/* The ids and value texts of a list, in list order. */
+IdsAndValues Contents(Dapi2ParamList *pList)
+{
+    IdsAndValues v;
+    for (Dapi2Parameter *p = Dapi2_I_GetFirstParameter(pList); p != NULL;
+         p = Dapi2_I_GetNextParameter(pList))
+        v.emplace_back(Dapi2_GetParameterId(p), Dapi2_GetParameterValAsStr(p));
+    return v;
+}
 
 }  // namespace
 
@@ -94,12 +71,12 @@ TEST(ParamRecord, ValueTextsReadAtTheLimits)
 TEST(ParamList, ModuleWalkSkipsThePredefinedParameter)
 {
     ASSERT_EQ(Dapi2_ParamListConstruct(&g_paramList), 1);
-    ASSERT_EQ(Dapi2_AddParameter(&g_paramList, NewParam(DAPI2_PERCENT_TO_TEST_ID, "50")), 1);
+    AddParam(&g_paramList, DAPI2_PERCENT_TO_TEST_ID, "50");
     EXPECT_EQ(Dapi2_GetFirstParameter(), nullptr);
     /* predefined first, between and last; a near-miss id is not predefined */
     for (const char *sz :
          { "A", DAPI2_PERCENT_TO_TEST_ID, "zolt_dapi2_percent_to_test", DAPI2_PERCENT_TO_TEST_ID })
-        ASSERT_EQ(Dapi2_AddParameter(&g_paramList, NewParam(sz, "1")), 1);
+        AddParam(&g_paramList, sz, "1");
     std::string strSeen;
     for (Dapi2Parameter *p = Dapi2_GetFirstParameter(); p != NULL; p = Dapi2_GetNextParameter())
         strSeen += std::string(Dapi2_GetParameterId(p)) + " ";
@@ -131,7 +108,7 @@ TEST(ParamWords, CommandLineWordsBecomeParameters)
         for (const char *sz : c.words)
             argv.push_back(const_cast<char *>(sz));
         EXPECT_EQ(GetParamsFromCommandLine((int)argv.size(), argv.data(), &list.pair), c.iRc);
-        EXPECT_EQ(list.Contents(), c.expect);
+        EXPECT_EQ(Contents(&list.pair), c.expect);
     }
     long lPid = -1;
     unsigned long ulRe = 99;
