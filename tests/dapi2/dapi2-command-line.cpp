@@ -73,6 +73,7 @@ TEST(CommandLine, PrefixKeysRepeatsAndOverlongTexts)
     EXPECT_EQ(strlen(g_szDapi2ServerFifoName), (size_t)DAPI2_PATH_SIZE - 1);
 }
 
+/* More command lines (a 0xFF byte, empty files) are in the proc-files fuzz corpus. */
 TEST(ModuleName, FromCommandLineFile)
 {
     struct {
@@ -81,7 +82,6 @@ TEST(ModuleName, FromCommandLineFile)
     } aCases[] = {
         { "cmdline-linux", "zoltcpu.zmd" },
         { "cmdline-nolinux", "a.zmd" }, /* fallback: base name to its first "." */
-        { "cmdline-ff", "c.zmd" },      /* a 0xFF byte ends the reading */
         { "no-such-file", nullptr },
     };
     const char *szSaved = g_szDapi2CmdlinePath;

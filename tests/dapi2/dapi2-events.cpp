@@ -3,7 +3,6 @@
  * time-out wait and the NLS token builders. */
 #include <gtest/gtest.h>
 
-#include <limits.h>
 #include <string.h>
 
 #include "client-messaging-engine.h"
@@ -26,11 +25,11 @@ void Inject(const char *szData)
     ASSERT_EQ(ZoltClient_I_MoveMessagesToTable(&msg[0]), 0);
 }
 
-class Events : public ::testing::Test {
+class Events : public CaptureTest {
 protected:
     void SetUp() override
     {
-        StartCapture();
+        CaptureTest::SetUp();
         g_uFakeNow = 100000, g_uClockStep = 0, g_pfnDapi2EventClock = FakeClock;
         Dapi2_I_ResetEventState();
         strcpy(g_szProcessId, "77");
@@ -39,7 +38,7 @@ protected:
     }
     void TearDown() override
     {
-        g_pfnDapi2SendMessage = nullptr, g_pfnDapi2EventClock = Dapi2_I_MonotonicMs;
+        CaptureTest::TearDown(), g_pfnDapi2EventClock = Dapi2_I_MonotonicMs;
     }
 };
 
@@ -109,17 +108,14 @@ TEST_F(Events, TimedProgressThrottle)
     }
 }
 
-TEST_F(Events, StopCommandIsStickyAndOtherMessagesAreDropped)
+/* Which messages raise the stop flag or set the time-out (held to the int
+ * range), and that every other message is dropped, the replay of the
+ * dapi2-commands fuzz corpus checks against its reference. */
+TEST_F(Events, StopCommandIsSticky)
 {
     EXPECT_EQ(Dapi2_CheckForStop(), 0);
-    Inject("<DATA><DAPICOMMANDTYPE>PAUSE</DAPICOMMANDTYPE></DATA>");
-    std::string other = "<MSG><HDR><FROM>1</FROM><TO>2</TO><ID>3</ID><TYPE>DE_NOTIFY</TYPE></HDR>"
-                        "<DATA><DAPICOMMANDTYPE>STOPTESTING</DAPICOMMANDTYPE></DATA></MSG>";
-    ZoltClient_I_MoveMessagesToTable(&other[0]);
-    EXPECT_EQ(Dapi2_CheckForStop(), 0);
-    EXPECT_EQ(ZoltClient_I_GetWaitingMessageCount(), 0);
     Inject("<DATA><DAPICOMMANDTYPE>STOPTESTING</DAPICOMMANDTYPE></DATA>");
-    EXPECT_EQ(Dapi2_CheckForStop() + Dapi2_CheckForStop(), 2); /* sticky */
+    EXPECT_EQ(Dapi2_CheckForStop() + Dapi2_CheckForStop(), 2);
 }
 
 TEST_F(Events, GetTimeOutWithAndWithoutAnswer)
@@ -133,27 +129,13 @@ TEST_F(Events, GetTimeOutWithAndWithoutAnswer)
         DataOf(g_sent[0]),
         "<DATA><EVENT><TYPE>GET_TIMEOUT</TYPE><TESTPROCESSID>77</TESTPROCESSID></EVENT></DATA>");
     EXPECT_GE(g_uFakeNow - 100000, 2000u);
-
-    /* an answer held from earlier is taken by the next wait; a value beyond
-     * the int range is held to its nearest end, never wrapped */
-    const struct {
-        const char *szValue;
-        int iExpect;
-    } aAnswers[] = { { "30", 30 },
-                     { "4294967326", INT_MAX },
-                     { "-4294967296", INT_MIN },
-                     { "99999999999999999999999", INT_MAX },
-                     { "-2147483648", INT_MIN } };
-    for (auto &a : aAnswers) {
-        Inject(
-            (std::string("<DATA><DAPICOMMANDTYPE>SENDINGTIMEOUT</DAPICOMMANDTYPE><TIMEOUT_VALUE>") +
-             a.szValue + "</TIMEOUT_VALUE></DATA>")
-                .c_str());
-        Dapi2_CheckForIncomingMessages();
-        EXPECT_EQ(g_iTestTimeout, a.iExpect) << a.szValue;
-        EXPECT_EQ(Dapi2_GetTimeOut(&iValue), 0);
-        EXPECT_EQ(iValue, a.iExpect);
-    }
+    /* an answer held from earlier is taken by the next wait, once */
+    Inject("<DATA><DAPICOMMANDTYPE>SENDINGTIMEOUT</DAPICOMMANDTYPE><TIMEOUT_VALUE>30"
+           "</TIMEOUT_VALUE></DATA>");
+    Dapi2_CheckForIncomingMessages();
+    EXPECT_EQ(Dapi2_GetTimeOut(&iValue), 0);
+    EXPECT_EQ(iValue, 30);
+    EXPECT_EQ(Dapi2_GetTimeOut(&iValue), DAPI2_ERR_SEND);
 }
 
 TEST_F(Events, TokenBuilders)

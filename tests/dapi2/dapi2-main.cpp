@@ -20,42 +20,42 @@ TEST(Registration, SlotRangeAndSizeWord)
     EXPECT_EQ(Dapi2_FreeRegistrationStructure(pReg), 0);
 }
 
-int DummyValidate(int, Dapi2Device *)
+/* Statuses of runs that never reach the peers (the end-to-end tests hold the
+ * rest): the version print without words; 30 for no known mode, validate
+ * without its callback and too few sysinfo words; 31 for refused parameters;
+ * 28 without registration, none of them sending anything; 29 (no broker FIFO)
+ * once a mode got past its parameter checks. */
+using MainStatus = CaptureTest;
+TEST_F(MainStatus, RunsThatNeverReachThePeers)
 {
-    return 0;
-}
-
-/* Statuses that need no peers (the real binary's tests hold the rest): 28 and
- * 31 before anything is sent, 29 (no broker FIFO) once a mode got past its
- * parameter checks. */
-TEST(MainStatus, RunsThatNeverReachThePeers)
-{
-    StartCapture();
+    Dapi2_Version(1, 2, 11);
+    g_szDapi2CmdlinePath = ZOLT_FIXTURES "/dapi2/cmdline-linux"; /* module zoltcpu */
     Dapi2RegInfo *pReg = Dapi2_CreateRegistrationStructure();
-    Dapi2_AddRegistrationStructureCallback(pReg, DAPI2_SLOT_VALIDATE,
-                                           reinterpret_cast<Dapi2Callback>(DummyValidate));
-    const std::string noBroker = "sfifo=/nonexistent-dir/ZOLTFIFO",
-                      noIni = "deffile=/nonexistent.ini";
+    const std::string fifo = "sfifo=/none/ZOLTFIFO", /* no broker */
+        noIni = "deffile=/nonexistent.ini", pct = "param=" DAPI2_PERCENT_TO_TEST_ID ",";
+    const int N = -1; /* not looked at */
     struct {
         std::vector<std::string> words;
         int iStatus;
+        const char *szErr;
         float fPercent;
         int iLimit;
     } aCases[] = {
-        { { "prog", "run", "param=X,", noIni }, DAPI2_EXIT_BADPARAMS, -1, -1 },
-        { { "prog", "run", "param=ZOLT_DAPI2_PERCENT_TO_TEST,37.5", "errlimit=4", noBroker },
-          DAPI2_EXIT_NOCOMM,
-          37.5f,
-          4 },
-        { { "prog", "enumerate", "percent=250", "errlimit=-1", noBroker },
-          DAPI2_EXIT_NOCOMM,
-          100.0f,
-          10000 },
+        { { "p" }, DAPI2_EXIT_OK, "zoltcpu 1.2.11\n", N, N },
+        { { "p", "foo" }, DAPI2_EXIT_NOMODE, "", N, N },
+        { { "p", "validate", "test=0", fifo }, DAPI2_EXIT_NOMODE, "", N, N },
+        { { "p", "sysinfo", "812", "1" }, DAPI2_EXIT_NOMODE, "", N, N },
+        { { "p", "run", "param=X,", noIni }, DAPI2_EXIT_BADPARAMS, "", N, N },
+        { { "p", "run", pct + "101", fifo }, DAPI2_EXIT_BADPARAMS, "", N, N },
+        { { "p", "run", pct + "37.5", "errlimit=4", fifo }, DAPI2_EXIT_NOCOMM, "", 37.5f, 4 },
+        { { "p", "enumerate", "percent=5", "errlimit=9", fifo }, DAPI2_EXIT_NOCOMM, "", 5.0f, 9 },
     };
     for (auto &c : aCases) {
-        SCOPED_TRACE(c.words[1] + " " + c.words[2]);
+        SCOPED_TRACE(c.words.back());
         std::vector<char *> argv = Argv(c.words);
+        testing::internal::CaptureStderr();
         EXPECT_EQ(Dapi2_Main((int)c.words.size(), argv.data(), pReg), c.iStatus);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.szErr);
         if (c.iStatus == DAPI2_EXIT_NOCOMM) {
             EXPECT_FLOAT_EQ(Dapi2_GetFloatPercentageToTest(), c.fPercent);
             EXPECT_EQ(Dapi2_GetPercentageToTest(), (int)c.fPercent);
@@ -67,12 +67,11 @@ TEST(MainStatus, RunsThatNeverReachThePeers)
     EXPECT_EQ(Dapi2_Main(2, argv.data(), nullptr), DAPI2_EXIT_NOREG);
     EXPECT_TRUE(g_sent.empty());
     Dapi2_FreeRegistrationStructure(pReg);
-    g_pfnDapi2SendMessage = nullptr;
 }
 
-TEST(Notifications, TextsTypesAndResultWords)
+using Notifications = CaptureTest;
+TEST_F(Notifications, TextsTypesAndResultWords)
 {
-    StartCapture();
     Dapi2_Version(1, 2, 11);
     strcpy(g_szProcessId, "p9");
     EXPECT_EQ(Dapi2_SendNotification(DAPI2_NOTIFY_STARTUP, "REF42"), 0);
@@ -96,7 +95,6 @@ TEST(Notifications, TextsTypesAndResultWords)
     /* A startup text too long for the data buffer is refused, not cut. */
     EXPECT_EQ(Dapi2_SendNotification(DAPI2_NOTIFY_STARTUP, std::string(120, 'r').c_str()),
               DAPI2_ERR_MESSAGE);
-    g_pfnDapi2SendMessage = nullptr;
 }
 
 }  // namespace

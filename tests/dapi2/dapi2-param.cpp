@@ -7,31 +7,11 @@
 #include <string.h>
 
 #include "dapi2/send-capture.h"
+#include "model/param-list.h"
 
 namespace {
 
-class ParamFramework : public ::testing::Test {
-protected:
-    Dapi2ParamList pair{};
-
-    void SetUp() override
-    {
-        Dapi2_ParamListConstruct(&pair), StartCapture();
-    }
-    void TearDown() override
-    {
-        g_pfnDapi2SendMessage = nullptr, Dapi2_ParamListDestruct(&pair);
-    }
-    Dapi2Parameter *Add(const char *szId, const char *szValue, Dapi2ParamList *pList = nullptr)
-    {
-        Dapi2Parameter *p = (Dapi2Parameter *)calloc(1, sizeof(Dapi2Parameter));
-        EXPECT_EQ(Dapi2_InitParameter(p), 1);
-        Dapi2_SetParameterId(p, szId);
-        Dapi2_SetParameterValFromStr(p, szValue);
-        EXPECT_EQ(Dapi2_AddParameter(pList ? pList : &pair, p), 1);
-        return p;
-    }
-};
+using ParamFramework = CaptureTest;
 
 }  // namespace
 
@@ -50,13 +30,12 @@ TEST_F(ParamFramework, PercentageParameterIsCheckedAgainstItsRange)
     };
     for (const auto &c : s_Cases) {
         SCOPED_TRACE(c.szValue ? c.szValue : "(none)");
-        Dapi2_ParamListDestruct(&pair);
-        ASSERT_EQ(Dapi2_ParamListConstruct(&pair), 1);
-        Dapi2Parameter *pOther = Add("OTHER", "0");
-        Dapi2Parameter *p = c.szValue ? Add(DAPI2_PERCENT_TO_TEST_ID, c.szValue) : nullptr;
+        ParamListGuard list;
+        Dapi2Parameter *pOther = list.Add("OTHER", "0");
+        Dapi2Parameter *p = c.szValue ? list.Add(DAPI2_PERCENT_TO_TEST_ID, c.szValue) : nullptr;
         g_fDapi2PercentageToTest = 12.0f; /* always reset first */
         int bOk = -1;
-        EXPECT_EQ(ProcessPredefinedParameters(&pair, &bOk), 1);
+        EXPECT_EQ(ProcessPredefinedParameters(&list.pair, &bOk), 1);
         EXPECT_EQ(bOk, c.bOk);
         EXPECT_FLOAT_EQ(g_fDapi2PercentageToTest, c.fPercent);
         EXPECT_EQ(Dapi2_GetParameterHasMinVal(pOther), 0); /* only the predefined one */
@@ -69,17 +48,30 @@ TEST_F(ParamFramework, PercentageParameterIsCheckedAgainstItsRange)
     }
 }
 
+/* Every parameter in list order, with its flag word and the bounds it has. */
 TEST_F(ParamFramework, ValidationAnswerIsSentToTheRequester)
 {
-    Dapi2_SetParameterValidFlag(Add("B", "7"), DAPI2_PARAM_VALUE_BAD);
-    ASSERT_EQ(SendValidateParmsResults(812, 7, &pair), 1);
+    ParamListGuard list;
+    list.Add("B", "7");
+    Dapi2Parameter *pPercent = list.Add(DAPI2_PERCENT_TO_TEST_ID, "101");
+    Dapi2_SetParameterValidFlag(list.Add("C", "x"), DAPI2_PARAM_VALUE_BAD);
+    ASSERT_EQ(GetParamIniInfo(ZOLT_FIXTURES "/params/definitions.ini", 2, &list.pair), 1);
+    Dapi2_SetParameterValidFlag(pPercent, DAPI2_PARAM_VALUE_TOO_BIG);
+    Dapi2_SetParameterMaxValFromFloat(pPercent, 100.0f); /* a maximum without minimum */
+    ASSERT_EQ(SendValidateParmsResults(812, 7, &list.pair), 1);
     ASSERT_EQ(g_sent.size(), 1u);
     EXPECT_EQ(Field(g_sent[0], "MSG/HDR/TO") + " " + Field(g_sent[0], "MSG/HDR/RE"), "812 7");
-    EXPECT_EQ(Field(g_sent[0], "MSG/DATA/DATA/PARAM_VALIDATION_RESULTS/PARAMETER"),
-              "<ID>B</ID><VALID_FLAG>value bad</VALID_FLAG>");
+    EXPECT_EQ(DataOf(g_sent[0]),
+              "<DATA><DATA><PARAM_VALIDATION_RESULTS>"
+              "<PARAMETER><ID>B</ID><VALID_FLAG>valid</VALID_FLAG>"
+              "<MIN_VALUE>0</MIN_VALUE><MAX_VALUE>10</MAX_VALUE></PARAMETER>"
+              "<PARAMETER><ID>ZOLT_DAPI2_PERCENT_TO_TEST</ID><VALID_FLAG>value too big"
+              "</VALID_FLAG><MAX_VALUE>100.000000</MAX_VALUE></PARAMETER>"
+              "<PARAMETER><ID>C</ID><VALID_FLAG>value bad</VALID_FLAG></PARAMETER>"
+              "</PARAM_VALIDATION_RESULTS></DATA></DATA>");
     g_sent.clear(); /* an answer beyond the message buffer is not sent */
-    Add(std::string(4000, 'L').c_str(), "1");
-    EXPECT_EQ(SendValidateParmsResults(1, 1, &pair), 0);
+    list.Add(std::string(4000, 'L').c_str(), "1");
+    EXPECT_EQ(SendValidateParmsResults(1, 1, &list.pair), 0);
     EXPECT_TRUE(g_sent.empty());
 }
 
@@ -105,9 +97,9 @@ TEST_F(ParamFramework, TestParameterTakesTheDefinitionsDefaultAndBounds)
     for (const auto &c : s_Cases) {
         SCOPED_TRACE(std::string(c.szId) + "=" + (c.szGiven ? c.szGiven : "(none)"));
         ASSERT_EQ(Dapi2_ParamListConstruct(&g_paramList), 1);
-        Add("OTHER", "3", &g_paramList);
+        AddParam(&g_paramList, "OTHER", "3");
         if (c.szGiven != nullptr)
-            Add(c.szId, c.szGiven, &g_paramList);
+            AddParam(&g_paramList, c.szId, c.szGiven);
         snprintf(g_szDefinitionsFile, sizeof g_szDefinitionsFile, "%s",
                  c.bDefFile ? ZOLT_FIXTURES "/params/definitions.ini" : "");
         double dValue = -5;

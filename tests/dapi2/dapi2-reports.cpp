@@ -19,11 +19,11 @@ int FakeTransaction(const char *szRequest, CGenStr *pAnswer, int iTimeoutMs, int
                                      : (CGenStrAssignChar(pAnswer, g_answer.c_str()), 0);
 }
 
-class Reports : public ::testing::Test {
+class Reports : public CaptureTest {
 protected:
     void SetUp() override
     {
-        StartCapture();
+        CaptureTest::SetUp();
         g_requests.clear(), g_timeouts.clear(), g_answer.clear();
         g_iTransactionResult = 0, g_pfnDapi2SendTransactionStr = FakeTransaction;
         g_szDapi2CmdlinePath = ZOLT_FIXTURES "/dapi2/cmdline-linux"; /* module zoltcpu */
@@ -34,8 +34,7 @@ protected:
     {
         Dapi2_KillDeviceList();
         Dapi2_I_ResetDeviceListState();
-        g_pfnDapi2SendMessage = nullptr, g_pfnDapi2SendTransactionStr = nullptr;
-        g_szDapi2CmdlinePath = "/proc/%d/cmdline";
+        CaptureTest::TearDown(), g_pfnDapi2SendTransactionStr = nullptr;
     }
     Dapi2Device *AddCpu(int iId, const char *szDescription, uint32_t uNumber)
     {

@@ -1,6 +1,9 @@
-/* Shared by the dapi2 tests: a send seam that keeps every message, lookups
- * in the captured messages, and an argument vector built from words. */
+/* Shared by the dapi2 tests: a send seam that keeps every message, a fixture
+ * that routes the sends there, lookups in the captured messages, and an
+ * argument vector built from words. */
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
@@ -31,6 +34,19 @@ inline void StartCapture()
 {
     g_sent.clear(), g_iSendResult = 0, g_pfnDapi2SendMessage = CaptureSend;
 }
+
+/* A test whose sends are captured, the product's seams back after it. */
+class CaptureTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        StartCapture();
+    }
+    void TearDown() override
+    {
+        g_pfnDapi2SendMessage = nullptr, g_szDapi2CmdlinePath = "/proc/%d/cmdline";
+    }
+};
 
 /* The DATA element of a message, tags included, or "". */
 inline std::string DataOf(const std::string &msg)

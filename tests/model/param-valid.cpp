@@ -1,5 +1,5 @@
 /* Tests of the parameter model: value texts at their limits, the walk that hides
- * the predefined parameter, param= words, definitions keys, the validation answer. */
+ * the predefined parameter, param= words and definitions keys. */
 #include <gtest/gtest.h>
 
 #include <stdint.h>
@@ -8,46 +8,23 @@
 #include <utility>
 #include <vector>
 
-#include "param-valid.h"
+#include "model/param-list.h"
 
 namespace {
 
 const std::string g_sDefinitions = std::string(ZOLT_FIXTURES) + "/params/definitions.ini";
 
-Dapi2Parameter *NewParam(const char *szId, const char *szValue)
-{
-    Dapi2Parameter *p = (Dapi2Parameter *)calloc(1, sizeof(Dapi2Parameter));
-    EXPECT_EQ(Dapi2_InitParameter(p), 1);
-    EXPECT_EQ(Dapi2_SetParameterId(p, szId), 1);
-    EXPECT_EQ(Dapi2_SetParameterValFromStr(p, szValue), 1);
-    return p;
-}
-
 typedef std::vector<std::pair<std::string, std::string>> IdsAndValues;
 
-struct ParamListGuard {
-    Dapi2ParamList pair{};
-    ParamListGuard()
-    {
-        EXPECT_EQ(Dapi2_ParamListConstruct(&pair), 1);
-    }
-    ~ParamListGuard()
-    {
-        Dapi2_ParamListDestruct(&pair);
-    }
-    void Add(const char *szId, const char *szValue)
-    {
-        ASSERT_EQ(Dapi2_AddParameter(&pair, NewParam(szId, szValue)), 1);
-    }
-    IdsAndValues Contents()
-    {
-        IdsAndValues v;
-        for (Dapi2Parameter *p = Dapi2_I_GetFirstParameter(&pair); p != NULL;
-             p = Dapi2_I_GetNextParameter(&pair))
-            v.emplace_back(Dapi2_GetParameterId(p), Dapi2_GetParameterValAsStr(p));
-        return v;
-    }
-};
+/* The ids and value texts of a list, in list order. */
+IdsAndValues Contents(Dapi2ParamList *pList)
+{
+    IdsAndValues v;
+    for (Dapi2Parameter *p = Dapi2_I_GetFirstParameter(pList); p != NULL;
+         p = Dapi2_I_GetNextParameter(pList))
+        v.emplace_back(Dapi2_GetParameterId(p), Dapi2_GetParameterValAsStr(p));
+    return v;
+}
 
 }  // namespace
 
@@ -94,12 +71,12 @@ TEST(ParamRecord, ValueTextsReadAtTheLimits)
 TEST(ParamList, ModuleWalkSkipsThePredefinedParameter)
 {
     ASSERT_EQ(Dapi2_ParamListConstruct(&g_paramList), 1);
-    ASSERT_EQ(Dapi2_AddParameter(&g_paramList, NewParam(DAPI2_PERCENT_TO_TEST_ID, "50")), 1);
+    AddParam(&g_paramList, DAPI2_PERCENT_TO_TEST_ID, "50");
     EXPECT_EQ(Dapi2_GetFirstParameter(), nullptr);
     /* predefined first, between and last; a near-miss id is not predefined */
     for (const char *sz :
          { "A", DAPI2_PERCENT_TO_TEST_ID, "zolt_dapi2_percent_to_test", DAPI2_PERCENT_TO_TEST_ID })
-        ASSERT_EQ(Dapi2_AddParameter(&g_paramList, NewParam(sz, "1")), 1);
+        AddParam(&g_paramList, sz, "1");
     std::string strSeen;
     for (Dapi2Parameter *p = Dapi2_GetFirstParameter(); p != NULL; p = Dapi2_GetNextParameter())
         strSeen += std::string(Dapi2_GetParameterId(p)) + " ";
@@ -131,7 +108,7 @@ TEST(ParamWords, CommandLineWordsBecomeParameters)
         for (const char *sz : c.words)
             argv.push_back(const_cast<char *>(sz));
         EXPECT_EQ(GetParamsFromCommandLine((int)argv.size(), argv.data(), &list.pair), c.iRc);
-        EXPECT_EQ(list.Contents(), c.expect);
+        EXPECT_EQ(Contents(&list.pair), c.expect);
     }
     long lPid = -1;
     unsigned long ulRe = 99;
@@ -158,29 +135,24 @@ std::string Describe(const Dapi2Parameter *p)
 TEST(ParamDefinitions, ParametersAreCompletedFromTheirDefinitions)
 {
     static const struct {
-        const char *szFile;
+        bool bFile;
         uint32_t uTest;
         const char *szId, *szExpect;
     } s_Cases[] = {
-        { "definitions.ini", 2, "B",
-          "1|Beta|Block count|9999|1|0|4|0|10|v" }, /* "UInt32" any case */
-        { "definitions.ini", 2, "A", "0|Alpha|||0|0|-|-|-|v" },
-        { "definitions.ini", 3, "TYPEONLY", "3||||0|0|-|-|-|v" }, /* nothing after a missing name */
-        { "definitions.ini", 3, "ODD", "-1|Odd|||0|0|-|-|-|v" },  /* "double" is no type */
-        { "definitions.ini", 5, "LOST",
-          "-1||||0|0|-|-|-|v" }, /* [5][0] absent: [5][1] never read */
-        { "definitions.ini", 12, "AFTER_EMPTY",
-          "-1||||0|0|-|-|-|v" }, /* an empty id counts as absent */
-        { "no-such-file.ini", 2, "B", "-1||||0|0|-|-|-|v" },
+        { true, 2, "B", "1|Beta|Block count|9999|1|0|4|0|10|v" }, /* "UInt32" any case */
+        { true, 2, "A", "0|Alpha|||0|0|-|-|-|v" },
+        { true, 3, "TYPEONLY", "3||||0|0|-|-|-|v" },      /* nothing after a missing name */
+        { true, 3, "ODD", "-1|Odd|||0|0|-|-|-|v" },       /* "double" is no type */
+        { true, 5, "LOST", "-1||||0|0|-|-|-|v" },         /* [5][0] absent: [5][1] never read */
+        { true, 12, "AFTER_EMPTY", "-1||||0|0|-|-|-|v" }, /* an empty id counts as absent */
+        { false, 2, "B", "-1||||0|0|-|-|-|v" },           /* no definitions file */
     };
     for (const auto &c : s_Cases) {
         ParamListGuard list;
         list.Add(c.szId, "v");
-        ASSERT_EQ(GetParamIniInfo((std::string(ZOLT_FIXTURES) + "/params/" + c.szFile).c_str(),
-                                  c.uTest, &list.pair),
-                  1);
-        EXPECT_EQ(Describe(Dapi2_I_GetFirstParameter(&list.pair)), c.szExpect)
-            << c.szFile << " " << c.szId;
+        std::string sFile = c.bFile ? g_sDefinitions : std::string(ZOLT_FIXTURES) + "/none.ini";
+        ASSERT_EQ(GetParamIniInfo(sFile.c_str(), c.uTest, &list.pair), 1);
+        EXPECT_EQ(Describe(Dapi2_I_GetFirstParameter(&list.pair)), c.szExpect) << c.szId;
     }
     char szBuf[8];
     int bPresent = 0;
@@ -190,26 +162,4 @@ TEST(ParamDefinitions, ParametersAreCompletedFromTheirDefinitions)
               1);
     EXPECT_EQ(bPresent, 1);
     EXPECT_STREQ(szBuf, "Block c"); /* cut to the buffer */
-}
-
-TEST(ParamValidation, AnswerListsEveryParameterInOrder)
-{
-    ParamListGuard list;
-    list.Add("B", "7");
-    list.Add(DAPI2_PERCENT_TO_TEST_ID, "101");
-    ASSERT_EQ(GetParamIniInfo(g_sDefinitions.c_str(), 2, &list.pair), 1);
-    Dapi2_I_GetFirstParameter(&list.pair);
-    Dapi2Parameter *pPercent = Dapi2_I_GetNextParameter(&list.pair);
-    Dapi2_SetParameterValidFlag(pPercent, DAPI2_PARAM_VALUE_TOO_BIG);
-    Dapi2_SetParameterMaxValFromFloat(pPercent, 100.0f); /* a maximum without minimum */
-    CGenStr str;
-    ASSERT_EQ(CGenStrInit(&str) + AppendValidateParmsXMLResults(&list.pair, &str), 2);
-    EXPECT_STREQ(CGenStrC_Str(&str),
-                 "<DATA><PARAM_VALIDATION_RESULTS>"
-                 "<PARAMETER><ID>B</ID><VALID_FLAG>valid</VALID_FLAG>"
-                 "<MIN_VALUE>0</MIN_VALUE><MAX_VALUE>10</MAX_VALUE></PARAMETER>"
-                 "<PARAMETER><ID>ZOLT_DAPI2_PERCENT_TO_TEST</ID><VALID_FLAG>value too big"
-                 "</VALID_FLAG><MAX_VALUE>100.000000</MAX_VALUE></PARAMETER>"
-                 "</PARAM_VALIDATION_RESULTS></DATA>");
-    CGenStrDelete(&str);
 }

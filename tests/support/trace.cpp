@@ -52,9 +52,8 @@ TEST_F(Trace, ProgramTypeAndProcessNameFromStatFiles)
     struct {
         const char *szFixture, *szExpect;
     } aCase[] = {
+        /* missing or reversed brackets: the proc-files fuzz corpus */
         { "stat-normal", "zoltcpu.linux" },
-        { "stat-noparens", "????" },
-        { "stat-reversed", "????" },
         { "stat-longname", "????" }, /* ')' lies beyond the 64 bytes read */
     };
     for (const auto &c : aCase) {
