@@ -1,9 +1,9 @@
 /* test-peer.h - the tests' peer over raw FIFOs: frames, message texts, a
  * temporary directory, the module's FIFO ends without a handshake, a stand-in
- * peer that answers on a thread, and the
- * hostile peer of the end-to-end tests (a forked child that writes into a
- * running module's FIFO what no well-behaved peer would and watches its CPU
- * time). Free of gtest, so a forked child may use it. */
+ * peer that answers on a thread, and the hostile peer of the end-to-end tests
+ * (a forked child that writes into a running module's FIFO what no
+ * well-behaved peer would and watches its CPU time). Free of gtest, so a
+ * forked child may use it. */
 #ifndef ZOLT_TESTS_TEST_PEER_H
 #define ZOLT_TESTS_TEST_PEER_H
 
@@ -476,18 +476,14 @@ inline double HostileWrite(int hFifo, HostileMode mode, int iPid, double *pdCpu)
 
 /* The child's work, until hStop reports hang-up: every module process that
  * appears gets the treatment in turn (a write end of its FIFO, the mode's
- * bytes), then its CPU time is read until it has ended. The reports, one per
- * module, go to hReport. */
+ * bytes), then its CPU time is read until it has ended. The report on each
+ * module goes to hReport. */
 inline void HostileChild(const char *szModule, const std::string &sBase, HostileMode mode,
                          int hStop, int hReport)
 {
     signal(SIGPIPE, SIG_IGN);
     std::vector<int> vSeen;
-    std::vector<HostileReport> vReports;
-    for (;;) {
-        struct pollfd pfd = { hStop, POLLIN, 0 };
-        if (poll(&pfd, 1, 0) != 0)
-            break;
+    for (struct pollfd pfd = { hStop, POLLIN, 0 }; poll(&pfd, 1, 0) == 0;) {
         HostileReport rep;
         rep.iPid = FindNewModule(szModule, sBase, vSeen);
         int hFifo = -1;
@@ -505,11 +501,9 @@ inline void HostileChild(const char *szModule, const std::string &sBase, Hostile
             rep.dCpuSeconds = dCpu;
         rep.dEndAfterLastByte = NowSeconds() - dLast;
         close(hFifo);
-        vReports.push_back(rep);
-    }
-    for (const HostileReport &rep : vReports)
         if (write(hReport, &rep, sizeof rep) != (ssize_t)sizeof rep)
             _exit(1);
+    }
     _exit(0);
 }
 

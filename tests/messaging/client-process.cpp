@@ -115,7 +115,8 @@ TEST(ClientProcess, TimeStampAndDifference)
     EXPECT_LT(ZoltTimeDiff(), ulDiff);
 }
 
-/* Changing to a directory and reading it back; no buffer, no directory. */
+/* Changing to a directory and reading it back; no buffer or one too small,
+ * no directory. */
 TEST(ClientProcess, WorkingDirectory)
 {
     char szOld[PATH_MAX], szBuf[PATH_MAX], szReal[PATH_MAX];
@@ -127,6 +128,8 @@ TEST(ClientProcess, WorkingDirectory)
     EXPECT_STREQ(szBuf, szReal);
     EXPECT_EQ(ZoltGetCwd(NULL, (int)sizeof szBuf), nullptr);
     EXPECT_EQ(ZoltGetCwd(szBuf, 0), nullptr);
+    EXPECT_EQ(ZoltGetCwd(szBuf, 2), nullptr); /* too small for the path */
+    EXPECT_EQ(ZoltChDir("/nonexistent-zolt-dir"), -1);
     ASSERT_EQ(ZoltChDir(szOld), 0);
 }
 

@@ -1,6 +1,7 @@
 /* pipe-lowlevel.cpp - tests of the FIFO transport over real FIFOs: frames on
- * the pipe, a full FIFO, split and interleaved frames, garbage, broken pipes,
- * ZoltPipeSelect and the read/write thread. */
+ * the pipe, a full FIFO, interleaved frames, garbage, broken pipes,
+ * ZoltPipeSelect and the read/write thread. Frames cut across reads at every
+ * place are the transport fuzz target's (its corpus replays in every tree). */
 #include <gtest/gtest.h>
 
 #include <malloc.h>
@@ -103,7 +104,6 @@ TEST_F(Pipes, FramesOnThePipeAreDelimiterThenPieceOf4020)
         EXPECT_EQ(ZoltPipeWriteQueCount(), 0);
     }
     EXPECT_EQ(ZoltPipeWrite(m_hPeek, "x", 1), -1); /* not a registered write end */
-    EXPECT_EQ(Peek(), "");
 }
 
 TEST_F(Pipes, NearlyFullFifoKeepsTheFrameQueuedUntilDrained)
@@ -160,20 +160,6 @@ TEST_F(Pipes, ReaderGoneClosesTheWriterAndDropsItsQueue)
     EXPECT_EQ(ZoltPipeWrite(m_hWrite, msg.data(), 147), 0);
     EXPECT_EQ(ZoltPipeWriteQueCount(), 0);
     EXPECT_EQ(ZoltPipeWrite(m_hWrite, msg.data(), 147), -1);
-}
-
-TEST_F(Pipes, FrameSplitAcrossReadsIsCompletedFromTheNextRead)
-{
-    std::string msg = Message(500, 'S');
-    std::string frame = Frame(7, 4242, 1, 1, msg, msg.size());
-    for (size_t uCut :
-         { (size_t)1, (size_t)4, (size_t)12, (size_t)27, (size_t)29, frame.size() - 1 }) {
-        SCOPED_TRACE(uCut);
-        RawWrite(frame.substr(0, uCut));
-        EXPECT_EQ(Read(), "");
-        RawWrite(frame.substr(uCut));
-        EXPECT_EQ(Read(), msg);
-    }
 }
 
 /* Messages interleaved piece by piece, of two senders or of one: each is
