@@ -18,25 +18,18 @@
 
 namespace {
 
-/* Fixed process id 812 and clock 2024-03-05 14:07:09.456 UTC (the header's
- * millisecond field stays 000). */
-long Pid812(void)
-{
-    return 812;
-}
-int ClockAt20240305140709(struct timeval *pTv)
-{
-    return pTv->tv_sec = 1709647629, pTv->tv_usec = 456000, 0;
-}
-
 const char kWorkedExample[] =
     "<MSG><HDR><FROM>812</FROM><TO>DIAGENGINE</TO><ID>3</ID><TYPE>DE_COMMAND</TYPE>"
     "<TIME>20240305140709000</TIME></HDR><DATA>LIST_DEVICES</DATA></MSG>\r\n";
 
+/* Fixed process id 812 and clock 2024-03-05 14:07:09.456 UTC (the header's
+ * millisecond field stays 000). */
 void UseFixedPidAndClock(void)
 {
-    g_pfnZoltMsgLocalPid = Pid812;
-    g_pfnZoltGetTimeOfDay = ClockAt20240305140709;
+    g_pfnZoltMsgLocalPid = [] { return 812L; };
+    g_pfnZoltGetTimeOfDay = [](struct timeval *pTv) {
+        return pTv->tv_sec = 1709647629, pTv->tv_usec = 456000, 0;
+    };
 }
 
 /* Ids count from 1, which shows only in a process that has taken none yet
