@@ -1,8 +1,9 @@
 /* test-peer.h - the tests' peer over raw FIFOs: frames, message texts, a
- * temporary directory, the module's FIFO ends without a handshake, and the
- * hostile peer of the end-to-end tests (a forked child that writes into a
- * running module's FIFO what no well-behaved peer would and watches its CPU
- * time). Free of gtest, so a forked child may use it. */
+ * temporary directory, the module's FIFO ends without a handshake, a stand-in
+ * peer that answers on a thread, and the hostile peer of the end-to-end tests
+ * (a forked child that writes into a running module's FIFO what no
+ * well-behaved peer would and watches its CPU time). Free of gtest, so a
+ * forked child may use it. */
 #ifndef ZOLT_TESTS_TEST_PEER_H
 #define ZOLT_TESTS_TEST_PEER_H
 
@@ -20,9 +21,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <fstream>
+#include <functional>
+#include <mutex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "client-fifo-access.h"
@@ -93,12 +98,13 @@ struct FrameReader {
         }
     }
 
-    /* 1 with a message, 0 after iTimeoutMs without input, -1 at end of file. */
-    int Read(int fd, int iTimeoutMs, std::string *psOut)
+    /* 1 with a message, 0 after iTimeoutMs without input or once hStop is
+     * readable or hung up (while fd has nothing), -1 at end of file. */
+    int Read(int fd, int iTimeoutMs, std::string *psOut, int hStop = -1)
     {
         while (!Take(psOut)) {
-            struct pollfd pfd = { fd, POLLIN, 0 };
-            if (poll(&pfd, 1, iTimeoutMs) <= 0)
+            struct pollfd aPfd[2] = { { fd, POLLIN, 0 }, { hStop, POLLIN, 0 } };
+            if (poll(aPfd, 2, iTimeoutMs) <= 0 || aPfd[0].revents == 0)
                 return 0;
             char aBuf[8192];
             ssize_t n = read(fd, aBuf, sizeof aBuf);
@@ -129,6 +135,26 @@ inline std::string MakeMsg(const std::string &sFrom, const std::string &sType,
            "<TIME>20240305140709000</TIME></HDR><DATA>" + sData + "</DATA></MSG>\r\n";
 }
 
+/* The TRANSACTION_RESPONSE to sRequest that carries sData. */
+inline std::string Response(const std::string &sRequest, const std::string &sData)
+{
+    return MakeMsg("1", "TRANSACTION_RESPONSE", sData, Field(sRequest, "ID"));
+}
+
+/* The names in directory sDir, sorted; none where it cannot be read. */
+inline std::vector<std::string> DirNames(const std::string &sDir)
+{
+    std::vector<std::string> v;
+    DIR *pDir = opendir(sDir.c_str());
+    while (struct dirent *pEnt = pDir ? readdir(pDir) : nullptr)
+        if (strcmp(pEnt->d_name, ".") != 0 && strcmp(pEnt->d_name, "..") != 0)
+            v.push_back(pEnt->d_name);
+    if (pDir)
+        closedir(pDir);
+    std::sort(v.begin(), v.end());
+    return v;
+}
+
 /* A fresh directory under /tmp, removed with everything in it (symbolic
  * links removed, never followed). */
 struct TempDir {
@@ -148,18 +174,9 @@ struct TempDir {
                 },
                 8, FTW_DEPTH | FTW_PHYS);
     }
-    /* The names in the directory, sorted. */
     std::vector<std::string> Entries() const
     {
-        std::vector<std::string> v;
-        DIR *pDir = opendir(sPath.c_str());
-        while (struct dirent *pEnt = pDir ? readdir(pDir) : nullptr)
-            if (strcmp(pEnt->d_name, ".") != 0 && strcmp(pEnt->d_name, "..") != 0)
-                v.push_back(pEnt->d_name);
-        if (pDir)
-            closedir(pDir);
-        std::sort(v.begin(), v.end());
-        return v;
+        return DirNames(sPath);
     }
 };
 
@@ -199,6 +216,74 @@ struct RawConnection {
     }
 };
 
+/* A stand-in peer on a thread of the test: reads the messages of a FIFO,
+ * keeps each, and sends back what fnAnswer makes of it ("": nothing) on hOut
+ * or, while there is none, on the FIFO a STARTUP names in READ (as the broker
+ * does). It ends at end of file, at Stop, or after iReadAtMost messages (a
+ * peer that goes away, closing its ends). */
+struct AnsweringPeer {
+    std::function<std::string(const std::string &)> fnAnswer;
+    int hOut = -1, iReadAtMost = INT_MAX;
+
+    /* Starts reading a duplicate of hIn (the caller closes hIn itself). */
+    bool Start(int hIn)
+    {
+        int hDup = dup(hIn);
+        if (hDup < 0 || pipe(aiStop) != 0)
+            return false;
+        thread = std::thread([this, hDup] {
+            Loop(hDup);
+            close(hDup);
+        });
+        return true;
+    }
+    std::vector<std::string> Seen()
+    {
+        std::lock_guard<std::mutex> lock(mtx);
+        return vSeen;
+    }
+    /* Takes what is already in the FIFO, then ends. */
+    void Stop()
+    {
+        if (thread.joinable()) {
+            close(aiStop[1]);
+            thread.join();
+            close(aiStop[0]);
+        }
+    }
+    ~AnsweringPeer()
+    {
+        Stop();
+    }
+
+private:
+    std::thread thread;
+    std::mutex mtx;
+    std::vector<std::string> vSeen;
+    int aiStop[2] = { -1, -1 };
+
+    void Loop(int hIn)
+    {
+        FrameReader r;
+        bool bOwnOut = hOut < 0;
+        std::string s;
+        for (unsigned long ul = 1;
+             (int)vSeen.size() < iReadAtMost && r.Read(hIn, -1, &s, aiStop[0]) == 1;) {
+            {
+                std::lock_guard<std::mutex> lock(mtx);
+                vSeen.push_back(s);
+            }
+            std::string sAnswer = fnAnswer(s);
+            if (!sAnswer.empty() && hOut < 0)
+                hOut = open(Field(s, "READ").c_str(), O_WRONLY);
+            if (!sAnswer.empty())
+                WriteAll(hOut, MakeFrames(sAnswer, ul++, 77));
+        }
+        if (bOwnOut && hOut >= 0)
+            close(hOut);
+    }
+};
+
 /* ---- the hostile peer of the end-to-end tests ---- */
 
 enum HostileMode {
@@ -227,76 +312,65 @@ inline double NowSeconds()
     return (double)ts.tv_sec + (double)ts.tv_nsec / 1e9;
 }
 
+/* Where symbolic link sPath points, or "". */
+inline std::string LinkTarget(const std::string &sPath)
+{
+    char szTarget[4096];
+    ssize_t n = readlink(sPath.c_str(), szTarget, sizeof szTarget - 1);
+    return n > 0 ? std::string(szTarget, (size_t)n) : "";
+}
+
+/* The NUL-separated words of /proc/<iPid>/<szFile> (cmdline, environ). */
+inline std::vector<std::string> ProcWords(int iPid, const char *szFile)
+{
+    std::ifstream in("/proc/" + std::to_string(iPid) + "/" + szFile);
+    std::vector<std::string> v;
+    for (std::string sWord; std::getline(in, sWord, '\0');)
+        v.push_back(sWord);
+    return v;
+}
+
 /* The path of a module FIFO "ZOLT_<pid>" in a "zoltpeers.*" directory under
  * sBase, and its pid; "" when there is none. */
 inline std::string FindModuleFifo(const std::string &sBase, int *piPid)
 {
     std::string sFound;
-    DIR *pBase = opendir(sBase.c_str());
-    while (struct dirent *pDir = pBase != nullptr ? readdir(pBase) : nullptr) {
-        if (strncmp(pDir->d_name, "zoltpeers.", 10) != 0)
-            continue;
-        std::string sDir = sBase + "/" + pDir->d_name;
-        DIR *pPipes = opendir(sDir.c_str());
-        while (struct dirent *pEnt = pPipes != nullptr ? readdir(pPipes) : nullptr) {
+    for (const std::string &sDir : DirNames(sBase))
+        for (const std::string &sName : DirNames(sBase + "/" + sDir)) {
+            std::string sPath = sBase + "/" + sDir + "/" + sName;
             struct stat st;
-            std::string sPath = sDir + "/" + pEnt->d_name;
-            if (strncmp(pEnt->d_name, "ZOLT_", 5) == 0 && lstat(sPath.c_str(), &st) == 0 &&
-                S_ISFIFO(st.st_mode) && atoi(pEnt->d_name + 5) > 0) {
-                *piPid = atoi(pEnt->d_name + 5);
+            if (sDir.compare(0, 10, "zoltpeers.") == 0 && sName.compare(0, 5, "ZOLT_") == 0 &&
+                lstat(sPath.c_str(), &st) == 0 && S_ISFIFO(st.st_mode) &&
+                atoi(sName.c_str() + 5) > 0) {
+                *piPid = atoi(sName.c_str() + 5);
                 sFound = sPath;
             }
         }
-        if (pPipes != nullptr)
-            closedir(pPipes);
-    }
-    if (pBase != nullptr)
-        closedir(pBase);
     return sFound;
 }
 
-/* 1 when process iPid's environment holds ZOLT_PATH under sBase: a module
- * that our zoltpeers started, not one of another test running at once. */
-inline bool RunsUnder(int iPid, const std::string &sBase)
-{
-    std::ifstream in("/proc/" + std::to_string(iPid) + "/environ");
-    std::string sVar, sWant = "ZOLT_PATH=" + sBase + "/";
-    while (std::getline(in, sVar, '\0'))
-        if (sVar.compare(0, sWant.size(), sWant) == 0)
-            return true;
-    return false;
-}
-
-/* 1 when process iPid runs the mode word "run": zoltpeers first enumerates
- * (to check the device), and the hostile peer is for the test's module. */
-inline bool RunsATest(int iPid)
-{
-    std::ifstream in("/proc/" + std::to_string(iPid) + "/cmdline");
-    std::string sProgram, sMode;
-    return std::getline(in, sProgram, '\0') && std::getline(in, sMode, '\0') && sMode == "run";
-}
-
-/* A running module process of a test (its executable is szModule, its pipe
- * directory under sBase) not in vSeen, or 0. */
+/* A running module process of a test not in vSeen, or 0: its executable is
+ * szModule, its environment holds ZOLT_PATH under sBase (our zoltpeers
+ * started it, not one of another test running at once) and its mode word is
+ * "run" (zoltpeers first enumerates, to check the device). */
 inline int FindNewModule(const char *szModule, const std::string &sBase,
                          const std::vector<int> &vSeen)
 {
-    int iFound = 0;
-    DIR *pProc = opendir("/proc");
-    while (struct dirent *pEnt = pProc != nullptr && iFound == 0 ? readdir(pProc) : nullptr) {
-        int iPid = atoi(pEnt->d_name);
-        if (iPid <= 0 || std::find(vSeen.begin(), vSeen.end(), iPid) != vSeen.end())
+    std::string sWant = "ZOLT_PATH=" + sBase + "/";
+    for (const std::string &sPid : DirNames("/proc")) {
+        int iPid = atoi(sPid.c_str());
+        if (iPid <= 0 || std::find(vSeen.begin(), vSeen.end(), iPid) != vSeen.end() ||
+            LinkTarget("/proc/" + sPid + "/exe") != szModule)
             continue;
-        char szExe[4096];
-        std::string sLink = "/proc/" + std::to_string(iPid) + "/exe";
-        ssize_t n = readlink(sLink.c_str(), szExe, sizeof szExe - 1);
-        if (n > 0 && (szExe[n] = '\0', strcmp(szExe, szModule) == 0) && RunsUnder(iPid, sBase) &&
-            RunsATest(iPid))
-            iFound = iPid;
+        std::vector<std::string> vEnv = ProcWords(iPid, "environ"),
+                                 vCmd = ProcWords(iPid, "cmdline");
+        if (vCmd.size() >= 2 && vCmd[1] == "run" &&
+            std::any_of(vEnv.begin(), vEnv.end(), [&](const std::string &s) {
+                return s.compare(0, sWant.size(), sWant) == 0;
+            }))
+            return iPid;
     }
-    if (pProc != nullptr)
-        closedir(pProc);
-    return iFound;
+    return 0;
 }
 
 /* A write end of the FIFO that process iPid reads ("ZOLT_" in the name of one
@@ -307,19 +381,13 @@ inline int FindNewModule(const char *szModule, const std::string &sBase,
 inline int OpenModuleFifo(int iPid, bool bAfterHandshake)
 {
     std::string sFds = "/proc/" + std::to_string(iPid) + "/fd";
-    DIR *pFds = opendir(sFds.c_str());
-    int hFifo = -1;
-    while (struct dirent *pEnt = pFds != nullptr && hFifo < 0 ? readdir(pFds) : nullptr) {
-        char szTarget[4096];
-        std::string sFd = sFds + "/" + pEnt->d_name;
-        ssize_t n = readlink(sFd.c_str(), szTarget, sizeof szTarget - 1);
-        if (n > 0 && (szTarget[n] = '\0', strstr(szTarget, "/ZOLT_") != nullptr) &&
-            (!bAfterHandshake || strstr(szTarget, " (deleted)") != nullptr))
-            hFifo = open(sFd.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    for (const std::string &sFd : DirNames(sFds)) {
+        std::string sTarget = LinkTarget(sFds + "/" + sFd);
+        if (sTarget.find("/ZOLT_") != std::string::npos &&
+            (!bAfterHandshake || sTarget.find(" (deleted)") != std::string::npos))
+            return open((sFds + "/" + sFd).c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
     }
-    if (pFds != nullptr)
-        closedir(pFds);
-    return hFifo;
+    return -1;
 }
 
 /* CPU seconds of process iPid from its stat file; -1 when it is gone, or a
@@ -328,22 +396,14 @@ inline double ProcessCpuSeconds(int iPid, bool bZombieToo = false)
 {
     std::ifstream in("/proc/" + std::to_string(iPid) + "/stat");
     std::string sStat;
-    if (!std::getline(in, sStat))
-        return -1;
-    size_t uParen = sStat.rfind(')');
-    if (uParen == std::string::npos)
-        return -1;
-    std::istringstream fields(sStat.substr(uParen + 2));
-    std::string sField, sState;
+    char cState = 0;
     unsigned long long ullUser = 0, ullSystem = 0;
-    fields >> sState;
-    for (int i = 4; i <= 15 && fields >> sField; i++) {
-        if (i == 14)
-            ullUser = strtoull(sField.c_str(), nullptr, 10);
-        if (i == 15)
-            ullSystem = strtoull(sField.c_str(), nullptr, 10);
-    }
-    if ((sState == "Z" && !bZombieToo) || sState == "X")
+    size_t uParen = std::getline(in, sStat) ? sStat.rfind(')') : std::string::npos;
+    /* after the name: state, 10 fields, then user and system time */
+    if (uParen == std::string::npos ||
+        sscanf(sStat.c_str() + uParen + 1, " %c %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %llu %llu",
+               &cState, &ullUser, &ullSystem) != 3 ||
+        (cState == 'Z' && !bZombieToo) || cState == 'X')
         return -1;
     return (double)(ullUser + ullSystem) / (double)sysconf(_SC_CLK_TCK);
 }
@@ -355,31 +415,32 @@ inline double HostileWrite(int hFifo, HostileMode mode, int iPid, double *pdCpu)
 {
     int iMe = (int)getpid();
     double dLast = NowSeconds();
+    auto Send = [&](const std::string &s) { /* true when all of s went */
+                                            ssize_t n = write(hFifo, s.data(), s.size());
+                                            if (n > 0)
+                                                dLast = NowSeconds();
+                                            return n == (ssize_t)s.size();
+    };
     if (mode == HOSTILE_DANGLING_PIECE) {
-        std::string sPiece(4000, 'd'), sWhole = "<MSG><DATA>behind</DATA></MSG>\r\n";
-        std::string s =
-            Frame(1, iMe, 1, 2, sPiece, 8000) + Frame(1, iMe + 1, 1, 1, sWhole, sWhole.size());
-        if (write(hFifo, s.data(), s.size()) > 0)
-            dLast = NowSeconds();
+        std::string sWhole = "<MSG><DATA>behind</DATA></MSG>\r\n";
+        Send(Frame(1, iMe, 1, 2, std::string(4000, 'd'), 8000) +
+             Frame(1, iMe + 1, 1, 1, sWhole, sWhole.size()));
     } else if (mode == HOSTILE_INTERLEAVED) {
         std::string sA = "<MSG><DATA>" + std::string(3000, 'a') + "</DATA></MSG>\r\n";
         std::string sB = "<MSG><DATA>" + std::string(2000, 'b') + "</DATA></MSG>\r\n";
         std::string sAck = "<ACK></ACK>\r\n"; /* zoltpeers is told not to send one */
-        std::string s = Frame(1, iMe + 1, 1, 2, std::string(1000, 'd'), 2000) +
-                        Frame(1, iMe, 1, 2, sA.substr(0, 1500), sA.size()) +
-                        Frame(1, iMe + 2, 1, 1, sAck, sAck.size());
-        if (write(hFifo, s.data(), s.size()) > 0)
-            dLast = NowSeconds();
+        Send(Frame(1, iMe + 1, 1, 2, std::string(1000, 'd'), 2000) +
+             Frame(1, iMe, 1, 2, sA.substr(0, 1500), sA.size()) +
+             Frame(1, iMe + 2, 1, 1, sAck, sAck.size()));
         int hAfter = -1; /* the handshake is over once the FIFO's name is gone */
         while (ProcessCpuSeconds(iPid) >= 0 && (hAfter = OpenModuleFifo(iPid, true)) < 0)
             usleep(1000);
-        if (hAfter >= 0)
+        if (hAfter >= 0) {
             close(hAfter);
-        s = Frame(2, iMe, 1, 2, sB.substr(0, 1000), sB.size()) +
-            Frame(1, iMe, 2, 2, sA.substr(1500), sA.size()) +
-            Frame(2, iMe, 2, 2, sB.substr(1000), sB.size());
-        if (hAfter >= 0 && write(hFifo, s.data(), s.size()) > 0)
-            dLast = NowSeconds();
+            Send(Frame(2, iMe, 1, 2, sB.substr(0, 1000), sB.size()) +
+                 Frame(1, iMe, 2, 2, sA.substr(1500), sA.size()) +
+                 Frame(2, iMe, 2, 2, sB.substr(1000), sB.size()));
+        }
     } else if (mode == HOSTILE_FLOOD) {
         /* whole frames, at most 4096 bytes per write, so that each write is
          * atomic and never cuts into the broker's frames */
@@ -392,21 +453,17 @@ inline double HostileWrite(int hFifo, HostileMode mode, int iPid, double *pdCpu)
                                std::to_string(ul) + "</DATA></MSG>\r\n";
             std::string sFrame = Frame(ul, iMe, 1, 1, sMsg, sMsg.size());
             if (sBatch.size() + sFrame.size() > 4096) {
-                if (write(hFifo, sBatch.data(), sBatch.size()) != (ssize_t)sBatch.size())
+                if (!Send(sBatch))
                     return dLast; /* the module has ended */
-                dLast = NowSeconds();
                 sBatch.clear();
             }
             sBatch += sFrame;
         }
-        if (write(hFifo, sBatch.data(), sBatch.size()) == (ssize_t)sBatch.size())
-            dLast = NowSeconds();
+        Send(sBatch);
     } else {
         std::string sJunk = std::string("<MSG>junk") + '\0' + "junk</MSG>\r\n";
         for (unsigned long ul = 1;; ul++) {
-            std::string s = Frame(ul, iMe, 1, 1, sJunk, sJunk.size());
-            if (write(hFifo, s.data(), s.size()) == (ssize_t)s.size())
-                dLast = NowSeconds();
+            Send(Frame(ul, iMe, 1, 1, sJunk, sJunk.size()));
             usleep(1000);
             double dCpu = ProcessCpuSeconds(iPid);
             if (dCpu < 0)
@@ -419,18 +476,14 @@ inline double HostileWrite(int hFifo, HostileMode mode, int iPid, double *pdCpu)
 
 /* The child's work, until hStop reports hang-up: every module process that
  * appears gets the treatment in turn (a write end of its FIFO, the mode's
- * bytes), then its CPU time is read until it has ended. The reports, one per
- * module, go to hReport. */
+ * bytes), then its CPU time is read until it has ended. The report on each
+ * module goes to hReport. */
 inline void HostileChild(const char *szModule, const std::string &sBase, HostileMode mode,
                          int hStop, int hReport)
 {
     signal(SIGPIPE, SIG_IGN);
     std::vector<int> vSeen;
-    std::vector<HostileReport> vReports;
-    for (;;) {
-        struct pollfd pfd = { hStop, POLLIN, 0 };
-        if (poll(&pfd, 1, 0) != 0)
-            break;
+    for (struct pollfd pfd = { hStop, POLLIN, 0 }; poll(&pfd, 1, 0) == 0;) {
         HostileReport rep;
         rep.iPid = FindNewModule(szModule, sBase, vSeen);
         int hFifo = -1;
@@ -448,11 +501,9 @@ inline void HostileChild(const char *szModule, const std::string &sBase, Hostile
             rep.dCpuSeconds = dCpu;
         rep.dEndAfterLastByte = NowSeconds() - dLast;
         close(hFifo);
-        vReports.push_back(rep);
-    }
-    for (const HostileReport &rep : vReports)
         if (write(hReport, &rep, sizeof rep) != (ssize_t)sizeof rep)
             _exit(1);
+    }
     _exit(0);
 }
 

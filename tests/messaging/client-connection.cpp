@@ -1,15 +1,15 @@
-/* client-connection.cpp - tests of the broker connection against a scripted
- * broker in a forked child: every open result code, STARTUP and STOP, the
+/* client-connection.cpp - tests of the broker connection against a stand-in
+ * broker: every open result code, STARTUP and STOP, the
  * hidden own FIFO, a broker that goes away, the pipe directory. */
 #include <gtest/gtest.h>
 
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <string>
+#include <vector>
 
 #include "client-connection-manager.h"
+#include "common/read-file.h"
 #include "common/test-peer.h"
 #include "message-protocol.h"
 
@@ -17,55 +17,10 @@ namespace {
 
 using zolttest::Field;
 
-struct BrokerScript {
-    std::string sExpectStartup, sReply; /* "": not checked / stay silent */
-    bool bExpectStop = false, bExitAfterReply = false;
-};
-
-/* The child: reads STARTUP, replies on the FIFO it names, then answers
- * NLS_REGMOD and "ping" until end of file. Exit 0 or the failed check. */
-int RunBroker(int hIn, const BrokerScript &sc, long lModulePid)
-{
-    zolttest::FrameReader r;
-    std::string s, sPid = std::to_string(lModulePid);
-    if (r.Read(hIn, 10000, &s) != 1 || (!sc.sExpectStartup.empty() && s != sc.sExpectStartup))
-        return 11;
-    int hOut = -1;
-    unsigned long ulMsgNo = 1;
-    if (!sc.sReply.empty()) {
-        if ((hOut = open(Field(s, "READ").c_str(), O_WRONLY)) < 0)
-            return 12;
-        zolttest::WriteAll(hOut, zolttest::MakeFrames(sc.sReply, ulMsgNo++, (int)getpid()));
-        if (sc.bExitAfterReply)
-            return 0;
-    }
-    bool bStop = false;
-    for (int iRc; (iRc = r.Read(hIn, 10000, &s)) >= 0;) {
-        if (iRc == 0 || bStop || s.compare(0, 9, "<STARTUP>") == 0)
-            return 13; /* silence, anything after STOP, a second STARTUP */
-        if ((bStop = s.compare(0, 6, "<STOP>") == 0) &&
-            s != "<STOP><PID>" + sPid + "</PID></STOP>\r\n")
-            return 15;
-        std::string sData = Field(s, "DATA"), sAnswer = sData == "ping" ? "pong" : "";
-        if (sData.compare(0, 11, "NLS_REGMOD:") == 0) {
-            if (sData != "NLS_REGMOD:" + sPid + ":zoltcpu.ini" || Field(s, "TO") != "NLSENGINE")
-                return 16;
-            sAnswer = "registered";
-        }
-        if (!sAnswer.empty())
-            zolttest::WriteAll(hOut,
-                               zolttest::MakeFrames(zolttest::MakeMsg("1", "TRANSACTION_RESPONSE",
-                                                                      sAnswer, Field(s, "ID")),
-                                                    ulMsgNo++, (int)getpid()));
-    }
-    return sc.bExpectStop == bStop ? 0 : 17;
-}
-
 class Connection : public ::testing::Test {
 protected:
     zolttest::TempDir dir;
-    std::string sBrokerFifo, sOwnFifo;
-    pid_t brokerPid = -1;
+    std::string sBrokerFifo, sOwnFifo, sPid;
 
     void SetUp() override
     {
@@ -73,7 +28,8 @@ protected:
         ASSERT_EQ(ZoltSetPipeDirectory(dir.sPath.c_str()), 0);
         ZoltSetServerFifoNameEx("");
         sBrokerFifo = dir.sPath + "/ZOLTFIFO";
-        sOwnFifo = dir.sPath + "/ZOLT_" + std::to_string(ZoltGetClientPid());
+        sPid = std::to_string(ZoltGetClientPid());
+        sOwnFifo = dir.sPath + "/ZOLT_" + sPid;
         ZoltInitPipes();
     }
     void TearDown() override
@@ -82,36 +38,43 @@ protected:
             ZoltClientCloseConnection();
         ZoltStopReadWriteThread();
         ZoltCleanupPipes();
-        if (brokerPid > 0) {
-            kill(brokerPid, SIGKILL);
-            waitpid(brokerPid, NULL, 0);
-        }
     }
-    void StartBroker(const BrokerScript &sc)
+    /* The broker answers STARTUP with sReply ("": stays silent), "ping" with
+     * "pong" and NLS_REGMOD with "registered". */
+    void StartBroker(zolttest::AnsweringPeer &broker, const std::string &sReply)
     {
         ASSERT_EQ(mkfifo(sBrokerFifo.c_str(), 0600), 0);
         int h = open(sBrokerFifo.c_str(), O_RDONLY | O_NONBLOCK);
-        ASSERT_GE(h, 0);
-        long lPid = ZoltGetClientPid();
-        ASSERT_GE(brokerPid = fork(), 0);
-        if (brokerPid == 0)
-            _exit(RunBroker(h, sc, lPid));
-        close(h);
+        broker.fnAnswer = [sReply](const std::string &s) -> std::string {
+            std::string sData = Field(s, "DATA");
+            if (s.compare(0, 9, "<STARTUP>") == 0)
+                return sReply;
+            if (sData == "ping" || sData.compare(0, 11, "NLS_REGMOD:") == 0)
+                return zolttest::Response(s, sData == "ping" ? "pong" : "registered");
+            return "";
+        };
+        ASSERT_TRUE(h >= 0 && broker.Start(h));
+        close(h); /* the broker's end is the only one */
         ASSERT_EQ(ZoltInitReadWriteThread(), 0);
     }
-    int BrokerStatus()
+    /* What the broker got once it has taken everything: each MSG as its DATA. */
+    std::vector<std::string> Got(zolttest::AnsweringPeer &broker)
     {
-        int iStatus = 0;
-        pid_t pid = waitpid(brokerPid, &iStatus, 0);
-        brokerPid = -1;
-        return pid > 0 && WIFEXITED(iStatus) ? WEXITSTATUS(iStatus) : -1;
+        broker.Stop();
+        std::vector<std::string> v = broker.Seen();
+        for (std::string &s : v)
+            s = s.compare(0, 5, "<MSG>") == 0 ? Field(s, "DATA") : s;
+        return v;
     }
-    std::string Startup(const char *szName, const char *szNls, const char *szClass,
-                        const char *szExe)
+    std::string Startup(const char *szName, const char *szNls, const char *szExe)
     {
-        return "<STARTUP><READ>" + sOwnFifo + "</READ><PID>" + std::to_string(ZoltGetClientPid()) +
-               "</PID><NAME>" + szName + "</NAME><NLSDATA>" + szNls + "</NLSDATA><CLASS>" +
-               szClass + "</CLASS><EXE_FILENAME>" + szExe + "</EXE_FILENAME></STARTUP>\r\n";
+        return "<STARTUP><READ>" + sOwnFifo + "</READ><PID>" + sPid + "</PID><NAME>" + szName +
+               "</NAME><NLSDATA>" + szNls + "</NLSDATA><CLASS>DIAGMODULE</CLASS><EXE_FILENAME>" +
+               szExe + "</EXE_FILENAME></STARTUP>\r\n";
+    }
+    std::string Stop()
+    {
+        return "<STOP><PID>" + sPid + "</PID></STOP>\r\n";
     }
     void ExpectNothingLeft()
     {
@@ -135,9 +98,8 @@ TEST_F(Connection, HandshakeOutcomes)
     };
     for (auto &c : aCases) {
         SCOPED_TRACE(c.sReply);
-        BrokerScript sc = { Startup("Example", "", "DIAGMODULE", "zoltcpu.linux"), c.sReply,
-                            c.iExpect % 40 == 0 };
-        StartBroker(sc);
+        zolttest::AnsweringPeer broker;
+        StartBroker(broker, c.sReply);
         g_iAckTimeoutMs = c.sReply.empty() ? 200 : ZOLT_ACK_TIMEOUT_MS;
         int iRc = c.bWorker ? ZoltClient_I_OpenConnectionEx(0, "Example", "DIAGMODULE", NULL,
                                                             "/opt/diag/zoltcpu.linux")
@@ -145,13 +107,15 @@ TEST_F(Connection, HandshakeOutcomes)
                                                          "/opt/diag/zoltcpu.linux");
         g_iAckTimeoutMs = ZOLT_ACK_TIMEOUT_MS;
         EXPECT_EQ(iRc, c.iExpect);
-        if (sc.bExpectStop) {
+        std::vector<std::string> vExpect = { Startup("Example", "", "zoltcpu.linux") };
+        if (c.iExpect % 40 == 0) { /* a connection that stays open until STOP */
             EXPECT_NE(access(sOwnFifo.c_str(), F_OK), 0); /* hidden, yet still open */
             EXPECT_GT(g_hFifoRead, 0);
             EXPECT_EQ(ZoltClientCloseConnection(), 0);
+            vExpect.push_back(Stop());
         }
         ExpectNothingLeft();
-        EXPECT_EQ(BrokerStatus(), 0);
+        EXPECT_EQ(Got(broker), vExpect);
         ZoltStopReadWriteThread();
         unlink(sBrokerFifo.c_str());
     }
@@ -159,8 +123,8 @@ TEST_F(Connection, HandshakeOutcomes)
 
 TEST_F(Connection, LiveConnectionCarriesMessagesAndClosesWithStop)
 {
-    StartBroker(
-        { Startup("Example", "/opt/x/zoltcpu.ini", "DIAGMODULE", ""), "<ACK></ACK>\r\n", true });
+    zolttest::AnsweringPeer broker;
+    StartBroker(broker, "<ACK></ACK>\r\n");
     /* registers the language-string file during the open; the hidden FIFO still gets answers */
     ASSERT_EQ(ZoltClientOpenConnectionEx("Example", "DIAGMODULE", "/opt/x/zoltcpu.ini", ""), 0);
     CGenStr s;
@@ -177,15 +141,20 @@ TEST_F(Connection, LiveConnectionCarriesMessagesAndClosesWithStop)
     EXPECT_GT(g_hFifoWrite, 0);
     EXPECT_EQ(ZoltClientCloseConnection(), 0); /* now STOP goes out */
     ExpectNothingLeft();
-    EXPECT_EQ(BrokerStatus(), 0);
+    EXPECT_EQ(Field(broker.Seen().at(1), "TO"), "NLSENGINE");
+    EXPECT_EQ(Got(broker),
+              (std::vector<std::string>{ Startup("Example", "/opt/x/zoltcpu.ini", ""),
+                                         "NLS_REGMOD:" + sPid + ":zoltcpu.ini", "ping", Stop() }));
     EXPECT_EQ(ZoltClientSendMessage("<MSG></MSG>\r\n"), 1);
 }
 
 TEST_F(Connection, BrokerThatHasGoneMakesSendsFail)
 {
-    StartBroker({ "", "<ACK></ACK>\r\n", false, true });
+    zolttest::AnsweringPeer broker;
+    broker.iReadAtMost = 1; /* answers STARTUP, then closes its ends */
+    StartBroker(broker, "<ACK></ACK>\r\n");
     ASSERT_EQ(ZoltClientOpenConnection(), 0);
-    ASSERT_EQ(BrokerStatus(), 0);
+    broker.Stop();
     int iErrors = ZoltClientGetWriteErrorCount();
     EXPECT_EQ(ZoltClientSendMessage("<MSG><DATA>1</DATA></MSG>\r\n"), 1); /* broken pipe */
     EXPECT_EQ(g_hFifoWrite, 0);                                           /* closed by it */
@@ -202,10 +171,12 @@ TEST_F(Connection, FailedOpensLeaveNothingBehind)
     std::string sLong(70, 'n'), sLongPath = "/opt/" + std::string(300, 'p'),
                                 sLongExe = "/bin/" + std::string(4250, 'e');
     std::string sDeepDir = dir.sPath + "/" + std::string(200, 'a') + "/" + std::string(100, 'b');
+    /* iBroker: 0 no broker FIFO, 1 nobody reads it, 2 read, 3 a regular file
+     * instead; cOwn: '-' plain, 'd' a directory at the own FIFO's name, 'l' own
+     * path over 255 characters (not cut) */
     struct {
-        int iBroker; /* 0 no broker FIFO, 1 nobody reads it, 2 read, 3 a regular file instead */
-        char
-            cOwn; /* '-' plain, 'd' own FIFO name taken by a directory, 'l' own path over 255 (not cut) */
+        int iBroker;
+        char cOwn;
         const char *szModule, *szClass, *szNls, *szExe;
         int iExpect;
     } aCases[] = {
@@ -238,8 +209,8 @@ TEST_F(Connection, FailedOpensLeaveNothingBehind)
         ASSERT_TRUE(c.cOwn != 'd' || mkdir(sOwn.c_str(), 0700) == 0);
 
         EXPECT_EQ(ZoltClientOpenConnectionEx(c.szModule, c.szClass, c.szNls, c.szExe), c.iExpect);
-        EXPECT_TRUE(c.cOwn != 'd' ||
-                    rmdir(sOwn.c_str()) == 0); /* the directory is not taken for a FIFO */
+        /* the directory is not taken for a FIFO */
+        EXPECT_TRUE(c.cOwn != 'd' || rmdir(sOwn.c_str()) == 0);
         ExpectNothingLeft();
         EXPECT_NE(access(sOwn.c_str(), F_OK), 0);
         EXPECT_NE(access(sOwn.substr(0, 255).c_str(), F_OK), 0); /* nor a FIFO at a cut name */
@@ -248,9 +219,7 @@ TEST_F(Connection, FailedOpensLeaveNothingBehind)
             EXPECT_EQ(read(hBroker, &c1, 1), 0); /* nothing sent, no writer left */
             close(hBroker);
         }
-        struct stat stBroker;
-        EXPECT_TRUE(c.iBroker != 3 ||
-                    (stat(sBrokerFifo.c_str(), &stBroker) == 0 && stBroker.st_size == 5));
+        EXPECT_TRUE(c.iBroker != 3 || zolttest::ReadFile(sBrokerFifo) == "kept\n");
         unlink(sBrokerFifo.c_str());
         ASSERT_EQ(ZoltSetPipeDirectory(dir.sPath.c_str()), 0);
         ZoltSetServerFifoNameEx("");

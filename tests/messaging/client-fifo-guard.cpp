@@ -21,9 +21,8 @@ TEST(FifoGuard, SignalsRemoveOnlyTheVerifiedFifoAndEndTheProcess)
     struct {
         const char *szWhat;
         int iSignal;
-        char cWhen; /* 'p' raised before the arm, 'f' before a failed make, 'a' after the arm */
-        char
-            cName; /* '-' untouched, 'r' another FIFO renamed over it, 'h' removed, then a new one */
+        char cWhen;     /* 'p' raised before the arm, 'f' before a failed make, 'a' once armed */
+        char cName;     /* '-' untouched, 'r' another FIFO renamed over it, 'h' removed, new one */
         bool bIgnored;  /* the signal was ignored before the guard began */
         int iEndSignal; /* what ends the child (0: it exits with 0) */
         bool bGuardedGone;

@@ -35,17 +35,18 @@ protected:
     {
         ASSERT_EQ(conn.Open(), "");
     }
-
-    void Deliver(const std::string &sMsg)
+    /* Sends sText to the module as one message of the FIFO protocol. */
+    void Deliver(const std::string &sText)
     {
         ASSERT_TRUE(
-            zolttest::WriteAll(conn.hToClient, zolttest::MakeFrames(sMsg, ulMsgNo++, 4242)));
+            zolttest::WriteAll(conn.hToClient, zolttest::MakeFrames(sText, ulMsgNo++, 4242)));
     }
     std::string SentToBroker()
     {
         std::string s;
         return brokerReader.Read(conn.hBroker, 2000, &s) == 1 ? s : "";
     }
+    /* A LIST_DEVICES request and its ID. */
     std::string Request(long *plId)
     {
         CGenStr s;
@@ -55,6 +56,15 @@ protected:
         CGenStrDelete(&s);
         EXPECT_EQ(ZoltMessageGetMessageId(sReq.c_str(), plId), 0);
         return sReq;
+    }
+    /* The DATA of each message in the table, in order. */
+    std::vector<std::string> Waiting()
+    {
+        std::vector<std::string> v;
+        for (ClientMessage *p = ZoltClientPeekMessage(NULL); p != NULL; p = p->pNext)
+            v.push_back(Field(p->szMessage, "DATA"));
+        EXPECT_EQ(ZoltClient_I_GetWaitingMessageCount(), (int)v.size());
+        return v;
     }
 };
 
@@ -71,12 +81,9 @@ TEST_F(MessageTable, FindsAndWaitsSkipMessagesThatDoNotMatch)
     EXPECT_EQ(Data(ZoltClientFindMessageWithReField(9)), "event");
     EXPECT_EQ(ZoltClientFindMessageWithReField(-1), nullptr); /* no RE is not RE -1 */
     EXPECT_EQ(ZoltClient_I_GetWaitingMessageCount(), 4);      /* finds take nothing */
-    /* taking from the middle links the neighbours */
-    ClientMessage *pMiddle = ZoltClientFindMessageWithTypeFieldAndFromPid(812, "DE_EVENT");
-    ASSERT_EQ(ZoltClientGetNextMessage(pMiddle), pMiddle);
-    EXPECT_EQ(pMiddle->pNext, nullptr);
-    ZoltClientFreeMessage(pMiddle);
-    EXPECT_EQ(Data(ZoltClientFindMessageWithReField(7)), "from 812");
+    ClientMessage *pLast = ZoltClientFindMessageWithTypeFieldAndFromPid(812, "DE_EVENT");
+    ASSERT_EQ(ZoltClientGetNextMessage(pLast), pLast);
+    ZoltClientFreeMessage(pLast);
     char szBuf[512];
     /* too small (it needs its length + 2 bytes): the message stays */
     EXPECT_EQ(
@@ -87,49 +94,29 @@ TEST_F(MessageTable, FindsAndWaitsSkipMessagesThatDoNotMatch)
     EXPECT_EQ(ZoltClientWaitForMessage(szBuf, sizeof szBuf, 2000, "DE_COMMAND", 0), 0);
     EXPECT_EQ(Field(szBuf, "DATA"), "from 100");
     EXPECT_EQ(ZoltClientWaitForMessage(szBuf, sizeof szBuf, 20, "DE_COMMAND", 0), 2);
-    EXPECT_EQ(ZoltClient_I_GetWaitingMessageCount(), 1);
+    EXPECT_EQ(Waiting(), std::vector<std::string>{ "no type at all" });
 }
 
-TEST_F(MessageTable, TransactionFindsItsAnswerBehindAnotherMessage)
+/* The answer is the message whose RE is the whole ID, behind another sender's
+ * command and an RE equal to the ID only in its low 32 bits, with junk holding
+ * a NUL byte around it in its frame (dropped). The reply overwrites the
+ * request in the same buffer; the others stay in the table in order. */
+TEST_F(MessageTable, TransactionTakesTheAnswerWithTheWholeRe)
 {
     long lId = 0;
     std::string sReq = Request(&lId);
-    std::string sOther = MakeMsg("5", "DAPI_COMMAND", "STOPTESTING");
-    std::string sAnswer =
-        MakeMsg("5", "TRANSACTION_RESPONSE", "<COMPONENT>x</COMPONENT>", std::to_string(lId));
-    Deliver(sOther);
-    Deliver(sAnswer);
-    /* the reply overwrites the request in the same buffer */
+    std::string sJunk = std::string("<MSG>junk") + '\0' + "junk</MSG>\r\n";
+    std::string sAnswer = MakeMsg("5", "TRANSACTION_RESPONSE", "right", std::to_string(lId));
+    Deliver(MakeMsg("5", "DAPI_COMMAND", "STOPTESTING"));
+    Deliver(MakeMsg("5", "TRANSACTION_RESPONSE", "high bits",
+                    std::to_string((long long)lId + (1LL << 32))));
+    Deliver(sJunk + sAnswer + sJunk);
     std::vector<char> vBuf(sReq.begin(), sReq.end());
     vBuf.resize(1024, '\0');
     EXPECT_EQ(ZoltClientSendTransaction(vBuf.data(), vBuf.data(), (int)vBuf.size(), 2000, 0), 0);
     EXPECT_EQ(std::string(vBuf.data()), Bare(sAnswer));
     EXPECT_EQ(SentToBroker(), sReq);
-    ASSERT_EQ(ZoltClient_I_GetWaitingMessageCount(), 1);
-    EXPECT_EQ(std::string(ZoltClientPeekMessage(NULL)->szMessage), Bare(sOther));
-}
-
-/* Answers that must not be taken for this request's, and junk around the
- * right one: an RE equal to the ID only in its low 32 bits, a message with a
- * NUL byte in the same frame. The right answer still arrives, the others stay
- * in the table in order (the junk with a NUL byte is dropped). */
-TEST_F(MessageTable, TransactionTakesOnlyTheWholeRe)
-{
-    long lId = 0;
-    std::string sReq = Request(&lId);
-    std::string sWrongRe = MakeMsg("5", "TRANSACTION_RESPONSE", "high bits",
-                                   std::to_string((long long)lId + (1LL << 32)));
-    std::string sJunk = std::string("<MSG>junk") + '\0' + "junk</MSG>\r\n";
-    std::string sAnswer = MakeMsg("5", "TRANSACTION_RESPONSE", "right", std::to_string(lId));
-    Deliver(sWrongRe);
-    ASSERT_TRUE(zolttest::WriteAll(conn.hToClient,
-                                   zolttest::MakeFrames(sJunk + sAnswer + sJunk, ulMsgNo++, 4242)));
-    char szBuf[1024];
-    EXPECT_EQ(ZoltClientSendTransaction(sReq.c_str(), szBuf, sizeof szBuf, 5000, 0), 0);
-    EXPECT_EQ(Field(szBuf, "DATA"), "right");
-    ASSERT_EQ(ZoltClient_I_GetWaitingMessageCount(), 1);
-    EXPECT_EQ(std::string(ZoltClientPeekMessage(NULL)->szMessage), Bare(sWrongRe));
-    SentToBroker();
+    EXPECT_EQ(Waiting(), (std::vector<std::string>{ "STOPTESTING", "high bits" }));
 }
 
 /* The table keeps its last message and count through takes at every place:
@@ -145,16 +132,12 @@ TEST_F(MessageTable, TakesAtFrontMiddleAndEndKeepTheOrderOfLaterMessages)
             p = p->pNext;
         ZoltClientFreeMessage(ZoltClientGetNextMessage(p));
         ZoltClient_I_MoveMessagesToTable(const_cast<char *>(MakeMsg("1", "U", "d").c_str()));
-        std::string sOrder;
-        for (p = ZoltClientPeekMessage(NULL); p != NULL; p = p->pNext)
-            sOrder += Field(p->szMessage, "DATA");
-        std::string sExpect = "abcd";
-        EXPECT_EQ(sOrder, sExpect.erase((size_t)iTake, 1));
-        EXPECT_EQ(ZoltClient_I_GetWaitingMessageCount(), 3);
+        std::vector<std::string> vExpect = { "a", "b", "c", "d" };
+        vExpect.erase(vExpect.begin() + iTake);
+        EXPECT_EQ(Waiting(), vExpect);
         ASSERT_NE(ZoltClientFindMessageWithTypeField("U"), nullptr);
         while ((p = ZoltClientGetNextMessage(NULL)) != NULL)
             ZoltClientFreeMessage(p);
-        EXPECT_EQ(ZoltClient_I_GetWaitingMessageCount(), 0);
     }
 }
 
@@ -190,7 +173,7 @@ TEST_F(MessageTable, TransactionFailureCodes)
     char szBuf[256];
     EXPECT_EQ(ZoltClientSendTransaction("<MSG><HDR><TYPE>X</TYPE></HDR></MSG>\r\n", szBuf,
                                         sizeof szBuf, 2000, 0),
-              102);
+              102); /* no ID */
     long lId = 0;
     std::string sReq = Request(&lId);
     ZoltClient_I_CloseWriteFifo();
@@ -214,7 +197,15 @@ TEST_F(MessageTable, FlushLetsQueuedPiecesDrain)
     EXPECT_EQ(SentToBroker(), sBig);
 }
 
+/* A clock on some day in 2022 that moves s_iFakeStepMs on at each reading. */
 int64_t s_iFakeStepMs, s_iFakeLastMs;
+int FakeTimeOfDay(struct timeval *pTv)
+{
+    int64_t iAbsMs = 19000LL * 86400 * 1000 + (s_iFakeLastMs += s_iFakeStepMs);
+    pTv->tv_sec = (time_t)(iAbsMs / 1000);
+    pTv->tv_usec = (suseconds_t)(iAbsMs % 1000) * 1000;
+    return 0;
+}
 
 TEST_F(MessageTable, WaitsNeverRunPastMidnight)
 {
@@ -233,14 +224,7 @@ TEST_F(MessageTable, WaitsNeverRunPastMidnight)
         std::string sReq = Request(&lId);
         s_iFakeLastMs = c.iStart - c.iStep;
         s_iFakeStepMs = c.iStep;
-        g_pfnZoltGetTimeOfDay =
-            [](struct timeval *pTv) { /* some day in 2022, s_iFakeStepMs on at each reading */
-                                      int64_t iAbsMs =
-                                          19000LL * 86400 * 1000 + (s_iFakeLastMs += s_iFakeStepMs);
-                                      pTv->tv_sec = (time_t)(iAbsMs / 1000);
-                                      pTv->tv_usec = (suseconds_t)(iAbsMs % 1000) * 1000;
-                                      return 0;
-            };
+        g_pfnZoltGetTimeOfDay = FakeTimeOfDay;
         char szBuf[256];
         int iRc = ZoltClientSendTransaction(sReq.c_str(), szBuf, sizeof szBuf, c.iTimeout, 0);
         g_pfnZoltGetTimeOfDay = pfnSaved;
@@ -257,8 +241,7 @@ TEST_F(MessageTable, EnumCompleteDiscardsWhatCameBefore)
     Deliver(MakeMsg("5", "DE_ENUM_NOTIFY", "ENUM_COMPLETE"));
     Deliver(MakeMsg("5", "DE_EVENT", "after"));
     EXPECT_EQ(ZoltClientWaitForEnumCompleteMessage(5000, 0), 0);
-    ASSERT_EQ(ZoltClient_I_GetWaitingMessageCount(), 1);
-    EXPECT_EQ(Field(ZoltClientPeekMessage(NULL)->szMessage, "DATA"), "after");
+    EXPECT_EQ(Waiting(), std::vector<std::string>{ "after" });
 
     /* a child that has ended stops the wait long before its time-out */
     pid_t pid = fork();

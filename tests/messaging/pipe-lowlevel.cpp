@@ -1,6 +1,7 @@
 /* pipe-lowlevel.cpp - tests of the FIFO transport over real FIFOs: frames on
- * the pipe, a full FIFO, split and interleaved frames, garbage, broken pipes,
- * ZoltPipeSelect and the read/write thread. */
+ * the pipe, a full FIFO, interleaved frames, garbage, broken pipes,
+ * ZoltPipeSelect and the read/write thread. Frames cut across reads at every
+ * place are the transport fuzz target's (its corpus replays in every tree). */
 #include <gtest/gtest.h>
 
 #include <malloc.h>
@@ -103,7 +104,6 @@ TEST_F(Pipes, FramesOnThePipeAreDelimiterThenPieceOf4020)
         EXPECT_EQ(ZoltPipeWriteQueCount(), 0);
     }
     EXPECT_EQ(ZoltPipeWrite(m_hPeek, "x", 1), -1); /* not a registered write end */
-    EXPECT_EQ(Peek(), "");
 }
 
 TEST_F(Pipes, NearlyFullFifoKeepsTheFrameQueuedUntilDrained)
@@ -160,20 +160,6 @@ TEST_F(Pipes, ReaderGoneClosesTheWriterAndDropsItsQueue)
     EXPECT_EQ(ZoltPipeWrite(m_hWrite, msg.data(), 147), 0);
     EXPECT_EQ(ZoltPipeWriteQueCount(), 0);
     EXPECT_EQ(ZoltPipeWrite(m_hWrite, msg.data(), 147), -1);
-}
-
-TEST_F(Pipes, FrameSplitAcrossReadsIsCompletedFromTheNextRead)
-{
-    std::string msg = Message(500, 'S');
-    std::string frame = Frame(7, 4242, 1, 1, msg, msg.size());
-    for (size_t uCut :
-         { (size_t)1, (size_t)4, (size_t)12, (size_t)27, (size_t)29, frame.size() - 1 }) {
-        SCOPED_TRACE(uCut);
-        RawWrite(frame.substr(0, uCut));
-        EXPECT_EQ(Read(), "");
-        RawWrite(frame.substr(uCut));
-        EXPECT_EQ(Read(), msg);
-    }
 }
 
 /* Messages interleaved piece by piece, of two senders or of one: each is
@@ -306,7 +292,8 @@ TEST_F(Pipes, PiecesOfAnySizeAreReassembledWhenTheyAddUp)
 
 /* A first piece that never gets its second: a select waiting with it alone
  * really waits (it does not return at once again and again), messages behind
- * it go out at once, and after the stall bound it is dropped. */
+ * it go out at once, and after the stall bound it is dropped. A select on a
+ * FIFO whose writer has gone reports no message. */
 TEST_F(Pipes, DanglingFirstPieceNeitherSpinsNorHoldsBackNorOutlivesTheStallBound)
 {
     std::string sLong = Message(6000, 'D'), m1 = Message(90, '1'), m2 = Message(90, '2');
@@ -336,6 +323,8 @@ TEST_F(Pipes, DanglingFirstPieceNeitherSpinsNorHoldsBackNorOutlivesTheStallBound
     RawWrite(Frames(sLong, 1, 600)[1]); /* the lost piece, late: dropped */
     EXPECT_EQ(Read(), "");
     EXPECT_EQ(ZoltPipeReadQueCount(), 0);
+    close(m_hRaw), m_hRaw = -1; /* the writer gone, nothing waiting: a time-out */
+    EXPECT_EQ(ZoltPipeSelect(m_hRead, -1, 0), 0);
 }
 
 /* A lying total reserves nothing: the buffer follows the bytes that came. */
@@ -370,23 +359,6 @@ TEST_F(Pipes, FailedPieceAllocationIsNotABrokenPipe)
     std::string m = Message(100, 'B');
     EXPECT_EQ(ZoltPipeWrite(m_hWrite, m.data(), (int)m.size()), 100);
     EXPECT_NE(Peek().find(m), std::string::npos);
-}
-
-TEST_F(Pipes, SelectReturnsAtOnceForAQueuedMessageElseAfterTheTimeout)
-{
-    std::string m = Message(200, 'Q');
-    std::vector<std::string> f = Frames(Message(5000, 'I'), 1, 777);
-    RawWrite(f[0]); /* an incomplete message alone does not count */
-    uint32_t uStart = ZoltMilliSeconds();
-    EXPECT_EQ(ZoltPipeSelect(m_hRead, -1, 120), 0);
-    EXPECT_GE(ZoltMilliSeconds() - uStart, 110u);
-    RawWrite(f[1] + Frame(2, 777, 1, 1, m, m.size()));
-    uStart = ZoltMilliSeconds();
-    EXPECT_EQ(ZoltPipeSelect(m_hRead, -1, 60000) & 1, 1);
-    EXPECT_LT(ZoltMilliSeconds() - uStart, 30000u); /* not the time-out */
-    EXPECT_EQ(Read(), Message(5000, 'I') + m);
-    close(m_hRaw), m_hRaw = -1; /* the writer gone, nothing waiting: a time-out */
-    EXPECT_EQ(ZoltPipeSelect(m_hRead, -1, 0), 0);
 }
 
 TEST_F(Pipes, ThreadMovesPiecesBothWays)
