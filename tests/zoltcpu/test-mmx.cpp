@@ -3,6 +3,8 @@
  * that model, every case's fault path, the move tests, a pinned run. */
 #include "zoltcpu/cpu-test-events.h"
 
+#include <string.h>
+
 #include <functional>
 
 #include "mmx-asm.h"
@@ -248,10 +250,24 @@ TEST_F(CpuTestFixture, MmxInstructionRoutinesComputeTheirInstruction)
     }
 }
 
+/* The name error 10 gives a faulty instruction: the longest routine name its
+ * own name starts with (PAND, PANDN, PMUL for PMULHW, PMADD for PMADDW); the
+ * right shifts are reported as "PSLR". */
+const char *ReportedName(const std::string &sInsn)
+{
+    const char *szBest = sInsn.rfind("PSRL", 0) == 0 ? "PSLR" : "";
+    for (const MmxRoutine &routine : g_aMmxRoutines)
+        if (*routine.szInstruction != '\0' && sInsn.rfind(routine.szInstruction, 0) == 0 &&
+            strlen(routine.szInstruction) > strlen(szBest))
+            szBest = routine.szInstruction;
+    return szBest;
+}
+
 /* Each case of each routine of the product's tables alone: its bit alone as
- * "errno" with the routine's name, whichever destination register (MM0, MM2,
- * MM4, MM6, in turn) holds the wrong low word; the source registers and the
- * high halves are not compared, and no case answers to another case's number. */
+ * "errno" with the name of the instruction the case runs, whichever
+ * destination register (MM0, MM2, MM4, MM6, in turn) holds the wrong low
+ * word; the source registers and the high halves are not compared, and no
+ * case answers to another case's number. */
 TEST_F(CpuTestFixture, EachMmxCaseReportsItsOwnBitAndName)
 {
     std::vector<FaultCase> v;
@@ -260,7 +276,7 @@ TEST_F(CpuTestFixture, EachMmxCaseReportsItsOwnBitAndName)
         for (size_t i = 0; i < routine.uCount; i++)
             v.push_back({ 2, r, routine.pCases[i].uBit, (int)i, 16 * (unsigned)(i % 4),
                           0x80000001u >> (i % 2 * 31), routine.pCases[i].uBit,
-                          routine.szInstruction });
+                          ReportedName(ModelOf(routine.pCases[i].pfnInsn)->szName) });
         if (routine.uCount == 0)
             continue;
         const unsigned uLast = routine.pCases[routine.uCount - 1].uBit;
@@ -288,16 +304,21 @@ TEST_F(CpuTestFixture, MmxMoveFaultsGiveTheCounterOrLaneValue)
 {
     RUN_FAULT_CASES(2, kMmxMoveFaults);
 }
-/* A processor without MMX (the presence check's answer turned): warning 9,
- * result 5, no group and no percent value. */
+/* A processor without MMX (the presence check's answer turned, or bit 23 of
+ * the CPUID feature word cleared; bit 24 is not the one): warning 9, result 5,
+ * no group and no percent value. */
 TEST_F(CpuTestFixture, WithoutMmxWarningNineAndNoGroup)
 {
     if (!CannotRun(2).empty())
         GTEST_SKIP() << CannotRun(2);
-    g_faults = { { 2, MMX_ROUTINE_PRESENCE, 0, 0, 0x1, 0 } };
-    do_MMX(nullptr);
-    EXPECT_EQ(Seen(), "WARN 9 szWarnNotApplicable10_9");
-    EXPECT_EQ(g_iTestResult, 5);
+    for (const InjectedFault &f : { InjectedFault{ 2, MMX_ROUTINE_PRESENCE, 0, 0, 0x1, 0 },
+                                    InjectedFault{ 2, MMX_ROUTINE_PRESENCE, 0, 1, 0x800000, 0 } }) {
+        g_faults = { f };
+        g_events.clear();
+        do_MMX(nullptr);
+        EXPECT_EQ(Seen(), "WARN 9 szWarnNotApplicable10_9") << "case " << f.iCase;
+        EXPECT_EQ(g_iTestResult, 5);
+    }
 }
 
 /* One event per faulty routine, in order (no mask carries over); after EMMS
@@ -344,15 +365,18 @@ TEST_F(CpuTestFixture, FillAndStoreRoutinesKeepEachRegisterInItsSlot)
         EXPECT_EQ(mmx_res[r], b) << "single fill, MM" << r;
 }
 
-/* Every test routine passes here and ends its MMX use with EMMS: afterwards
- * every x87 register is tagged empty (tag word 0xFFFF). */
+/* Every test routine passes here, and fails with its check 0x01 faulty, and
+ * either way ends its MMX use with EMMS (the move tests on their early
+ * return too): afterwards every x87 register is tagged empty (0xFFFF). */
 TEST_F(CpuTestFixture, EachTestRoutineLeavesTheRegisterStackEmpty)
 {
     if (!CannotRun(2).empty())
         GTEST_SKIP() << CannotRun(2);
-    for (unsigned r = MMX_ROUTINE_PADD; r < MMX_ROUTINE_COUNT; r++) {
+    for (unsigned u = 2 * MMX_ROUTINE_PADD; u < 2 * MMX_ROUTINE_COUNT; u++) {
+        const unsigned r = u / 2;
+        g_faults = { { 2, r, 0x01, -1, u % 2, r == MMX_ROUTINE_MOVQ ? 56u : 0u } }; /* MOVQ: MM7 */
         init_cocpu_and_no_exceptions();
-        EXPECT_EQ(g_aMmxRoutines[r].pfnTest(), 0) << g_aMmxRoutines[r].szInstruction;
+        EXPECT_EQ(g_aMmxRoutines[r].pfnTest() != 0, u % 2 != 0) << g_aMmxRoutines[r].szInstruction;
         uint32_t auEnv[7] = {};
         __asm__ volatile("fnstenv %[env]\n\tfldenv %[env]" : [env] "+m"(auEnv));
         EXPECT_EQ(auEnv[2] & 0xFFFF, 0xFFFFu) << g_aMmxRoutines[r].szInstruction;
