@@ -73,7 +73,9 @@ void PrintTo(const FaultCase &c, std::ostream *pOs)
     *pOs << "fault " << c.szFault;
 }
 
-/* One check of every sub-test and MMX routine (check bits as in the tables). */
+/* One check of every sub-test, and of MMX routines of each group (the name
+ * and bit of every routine's cases and the group each routine reports in are
+ * the unit tests' part). */
 const FaultCase s_aFaults[] = {
     { 0, "0:1:0x20:*:1", "32", "szErrorReg" },
     { 0, "0:2:0x02:*:1", "2", "szErrorArithmetics" },
@@ -84,21 +86,11 @@ const FaultCase s_aFaults[] = {
     { 1, "1:3:0x40:0:1", "64", "szErrorMathArithmetics" },
     { 1, "1:4:0x08:0:1", "8", "szErrorMathTrans" },
     { 2, "2:1:0x1:*:1", "1", "PADD" },
-    { 2, "2:2:0x4000:*:1", "16384", "PSUB" },
-    { 2, "2:3:0x4:*:1", "4", "PMUL" },
     { 2, "2:4:0x80:*:1:16", "128", "PMADD" },
     { 2, "2:5:0x2:*:1", "2", "PAND" },
-    { 2, "2:6:0x10:*:1", "16", "PANDN" },
-    { 2, "2:7:0x40:*:1", "64", "POR" },
-    { 2, "2:8:0x8:*:1", "8", "PXOR" },
-    { 2, "2:9:0x20:*:1", "32", "PSLL" },
     { 2, "2:10:0x10:*:1", "16", "PSLR" },
     { 2, "2:11:0x1:100:1:40", "100", "MOVD" },
     { 2, "2:12:0x1:0x7777:1:56", "30583", "MOVQ" },
-    { 2, "2:13:0x8:*:1", "8", "PCMPEQ" },
-    { 2, "2:14:0x40:*:1", "64", "PCMPGT" },
-    { 2, "2:15:0x80:*:1", "128", "PACKSS" },
-    { 2, "2:16:0x4:*:1", "4", "PACKUS" },
     { 2, "2:17:0x20:*:1", "32", "PUNPCK" },
 };
 
@@ -269,8 +261,8 @@ std::string TypesAndCodes(const std::string &sRun)
 }
 
 /* The shipped module, where raising the lock limit may be refused: the
- * allocation message and the 18 pattern messages with their values in
- * upper-case hex, percent 100, PASS. A stop request at startup ends it before
+ * allocation message and the 18 pattern messages (the last with its value
+ * in upper-case hex), percent 100, PASS. A stop request at startup ends it before
  * the last pattern: DISCONTINUED, no percent. mlockall refused: warning 101
  * only, PRIVILEGEERROR, exit 4. */
 TEST(CpuCacheEndToEnd, SoundRunAndStopRequest)
@@ -286,17 +278,9 @@ TEST(CpuCacheEndToEnd, SoundRunAndStopRequest)
     std::vector<Event> vEvents = Events(sRun);
     ASSERT_EQ(vEvents.size(), 19u) << sRun;
     EXPECT_EQ(Var(vEvents[0].sText, "id"), "szProgressCacheAllocMem");
-    const char *const aszHex[18] = { "FFFFFFFF", "00000000", "F0F0F0F0", "0F0F0F0F", "AAAAAAAA",
-                                     "55555555", "80808080", "40404040", "20202020", "10101010",
-                                     "08080808", "04040404", "02020202", "01010101", "11111111",
-                                     "22222222", "44444444", "88888888" };
-    for (size_t i = 1; i < vEvents.size(); i++) {
-        const std::string &sText = vEvents[i].sText;
-        EXPECT_EQ(vEvents[i].sType, "INFO");
-        EXPECT_EQ(Var(sText, "id") + " " + Var(sText, "curpattern") + " " +
-                      Var(sText, "totalpattern") + " " + Var(sText, "thispattern"),
-                  "szProgressCachePattern " + std::to_string(i) + " 18 " + aszHex[i - 1]);
-    }
+    /* each pattern's message and value: the unit tests' part; here the last one */
+    EXPECT_EQ(Var(vEvents[18].sText, "id") + " " + Var(vEvents[18].sText, "thispattern"),
+              "szProgressCachePattern 88888888");
 
     sRun = RunCache(ZOLT_BIN, { "--stop-at-startup" }, {}, &r, &sSkip);
     ASSERT_FALSE(sRun.empty()) << r.sAll << sSkip;

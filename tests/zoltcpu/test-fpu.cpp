@@ -123,10 +123,12 @@ TEST_F(CpuTestFixture, X87ChecksStartFromEachValueAndAPresetTheResetChanges)
     EXPECT_NE(g_inputs[20], "1:2:0=37F");
 }
 
-/* The register stack each sequence leaves (TOP and tag word, from FNSTENV):
- * FCLEX's sequence one value (the NaN of 0/0, tagged special), FDECSTP and
- * FINCSTP TOP moved, FFREE every register empty after its pop; the
- * arithmetic and transcendental sequences consume every value they load. */
+/* The register stack each sequence leaves (TOP and tag word, from FNSTENV),
+ * started at TOP 5 (three FDECSTP on the empty stack): FCLEX's sequence one
+ * value (the NaN of 0/0, tagged special), FDECSTP and FINCSTP TOP moved, FFREE
+ * every register empty after its pop, FINIT TOP 0; the arithmetic and
+ * transcendental sequences consume every value they load. The status word
+ * that FCLEX, FDECSTP, FINCSTP and FNOP store first holds the TOP it met. */
 TEST_F(CpuTestFixture, EachSequenceLeavesItsRegisterStack)
 {
     if (!CannotRun(1).empty())
@@ -138,25 +140,38 @@ TEST_F(CpuTestFixture, EachSequenceLeavesItsRegisterStack)
         const char *szName;
         std::function<void(uint32_t *)> fn;
         unsigned uTop, uTags;
+        int iTopStored; /* TOP in the first word stored, -1: not a status word */
     } kSequences[] = {
-        { "FCLEX", Two(FpuCmdFclex), 7, 0xBFFF }, { "FDECSTP", Two(FpuCmdFdecstp), 7, 0xFFFF },
-        { "FFREE", Two(FpuCmdFfree), 1, 0xFFFF }, { "FINCSTP", Two(FpuCmdFincstp), 1, 0xFFFF },
-        { "FINIT", FpuCmdFinit, 0, 0xFFFF },      { "FNOP", Two(FpuCmdFnop), 0, 0xFFFF },
-        { "FADD", FpuCmdFadd, 0, 0xFFFF },        { "AR FADD", FpuArFadd, 0, 0xFFFF },
-        { "AR FDIV", FpuArFdiv, 0, 0xFFFF },      { "AR FIADD", FpuArFiadd, 0, 0xFFFF },
-        { "AR FIDIV", FpuArFidiv, 0, 0xFFFF },    { "AR FIMUL", Two(FpuArFimul), 0, 0xFFFF },
-        { "AR FISUB", FpuArFisub, 0, 0xFFFF },    { "AR FMUL", FpuArFmul, 0, 0xFFFF },
-        { "AR FSUB", FpuArFsub, 0, 0xFFFF },      { "F2XM1", FpuTrF2xm1, 0, 0xFFFF },
-        { "FPATAN", FpuTrFpatan, 0, 0xFFFF },     { "FPTAN", FpuTrFptan, 0, 0xFFFF },
-        { "FYL2X", FpuTrFyl2x, 0, 0xFFFF },       { "FYL2XP1", FpuTrFyl2xp1, 0, 0xFFFF },
+        { "FCLEX", Two(FpuCmdFclex), 4, 0xFEFF, 4 },
+        { "FDECSTP", Two(FpuCmdFdecstp), 4, 0xFFFF, 5 },
+        { "FFREE", Two(FpuCmdFfree), 6, 0xFFFF, -1 },
+        { "FINCSTP", Two(FpuCmdFincstp), 6, 0xFFFF, 5 },
+        { "FINIT", FpuCmdFinit, 0, 0xFFFF, -1 },
+        { "FNOP", Two(FpuCmdFnop), 5, 0xFFFF, 5 },
+        { "FADD", FpuCmdFadd, 5, 0xFFFF, -1 },
+        { "AR FADD", FpuArFadd, 5, 0xFFFF, -1 },
+        { "AR FDIV", FpuArFdiv, 5, 0xFFFF, -1 },
+        { "AR FIADD", FpuArFiadd, 5, 0xFFFF, -1 },
+        { "AR FIDIV", FpuArFidiv, 5, 0xFFFF, -1 },
+        { "AR FIMUL", Two(FpuArFimul), 5, 0xFFFF, -1 },
+        { "AR FISUB", FpuArFisub, 5, 0xFFFF, -1 },
+        { "AR FMUL", FpuArFmul, 5, 0xFFFF, -1 },
+        { "AR FSUB", FpuArFsub, 5, 0xFFFF, -1 },
+        { "F2XM1", FpuTrF2xm1, 5, 0xFFFF, -1 },
+        { "FPATAN", FpuTrFpatan, 5, 0xFFFF, -1 },
+        { "FPTAN", FpuTrFptan, 5, 0xFFFF, -1 },
+        { "FYL2X", FpuTrFyl2x, 5, 0xFFFF, -1 },
+        { "FYL2XP1", FpuTrFyl2xp1, 5, 0xFFFF, -1 },
     };
     for (const auto &q : kSequences) {
         uint32_t auWords[2] = {}, auEnv[7] = {};
         init_cocpu_and_no_exceptions();
+        __asm__ volatile("fdecstp\n\tfdecstp\n\tfdecstp");
         q.fn(auWords);
         __asm__ volatile("fnstenv %[env]\n\tfldenv %[env]" : [env] "+m"(auEnv));
         EXPECT_EQ((auEnv[1] >> 11) & 7, q.uTop) << q.szName;
         EXPECT_EQ(auEnv[2] & 0xFFFF, q.uTags) << q.szName;
+        EXPECT_TRUE(q.iTopStored < 0 || (int)(auWords[0] >> 11 & 7) == q.iTopStored) << q.szName;
     }
     init_cocpu_and_no_exceptions();
 }
