@@ -169,25 +169,13 @@ TEST(MmxModel, CoversEveryInstructionOfTheProductList)
  * a zero digit) repeated over 64 bits, or written out in 16-bit groups. */
 TEST(MmxModel, OperandPatternsHoldTheirNames)
 {
-#define PATTERN(name)          \
-    {                          \
-#name, mmx_data_##name \
-    }
-    const std::pair<std::string, uint64_t> kPatterns[] = { PATTERN(00),
-                                                           PATTERN(FF),
-                                                           PATTERN(55),
-                                                           PATTERN(AA),
-                                                           PATTERN(7FFF),
-                                                           PATTERN(7F),
-                                                           PATTERN(80),
-                                                           PATTERN(8000),
-                                                           PATTERN(01),
-                                                           PATTERN(0001),
-                                                           PATTERN(8000oooo),
-                                                           PATTERN(0000ooo1),
-                                                           PATTERN(0000_0000_0000_0001),
-                                                           PATTERN(0000_0000_0000_0003),
-                                                           PATTERN(0000_0000_0000_00FF) };
+#define PATTERN(name) { #name, mmx_data_##name },
+    const std::pair<std::string, uint64_t> kPatterns[] = {
+        PATTERN(00) PATTERN(FF) PATTERN(55) PATTERN(AA) PATTERN(7FFF) PATTERN(7F) PATTERN(80)
+            PATTERN(8000) PATTERN(01) PATTERN(0001) PATTERN(8000oooo) PATTERN(0000ooo1)
+                PATTERN(0000_0000_0000_0001) PATTERN(0000_0000_0000_0003)
+                    PATTERN(0000_0000_0000_00FF)
+    };
 #undef PATTERN
     for (const auto &p : kPatterns) {
         std::string sHex;
