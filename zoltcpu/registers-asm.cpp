@@ -17,6 +17,9 @@ uint32_t RegistersTransfer(uint32_t uPattern, const RegFaultWords *pFault, uint3
     uint32_t uEcx = 0;
 
     __asm__ volatile(
+        /* the fault build starts EDI from the complement of the pattern, so
+         * that a copy into EDI that did not happen shows */
+        ZOLT_FAULT_ASM("movl %%edx, %%edi\n\tnotl %%edi\n\t")
         /* 1: EAX <- EDX; EDI <- EAX */
         "movl %%edx, %%eax\n\t"
         "movl %%eax, %%edi\n\t" ZOLT_FAULT_ASM(
