@@ -8,9 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <ctype.h>
-#include <string.h>
 #include <unistd.h>
 
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -52,14 +52,9 @@ std::vector<Event> Events(const std::string &sJson)
 /* The value of token variable szName in an event text ("" when absent). */
 std::string Var(const std::string &sText, const char *szName)
 {
-    size_t uPos = sText.find(std::string(" ") + szName + "=");
-    if (uPos == std::string::npos)
-        return "";
-    uPos += strlen(szName) + 2;
-    size_t uEnd = uPos;
-    while (uEnd < sText.size() && (isalnum((unsigned char)sText[uEnd]) || sText[uEnd] == '_'))
-        uEnd++;
-    return sText.substr(uPos, uEnd - uPos);
+    std::smatch m;
+    return std::regex_search(sText, m, std::regex(std::string(" ") + szName + "=(\\w*)")) ? m.str(1)
+                                                                                          : "";
 }
 
 /* ZOLT_FAULT (test:subtest:check:case:xor[:offset]), errno, the error tag
@@ -178,18 +173,12 @@ TEST(CpuTestFaultsEndToEndMmx, SignalMidTestIsCrashedAndAHangIsHung)
         SCOPED_TRACE(c.szSignal);
         const std::vector<std::string> vEnv = { "ZOLT_FAULT=0:2:0x02:0:1",
                                                 std::string("ZOLT_FAULT_SIGNAL=") + c.szSignal };
-        std::vector<std::string> vWords = { "--module",
-                                            ZOLT_FAULT_BIN "/zoltcpu.linux",
-                                            "--deffile",
-                                            ZOLT_BIN "/zoltcpu.ini",
-                                            "--stop-on-fail",
-                                            "--retest-on-failure",
-                                            c.szRetests,
-                                            "--cpus",
-                                            "0",
-                                            "all",
-                                            "--format",
-                                            "json" };
+        const std::string sModule = ZOLT_FAULT_BIN "/zoltcpu.linux",
+                          sDefs = ZOLT_BIN "/zoltcpu.ini";
+        std::vector<std::string> vWords = { "--module",  sModule,          "--deffile",
+                                            sDefs,       "--stop-on-fail", "--retest-on-failure",
+                                            c.szRetests, "--cpus",         "0",
+                                            "all",       "--format",       "json" };
         PeersRun r = RunPeers(vWords, c.iLimitMs, vEnv);
         std::vector<std::string> vTests;
         for (const std::string &sLine : r.vLines)

@@ -245,7 +245,7 @@ const char *ReportedName(const std::string &sInsn)
 {
     const char *szBest = sInsn.rfind("PSRL", 0) == 0 ? "PSLR" : "";
     for (const MmxRoutine &routine : g_aMmxRoutines)
-        if (*routine.szInstruction != '\0' && sInsn.rfind(routine.szInstruction, 0) == 0 &&
+        if (sInsn.rfind(routine.szInstruction, 0) == 0 &&
             strlen(routine.szInstruction) > strlen(szBest))
             szBest = routine.szInstruction;
     return szBest;
@@ -325,8 +325,9 @@ TEST_F(CpuTestFixture, SeveralMmxFaultsGiveOneEventEachAndX87WorksAfter)
     EXPECT_EQ((double)(lfA * 2.25L), 3.375);
 }
 
-/* The fill routines' copy chains and the 64- and 32-bit stores: each slot
- * gets its own register, MOVD leaves the high half of a slot alone. */
+/* The 32-bit store and the single fill's copy chain: each slot gets its own
+ * register, MOVD leaves the high half of a slot alone (the pair fill and the
+ * 64-bit store: MmxInstructionRoutinesComputeTheirInstruction). */
 TEST_F(CpuTestFixture, FillAndStoreRoutinesKeepEachRegisterInItsSlot)
 {
     if (!CannotRun(2).empty())
@@ -335,11 +336,6 @@ TEST_F(CpuTestFixture, FillAndStoreRoutinesKeepEachRegisterInItsSlot)
     const uint64_t uSentinel = 0x5A5A5A5A5A5A5A5Aull;
 
     FillMMXRegs2((uint32_t)a, (uint32_t)(a >> 32), (uint32_t)b, (uint32_t)(b >> 32));
-    std::fill(mmx_res, mmx_res + 8, uSentinel);
-    GetMMXRegs();
-    for (int r = 0; r < 8; r++)
-        EXPECT_EQ(mmx_res[r], r % 2 ? b : a) << "MOVQ store, MM" << r;
-
     std::fill(mmx_res, mmx_res + 8, uSentinel);
     GetMMXRegsD();
     for (int r = 0; r < 8; r++)
