@@ -406,7 +406,8 @@ def generate(root, relpath, regions=None):
     mutants, in_comment, skip_depth, fault_open = [], False, 0, False
     for no, line in enumerate(lines, start=1):
         mask, strings, in_comment = _code_mask(line, in_comment)
-        fault_open, was_open = line.rstrip().endswith("ZOLT_FAULT_ASM("), fault_open
+        was_open = fault_open
+        fault_open = line.rstrip().rstrip("\\").rstrip().endswith("ZOLT_FAULT_ASM(")
         body = line.strip()
         code = "".join(c for c, k in zip(line, mask) if k)
         if skip_depth > 0 or any(code.lstrip().startswith(c) for c in _SKIPPED_CALLS):

@@ -114,27 +114,29 @@ int32_t IntMul(int32_t iA, int32_t iB)
 
 /* One compare-and-branch check: AX <- 1, the compare, directly its jump;
  * falls through to setting the bit when the jump is not taken. The fault
- * build alone XORs bits 8-23 of the fault word into AX before the compare
- * (another value compared) and puts the flag fault between compare and jump
+ * build alone starts AX from 0x5A5A (a preset that did not happen shows),
+ * XORs bits 8-23 of the fault word into AX before the compare (another value
+ * compared) and puts the flag fault between compare and jump
  * (LAHF/SAHF carry SF ZF AF PF CF); the product's compare is immediately
  * followed by its jump. */
 #define LOGICAL_FLAG_FAULT ZOLT_FAULT_ASM("lahf\n\txorb %[f], %%ah\n\tsahf\n\t")
-#define LOGICAL_CHECK(name, cmpinsn, jinsn, bit)                                           \
-    uint32_t name(uint32_t uFlagFault)                                                     \
-    {                                                                                      \
-        uint32_t uMask = 0;                                                                \
-        uint8_t uFault = (uint8_t)uFlagFault;                                              \
-        uint16_t uAxFault = (uint16_t)(uFlagFault >> 8);                                   \
-        (void)uFault;                                                                      \
-        (void)uAxFault;                                                                    \
-        __asm__ volatile("movw $1, %%ax\n\t" ZOLT_FAULT_ASM("xorw %[x], %%ax\n\t") cmpinsn \
-                         "\n\t" LOGICAL_FLAG_FAULT jinsn " 1f\n\t"                         \
-                         "orl $" #bit ", %[mask]\n"                                        \
-                         "1:\n\t"                                                          \
-                         : [mask] "+r"(uMask)                                              \
-                         : ZOLT_FAULT_INPUTS([f] "m"(uFault), [x] "m"(uAxFault))           \
-                         : "eax", "cc");                                                   \
-        return uMask;                                                                      \
+#define LOGICAL_CHECK(name, cmpinsn, jinsn, bit)                                         \
+    uint32_t name(uint32_t uFlagFault)                                                   \
+    {                                                                                    \
+        uint32_t uMask = 0;                                                              \
+        uint8_t uFault = (uint8_t)uFlagFault;                                            \
+        uint16_t uAxFault = (uint16_t)(uFlagFault >> 8);                                 \
+        (void)uFault;                                                                    \
+        (void)uAxFault;                                                                  \
+        __asm__ volatile(                                                                \
+            ZOLT_FAULT_ASM("movw $0x5A5A, %%ax\n\t") "movw $1, %%ax\n\t" ZOLT_FAULT_ASM( \
+                "xorw %[x], %%ax\n\t") cmpinsn "\n\t" LOGICAL_FLAG_FAULT jinsn " 1f\n\t" \
+                                               "orl $" #bit ", %[mask]\n"                \
+                                               "1:\n\t"                                  \
+            : [mask] "+r"(uMask)                                                         \
+            : ZOLT_FAULT_INPUTS([f] "m"(uFault), [x] "m"(uAxFault))                      \
+            : "eax", "cc");                                                              \
+        return uMask;                                                                    \
     }
 
 LOGICAL_CHECK(LogicalJe, "cmpw $1, %%ax", "je", 0x01)

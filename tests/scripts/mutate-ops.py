@@ -67,7 +67,7 @@ class OperatorClasses(unittest.TestCase):
                 self.assertEqual(got, expected)
 
     def test_fault_build_asm_is_left_alone(self):
-        src = '    "movl %%eax, %%edi\\n\\t" ZOLT_FAULT_ASM(\n        "xorl %[f0], %%edi\\n\\t")\n'
+        src = '    "movl %%eax, %%edi\\n\\t" ZOLT_FAULT_ASM( \\\n        "xorl %[f0], %%edi\\n\\t")\n'
         self.assertEqual(sorted(mutants(src)), [(1, "ADEL"), (1, "AOPND")])  # line 2: none
 
     def test_a_header_constant_is_no_plain_literal_mutant(self):
