@@ -77,26 +77,6 @@ TEST_F(CpuTestFixture, X87FaultsAreReportedExactly)
 
 #undef W
 
-/* Every control check failing at once, each in the word it compares (the
- * second where it compares two): one error holding every bit. */
-TEST_F(CpuTestFixture, EveryControlCheckFailingAtOnceKeepsEveryBit)
-{
-    if (!CannotRun(1).empty())
-        GTEST_SKIP() << CannotRun(1);
-    const struct {
-        unsigned uBit;
-        int iWord;
-        uint64_t uXor;
-    } kChecks[] = { { 0x0001, 1, 0x0001 }, { 0x0002, 1, 0x0800 }, { 0x0004, 1, 0x0001 },
-                    { 0x0008, 1, 0x1000 }, { 0x0010, 0, 0x0080 }, { 0x0080, 1, 0x4000 },
-                    { 0x0400, 0, 0x0001 }, { 0x1000, 0, 0x0020 }, { 0x2000, 0, 0x0001 } };
-    for (const auto &c : kChecks)
-        g_faults.push_back({ 1, 2, c.uBit, c.iWord, c.uXor, 0 });
-    do_mathcommands(nullptr);
-    EXPECT_EQ(Seen(false), "ERROR 6 szErrorMathCommands");
-    EXPECT_EQ(ErrorTokens(), "13471 |");
-}
-
 /* The inputs the checks start from: the ten data-register values 0x00, 0x11,
  * ... 0x99 in every byte over a target preset to 0xFF (no value), and a
  * control word before FINIT that is not FINIT's own, so that its reset shows. */

@@ -191,7 +191,10 @@ TEST(MmxModel, OperandPatternsHoldTheirNames)
 /* Every case of the product's tables expects what the model computes from
  * its patterns (the low double word), has an instruction and operand pair of
  * its own, and the next bit of its routine's mask (bits 0x1, 0x2, ... in table
- * order; PMADD and PSLL have no 0x4, PSRL no 0x20). */
+ * order; PMADD and PSLL have no 0x4, PSRL no 0x20). A routine of several
+ * instructions runs its patterns through each in turn, in the list's order:
+ * the bit's position names the instruction (PMUL: six high halves, then six
+ * low ones). */
 TEST(MmxModel, CaseTablesAgreeWithTheModel)
 {
     for (unsigned r = MMX_ROUTINE_PADD; r < MMX_ROUTINE_COUNT; r++) {
@@ -199,10 +202,18 @@ TEST(MmxModel, CaseTablesAgreeWithTheModel)
                               : r == MMX_ROUTINE_PSRL                         ? 0x20
                                                                               : 0;
         unsigned uNext = 1;
+        const MmxCase *pFirst = g_aMmxRoutines[r].pCases, *pEnd = pFirst + g_aMmxRoutines[r].uCount;
+        std::vector<const MmxModel *> vTurn; /* the routine's instructions in list order */
+        for (const MmxModel &m : kMmx)
+            if (std::any_of(pFirst, pEnd, [&](const MmxCase &c) { return c.pfnInsn == m.pfn; }))
+                vTurn.push_back(&m);
         for (size_t i = 0; i < g_aMmxRoutines[r].uCount; i++) {
             const MmxCase &c = g_aMmxRoutines[r].pCases[i];
             const MmxModel *pModel = ModelOf(c.pfnInsn);
             ASSERT_NE(pModel, nullptr) << g_aMmxRoutines[r].szInstruction << " case " << i;
+            const unsigned uPos = (unsigned)__builtin_ctz(c.uBit);
+            EXPECT_EQ(pModel, vTurn[r == MMX_ROUTINE_PMUL ? uPos / 6 : uPos % vTurn.size()])
+                << pModel->szName << " case " << i;
             const uint64_t uB = c.pB != nullptr ? *c.pB : *c.pA;
             EXPECT_EQ((uint32_t)pModel->model(*c.pA, uB), c.uExpect)
                 << pModel->szName << " case " << i << std::hex << " a=" << *c.pA << " b=" << uB;
