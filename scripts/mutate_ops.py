@@ -325,10 +325,20 @@ def _stmt_op(line):
 _RE_ASM_INSN = re.compile(r'(?:(?<=")|(?<=\\t)|(?<=\\n))\s*([a-z][a-z0-9]*)\b([^"\\]*)')
 
 
-def _asm_ops(line, strings):
-    """AMNEM, AOPND, AIMM, AREG, ADEL over the asm text of the line's strings."""
+def _fault_only(line, s, fault_open):
+    """True for a string that is the argument of ZOLT_FAULT_ASM (asm of the fault
+    build alone, absent from the product), on this line or opened on the last."""
+    before = line[:s.start()].rstrip()
+    return before.endswith("ZOLT_FAULT_ASM(") or (fault_open and before == "")
+
+
+def _asm_ops(line, strings, fault_open=False):
+    """AMNEM, AOPND, AIMM, AREG, ADEL over the asm text of the line's strings
+    (not the fault build's own)."""
     out = []
     for s in strings:
+        if _fault_only(line, s, fault_open):
+            continue
         text = s.group()
         first = text.strip('"').split(" ")[0]
         if "%" not in text and "\\n" not in text and first not in _MNEM and first not in _JCC:
@@ -393,9 +403,11 @@ def generate(root, relpath, regions=None):
     keep = _in_regions(lines, regions)
     stem = relpath.rsplit("/", 1)[-1].rsplit(".", 1)[0]
     is_asm = relpath.endswith("-asm.cpp")
-    mutants, in_comment, skip_depth = [], False, 0
+    mutants, in_comment, skip_depth, fault_open = [], False, 0, False
     for no, line in enumerate(lines, start=1):
         mask, strings, in_comment = _code_mask(line, in_comment)
+        was_open = fault_open
+        fault_open = line.rstrip().rstrip("\\").rstrip().endswith("ZOLT_FAULT_ASM(")
         body = line.strip()
         code = "".join(c for c, k in zip(line, mask) if k)
         if skip_depth > 0 or any(code.lstrip().startswith(c) for c in _SKIPPED_CALLS):
@@ -408,7 +420,7 @@ def generate(root, relpath, regions=None):
         if relpath.endswith(".h"):
             found = [("HCONST" if op == "LIT" else op, new) for op, new in found]
         if is_asm:
-            found += _asm_ops(line, strings)
+            found += _asm_ops(line, strings, was_open)
         found += _stmt_op(line)
         order = {op: k for k, op in enumerate(OPERATORS)}
         found.sort(key=lambda t: order[t[0]])

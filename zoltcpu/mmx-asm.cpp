@@ -4,6 +4,8 @@
  * in 64-bit mode, below a 128-byte skip of the red zone). */
 #include "mmx-asm.h"
 
+#include "test-fault.h"
+
 const uint64_t mmx_data_00 = 0x0000000000000000ull;
 const uint64_t mmx_data_FF = 0xFFFFFFFFFFFFFFFFull;
 const uint64_t mmx_data_55 = 0x5555555555555555ull;
@@ -75,6 +77,8 @@ uint16_t MMXExists(void)
     __asm__ volatile("cpuid" : "+a"(uEax), "=b"(uEbx), "=c"(uEcx), "+d"(uEdx));
     (void)uEbx;
     (void)uEcx;
+    /* the feature word, for a test to change (case 1: do_MMX's answer is case 0) */
+    TestFaultPoint(2, 0, 0, 1, &uEdx, sizeof uEdx);
     return (uEdx & 0x800000u) != 0 ? 1 : 0;
 }
 

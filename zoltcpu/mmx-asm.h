@@ -26,7 +26,8 @@ extern uint64_t &mmx_res_4, &mmx_res_5, &mmx_res_6, &mmx_res_7;
 
 /* 1 with CPUID and the MMX feature bit (EDX bit 23 of leaf 1), else 0. The
  * EFLAGS identification bit (21) tells whether CPUID exists; EFLAGS is
- * restored afterwards. */
+ * restored afterwards. The fault build hands the feature word to the fault
+ * seam before its bit is read. */
 uint16_t MMXExists(void);
 
 /* MOVQ the value (uLow, uHigh) from memory into MM0, then MM0 -> MM1 -> ... ->

@@ -17,6 +17,9 @@ uint32_t RegistersTransfer(uint32_t uPattern, const RegFaultWords *pFault, uint3
     uint32_t uEcx = 0;
 
     __asm__ volatile(
+        /* the fault build starts EDI from the complement of the pattern, so
+         * that a copy into EDI that did not happen shows */
+        ZOLT_FAULT_ASM("movl %%edx, %%edi\n\tnotl %%edi\n\t")
         /* 1: EAX <- EDX; EDI <- EAX */
         "movl %%edx, %%eax\n\t"
         "movl %%eax, %%edi\n\t" ZOLT_FAULT_ASM(
@@ -72,16 +75,19 @@ uint32_t RegistersTransfer(uint32_t uPattern, const RegFaultWords *pFault, uint3
     return uMask;
 }
 
-/* ADD, SUB and IMUL keep the low 32 bits; overflow wraps. */
+/* ADD, SUB and IMUL keep the low 32 bits; overflow wraps. The fault build
+ * enters ADD and SUB with the carry set (the compiler leaves the flags
+ * undefined there), so that a form which adds the carry in would show. */
+#define CARRY_IN ZOLT_FAULT_ASM("stc\n\t")
 int32_t IntAdd(int32_t iA, int32_t iB)
 {
-    __asm__ volatile("addl %[b], %[a]" : [a] "+r"(iA) : [b] "r"(iB) : "cc");
+    __asm__ volatile(CARRY_IN "addl %[b], %[a]" : [a] "+r"(iA) : [b] "r"(iB) : "cc");
     return iA;
 }
 
 int32_t IntSub(int32_t iA, int32_t iB)
 {
-    __asm__ volatile("subl %[b], %[a]" : [a] "+r"(iA) : [b] "r"(iB) : "cc");
+    __asm__ volatile(CARRY_IN "subl %[b], %[a]" : [a] "+r"(iA) : [b] "r"(iB) : "cc");
     return iA;
 }
 
@@ -108,22 +114,29 @@ int32_t IntMul(int32_t iA, int32_t iB)
 
 /* One compare-and-branch check: AX <- 1, the compare, directly its jump;
  * falls through to setting the bit when the jump is not taken. The fault
- * build alone puts the flag fault between them (LAHF/SAHF carry SF ZF AF PF
- * CF); the product's compare is immediately followed by its jump. */
+ * build alone starts AX from 0x5A5A (a preset that did not happen shows),
+ * XORs bits 8-23 of the fault word into AX before the compare (another value
+ * compared) and puts the flag fault between compare and jump
+ * (LAHF/SAHF carry SF ZF AF PF CF); the product's compare is immediately
+ * followed by its jump. */
 #define LOGICAL_FLAG_FAULT ZOLT_FAULT_ASM("lahf\n\txorb %[f], %%ah\n\tsahf\n\t")
-#define LOGICAL_CHECK(name, cmpinsn, jinsn, bit)                                               \
-    uint32_t name(uint32_t uFlagFault)                                                         \
-    {                                                                                          \
-        uint32_t uMask = 0;                                                                    \
-        uint8_t uFault = (uint8_t)uFlagFault;                                                  \
-        (void)uFault;                                                                          \
-        __asm__ volatile("movw $1, %%ax\n\t" cmpinsn "\n\t" LOGICAL_FLAG_FAULT jinsn " 1f\n\t" \
-                         "orl $" #bit ", %[mask]\n"                                            \
-                         "1:\n\t"                                                              \
-                         : [mask] "+r"(uMask)                                                  \
-                         : ZOLT_FAULT_INPUTS([f] "m"(uFault))                                  \
-                         : "eax", "cc");                                                       \
-        return uMask;                                                                          \
+#define LOGICAL_CHECK(name, cmpinsn, jinsn, bit)                                         \
+    uint32_t name(uint32_t uFlagFault)                                                   \
+    {                                                                                    \
+        uint32_t uMask = 0;                                                              \
+        uint8_t uFault = (uint8_t)uFlagFault;                                            \
+        uint16_t uAxFault = (uint16_t)(uFlagFault >> 8);                                 \
+        (void)uFault;                                                                    \
+        (void)uAxFault;                                                                  \
+        __asm__ volatile(                                                                \
+            ZOLT_FAULT_ASM("movw $0x5A5A, %%ax\n\t") "movw $1, %%ax\n\t" ZOLT_FAULT_ASM( \
+                "xorw %[x], %%ax\n\t") cmpinsn "\n\t" LOGICAL_FLAG_FAULT jinsn " 1f\n\t" \
+                                               "orl $" #bit ", %[mask]\n"                \
+                                               "1:\n\t"                                  \
+            : [mask] "+r"(uMask)                                                         \
+            : ZOLT_FAULT_INPUTS([f] "m"(uFault), [x] "m"(uAxFault))                      \
+            : "eax", "cc");                                                              \
+        return uMask;                                                                    \
     }
 
 LOGICAL_CHECK(LogicalJe, "cmpw $1, %%ax", "je", 0x01)

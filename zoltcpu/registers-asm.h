@@ -30,9 +30,11 @@ int32_t IntDiv(int32_t iA, int32_t iB);
 int32_t IntMul(int32_t iA, int32_t iB);
 
 /* Compare and branch on AX = 1: each returns 0 when its jump is taken, else
- * its bit. The fault build XORs uFlagFault into the flags (through AH,
- * LAHF/SAHF) between the compare and the jump: 0x01 CF, 0x40 ZF; the product
- * ignores it and jumps right after the compare. */
+ * its bit. The fault build XORs bits 8-23 of uFlagFault into AX before the
+ * compare and its low byte into the flags (through AH, LAHF/SAHF) between the
+ * compare and the jump: 0x01 CF, 0x40 ZF; the product ignores it and jumps
+ * right after the compare. ADD and SUB start with the carry set in the fault
+ * build. */
 uint32_t LogicalJe(uint32_t uFlagFault);  /* CMP AX,1; JE   -> 0x01 */
 uint32_t LogicalJae(uint32_t uFlagFault); /* CMP AX,0; JAE  -> 0x02 */
 uint32_t LogicalJbe(uint32_t uFlagFault); /* CMP AX,2; JBE  -> 0x04 */

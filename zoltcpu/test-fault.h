@@ -20,7 +20,8 @@
  * uCheck the fault-mask bit of the check (for the MMX move tests and
  * do_mathregs' byte compare the bit is 0x01), or 0 for an input handed over
  * before it is used (the register transfer's pattern, the first bytes of a
- * data-register value, the control word loaded before FINIT), which a hook
+ * data-register value, the control word loaded before FINIT, the CPUID
+ * feature word of the MMX presence check as case 1), which a hook
  * may record or change; uCase the pattern, table row,
  * value, counter or observed word the check is working on (0 where a check
  * has only one); pObserved/cbObserved the observed bytes. Called on the

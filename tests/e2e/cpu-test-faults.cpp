@@ -8,9 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <ctype.h>
-#include <string.h>
 #include <unistd.h>
 
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -52,14 +52,9 @@ std::vector<Event> Events(const std::string &sJson)
 /* The value of token variable szName in an event text ("" when absent). */
 std::string Var(const std::string &sText, const char *szName)
 {
-    size_t uPos = sText.find(std::string(" ") + szName + "=");
-    if (uPos == std::string::npos)
-        return "";
-    uPos += strlen(szName) + 2;
-    size_t uEnd = uPos;
-    while (uEnd < sText.size() && (isalnum((unsigned char)sText[uEnd]) || sText[uEnd] == '_'))
-        uEnd++;
-    return sText.substr(uPos, uEnd - uPos);
+    std::smatch m;
+    return std::regex_search(sText, m, std::regex(std::string(" ") + szName + "=(\\w*)")) ? m.str(1)
+                                                                                          : "";
 }
 
 /* ZOLT_FAULT (test:subtest:check:case:xor[:offset]), errno, the error tag
@@ -73,7 +68,9 @@ void PrintTo(const FaultCase &c, std::ostream *pOs)
     *pOs << "fault " << c.szFault;
 }
 
-/* One check of every sub-test and MMX routine (check bits as in the tables). */
+/* One check of every sub-test, and of MMX routines of each group (the name
+ * and bit of every routine's cases and the group each routine reports in are
+ * the unit tests' part). */
 const FaultCase s_aFaults[] = {
     { 0, "0:1:0x20:*:1", "32", "szErrorReg" },
     { 0, "0:2:0x02:*:1", "2", "szErrorArithmetics" },
@@ -84,21 +81,11 @@ const FaultCase s_aFaults[] = {
     { 1, "1:3:0x40:0:1", "64", "szErrorMathArithmetics" },
     { 1, "1:4:0x08:0:1", "8", "szErrorMathTrans" },
     { 2, "2:1:0x1:*:1", "1", "PADD" },
-    { 2, "2:2:0x4000:*:1", "16384", "PSUB" },
-    { 2, "2:3:0x4:*:1", "4", "PMUL" },
     { 2, "2:4:0x80:*:1:16", "128", "PMADD" },
     { 2, "2:5:0x2:*:1", "2", "PAND" },
-    { 2, "2:6:0x10:*:1", "16", "PANDN" },
-    { 2, "2:7:0x40:*:1", "64", "POR" },
-    { 2, "2:8:0x8:*:1", "8", "PXOR" },
-    { 2, "2:9:0x20:*:1", "32", "PSLL" },
     { 2, "2:10:0x10:*:1", "16", "PSLR" },
     { 2, "2:11:0x1:100:1:40", "100", "MOVD" },
     { 2, "2:12:0x1:0x7777:1:56", "30583", "MOVQ" },
-    { 2, "2:13:0x8:*:1", "8", "PCMPEQ" },
-    { 2, "2:14:0x40:*:1", "64", "PCMPGT" },
-    { 2, "2:15:0x80:*:1", "128", "PACKSS" },
-    { 2, "2:16:0x4:*:1", "4", "PACKUS" },
     { 2, "2:17:0x20:*:1", "32", "PUNPCK" },
 };
 
@@ -117,31 +104,17 @@ TEST_P(CpuTestFaultsEndToEnd, OneErrorEventAndFail)
     EXPECT_EQ(Str(sRun, "result"), "FAIL") << sRun;
     EXPECT_EQ(r.iExit, 1);
     EXPECT_EQ(Percents(sRun), c.iTest == 2 ? "20,40,60,80,100" : "25,50,75,100");
-    /* every sub-test's or group's message in order, the error right after the
-     * message of the faulty one */
+    /* each sub-test's or group's message and one error (their order: the unit
+     * tests' part) */
     const int iSub = std::stoi(std::string(c.szFault).substr(2));
-    const std::vector<std::string> vInfos =
-        c.iTest == 0 ? std::vector<std::string>{ "szInfo1", "szInfo2", "szInfo3", "szInfo4" }
-        : c.iTest == 1
-            ? std::vector<std::string>{ "szInfo5", "szInfo6", "szInfo7", "szInfo8" }
-            : std::vector<std::string>{ "szInfoMMXArithmatics", "szInfoMMXLogical",
-                                        "szInfoMMXShift", "szInfoMMXMove", "szInfoMMXMisc" };
-    const int iGroup = c.iTest < 2  ? iSub - 1
-                       : iSub <= 4  ? 0
-                       : iSub <= 8  ? 1
-                       : iSub <= 10 ? 2
-                       : iSub <= 12 ? 3
-                                    : 4;
-    std::string sExpected, sSeen;
-    for (int g = 0; g < (int)vInfos.size(); g++)
-        sExpected += "INFO " + vInfos[g] + "|" + (g == iGroup ? "ERROR|" : "");
     std::vector<Event> vErrors;
+    size_t nInfos = 0;
     for (const Event &ev : Events(sRun)) {
-        sSeen += ev.sType + (ev.sType == "INFO" ? " " + Var(ev.sText, "id") : "") + "|";
+        nInfos += ev.sType == "INFO" ? 1 : 0;
         if (ev.sType == "ERROR")
             vErrors.push_back(ev);
     }
-    EXPECT_EQ(sSeen, sExpected);
+    EXPECT_EQ(nInfos, c.iTest == 2 ? 5u : 4u) << sRun;
     ASSERT_EQ(vErrors.size(), 1u) << sRun;
     /* errors 1-4 of test 0 and 5-8 of test 1 in sub-test order; 10 for MMX */
     const std::string &sText = vErrors[0].sText;
@@ -200,18 +173,12 @@ TEST(CpuTestFaultsEndToEndMmx, SignalMidTestIsCrashedAndAHangIsHung)
         SCOPED_TRACE(c.szSignal);
         const std::vector<std::string> vEnv = { "ZOLT_FAULT=0:2:0x02:0:1",
                                                 std::string("ZOLT_FAULT_SIGNAL=") + c.szSignal };
-        std::vector<std::string> vWords = { "--module",
-                                            ZOLT_FAULT_BIN "/zoltcpu.linux",
-                                            "--deffile",
-                                            ZOLT_BIN "/zoltcpu.ini",
-                                            "--stop-on-fail",
-                                            "--retest-on-failure",
-                                            c.szRetests,
-                                            "--cpus",
-                                            "0",
-                                            "all",
-                                            "--format",
-                                            "json" };
+        const std::string sModule = ZOLT_FAULT_BIN "/zoltcpu.linux",
+                          sDefs = ZOLT_BIN "/zoltcpu.ini";
+        std::vector<std::string> vWords = { "--module",  sModule,          "--deffile",
+                                            sDefs,       "--stop-on-fail", "--retest-on-failure",
+                                            c.szRetests, "--cpus",         "0",
+                                            "all",       "--format",       "json" };
         PeersRun r = RunPeers(vWords, c.iLimitMs, vEnv);
         std::vector<std::string> vTests;
         for (const std::string &sLine : r.vLines)
@@ -269,8 +236,8 @@ std::string TypesAndCodes(const std::string &sRun)
 }
 
 /* The shipped module, where raising the lock limit may be refused: the
- * allocation message and the 18 pattern messages with their values in
- * upper-case hex, percent 100, PASS. A stop request at startup ends it before
+ * allocation message and the 18 pattern messages (the last with its value
+ * in upper-case hex), percent 100, PASS. A stop request at startup ends it before
  * the last pattern: DISCONTINUED, no percent. mlockall refused: warning 101
  * only, PRIVILEGEERROR, exit 4. */
 TEST(CpuCacheEndToEnd, SoundRunAndStopRequest)
@@ -286,17 +253,9 @@ TEST(CpuCacheEndToEnd, SoundRunAndStopRequest)
     std::vector<Event> vEvents = Events(sRun);
     ASSERT_EQ(vEvents.size(), 19u) << sRun;
     EXPECT_EQ(Var(vEvents[0].sText, "id"), "szProgressCacheAllocMem");
-    const char *const aszHex[18] = { "FFFFFFFF", "00000000", "F0F0F0F0", "0F0F0F0F", "AAAAAAAA",
-                                     "55555555", "80808080", "40404040", "20202020", "10101010",
-                                     "08080808", "04040404", "02020202", "01010101", "11111111",
-                                     "22222222", "44444444", "88888888" };
-    for (size_t i = 1; i < vEvents.size(); i++) {
-        const std::string &sText = vEvents[i].sText;
-        EXPECT_EQ(vEvents[i].sType, "INFO");
-        EXPECT_EQ(Var(sText, "id") + " " + Var(sText, "curpattern") + " " +
-                      Var(sText, "totalpattern") + " " + Var(sText, "thispattern"),
-                  "szProgressCachePattern " + std::to_string(i) + " 18 " + aszHex[i - 1]);
-    }
+    /* each pattern's message and value: the unit tests' part; here the last one */
+    EXPECT_EQ(Var(vEvents[18].sText, "id") + " " + Var(vEvents[18].sText, "thispattern"),
+              "szProgressCachePattern 88888888");
 
     sRun = RunCache(ZOLT_BIN, { "--stop-at-startup" }, {}, &r, &sSkip);
     ASSERT_FALSE(sRun.empty()) << r.sAll << sSkip;

@@ -54,6 +54,8 @@ class OperatorClasses(unittest.TestCase):
                                                            "return ((s >> 11) & 6u);"]),
         ("MASK", "x-asm.cpp", '    "andw $0x0F00, %[w]\\n\\t"',
          ['"andw $0x0F80, %[w]\\n\\t"', '"andw $0x0E00, %[w]\\n\\t"']),
+        ("ADEL", "x-asm.cpp", '#define C ZOLT_FAULT_ASM("stc\\n\\t") "addl %[b], %[a]\\n"',
+         ['#define C ZOLT_FAULT_ASM("stc\\n\\t") ""']),
         ("HCONST", "x.h", "inline const uint32_t kP[2] = { 0x80u, 3 };",
          ["inline const uint32_t kP[2] = { 0x100u, 3 };", "inline const uint32_t kP[2] = { 0x80u, 2 };"]),
     ]
@@ -63,6 +65,10 @@ class OperatorClasses(unittest.TestCase):
             with self.subTest(op=op, line=line):
                 got = mutants(line + "\n", name, op).get((1, op))
                 self.assertEqual(got, expected)
+
+    def test_fault_build_asm_is_left_alone(self):
+        src = '    "movl %%eax, %%edi\\n\\t" ZOLT_FAULT_ASM( \\\n        "xorl %[f0], %%edi\\n\\t")\n'
+        self.assertEqual(sorted(mutants(src)), [(1, "ADEL"), (1, "AOPND")])  # line 2: none
 
     def test_a_header_constant_is_no_plain_literal_mutant(self):
         self.assertNotIn("LIT", {op for _, op in mutants("#define K 5\n", "x.h")})

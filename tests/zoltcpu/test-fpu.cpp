@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <functional>
+#include <tuple>
 
 #include "fpu-asm.h"
 
@@ -57,51 +58,24 @@ const FaultCase kX87Faults[] = {
     { 1, 2, 0x2010, 0, 0, 0x0001, 0x2010, "" }, /* two checks, one event */
     F(1, 3, 0xEF, 1),                           /* every check at once, each bit kept */
     F(1, 4, 0x0F, 1),
-    F(1, 3, 0x01, 1),
-    F(1, 3, 0x02, 1),
-    F(1, 3, 0x04, 1),
-    F(1, 3, 0x08, 1),
-    F(1, 3, 0x20, 1),
-    F(1, 3, 0x40, 1),
-    F(1, 3, 0x80, 1),
     F(1, 3, 0x80, 0x10000),
     F(1, 3, 0x02, 0x8000),
-    F(1, 4, 0x01, 1),
-    F(1, 4, 0x02, 1),
-    F(1, 4, 0x04, 1),
-    F(1, 4, 0x08, 1),
     F(1, 4, 0x08, 0x10000),
 };
 
 TEST_F(CpuTestFixture, X87FaultsAreReportedExactly)
 {
     std::vector<FaultCase> v(std::begin(kX87Faults), std::end(kX87Faults));
+    for (unsigned uBit : { 0x01u, 0x02u, 0x04u, 0x08u, 0x20u, 0x40u, 0x80u }) /* each alone */
+        for (unsigned uSub : { 3u, 4u })
+            if (uSub == 3 || uBit <= 0x08)
+                v.push_back(F(1, uSub, uBit, 1));
     for (int iValue = 0; iValue < 10; iValue++)
         v.push_back({ 1, 1, 0x01, iValue, (unsigned)iValue % 9, 0x80, 0x01, "" });
     RUN_FAULT_CASES(1, v);
 }
 
 #undef W
-
-/* Every control check failing at once, each in the word it compares (the
- * second where it compares two): one error holding every bit. */
-TEST_F(CpuTestFixture, EveryControlCheckFailingAtOnceKeepsEveryBit)
-{
-    if (!CannotRun(1).empty())
-        GTEST_SKIP() << CannotRun(1);
-    const struct {
-        unsigned uBit;
-        int iWord;
-        uint64_t uXor;
-    } kChecks[] = { { 0x0001, 1, 0x0001 }, { 0x0002, 1, 0x0800 }, { 0x0004, 1, 0x0001 },
-                    { 0x0008, 1, 0x1000 }, { 0x0010, 0, 0x0080 }, { 0x0080, 1, 0x4000 },
-                    { 0x0400, 0, 0x0001 }, { 0x1000, 0, 0x0020 }, { 0x2000, 0, 0x0001 } };
-    for (const auto &c : kChecks)
-        g_faults.push_back({ 1, 2, c.uBit, c.iWord, c.uXor, 0 });
-    do_mathcommands(nullptr);
-    EXPECT_EQ(Seen(false), "ERROR 6 szErrorMathCommands");
-    EXPECT_EQ(ErrorTokens(), "13471 |");
-}
 
 /* The inputs the checks start from: the ten data-register values 0x00, 0x11,
  * ... 0x99 in every byte over a target preset to 0xFF (no value), and a
@@ -123,10 +97,35 @@ TEST_F(CpuTestFixture, X87ChecksStartFromEachValueAndAPresetTheResetChanges)
     EXPECT_NE(g_inputs[20], "1:2:0=37F");
 }
 
-/* The register stack each sequence leaves (TOP and tag word, from FNSTENV):
- * FCLEX's sequence one value (the NaN of 0/0, tagged special), FDECSTP and
- * FINCSTP TOP moved, FFREE every register empty after its pop; the
- * arithmetic and transcendental sequences consume every value they load. */
+/* The sequences store their result with FISTP, which rounds by the control
+ * word (here upward, RC 10); a truncating store would give one less. */
+TEST_F(CpuTestFixture, ResultStoresRoundByTheControlWord)
+{
+    if (!CannotRun(1).empty())
+        GTEST_SKIP() << CannotRun(1);
+    const std::tuple<const char *, void (*)(uint32_t *), uint32_t> kSequences[] = {
+        { "AR FMUL", FpuArFmul, 98 },      /* pi^4 = 97.41 */
+        { "F2XM1", FpuTrF2xm1, 1 },        /* 2^0.5 - 1 = 0.41 */
+        { "FPTAN", FpuTrFptan, 24143 },    /* 10000 / tan(pi/8) = 24142.14 */
+        { "FYL2XP1", FpuTrFyl2xp1, 3220 }, /* 10000 * log2(1.25) = 3219.28 */
+    };
+    const uint16_t uRoundUp = 0x0B7F;
+    for (const auto &[szName, pfn, uUp] : kSequences) {
+        uint32_t uRes = 0;
+        init_cocpu_and_no_exceptions();
+        __asm__ volatile("fldcw %[cw]" : : [cw] "m"(uRoundUp));
+        pfn(&uRes);
+        EXPECT_EQ(uRes, uUp) << szName;
+    }
+    init_cocpu_and_no_exceptions();
+}
+
+/* The register stack each sequence leaves (TOP and tag word, from FNSTENV),
+ * started at TOP 5 (three FDECSTP on the empty stack): FCLEX's sequence one
+ * value (the NaN of 0/0, tagged special), FDECSTP and FINCSTP TOP moved, FFREE
+ * every register empty after its pop, FINIT TOP 0; the arithmetic and
+ * transcendental sequences consume every value they load. The status word
+ * that FDECSTP, FINCSTP and FNOP store first holds the TOP they met. */
 TEST_F(CpuTestFixture, EachSequenceLeavesItsRegisterStack)
 {
     if (!CannotRun(1).empty())
@@ -139,24 +138,32 @@ TEST_F(CpuTestFixture, EachSequenceLeavesItsRegisterStack)
         std::function<void(uint32_t *)> fn;
         unsigned uTop, uTags;
     } kSequences[] = {
-        { "FCLEX", Two(FpuCmdFclex), 7, 0xBFFF }, { "FDECSTP", Two(FpuCmdFdecstp), 7, 0xFFFF },
-        { "FFREE", Two(FpuCmdFfree), 1, 0xFFFF }, { "FINCSTP", Two(FpuCmdFincstp), 1, 0xFFFF },
-        { "FINIT", FpuCmdFinit, 0, 0xFFFF },      { "FNOP", Two(FpuCmdFnop), 0, 0xFFFF },
-        { "FADD", FpuCmdFadd, 0, 0xFFFF },        { "AR FADD", FpuArFadd, 0, 0xFFFF },
-        { "AR FDIV", FpuArFdiv, 0, 0xFFFF },      { "AR FIADD", FpuArFiadd, 0, 0xFFFF },
-        { "AR FIDIV", FpuArFidiv, 0, 0xFFFF },    { "AR FIMUL", Two(FpuArFimul), 0, 0xFFFF },
-        { "AR FISUB", FpuArFisub, 0, 0xFFFF },    { "AR FMUL", FpuArFmul, 0, 0xFFFF },
-        { "AR FSUB", FpuArFsub, 0, 0xFFFF },      { "F2XM1", FpuTrF2xm1, 0, 0xFFFF },
-        { "FPATAN", FpuTrFpatan, 0, 0xFFFF },     { "FPTAN", FpuTrFptan, 0, 0xFFFF },
-        { "FYL2X", FpuTrFyl2x, 0, 0xFFFF },       { "FYL2XP1", FpuTrFyl2xp1, 0, 0xFFFF },
+        { "FCLEX", Two(FpuCmdFclex), 4, 0xFEFF }, { "FDECSTP", Two(FpuCmdFdecstp), 4, 0xFFFF },
+        { "FFREE", Two(FpuCmdFfree), 6, 0xFFFF }, { "FINCSTP", Two(FpuCmdFincstp), 6, 0xFFFF },
+        { "FINIT", FpuCmdFinit, 0, 0xFFFF },      { "FNOP", Two(FpuCmdFnop), 5, 0xFFFF },
+        { "FADD", FpuCmdFadd, 5, 0xFFFF },        { "AR FADD", FpuArFadd, 5, 0xFFFF },
+        { "AR FDIV", FpuArFdiv, 5, 0xFFFF },      { "AR FIADD", FpuArFiadd, 5, 0xFFFF },
+        { "AR FIDIV", FpuArFidiv, 5, 0xFFFF },    { "AR FIMUL", Two(FpuArFimul), 5, 0xFFFF },
+        { "AR FISUB", FpuArFisub, 5, 0xFFFF },    { "AR FMUL", FpuArFmul, 5, 0xFFFF },
+        { "AR FSUB", FpuArFsub, 5, 0xFFFF },      { "F2XM1", FpuTrF2xm1, 5, 0xFFFF },
+        { "FPATAN", FpuTrFpatan, 5, 0xFFFF },     { "FPTAN", FpuTrFptan, 5, 0xFFFF },
+        { "FYL2X", FpuTrFyl2x, 5, 0xFFFF },       { "FYL2XP1", FpuTrFyl2xp1, 5, 0xFFFF },
     };
     for (const auto &q : kSequences) {
         uint32_t auWords[2] = {}, auEnv[7] = {};
         init_cocpu_and_no_exceptions();
+        __asm__ volatile("fdecstp\n\tfdecstp\n\tfdecstp");
         q.fn(auWords);
         __asm__ volatile("fnstenv %[env]\n\tfldenv %[env]" : [env] "+m"(auEnv));
         EXPECT_EQ((auEnv[1] >> 11) & 7, q.uTop) << q.szName;
         EXPECT_EQ(auEnv[2] & 0xFFFF, q.uTags) << q.szName;
+    }
+    for (auto pfn : { FpuCmdFdecstp, FpuCmdFincstp, FpuCmdFnop }) { /* status word first */
+        uint32_t auWords[2] = {};
+        init_cocpu_and_no_exceptions();
+        __asm__ volatile("fdecstp");
+        pfn(auWords, auWords + 1);
+        EXPECT_EQ(auWords[0] >> 11 & 7, 7u) << "the TOP met";
     }
     init_cocpu_and_no_exceptions();
 }

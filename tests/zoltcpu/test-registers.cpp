@@ -12,7 +12,9 @@ namespace {
  * at once, the flags of each compare-and-branch case (CF 0x01, ZF 0x40, SF
  * 0x80; OF stays 0): JAE ignores ZF, and the flags where a jump and its
  * neighbours disagree (JE not JBE or JLE, JAE not JA or JGE, JBE not JB,
- * JNZ not JA or JG). */
+ * JNZ not JA or JG); another value in AX (fault bits 8-23): JAE passes
+ * with AX 0 (unsigned, nothing is below 0), JNZ fails with AX 2 (bit 0 clear),
+ * JBE with AX 3. */
 const FaultCase kIntegerFaults[] = {
     { 0, 1, 0x01, 0, 0, 0x1, 0x01, "" },
     { 0, 1, 0x02, 17, 0, 0x80000000, 0x02, "" },
@@ -37,6 +39,9 @@ const FaultCase kIntegerFaults[] = {
     { 0, 4, 0x04, -1, 0, 0x41, 0, "" },
     { 0, 4, 0x08, -1, 0, 0x01, 0, "" },
     { 0, 4, 0x08, -1, 0, 0x80, 0, "" },
+    { 0, 4, 0x02, -1, 0, 0x100, 0, "" },
+    F(0, 4, 0x08, 0x300),
+    F(0, 4, 0x04, 0x200),
 };
 
 /* The table above; each compare of the transfer with the compared value one
