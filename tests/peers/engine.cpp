@@ -182,6 +182,7 @@ TEST_F(PeersEngineTest, TimedAnswersAndStops)
             "<DATA><EVENT><TYPE>GET_TIMEOUT</TYPE><TESTPROCESSID>4</TESTPROCESSID></EVENT></DATA>"),
         0);
     ASSERT_EQ(m_sent.size(), 1u);
+    EXPECT_EQ(Field(m_sent[0].sMsg, "MSG/DATA/DAPICOMMANDTYPE"), "SENDINGTIMEOUT");
     EXPECT_EQ(Field(m_sent[0].sMsg, "MSG/DATA/TIMEOUT_VALUE"), "30");
 }
 

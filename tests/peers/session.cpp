@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "common/test-peer.h"
 #include "message-protocol.h"
 #include "pipe-lowlevel.h"
 #include "session.h"
@@ -93,25 +94,6 @@ TEST_F(PeersSessionTest, TheModulesProcessGroupIsWhatEnds)
         }
         EXPECT_EQ(sState.substr(0, 3), ") Z") << szScript;
     }
-    /* the STARTUP READ path: only a FIFO gets the ACK, never through a link */
-    std::string sFile = m_sDir + "/file", sFifo = m_sDir + "/fifo", sLink = m_sDir + "/link";
-    std::ofstream(sFile) << "precious";
-    ASSERT_EQ(mkfifo(sFifo.c_str(), 0600), 0);
-    int hReader = open(sFifo.c_str(), O_RDONLY | O_NONBLOCK);
-    ASSERT_EQ(symlink(sFifo.c_str(), sLink.c_str()), 0);
-    long lPid = 5000;
-    for (auto c :
-         { std::make_pair(sFile, false), std::make_pair(sLink, false),
-           std::make_pair(std::string("/dev/null"), false), std::make_pair(sFifo, true) }) {
-        PeersBrokerHandlePacket(&m_session, "<STARTUP><READ>" + c.first + "</READ><PID>" +
-                                                std::to_string(++lPid) + "</PID></STARTUP>");
-        const PeersClient *pClient = PeersBrokerFindClient(&m_session.broker, lPid);
-        ASSERT_NE(pClient, nullptr);
-        EXPECT_EQ(pClient->hWrite > 0, c.second) << c.first;
-    }
-    std::ifstream in(sFile);
-    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), {}), "precious");
-    close(hReader);
     PeersSessionClose(&m_session);
 }
 
@@ -138,31 +120,17 @@ TEST_F(PeersSessionTest, ProgramsThatCannotStartOrDoNotEnd)
     EXPECT_NE(stat(m_sDir.c_str(), &st), 0) << "pipe directory left behind";
 }
 
-/* Writes one frame holding sText (one piece) to szPath, as a module's
- * transport would put it onto the FIFO. */
-static void WriteFrameFile(const std::string &sPath, unsigned uNumber, const std::string &sText)
-{
-    QueObject que;
-    memset(&que, 0, sizeof que);
-    que.uMsgNumber = uNumber;
-    que.iSenderPid = 424242;
-    que.iPieceIndex = que.iPieceCount = 1;
-    que.uPieceSize = que.uTotalSize = (uint32_t)sText.size();
-    char szDelim[ZOLT_PIPE_DELIM_MAX + 1];
-    int iDelim = MakeDelimiterStr(&que, ZOLT_PIPE_FRAME_H, szDelim, sizeof szDelim);
-    ASSERT_GT(iDelim, 0);
-    std::ofstream(sPath, std::ios::binary) << std::string(szDelim, (size_t)iDelim) << sText;
-}
-
 TEST_F(PeersSessionTest, WhatTheModuleWroteLastIsTaken)
 {
     Open();
     const std::string sMsg =
         std::string("<MSG><HDR><TO>") + ZOLT_TO_MESSAGEBROKER +
         "</TO><FROM>424242</FROM><TYPE>NOTE</TYPE></HDR><DATA></DATA></MSG>\r\n";
-    WriteFrameFile(m_sDir + "/msg1", 0x7F000001u, sMsg);
-    WriteFrameFile(m_sDir + "/msg2", 0x7F000002u, sMsg);
-    WriteFrameFile(m_sDir + "/stop", 0x7F000003u, "<STOP><PID>424242</PID></STOP>\r\n");
+    /* frames as a module's transport puts them onto the FIFO */
+    std::ofstream(m_sDir + "/msg1") << zolttest::MakeFrames(sMsg, 0x7F000001u, 424242);
+    std::ofstream(m_sDir + "/msg2") << zolttest::MakeFrames(sMsg, 0x7F000002u, 424242);
+    std::ofstream(m_sDir + "/stop")
+        << zolttest::MakeFrames("<STOP><PID>424242</PID></STOP>\r\n", 0x7F000003u, 424242);
     /* each copies its frames onto the FIFO and ends at once */
     struct Case {
         const char *szScript;
