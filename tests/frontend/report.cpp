@@ -1,5 +1,5 @@
-/* report.cpp - zoltpeers' readable report: event, progress and result lines,
- * the explanations of results that tested nothing, identical events folded
+/* report.cpp - zoltpeers' readable report: event and progress lines, the
+ * explanation of a setup error (result lines: results.cpp), identical events folded
  * with a count, warnings beside their result, and text made valid UTF-8. */
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include "cli.h"
 #include "report.h"
 
-TEST(PeersReportLines, EventsProgressAndResults)
+TEST(PeersReportLines, EventsAndProgress)
 {
     PeersEvent ev;
     ev.bHasCode = 1;
@@ -34,37 +34,6 @@ TEST(PeersReportLines, EventsProgressAndResults)
         EXPECT_EQ(PeersEventLine(ev), c.szLine) << c.szType;
     }
     EXPECT_EQ(PeersProgressLine(250), "\r  [" + std::string(PEERS_PROGRESS_WIDTH, '#') + "] 250%");
-
-    PeersInvocation inv;
-    PeersInvocationInit(&inv, "run");
-    inv.iTest = 3;
-    inv.ullStartMs = 1000;
-    inv.ullEndMs = 1250;
-    inv.bResult = 1;
-    inv.sResultWord = "PRIVILEGEERROR";
-    EXPECT_EQ(PeersResultLine(inv, "CPU:0"), "CPU:0  test 3 (caches)  PRIVILEGEERROR  (250 ms)");
-    EXPECT_NE(PeersResultHint(inv).find("CAP_IPC_LOCK"), std::string::npos);
-    inv.bResult = 0;
-    inv.bKilled = 1;
-    EXPECT_NE(PeersResultLine(inv, "CPU:0").find("NOT RUN (killed at the time limit before"),
-              std::string::npos);
-    inv.bConnected = 1;
-    inv.vEvents.push_back(PeersEvent{ "INFO", "", "Testing MMX shift instructions", 0, 0, "" });
-    EXPECT_NE(PeersResultLine(inv, "CPU:0").find("HUNG (killed at the time limit)"),
-              std::string::npos);
-    inv.bKilled = 0;
-    inv.iSignal = 4;
-    EXPECT_NE(PeersResultLine(inv, "CPU:0").find("CRASHED (SIGILL)"), std::string::npos);
-    EXPECT_NE(PeersResultHint(inv).find("died by SIGILL while the test ran: a failure (a defective "
-                                        "core gives such signals). Last events: Testing MMX shift "
-                                        "instructions."),
-              std::string::npos)
-        << PeersResultHint(inv);
-    inv.iSignal = 0;
-    inv.bConnected = 0;
-    inv.vEvents.clear();
-    inv.iExitStatus = 29;
-    EXPECT_EQ(PeersResultHint(inv), "The module never connected to the broker (exit status 29).");
 }
 
 TEST(PeersReportLines, SetupErrorIsExplainedByWhatTheModuleReported)
