@@ -5,12 +5,12 @@
  * completion and the README. */
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli-parse.h"
+#include "common/read-file.h"
 #include "cpu-places.h"
 
 /* Parses the words after the program name. */
@@ -114,45 +114,34 @@ TEST(PeersCommandLine, BothValueFormsAndOptionsAfterTheCommand)
 TEST(PeersCommandLine, NumberListsAndDurations)
 {
     struct ListCase {
-        const char *szText;
-        int iRc;
-        std::vector<int> vExpected;
+        const char *szText, *szList; /* null: refused */
     } aLists[] = {
-        { "0", 0, { 0 } },
-        { "2,0,2", 0, { 0, 2 } },
-        { "0-3", 0, { 0, 1, 2, 3 } },
-        { "5,1-2", 0, { 1, 2, 5 } },
-        { "", 1, {} },
-        { "1,", 1, {} },
-        { "a", 1, {} },
-        { "-1", 1, {} },
-        { "2-1", 1, {} },
-        { "1-2-3", 1, {} },
-        { "4096", 1, {} },
-        { "+1", 1, {} },
+        { "0", "0 " },      { "2,0,2", "0 2 " },  { "0-3", "0 1 2 3 " }, { "5,1-2", "1 2 5 " },
+        { "", nullptr },    { "1,", nullptr },    { "a", nullptr },      { "-1", nullptr },
+        { "2-1", nullptr }, { "1-2-3", nullptr }, { "4096", nullptr },   { "+1", nullptr },
     };
     for (const ListCase &c : aLists) {
         std::vector<int> v;
-        EXPECT_EQ(PeersParseNumberList(c.szText, &v), c.iRc) << c.szText;
-        if (c.iRc == 0) {
-            EXPECT_EQ(v, c.vExpected) << c.szText;
+        std::string sList;
+        EXPECT_EQ(PeersParseNumberList(c.szText, &v), c.szList ? 0 : 1) << c.szText;
+        for (int i : v)
+            sList += std::to_string(i) + " ";
+        if (c.szList != nullptr) {
+            EXPECT_EQ(sList, c.szList) << c.szText;
         }
     }
-    struct DurationCase {
+    const struct {
         const char *szText;
-        int iRc;
-        unsigned long long ullMs;
+        unsigned long long ullMs; /* 0: refused */
     } aDurations[] = {
-        { "90", 0, 90000 }, { "90s", 0, 90000 }, { "10m", 0, 600000 }, { "2h", 0, 7200000 },
-        { "0", 1, 0 },      { "s", 1, 0 },       { "1.5m", 1, 0 },     { "10000h", 0, 36000000000 },
-        { "10001h", 1, 0 }, { "-5s", 1, 0 },     { "5 s", 1, 0 },
+        { "90", 90000 }, { "90s", 90000 }, { "10m", 600000 }, { "2h", 7200000 },
+        { "0", 0 },      { "s", 0 },       { "1.5m", 0 },     { "10000h", 36000000000 },
+        { "10001h", 0 }, { "-5s", 0 },     { "5 s", 0 },
     };
-    for (const DurationCase &c : aDurations) {
+    for (const auto &c : aDurations) {
         unsigned long long ull = 0;
-        EXPECT_EQ(PeersParseDuration(c.szText, &ull), c.iRc) << c.szText;
-        if (c.iRc == 0) {
-            EXPECT_EQ(ull, c.ullMs) << c.szText;
-        }
+        EXPECT_EQ(PeersParseDuration(c.szText, &ull), c.ullMs ? 0 : 1) << c.szText;
+        EXPECT_EQ(ull, c.ullMs) << c.szText;
     }
 }
 
@@ -175,8 +164,7 @@ static std::vector<std::string> FormatLines(const std::string &sText, const char
 /* The whole text of a file of the source tree. */
 static std::string SourceFile(const char *szPath)
 {
-    std::ifstream in(std::string(ZOLT_SOURCE_DIR "/") + szPath);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return zolttest::ReadFile(std::string(ZOLT_SOURCE_DIR "/") + szPath);
 }
 
 TEST(PeersFormats, TheTableDrivesHelpAndIsHeldAgainstManPageCompletionAndReadme)
