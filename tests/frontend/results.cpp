@@ -75,46 +75,8 @@ TEST(PeersJsonText, EventVariablesBecomeAJsonObject)
     }
 }
 
-TEST(PeersResults, OutcomesAndTheExitStatusTheyGive)
+TEST(PeersResults, ExitStatusOfTheTotals)
 {
-    struct Case {
-        int bResult, bKilled;
-        const char *szWord; /* sent, or (no result) the word of the records */
-        int iOutcome;
-        int bConnected = 0, iSignal = 0, bInterrupted = 0;
-    } aCases[] = {
-        { 1, 0, "PASS", PEERS_OUTCOME_PASS },
-        { 1, 0, "FAIL", PEERS_OUTCOME_FAIL },
-        { 1, 0, "PRIVILEGEERROR", PEERS_OUTCOME_UNTESTED },
-        { 1, 0, "NOTAPPLICABLE", PEERS_OUTCOME_UNTESTED },
-        { 1, 0, "SETUPERROR", PEERS_OUTCOME_UNTESTED },
-        { 1, 0, "BADPARAMS", PEERS_OUTCOME_UNTESTED },
-        { 1, 0, "DISCONTINUED", PEERS_OUTCOME_UNTESTED },
-        { 1, 0, "BUSY", PEERS_OUTCOME_UNTESTED },
-        { 1, 0, "NOMEDIA", PEERS_OUTCOME_UNTESTED },
-        { 1, 0, "", PEERS_OUTCOME_NOT_RUN },                 /* a code without a word */
-        { 1, 0, "MAYBE", PEERS_OUTCOME_NOT_RUN },            /* not a word of the protocol */
-        { 0, 1, "NOT-RUN", PEERS_OUTCOME_NOT_RUN },          /* --limit before the test began */
-        { 0, 1, "HUNG", PEERS_OUTCOME_HUNG, 1 },             /* --limit while the test ran */
-        { 0, 1, "KILLED", PEERS_OUTCOME_UNTESTED, 1, 0, 1 }, /* the operator interrupted */
-        { 0, 0, "CRASHED", PEERS_OUTCOME_CRASHED, 1, 11 },   /* SIGSEGV mid-test */
-        { 0, 0, "CRASHED", PEERS_OUTCOME_CRASHED, 0, 4 },    /* SIGILL before it connected */
-        { 0, 0, "NOT-RUN", PEERS_OUTCOME_NOT_RUN },          /* exited, never connected */
-    };
-    for (const Case &c : aCases) {
-        PeersInvocation inv;
-        PeersInvocationInit(&inv, "run");
-        inv.bResult = c.bResult;
-        inv.bKilled = c.bKilled;
-        inv.sResultWord = c.bResult ? c.szWord : "";
-        inv.bConnected = c.bConnected;
-        inv.iSignal = c.iSignal;
-        inv.bInterrupted = c.bInterrupted;
-        EXPECT_EQ(PeersOutcomeOf(inv), c.iOutcome) << c.szWord << c.bKilled;
-        if (*c.szWord) {
-            EXPECT_EQ(PeersResultWordOf(inv), c.szWord);
-        }
-    }
     /* priority: FAIL, then not run, then not tested */
     struct Totals {
         int iPassed, iFailed, iUntested, iNotRun, iExit;
@@ -262,10 +224,10 @@ static std::string TextAfter(const std::string &s, const std::string &sKey, size
     return s.substr(uAt, s.find('"', uAt) - uAt);
 }
 
-/* Each outcome in each format: the text report's result line and hint, the json record and
- * the ocptv step, whose fault is a diagnosis of the CPU it ran on (one that dutInfo defines)
- * and whose run trouble is an error. A fragment is "<format>:<text>", or "<format>:!<text>"
- * for a text that must not appear. */
+/* Each way a run can end, in each format: the text report's result line and hint, the json
+ * record (its result word and outcome) and the ocptv step, whose fault is a diagnosis of the
+ * CPU it ran on (one that dutInfo defines) and whose run trouble is an error. A fragment is
+ * "<format>:<text>", or "<format>:!<text>" for a text that must not appear. */
 TEST(PeersFormats, EachOutcomeInEachFormat)
 {
     PeersOcptv oc;
@@ -290,52 +252,69 @@ TEST(PeersFormats, EachOutcomeInEachFormat)
               "package 1 cpu 3 core 1 apic 66");
     struct Case {
         struct {
-            const char *szWord; /* null: no result */
-            int bKilled, bConnected, iSignal, iCpu;
+            const char *szWord; /* the word sent; null: no result */
+            int bKilled, bConnected, iSignal, bInterrupted, iCpu; /* killed at the limit */
         } run;
         std::vector<const char *> vFragments;
     } aCases[] = {
-        { { "PASS", 0, 1, 0, -1 },
-          { "text:CPU:1  test 2 (MMX unit)  PASS  (7 ms)\n", "json:\"outcome\":\"pass\"",
-            "json:!\"cpu\"", "json:!\"signal\"", "ocptv:\"testStepEnd\":{\"status\":\"COMPLETE\"",
+        { { "PASS", 0, 1, 0, 0, -1 },
+          { "json:\"result\":\"PASS\",\"outcome\":\"pass\"",
+            "text:CPU:1  test 2 (MMX unit)  PASS  (7 ms)\n", "json:!\"cpu\"", "json:!\"signal\"",
+            "ocptv:\"testStepEnd\":{\"status\":\"COMPLETE\"",
             "ocptv:\"type\":\"PASS\",\"message\":\"PASS\",\"hardwareInfoId\":\"package-1\"",
             "ocptv:\"error\":{\"symptom\":\"cpu-error-10\"" } },
-        { { "FAIL", 0, 1, 0, 3 },
-          { "json:\"cpu\":{\"logical\":3,", "ocptv:\"testStepEnd\":{\"status\":\"COMPLETE\"",
+        { { "FAIL", 0, 1, 0, 0, 3 },
+          { "json:\"result\":\"FAIL\",\"outcome\":\"fail\"", "json:\"cpu\":{\"logical\":3,",
+            "ocptv:\"testStepEnd\":{\"status\":\"COMPLETE\"",
             "ocptv:\"type\":\"FAIL\",\"message\":\"FAIL: bad\",\"hardwareInfoId\":\"cpu-3\"",
             "ocptv:\"log\":{\"severity\":\"ERROR\",\"message\":\"bad\"}", "ocptv:!\"error\"" } },
-        { { nullptr, 0, 1, SIGSEGV, 2 },
-          { "text:  CRASHED (SIGSEGV)",
+        { { nullptr, 0, 1, SIGSEGV, 0, 2 },
+          { "json:\"result\":\"CRASHED\",\"outcome\":\"crashed\"", "text:  CRASHED (SIGSEGV)",
             "text:died by SIGSEGV while the test ran: a failure (a "
             "defective core gives such signals). Last events: ERROR 10: bad.",
-            "json:\"outcome\":\"crashed\"", "json:\"signal\":\"SIGSEGV\"",
-            "ocptv:\"testStepEnd\":{\"status\":\"COMPLETE\"",
+            "json:\"signal\":\"SIGSEGV\"", "ocptv:\"testStepEnd\":{\"status\":\"COMPLETE\"",
             "ocptv:\"type\":\"FAIL\",\"message\":\"CRASHED: the module died by SIGSEGV",
             "ocptv:\"hardwareInfoId\":\"cpu-2\"", "ocptv:!\"error\"" } },
-        { { nullptr, 1, 1, SIGKILL, -1 },
-          { "text:  HUNG (killed at the time limit)", "json:\"outcome\":\"hung\"",
-            "json:\"signal\":\"SIGKILL\"", "ocptv:\"testStepEnd\":{\"status\":\"COMPLETE\"",
+        { { nullptr, 1, 1, SIGKILL, 0, -1 },
+          { "json:\"result\":\"HUNG\",\"outcome\":\"hung\"",
+            "text:  HUNG (killed at the time limit)", "json:\"signal\":\"SIGKILL\"",
+            "ocptv:\"testStepEnd\":{\"status\":\"COMPLETE\"",
             "ocptv:\"type\":\"FAIL\",\"message\":\"HUNG: did not end within its time limit",
             "ocptv:killed by SIGKILL while the test ran\",\"hardwareInfoId\":\"package-1\"",
             "ocptv:!\"error\"" } },
-        { { "PRIVILEGEERROR", 0, 1, 0, -1 },
-          { "text:CPU:1  test 2 (MMX unit)  PRIVILEGEERROR  (7 ms)\n", "text:CAP_IPC_LOCK",
+        { { "PRIVILEGEERROR", 0, 1, 0, 0, -1 },
+          { "json:\"outcome\":\"not-tested\"",
+            "text:CPU:1  test 2 (MMX unit)  PRIVILEGEERROR  (7 ms)\n", "text:CAP_IPC_LOCK",
             "ocptv:\"testStepEnd\":{\"status\":\"SKIP\"", "ocptv:!\"diagnosis\"",
             "ocptv:\"symptom\":\"module-privilegeerror\",\"message\":\"not tested: PRIVILEGEERROR" } },
-        { { "NOTAPPLICABLE", 0, 1, 0, -1 },
-          { "ocptv:\"testStepEnd\":{\"status\":\"SKIP\"", "ocptv:!\"diagnosis\"",
-            "ocptv:\"symptom\":\"cpu-error-10\"",
+        { { "NOTAPPLICABLE", 0, 1, 0, 0, -1 },
+          { "json:\"outcome\":\"not-tested\"", "ocptv:\"testStepEnd\":{\"status\":\"SKIP\"",
+            "ocptv:!\"diagnosis\"", "ocptv:\"symptom\":\"cpu-error-10\"",
             "ocptv:\"log\":{\"severity\":\"WARNING\",\"message\":\"not tested: NOTAPPLICABLE" } },
-        { { "SETUPERROR", 0, 1, 0, -1 },
-          { "ocptv:\"testStepEnd\":{\"status\":\"ERROR\"", "ocptv:!\"diagnosis\"",
-            "ocptv:\"symptom\":\"module-setuperror\"" } },
-        { { nullptr, 0, 0, 0, -1 },
-          { "text:  NOT RUN (no result from the module)",
+        { { "SETUPERROR", 0, 1, 0, 0, -1 },
+          { "json:\"outcome\":\"not-tested\"", "ocptv:\"testStepEnd\":{\"status\":\"ERROR\"",
+            "ocptv:!\"diagnosis\"", "ocptv:\"symptom\":\"module-setuperror\"" } },
+        { { nullptr, 0, 0, 0, 0, -1 },
+          { "json:\"result\":\"NOT-RUN\",\"outcome\":\"not-run\"",
+            "text:  NOT RUN (no result from the module)",
             "text:The module never connected to the broker (exit status 29).",
             "ocptv:\"testStepEnd\":{\"status\":\"ERROR\"", "ocptv:!\"diagnosis\"",
             "ocptv:\"symptom\":\"module-never-connected\",\"message\":\"not tested: NOT-RUN" } },
-        { { nullptr, 1, 0, 0, -1 },
-          { "text:  NOT RUN (killed at the time limit before its test began)" } },
+        { { nullptr, 1, 0, 0, 0, -1 },
+          { "json:\"result\":\"NOT-RUN\",\"outcome\":\"not-run\"",
+            "text:  NOT RUN (killed at the time limit before its test began)" } },
+        { { "BADPARAMS", 0, 1, 0, 0, -1 }, { "json:\"outcome\":\"not-tested\"" } },
+        { { "DISCONTINUED", 0, 1, 0, 0, -1 }, { "json:\"outcome\":\"not-tested\"" } },
+        { { "BUSY", 0, 1, 0, 0, -1 }, { "json:\"outcome\":\"not-tested\"" } },
+        { { "NOMEDIA", 0, 1, 0, 0, -1 }, { "json:\"outcome\":\"not-tested\"" } },
+        { { "", 0, 1, 0, 0, -1 }, { "json:\"outcome\":\"not-run\"" } }, /* a code without a word */
+        { { "MAYBE", 0, 1, 0, 0, -1 },
+          { "json:\"result\":\"MAYBE\",\"outcome\":\"not-run\"" } }, /* no word of the protocol */
+        /* the operator interrupted; a signal before the module connected */
+        { { nullptr, 1, 1, 0, 1, -1 },
+          { "json:\"result\":\"KILLED\",\"outcome\":\"not-tested\"" } },
+        { { nullptr, 0, 0, SIGILL, 0, -1 },
+          { "json:\"result\":\"CRASHED\",\"outcome\":\"crashed\"" } },
     };
     int iStep = 0;
     for (const Case &c : aCases) {
@@ -349,6 +328,7 @@ TEST(PeersFormats, EachOutcomeInEachFormat)
         inv.bKilled = c.run.bKilled;
         inv.bConnected = c.run.bConnected;
         inv.iSignal = c.run.iSignal;
+        inv.bInterrupted = c.run.bInterrupted;
         inv.iExitStatus = 29;
         inv.vEvents = { PeersEvent{ "ERROR", "", "bad", 1, 10, "" } };
         PeersTestRun run = TestRun(&inv, PeersOutcomeOf(inv), "CPU:1", 2, 7, c.run.iCpu, 1);
