@@ -13,26 +13,16 @@
 
 TEST(PeersReportLines, EventsAndProgress)
 {
-    PeersEvent ev;
-    ev.bHasCode = 1;
-    ev.sText = "<NLS id=x/>";
-    struct Case {
-        const char *szType;
-        int iCode;
-        const char *szEnglish, *szLine;
-    } aCases[] = {
-        { "INFO", -1, "Testing", "  Testing" },
-        { "WARN", 101, "Testing", "  WARNING 101: Testing" },
-        { "ERROR", 3, "Testing", "  ERROR 3: Testing" },
-        { "PERCENTDONE", 0, "Testing", "" },
-        { "INFO", -1, "", "  <NLS id=x/>" }, /* no translation: the text as sent */
+    /* type, text as sent, its translation, code */
+    const std::pair<PeersEvent, const char *> aCases[] = {
+        { { "INFO", "<NLS id=x/>", "Testing", 1, -1, "" }, "  Testing" },
+        { { "WARN", "<NLS id=x/>", "Testing", 1, 101, "" }, "  WARNING 101: Testing" },
+        { { "ERROR", "<NLS id=x/>", "Testing", 1, 3, "" }, "  ERROR 3: Testing" },
+        { { "PERCENTDONE", "<NLS id=x/>", "Testing", 1, 0, "" }, "" },
+        { { "INFO", "<NLS id=x/>", "", 1, -1, "" }, "  <NLS id=x/>" }, /* no translation */
     };
-    for (const Case &c : aCases) {
-        ev.sType = c.szType;
-        ev.iCode = c.iCode;
-        ev.sEnglish = c.szEnglish;
-        EXPECT_EQ(PeersEventLine(ev), c.szLine) << c.szType;
-    }
+    for (const auto &c : aCases)
+        EXPECT_EQ(PeersEventLine(c.first), c.second) << c.first.sType;
     EXPECT_EQ(PeersProgressLine(250), "\r  [" + std::string(PEERS_PROGRESS_WIDTH, '#') + "] 250%");
 }
 
@@ -55,14 +45,8 @@ TEST(PeersReportLines, SetupErrorIsExplainedByWhatTheModuleReported)
         inv.sResultWord = "SETUPERROR";
         inv.iDeviceListRequests = c.iListRequests;
         inv.iDeviceListAnswers = c.iListAnswers;
-        if (c.szWarning != nullptr) {
-            PeersEvent ev;
-            ev.sType = "WARN";
-            ev.bHasCode = 1;
-            ev.iCode = 7;
-            ev.sEnglish = c.szWarning;
-            inv.vEvents.push_back(ev);
-        }
+        if (c.szWarning != nullptr)
+            inv.vEvents.push_back(PeersEvent{ "WARN", "", c.szWarning, 1, 7, "" });
         std::string sHint = PeersResultHint(inv);
         EXPECT_NE(sHint.find(c.szExpected), std::string::npos) << sHint;
         EXPECT_EQ(sHint.find("memory)"), std::string::npos) << "a guess instead of the cause";
@@ -81,12 +65,7 @@ static std::string TextFor(const std::vector<std::pair<const char *, const char 
     inv.bResult = 1;
     inv.sResultWord = szWord;
     for (const auto &e : vEvents) {
-        PeersEvent ev;
-        ev.sType = e.first;
-        ev.bHasCode = 1;
-        ev.iCode = 9;
-        ev.sEnglish = e.second;
-        inv.vEvents.push_back(ev);
+        inv.vEvents.push_back(PeersEvent{ e.first, "", e.second, 1, 9, "" });
         PeersReportLiveEvent(&inv, &inv.vEvents.back());
     }
     PeersReportInvocation(&inv, "CPU:0");
