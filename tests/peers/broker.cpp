@@ -17,8 +17,7 @@
 #include "message-protocol.h"
 #include "session.h"
 
-/* A session whose engine knows the devices DEV:0 and DEV:1 of "peerstest",
- * and a FIFO in a temporary directory that stands for a module's. */
+/* A session, and a FIFO in a temporary directory that stands for a module's. */
 class PeersBrokerTest : public ::testing::Test {
 protected:
     zolttest::TempDir m_dir;
@@ -40,13 +39,6 @@ protected:
         std::string sStrings = ZOLT_FIXTURES "/peers/strings.ini";
         ASSERT_EQ(PeersSessionOpen(&m_s, &m_opt, "", sStrings.c_str(), nullptr), 0);
         m_bOpen = true;
-        std::vector<PeersDevice> v(2);
-        for (int i = 0; i < 2; i++) {
-            v[i].iId = i;
-            v[i].sName = "DEV:" + std::to_string(i);
-            v[i].sXml = "<DEVICE><NAME>" + v[i].sName + "</NAME></DEVICE>";
-        }
-        PeersEngineSetDevices(&m_s.engine, "peerstest", v);
     }
     /* Process lPid connects with sRead as the FIFO it reads. */
     void Startup(long lPid, const std::string &sRead)
@@ -93,14 +85,6 @@ TEST_F(PeersBrokerTest, RoutesByToAndForgetsAtStop)
     const std::string sEcho = Msg(4002, "4001", "PEERS_ECHO", "first");
     PeersBrokerHandlePacket(&m_s, sEcho);
     EXPECT_EQ(Next(), sEcho + "\r\n");
-    /* to the engines: their answers go back to the sender */
-    PeersBrokerHandlePacket(&m_s,
-                            Msg(4001, ZOLT_TO_DIAGENGINE, "DE_COMMAND", "LIST_DEVICES:peerstest"));
-    std::string sList = Next();
-    EXPECT_EQ(zolttest::Field(sList, "RE"), "9");
-    EXPECT_NE(sList.find("<NAME>DEV:1</NAME>"), std::string::npos) << sList;
-    PeersBrokerHandlePacket(&m_s, Msg(4001, ZOLT_TO_NLSENGINE, "NLS_COMMAND", "NLS_SOMETHING"));
-    EXPECT_EQ(zolttest::Field(Next(), "DATA"), "NLS_UNKNOWN");
     /* a broker command and an unknown TO are answered by nobody */
     PeersBrokerHandlePacket(&m_s, Msg(4001, ZOLT_TO_MESSAGEBROKER, "X", "x"));
     PeersBrokerHandlePacket(&m_s, Msg(4001, "4001x", "X", "x"));
