@@ -204,23 +204,15 @@ TEST_F(PeersEngineTest, RecordsTheValidationResponse)
  * module's time limit passes during the parse: then it is not recorded. */
 TEST_F(PeersEngineTest, LongAnswersAreCutByAnInterruptionOrTheLimit)
 {
-    std::string sDevices, sSysInfo, sParams;
+    std::string asData[3];
     for (int i = 0; i < 5000; i++) {
         std::string sI = std::to_string(i);
-        sDevices += "<DEVICE><DID>" + sI + "</DID><NAME>CPU:" + sI + "</NAME></DEVICE>";
-        sSysInfo += "<DEVICE><SYSINFO><SYSINFO_KEY>k" + sI + "</SYSINFO_KEY></SYSINFO></DEVICE>";
-        sParams += "<PARAMETER><ID>p" + sI + "</ID></PARAMETER>";
+        asData[0] += "<DEVICE><DID>" + sI + "</DID><NAME>CPU:" + sI + "</NAME></DEVICE>";
+        asData[1] += "<DEVICE><SYSINFO><SYSINFO_KEY>k" + sI + "</SYSINFO_KEY></SYSINFO></DEVICE>";
+        asData[2] += "<PARAMETER><ID>p" + sI + "</ID></PARAMETER>";
     }
-    const std::string aMsgs[] = { "<DATA>" + sDevices + "</DATA>", "<DATA>" + sSysInfo + "</DATA>",
-                                  "<DATA><PARAM_VALIDATION_RESULTS>" + sParams +
-                                      "</PARAM_VALIDATION_RESULTS></DATA>" };
+    asData[2] = "<PARAM_VALIDATION_RESULTS>" + asData[2] + "</PARAM_VALIDATION_RESULTS>";
     const char *aszTypes[] = { "DE_ENUMDATA", "SYSINFO_RETURNED", "TRANSACTION_RESPONSE" };
-    auto Recorded = [&](int k) {
-        return k == 0              ? m_inv.bEnumData ? m_inv.vDevices.size() : 0u
-               : k == 1            ? m_inv.bSysInfo ? m_inv.vSysInfo.size() : 0u
-               : m_inv.bValidation ? m_inv.vParams.size()
-                                   : 0u;
-    };
     for (int iCut : { 0, 1, 2 }) { /* none, an interruption, the limit passed */
         for (int k = 0; k < 3; k++) {
             SCOPED_TRACE(std::to_string(iCut) + " " + aszTypes[k]);
@@ -229,9 +221,12 @@ TEST_F(PeersEngineTest, LongAnswersAreCutByAnInterruptionOrTheLimit)
             m_inv.ullStartMs = PeersNowMs() - (iCut == 2 ? 10000 : 0);
             m_opt.iModuleLimitMs = 5000;
             g_iPeersInterrupted = iCut == 1 ? 2 : 0;
-            EXPECT_EQ(Handle(aszTypes[k], aMsgs[k].c_str()), 0);
+            EXPECT_EQ(Handle(aszTypes[k], ("<DATA>" + asData[k] + "</DATA>").c_str()), 0);
             g_iPeersInterrupted = 0;
-            EXPECT_EQ(Recorded(k), iCut == 0 ? 5000u : 0u);
+            const size_t auRecorded[] = { m_inv.bEnumData ? m_inv.vDevices.size() : 0,
+                                          m_inv.bSysInfo ? m_inv.vSysInfo.size() : 0,
+                                          m_inv.bValidation ? m_inv.vParams.size() : 0 };
+            EXPECT_EQ(auRecorded[k], iCut == 0 ? 5000u : 0u);
         }
     }
 }
