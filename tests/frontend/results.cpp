@@ -45,8 +45,8 @@ TEST(PeersJsonText, Utf8RepairAndJsonStrings)
         { "\xE0\x80\x80", sRep + sRep + sRep },            /* overlong 3-byte */
         { "\xED\xA0\x80", sRep + sRep + sRep },            /* surrogate */
         { "\xF4\x90\x80\x80", sRep + sRep + sRep + sRep }, /* above U+10FFFF */
-        { "\xF5", sRep },
-        { "a\xE2\x82", "a" + sRep + sRep }, /* cut at the end */
+        { "\xF5\x80\x80\x80", sRep + sRep + sRep + sRep }, /* no lead above F4 */
+        { "a\xE2\x82", "a" + sRep + sRep },                /* cut at the end */
     };
     for (const Case &c : aCases)
         EXPECT_EQ(PeersUtf8Clean(c.sIn), c.sOut) << c.sIn;
