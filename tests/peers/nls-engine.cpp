@@ -113,9 +113,6 @@ TEST(PeersNlsAnswer, RepliesInTheFormTheModuleParses)
         EXPECT_EQ(PeersNlsAnswer(&nls, 812, c.szData, sElement), c.iRc) << c.szData;
         EXPECT_EQ(sElement, c.szElement) << c.szData;
     }
-    EXPECT_EQ(std::to_string(nls.iRegistrations) + " " + std::to_string(nls.iStringsAsked) + " " +
-                  std::to_string(nls.iStringsUnknown),
-              "1 4 2"); /* registrations, strings asked, unknown */
 }
 
 /* Every string id that the module's sources name has an English text in the
