@@ -104,6 +104,7 @@ TEST_F(PeersBrokerTest, MisbehaviourSwitches)
         int bNoAck, bGarbageAck, bGarbageFrames, bSilentNls, iDieAfter;
         const char *szSeen;
     } aCases[] = {
+        /* the engines' answers go back to the process that asked */
         { "none", 0, 0, 0, 0, -1, "<ACK></ACK> DE_DEVICELIST NLS_RESPONSE " },
         { "no ack", 1, 0, 0, 0, -1, "" }, /* nor anything else: the FIFO is never opened */
         { "garbage ack", 0, 1, 0, 0, -1, "<NAK>NOT AN ACK</NAK> DE_DEVICELIST NLS_RESPONSE " },
