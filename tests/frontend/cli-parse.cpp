@@ -5,12 +5,12 @@
  * completion and the README. */
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli-parse.h"
+#include "common/read-file.h"
 #include "cpu-places.h"
 
 /* Parses the words after the program name. */
@@ -62,7 +62,6 @@ TEST(PeersCommandLine, UsageErrorsNameTheCauseAndTheFix)
         { { "all", "--jobs", "0", "--each-cpu" }, "a count from 1 to 4096" },
         { { "all", "--cpus", "3-1" }, "a list of logical CPUs such as 0-3,8" },
         { { "sysinfo", "--device", "0", "--each-cpu" }, "use them with all or run" },
-        { { "all", "--format", "xml" }, "choose text, json or ocptv" },
         { { "all", "--loops", "0" }, "count of 1 or more" },
         { { "all", "--duration", "5d" }, "such as 90, 90s, 10m or 2h" },
         { { "all", "--tests", "3-1" }, "a list such as 0,2 or 0-3" },
@@ -114,45 +113,34 @@ TEST(PeersCommandLine, BothValueFormsAndOptionsAfterTheCommand)
 TEST(PeersCommandLine, NumberListsAndDurations)
 {
     struct ListCase {
-        const char *szText;
-        int iRc;
-        std::vector<int> vExpected;
+        const char *szText, *szList; /* null: refused */
     } aLists[] = {
-        { "0", 0, { 0 } },
-        { "2,0,2", 0, { 0, 2 } },
-        { "0-3", 0, { 0, 1, 2, 3 } },
-        { "5,1-2", 0, { 1, 2, 5 } },
-        { "", 1, {} },
-        { "1,", 1, {} },
-        { "a", 1, {} },
-        { "-1", 1, {} },
-        { "2-1", 1, {} },
-        { "1-2-3", 1, {} },
-        { "4096", 1, {} },
-        { "+1", 1, {} },
+        { "0", "0 " },      { "2,0,2", "0 2 " },  { "0-3", "0 1 2 3 " }, { "5,1-2", "1 2 5 " },
+        { "", nullptr },    { "1,", nullptr },    { "a", nullptr },      { "-1", nullptr },
+        { "2-1", nullptr }, { "1-2-3", nullptr }, { "4096", nullptr },   { "+1", nullptr },
     };
     for (const ListCase &c : aLists) {
         std::vector<int> v;
-        EXPECT_EQ(PeersParseNumberList(c.szText, &v), c.iRc) << c.szText;
-        if (c.iRc == 0) {
-            EXPECT_EQ(v, c.vExpected) << c.szText;
+        std::string sList;
+        EXPECT_EQ(PeersParseNumberList(c.szText, &v), c.szList ? 0 : 1) << c.szText;
+        for (int i : v)
+            sList += std::to_string(i) + " ";
+        if (c.szList != nullptr) {
+            EXPECT_EQ(sList, c.szList) << c.szText;
         }
     }
-    struct DurationCase {
+    const struct {
         const char *szText;
-        int iRc;
-        unsigned long long ullMs;
+        unsigned long long ullMs; /* 0: refused */
     } aDurations[] = {
-        { "90", 0, 90000 }, { "90s", 0, 90000 }, { "10m", 0, 600000 }, { "2h", 0, 7200000 },
-        { "0", 1, 0 },      { "s", 1, 0 },       { "1.5m", 1, 0 },     { "10000h", 0, 36000000000 },
-        { "10001h", 1, 0 }, { "-5s", 1, 0 },     { "5 s", 1, 0 },
+        { "90", 90000 }, { "90s", 90000 }, { "10m", 600000 }, { "2h", 7200000 },
+        { "0", 0 },      { "s", 0 },       { "1.5m", 0 },     { "10000h", 36000000000 },
+        { "10001h", 0 }, { "-5s", 0 },     { "5 s", 0 },
     };
-    for (const DurationCase &c : aDurations) {
+    for (const auto &c : aDurations) {
         unsigned long long ull = 0;
-        EXPECT_EQ(PeersParseDuration(c.szText, &ull), c.iRc) << c.szText;
-        if (c.iRc == 0) {
-            EXPECT_EQ(ull, c.ullMs) << c.szText;
-        }
+        EXPECT_EQ(PeersParseDuration(c.szText, &ull), c.ullMs ? 0 : 1) << c.szText;
+        EXPECT_EQ(ull, c.ullMs) << c.szText;
     }
 }
 
@@ -172,17 +160,11 @@ static std::vector<std::string> FormatLines(const std::string &sText, const char
     return v;
 }
 
-/* The whole text of a file of the source tree. */
-static std::string SourceFile(const char *szPath)
-{
-    std::ifstream in(std::string(ZOLT_SOURCE_DIR "/") + szPath);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 TEST(PeersFormats, TheTableDrivesHelpAndIsHeldAgainstManPageCompletionAndReadme)
 {
     std::vector<std::string> vWanted;
-    std::string sNames, sBarNames, sMan = SourceFile("docs/man/zoltpeers.1");
+    std::string sNames, sBarNames,
+        sMan = zolttest::ReadFile(ZOLT_SOURCE_DIR "/docs/man/zoltpeers.1");
     for (int i = 0; i < g_iPeersFormatCount; i++) {
         const PeersFormat &f = g_aPeersFormats[i];
         vWanted.push_back(std::string(f.szName) + " " + f.szHelp);
@@ -192,8 +174,9 @@ TEST(PeersFormats, TheTableDrivesHelpAndIsHeldAgainstManPageCompletionAndReadme)
         EXPECT_NE(sMan.find("\n.B " + std::string(f.szName) + "\n"), std::string::npos) << f.szName;
     }
     EXPECT_EQ(FormatLines(PeersUsageText(), "--format FORMAT"), vWanted);
-    EXPECT_EQ(FormatLines(SourceFile("README.md"), "--format FORMAT"), vWanted);
-    EXPECT_NE(SourceFile("frontend/zoltpeers.bash-completion")
+    EXPECT_EQ(FormatLines(zolttest::ReadFile(ZOLT_SOURCE_DIR "/README.md"), "--format FORMAT"),
+              vWanted);
+    EXPECT_NE(zolttest::ReadFile(ZOLT_SOURCE_DIR "/frontend/zoltpeers.bash-completion")
                   .find("--format)\n            COMPREPLY=($(compgen -W '" + sNames + "'"),
               std::string::npos);
     EXPECT_NE(sMan.find(".BR \\-\\-format \" " + sBarNames + "\"\n"), std::string::npos);

@@ -1,5 +1,5 @@
-/* report.cpp - zoltpeers' readable report: event, progress and result lines,
- * the explanations of results that tested nothing, identical events folded
+/* report.cpp - zoltpeers' readable report: event and progress lines, the
+ * explanation of a setup error (result lines: results.cpp), identical events folded
  * with a count, warnings beside their result, and text made valid UTF-8. */
 #include <gtest/gtest.h>
 
@@ -11,60 +11,19 @@
 #include "cli.h"
 #include "report.h"
 
-TEST(PeersReportLines, EventsProgressAndResults)
+TEST(PeersReportLines, EventsAndProgress)
 {
-    PeersEvent ev;
-    ev.bHasCode = 1;
-    ev.sText = "<NLS id=x/>";
-    struct Case {
-        const char *szType;
-        int iCode;
-        const char *szEnglish, *szLine;
-    } aCases[] = {
-        { "INFO", -1, "Testing", "  Testing" },
-        { "WARN", 101, "Testing", "  WARNING 101: Testing" },
-        { "ERROR", 3, "Testing", "  ERROR 3: Testing" },
-        { "PERCENTDONE", 0, "Testing", "" },
-        { "INFO", -1, "", "  <NLS id=x/>" }, /* no translation: the text as sent */
+    /* type, text as sent, its translation, code */
+    const std::pair<PeersEvent, const char *> aCases[] = {
+        { { "INFO", "<NLS id=x/>", "Testing", 1, -1, "" }, "  Testing" },
+        { { "WARN", "<NLS id=x/>", "Testing", 1, 101, "" }, "  WARNING 101: Testing" },
+        { { "ERROR", "<NLS id=x/>", "Testing", 1, 3, "" }, "  ERROR 3: Testing" },
+        { { "PERCENTDONE", "<NLS id=x/>", "Testing", 1, 0, "" }, "" },
+        { { "INFO", "<NLS id=x/>", "", 1, -1, "" }, "  <NLS id=x/>" }, /* no translation */
     };
-    for (const Case &c : aCases) {
-        ev.sType = c.szType;
-        ev.iCode = c.iCode;
-        ev.sEnglish = c.szEnglish;
-        EXPECT_EQ(PeersEventLine(ev), c.szLine) << c.szType;
-    }
+    for (const auto &c : aCases)
+        EXPECT_EQ(PeersEventLine(c.first), c.second) << c.first.sType;
     EXPECT_EQ(PeersProgressLine(250), "\r  [" + std::string(PEERS_PROGRESS_WIDTH, '#') + "] 250%");
-
-    PeersInvocation inv;
-    PeersInvocationInit(&inv, "run");
-    inv.iTest = 3;
-    inv.ullStartMs = 1000;
-    inv.ullEndMs = 1250;
-    inv.bResult = 1;
-    inv.sResultWord = "PRIVILEGEERROR";
-    EXPECT_EQ(PeersResultLine(inv, "CPU:0"), "CPU:0  test 3 (caches)  PRIVILEGEERROR  (250 ms)");
-    EXPECT_NE(PeersResultHint(inv).find("CAP_IPC_LOCK"), std::string::npos);
-    inv.bResult = 0;
-    inv.bKilled = 1;
-    EXPECT_NE(PeersResultLine(inv, "CPU:0").find("NOT RUN (killed at the time limit before"),
-              std::string::npos);
-    inv.bConnected = 1;
-    inv.vEvents.push_back(PeersEvent{ "INFO", "", "Testing MMX shift instructions", 0, 0, "" });
-    EXPECT_NE(PeersResultLine(inv, "CPU:0").find("HUNG (killed at the time limit)"),
-              std::string::npos);
-    inv.bKilled = 0;
-    inv.iSignal = 4;
-    EXPECT_NE(PeersResultLine(inv, "CPU:0").find("CRASHED (SIGILL)"), std::string::npos);
-    EXPECT_NE(PeersResultHint(inv).find("died by SIGILL while the test ran: a failure (a defective "
-                                        "core gives such signals). Last events: Testing MMX shift "
-                                        "instructions."),
-              std::string::npos)
-        << PeersResultHint(inv);
-    inv.iSignal = 0;
-    inv.bConnected = 0;
-    inv.vEvents.clear();
-    inv.iExitStatus = 29;
-    EXPECT_EQ(PeersResultHint(inv), "The module never connected to the broker (exit status 29).");
 }
 
 TEST(PeersReportLines, SetupErrorIsExplainedByWhatTheModuleReported)
@@ -86,14 +45,8 @@ TEST(PeersReportLines, SetupErrorIsExplainedByWhatTheModuleReported)
         inv.sResultWord = "SETUPERROR";
         inv.iDeviceListRequests = c.iListRequests;
         inv.iDeviceListAnswers = c.iListAnswers;
-        if (c.szWarning != nullptr) {
-            PeersEvent ev;
-            ev.sType = "WARN";
-            ev.bHasCode = 1;
-            ev.iCode = 7;
-            ev.sEnglish = c.szWarning;
-            inv.vEvents.push_back(ev);
-        }
+        if (c.szWarning != nullptr)
+            inv.vEvents.push_back(PeersEvent{ "WARN", "", c.szWarning, 1, 7, "" });
         std::string sHint = PeersResultHint(inv);
         EXPECT_NE(sHint.find(c.szExpected), std::string::npos) << sHint;
         EXPECT_EQ(sHint.find("memory)"), std::string::npos) << "a guess instead of the cause";
@@ -112,12 +65,7 @@ static std::string TextFor(const std::vector<std::pair<const char *, const char 
     inv.bResult = 1;
     inv.sResultWord = szWord;
     for (const auto &e : vEvents) {
-        PeersEvent ev;
-        ev.sType = e.first;
-        ev.bHasCode = 1;
-        ev.iCode = 9;
-        ev.sEnglish = e.second;
-        inv.vEvents.push_back(ev);
+        inv.vEvents.push_back(PeersEvent{ e.first, "", e.second, 1, 9, "" });
         PeersReportLiveEvent(&inv, &inv.vEvents.back());
     }
     PeersReportInvocation(&inv, "CPU:0");

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "common/test-peer.h"
 #include "message-protocol.h"
 #include "pipe-lowlevel.h"
 #include "session.h"
@@ -50,22 +51,20 @@ TEST_F(PeersSessionTest, ModuleGetsThePipeDirectoryAndItsStatusIsKept)
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
     EXPECT_EQ(st.st_mode & 07777, 0600u);
 
-    PeersInvocation inv;
-    EXPECT_EQ(RunShell(&inv, "echo \"$ZOLT_PATH\"; echo oops >&2; exit 3"), 0);
-    EXPECT_EQ(inv.iExitStatus, 3);
-    EXPECT_FALSE(inv.bKilled || inv.bConnected);
-    EXPECT_EQ(inv.sModuleOutput, m_sDir + "\noops\n");
-
     /* only what zoltpeers means to pass: no ZOLT_TMP (its FIFO would land
-     * elsewhere), none of the descriptors zoltpeers inherited */
+     * elsewhere), none of the descriptors zoltpeers inherited; standard error
+     * joins the output, the exit status is kept */
     setenv("ZOLT_TMP", "/var/tmp", 1);
     ASSERT_EQ(dup2(2, 10), 10);
     ASSERT_EQ(dup2(2, 251), 251);
-    RunShell(&inv, "env | grep ^ZOLT_; exec ls /proc/self/fd");
+    PeersInvocation inv;
+    EXPECT_EQ(RunShell(&inv, "env | grep ^ZOLT_; echo oops >&2; ls /proc/self/fd; exit 3"), 0);
     unsetenv("ZOLT_TMP");
     close(10);
     close(251);
-    EXPECT_EQ(inv.sModuleOutput, "ZOLT_PATH=" + m_sDir + "\n0\n1\n2\n3\n");
+    EXPECT_EQ(inv.iExitStatus, 3);
+    EXPECT_FALSE(inv.bKilled || inv.bConnected);
+    EXPECT_EQ(inv.sModuleOutput, "ZOLT_PATH=" + m_sDir + "\noops\n0\n1\n2\n3\n");
 
     /* a flood of output: 64 KiB kept, the rest dropped, nothing on disk */
     EXPECT_EQ(RunShell(&inv, "head -c 5000000 /dev/zero"), 0);
@@ -93,25 +92,6 @@ TEST_F(PeersSessionTest, TheModulesProcessGroupIsWhatEnds)
         }
         EXPECT_EQ(sState.substr(0, 3), ") Z") << szScript;
     }
-    /* the STARTUP READ path: only a FIFO gets the ACK, never through a link */
-    std::string sFile = m_sDir + "/file", sFifo = m_sDir + "/fifo", sLink = m_sDir + "/link";
-    std::ofstream(sFile) << "precious";
-    ASSERT_EQ(mkfifo(sFifo.c_str(), 0600), 0);
-    int hReader = open(sFifo.c_str(), O_RDONLY | O_NONBLOCK);
-    ASSERT_EQ(symlink(sFifo.c_str(), sLink.c_str()), 0);
-    long lPid = 5000;
-    for (auto c :
-         { std::make_pair(sFile, false), std::make_pair(sLink, false),
-           std::make_pair(std::string("/dev/null"), false), std::make_pair(sFifo, true) }) {
-        PeersBrokerHandlePacket(&m_session, "<STARTUP><READ>" + c.first + "</READ><PID>" +
-                                                std::to_string(++lPid) + "</PID></STARTUP>");
-        const PeersClient *pClient = PeersBrokerFindClient(&m_session.broker, lPid);
-        ASSERT_NE(pClient, nullptr);
-        EXPECT_EQ(pClient->hWrite > 0, c.second) << c.first;
-    }
-    std::ifstream in(sFile);
-    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), {}), "precious");
-    close(hReader);
     PeersSessionClose(&m_session);
 }
 
@@ -138,31 +118,17 @@ TEST_F(PeersSessionTest, ProgramsThatCannotStartOrDoNotEnd)
     EXPECT_NE(stat(m_sDir.c_str(), &st), 0) << "pipe directory left behind";
 }
 
-/* Writes one frame holding sText (one piece) to szPath, as a module's
- * transport would put it onto the FIFO. */
-static void WriteFrameFile(const std::string &sPath, unsigned uNumber, const std::string &sText)
-{
-    QueObject que;
-    memset(&que, 0, sizeof que);
-    que.uMsgNumber = uNumber;
-    que.iSenderPid = 424242;
-    que.iPieceIndex = que.iPieceCount = 1;
-    que.uPieceSize = que.uTotalSize = (uint32_t)sText.size();
-    char szDelim[ZOLT_PIPE_DELIM_MAX + 1];
-    int iDelim = MakeDelimiterStr(&que, ZOLT_PIPE_FRAME_H, szDelim, sizeof szDelim);
-    ASSERT_GT(iDelim, 0);
-    std::ofstream(sPath, std::ios::binary) << std::string(szDelim, (size_t)iDelim) << sText;
-}
-
 TEST_F(PeersSessionTest, WhatTheModuleWroteLastIsTaken)
 {
     Open();
     const std::string sMsg =
         std::string("<MSG><HDR><TO>") + ZOLT_TO_MESSAGEBROKER +
         "</TO><FROM>424242</FROM><TYPE>NOTE</TYPE></HDR><DATA></DATA></MSG>\r\n";
-    WriteFrameFile(m_sDir + "/msg1", 0x7F000001u, sMsg);
-    WriteFrameFile(m_sDir + "/msg2", 0x7F000002u, sMsg);
-    WriteFrameFile(m_sDir + "/stop", 0x7F000003u, "<STOP><PID>424242</PID></STOP>\r\n");
+    /* frames as a module's transport puts them onto the FIFO */
+    std::ofstream(m_sDir + "/msg1") << zolttest::MakeFrames(sMsg, 0x7F000001u, 424242);
+    std::ofstream(m_sDir + "/msg2") << zolttest::MakeFrames(sMsg, 0x7F000002u, 424242);
+    std::ofstream(m_sDir + "/stop")
+        << zolttest::MakeFrames("<STOP><PID>424242</PID></STOP>\r\n", 0x7F000003u, 424242);
     /* each copies its frames onto the FIFO and ends at once */
     struct Case {
         const char *szScript;
