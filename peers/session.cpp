@@ -463,29 +463,6 @@ int PeersSessionRunModule(PeersSession *pSession, PeersInvocation *pInv)
     return iRc;
 }
 
-/* Serves modules started elsewhere, recording into pInv (may be null).
- * Returns 0, 1 on time-out, 2 when the broker died. */
-int PeersSessionServe(PeersSession *pSession, PeersInvocation *pInv, int iStops, int iLimitMs)
-{
-    unsigned long long ullStart = PeersNowMs();
-    pSession->engine.pCur = pInv;
-    int iRc = 0;
-    while (pSession->broker.iStops < iStops) {
-        if (pSession->broker.bDead) {
-            iRc = 2;
-            break;
-        }
-        if (PeersNowMs() - ullStart > (unsigned long long)iLimitMs) {
-            iRc = 1;
-            break;
-        }
-        PeersBrokerPoll(pSession, PEERS_POLL_MS);
-        PeersEngineTick(&pSession->engine, PeersNowMs());
-    }
-    pSession->engine.pCur = nullptr;
-    return iRc;
-}
-
 /* Device iDevice of the module's last enumeration, or null. */
 const PeersDevice *PeersSessionFindDevice(const PeersSession *pSession, int iDevice)
 {

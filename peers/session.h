@@ -71,12 +71,6 @@ void PeersSessionClose(PeersSession *pSession);
  * itself, 1 could not start (or interrupted before), 2 killed. */
 int PeersSessionRunModule(PeersSession *pSession, PeersInvocation *pInv);
 
-/* Serves module processes started by somebody else until iStops STOP packets
- * have been seen in total, recording what they send into pInv (may be null;
- * its lPid 0 accepts every process). Returns 0, 1 when iLimitMs passed first,
- * 2 when the broker died (its die switch). */
-int PeersSessionServe(PeersSession *pSession, PeersInvocation *pInv, int iStops, int iLimitMs);
-
 /* The modes. Each fills pInv and returns 0 when the module answered as the
  * mode expects, 1 when it answered with a failure (run: not PASS; validate:
  * a parameter not valid), 2 when it could not be run or gave no answer. */
