@@ -83,8 +83,8 @@ TEST(Unattended, ResultFileAppearsWholeOrNotAtAll)
             iWhole += bWhole;
         }
     });
-    ChildRun r = RunChild({ g_sPeers, "--output", sFile, "--format", "json", "--loops", "200",
-                            "run", "--device", "0", "--test", "0" });
+    ChildRun r =
+        Peers(Words("--output " + sFile + " --format json --loops 200 run --device 0 --test 0"));
     bDone = true;
     reader.join();
     EXPECT_EQ(r.iExit, 0) << r.sOut;
@@ -92,8 +92,7 @@ TEST(Unattended, ResultFileAppearsWholeOrNotAtAll)
     EXPECT_EQ(iPartial, 0);
     EXPECT_GT(iWhole, 0);
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{ "results.json" });
-    std::string sAll = ReadFile(sFile);
-    EXPECT_TRUE(Has(sAll, "\"count\":200")) << sAll;
+    EXPECT_TRUE(Has(ReadFile(sFile), "\"count\":200"));
     struct stat st;
     ASSERT_EQ(stat(sFile.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0644u);
