@@ -206,18 +206,16 @@ TEST(Packaging, DebianPackageUnpacksToAWorkingTree)
     EXPECT_TRUE(Has(ReadFile(sRoot + "/usr/lib/systemd/system/zoltcpu-screen.service"),
                     "\nExecStart=/usr/bin/zoltpeers "));
     EXPECT_EQ(Shell("dpkg-deb --ctrl-tarfile " + sDeb + " | tar -t | grep -c inst").sOut, "0\n");
-    ChildRun run =
-        RunChild({ sRoot + "/usr/bin/zoltpeers", "--limit", "60000", "enumerate" }, {}, "/", true);
+    ChildRun run = Enumerate(sRoot + "/usr");
     EXPECT_EQ(run.iExit, 0) << run.sOut;
-    EXPECT_TRUE(Has(run.sOut, "definitions " + sRoot + "/usr/share/zoltcpu/zoltcpu.ini"))
+    EXPECT_TRUE(Has(run.sOut, ModuleLine(sRoot + "/usr/libexec/zoltcpu/zoltcpu.linux",
+                                         sRoot + "/usr/share/zoltcpu/zoltcpu.ini")))
         << run.sOut;
-    EXPECT_TRUE(Has(run.sOut, "\n  device 0  CPU:0  ")) << run.sOut;
 
     if (access("/usr/bin/lintian", X_OK) != 0)
         GTEST_SKIP() << "lintian is not installed (scripts/install-deps.sh tests installs it)";
     ChildRun lint = Shell("lintian --fail-on error " + sDeb, true);
-    EXPECT_EQ(lint.iExit, 0) << lint.sOut;
-    EXPECT_FALSE(Has("\n" + lint.sOut, "\nE: ")) << lint.sOut;
+    EXPECT_EQ(lint.iExit, 0) << lint.sOut; /* an error (E:) fails it */
 }
 
 /* The sources copied to two folders and built in each, at the same place
@@ -255,9 +253,8 @@ TEST(Packaging, BuildsInTwoFoldersGiveIdenticalPrograms)
         vBuilds.push_back(sBuild);
     }
     for (const char *szProgram : { "/bin/zoltpeers", "/bin/zoltcpu.linux" }) {
-        ChildRun cmp = RunChild({ "/usr/bin/cmp", vBuilds[0] + szProgram, vBuilds[1] + szProgram },
-                                {}, nullptr, true);
-        EXPECT_EQ(cmp.iExit, 0) << szProgram << ": " << cmp.sOut;
+        const std::string sFirst = ReadFile(vBuilds[0] + szProgram);
+        EXPECT_TRUE(!sFirst.empty() && sFirst == ReadFile(vBuilds[1] + szProgram)) << szProgram;
     }
 }
 

@@ -73,6 +73,18 @@ inline ChildRun RunChild(std::vector<std::string> vArgs, const std::vector<std::
     return r;
 }
 
+inline bool Has(const std::string &s, const std::string &sPart)
+{
+    return s.find(sPart) != std::string::npos;
+}
+
+/* The blank-separated words of sLine. */
+inline std::vector<std::string> Words(const std::string &sLine)
+{
+    std::istringstream in(sLine);
+    return { std::istream_iterator<std::string>(in), std::istream_iterator<std::string>() };
+}
+
 /* zoltpeers' exit status, its trace lines and RESULT lines in order, and all it printed */
 struct PeersRun {
     int iExit = -1;
@@ -87,8 +99,7 @@ inline PeersRun PeersRunOf(const ChildRun &c)
     r.iExit = c.iExit;
     r.sAll = c.sOut;
     std::istringstream in(c.sOut);
-    std::string sLine;
-    while (std::getline(in, sLine)) {
+    for (std::string sLine; std::getline(in, sLine);) {
         r.vLines.push_back(sLine);
         if (sLine.rfind("{\"kind\":\"RESULT\"", 0) == 0)
             r.vResults.push_back(sLine);
@@ -128,12 +139,9 @@ inline ChildRun RunUnshared(const char *szSetup, const std::string &sSetupArg,
                             const std::vector<std::string> &vArgs,
                             const std::vector<std::string> &vEnv = {})
 {
-    std::vector<std::string> v = { "/usr/bin/unshare",
-                                   "-m",
-                                   "/bin/sh",
-                                   "-c",
-                                   std::string(szSetup) + " || exit 97; exec \"$@\"",
-                                   sSetupArg };
+    std::vector<std::string> v = Words("/usr/bin/unshare -m /bin/sh -c");
+    v.push_back(std::string(szSetup) + " || exit 97; exec \"$@\"");
+    v.push_back(sSetupArg);
     v.insert(v.end(), vArgs.begin(), vArgs.end());
     return RunChild(v, vEnv);
 }
@@ -200,18 +208,6 @@ inline std::vector<std::string> PacketsFrom(const PeersRun &r, long lPid)
     return v;
 }
 
-inline bool Has(const std::string &s, const std::string &sPart)
-{
-    return s.find(sPart) != std::string::npos;
-}
-
-/* The blank-separated words of sLine. */
-inline std::vector<std::string> Words(const std::string &sLine)
-{
-    std::istringstream in(sLine);
-    return { std::istream_iterator<std::string>(in), std::istream_iterator<std::string>() };
-}
-
 /* A shell command line's run (standard error joined when bJoinErr). */
 inline ChildRun Shell(const std::string &sCommand, bool bJoinErr = false)
 {
@@ -234,8 +230,8 @@ inline ChildRun Peers(std::vector<std::string> vWords, const std::vector<std::st
  * tests/fault-module/fault-env.cpp). */
 inline std::vector<std::string> FaultyWords(const std::vector<std::string> &vWords)
 {
-    std::vector<std::string> v = { "--module", ZOLT_FAULT_BIN "/zoltcpu.linux", "--deffile",
-                                   ZOLT_BIN "/zoltcpu.ini" };
+    std::vector<std::string> v =
+        Words("--module " ZOLT_FAULT_BIN "/zoltcpu.linux --deffile " ZOLT_BIN "/zoltcpu.ini");
     v.insert(v.end(), vWords.begin(), vWords.end());
     return v;
 }

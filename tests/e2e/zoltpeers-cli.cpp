@@ -192,8 +192,8 @@ TEST(ZoltPeersCli, LoopsFoldIdenticalPassesIntoOneRecordAndDurationStopsInTime)
 
 /* Each mode's lines, a FAIL and a missing module included, in both formats:
  * valid against the schema, a start and an end whatever happened, and UTF-8
- * although two texts of the definitions file are Latin-1 (the same repair in
- * the text report: the report's unit tests). */
+ * although two texts of the definitions file are Latin-1, as is the text
+ * report. */
 TEST(ZoltPeersCli, EveryJsonLineValidatesAndIsUtf8EvenWithALatin1DefinitionsFile)
 {
     TempDir dir;
@@ -240,6 +240,11 @@ TEST(ZoltPeersCli, EveryJsonLineValidatesAndIsUtf8EvenWithALatin1DefinitionsFile
                 mRun[sFormat] = r.sOut;
             }
         }
+    /* the text report repairs the same bytes */
+    ChildRun r = Peers({ "--deffile", sIniPath, "run", "--device", "0", "--test", "0" });
+    EXPECT_TRUE(Has(r.sOut, "  Pr\xEF\xBF\xBD"
+                            "fe die Register \xEF\xBF\xBD\xEF\xBF\xBD\n"))
+        << r.sOut;
     /* the checkers are not blind: an unknown key, a broken sequence, an unknown outcome */
     struct {
         const char *szFormat, *szFrom, *szTo;
