@@ -95,6 +95,7 @@ TEST(Unattended, ResultFileAppearsWholeOrNotAtAll)
     /* identical passes folded into one record */
     const std::string sAll = ReadFile(sFile);
     const size_t uTest = sAll.find("\"record\":\"test\"");
+    ASSERT_NE(uTest, std::string::npos) << sAll;
     EXPECT_EQ(Num(sAll, "loop", uTest), 1) << sAll;
     EXPECT_EQ(Num(sAll, "count", uTest), 200);
     EXPECT_EQ(Num(sAll, "last_loop", uTest), 200);
