@@ -1,8 +1,14 @@
-/* packaging.cpp - end to end: the programs are hardened (checked with readelf),
- * cpack makes a Debian package whose unpacked tree runs, and the man pages and
- * the shell completion work with the system's man and bash-completion. */
+/* packaging.cpp - end to end: cmake --install puts exactly the shipped files
+ * under a prefix, and the installed zoltpeers finds the module (beside it
+ * first, then the module folder) and the definitions file, also once moved;
+ * the programs are hardened (checked with readelf); cpack makes a Debian
+ * package of the same files whose unpacked tree runs; two builds in two
+ * folders are identical; the man pages and the shell completion work with the
+ * system's man and bash-completion. */
 #include <gtest/gtest.h>
 
+#include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,52 +22,160 @@ using namespace e2e;
 
 namespace {
 
-/* Standard output of a shell command line (standard error joined when bJoinErr). */
-ChildRun Shell(const std::string &sCommand, bool bJoinErr = false)
+/* Every entry under sRoot, sorted: folders end in "/", executables in "*",
+ * anything but a folder or a regular file in "?". */
+std::vector<std::string> Tree(const std::string &sRoot)
 {
-    return RunChild({ "/bin/sh", "-c", sCommand }, {}, nullptr, bJoinErr);
+    std::vector<std::string> v;
+    std::istringstream in(
+        RunChild({ "/usr/bin/find", sRoot, "-mindepth", "1", "-printf", "%P %y %m\\n" }).sOut);
+    for (std::string sPath, sType, sMode; in >> sPath >> sType >> sMode;)
+        v.push_back(sPath + (sType == "d"                            ? "/"
+                             : sType != "f"                          ? "?"
+                             : (std::stoi(sMode, nullptr, 8) & 0100) ? "*"
+                                                                     : ""));
+    std::sort(v.begin(), v.end());
+    return v;
 }
 
-bool Has(const std::string &s, const std::string &sPart)
+/* cmake --install of this build tree under sPrefix; a DESTDIR or an install
+ * mode (symlinks into the build tree) from the caller's environment would
+ * defeat the tests. */
+ChildRun Install(const std::string &sPrefix)
 {
-    return s.find(sPart) != std::string::npos;
+    return RunChild({ ZOLT_CMAKE, "--install", ZOLT_BUILD_DIR, "--prefix", sPrefix },
+                    { "DESTDIR=", "CMAKE_INSTALL_MODE=" }, nullptr, true);
+}
+
+/* prefix/bin/zoltpeers [options] enumerate, standard error joined. */
+ChildRun Enumerate(const std::string &sPrefix, const std::vector<std::string> &vOptions = {})
+{
+    std::vector<std::string> vArgs = { sPrefix + "/" ZOLT_INSTALL_BINDIR "/zoltpeers", "--limit",
+                                       "60000" };
+    vArgs.insert(vArgs.end(), vOptions.begin(), vOptions.end());
+    vArgs.push_back("enumerate");
+    return RunChild(vArgs, {}, "/", true);
+}
+
+/* The line zoltpeers prints first: which module and definitions it took. */
+std::string ModuleLine(const std::string &sModule, const std::string &sDefFile)
+{
+    return "zoltpeers: module " + sModule + ", definitions " + sDefFile + "\n";
 }
 
 }  // namespace
+
+TEST(Packaging, InstalledFilesFindEachOtherWhereverTheTreeIsMoved)
+{
+    TempDir tmp;
+    const std::string sPrefix = tmp.sPath + "/prefix", sMod = ZOLT_INSTALL_MODULEDIR,
+                      sBinDir = ZOLT_INSTALL_BINDIR, sData = ZOLT_INSTALL_DATADIR,
+                      sMan = ZOLT_INSTALL_MANDIR, sDoc = ZOLT_INSTALL_DOCDIR,
+                      sCompl = ZOLT_INSTALL_COMPLETIONDIR, sUnits = "lib/systemd/system";
+    ChildRun inst = Install(sPrefix);
+    ASSERT_EQ(inst.iExit, 0) << inst.sOut;
+    /* every entry: folders with "/", executables with "*" (no links, nothing else) */
+    std::vector<std::string> vExpected = { sBinDir + "/zoltpeers*",
+                                           sMod + "/zoltcpu.linux*",
+                                           sData + "/zoltcpu.ini",
+                                           sMan + "/man1/zoltpeers.1.gz",
+                                           sMan + "/man8/zoltcpu.linux.8.gz",
+                                           sCompl + "/zoltpeers",
+                                           sDoc + "/copyright",
+                                           sDoc + "/changelog.gz",
+                                           sDoc + "/zoltpeers-results.md",
+                                           sDoc + "/zoltpeers-results.schema.json",
+                                           sUnits + "/zoltcpu-screen.service",
+                                           sUnits + "/zoltcpu-screen.timer" };
+    for (const std::string &sDir :
+         { sBinDir, sMod, sData, sMan + "/man1", sMan + "/man8", sCompl, sDoc, sUnits })
+        for (size_t u = sDir.find('/');; u = sDir.find('/', u + 1)) {
+            vExpected.push_back(sDir.substr(0, u) + "/");
+            if (u == std::string::npos)
+                break;
+        }
+    std::sort(vExpected.begin(), vExpected.end());
+    vExpected.erase(std::unique(vExpected.begin(), vExpected.end()), vExpected.end());
+    EXPECT_EQ(Tree(sPrefix), vExpected) << inst.sOut;
+    /* the shipped programs, not the fault build of the same file name */
+    EXPECT_TRUE(ReadFile(sPrefix + "/" + sMod + "/zoltcpu.linux") ==
+                ReadFile(ZOLT_BIN "/zoltcpu.linux"));
+    EXPECT_TRUE(ReadFile(sPrefix + "/" + sBinDir + "/zoltpeers") ==
+                ReadFile(ZOLT_BIN "/zoltpeers"));
+    /* the service starts the zoltpeers of this prefix */
+    EXPECT_TRUE(Has(ReadFile(sPrefix + "/" + sUnits + "/zoltcpu-screen.service"),
+                    "\nExecStart=" + sPrefix + "/" + sBinDir + "/zoltpeers --quiet "));
+    EXPECT_EQ(ReadFile(sPrefix + "/" + sData + "/zoltcpu.ini"),
+              ReadFile(ZOLT_SOURCE_DIR "/zoltcpu/zoltcpu.ini"));
+
+    /* where it was installed, then moved one level deeper under another name */
+    const std::string sMoved = tmp.sPath + "/elsewhere/moved";
+    ASSERT_EQ(mkdir((tmp.sPath + "/elsewhere").c_str(), 0700), 0);
+    for (const std::string &sAt : { sPrefix, sMoved }) {
+        if (sAt == sMoved) {
+            ASSERT_EQ(rename(sPrefix.c_str(), sMoved.c_str()), 0);
+        }
+        ChildRun r = Enumerate(sAt);
+        EXPECT_EQ(r.iExit, 0) << r.sOut;
+        EXPECT_TRUE(Has(r.sOut, ModuleLine(sAt + "/" + sMod + "/zoltcpu.linux",
+                                           sAt + "/" + sData + "/zoltcpu.ini")))
+            << r.sOut;
+        EXPECT_TRUE(Has(r.sOut, "\n  device 0  CPU:0  ")) << r.sOut;
+    }
+
+    /* in neither place: exit 2 before any module start, naming both paths in order */
+    const std::string sBin = sMoved + "/" + sBinDir, sDir = sMoved + "/" + sMod,
+                      sIni = sMoved + "/" + sData + "/zoltcpu.ini",
+                      sAway = tmp.sPath + "/zoltcpu.linux";
+    ASSERT_EQ(rename((sDir + "/zoltcpu.linux").c_str(), sAway.c_str()), 0);
+    ChildRun r = Enumerate(sMoved);
+    EXPECT_EQ(r.iExit, 2) << r.sOut;
+    EXPECT_TRUE(Has(r.sOut, "looked for " + sBin + "/zoltcpu.linux, " + sDir + "/zoltcpu.linux"))
+        << r.sOut;
+    EXPECT_FALSE(Has(r.sOut, "zoltpeers: module ")) << r.sOut;
+    /* --module wins; the definitions file still comes from the data folder */
+    r = Enumerate(sMoved, { "--module", sAway });
+    EXPECT_EQ(r.iExit, 0) << r.sOut;
+    EXPECT_TRUE(Has(r.sOut, ModuleLine(sAway, sIni))) << r.sOut;
+    /* a module and definitions file beside zoltpeers are taken before the module folder's */
+    ASSERT_EQ(rename(sAway.c_str(), (sDir + "/zoltcpu.linux").c_str()), 0);
+    ASSERT_EQ(Shell("cp " ZOLT_BIN "/zoltcpu.linux " ZOLT_BIN "/zoltcpu.ini " + sBin).iExit, 0);
+    r = Enumerate(sMoved);
+    EXPECT_EQ(r.iExit, 0) << r.sOut;
+    EXPECT_TRUE(Has(r.sOut, ModuleLine(sBin + "/zoltcpu.linux", sBin + "/zoltcpu.ini"))) << r.sOut;
+}
 
 /* Each program and each library of the project's own code: what readelf must show. */
 TEST(Packaging, ProgramsAreHardened)
 {
     if (!ZOLT_HARDENED)
         GTEST_SKIP() << "the sanitizer tree is built without the hardening flags";
-    for (const char *szProgram : { "zoltpeers", "zoltcpu.linux" }) {
-        SCOPED_TRACE(szProgram);
-        const std::string sPath = std::string(ZOLT_BIN "/") + szProgram;
-        ChildRun dyn = RunChild({ "/usr/bin/readelf", "-W", "--dynamic", sPath });
-        ASSERT_EQ(dyn.iExit, 0) << dyn.sOut;
-        EXPECT_TRUE(Has(dyn.sOut, "(FLAGS)") && Has(dyn.sOut, "BIND_NOW")) << dyn.sOut;
-        EXPECT_TRUE(Has(dyn.sOut, "(FLAGS_1)") && Has(dyn.sOut, " PIE")) << dyn.sOut;
-        std::string sSegments = RunChild({ "/usr/bin/readelf", "-W", "--segments", sPath }).sOut;
-        EXPECT_TRUE(Has(sSegments, "GNU_RELRO")) << sSegments;
-        std::string sSyms = RunChild({ "/usr/bin/readelf", "-W", "--dyn-syms", sPath }).sOut;
-        EXPECT_TRUE(Has(sSyms, " __stack_chk_fail")) << sSyms;
-        EXPECT_TRUE(Has(sSyms, "_chk@")) << "no fortified libc call\n" << sSyms;
-    }
+    /* readelf's option and what it must show (_chk@: a fortified libc call) */
+    const char *aszChecks[][2] = {
+        { "--dynamic", "(FLAGS)" },    { "--dynamic", "BIND_NOW" },
+        { "--dynamic", "(FLAGS_1)" },  { "--dynamic", " PIE" },
+        { "--segments", "GNU_RELRO" }, { "--dyn-syms", " __stack_chk_fail" },
+        { "--dyn-syms", "_chk@" }
+    };
+    for (const std::string sProgram : { "/bin/zoltpeers", "/bin/zoltcpu.linux" })
+        for (const auto &c : aszChecks)
+            EXPECT_TRUE(Has(
+                RunChild({ "/usr/bin/readelf", "-W", c[0], ZOLT_BUILD_DIR + sProgram }).sOut, c[1]))
+                << sProgram << " " << c[1];
     /* the project's code itself, not only the C++ runtime linked into it, calls
      * the stack check (on i386 PIE through its local stub) */
-    for (const char *szLib : { "libzoltsupport.a", "libzoltcpumod.a", "libzoltpeerslib.a" }) {
-        std::string sSyms = RunChild({ "/usr/bin/readelf", "-W", "--syms",
-                                       ZOLT_BUILD_DIR "/" + std::string(szLib) })
-                                .sOut;
-        EXPECT_TRUE(Has(sSyms, " __stack_chk_fail")) << szLib;
-    }
+    for (const std::string sLib : { "/libzoltsupport.a", "/libzoltcpumod.a", "/libzoltpeerslib.a" })
+        EXPECT_TRUE(
+            Has(RunChild({ "/usr/bin/readelf", "-W", "--syms", ZOLT_BUILD_DIR + sLib }).sOut,
+                " __stack_chk_fail"))
+            << sLib;
 }
 
-/* cpack -G DEB, then the package's files, unpacked with dpkg -x, run from there. */
+/* cpack -G DEB: the files of an installation under /usr, stripped, the units
+ * installed and nothing enabled; unpacked with dpkg -x, its zoltpeers runs. */
 TEST(Packaging, DebianPackageUnpacksToAWorkingTree)
 {
     TempDir tmp;
-    ASSERT_FALSE(tmp.sPath.empty());
     ChildRun pack = RunChild({ ZOLT_CPACK, "-G", "DEB", "--config",
                                ZOLT_BUILD_DIR "/CPackConfig.cmake", "-B", tmp.sPath + "/out" },
                              { "DESTDIR=" }, nullptr, true);
@@ -69,9 +183,7 @@ TEST(Packaging, DebianPackageUnpacksToAWorkingTree)
     ChildRun deb = Shell("ls " + tmp.sPath + "/out/*.deb");
     ASSERT_EQ(deb.iExit, 0) << pack.sOut;
     const std::string sDeb = deb.sOut.substr(0, deb.sOut.find('\n')), sRoot = tmp.sPath + "/root";
-
-    std::string sInfo = RunChild({ "/usr/bin/dpkg-deb", "--field", sDeb }).sOut;
-    EXPECT_TRUE(Has(sInfo, "Package: zoltcpu\n")) << sInfo;
+    EXPECT_TRUE(Has(RunChild({ "/usr/bin/dpkg-deb", "--field", sDeb }).sOut, "Package: zoltcpu\n"));
     /* a summary line, then text lines each indented, at most 80 columns, without the
      * separators of a CMake list */
     std::istringstream text(RunChild({ "/usr/bin/dpkg-deb", "--field", sDeb, "Description" }).sOut);
@@ -82,48 +194,28 @@ TEST(Packaging, DebianPackageUnpacksToAWorkingTree)
     }
     EXPECT_GE(iLines, 2);
     ASSERT_EQ(RunChild({ "/usr/bin/dpkg", "-x", sDeb, sRoot }).iExit, 0);
-    std::string sFiles = Shell("cd " + sRoot + " && find . -type f | sort").sOut;
-    EXPECT_EQ(sFiles, "./usr/bin/zoltpeers\n"
-                      "./usr/lib/systemd/system/zoltcpu-screen.service\n"
-                      "./usr/lib/systemd/system/zoltcpu-screen.timer\n"
-                      "./usr/libexec/zoltcpu/zoltcpu.linux\n"
-                      "./usr/share/bash-completion/completions/zoltpeers\n"
-                      "./usr/share/doc/zoltcpu/changelog.gz\n"
-                      "./usr/share/doc/zoltcpu/copyright\n"
-                      "./usr/share/doc/zoltcpu/zoltpeers-results.md\n"
-                      "./usr/share/doc/zoltcpu/zoltpeers-results.schema.json\n"
-                      "./usr/share/man/man1/zoltpeers.1.gz\n"
-                      "./usr/share/man/man8/zoltcpu.linux.8.gz\n"
-                      "./usr/share/zoltcpu/zoltcpu.ini\n");
+    ASSERT_EQ(Install(tmp.sPath + "/installed").iExit, 0);
+    EXPECT_EQ(Tree(sRoot + "/usr"), Tree(tmp.sPath + "/installed"));
+    EXPECT_EQ(Shell("ls -A " + sRoot).sOut, "usr\n");
     for (const char *szProgram : { "/usr/bin/zoltpeers", "/usr/libexec/zoltcpu/zoltcpu.linux" }) {
         std::string sSections =
             RunChild({ "/usr/bin/readelf", "-W", "-S", sRoot + szProgram }).sOut;
         EXPECT_TRUE(Has(sSections, ".dynsym") && !Has(sSections, ".symtab"))
             << szProgram << " is not stripped";
     }
-
-    /* the package installs the units and enables nothing (no maintainer scripts) */
-    EXPECT_TRUE(Has(Shell("cat " + sRoot + "/usr/lib/systemd/system/zoltcpu-screen.service").sOut,
+    EXPECT_TRUE(Has(ReadFile(sRoot + "/usr/lib/systemd/system/zoltcpu-screen.service"),
                     "\nExecStart=/usr/bin/zoltpeers "));
     EXPECT_EQ(Shell("dpkg-deb --ctrl-tarfile " + sDeb + " | tar -t | grep -c inst").sOut, "0\n");
-
-    ChildRun version = RunChild({ sRoot + "/usr/bin/zoltpeers", "--version" }, {}, "/", true);
-    ChildRun run =
-        RunChild({ sRoot + "/usr/bin/zoltpeers", "--limit", "60000", "enumerate" }, {}, "/", true);
+    ChildRun run = Enumerate(sRoot + "/usr");
     EXPECT_EQ(run.iExit, 0) << run.sOut;
-    EXPECT_TRUE(Has(run.sOut, "definitions " + sRoot + "/usr/share/zoltcpu/zoltcpu.ini"))
+    EXPECT_TRUE(Has(run.sOut, ModuleLine(sRoot + "/usr/libexec/zoltcpu/zoltcpu.linux",
+                                         sRoot + "/usr/share/zoltcpu/zoltcpu.ini")))
         << run.sOut;
-    EXPECT_TRUE(Has(run.sOut, "\n  device 0  CPU:0  ")) << run.sOut;
-    if (version.iExit == 3)
-        GTEST_SKIP() << "this zoltpeers has no --version yet (usage error): " << version.sOut;
-    EXPECT_EQ(version.iExit, 0) << version.sOut;
-    EXPECT_TRUE(Has(version.sOut, "1.2.11")) << version.sOut;
 
     if (access("/usr/bin/lintian", X_OK) != 0)
         GTEST_SKIP() << "lintian is not installed (scripts/install-deps.sh tests installs it)";
-    ChildRun lint = Shell("lintian --fail-on error " + sDeb + " 2>&1", true);
-    EXPECT_EQ(lint.iExit, 0) << lint.sOut;
-    EXPECT_FALSE(Has("\n" + lint.sOut, "\nE: ")) << lint.sOut;
+    ChildRun lint = Shell("lintian --fail-on error " + sDeb, true);
+    EXPECT_EQ(lint.iExit, 0) << lint.sOut; /* an error (E:) fails it */
 }
 
 /* The sources copied to two folders and built in each, at the same place
@@ -161,14 +253,13 @@ TEST(Packaging, BuildsInTwoFoldersGiveIdenticalPrograms)
         vBuilds.push_back(sBuild);
     }
     for (const char *szProgram : { "/bin/zoltpeers", "/bin/zoltcpu.linux" }) {
-        ChildRun cmp = RunChild({ "/usr/bin/cmp", vBuilds[0] + szProgram, vBuilds[1] + szProgram },
-                                {}, nullptr, true);
-        EXPECT_EQ(cmp.iExit, 0) << szProgram << ": " << cmp.sOut;
+        const std::string sFirst = ReadFile(vBuilds[0] + szProgram);
+        EXPECT_TRUE(!sFirst.empty() && sFirst == ReadFile(vBuilds[1] + szProgram)) << szProgram;
     }
 }
 
-/* Both pages, from the source and as installed (compressed): no warning from
- * man or groff at 80 columns, and the page's title and sections are there. */
+/* Both pages as installed (compressed from docs/man): no warning from man or
+ * groff at 80 columns, and the page's title and sections are there. */
 TEST(Packaging, ManPagesRenderWithoutWarnings)
 {
     if (access("/usr/bin/man", X_OK) != 0)
@@ -176,9 +267,7 @@ TEST(Packaging, ManPagesRenderWithoutWarnings)
     struct Page {
         const char *szFile, *szTitle;
     } aPages[] = {
-        { ZOLT_SOURCE_DIR "/docs/man/zoltpeers.1", "ZOLTPEERS(1)" },
         { ZOLT_BUILD_DIR "/man/zoltpeers.1.gz", "ZOLTPEERS(1)" },
-        { ZOLT_SOURCE_DIR "/docs/man/zoltcpu.linux.8", "ZOLTCPU.LINUX(8)" },
         { ZOLT_BUILD_DIR "/man/zoltcpu.linux.8.gz", "ZOLTCPU.LINUX(8)" },
     };
     for (const Page &p : aPages) {

@@ -4,16 +4,18 @@
 #ifndef ZOLT_TESTS_E2E_PEERS_RUN_H
 #define ZOLT_TESTS_E2E_PEERS_RUN_H
 
+#include <ctype.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "common/read-file.h"
 #include "common/test-peer.h"
 
 namespace e2e {
@@ -71,6 +73,18 @@ inline ChildRun RunChild(std::vector<std::string> vArgs, const std::vector<std::
     return r;
 }
 
+inline bool Has(const std::string &s, const std::string &sPart)
+{
+    return s.find(sPart) != std::string::npos;
+}
+
+/* The blank-separated words of sLine. */
+inline std::vector<std::string> Words(const std::string &sLine)
+{
+    std::istringstream in(sLine);
+    return { std::istream_iterator<std::string>(in), std::istream_iterator<std::string>() };
+}
+
 /* zoltpeers' exit status, its trace lines and RESULT lines in order, and all it printed */
 struct PeersRun {
     int iExit = -1;
@@ -85,8 +99,7 @@ inline PeersRun PeersRunOf(const ChildRun &c)
     r.iExit = c.iExit;
     r.sAll = c.sOut;
     std::istringstream in(c.sOut);
-    std::string sLine;
-    while (std::getline(in, sLine)) {
+    for (std::string sLine; std::getline(in, sLine);) {
         r.vLines.push_back(sLine);
         if (sLine.rfind("{\"kind\":\"RESULT\"", 0) == 0)
             r.vResults.push_back(sLine);
@@ -126,12 +139,9 @@ inline ChildRun RunUnshared(const char *szSetup, const std::string &sSetupArg,
                             const std::vector<std::string> &vArgs,
                             const std::vector<std::string> &vEnv = {})
 {
-    std::vector<std::string> v = { "/usr/bin/unshare",
-                                   "-m",
-                                   "/bin/sh",
-                                   "-c",
-                                   std::string(szSetup) + " || exit 97; exec \"$@\"",
-                                   sSetupArg };
+    std::vector<std::string> v = Words("/usr/bin/unshare -m /bin/sh -c");
+    v.push_back(std::string(szSetup) + " || exit 97; exec \"$@\"");
+    v.push_back(sSetupArg);
     v.insert(v.end(), vArgs.begin(), vArgs.end());
     return RunChild(v, vEnv);
 }
@@ -198,17 +208,57 @@ inline std::vector<std::string> PacketsFrom(const PeersRun &r, long lPid)
     return v;
 }
 
-inline bool CpuHasMmx()
+/* A shell command line's run (standard error joined when bJoinErr). */
+inline ChildRun Shell(const std::string &sCommand, bool bJoinErr = false)
 {
-    std::ifstream in("/proc/cpuinfo");
-    std::string sLine;
-    while (std::getline(in, sLine))
-        if (sLine.rfind("flags", 0) == 0)
-            return (sLine + " ").find(" mmx ") != std::string::npos;
-    return false;
+    return RunChild({ "/bin/sh", "-c", sCommand }, {}, nullptr, bJoinErr);
 }
 
-/* The tests' temporary directory (common/test-peer.h). */
+const std::string g_sPeers = ZOLT_BIN "/zoltpeers";
+
+/* zoltpeers with the words and vEnv (as RunChild), standard error joined
+ * unless bJoinErr is false. */
+inline ChildRun Peers(std::vector<std::string> vWords, const std::vector<std::string> &vEnv = {},
+                      bool bJoinErr = true)
+{
+    vWords.insert(vWords.begin(), g_sPeers);
+    return RunChild(vWords, vEnv, nullptr, bJoinErr);
+}
+
+/* The words that take the fault-injection module, then vWords; with the
+ * environment word g_sTest0Fails test 0 FAILs at its first check (see
+ * tests/fault-module/fault-env.cpp). */
+inline std::vector<std::string> FaultyWords(const std::vector<std::string> &vWords)
+{
+    std::vector<std::string> v =
+        Words("--module " ZOLT_FAULT_BIN "/zoltcpu.linux --deffile " ZOLT_BIN "/zoltcpu.ini");
+    v.insert(v.end(), vWords.begin(), vWords.end());
+    return v;
+}
+const std::string g_sTest0Fails = "ZOLT_FAULT=0:1:0x20:*:1";
+
+/* zoltpeers run as a shell runs "NAME=VALUE... zoltpeers WORD..." for sLine
+ * "NAME=VALUE... WORD..." (as Peers); with g_sTest0Fails among the leading
+ * words it takes the fault-injection module. */
+inline ChildRun PeersLine(const std::string &sLine, bool bJoinErr = true)
+{
+    std::vector<std::string> vEnv, vWords = Words(sLine);
+    while (!vWords.empty() && isupper((unsigned char)vWords[0][0]) && Has(vWords[0], "=")) {
+        vEnv.push_back(vWords[0]);
+        vWords.erase(vWords.begin());
+    }
+    bool bFaulty = std::find(vEnv.begin(), vEnv.end(), g_sTest0Fails) != vEnv.end();
+    return Peers(bFaulty ? FaultyWords(vWords) : vWords, vEnv, bJoinErr);
+}
+
+inline bool CpuHasMmx()
+{
+    std::string s = zolttest::ReadFile("/proc/cpuinfo");
+    return Has(s, " mmx ") || Has(s, " mmx\n");
+}
+
+/* The tests' temporary directory (common/test-peer.h) and whole files. */
+using zolttest::ReadFile;
 using zolttest::TempDir;
 
 }  // namespace e2e

@@ -1,8 +1,8 @@
 /* unattended.cpp - end to end: what a timer-driven screening leaves behind.
  * The result file appears whole or not at all and unsafe paths are refused
- * before any module runs; --quiet keeps the summary and failures; the
- * metrics pass promtool and come back through a real node exporter; the
- * systemd units pass systemd-analyze verify; --syslog's lines. */
+ * before any module runs; the metrics pass promtool and come back through a
+ * real node exporter; the systemd units pass systemd-analyze verify;
+ * --syslog's lines. (--quiet: the table of zoltpeers-cli.cpp.) */
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -25,20 +25,6 @@
 using namespace e2e;
 
 namespace {
-
-const std::string g_sPeers = ZOLT_BIN "/zoltpeers";
-const std::string g_sFaultModule = ZOLT_FAULT_BIN "/zoltcpu.linux";
-
-bool Has(const std::string &s, const std::string &sPart)
-{
-    return s.find(sPart) != std::string::npos;
-}
-
-std::string ReadAll(const std::string &sPath)
-{
-    std::ifstream in(sPath, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 /* A free loopback TCP port (0 when none could be had). */
 int FreePort()
@@ -80,7 +66,7 @@ std::string HttpGet(int iPort, const std::string &sPath)
 
 /* 200 loops into a file another thread keeps reading: it sees the old file or
  * the whole new one (ending with run-end), never a part; no temporary file is
- * left. */
+ * left; the 200 passes are one record. */
 TEST(Unattended, ResultFileAppearsWholeOrNotAtAll)
 {
     TempDir dir;
@@ -91,14 +77,14 @@ TEST(Unattended, ResultFileAppearsWholeOrNotAtAll)
     std::thread reader([&] {
         for (bool bLast = false; !bLast;) { /* the last read comes after zoltpeers ended */
             bLast = bDone;
-            std::string s = ReadAll(sFile);
+            std::string s = ReadFile(sFile);
             bool bWhole = Has(s, "\"record\":\"run-end\"");
             iPartial += s != "old\n" && !bWhole;
             iWhole += bWhole;
         }
     });
-    ChildRun r = RunChild({ g_sPeers, "--output", sFile, "--format", "json", "--loops", "200",
-                            "run", "--device", "0", "--test", "0" });
+    ChildRun r =
+        Peers(Words("--output " + sFile + " --format json --loops 200 run --device 0 --test 0"));
     bDone = true;
     reader.join();
     EXPECT_EQ(r.iExit, 0) << r.sOut;
@@ -106,8 +92,17 @@ TEST(Unattended, ResultFileAppearsWholeOrNotAtAll)
     EXPECT_EQ(iPartial, 0);
     EXPECT_GT(iWhole, 0);
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{ "results.json" });
-    std::string sAll = ReadAll(sFile);
-    EXPECT_TRUE(Has(sAll, "\"count\":200")) << sAll;
+    /* identical passes folded into one record */
+    const std::string sAll = ReadFile(sFile);
+    const size_t uTest = sAll.find("\"record\":\"test\"");
+    ASSERT_NE(uTest, std::string::npos) << sAll;
+    EXPECT_EQ(Num(sAll, "loop", uTest), 1) << sAll;
+    EXPECT_EQ(Num(sAll, "count", uTest), 200);
+    EXPECT_EQ(Num(sAll, "last_loop", uTest), 200);
+    EXPECT_LE(Num(sAll, "duration_ms_min", uTest), Num(sAll, "duration_ms_max", uTest));
+    EXPECT_LT(Str(sAll.substr(uTest), "start"), Str(sAll.substr(uTest), "last_start"));
+    EXPECT_EQ(sAll.find("\"record\":\"test\"", uTest + 1), std::string::npos) << sAll;
+    EXPECT_EQ(Num(sAll, "runs", sAll.find("\"record\":\"run-end\"")), 200);
     struct stat st;
     ASSERT_EQ(stat(sFile.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0644u);
@@ -119,18 +114,18 @@ TEST(Unattended, UnsafeResultPathsAreRefusedBeforeAnyModuleRuns)
 {
     TempDir dir;
     const std::string d = dir.sPath;
-    ASSERT_EQ(mkdir((d + "/open").c_str(), 0777), 0);
-    ASSERT_EQ(chmod((d + "/open").c_str(), 0777), 0);
-    ASSERT_EQ(mkdir((d + "/sticky").c_str(), 0777), 0);
-    ASSERT_EQ(chmod((d + "/sticky").c_str(), 01777), 0);
-    ASSERT_EQ(mkdir((d + "/theirs").c_str(), 0755), 0);
-    ASSERT_EQ(chown((d + "/theirs").c_str(), 65534, 65534), 0);
-    ASSERT_EQ(symlink((d + "/victim").c_str(), (d + "/link").c_str()), 0);
-    ASSERT_EQ(symlink(d.c_str(), (d + "/dirlink").c_str()), 0);
+    auto Dir = [&](const char *szName, mode_t mode) {
+        return mkdir((d + szName).c_str(), 0700) == 0 && chmod((d + szName).c_str(), mode) == 0;
+    };
     std::ofstream(d + "/victim") << "keep";
-    ASSERT_EQ(link((d + "/victim").c_str(), (d + "/hard").c_str()), 0);
-    std::ofstream(d + "/sticky/planted") << "keep";
-    ASSERT_EQ(chown((d + "/sticky/planted").c_str(), 65534, 65534), 0);
+    std::ofstream(d + "/planted") << "keep"; /* moved into the sticky folder */
+    ASSERT_TRUE(Dir("/open", 0777) && Dir("/sticky", 01777) && Dir("/theirs", 0755) &&
+                chown((d + "/theirs").c_str(), 65534, 65534) == 0 &&
+                chown((d + "/planted").c_str(), 65534, 65534) == 0 &&
+                rename((d + "/planted").c_str(), (d + "/sticky/planted").c_str()) == 0 &&
+                symlink((d + "/victim").c_str(), (d + "/link").c_str()) == 0 &&
+                symlink(d.c_str(), (d + "/dirlink").c_str()) == 0 &&
+                link((d + "/victim").c_str(), (d + "/hard").c_str()) == 0);
     struct Case {
         const char *szOption;
         std::string sPath;
@@ -147,43 +142,19 @@ TEST(Unattended, UnsafeResultPathsAreRefusedBeforeAnyModuleRuns)
     };
     for (const Case &c : aCases) {
         SCOPED_TRACE(c.sPath);
-        ChildRun r = RunChild({ g_sPeers, c.szOption, c.sPath, "all" }, {}, nullptr, true);
+        ChildRun r = Peers({ c.szOption, c.sPath, "all" });
         EXPECT_EQ(r.iExit, 2);
-        EXPECT_EQ(r.sOut.rfind(
-                      std::string("zoltpeers: refusing ") + c.szOption + " " + c.sPath + ": ", 0),
-                  0u)
-            << r.sOut;
+        const std::string sStart = std::string("zoltpeers: refusing ") + c.szOption + " " + c.sPath;
+        EXPECT_EQ(r.sOut.rfind(sStart + ": ", 0), 0u) << r.sOut;
         EXPECT_TRUE(Has(r.sOut, c.szReason)) << r.sOut;
         EXPECT_EQ(std::count(r.sOut.begin(), r.sOut.end(), '\n'), 1) << r.sOut;
     }
-    EXPECT_EQ(ReadAll(d + "/victim"), "keep");
-    EXPECT_EQ(ReadAll(d + "/sticky/planted"), "keep");
+    EXPECT_EQ(ReadFile(d + "/victim"), "keep");
+    EXPECT_EQ(ReadFile(d + "/sticky/planted"), "keep");
     /* a sticky folder such as /tmp is safe for a new name */
-    ChildRun ok = RunChild({ g_sPeers, "--output", d + "/sticky/r.txt", "enumerate" });
+    ChildRun ok = Peers({ "--output", d + "/sticky/r.txt", "enumerate" });
     EXPECT_EQ(ok.iExit, 0) << ok.sOut;
-    EXPECT_TRUE(Has(ReadAll(d + "/sticky/r.txt"), "device 0")) << ok.sOut;
-}
-
-/* --quiet: the summary table and the FAIL lines, nothing about passes. */
-TEST(Unattended, QuietPrintsOnlyTheSummaryAndFailures)
-{
-    struct Case {
-        std::vector<std::string> vWords, vEnv;
-        bool bFailShown;
-    } aCases[] = {
-        { { g_sPeers, "--quiet", "--loops", "3", "all", "--tests", "0,2" }, {}, false },
-        { { g_sPeers, "--quiet", "--module", g_sFaultModule, "--deffile", ZOLT_BIN "/zoltcpu.ini",
-            "run", "--device", "0", "--test", "0" },
-          { "ZOLT_FAULT=0:1:0x20:*:1" },
-          true },
-    };
-    for (const Case &c : aCases) {
-        ChildRun r = RunChild(c.vWords, c.vEnv);
-        EXPECT_TRUE(Has(r.sOut, "Summary: ")) << r.sOut;
-        EXPECT_EQ(Has(r.sOut, "  FAIL  ("), c.bFailShown) << r.sOut;
-        for (const char *szHidden : { "PASS  (", "zoltpeers: module", "Enumeration", ": test " })
-            EXPECT_FALSE(Has(r.sOut, szHidden)) << szHidden << "\n" << r.sOut;
-    }
+    EXPECT_TRUE(Has(ReadFile(d + "/sticky/r.txt"), "device 0")) << ok.sOut;
 }
 
 /* The metrics file passes promtool and a real node exporter serves it back. */
@@ -191,12 +162,10 @@ TEST(Unattended, MetricsPassPromtoolAndComeBackThroughTheNodeExporter)
 {
     TempDir dir;
     const std::string sProm = dir.sPath + "/zoltcpu.prom";
-    ChildRun r =
-        RunChild({ g_sPeers, "--quiet", "--metrics-file", sProm, "--module", g_sFaultModule,
-                   "--deffile", ZOLT_BIN "/zoltcpu.ini", "all", "--loops", "2", "--tests", "0,1" },
-                 { "ZOLT_FAULT=0:1:0x20:*:1" });
+    ChildRun r = PeersLine(g_sTest0Fails + " --quiet --metrics-file " + sProm +
+                           " all --loops 2 --tests 0,1");
     EXPECT_EQ(r.iExit, 1) << r.sOut;
-    std::string sText = ReadAll(sProm);
+    std::string sText = ReadFile(sProm);
     for (const char *szLine :
          { "zoltcpu_test_runs_total{device=\"CPU:0\",cpu=\"\",test=\"0\",test_name=\"integer "
            "unit\",result=\"FAIL\"} 2\n",
@@ -210,8 +179,7 @@ TEST(Unattended, MetricsPassPromtoolAndComeBackThroughTheNodeExporter)
     if (access("/usr/bin/promtool", X_OK) != 0)
         GTEST_SKIP() << "promtool is not installed (Debian package prometheus; "
                         "scripts/install-deps.sh tests installs it)";
-    ChildRun check = RunChild({ "/bin/sh", "-c", "/usr/bin/promtool check metrics < " + sProm }, {},
-                              nullptr, true);
+    ChildRun check = Shell("/usr/bin/promtool check metrics < " + sProm, true);
     EXPECT_EQ(check.iExit, 0) << check.sOut;
     EXPECT_EQ(check.sOut, "") << check.sOut; /* no lint remark either */
 
@@ -221,24 +189,18 @@ TEST(Unattended, MetricsPassPromtoolAndComeBackThroughTheNodeExporter)
                         "tests installs it)";
     int iPort = FreePort();
     ASSERT_GT(iPort, 0);
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        if (freopen("/dev/null", "w", stderr) == nullptr)
-            _exit(126);
-        std::string sListen = "--web.listen-address=127.0.0.1:" + std::to_string(iPort);
-        std::string sDir = "--collector.textfile.directory=" + dir.sPath;
-        execl(szExporter, szExporter, sListen.c_str(), sDir.c_str(), "--collector.disable-defaults",
-              "--collector.textfile", (char *)nullptr);
-        _exit(127);
-    }
+    ChildRun start =
+        Shell(std::string(szExporter) + " --web.listen-address=127.0.0.1:" + std::to_string(iPort) +
+              " --collector.textfile.directory=" + dir.sPath +
+              " --collector.disable-defaults --collector.textfile >/dev/null 2>&1 &" + " echo $!");
+    pid_t pid = (pid_t)atol(start.sOut.c_str());
+    ASSERT_GT(pid, 0) << start.sOut;
     std::string sBody;
     for (int i = 0; i < 200 && !Has(sBody, "zoltcpu_"); i++) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         sBody = HttpGet(iPort, "/metrics");
     }
-    kill(pid, SIGTERM);
-    waitpid(pid, nullptr, 0);
+    kill(pid, SIGTERM); /* not our child: init collects it */
     EXPECT_TRUE(Has(sBody, "node_textfile_scrape_error 0\n")) << sBody;
     EXPECT_TRUE(Has(sBody, "zoltcpu_test_failures_total{cpu=\"\",device=\"CPU:0\",result=\"FAIL\","
                            "test=\"0\",test_name=\"integer unit\"} 2\n"))
@@ -252,13 +214,13 @@ TEST(Unattended, SystemdUnitsVerify)
     if (access("/usr/bin/systemd-analyze", X_OK) != 0)
         GTEST_SKIP() << "systemd-analyze is not installed (Debian package systemd)";
     TempDir dir;
-    std::string sService = ReadAll(ZOLT_SOURCE_DIR "/systemd/zoltcpu-screen.service.in");
+    std::string sService = ReadFile(ZOLT_SOURCE_DIR "/systemd/zoltcpu-screen.service.in");
     size_t uAt = sService.find("@ZOLT_BINDIR@");
     ASSERT_NE(uAt, std::string::npos);
     sService.replace(uAt, 13, ZOLT_BIN);
     std::ofstream(dir.sPath + "/zoltcpu-screen.service") << sService;
     std::ofstream(dir.sPath + "/zoltcpu-screen.timer")
-        << ReadAll(ZOLT_SOURCE_DIR "/systemd/zoltcpu-screen.timer");
+        << ReadFile(ZOLT_SOURCE_DIR "/systemd/zoltcpu-screen.timer");
     ChildRun r =
         RunChild({ "/usr/bin/systemd-analyze", "verify", "--man=no",
                    dir.sPath + "/zoltcpu-screen.service", dir.sPath + "/zoltcpu-screen.timer" },
@@ -280,13 +242,17 @@ TEST(Unattended, SyslogGetsOneLinePerFailureAndASummary)
         "s=socket.socket(socket.AF_UNIX,socket.SOCK_DGRAM);s.bind('/dev/log');s.settimeout(1)\n"
         "subprocess.call(sys.argv[1:],stdout=subprocess.DEVNULL)\n"
         "try:\n while True: print(s.recv(4096).decode())\nexcept socket.timeout: pass\n";
-    ChildRun r =
-        RunChild({ "/usr/bin/unshare", "-m", "/bin/sh", "-c",
-                   "mount -t tmpfs t /dev && mknod -m 666 /dev/null c 1 3 && "
-                   "exec python3 -c \"$0\" \"$@\"",
-                   sCatch, g_sPeers, "--syslog", "--module", g_sFaultModule, "--deffile",
-                   ZOLT_BIN "/zoltcpu.ini", "--loops", "2", "run", "--device", "0", "--test", "0" },
-                 { "ZOLT_FAULT=0:1:0x20:*:1" }, nullptr, true);
+    std::vector<std::string> v = { "/usr/bin/unshare",
+                                   "-m",
+                                   "/bin/sh",
+                                   "-c",
+                                   "mount -t tmpfs t /dev && mknod -m 666 /dev/null c 1 3 && "
+                                   "exec python3 -c \"$0\" \"$@\"",
+                                   sCatch,
+                                   g_sPeers };
+    for (const std::string &s : FaultyWords(Words("--syslog --loops 2 run --device 0 --test 0")))
+        v.push_back(s);
+    ChildRun r = RunChild(v, { g_sTest0Fails }, nullptr, true);
     if (r.iExit != 0)
         GTEST_SKIP() << "no private mount namespace here (needs root): " << r.sOut;
     for (const char *szLine : { "]: CPU:0 test 0 (integer unit) loop 1: FAIL\n",
