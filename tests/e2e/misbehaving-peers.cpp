@@ -93,8 +93,10 @@ TEST(MisbehavingPeers, ModuleCopesWithPeersThatBreakTheRules)
         int iExit;          /* zoltpeers' */
         const char *szSent; /* the packets the module sent (see Sent) */
     } aCases[] = {
-        /* a packet that is no ACK: the module gives up after STARTUP */
+        /* a packet that is no ACK, or none in 10 s: the module gives up
+         * after STARTUP */
         { "--garbage-ack" + sRun, -1, 0, 29, "", "", "", 2, "STARTUP" },
+        { "--no-ack" + sRun, -1, 0, 29, "", "", "", 2, "STARTUP" },
         /* the acknowledgement never comes; a whole message behind a piece
          * that is never finished is taken at once, and is no acknowledgement */
         { "--no-ack" + sRun, HOSTILE_DANGLING_PIECE, 1.0, 29, "", "", "", 2, "STARTUP" },
