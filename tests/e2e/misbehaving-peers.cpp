@@ -85,7 +85,7 @@ TEST(MisbehavingPeers, ModuleCopesWithPeersThatBreakTheRules)
     const char *szPass =
         "STARTUP NLS_COMMAND ZOLTPEERS_RUN_2 DE_COMMAND NLS_COMMAND DE_EVENT*8 DE_NOTIFY*2 STOP";
     struct Case {
-        std::string sWords; /* zoltpeers' words after --pipe-base */
+        std::string sWords; /* zoltpeers' words after --pipe-base (--limit 60000 unless given) */
         int iHostile;       /* the HostileMode of a hostile peer (-1: none) */
         double dCpuMax;     /* seconds of CPU the module may use (seen by the hostile peer) */
         long lStatus;       /* the module's exit status */
@@ -122,7 +122,7 @@ TEST(MisbehavingPeers, ModuleCopesWithPeersThatBreakTheRules)
         { "--silent-nls" + sRun, -1, 0, 0, "PASS", "25,50,75,100", szInfos, 0, szPass },
         /* slow: nine unanswered requests (registration, the SMBIOS switch and
          * the seven item switches); every item counts as switched off */
-        { "--silent-nls sysinfo --device 0", -1, 0, 0, "", "", "", 0,
+        { "--limit 120000 --silent-nls sysinfo --device 0", -1, 0, 0, "", "", "", 0,
           "STARTUP NLS_COMMAND SYSINFO DE_COMMAND NLS_COMMAND*8 SYSINFO_RETURNED DE_NOTIFY STOP" },
         /* junk frames before every message, and a device list of 100 KB in
          * one COMPONENT per device, crossing the pipe in many frames */
@@ -131,8 +131,9 @@ TEST(MisbehavingPeers, ModuleCopesWithPeersThatBreakTheRules)
         /* the broker dies after 3 packets (before the device list) or after 8
          * (the fifth is the test's first event): no SIGPIPE, status 0 long
          * before the 30 s limit, no result */
-        { "--die-after 3" + sRun, -1, 0, 0, "", "", "", 2, "STARTUP NLS_COMMAND ZOLTPEERS_RUN_2" },
-        { "--die-after 8" + sRun, -1, 0, 0, "", "25", "szInfo1 szInfo2", 2,
+        { "--limit 30000 --die-after 3" + sRun, -1, 0, 0, "", "", "", 2,
+          "STARTUP NLS_COMMAND ZOLTPEERS_RUN_2" },
+        { "--limit 30000 --die-after 8" + sRun, -1, 0, 0, "", "25", "szInfo1 szInfo2", 2,
           "STARTUP NLS_COMMAND ZOLTPEERS_RUN_2 DE_COMMAND NLS_COMMAND DE_EVENT*3" },
     };
     for (const Case &c : aCases) {
@@ -142,7 +143,7 @@ TEST(MisbehavingPeers, ModuleCopesWithPeersThatBreakTheRules)
         if (c.iHostile >= 0)
             peer = HostileStart(ZOLT_BIN "/zoltcpu.linux", base.sPath, (HostileMode)c.iHostile);
         ASSERT_TRUE(c.iHostile < 0 || peer.pid > 0);
-        PeersRun r = RunPeers(Words("--pipe-base " + base.sPath + " " + c.sWords), 120000);
+        PeersRun r = RunPeers(Words("--pipe-base " + base.sPath + " " + c.sWords), 60000);
         std::string sRec = r.vResults.empty() ? "" : r.vResults.back();
         if (c.iHostile >= 0) {
             HostileReport rep = HostileFinish(peer, (int)Num(sRec, "pid"));
