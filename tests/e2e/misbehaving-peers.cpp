@@ -4,8 +4,6 @@
  * may leave a FIFO behind, spin, hang, or die by a signal. */
 #include <gtest/gtest.h>
 
-#include <iterator>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,13 +16,6 @@ using namespace zolttest;
 static const std::string s_sIni = ZOLT_BIN "/zoltcpu.ini";
 
 namespace {
-
-/* The words of s, split at blanks. */
-std::vector<std::string> Words(const std::string &s)
-{
-    std::istringstream in(s);
-    return { std::istream_iterator<std::string>(in), {} };
-}
 
 /* What process lPid sent, blank-separated: the kind of each packet, a MSG by
  * its TYPE; a run of n equal ones as "TYPE*n". */
