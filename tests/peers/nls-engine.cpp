@@ -2,9 +2,8 @@
  * answers to the module, and a text for every string id the module uses. */
 #include <gtest/gtest.h>
 
-#include <ctype.h>
-
 #include <filesystem>
+#include <regex>
 #include <set>
 #include <string>
 
@@ -127,14 +126,9 @@ TEST(PeersModuleStrings, EveryIdOfTheModuleHasAText)
         if (entry.path().extension() == ".cpp" || entry.path().extension() == ".h")
             sText += zolttest::ReadFile(entry.path());
     std::set<std::string> ids;
-    for (size_t uPos = sText.find("\"sz"); uPos != std::string::npos;
-         uPos = sText.find("\"sz", uPos + 1)) {
-        size_t uEnd = sText.find_first_not_of(
-            "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_", uPos + 1);
-        if (uEnd != std::string::npos && sText[uEnd] == '"' &&
-            isupper((unsigned char)sText[uPos + 3]))
-            ids.insert(sText.substr(uPos + 1, uEnd - uPos - 1));
-    }
+    static const std::regex s_reId("\"(sz[A-Z][A-Za-z0-9_]*)\"");
+    for (std::sregex_iterator it(sText.begin(), sText.end(), s_reId), end; it != end; ++it)
+        ids.insert((*it)[1]);
     /* section "Module" keys are not language strings */
     ids.erase("szType");
     ids.erase("szModuleName");
