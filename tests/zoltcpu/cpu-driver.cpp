@@ -171,7 +171,7 @@ protected:
     void SetUp() override
     {
         CpuTestFixture::SetUp();
-        s_sTimeDir = m_dir.path;
+        s_sTimeDir = m_dir.sPath;
         g_szCpuTimeFileFormat = m_sCpuTime.c_str();
         g_szTaskStatFileFormat = m_sStat.c_str();
         g_pfnCreateRunThread = MaybeFailingCreate;
@@ -209,7 +209,8 @@ protected:
         return OurDiagFunction(iTest, Device(szLocator));
     }
     TempDir m_dir;
-    std::string m_sCpuTime = m_dir.path + "/cpu-%u", m_sStat = m_dir.path + "/stat-%u", m_sMemInfo;
+    std::string m_sCpuTime = m_dir.sPath + "/cpu-%u", m_sStat = m_dir.sPath + "/stat-%u",
+                m_sMemInfo;
     CpuTestTable m_table = g_CpuTestTable;
 };
 
@@ -381,9 +382,7 @@ TEST_F(Driver, PinningStaysInTheInheritedSet)
         size_t nRuns, uAccepted;
         int iWarnAt; /* the warning's place among the events; -1 none */
     } cases[] = {
-        { "cpuinfo-2sockets.txt", "CPU:0", { 0, 1 }, { 0 }, {}, 2, 0, -1 },
         { "cpuinfo-2sockets.txt", "CPU:1", { 0, 1 }, { 1 }, {}, 2, 0, -1 },
-        { "cpuinfo-2sockets.txt", "CPU:1", { 1 }, { 1 }, {}, 2, 0, -1 },
         { "cpuinfo-2sockets.txt", "CPU:1", { 0 }, { 0 }, {}, 6, 4, 0 }, /* a taskset */
         { "cpuinfo-four.txt", "CPU:1", { 0, 1 }, { 1 }, {}, 4, 0, -1 },
         { "cpuinfo-four.txt", "CPU:2", { 0, 1 }, { 0, 1 }, {}, 12, 8, 0 },
