@@ -3,7 +3,6 @@
  * and attempts, replay, pinning, locking, result, time snapshots. */
 #include "zoltcpu/cpu-test-events.h"
 
-#include <ctype.h>
 #include <errno.h>
 #include <sched.h>
 #include <string.h>
@@ -130,24 +129,15 @@ const PFN_CPUTEST kStandIns[4] = { StandIn, StandIn, StandIn, StandIn };
  * run's tail computes its share. And it goes with the thread: a later thread
  * that is given the same id (ids are reused once the process ids wrap, which
  * a busy machine reaches within a test) must not find it. */
-struct RunThreadStart {
-    void *(*pfn)(void *);
-    void *pArg;
-};
-void *RunThenDropTimeFiles(void *p)
+void *RunThenDropTimeFiles(void *pArg)
 {
-    RunThreadStart start = *(RunThreadStart *)p;
-    delete (RunThreadStart *)p;
     const size_t uRun = s_runs.size(); /* the previous run has ended its routine */
     t_iRun = (int)uRun;
-    std::string sNoTicks = uRun < s_script.size() ? s_script[uRun].sTime : ""; /* every number 0 */
-    for (size_t i = 0; i < sNoTicks.size(); i++)
-        if (isdigit((unsigned char)sNoTicks[i]) &&
-            (i == 0 || isspace((unsigned char)sNoTicks[i - 1])))
-            sNoTicks.replace(i, strspn(sNoTicks.c_str() + i, "0123456789"), "0");
-    if (!sNoTicks.empty())
-        std::ofstream(TimeFile(s_script[uRun].bStat, Tid())) << sNoTicks;
-    void *pResult = start.pfn(start.pArg);
+    if (uRun < s_script.size() && !s_script[uRun].sTime.empty()) /* no ticks yet */
+        std::ofstream(TimeFile(s_script[uRun].bStat, Tid()))
+            << (s_script[uRun].bStat ? "1 (x) R 1 1 1 0 -1 0 0 0 0 0 0 0\n"
+                                     : "cpu 0 0\ncpu0 0 0\ncpu1 0 0\n");
+    void *pResult = RunTest(pArg);
     unlink(TimeFile(false, Tid()).c_str());
     unlink(TimeFile(true, Tid()).c_str());
     return pResult;
@@ -159,11 +149,8 @@ int MaybeFailingCreate(pthread_t *pThread, const pthread_attr_t *pAttr, void *(*
     if (s_iCreates++ == s_iFailCreateAt)
         return EAGAIN;
     s_bOverlap |= __atomic_load_n(&s_iEnded, __ATOMIC_SEQ_CST) != s_iStarted++;
-    RunThreadStart *pStart = new RunThreadStart{ pfn, pArg };
-    int iRc = pthread_create(pThread, pAttr, RunThenDropTimeFiles, pStart);
-    if (iRc != 0)
-        delete pStart;
-    return iRc;
+    EXPECT_EQ(pfn, RunTest);
+    return pthread_create(pThread, pAttr, RunThenDropTimeFiles, pArg);
 }
 
 class Driver : public CpuTestFixture {
