@@ -203,6 +203,30 @@ TEST_F(CpuScan, RecordsAndTheirFields)
     }
 }
 
+TEST_F(CpuScan, SmbiosCapOnlyWhenSwitchedOn)
+{
+    const struct {
+        const char *szSwitch;
+        int iSockets;
+        bool bCapped;
+    } cases[] = { { nullptr, 2, false }, { "false", 2, false }, { "true ", 2, false },
+                  { "true", 2, true },   { "TRUE", 2, true },   { "true", 0, false } };
+    /* the last: a table without central processors, no cap */
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.szSwitch ? c.szSwitch : "(none)");
+        g_strings.clear();
+        if (c.szSwitch != nullptr)
+            g_strings["szSMBIOSCheckEnable"] = c.szSwitch;
+        Bytes table;
+        for (int i = 0; i < c.iSockets; i++)
+            AddProcessor(table, 3, 42, "CPU");
+        MemoryImage(EntryPointDmi((uint16_t)table.size(), 0x9F000), 0, 0x9F000, table);
+        Scan("cpuinfo-four.txt");
+        EXPECT_EQ(Chain(), c.bCapped ? "CPU:0[0] CPU:1[1]" : "CPU:0[0] CPU:1[1] CPU:2[2] CPU:3[3]");
+    }
+}
+
+
 /* Types compare case-sensitively; a folded thread is no device. */
 TEST_F(CpuScan, LookupByLocatorAndType)
 {
