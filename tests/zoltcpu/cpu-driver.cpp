@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <fstream>
 #include <functional>
 #include <thread>
@@ -332,7 +333,7 @@ TEST_F(Driver, EntryPointsWaitForTheirLock)
         { "AddError", &g_Dapi2MessageQueMutex, 0, [] { AddError(70, "x"); } },
         { "AddPercentDone", &g_Dapi2MessageQueMutex, 0, [] { AddPercentDone(5); } },
         { "ProcessMessages", &g_Dapi2MessageQueMutex, 0, [] { ProcessMessages(Tid()); } },
-        { "InitThreads", &g_Dapi2MessageQueMutex, 0, [&] { InitThreads(&args); } },
+        { "InitThreads", &g_Dapi2MessageQueMutex, 0, [&] { EXPECT_EQ(InitThreads(&args), 0); } },
         { "SignalEndOfRun", &g_TestCond.mutex, 0, [] { SignalEndOfRun(); } },
         { "WaitForEndOfRun", &g_TestCond.mutex, 1, [] { WaitForEndOfRun(); } },
     };
@@ -346,7 +347,8 @@ TEST_F(Driver, EntryPointsWaitForTheirLock)
             c.call();
             bDone = true;
         });
-        for (int i = 0; i < 250 && !bDone; i++)
+        const auto tEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(250);
+        while (!bDone && std::chrono::steady_clock::now() < tEnd)
             usleep(1000);
         EXPECT_FALSE(bDone);
         pthread_mutex_unlock(c.pLock);
