@@ -64,7 +64,7 @@ static CGenList g_Dapi2MessageQue; /* of DeferredMessage; owning */
 static int g_bMessageQueConstructed = 0;
 static int g_Dapi2MessageQueIsEmpty = 1;
 pthread_mutex_t g_Dapi2MessageQueMutex = PTHREAD_MUTEX_INITIALIZER;
-static pthread_mutex_t g_ReadCPUTimes = PTHREAD_MUTEX_INITIALIZER;
+pthread_mutex_t g_ReadCPUTimes = PTHREAD_MUTEX_INITIALIZER;
 
 /* A run is accepted with more than this share (whole percent) on its target. */
 #define ACCEPT_MIN_PERCENT 79

@@ -76,6 +76,8 @@ extern int g_DeferErrors;
 extern TestCondition g_TestCond;
 /* Guards the deferred event queue; held across direct sends and the replay. */
 extern pthread_mutex_t g_Dapi2MessageQueMutex;
+/* Serialises the time readings and g_uNumCPUS. */
+extern pthread_mutex_t g_ReadCPUTimes;
 /* Number of per-CPU entries found by the latest time reading (any thread). */
 extern unsigned g_uNumCPUS;
 

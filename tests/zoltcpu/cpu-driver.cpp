@@ -303,7 +303,8 @@ TEST_F(Driver, RequestsThatRunNothingAndThreadsNotCreated)
     EXPECT_EQ(InitThreads(&args), 1);
 }
 
-/* Events dropped with the queue are not replayed later for the same thread. */
+/* Events dropped with the queue are not replayed later for the same thread;
+ * an error without a text goes out with an empty one. */
 TEST_F(Driver, DroppedEventsStayDropped)
 {
     g_DeferErrors = 1;
@@ -313,6 +314,9 @@ TEST_F(Driver, DroppedEventsStayDropped)
     ProcessMessages(Tid());
     EXPECT_EQ(Seen(), "");
     EXPECT_EQ(g_iTestResult, 0);
+    g_DeferErrors = 0; /* no text is an empty text */
+    AddError(71, nullptr);
+    EXPECT_EQ(Seen(), "ERROR 71 ");
 }
 
 /* Each entry point takes its lock: while the test holds it, the call does not
@@ -320,6 +324,7 @@ TEST_F(Driver, DroppedEventsStayDropped)
  * machine), and it completes once the lock is released. */
 TEST_F(Driver, EntryPointsWaitForTheirLock)
 {
+    static const CPUTimeStruct kNone;
     TestThreadArgs args = {};
     args.uTargetCPU = 1;
     args.pfnTest = StandIn;
@@ -334,6 +339,7 @@ TEST_F(Driver, EntryPointsWaitForTheirLock)
         { "AddPercentDone", &g_Dapi2MessageQueMutex, 0, [] { AddPercentDone(5); } },
         { "ProcessMessages", &g_Dapi2MessageQueMutex, 0, [] { ProcessMessages(Tid()); } },
         { "InitThreads", &g_Dapi2MessageQueMutex, 0, [&] { EXPECT_EQ(InitThreads(&args), 0); } },
+        { "CheckCPUTimes", &g_ReadCPUTimes, 0, [] { CheckCPUTimes(0, &kNone, &kNone); } },
         { "SignalEndOfRun", &g_TestCond.mutex, 0, [] { SignalEndOfRun(); } },
         { "WaitForEndOfRun", &g_TestCond.mutex, 1, [] { WaitForEndOfRun(); } },
     };
