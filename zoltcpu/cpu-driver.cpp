@@ -45,6 +45,8 @@ const char *g_szMemInfoPath = "/proc/meminfo";
 const char *g_szCpuTimeFileFormat = "/proc/%u/cpu";
 const char *g_szTaskStatFileFormat = "/proc/self/task/%u/stat";
 PFN_CREATETHREAD g_pfnCreateRunThread = pthread_create;
+PFN_GETAFFINITY g_pfnGetAffinity = sched_getaffinity;
+PFN_SETAFFINITY g_pfnSetAffinity = sched_setaffinity;
 
 /* Deferred event types. */
 #define DEFER_ERROR 1
@@ -61,8 +63,8 @@ typedef struct DeferredMessage {
 static CGenList g_Dapi2MessageQue; /* of DeferredMessage; owning */
 static int g_bMessageQueConstructed = 0;
 static int g_Dapi2MessageQueIsEmpty = 1;
-static pthread_mutex_t g_Dapi2MessageQueMutex = PTHREAD_MUTEX_INITIALIZER;
-static pthread_mutex_t g_ReadCPUTimes = PTHREAD_MUTEX_INITIALIZER;
+pthread_mutex_t g_Dapi2MessageQueMutex = PTHREAD_MUTEX_INITIALIZER;
+pthread_mutex_t g_ReadCPUTimes = PTHREAD_MUTEX_INITIALIZER;
 
 /* A run is accepted with more than this share (whole percent) on its target. */
 #define ACCEPT_MIN_PERCENT 79
@@ -213,9 +215,8 @@ void SignalEndOfRun(void)
     pthread_mutex_unlock(&g_TestCond.mutex);
 }
 
-/* The driver's half of the handshake: waits for a run's end signal and
- * resets the flag. */
-static void WaitForEndOfRun(void)
+/* See header. */
+void WaitForEndOfRun(void)
 {
     pthread_mutex_lock(&g_TestCond.mutex);
     while (!g_TestCond.iSignaled) /* wakeups may be spurious */
@@ -330,7 +331,7 @@ static std::vector<unsigned> AllowedCPUs(void)
             return auCpus;
         size_t uSize = CPU_ALLOC_SIZE(iCpus);
         CPU_ZERO_S(uSize, pSet);
-        if (sched_getaffinity(0, uSize, pSet) == 0) {
+        if (g_pfnGetAffinity(0, uSize, pSet) == 0) {
             for (int i = 0; i < iCpus; i++)
                 if (CPU_ISSET_S(i, uSize, pSet))
                     auCpus.push_back((unsigned)i);
@@ -434,7 +435,7 @@ static void PinToTarget(TestThreadArgs *pArgs)
     CPU_ZERO_S(uSize, pSet);
     for (unsigned i = 0; i < pArgs->uLogicalCPUCount; i++)
         CPU_SET_S(pArgs->puLogicalCPUs[i], uSize, pSet);
-    if (sched_setaffinity(0, uSize, pSet) != 0) {
+    if (g_pfnSetAffinity(0, uSize, pSet) != 0) {
         pArgs->bNotPlaced = 1;
         TPRINTF(4, __FILE__, __LINE__, "", "RunTest: cannot pin to CPU %u: %s\n", pArgs->uTargetCPU,
                 strerror(errno));
@@ -516,6 +517,8 @@ static unsigned StartAttempt(const TestThreadArgs *pBase, int *pbFirstRun,
 int InitThreads(const TestThreadArgs *pArgs)
 {
     unsigned uRuns = (unsigned)GetDeviceCount();
+    if (uRuns == 0) /* no CPU record: no attempt could ever accept a run */
+        return 1;
     pthread_mutex_lock(&g_Dapi2MessageQueMutex);
     EnsureMessageQueLocked();
     g_DeferErrors = 1;

@@ -17,6 +17,7 @@
 #define ZOLTCPU_CPU_DRIVER_H
 
 #include <pthread.h>
+#include <sched.h>
 #include <stdint.h>
 #include <vector>
 
@@ -73,6 +74,10 @@ extern unsigned g_uBusyWaitTime;
 extern int g_DeferErrors;
 /* End-of-run handshake; see SignalEndOfRun. */
 extern TestCondition g_TestCond;
+/* Guards the deferred event queue; held across direct sends and the replay. */
+extern pthread_mutex_t g_Dapi2MessageQueMutex;
+/* Serialises the time readings and g_uNumCPUS. */
+extern pthread_mutex_t g_ReadCPUTimes;
 /* Number of per-CPU entries found by the latest time reading (any thread). */
 extern unsigned g_uNumCPUS;
 
@@ -88,6 +93,13 @@ extern const char *g_szTaskStatFileFormat; /* "/proc/self/task/%u/stat" */
 typedef int (*PFN_CREATETHREAD)(pthread_t *pThread, const pthread_attr_t *pAttr,
                                 void *(*pfnStart)(void *), void *pArg);
 extern PFN_CREATETHREAD g_pfnCreateRunThread;
+
+/* The calling thread's affinity set: default sched_getaffinity and
+ * sched_setaffinity (pid 0); tests may stand in for the kernel. */
+typedef int (*PFN_GETAFFINITY)(pid_t iPid, size_t uSize, cpu_set_t *pSet);
+typedef int (*PFN_SETAFFINITY)(pid_t iPid, size_t uSize, const cpu_set_t *pSet);
+extern PFN_GETAFFINITY g_pfnGetAffinity;
+extern PFN_SETAFFINITY g_pfnSetAffinity;
 
 /* The table from test number to routine; OurDiagFunction range-checks the
  * number against uCount before indexing. Tests may point it at stand-ins. */
@@ -109,6 +121,10 @@ void AddPercentDone(int iPercent);
  * g_TestCond.iSignaled to 1 and signals the driver, under its mutex. */
 void SignalEndOfRun(void);
 
+/* The driver's half: waits until g_TestCond.iSignaled is set, then resets
+ * it, under its mutex. Driver thread only. */
+void WaitForEndOfRun(void);
+
 /* Spins for at least uMilliseconds of wall-clock time (0 still spins once). */
 void BusyWait(unsigned uMilliseconds);
 
@@ -121,9 +137,9 @@ void PRINT_ARGS(const TestThreadArgs *pArgs);
  * runs are pinned only within the affinity set of the calling thread, read
  * once here (the driver thread never changes its own); a target outside it
  * gets warning CPUDRIVER_WARN_UNREACHABLE before the first run.
- * Returns 0, or 1 when a run's thread could not be created (then the
- * attempt's queued events are dropped and g_iTestResult is set to 1 if it was
- * still 0). Driver thread only. */
+ * Returns 0, or 1 when there is no CPU record (nothing runs) or a run's
+ * thread could not be created (then the attempt's queued events are dropped
+ * and g_iTestResult is set to 1 if it was still 0). Driver thread only. */
 int InitThreads(const TestThreadArgs *pArgs);
 
 /* Thread body of one run (argument a TestThreadArgs); returns its argument. */

@@ -93,10 +93,8 @@ TEST(Pinning, ReachableTargetsPinnedUnreachableOnesWarned)
         bool bWarn;
     } cases[] = {
         { "cpuinfo-2sockets.txt", "0", 2, 100, 0, false },
-        { "cpuinfo-2sockets.txt", "1", 2, 100, 1, false },
         { "cpuinfo-four.txt", "1", 4, 100, 1, false },
         { "cpuinfo-four.txt", "2", 12, 0, -1, true },
-        { "cpuinfo-four.txt", "3", 12, 0, -1, true },
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string(c.szTable) + " device " + c.szDevice);

@@ -156,41 +156,51 @@ protected:
         return s;
     }
     TempDir m_dir;
-    std::string m_sDevMem = m_dir.File("mem"), m_sEntry = m_dir.File("smbios_entry_point"),
-                m_sTable = m_dir.File("DMI");
+    std::string m_sDevMem = m_dir.sPath + "/mem", m_sEntry = m_dir.sPath + "/smbios_entry_point",
+                m_sTable = m_dir.sPath + "/DMI";
 };
 
-TEST_F(CpuScan, HyperThreadingSiblingsFold)
+/* The records in chain order with their logical CPUs, and the fields of one:
+ * threads with " ht " fold into their package (the description is the folded
+ * sibling's); "vendor_id\t:" ends at its colon and keeps the earlier vendor,
+ * "vendor_id\t: " ends after the blank and empties it; 997.317 MHz is 997;
+ * " mmx " needs blanks on both sides and is kept from an earlier section; no
+ * processor lines: one fallback record. */
+TEST_F(CpuScan, RecordsAndTheirFields)
 {
-    Scan("cpuinfo-ht-two-sockets.txt"); /* ids 0, 0, 3, all with " ht " */
-    EXPECT_EQ(Chain(), "CPU:0[0,1] CPU:1[2]");
-    /* CPU:1's description is that of processor line 1, the folded sibling's. */
-    EXPECT_STREQ(Dapi2_GetDeviceDescription(g_pRootDevice->pNext->pDevice),
-                 "GenuineIntel, Test CPU model 1, 2400.000 MHz, 512 KB cache");
-    Scan("cpuinfo-no-ht.txt"); /* one physical id, no " ht " */
-    EXPECT_EQ(Chain(), "CPU:0[0] CPU:1[1]");
-}
-
-TEST_F(CpuScan, FieldsCarryOverBetweenSections)
-{
-    Scan("cpuinfo-odd-vendor.txt");
-    ASSERT_EQ(GetDeviceCount(), 3);
-    /* 997.317 MHz is 997; "vendor_id\t:" ends at its colon and keeps the
-     * earlier vendor, "vendor_id\t: " ends after the blank and empties it;
-     * " mmx " was seen in the first section only. */
-    EXPECT_EQ(Fields(g_pRootDevice), "AuthenticAMD|5|8|Odd One|12|256 KB|997|mmx 1|id -1|"
-                                     "AuthenticAMD, Odd One, 997.317 MHz, 256 KB cache|*");
-    EXPECT_EQ(Fields(g_pRootDevice->pNext), "AuthenticAMD|5|8|Odd One|13|128 KB|997|mmx 1|id -1|"
-                                            ", 128 KB cache|*");
-    EXPECT_EQ(Fields(g_pRootDevice->pNext->pNext), "|5|9|Odd One|13|128 KB|997|mmx 1|id -1|CPU|*");
-}
-
-TEST_F(CpuScan, MmxNeedsBlanksOnBothSides)
-{
-    Scan("cpuinfo-no-mmx.txt"); /* flags end in "mmx" without a blank */
-    ASSERT_EQ(GetDeviceCount(), 1);
-    EXPECT_EQ(g_pRootDevice->bMMX, 0);
-    EXPECT_STREQ(Dapi2_GetTestsSupported(g_pRootDevice->pDevice), "1,2,4");
+    const std::string sMmx = std::to_string(MMXExists());
+    const struct {
+        const char *szFixture, *szChain;
+        int iRecord;
+        std::string sFields;
+    } cases[] = {
+        { "cpuinfo-ht-two-sockets.txt", "CPU:0[0,1] CPU:1[2]", 1,
+          "GenuineIntel|6|15|Test CPU model 2|7|512 KB|2400|mmx 1|id 3|"
+          "GenuineIntel, Test CPU model 1, 2400.000 MHz, 512 KB cache|*" },
+        { "cpuinfo-no-ht.txt", "CPU:0[0] CPU:1[1]", -1, "" },
+        { "cpuinfo-odd-vendor.txt", "CPU:0[0] CPU:1[1] CPU:2[2]", 0,
+          "AuthenticAMD|5|8|Odd One|12|256 KB|997|mmx 1|id -1|"
+          "AuthenticAMD, Odd One, 997.317 MHz, 256 KB cache|*" },
+        { "cpuinfo-odd-vendor.txt", "CPU:0[0] CPU:1[1] CPU:2[2]", 1,
+          "AuthenticAMD|5|8|Odd One|13|128 KB|997|mmx 1|id -1|, 128 KB cache|*" },
+        { "cpuinfo-odd-vendor.txt", "CPU:0[0] CPU:1[1] CPU:2[2]", 2,
+          "|5|9|Odd One|13|128 KB|997|mmx 1|id -1|CPU|*" },
+        { "cpuinfo-no-mmx.txt", "CPU:0[0]", 0,
+          "GenuineIntel|6|15|Test CPU model 0|3|512 KB|166|mmx 0|id 0|"
+          "GenuineIntel, Test CPU model 0, 166.000 MHz, 512 KB cache|1,2,4" },
+        { "no-such-cpuinfo.txt", "CPU:0[]", 0,
+          "||||||800|mmx " + sMmx + "|id -1|CPU|" + (MMXExists() ? "*" : "1,2,4") },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.szFixture);
+        Scan(c.szFixture);
+        EXPECT_EQ(Chain(), c.szChain);
+        const CpuDevice *p = g_pRootDevice;
+        for (int i = 0; p != nullptr && i < c.iRecord; i++)
+            p = p->pNext;
+        ASSERT_NE(p, nullptr);
+        EXPECT_EQ(c.iRecord < 0 ? "" : Fields(p), c.sFields);
+    }
 }
 
 TEST_F(CpuScan, SmbiosCapOnlyWhenSwitchedOn)
@@ -210,22 +220,12 @@ TEST_F(CpuScan, SmbiosCapOnlyWhenSwitchedOn)
         Bytes table;
         for (int i = 0; i < c.iSockets; i++)
             AddProcessor(table, 3, 42, "CPU");
-        ASSERT_TRUE(WriteAt(m_sDevMem, 0xFFFFF, Bytes{ 0 }));
-        ASSERT_TRUE(WriteAt(m_sDevMem, SMBIOS_SEARCH_START,
-                            EntryPointDmi((uint16_t)table.size(), 0x9F000)));
-        ASSERT_TRUE(WriteAt(m_sDevMem, 0x9F000, table));
+        MemoryImage(EntryPointDmi((uint16_t)table.size(), 0x9F000), 0, 0x9F000, table);
         Scan("cpuinfo-four.txt");
         EXPECT_EQ(Chain(), c.bCapped ? "CPU:0[0] CPU:1[1]" : "CPU:0[0] CPU:1[1] CPU:2[2] CPU:3[3]");
     }
 }
 
-TEST_F(CpuScan, FallbackProcessorWithoutProcessorLines)
-{
-    Scan("no-such-cpuinfo.txt");
-    EXPECT_EQ(Chain(), "CPU:0[]");
-    EXPECT_EQ(Fields(g_pRootDevice), "||||||800|mmx " + std::to_string(MMXExists()) +
-                                         "|id -1|CPU|" + (MMXExists() ? "*" : "1,2,4"));
-}
 
 /* Types compare case-sensitively; a folded thread is no device. */
 TEST_F(CpuScan, LookupByLocatorAndType)

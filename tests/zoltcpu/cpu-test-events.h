@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "common/test-peer.h"
 #include "cpu-driver.h"
 #include "cpu-enum.h"
 #include "dapi2.h"
@@ -176,23 +177,7 @@ protected:
     std::string m_sCpuInfo;
 };
 
-/* A temporary directory, removed with its files at destruction. */
-struct TempDir {
-    std::string path;
-    TempDir()
-    {
-        char szTemplate[] = "/tmp/zolt-cpu-XXXXXX";
-        path = mkdtemp(szTemplate) != nullptr ? szTemplate : "/tmp";
-    }
-    ~TempDir()
-    {
-        (void)!(path != "/tmp" && system(("rm -rf '" + path + "'").c_str()));
-    }
-    std::string File(const char *szName) const
-    {
-        return path + "/" + szName;
-    }
-};
+using zolttest::TempDir; /* removed with its files at destruction */
 
 /* ---- the routines of tests 0 (integer), 1 (x87) and 2 (MMX) ---- */
 
