@@ -14,8 +14,9 @@
 float g_fFpuFaultAddend = 0.0f;
 #endif
 /* The fault build adds g_fFpuFaultAddend to ST0 (or, through two FXCH, to
- * ST1) at one place inside the sequences below, where their values are
- * alike, so that a reversed or misplaced form gives another result. */
+ * ST1) at one place inside the sequences below: where their values are
+ * alike, so that a reversed or misplaced form gives another result, or
+ * before an integral result's store, so that the store's rounding shows. */
 #define FAULT_ADD ZOLT_FAULT_ASM("fadds %[fa]\n\t")
 #define FAULT_ADD_ST1 ZOLT_FAULT_ASM("fxch %%st(1)\n\tfadds %[fa]\n\tfxch %%st(1)\n\t")
 #define FAULT_ADDEND ZOLT_FAULT_OPERANDS([fa] "m"(g_fFpuFaultAddend))
@@ -195,10 +196,9 @@ void FpuArFiadd(uint32_t *pRes)
     uint32_t uOne = 1;
     __asm__ volatile("fld1\n\t"
                      "fiadds %[one]\n\t"
-                     "fiadds %[one]\n\t"
-                     "fistps %[r]"
+                     "fiadds %[one]\n\t" FAULT_ADD "fistps %[r]"
                      : [r] "+m"(*pRes)
-                     : [one] "m"(uOne)
+                     : [one] "m"(uOne)FAULT_ADDEND
                      : X87_CLOBBERS);
 }
 
@@ -234,9 +234,9 @@ void FpuArFisub(uint32_t *pRes)
     __asm__ volatile("fld1\n\t"
                      "fisubrs %[ten]\n\t" /* 10 - 1 */
                      "fisubs %[one]\n\t"  /* 9 - 1 */
-                     "fistps %[r]"
+                     FAULT_ADD "fistps %[r]"
                      : [r] "+m"(*pRes)
-                     : [ten] "m"(uTen), [one] "m"(uOne)
+                     : [ten] "m"(uTen), [one] "m"(uOne)FAULT_ADDEND
                      : X87_CLOBBERS);
 }
 
@@ -265,10 +265,9 @@ void FpuArFsub(uint32_t *pRes)
                      "fldz\n\t"
                      "fsubrp %%st, %%st(3)\n\t" /* FSUBP ST(3),ST: ST3 = ST3 - ST0 */
                      "fsubp %%st, %%st(1)\n\t"  /* FSUBRP ST(1),ST: ST1 = ST0 - ST1 */
-                     "fsubp %%st, %%st(1)\n\t"
-                     "fistps %[r]"
+                     "fsubp %%st, %%st(1)\n\t" FAULT_ADD "fistps %[r]"
                      : [r] "+m"(*pRes)
-                     :
+                     : ZOLT_FAULT_INPUTS([fa] "m"(g_fFpuFaultAddend))
                      : X87_CLOBBERS);
 }
 
@@ -317,9 +316,9 @@ void FpuTrFyl2x(uint32_t *pRes)
     __asm__ volatile("filds %[ten]\n\t"
                      "filds %[x]\n\t"
                      "fyl2x\n\t" /* 10 * log2(16384) */
-                     "fistps %[r]"
+                     FAULT_ADD "fistps %[r]"
                      : [r] "+m"(*pRes)
-                     : [ten] "m"(uTen), [x] "m"(uX)
+                     : [ten] "m"(uTen), [x] "m"(uX)FAULT_ADDEND
                      : X87_CLOBBERS);
 }
 

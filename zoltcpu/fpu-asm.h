@@ -9,9 +9,9 @@
 #include <stdint.h>
 
 #ifdef ZOLT_FAULT_BUILD
-/* Added inside the FCLEX, FADD, arithmetic FADD, FDIV, FIDIV and FMUL
- * sequences where their values are alike (0 by default: the designed
- * results); the product has neither the variable nor the additions. */
+/* Added inside the FCLEX, FADD and arithmetic sequences but FIMUL, and
+ * before FYL2X's store (0 by default: the designed results); the product
+ * has neither the variable nor the additions. */
 extern float g_fFpuFaultAddend;
 #endif
 

@@ -125,6 +125,10 @@ TEST_F(CpuTestFixture, ResultStoresRoundByTheControlWordAndOperandsKeepTheirPlac
         { "AR FDIV", FpuArFdiv, uNear, 3, 4 },       /* (1 + a/pi)^2 = 3.82 */
         { "AR FIDIV", FpuArFidiv, uNear, 14.5f, 4 }, /* (5 + a) / 5 = 3.9 */
         { "AR FMUL a", FpuArFmul, uNear, 1, 107 },   /* pi (pi^2 + a) pi = 107.28 */
+        { "AR FIADD", FpuArFiadd, uNear, 0.75f, 4 },
+        { "AR FISUB", FpuArFisub, uNear, 0.75f, 9 },
+        { "AR FSUB", FpuArFsub, uNear, -0.75f, 0xFFFE }, /* -1.75 */
+        { "FYL2X", FpuTrFyl2x, uNear, 0.75f, 141 },
         { "FCLEX",
           [](uint32_t *p) {
               uint32_t uAfter = 0;
