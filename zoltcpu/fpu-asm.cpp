@@ -11,7 +11,7 @@
 #include "test-fault.h"
 
 #ifdef ZOLT_FAULT_BUILD
-float g_fFpuFaultAddend = 0.0f;
+float g_fFpuFaultAddend;
 #endif
 /* The fault build adds g_fFpuFaultAddend to ST0 (or, through two FXCH, to
  * ST1) at one place inside the sequences below: where their values are

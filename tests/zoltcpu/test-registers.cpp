@@ -84,20 +84,21 @@ TEST_F(CpuTestFixture, TransferRunsEveryPatternInOrder)
     EXPECT_EQ(g_inputs, vExpected);
 }
 
-/* The transfer for patterns of each bit width: healthy, no check bit and no
- * ECX error; a wrong ECX seen (EDI, wrong through EBX, or EDX differs) is an
- * ECX error alone; a wrong EDI after ESI is check 0x10 alone. EDI ends as M
- * each time: EDX is reloaded from M and EDI from EAX after the faults. */
+/* The transfer for patterns of each bit width: a wrong ECX seen (EDI, wrong
+ * through EBX, or EDX differs) is an ECX error alone; a wrong EDI after ESI
+ * is check 0x10 alone; healthy, no check bit and no ECX error. EDI and EBX
+ * end as the pattern each time: EDX and EAX are reloaded after the EDX fault,
+ * EDI from EAX after the ESI one. */
 TEST_F(CpuTestFixture, RegisterTransferFlagsOnlyWhatIsWrong)
 {
     const struct {
-        RegFaultWords fault;
         uint32_t uMask, bEcxError;
+        RegFaultWords fault;
     } kRows[] = {
-        { {}, 0, 0 },
-        { { { 0, 1, 0x10 } }, 0x06, 1 },
-        { { { 0, 0, 0x10, 0, 0, 0, 0x100 } }, 0x04, 1 },
-        { { { 0, 0, 0, 0, 0x8 } }, 0x10, 0 },
+        { 0x06, 1, { { 0, 1, 0x10 } } },
+        { 0x10, 0, { { 0, 0, 0, 0, 0x8 } } },
+        { 0x04, 1, { { 0, 0, 0x10, 0, 0, 0, 0x100 } } },
+        { 0, 0, {} }, /* after the EDX row: its word past the end is 0 */
     };
     for (uint32_t uPattern : { 0u, 1u, 0x80000000u, 0xFFFFFFFFu, 0x55AA55AAu, 0x12345678u })
         for (const auto &row : kRows) {
@@ -105,7 +106,8 @@ TEST_F(CpuTestFixture, RegisterTransferFlagsOnlyWhatIsWrong)
             uint32_t bEcxError = 0;
             EXPECT_EQ(RegistersTransfer(uPattern, &row.fault, &bEcxError), row.uMask);
             EXPECT_EQ(bEcxError, row.bEcxError);
-            EXPECT_EQ(g_uRegTransferLastEdi, uPattern);
+            EXPECT_EQ(g_auRegTransferEnd[0], uPattern);
+            EXPECT_EQ(g_auRegTransferEnd[1], uPattern);
         }
 }
 
