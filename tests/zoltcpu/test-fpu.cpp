@@ -94,6 +94,7 @@ TEST_F(CpuTestFixture, X87ChecksStartFromEachValueAndAPresetTheResetChanges)
     }
     ASSERT_EQ(g_inputs.size(), 21u);
     EXPECT_EQ(std::vector<std::string>(g_inputs.begin(), g_inputs.begin() + 20), vExpected);
+    EXPECT_EQ(g_inputs[20].substr(0, 6), "1:2:0=") << "handed over as test 1's FINIT input";
     EXPECT_NE(g_inputs[20], "1:2:0=37F");
 }
 
