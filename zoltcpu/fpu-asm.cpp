@@ -276,10 +276,10 @@ void FpuTrF2xm1(uint32_t *pRes)
     uint32_t uTwo = 2;
     __asm__ volatile("fld1\n\t"
                      "fidivs %[two]\n\t" /* 0.5 */
-                     "f2xm1\n\t"
+                     FAULT_ADD "f2xm1\n\t"
                      "fistps %[r]"
                      : [r] "+m"(*pRes)
-                     : [two] "m"(uTwo)
+                     : [two] "m"(uTwo)FAULT_ADDEND
                      : X87_CLOBBERS);
 }
 
