@@ -7,7 +7,7 @@
 #include "test-fault.h"
 
 #ifdef ZOLT_FAULT_BUILD
-uint32_t g_auRegTransferEnd[2];
+uint32_t g_uRegTransferEndEdi, g_uRegTransferEndEbx;
 #endif
 
 /* The transfer sequence of one pattern. The mask and the ECX flag live in
@@ -20,7 +20,7 @@ uint32_t RegistersTransfer(uint32_t uPattern, const RegFaultWords *pFault, uint3
     uint32_t uMask = 0;
     uint32_t uEcx = 0;
 #ifdef ZOLT_FAULT_BUILD
-    uint32_t auEnd[2];
+    uint32_t uEndEdi, uEndEbx;
 #endif
 
     __asm__ volatile(
@@ -70,9 +70,9 @@ uint32_t RegistersTransfer(uint32_t uPattern, const RegFaultWords *pFault, uint3
                                                                                                                                                                                                                                                                                                       "je 6f\n\t"
                                                                                                                                                                                                                                                                                                       "orl $0x20, %[mask]\n"
                                                                                                                                                                                                                                                                                                       "6:\n\t" ZOLT_FAULT_ASM(
-                                                                                                                                                                                                                                                                                                          "movl %%edi, %[end0]\n\tmovl %%ebx, %[end1]\n\t")
+                                                                                                                                                                                                                                                                                                          "movl %%edi, %[edi]\n\tmovl %%ebx, %[ebx]\n\t")
         : [mask] "+m"(uMask), [ecx] "+m"(uEcx),
-          "+d"(uPattern)ZOLT_FAULT_OPERANDS([end0] "=m"(auEnd[0]), [end1] "=m"(auEnd[1]))
+          "+d"(uPattern)ZOLT_FAULT_OPERANDS([edi] "=m"(uEndEdi), [ebx] "=m"(uEndEbx))
         : [mem] "m"(uMem)ZOLT_FAULT_OPERANDS([f0] "m"(pFault->au[0]), [f1] "m"(pFault->au[1]),
                                              [f2] "m"(pFault->au[2]), [f3] "m"(pFault->au[3]),
                                              [f4] "m"(pFault->au[4]), [f5] "m"(pFault->au[5]),
@@ -80,8 +80,8 @@ uint32_t RegistersTransfer(uint32_t uPattern, const RegFaultWords *pFault, uint3
         : "eax", "ebx", "ecx", "esi", "edi", "cc");
 
 #ifdef ZOLT_FAULT_BUILD
-    g_auRegTransferEnd[0] = auEnd[0];
-    g_auRegTransferEnd[1] = auEnd[1];
+    g_uRegTransferEndEdi = uEndEdi;
+    g_uRegTransferEndEbx = uEndEbx;
 #endif
     if (uEcx != 0)
         *pbEcxError = 1;

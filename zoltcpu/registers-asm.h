@@ -22,7 +22,7 @@ typedef struct RegFaultWords {
 #ifdef ZOLT_FAULT_BUILD
 /* EDI and EBX at the end of the last transfer (fault build only): the
  * pattern when every move of the chain took place. */
-extern uint32_t g_auRegTransferEnd[2];
+extern uint32_t g_uRegTransferEndEdi, g_uRegTransferEndEbx;
 #endif
 
 /* Runs the transfer sequence on pattern uPattern (held in EDX and in a

@@ -123,6 +123,7 @@ TEST_F(CpuTestFixture, ResultStoresRoundByTheControlWordAndOperandsKeepTheirPlac
         { "FYL2XP1", FpuTrFyl2xp1, uUp, 0, 3220 },   /* 10000 * log2(1.25) = 3219.28 */
         { "FYL2X", FpuTrFyl2x, uUp, 0, 140 },        /* exact: 10 * log2(16385) is not */
         { "F2XM1 a", FpuTrF2xm1, uUp, -0.375f, 1 },  /* 2^0.125 - 1; 1/4 or 1/895 - a: < 0 */
+        { "F2XM1 b", FpuTrF2xm1, uNear, 0.05f, 0 },  /* 2^0.55 - 1 = 0.46; 0.55 without F2XM1 */
         { "FADD", FpuCmdFadd, uNear, 0.75f, 3 },     /* 1 + 1.75 */
         { "AR FADD", FpuArFadd, uNear, 0.875f, 7 },  /* 2a + 5 = 6.75 */
         { "AR FDIV", FpuArFdiv, uNear, 3, 4 },       /* (1 + a/pi)^2 = 3.82 */

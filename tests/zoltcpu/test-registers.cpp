@@ -106,8 +106,8 @@ TEST_F(CpuTestFixture, RegisterTransferFlagsOnlyWhatIsWrong)
             uint32_t bEcxError = 0;
             EXPECT_EQ(RegistersTransfer(uPattern, &row.fault, &bEcxError), row.uMask);
             EXPECT_EQ(bEcxError, row.bEcxError);
-            EXPECT_EQ(g_auRegTransferEnd[0], uPattern);
-            EXPECT_EQ(g_auRegTransferEnd[1], uPattern);
+            EXPECT_EQ(g_uRegTransferEndEdi, uPattern);
+            EXPECT_EQ(g_uRegTransferEndEbx, uPattern);
         }
 }
 
