@@ -10,6 +10,17 @@
 
 #include "test-fault.h"
 
+#ifdef ZOLT_FAULT_BUILD
+float g_fFpuFaultAddend;
+#endif
+/* The fault build adds g_fFpuFaultAddend to ST0 (or, through two FXCH, to
+ * ST1) at one place inside the sequences below: where their values are
+ * alike, so that a reversed or misplaced form gives another result, or
+ * before an integral result's store, so that the store's rounding shows. */
+#define FAULT_ADD ZOLT_FAULT_ASM("fadds %[fa]\n\t")
+#define FAULT_ADD_ST1 ZOLT_FAULT_ASM("fxch %%st(1)\n\tfadds %[fa]\n\tfxch %%st(1)\n\t")
+#define FAULT_ADDEND ZOLT_FAULT_OPERANDS([fa] "m"(g_fFpuFaultAddend))
+
 #define X87_CLOBBERS "st", "st(1)", "st(2)", "st(3)", "st(4)", "st(5)", "st(6)", "st(7)", "fpsr"
 
 /* Sequences in the order of the checks; each comment in fpu-asm.h gives the
@@ -56,13 +67,13 @@ void FpuLoadStoreRegs(const uint8_t *pSrc, uint8_t *pDst)
 void FpuCmdFclex(uint32_t *pS1, uint32_t *pS2)
 {
     __asm__ volatile("fldz\n\t"
-                     "fldz\n\t"
+                     "fldz\n\t" FAULT_ADD
                      "fdivp %%st, %%st(1)\n\t" /* FDIVRP: 0/0, invalid operation */
                      "fstsw %[s1]\n\t"
                      "fclex\n\t"
                      "fstsw %[s2]"
                      : [s1] "+m"(*pS1), [s2] "+m"(*pS2)
-                     :
+                     : ZOLT_FAULT_INPUTS([fa] "m"(g_fFpuFaultAddend))
                      : X87_CLOBBERS);
 }
 
@@ -140,11 +151,10 @@ void FpuStoreSw(uint32_t *pSw)
 void FpuCmdFadd(uint32_t *pWord)
 {
     __asm__ volatile("fld1\n\t"
-                     "fld1\n\t"
-                     "faddp %%st, %%st(1)\n\t"
+                     "fld1\n\t" FAULT_ADD "faddp %%st, %%st(1)\n\t"
                      "fistps %[w]"
                      : [w] "+m"(*pWord)
-                     :
+                     : ZOLT_FAULT_INPUTS([fa] "m"(g_fFpuFaultAddend))
                      : X87_CLOBBERS);
 }
 
@@ -152,8 +162,7 @@ void FpuCmdFadd(uint32_t *pWord)
 void FpuArFadd(uint32_t *pRes)
 {
     __asm__ volatile("fld1\n\t"
-                     "fldz\n\t"
-                     "fld1\n\t"
+                     "fldz\n\t" FAULT_ADD "fld1\n\t"
                      "fadd %%st, %%st(2)\n\t"  /* FADD ST(2),ST */
                      "fadd %%st, %%st(1)\n\t"  /* FADD ST(1),ST */
                      "fadd %%st(1), %%st\n\t"  /* FADD ST,ST(1) */
@@ -161,7 +170,7 @@ void FpuArFadd(uint32_t *pRes)
                      "faddp %%st, %%st(1)\n\t"
                      "fistps %[r]"
                      : [r] "+m"(*pRes)
-                     :
+                     : ZOLT_FAULT_INPUTS([fa] "m"(g_fFpuFaultAddend))
                      : X87_CLOBBERS);
 }
 
@@ -171,14 +180,14 @@ void FpuArFdiv(uint32_t *pRes)
     __asm__ volatile("fld1\n\t"
                      "fld1\n\t"
                      "fldpi\n\t"
-                     "fldpi\n\t"
+                     "fldpi\n\t" FAULT_ADD
                      "fdivp %%st, %%st(1)\n\t"  /* FDIVRP ST(1),ST: ST1 = ST0/ST1 */
                      "fdiv %%st, %%st(2)\n\t"   /* FDIVR ST(2),ST: ST2 = ST0/ST2 */
                      "fdivrp %%st, %%st(1)\n\t" /* FDIVP ST(1),ST: ST1 = ST1/ST0 */
                      "fdivrp %%st, %%st(1)\n\t"
                      "fistps %[r]"
                      : [r] "+m"(*pRes)
-                     :
+                     : ZOLT_FAULT_INPUTS([fa] "m"(g_fFpuFaultAddend))
                      : X87_CLOBBERS);
 }
 
@@ -187,10 +196,9 @@ void FpuArFiadd(uint32_t *pRes)
     uint32_t uOne = 1;
     __asm__ volatile("fld1\n\t"
                      "fiadds %[one]\n\t"
-                     "fiadds %[one]\n\t"
-                     "fistps %[r]"
+                     "fiadds %[one]\n\t" FAULT_ADD "fistps %[r]"
                      : [r] "+m"(*pRes)
-                     : [one] "m"(uOne)
+                     : [one] "m"(uOne)FAULT_ADDEND
                      : X87_CLOBBERS);
 }
 
@@ -198,11 +206,11 @@ void FpuArFidiv(uint32_t *pRes)
 {
     uint32_t uFive = 5;
     __asm__ volatile("fld1\n\t"
-                     "fidivrs %[five]\n\t" /* 5 / 1 */
-                     "fidivs %[five]\n\t"  /* 5 / 5 */
+                     "fidivrs %[five]\n\t"          /* 5 / 1 */
+                     FAULT_ADD "fidivs %[five]\n\t" /* 5 / 5 */
                      "fistps %[r]"
                      : [r] "+m"(*pRes)
-                     : [five] "m"(uFive)
+                     : [five] "m"(uFive)FAULT_ADDEND
                      : X87_CLOBBERS);
 }
 
@@ -226,9 +234,9 @@ void FpuArFisub(uint32_t *pRes)
     __asm__ volatile("fld1\n\t"
                      "fisubrs %[ten]\n\t" /* 10 - 1 */
                      "fisubs %[one]\n\t"  /* 9 - 1 */
-                     "fistps %[r]"
+                     FAULT_ADD "fistps %[r]"
                      : [r] "+m"(*pRes)
-                     : [ten] "m"(uTen), [one] "m"(uOne)
+                     : [ten] "m"(uTen), [one] "m"(uOne)FAULT_ADDEND
                      : X87_CLOBBERS);
 }
 
@@ -238,13 +246,13 @@ void FpuArFmul(uint32_t *pRes)
     __asm__ volatile("fld1\n\t"
                      "fldpi\n\t"
                      "fldpi\n\t"
-                     "fmul %%st, %%st(2)\n\t"  /* FMUL ST(2),ST */
-                     "fmul %%st, %%st(1)\n\t"  /* FMUL ST(1),ST */
-                     "fmulp %%st, %%st(1)\n\t" /* FMULP ST(1),ST */
+                     "fmul %%st, %%st(2)\n\t"                /* FMUL ST(2),ST */
+                     "fmul %%st, %%st(1)\n\t"                /* FMUL ST(1),ST */
+                     FAULT_ADD_ST1 "fmulp %%st, %%st(1)\n\t" /* FMULP ST(1),ST */
                      "fmulp %%st, %%st(1)\n\t"
                      "fistps %[r]"
                      : [r] "+m"(*pRes)
-                     :
+                     : ZOLT_FAULT_INPUTS([fa] "m"(g_fFpuFaultAddend))
                      : X87_CLOBBERS);
 }
 
@@ -257,10 +265,9 @@ void FpuArFsub(uint32_t *pRes)
                      "fldz\n\t"
                      "fsubrp %%st, %%st(3)\n\t" /* FSUBP ST(3),ST: ST3 = ST3 - ST0 */
                      "fsubp %%st, %%st(1)\n\t"  /* FSUBRP ST(1),ST: ST1 = ST0 - ST1 */
-                     "fsubp %%st, %%st(1)\n\t"
-                     "fistps %[r]"
+                     "fsubp %%st, %%st(1)\n\t" FAULT_ADD "fistps %[r]"
                      : [r] "+m"(*pRes)
-                     :
+                     : ZOLT_FAULT_INPUTS([fa] "m"(g_fFpuFaultAddend))
                      : X87_CLOBBERS);
 }
 
@@ -269,10 +276,10 @@ void FpuTrF2xm1(uint32_t *pRes)
     uint32_t uTwo = 2;
     __asm__ volatile("fld1\n\t"
                      "fidivs %[two]\n\t" /* 0.5 */
-                     "f2xm1\n\t"
+                     FAULT_ADD "f2xm1\n\t"
                      "fistps %[r]"
                      : [r] "+m"(*pRes)
-                     : [two] "m"(uTwo)
+                     : [two] "m"(uTwo)FAULT_ADDEND
                      : X87_CLOBBERS);
 }
 
@@ -309,9 +316,9 @@ void FpuTrFyl2x(uint32_t *pRes)
     __asm__ volatile("filds %[ten]\n\t"
                      "filds %[x]\n\t"
                      "fyl2x\n\t" /* 10 * log2(16384) */
-                     "fistps %[r]"
+                     FAULT_ADD "fistps %[r]"
                      : [r] "+m"(*pRes)
-                     : [ten] "m"(uTen), [x] "m"(uX)
+                     : [ten] "m"(uTen), [x] "m"(uX)FAULT_ADDEND
                      : X87_CLOBBERS);
 }
 

@@ -8,6 +8,13 @@
 
 #include <stdint.h>
 
+#ifdef ZOLT_FAULT_BUILD
+/* Added inside the FCLEX, FADD, F2XM1 and arithmetic sequences but FIMUL,
+ * and before FYL2X's store (0 by default: the designed results); the product
+ * has neither the variable nor the additions. */
+extern float g_fFpuFaultAddend;
+#endif
+
 /* FNINIT; FSTCW; FWAIT; OR 0x00BF into the word; FLDCW; FWAIT. No lock. */
 void FpuInitUnit(void);
 

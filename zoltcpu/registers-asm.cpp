@@ -6,6 +6,10 @@
 
 #include "test-fault.h"
 
+#ifdef ZOLT_FAULT_BUILD
+uint32_t g_uRegTransferEndEdi, g_uRegTransferEndEbx;
+#endif
+
 /* The transfer sequence of one pattern. The mask and the ECX flag live in
  * memory operands because all six general registers belong to the sequence
  * (on i386 no other register is left for them). */
@@ -15,11 +19,15 @@ uint32_t RegistersTransfer(uint32_t uPattern, const RegFaultWords *pFault, uint3
     uint32_t uMem = uPattern; /* the memory word M */
     uint32_t uMask = 0;
     uint32_t uEcx = 0;
+#ifdef ZOLT_FAULT_BUILD
+    uint32_t uEndEdi, uEndEbx;
+#endif
 
     __asm__ volatile(
-        /* the fault build starts EDI from the complement of the pattern, so
-         * that a copy into EDI that did not happen shows */
-        ZOLT_FAULT_ASM("movl %%edx, %%edi\n\tnotl %%edi\n\t")
+        /* the fault build starts EDI and EAX from the complement of the
+         * pattern, so that a copy into EDI or from EDX that did not happen
+         * shows */
+        ZOLT_FAULT_ASM("movl %%edx, %%edi\n\tnotl %%edi\n\tmovl %%edi, %%eax\n\t")
         /* 1: EAX <- EDX; EDI <- EAX */
         "movl %%edx, %%eax\n\t"
         "movl %%eax, %%edi\n\t" ZOLT_FAULT_ASM(
@@ -36,40 +44,45 @@ uint32_t RegistersTransfer(uint32_t uPattern, const RegFaultWords *pFault, uint3
                                                                   "2:\n\t"
                                                                   /* 3: ECX <- M; ECX == M, else EDI (copy through EBX) == EDX */
                                                                   "movl %[mem], %%ecx\n\t" ZOLT_FAULT_ASM(
-                                                                      "xorl %[f2], %%ecx\n\t") "cmpl %[mem], %%ecx\n\t"
-                                                                                               "je 3f\n\t"
-                                                                                               "cmpl %%edx, %%edi\n\t"
-                                                                                               "je 3f\n\t"
-                                                                                               "orl $0x04, %[mask]\n\t"
-                                                                                               "movl $1, %[ecx]\n"
-                                                                                               "3:\n\t"
-                                                                                               /* 4: EDX <- M; EDI <- EDX; EAX <- EDX */
-                                                                                               "movl %[mem], %%edx\n\t"
-                                                                                               "movl %%edx, %%edi\n\t"
-                                                                                               "movl %%edx, %%eax\n\t" ZOLT_FAULT_ASM(
-                                                                                                   "xorl %[f3], %%eax\n\t") "cmpl %%eax, %%edi\n\t"
-                                                                                                                            "je 4f\n\t"
-                                                                                                                            "orl $0x08, %[mask]\n"
-                                                                                                                            "4:\n\t"
-                                                                                                                            /* 5: ESI <- EAX; EDI <- ESI */
-                                                                                                                            "movl %%eax, %%esi\n\t"
-                                                                                                                            "movl %%esi, %%edi\n\t" ZOLT_FAULT_ASM(
-                                                                                                                                "xorl %[f4], %%edi\n\t") "cmpl %%eax, %%edi\n\t"
-                                                                                                                                                         "je 5f\n\t"
-                                                                                                                                                         "orl $0x10, %[mask]\n"
-                                                                                                                                                         "5:\n\t"
-                                                                                                                                                         /* 6: EDI <- EAX */
-                                                                                                                                                         "movl %%eax, %%edi\n\t" ZOLT_FAULT_ASM(
-                                                                                                                                                             "xorl %[f5], %%edi\n\t") "cmpl %%eax, %%edi\n\t"
-                                                                                                                                                                                      "je 6f\n\t"
-                                                                                                                                                                                      "orl $0x20, %[mask]\n"
-                                                                                                                                                                                      "6:\n\t"
-        : [mask] "+m"(uMask), [ecx] "+m"(uEcx), "+d"(uPattern)
+                                                                      "xorl %[f2], %%ecx\n\txorl %[f6], %%edx\n\txorl %[f6], %%eax\n\t") "cmpl %[mem], %%ecx\n\t"
+                                                                                                                                         "je 3f\n\t"
+                                                                                                                                         "cmpl %%edx, %%edi\n\t"
+                                                                                                                                         "je 3f\n\t"
+                                                                                                                                         "orl $0x04, %[mask]\n\t"
+                                                                                                                                         "movl $1, %[ecx]\n"
+                                                                                                                                         "3:\n\t"
+                                                                                                                                         /* 4: EDX <- M; EDI <- EDX; EAX <- EDX */
+                                                                                                                                         "movl %[mem], %%edx\n\t"
+                                                                                                                                         "movl %%edx, %%edi\n\t"
+                                                                                                                                         "movl %%edx, %%eax\n\t" ZOLT_FAULT_ASM(
+                                                                                                                                             "xorl %[f3], %%eax\n\t") "cmpl %%eax, %%edi\n\t"
+                                                                                                                                                                      "je 4f\n\t"
+                                                                                                                                                                      "orl $0x08, %[mask]\n"
+                                                                                                                                                                      "4:\n\t"
+                                                                                                                                                                      /* 5: ESI <- EAX; EDI <- ESI */
+                                                                                                                                                                      "movl %%eax, %%esi\n\t"
+                                                                                                                                                                      "movl %%esi, %%edi\n\t" ZOLT_FAULT_ASM("xorl %[f4], %%edi\n\t") "cmpl %%eax, %%edi\n\t"
+                                                                                                                                                                                                                                      "je 5f\n\t"
+                                                                                                                                                                                                                                      "orl $0x10, %[mask]\n"
+                                                                                                                                                                                                                                      "5:\n\t"
+                                                                                                                                                                                                                                      /* 6: EDI <- EAX */
+                                                                                                                                                                                                                                      "movl %%eax, %%edi\n\t" ZOLT_FAULT_ASM("xorl %[f5], %%edi\n\t") "cmpl %%eax, %%edi\n\t"
+                                                                                                                                                                                                                                                                                                      "je 6f\n\t"
+                                                                                                                                                                                                                                                                                                      "orl $0x20, %[mask]\n"
+                                                                                                                                                                                                                                                                                                      "6:\n\t" ZOLT_FAULT_ASM(
+                                                                                                                                                                                                                                                                                                          "movl %%edi, %[edi]\n\tmovl %%ebx, %[ebx]\n\t")
+        : [mask] "+m"(uMask), [ecx] "+m"(uEcx),
+          "+d"(uPattern)ZOLT_FAULT_OPERANDS([edi] "=m"(uEndEdi), [ebx] "=m"(uEndEbx))
         : [mem] "m"(uMem)ZOLT_FAULT_OPERANDS([f0] "m"(pFault->au[0]), [f1] "m"(pFault->au[1]),
                                              [f2] "m"(pFault->au[2]), [f3] "m"(pFault->au[3]),
-                                             [f4] "m"(pFault->au[4]), [f5] "m"(pFault->au[5]))
+                                             [f4] "m"(pFault->au[4]), [f5] "m"(pFault->au[5]),
+                                             [f6] "m"(pFault->au[6]))
         : "eax", "ebx", "ecx", "esi", "edi", "cc");
 
+#ifdef ZOLT_FAULT_BUILD
+    g_uRegTransferEndEdi = uEndEdi;
+    g_uRegTransferEndEbx = uEndEbx;
+#endif
     if (uEcx != 0)
         *pbEcxError = 1;
     return uMask;

@@ -11,10 +11,19 @@
  * its register right before the compare, the product ignores them. Index = bit position of the
  * check: [0] EDI after EDI <- EAX (0x01), [1] EDI after EDI <- EBX (0x02),
  * [2] ECX after ECX <- M (0x04), [3] EAX after EAX <- EDX (0x08),
- * [4] EDI after EDI <- ESI (0x10), [5] EDI after EDI <- EAX (0x20). */
+ * [4] EDI after EDI <- ESI (0x10), [5] EDI after EDI <- EAX (0x20);
+ * [6] EDX and EAX after ECX <- M, until EDX <- M and EAX <- EDX (no check
+ * bit of its own: the ECX check's fallback compare sees it, the reloads
+ * undo it). */
 typedef struct RegFaultWords {
-    uint32_t au[6];
+    uint32_t au[7];
 } RegFaultWords;
+
+#ifdef ZOLT_FAULT_BUILD
+/* EDI and EBX at the end of the last transfer (fault build only): the
+ * pattern when every move of the chain took place. */
+extern uint32_t g_uRegTransferEndEdi, g_uRegTransferEndEbx;
+#endif
 
 /* Runs the transfer sequence on pattern uPattern (held in EDX and in a
  * memory word M). Returns the bits 0x01..0x20 of the checks that failed;

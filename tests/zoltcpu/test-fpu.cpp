@@ -94,28 +94,61 @@ TEST_F(CpuTestFixture, X87ChecksStartFromEachValueAndAPresetTheResetChanges)
     }
     ASSERT_EQ(g_inputs.size(), 21u);
     EXPECT_EQ(std::vector<std::string>(g_inputs.begin(), g_inputs.begin() + 20), vExpected);
+    EXPECT_EQ(g_inputs[20].substr(0, 6), "1:2:0=") << "handed over as test 1's FINIT input";
     EXPECT_NE(g_inputs[20], "1:2:0=37F");
 }
 
 /* The sequences store their result with FISTP, which rounds by the control
- * word (here upward, RC 10); a truncating store would give one less. */
-TEST_F(CpuTestFixture, ResultStoresRoundByTheControlWord)
+ * word (upward, RC 10: a truncating store gives one less, FPATAN's scale
+ * shows). The fault build's addend a, put inside a sequence where its values
+ * are alike, makes them unlike (rounding to nearest): a reversed, misplaced
+ * or truncating form, or another integer operand, gives another result;
+ * FCLEX's division then sets ZE (a / 0), where the reversed one sets nothing. */
+TEST_F(CpuTestFixture, ResultStoresRoundByTheControlWordAndOperandsKeepTheirPlace)
 {
     if (!CannotRun(1).empty())
         GTEST_SKIP() << CannotRun(1);
-    const std::tuple<const char *, void (*)(uint32_t *), uint32_t> kSequences[] = {
-        { "AR FMUL", FpuArFmul, 98 },      /* pi^4 = 97.41 */
-        { "F2XM1", FpuTrF2xm1, 1 },        /* 2^0.5 - 1 = 0.41 */
-        { "FPTAN", FpuTrFptan, 24143 },    /* 10000 / tan(pi/8) = 24142.14 */
-        { "FYL2XP1", FpuTrFyl2xp1, 3220 }, /* 10000 * log2(1.25) = 3219.28 */
+    const uint16_t uUp = 0x0B7F, uNear = 0x037F;
+    const struct {
+        const char *szName;
+        void (*pfn)(uint32_t *);
+        uint16_t uCw;
+        float fAddend;
+        uint32_t uExpected;
+    } kSequences[] = {
+        { "AR FMUL", FpuArFmul, uUp, 0, 98 },        /* pi^4 = 97.41 */
+        { "F2XM1", FpuTrF2xm1, uUp, 0, 1 },          /* 2^0.5 - 1 = 0.41 */
+        { "FPATAN", FpuTrFpatan, uUp, 0, 2450 },     /* 10000 * arctan(1/4) = 2449.79 */
+        { "FPTAN", FpuTrFptan, uUp, 0, 24143 },      /* 10000 / tan(pi/8) = 24142.14 */
+        { "FYL2XP1", FpuTrFyl2xp1, uUp, 0, 3220 },   /* 10000 * log2(1.25) = 3219.28 */
+        { "FYL2X", FpuTrFyl2x, uUp, 0, 140 },        /* exact: 10 * log2(16385) is not */
+        { "F2XM1 a", FpuTrF2xm1, uUp, -0.375f, 1 },  /* 2^0.125 - 1; 1/4 or 1/895 - a: < 0 */
+        { "F2XM1 b", FpuTrF2xm1, uNear, 0.05f, 0 },  /* 2^0.55 - 1 = 0.46; 0.55 without F2XM1 */
+        { "FADD", FpuCmdFadd, uNear, 0.75f, 3 },     /* 1 + 1.75 */
+        { "AR FADD", FpuArFadd, uNear, 0.875f, 7 },  /* 2a + 5 = 6.75 */
+        { "AR FDIV", FpuArFdiv, uNear, 3, 4 },       /* (1 + a/pi)^2 = 3.82 */
+        { "AR FIDIV", FpuArFidiv, uNear, 14.5f, 4 }, /* (5 + a) / 5 = 3.9 */
+        { "AR FMUL a", FpuArFmul, uNear, 1, 107 },   /* pi (pi^2 + a) pi = 107.28 */
+        { "AR FIADD", FpuArFiadd, uNear, 0.75f, 4 },
+        { "AR FISUB", FpuArFisub, uNear, 0.75f, 9 },
+        { "AR FSUB", FpuArFsub, uNear, -0.75f, 0xFFFE }, /* -1.75 */
+        { "FYL2X", FpuTrFyl2x, uNear, 0.75f, 141 },
+        { "FCLEX",
+          [](uint32_t *p) {
+              uint32_t uAfter = 0;
+              FpuCmdFclex(p, &uAfter);
+              *p &= 0x3F;
+          },
+          uNear, 1, 0x04 },
     };
-    const uint16_t uRoundUp = 0x0B7F;
-    for (const auto &[szName, pfn, uUp] : kSequences) {
+    for (const auto &q : kSequences) {
         uint32_t uRes = 0;
         init_cocpu_and_no_exceptions();
-        __asm__ volatile("fldcw %[cw]" : : [cw] "m"(uRoundUp));
-        pfn(&uRes);
-        EXPECT_EQ(uRes, uUp) << szName;
+        __asm__ volatile("fldcw %[cw]" : : [cw] "m"(q.uCw));
+        g_fFpuFaultAddend = q.fAddend;
+        q.pfn(&uRes);
+        g_fFpuFaultAddend = 0;
+        EXPECT_EQ(uRes, q.uExpected) << q.szName;
     }
     init_cocpu_and_no_exceptions();
 }

@@ -84,18 +84,31 @@ TEST_F(CpuTestFixture, TransferRunsEveryPatternInOrder)
     EXPECT_EQ(g_inputs, vExpected);
 }
 
-/* A healthy transfer through the six registers, for patterns of each bit
- * width: no check bit and no ECX error; a wrong ECX seen (EDI, wrong through
- * EBX, differs from EDX) is an ECX error as well. */
+/* The transfer for patterns of each bit width: a wrong ECX seen (EDI, wrong
+ * through EBX, or EDX differs) is an ECX error alone; a wrong EDI after ESI
+ * is check 0x10 alone; healthy, no check bit and no ECX error. EDI and EBX
+ * end as the pattern each time: EDX and EAX are reloaded after the EDX fault,
+ * EDI from EAX after the ESI one. */
 TEST_F(CpuTestFixture, RegisterTransferFlagsOnlyWhatIsWrong)
 {
-    const RegFaultWords none = {}, ecx = { { 0, 1, 0x10, 0, 0, 0 } };
-    for (uint32_t uPattern : { 0u, 1u, 0x80000000u, 0xFFFFFFFFu, 0x55AA55AAu, 0x12345678u }) {
-        uint32_t bEcxError = 0, bEcxFaulty = 0;
-        EXPECT_EQ(RegistersTransfer(uPattern, &none, &bEcxError), 0u) << std::hex << uPattern;
-        EXPECT_EQ(RegistersTransfer(uPattern, &ecx, &bEcxFaulty), 6u) << std::hex << uPattern;
-        EXPECT_EQ(bEcxError * 2 + bEcxFaulty, 1u) << std::hex << uPattern;
-    }
+    const struct {
+        uint32_t uMask, bEcxError;
+        RegFaultWords fault;
+    } kRows[] = {
+        { 0x06, 1, { { 0, 1, 0x10 } } },
+        { 0x10, 0, { { 0, 0, 0, 0, 0x8 } } },
+        { 0x04, 1, { { 0, 0, 0x10, 0, 0, 0, 0x100 } } },
+        { 0, 0, {} }, /* after the EDX row: its word past the end is 0 */
+    };
+    for (uint32_t uPattern : { 0u, 1u, 0x80000000u, 0xFFFFFFFFu, 0x55AA55AAu, 0x12345678u })
+        for (const auto &row : kRows) {
+            SCOPED_TRACE(testing::Message() << std::hex << uPattern << " mask " << row.uMask);
+            uint32_t bEcxError = 0;
+            EXPECT_EQ(RegistersTransfer(uPattern, &row.fault, &bEcxError), row.uMask);
+            EXPECT_EQ(bEcxError, row.bEcxError);
+            EXPECT_EQ(g_uRegTransferEndEdi, uPattern);
+            EXPECT_EQ(g_uRegTransferEndEbx, uPattern);
+        }
 }
 
 TEST_F(CpuTestFixture, IntegerPinnedRunQueuesItsEventsAndSignalsTheEnd)
