@@ -43,15 +43,28 @@ std::vector<unsigned> AllowedNow()
 {
     return t_pinned.empty() ? s_inherited : t_pinned;
 }
-int FakeGetAffinity(pid_t, size_t uSize, cpu_set_t *pSet)
+/* The stand-in kernel: the driver only ever reads and sets its own thread's
+ * set (pid 0); another pid would move some other process. */
+bool OwnThread(pid_t pid)
 {
+    EXPECT_EQ(pid, 0) << "the driver asked about another process";
+    if (pid != 0)
+        errno = ESRCH;
+    return pid == 0;
+}
+int FakeGetAffinity(pid_t pid, size_t uSize, cpu_set_t *pSet)
+{
+    if (!OwnThread(pid))
+        return -1;
     CPU_ZERO_S(uSize, pSet);
     for (unsigned u : AllowedNow())
         CPU_SET_S(u, uSize, pSet);
     return 0;
 }
-int FakeSetAffinity(pid_t, size_t uSize, const cpu_set_t *pSet)
+int FakeSetAffinity(pid_t pid, size_t uSize, const cpu_set_t *pSet)
 {
+    if (!OwnThread(pid))
+        return -1;
     if (std::count(s_refused.begin(), s_refused.end(), t_iRun) != 0) {
         errno = EINVAL;
         return -1;
