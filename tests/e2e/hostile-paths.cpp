@@ -302,7 +302,8 @@ TEST(HostilePaths, PeersRefuseWhatOthersControlInOneLineBeforeAnyModuleRuns)
                 MakeDir(d + "/shared", 01777) && Plant('q', 0600, d + "/fifo", d) &&
                 Plant('f', 0, d + "/file", "") && Plant('l', 0, d + "/link", d) &&
                 Plant('f', 0, d + "/big", "") && truncate((d + "/big").c_str(), 70000) == 0 &&
-                AsNobody([&] {
+                link((d + "/file").c_str(), (d + "/hard").c_str()) == 0 &&
+                symlink(d.c_str(), (d + "/dirlink").c_str()) == 0 && AsNobody([&] {
                     umask(0); /* nobody's file, open to all, in a shared folder */
                     return Plant('f', 0, d + "/shared/log", d);
                 }));
@@ -322,7 +323,16 @@ TEST(HostilePaths, PeersRefuseWhatOthersControlInOneLineBeforeAnyModuleRuns)
         { "--deffile", d + "/big", "70000 bytes" },
         { "--deffile", sLong, "285 characters" },
         { "--pipe-base", d + std::string(222 - d.size(), '/') + "base", "226 characters" },
+        { "--output", d + "/link", "symbolic link" },
+        { "--output", d + "/hard", "has 2 hard links" },
+        { "--output", d + "/open/r.json", "its folder: other users may write" },
+        { "--output", d + "/theirs/r.json", "its folder: it belongs to user 65534" },
+        { "--output", d + "/shared/log", "it belongs to user 65534" },
+        { "--output", d + "/dirlink/r.json", "symbolic link or not a folder" },
+        { "--output", "/dev/null", "not a regular file" },
+        { "--metrics-file", d + "/link", "symbolic link" },
     };
+    const std::string sVictim = Snapshot(d + "/file"); /* behind the links */
     for (auto &c : aCases) {
         SCOPED_TRACE(c.sPath);
         std::string sBefore = Snapshot(c.sPath);
@@ -340,10 +350,18 @@ TEST(HostilePaths, PeersRefuseWhatOthersControlInOneLineBeforeAnyModuleRuns)
         EXPECT_NE(r.sOut.find(" " + c.sPath + ": "), std::string::npos) << r.sOut;
         EXPECT_NE(r.sOut.find(c.szReason), std::string::npos) << r.sOut;
         EXPECT_EQ(Snapshot(c.sPath), sBefore);
-        for (const std::string &s : { sBase, c.sPath }) /* nothing made, no module started */
-            EXPECT_EQ(e2e::RunChild({ "/bin/ls", "-A", s }).sOut.find("zoltpeers."),
-                      std::string::npos);
+        /* nothing made (no private folder, no temporary result), no module started */
+        for (const std::string &s : { sBase, c.sPath, c.sPath.substr(0, c.sPath.rfind('/')) })
+            for (const std::string &sName : zolttest::DirNames(s))
+                EXPECT_NE(sName.rfind("zoltpeers.", 0), 0u) << s << "/" << sName;
     }
+    EXPECT_EQ(Snapshot(d + "/file"), sVictim);
+    /* a sticky folder such as /tmp is safe for a new result file */
+    e2e::ChildRun ok =
+        e2e::RunChild({ ZOLT_BIN "/zoltpeers", "--output", d + "/shared/r.txt", "enumerate" },
+                      { "TMPDIR=" + sBase }, nullptr, true);
+    EXPECT_EQ(ok.iExit, 0) << ok.sOut;
+    EXPECT_NE(zolttest::ReadFile(d + "/shared/r.txt").find("device 0"), std::string::npos);
 }
 
 TEST(HostilePaths, PeersPrivateDirectoryIsHeldFromCreationToRemoval)

@@ -108,55 +108,6 @@ TEST(Unattended, ResultFileAppearsWholeOrNotAtAll)
     EXPECT_EQ(st.st_mode & 0777, 0644u);
 }
 
-/* Each unsafe place for --output or --metrics-file: one line naming the path
- * and the reason, status 2, no module started, nothing written there. */
-TEST(Unattended, UnsafeResultPathsAreRefusedBeforeAnyModuleRuns)
-{
-    TempDir dir;
-    const std::string d = dir.sPath;
-    auto Dir = [&](const char *szName, mode_t mode) {
-        return mkdir((d + szName).c_str(), 0700) == 0 && chmod((d + szName).c_str(), mode) == 0;
-    };
-    std::ofstream(d + "/victim") << "keep";
-    std::ofstream(d + "/planted") << "keep"; /* moved into the sticky folder */
-    ASSERT_TRUE(Dir("/open", 0777) && Dir("/sticky", 01777) && Dir("/theirs", 0755) &&
-                chown((d + "/theirs").c_str(), 65534, 65534) == 0 &&
-                chown((d + "/planted").c_str(), 65534, 65534) == 0 &&
-                rename((d + "/planted").c_str(), (d + "/sticky/planted").c_str()) == 0 &&
-                symlink((d + "/victim").c_str(), (d + "/link").c_str()) == 0 &&
-                symlink(d.c_str(), (d + "/dirlink").c_str()) == 0 &&
-                link((d + "/victim").c_str(), (d + "/hard").c_str()) == 0);
-    struct Case {
-        const char *szOption;
-        std::string sPath;
-        const char *szReason;
-    } aCases[] = {
-        { "--output", d + "/link", "symbolic link" },
-        { "--output", d + "/hard", "has 2 hard links" },
-        { "--output", d + "/open/r.json", "its folder: other users may write" },
-        { "--output", d + "/theirs/r.json", "its folder: it belongs to user 65534" },
-        { "--output", d + "/sticky/planted", "it belongs to user 65534" },
-        { "--output", d + "/dirlink/r.json", "symbolic link or not a folder" },
-        { "--output", "/dev/null", "not a regular file" },
-        { "--metrics-file", d + "/link", "symbolic link" },
-    };
-    for (const Case &c : aCases) {
-        SCOPED_TRACE(c.sPath);
-        ChildRun r = Peers({ c.szOption, c.sPath, "all" });
-        EXPECT_EQ(r.iExit, 2);
-        const std::string sStart = std::string("zoltpeers: refusing ") + c.szOption + " " + c.sPath;
-        EXPECT_EQ(r.sOut.rfind(sStart + ": ", 0), 0u) << r.sOut;
-        EXPECT_TRUE(Has(r.sOut, c.szReason)) << r.sOut;
-        EXPECT_EQ(std::count(r.sOut.begin(), r.sOut.end(), '\n'), 1) << r.sOut;
-    }
-    EXPECT_EQ(ReadFile(d + "/victim"), "keep");
-    EXPECT_EQ(ReadFile(d + "/sticky/planted"), "keep");
-    /* a sticky folder such as /tmp is safe for a new name */
-    ChildRun ok = Peers({ "--output", d + "/sticky/r.txt", "enumerate" });
-    EXPECT_EQ(ok.iExit, 0) << ok.sOut;
-    EXPECT_TRUE(Has(ReadFile(d + "/sticky/r.txt"), "device 0")) << ok.sOut;
-}
-
 /* The metrics file passes promtool and a real node exporter serves it back. */
 TEST(Unattended, MetricsPassPromtoolAndComeBackThroughTheNodeExporter)
 {
