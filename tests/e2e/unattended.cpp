@@ -1,8 +1,9 @@
 /* unattended.cpp - end to end: what a timer-driven screening leaves behind.
- * The result file appears whole or not at all and unsafe paths are refused
- * before any module runs; the metrics pass promtool and come back through a
- * real node exporter; the systemd units pass systemd-analyze verify;
- * --syslog's lines. (--quiet: the table of zoltpeers-cli.cpp.) */
+ * The result file appears whole or not at all; the metrics pass promtool and
+ * come back through a real node exporter; the systemd units pass
+ * systemd-analyze verify; --syslog's lines. (--quiet: the table of
+ * zoltpeers-cli.cpp; unsafe --output and --metrics-file paths: the refusal
+ * table of hostile-paths.cpp.) */
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
